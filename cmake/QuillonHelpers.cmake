@@ -1,0 +1,54 @@
+# Small helpers shared by every folder's CMakeLists.txt.
+
+# Adds every listed sub-folder that has a CMakeLists.txt; folders are filled in
+# as the system grows, so a missing one is simply skipped.
+function(qn_add_subdirs)
+  foreach(dir ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# qn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l1 l2] [TIMEOUT s])
+# Builds a GoogleTest binary into build/bin and registers each test case with CTest.
+function(qn_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    QN_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QN_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+    ENVIRONMENT "QN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QN_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+# qn_add_fuzzer(NAME SOURCES a.cpp LIBS lib1)
+# A fuzz target defines LLVMFuzzerTestOneInput. With QN_FUZZ (clang) it becomes a
+# libFuzzer binary; otherwise it is linked with a small driver that replays every
+# file of fuzz/corpus/NAME, and that replay runs as an ordinary test.
+function(qn_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  set(target fuzz-${name})
+  if(QN_FUZZ)
+    add_executable(${target} ${F_SOURCES})
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_executable(${target} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+  endif()
+  target_link_libraries(${target} PRIVATE ${F_LIBS})
+  add_test(NAME fuzz-corpus-${name}
+    COMMAND ${target} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  set_tests_properties(fuzz-corpus-${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+endfunction()
+
+# qn_add_benchmark(NAME SOURCES a.cpp LIBS lib1): builds build/bin/bench-NAME.
+function(qn_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(bench-${name} ${B_SOURCES})
+  target_link_libraries(bench-${name} PRIVATE ${B_LIBS} Threads::Threads)
+endfunction()

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and benchmarking Quillon needs.
+# Idempotent; run as root (or through sudo). Skips apt entirely when everything is present.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev python3
+  # Qt 6 (widgets, print support, multimedia for sounds)
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libegl-dev libxkbcommon-dev
+  # test and benchmark frameworks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # peers the tests check against
+  libtiff-dev libtiff-tools libspandsp-dev efax dbview imagemagick netpbm
+  # virtual display for screenshots and widget tests, fonts
+  xvfb xauth fonts-liberation fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

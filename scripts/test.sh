@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds Quillon and runs every test.
+#   build/       optimised build: the whole test suite
+#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer build: the suite again,
+#                except the real-time modem sessions (label "realtime"), which only
+#                wait on the clock and gain nothing from a second run.
+# QN_SKIP_ASAN=1 skips the sanitizer pass (for a quick local run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh build
+jobs=${QN_TEST_JOBS:-4}
+status=0
+ctest --test-dir build -j "$jobs" --output-on-failure --timeout 900 || status=1
+if [ "${QN_SKIP_ASAN:-0}" != "1" ]; then
+  bash scripts/build.sh build-asan -DQN_SANITIZE=ON
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900 -LE realtime || status=1
+fi
+exit $status

@@ -1,0 +1,13 @@
+// qnfax version: prints the program's version.
+#include <cstdio>
+
+#include "command.h"
+
+namespace {
+int runVersion(const std::vector<std::string>&) {
+  std::printf("qnfax (Quillon) 0.1.0\n");
+  return 0;
+}
+}  // namespace
+
+QNFAX_COMMAND(version, "version", "print the version", runVersion);
