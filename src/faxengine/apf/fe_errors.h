@@ -32,6 +32,17 @@ enum ErrorCode : int {
   ecNotOpen = 2007,
   ecAlreadyOpen = 2008,
   ecNoPortSelected = 2011,
+  // serial input and output
+  ecBufferIsEmpty = 3001,
+  ecPutBlockFail = 3004,
+  ecGetBlockFail = 3005,
+  ecOutputBufferTooSmall = 3006,
+  ecTracingNotEnabled = 3008,
+  ecLoggingNotEnabled = 3009,
+  // triggers
+  ecNoMoreTriggers = 5001,
+  ecTriggerTooLong = 5002,
+  ecBadTriggerHandle = 5003,
   // protocol
   ecCancelRequested = 6005,
   ecTimeout = 6006,

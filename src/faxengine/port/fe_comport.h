@@ -29,6 +29,7 @@ namespace fe {
 
 class TFeDispatcher;
 class TFeTraceLog;
+class TTriggerSet;
 struct TPortSettings;
 
 // Process-wide polling flag (the application sets it from its SM56 setting): when
@@ -199,15 +200,15 @@ class TFeComPort {
   int LastError() const { return lastError_.load(); }
 
  private:
-  friend class TFeDispatcher;
   int EnsureOpen();
   int OpenPort();
   void ClosePort(bool keepTriggers);
-  int ApplyToOpenPort();
-  void NormaliseThresholds();
+  int ApplySettings(const TPortSettings& next);
   void Deliver(unsigned msg, unsigned wParam, long lParam);
-  void DeliverToEvents(unsigned msg, unsigned wParam, long lParam);
+  void DeliverToEvents(unsigned msg, unsigned wParam, long lParam, unsigned statusKind);
   std::shared_ptr<TFeDispatcher> Dispatcher() const;
+  template <typename F>
+  int WithPort(F&& f);
 
   TDeviceLayer deviceLayer_ = dlWin32;
   unsigned comNumber_ = 0;
@@ -223,10 +224,13 @@ class TFeComPort {
 
   mutable std::mutex dispMu_;
   std::shared_ptr<TFeDispatcher> dispatcher_;
+  std::shared_ptr<TFeDispatcher> retired_;       // closed from its own dispatch thread; freed later
+  std::unique_ptr<TTriggerSet> carriedTriggers_;  // triggers waiting for the reopen
   std::atomic<int> lastError_{0};
 
   mutable std::mutex handlersMu_;
   std::vector<std::pair<int, std::shared_ptr<TTriggerHandler>>> handlers_;
+  std::vector<std::pair<int, unsigned>> statusKinds_;  // status trigger handle -> kind
   int nextHandlerId_ = 1;
   std::atomic<TFeEventSink*> sink_{nullptr};
 };

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "fe_portsettings.h"
 #include "fe_ring.h"
@@ -48,7 +50,8 @@ class TFeDispatcher {
   // Delivers the port-closing notice on the dispatch thread, then stops and joins
   // the threads. Called on the dispatch thread itself it only asks the threads to
   // stop; the destructor joins them.
-  void Stop();
+  // `pump` runs the caller's pending events while it waits for the notice.
+  void Stop(const std::function<void()>& pump = {});
   bool Running() const { return running_.load(); }
   bool Lost() const { return lostError_.load() != 0; }
   int LostError() const { return lostError_.load(); }
@@ -97,8 +100,8 @@ class TFeDispatcher {
   void CheckTimers();
   void CheckStatus();
   void SetLost(int error);
-  void Wake(int pipeWriteFd);
-  void UpdateThrottle();
+  static void Wake(int pipeWriteFd);
+  void UpdateThrottle();  // with inMu_ held
   void DeliverEvents(std::vector<std::tuple<unsigned, unsigned, long>>& events);
 
   int fd_;
@@ -118,6 +121,7 @@ class TFeDispatcher {
   bool processed_ = true;      // dispatch thread -> event thread: done with the signal
   bool throttled_ = false;     // input ring above BufferFull: device not read
   bool closeRequested_ = false;
+  bool rearm_ = false;  // a timer was set: recompute the dispatch wait
   unsigned modemStatus_ = 0;
   unsigned lineErrors_ = 0;  // errors seen since the last status check
 
@@ -125,10 +129,12 @@ class TFeDispatcher {
   std::condition_variable outCv_;
   TByteRing out_;
   bool flushOut_ = false;
+  std::uint64_t outGeneration_ = 0;  // bumped by a flush, so a write in flight is not discarded twice
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   std::atomic<bool> started_{false};
+  std::atomic<bool> dispatchDone_{false};
   std::atomic<int> lostError_{0};
   std::atomic<std::thread::id> dispatchId_{};
   int eventWake_[2] = {-1, -1};   // wakes the event thread's poll
