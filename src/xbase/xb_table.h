@@ -167,8 +167,9 @@ class Table {
   const std::string& lastError() const;
   int lastCode() const;
 
+  struct Impl;  // opaque: the handle's inner state
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> d_;
 };
 
