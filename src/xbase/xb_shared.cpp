@@ -341,7 +341,8 @@ std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mod
   auto& reg = registry();
   auto it = reg.find(key);
   if (it != reg.end()) {
-    if (auto existing = it->second.lock()) {
+    auto existing = it->second.lock();
+    if (existing && existing->owner == ::getpid()) {
       bool wantWrite = mode != OpenMode::ReadOnly;
       if (wantWrite && !existing->dbf.writable())
         failWith(xbInUse, path + " is already open read-only in this program");
@@ -356,6 +357,7 @@ std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mod
   auto s = std::make_shared<TableShared>();
   s->path = path;
   s->mode = mode;
+  s->owner = ::getpid();
   s->dev = st.st_dev;
   s->ino = st.st_ino;
   std::string err;

@@ -27,6 +27,7 @@ struct TableShared {
   dev_t dev = 0;
   ino_t ino = 0;
   OpenMode mode = OpenMode::Shared;
+  pid_t owner = 0;  // a forked child must not reuse its parent's descriptors and locks
   DbfFile dbf;
   CdxFile cdx;
   std::vector<TagRuntime> tagRt;  // parallel to cdx.tags()
