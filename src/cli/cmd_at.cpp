@@ -63,8 +63,10 @@ int RunAt(const std::vector<std::string>& args) {
   port.SetOutSize(8192);
   port.SetHWFlowOptions(fe::hwfUseRTS | fe::hwfRequireCTS);
   port.SetBaud(19200);
-  if (const unsigned n = ComNumberOf(args[0])) port.SetComNumber(n);
-  else port.SetDevicePath(args[0]);
+  if (const unsigned n = ComNumberOf(args[0]))
+    port.SetComNumber(n);
+  else
+    port.SetDevicePath(args[0]);
   if (const int rc = port.SetOpen(true); rc < 0)
     return qnfax::fail("at: cannot open " + args[0] + ": " + ErrorMessage(rc));
 
@@ -85,9 +87,12 @@ int RunAt(const std::vector<std::string>& args) {
         std::fflush(stdout);
         answered = true;
       }
-      if (text == "OK") ok = finished = true;
-      else if (text == "ERROR") finished = true;
-      else if (rc == 0) finished = true;  // silence
+      if (text == "OK")
+        ok = finished = true;
+      else if (text == "ERROR")
+        finished = true;
+      else if (rc == 0)
+        finished = true;  // silence
     }
     if (!ok) return qnfax::fail("at: " + cmd + (answered ? ": not answered with OK" : ": no answer from the modem"));
   }

@@ -10,7 +10,7 @@ void NormaliseFlowThresholds(TPortSettings& s) {
 }
 
 bool ValidLineSettings(const TPortSettings& s) {
-  static constexpr long kBauds[] = {300,   600,   1200,   2400,   4800,   9600,   19200,
+  static constexpr long kBauds[] = {300,   600,   1200,   2400,   4800,   9600,  19200,
                                     38400, 57600, 115200, 230400, 460800, 921600};
   bool baudOk = false;
   for (long b : kBauds) baudOk = baudOk || b == s.baud;

@@ -47,7 +47,8 @@ bool Apply(TTraceLogState request, TTraceLogState& state, Buffer& buffer, bool& 
       used = false;
       return false;
     case tlDump:
-    case tlAppend: return true;
+    case tlAppend:
+      return true;
   }
   return false;
 }
@@ -60,11 +61,14 @@ int TFeTraceLog::WriteFile(const std::string& name, const std::string& content, 
   std::FILE* f = std::fopen(name.c_str(), append ? "ab" : "wb");
   if (!f) {
     switch (errno) {
-      case ENOENT: return -ecPathNotFound;
+      case ENOENT:
+        return -ecPathNotFound;
       case EACCES:
       case EPERM:
-      case EROFS: return -ecAccessDenied;
-      default: return -ecFileNotFound;
+      case EROFS:
+        return -ecAccessDenied;
+      default:
+        return -ecFileNotFound;
     }
   }
   const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
@@ -219,8 +223,10 @@ std::string TFeTraceLog::FormatTrace() const {
         text += hex;
       }
     }
-    if (traceHex_) line = Pad(line, 18 + 16 * 3) + " |" + text + "|";
-    else line += text;
+    if (traceHex_)
+      line = Pad(line, 18 + 16 * 3) + " |" + text + "|";
+    else
+      line += text;
     out += line + "\r\n";
     i = j;
   }
@@ -241,7 +247,8 @@ std::string TFeTraceLog::FormatLog() const {
     } else {
       char d[48];
       if (logHex_)
-        std::snprintf(d, sizeof d, "%08lX  %08lX", static_cast<unsigned long>(e.data), static_cast<unsigned long>(e.otherData));
+        std::snprintf(d, sizeof d, "%08lX  %08lX", static_cast<unsigned long>(e.data),
+                      static_cast<unsigned long>(e.otherData));
       else
         std::snprintf(d, sizeof d, "%-9ld %ld", e.data, e.otherData);
       line += Pad(e.subType, 14) + d;

@@ -1,8 +1,8 @@
 // The port against a scripted modem on a pseudo-terminal: triggers, waits,
 // reopening, settings on an open port, tracing and a vanishing device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -302,7 +302,7 @@ TEST(PortPty, TraceAndLogFiles) {
 
 TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   ScriptedModem modem;
-  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).HangUp();
+  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).Reply("NO CARRIER").Pause(200ms).HangUp();
   modem.Start();
   fe::TFeComPort port;
   Recorder rec(port);
@@ -317,6 +317,8 @@ TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   EXPECT_EQ(port.LastError(), closing[0].lParam);
   EXPECT_FALSE(port.Open());
   EXPECT_LT(port.SendText("AT\r"), 0);
+  // What came before the hang-up can still be read.
+  EXPECT_EQ(port.AwaitText("NO CARRIER\r\n", 18), 1);
   EXPECT_LT(port.AwaitText("OK", 18), 0);
   const auto start = Clock::now();
   EXPECT_EQ(port.SetOpen(false), 0);  // threads already ended: no wait
