@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "../apf/fe_errors.h"
 #include "fe_device.h"
 #include "fe_dispatcher.h"
+#include "fe_errors.h"
 #include "fe_portsettings.h"
 #include "fe_tracelog.h"
 #include "fe_triggers.h"
@@ -13,7 +13,7 @@ namespace fe {
 
 namespace {
 std::atomic<bool> gPolling{false};
-thread_local bool tDelivering = false;  // this thread is running trigger handlers
+thread_local bool tDelivering = false;                           // this thread is running trigger handlers
 constexpr auto kEventTimeout = std::chrono::milliseconds(3000);  // per event sent to the sink
 }  // namespace
 
@@ -153,7 +153,7 @@ int TFeComPort::SetDeviceLayer(TDeviceLayer layer) {
 
 int TFeComPort::ApplySettings(const TPortSettings& next) {
   TPortSettings s = next;
-  if (!ValidLineSettings(s)) return -ecBadArgument;
+  if (const int rc = CheckLineSettings(s); rc < 0) return rc;
   NormaliseFlowThresholds(s);
   if (auto d = Dispatcher(); d && !d->Lost()) {
     if (const int rc = d->Reconfigure(s); rc < 0) return rc;

@@ -236,7 +236,7 @@ class TFeComPort {
   mutable std::mutex handlersMu_;
   std::vector<std::pair<int, std::shared_ptr<TTriggerHandler>>> handlers_;
   std::vector<std::pair<int, unsigned>> statusKinds_;  // status trigger handle -> kind
-  int delivering_ = 0;                                   // handler rounds in progress
+  int delivering_ = 0;                                 // handler rounds in progress
   std::condition_variable handlersIdle_;
   int nextHandlerId_ = 1;
   std::atomic<TFeEventSink*> sink_{nullptr};

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <utility>
 
-#include "../apf/fe_errors.h"
+#include "fe_errors.h"
 
 namespace fe {
 
@@ -176,7 +176,7 @@ void CloseSerialDevice(int fd) {
 }
 
 int ConfigureSerialDevice(int fd, const TPortSettings& s) {
-  if (!ValidLineSettings(s)) return -ecBadArgument;
+  if (const int rc = CheckLineSettings(s); rc < 0) return rc;
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return -ecBadId;
   const speed_t speed = SpeedConstant(s.baud);
@@ -221,7 +221,7 @@ int ConfigureSerialDevice(int fd, const TPortSettings& s) {
   if (s.swFlow == swfTransmit || s.swFlow == swfBoth) tio.c_iflag |= IXON;
   tio.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
   tio.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return -ecBadArgument;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return -ecDefault;  // the device refuses them
   SetModemLines(fd, s.dtr, s.rts);
   return 0;
 }

@@ -10,9 +10,9 @@
 #include <future>
 #include <tuple>
 
-#include "../apf/fe_errors.h"
 #include "fe_comport.h"
 #include "fe_device.h"
+#include "fe_errors.h"
 #include "fe_ticks.h"
 #include "fe_tracelog.h"
 

@@ -5,7 +5,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "../apf/fe_errors.h"
+#include "fe_errors.h"
+#include "fe_texts.h"
 
 namespace fe {
 
@@ -59,18 +60,7 @@ TFeTraceLog::TFeTraceLog() = default;
 
 int TFeTraceLog::WriteFile(const std::string& name, const std::string& content, bool append) const {
   std::FILE* f = std::fopen(name.c_str(), append ? "ab" : "wb");
-  if (!f) {
-    switch (errno) {
-      case ENOENT:
-        return -ecPathNotFound;
-      case EACCES:
-      case EPERM:
-      case EROFS:
-        return -ecAccessDenied;
-      default:
-        return -ecFileNotFound;
-    }
-  }
+  if (!f) return -IoErrorCode(errno);
   const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   const bool closed = std::fclose(f) == 0;
   return ok && closed ? 0 : -ecDiskFull;

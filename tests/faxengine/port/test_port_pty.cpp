@@ -159,9 +159,10 @@ TEST(PortPty, SettingsApplyToTheOpenPort) {
   EXPECT_EQ(cfgetospeed(&t), B9600);
   EXPECT_FALSE(t.c_cflag & CRTSCTS);
   // A pseudo-terminal refuses parity: the setting is refused and the old one kept.
-  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecDefault);
   EXPECT_EQ(port.Parity(), fe::pNone);
-  EXPECT_EQ(port.SetBaud(12345), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetBaud(12345), -fe::ecBaudRate);
+  EXPECT_EQ(port.SetDataBits(9), -fe::ecByteSize);
   EXPECT_EQ(port.Baud(), 9600);
   ::close(fd);
 }
