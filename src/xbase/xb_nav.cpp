@@ -559,6 +559,47 @@ int Table::reindex(const ProgressFn& progress) {
   });
 }
 
+int Table::checkIndex() {
+  return guardedNav(*d_, [&] {
+    Impl& d = *d_;
+    d.postPending();
+    TableShared& t = d.s();
+    if (!t.hasIndex()) return 0;
+    t.cdx.flush();
+    if (!t.indexUpToDate())
+      failWith(xbBadIndex, "the index was last updated for another state of the table (stamp " +
+                               std::to_string(t.cdx.stamp()) + ", table " + std::to_string(t.dbf.stamp()) + ")");
+    for (size_t tag = 0; tag < t.tagCount(); ++tag) {
+      const std::string& name = t.cdx.tags()[tag].name;
+      const size_t len = static_cast<size_t>(t.cdx.tags()[tag].keyLen);
+      std::vector<uint8_t> keys, want;
+      std::vector<uint32_t> recnos, wantRecnos;
+      try {
+        t.cdx.collect(tag, keys, recnos);
+      } catch (const Failure& f) {
+        failWith(xbBadIndex, "tag " + name + ": " + f.message);
+      }
+      std::vector<uint8_t> key(len);
+      std::vector<std::pair<std::vector<uint8_t>, uint32_t>> expected;
+      scanAll(t, [&](uint32_t r, const uint8_t* rec) {
+        if (!t.inTag(tag, rec)) return;
+        t.makeKey(tag, rec, key.data());
+        expected.emplace_back(key, r);
+      });
+      std::sort(expected.begin(), expected.end());
+      if (expected.size() != recnos.size())
+        failWith(xbBadIndex, "tag " + name + " holds " + std::to_string(recnos.size()) + " keys, the table gives " +
+                                 std::to_string(expected.size()));
+      for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].second != recnos[i] || std::memcmp(expected[i].first.data(), &keys[i * len], len) != 0)
+          failWith(xbBadIndex, "tag " + name + " differs from the table at entry " + std::to_string(i + 1) +
+                                   " (record " + std::to_string(recnos[i]) + ")");
+      }
+    }
+    return 0;
+  });
+}
+
 int Table::pack(const ProgressFn& progress) {
   return guardedNav(*d_, [&] {
     Impl& d = *d_;
