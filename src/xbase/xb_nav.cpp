@@ -251,6 +251,7 @@ int Table::refresh() {
   return guardedNav(*d_, [&] {
     Impl& d = *d_;
     d.modified = false;
+    d.settleInsert();
     if (d.recno && d.recno <= d.s().dbf.recordCount())
       d.load(d.recno);
     else if (d.recno)
@@ -533,8 +534,9 @@ int Table::closeIndexes() {
     d.postPending();
     TableShared& t = d.s();
     if (t.cdx.isOpen()) {
-      t.cdx.flush();
+      t.flushIndex();
       t.cdx.close();
+      t.cdxDirty = false;
       t.tagRt.clear();
       if (t.dbf.writable() && t.dbf.structuralFlag()) t.dbf.setStructuralFlag(false);
       ++t.changeStamp;
@@ -565,7 +567,7 @@ int Table::checkIndex() {
     d.postPending();
     TableShared& t = d.s();
     if (!t.hasIndex()) return 0;
-    t.cdx.flush();
+    t.flushIndex();
     if (!t.indexUpToDate())
       failWith(xbBadIndex, "the index was last updated for another state of the table (stamp " +
                                std::to_string(t.cdx.stamp()) + ", table " + std::to_string(t.dbf.stamp()) + ")");
