@@ -46,17 +46,21 @@ bool Table::Impl::inScope(const uint8_t* key) const {
   return true;
 }
 
-void Table::Impl::load(uint32_t r) {
+void Table::Impl::load(uint32_t r, const std::vector<uint8_t>* data) {
   TableShared& t = s();
-  buf.resize(t.dbf.recordLength());
-  int rc = t.dbf.readRecord(r, buf.data());
-  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  if (data && data->size() == t.dbf.recordLength()) {
+    buf = *data;
+  } else {
+    buf.resize(t.dbf.recordLength());
+    int rc = t.dbf.readRecord(r, buf.data());
+    if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  }
   recno = r;
   orig = buf;
   modified = false;
   seenChange = t.changeStamp;
   pos = CdxPos{};
-  if (ordered()) {
+  if (ordered() && !data) {
     posKey.resize(static_cast<size_t>(t.cdx.tags()[tagIndex()].keyLen));
     t.makeKey(tagIndex(), buf.data(), posKey.data());
   }
@@ -115,7 +119,7 @@ void Table::Impl::positionTag(CdxPos p, int dir) {
   }
   TableShared& t = s();
   uint32_t r = t.cdx.recnoAt(p);
-  load(r);
+  load(r, &rec);  // the record visibleAt has just read
   eof = false;
   pos = p;
   posMod = t.cdx.modCount();

@@ -124,7 +124,7 @@ struct Table::Impl {
   bool ordered() const { return order > 0 && static_cast<size_t>(order) <= s().tagCount() && !s().indexStale; }
   bool visibleRecord(const uint8_t* rec) const;
   bool inScope(const uint8_t* key) const;
-  void load(uint32_t r);
+  void load(uint32_t r, const std::vector<uint8_t>* data = nullptr);  // data: the record's bytes when at hand
   void setEof();
   void postPending();
   void settleInsert();  // puts an appended record's keys into the tags
