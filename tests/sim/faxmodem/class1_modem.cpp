@@ -74,20 +74,17 @@ void Class1Modem::ringing(int) { t31_call_event(t31_, AT_CALL_EVENT_ALERTING); }
 void Class1Modem::callAnswered() { t31_call_event(t31_, AT_CALL_EVENT_CONNECTED); }
 
 void Class1Modem::callFailed(CallFailure failure) {
-  switch (failure) {
-    case CallFailure::Busy:
-      t31_call_event(t31_, AT_CALL_EVENT_BUSY);
-      break;
-    case CallFailure::NoAnswer:
-      t31_call_event(t31_, AT_CALL_EVENT_NO_ANSWER);
-      break;
-    case CallFailure::NoCarrier:
-      t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
-      break;
-  }
+  // The T.31 module goes back to command mode on a hang-up event without a
+  // word to the DTE, so the result a real modem gives is reported here.
+  t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
+  static const char* const results[] = {"\r\nBUSY\r\n", "\r\nNO ANSWER\r\n", "\r\nNO CARRIER\r\n"};
+  pty_.write(results[static_cast<int>(failure)]);
 }
 
-void Class1Modem::callEnded() { t31_call_event(t31_, AT_CALL_EVENT_HANGUP); }
+void Class1Modem::callEnded() {
+  t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
+  pty_.write("\r\nNO CARRIER\r\n");
+}
 
 void Class1Modem::useT38(bool on) {
   if (on == t38_) return;

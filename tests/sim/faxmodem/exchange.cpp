@@ -49,12 +49,12 @@ void Exchange::dial(Endpoint& caller, const std::string& dialString) {
   const std::string number = digits(dialString);
   auto it = numbers_.find(number);
   events_.add("dial " + caller.number() + " " + number);
-  if (it == numbers_.end() || it->second == &caller) {
-    call->state = State::Failing;
-    call->failure = CallFailure::NoCarrier;
-  } else if (busyNumbers_.count(number) != 0 || inCall(*it->second)) {
+  if (busyNumbers_.count(number) != 0 || (it != numbers_.end() && inCall(*it->second))) {
     call->state = State::Failing;
     call->failure = CallFailure::Busy;
+  } else if (it == numbers_.end() || it->second == &caller) {
+    call->state = State::Failing;
+    call->failure = CallFailure::NoCarrier;
   } else {
     call->callee = it->second;
     // Two Class 1 modems cannot train each other through our audio path, so they
