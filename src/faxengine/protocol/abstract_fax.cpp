@@ -93,6 +93,7 @@ void TFeAbstractFax::EndRun(int finalCode) {
   if (link_) {
     link_->SetTimer(0);
     link_->WatchOutFree(0);
+    link_->WatchOutUsed(0);
     link_->WatchOutEmpty(false);
   }
   {

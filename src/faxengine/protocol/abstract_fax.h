@@ -16,24 +16,13 @@
 #include "class2.h"
 #include "fax_events.h"
 #include "fax_link.h"
+#include "fax_codes.h"
 #include "fax_states.h"
 #include "modem_reader.h"
 
 namespace fe {
 
 class TFeAbstractFax;
-
-// Fax status codes and fax log codes.
-enum TFaxStatusCode : int {
-  fsInitializing = 1, fsDialing = 2, fsBusyWait = 3, fsSendingPage = 4, fsSendingEOP = 5, fsPageError = 6,
-  fsPageAccepted = 7, fsConnecting = 8, fsWaitingForCall = 20, fsNoConnect = 21, fsAnswering = 22,
-  fsCallValidated = 23, fsGettingPage = 24, fsGettingEOP = 25, fsGettingEOD = 26, fsGettingHangup = 27,
-  fsGotFHNG = 28, fsGettingParams = 40, fsGotRemoteId = 41, fsUserAbort = 42, fsFinished = 43,
-};
-enum TFaxLogCode : int {
-  lcTransmitStart = 1, lcTransmitOk = 2, lcTransmitFail = 3,
-  lcReceiveStart = 4, lcReceiveOk = 5, lcReceiveSkip = 6, lcReceiveFail = 7,
-};
 
 using TFaxStatusEvent = std::function<void(TFeAbstractFax& cp, bool first, bool last)>;
 using TFaxLogEvent = std::function<void(TFeAbstractFax& cp, int logCode)>;

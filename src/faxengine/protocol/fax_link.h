@@ -13,6 +13,7 @@ enum class TLinkEvent {
   Data,      // input bytes are waiting
   Timer,     // the engine's timer expired
   OutFree,   // the output buffer has the free space asked for
+  OutUsed,   // the output buffer's use fell to the level asked for
   OutEmpty,  // everything written has been sent
   Closing,   // the port is about to close (or vanished)
 };
@@ -45,6 +46,8 @@ class TFaxLink {
   virtual void SetTimer(long ticks) = 0;
   // Asks for one OutFree event once free space reaches bytes (0 cancels).
   virtual void WatchOutFree(size_t bytes) = 0;
+  // Asks for one OutUsed event once the bytes queued fall to level (0 cancels).
+  virtual void WatchOutUsed(size_t level) = 0;
   // Asks for one OutEmpty event once all output has gone (false cancels).
   virtual void WatchOutEmpty(bool on) = 0;
 

@@ -1,0 +1,20 @@
+// Fax status and log codes come from the fax file library (fe_status.h); this
+// header stands in for it until that library is part of the build.
+#pragma once
+
+#if __has_include("fe_status.h")
+#include "fe_status.h"
+#else
+namespace fe {
+enum FaxStatus : int {
+  fsInitializing = 1, fsDialing = 2, fsBusyWaitRedial = 3, fsSendingPage = 4, fsSendingEOP = 5, fsPageError = 6,
+  fsPageAccepted = 7, fsConnecting = 8, fsWaitingForCall = 20, fsNoConnect = 21, fsAnswering = 22,
+  fsCallValidated = 23, fsGettingPage = 24, fsGettingEOP = 25, fsGettingEndOfDocument = 26, fsGettingHangup = 27,
+  fsGotFHNG = 28, fsGettingParams = 40, fsGotRemoteId = 41, fsUserAbort = 42, fsFinished = 43,
+};
+enum FaxLogCode : int {
+  lfTransmitStarted = 1, lfTransmitFinished = 2, lfTransmitFailed = 3,
+  lfReceiveStarted = 4, lfReceiveFinished = 5, lfReceiveSkipped = 6, lfReceiveFailed = 7,
+};
+}  // namespace fe
+#endif
