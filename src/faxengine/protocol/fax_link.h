@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fe_ticks.h"
+
 namespace fe {
 
 enum class TLinkEvent {
@@ -58,9 +60,5 @@ class TFaxLink {
   // A line for the port's debug log (state changes and the engines' notes).
   virtual void DebugLog(const std::string& text) = 0;
 };
-
-// Seconds and milliseconds to ticks of 92/1675 second (18.2 per second).
-constexpr long SecsToTicks(long secs) { return secs * 1675 / 92; }
-constexpr long MsToTicks(long ms) { return (ms * 1675 + 92 * 1000 - 1) / (92 * 1000); }
 
 }  // namespace fe

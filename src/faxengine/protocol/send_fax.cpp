@@ -6,7 +6,9 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 #include "apf_reader.h"
@@ -98,7 +100,12 @@ void TFeSendFax::NextFax() {
   std::string phone, file, cover;
   bool have = false;
   if (OnFaxNext) {
-    bool delivered = Window().Send(fmFaxNext, [&] { OnFaxNext(*this, phone, file, cover); });
+    struct Answer {
+      std::string phone, file, cover;
+    };
+    auto a = std::make_shared<Answer>();
+    bool delivered = SendToOwner(fmFaxNext, [this, a] { OnFaxNext(*this, a->phone, a->file, a->cover); });
+    if (delivered) phone = a->phone, file = a->file, cover = a->cover;
     have = delivered && !phone.empty();
   } else if (requests_ == 0) {
     phone = PhoneNumber;
@@ -212,6 +219,13 @@ void TFeSendFax::EndTheRun(int code) {
   state_ = tfNone;
 }
 
+TFaxLogInfo TFeSendFax::LogInfo() const {
+  TFaxLogInfo info = TFeAbstractFax::LogInfo();
+  // A joined fax is logged under the files it was made of.
+  if (!FaxFileList.empty() && !OnFaxNext) info.faxFiles = FaxFileList;
+  return info;
+}
+
 void TFeSendFax::OnCancel() { FaxFailed(ecCancelRequested); }
 
 // ------------------------------------------------------------------ dialling --
@@ -228,7 +242,7 @@ void TFeSendFax::Dial() {
   Send(cmd);
   if (state_ != tfDial) return;
   SetStatus(bare ? fsConnecting : fsDialing);
-  SetTimer(SecsToTicks(DialWait));
+  SetTimer(SecondsToTicks(DialWait));
   SetState(activeClass_ == TFaxClass::fcClass1 ? tf1Connect : tf2Connect);
 }
 
@@ -244,7 +258,7 @@ void TFeSendFax::DialResult(TModemReply r) {
       }
       SetState(tfRetryWait);
       SetStatus(fsBusyWaitRedial);
-      SetTimer(SecsToTicks(DialRetryWait));
+      SetTimer(SecondsToTicks(DialRetryWait));
       return;
     }
     case TModemReply::Voice: FaxFailed(ecFaxVoiceCall); return;
@@ -380,7 +394,7 @@ void TFeSendFax::HandleLine(const std::string& line) {
     case tf1WaitPgCn:
       if (r == TModemReply::Connect) {
         SetState(tfWaitXon);
-        SetTimer(SecsToTicks(1));  // a one-second pause before the page data
+        SetTimer(SecondsToTicks(1));  // a one-second pause before the page data
       } else if (r != TModemReply::None) {
         FaxFailed(ecFaxSessionError);
       }

@@ -54,6 +54,7 @@ class TFeSendFax : public TFeAbstractFax {
   int StartSend();
 
   std::string DefaultInitString() const override { return InitString(DetectBusy, BlindDial); }
+  TFaxLogInfo LogInfo() const override;
 
  protected:
   void OnLinkEvent(TLinkEvent ev) override;
