@@ -100,12 +100,15 @@ TEST_F(LineSend, Class1CoverThenBodyWithFineAndStandardMixed) {
   SendAndCompare(dir + "/BODY.APF", want, 300s);
 }
 
-TEST_F(LineSend, Class1WidePagesToCapableTerminal) {
+TEST_F(LineSend, Class1WidePageToTerminalWithoutWideIs8060) {
+  // The terminal's DIS offers 215 mm only: the wide page must not go out.
   Begin(ModemKind::Class1);
-  std::vector<RasterPage> pages = {WidePage(200, 3)};
+  std::vector<RasterPage> pages = {WidePage(100, 3)};
   WriteApf(dir + "/W.APF", pages);
-  SendAndCompare(dir + "/W.APF", pages, 180s);
-  EXPECT_TRUE(rig->fax.Session().wide);
+  rig->fax.FaxFile = dir + "/W.APF";
+  EXPECT_EQ(rig->Run(120s), std::vector<int>{ecFaxBadMachine});
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxBadMachine});
+  EXPECT_NE(sim.waitForEvent("result 200 ", 60s).find("pages=0"), std::string::npos);
 }
 
 class LineSpeed : public LineSend, public ::testing::WithParamInterface<int> {};
