@@ -5,8 +5,10 @@
 #include <fstream>
 #include <random>
 
-#include "rx_dle.h"
+#include "modem_reader.h"
 #include "rx_naming.h"
+#include "rx_t30.h"
+#include "t30.h"
 
 namespace fs = std::filesystem;
 
@@ -61,44 +63,39 @@ TEST(RecvNaming, MonthDaySchemeAndEmptyFolder) {
   EXPECT_EQ(fe::JoinDir("", "FAX0001.APF"), "FAX0001.APF");
 }
 
+// Page data reaches the engine in pieces cut anywhere; the modem reader must give
+// the same page and leave the modem's reply after DLE ETX unread.
 std::vector<std::uint8_t> DecodeInPieces(const std::vector<std::uint8_t>& in, const std::vector<std::size_t>& cuts,
-                                         std::size_t* used, bool* ended) {
-  fe::DleDecoder dec;
+                                         std::string* after, bool* ended) {
+  fe::TModemReader r;
   std::vector<std::uint8_t> out;
   std::size_t pos = 0;
-  *used = 0;
-  for (std::size_t k = 0; k <= cuts.size() && !dec.Ended(); ++k) {
+  *ended = false;
+  for (std::size_t k = 0; k <= cuts.size(); ++k) {
     const std::size_t end = k < cuts.size() ? cuts[k] : in.size();
-    *used += dec.Feed(in.data() + pos, end - pos, out);
+    r.Feed(in.data() + pos, end - pos);
     pos = end;
+    if (!*ended) *ended = r.TakeBlock(out);
   }
-  *ended = dec.Ended();
+  after->clear();
+  r.TakeLine(*after);
   return out;
 }
 
 TEST(RecvDle, SequencesAcrossEveryFragmentBoundary) {
   // 'a' DLE DLE 'b' DLE 'c' DLE ETX then the modem's reply.
-  const std::vector<std::uint8_t> in = {'a', 0x10, 0x10, 'b', 0x10, 'c', 0x10, 0x03, '\r', '\n', 'O', 'K'};
+  const std::vector<std::uint8_t> in = {'a', 0x10, 0x10, 'b', 0x10, 'c', 0x10, 0x03, '\r', '\n', 'O', 'K', '\r', '\n'};
   const std::vector<std::uint8_t> want = {'a', 0x10, 'b', 'c'};
   for (std::size_t c1 = 0; c1 <= in.size(); ++c1) {
     for (std::size_t c2 = c1; c2 <= in.size(); ++c2) {
-      std::size_t used;
+      std::string after;
       bool ended;
-      auto out = DecodeInPieces(in, {c1, c2}, &used, &ended);
+      auto out = DecodeInPieces(in, {c1, c2}, &after, &ended);
       ASSERT_TRUE(ended) << c1 << "," << c2;
       EXPECT_EQ(out, want) << c1 << "," << c2;
-      EXPECT_EQ(used, 8u) << "the reply after DLE ETX must stay unread (" << c1 << "," << c2 << ")";
+      EXPECT_EQ(after, "OK") << "the reply after DLE ETX must stay unread (" << c1 << "," << c2 << ")";
     }
   }
-  // Byte by byte: a lone trailing DLE waits for the next byte.
-  fe::DleDecoder dec;
-  std::vector<std::uint8_t> out;
-  std::uint8_t b = 0x10;
-  EXPECT_EQ(dec.Feed(&b, 1, out), 1u);
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(dec.Feed(&b, 1, out), 1u);
-  EXPECT_EQ(out, std::vector<std::uint8_t>{0x10});
-  EXPECT_FALSE(dec.Ended());
 }
 
 TEST(RecvDle, RandomStuffedDataRoundTrips) {
@@ -106,40 +103,47 @@ TEST(RecvDle, RandomStuffedDataRoundTrips) {
   std::vector<std::uint8_t> page(20000);
   for (auto& v : page) v = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0x10 : rng());
   std::vector<std::uint8_t> stuffed;
-  for (auto v : page) {
-    stuffed.push_back(v);
-    if (v == 0x10) stuffed.push_back(0x10);
-  }
+  fe::t30::AppendStuffed(stuffed, page.data(), page.size());
   stuffed.push_back(0x10);
   stuffed.push_back(0x03);
-  fe::DleDecoder dec;
+  fe::TModemReader r;
   std::vector<std::uint8_t> out;
   std::size_t pos = 0;
-  while (!dec.Ended()) {
+  bool ended = false;
+  while (!ended && pos < stuffed.size()) {
     std::size_t n = std::min<std::size_t>(1 + rng() % 997, stuffed.size() - pos);
-    pos += dec.Feed(stuffed.data() + pos, n, out);
+    r.Feed(stuffed.data() + pos, n);
+    pos += n;
+    ended = r.TakeBlock(out);
   }
-  EXPECT_EQ(pos, stuffed.size());
+  EXPECT_TRUE(ended);
   EXPECT_EQ(out, page);
 }
 
-TEST(RecvTraining, TenPercentRule) {
-  auto judge = [](std::size_t bytes, std::size_t nonZero) {
-    std::vector<std::uint8_t> data(bytes, 0);
-    for (std::size_t i = 0; i < nonZero; ++i) data[i * bytes / nonZero] = 0xff;
-    fe::TrainingCheck t;
-    t.Add(data.data(), data.size() / 2);
-    t.Add(data.data() + data.size() / 2, data.size() - data.size() / 2);
-    EXPECT_EQ(t.Bytes(), bytes);
-    EXPECT_EQ(t.NonZero(), nonZero);
-    return t.Good();
+TEST(RecvTraining, TenPercentRuleAndModulation) {
+  EXPECT_TRUE(fe::t30::TrainingGood(99, 1000));
+  EXPECT_FALSE(fe::t30::TrainingGood(100, 1000));
+  EXPECT_TRUE(fe::t30::TrainingGood(0, 1728));
+  EXPECT_FALSE(fe::t30::TrainingGood(0, 0)) << "an empty training check must fail, not divide by zero";
+  // The receiver listens with the modulation the caller's DCS names: V.17 at
+  // 9600 is not V.29 at 9600.
+  auto dcs = [](int bps, bool v17) {
+    fe::t30::DcsParams p;
+    p.bps = bps;
+    auto fif = fe::t30::BuildDcs(p);
+    if (v17 && bps <= 9600) fif[1] |= 0x20;
+    return fif;
   };
-  EXPECT_TRUE(judge(1000, 99));
-  EXPECT_FALSE(judge(1000, 100));
-  EXPECT_TRUE(judge(1728, 0));
-  EXPECT_FALSE(judge(10, 1));
-  fe::TrainingCheck none;
-  EXPECT_FALSE(none.Good()) << "an empty training check must fail, not divide by zero";
+  EXPECT_EQ(fe::RxModulationCode(dcs(9600, false), 9600, true), "96");
+  EXPECT_EQ(fe::RxModulationCode(dcs(9600, true), 9600, true), "97");
+  EXPECT_EQ(fe::RxModulationCode(dcs(9600, true), 9600, false), "98");
+  EXPECT_EQ(fe::RxModulationCode(dcs(7200, true), 7200, false), "74");
+  EXPECT_EQ(fe::RxModulationCode(dcs(14400, true), 14400, true), "145");
+  EXPECT_EQ(fe::RxModulationCode(dcs(14400, true), 14400, false), "146");
+  EXPECT_EQ(fe::RxModulationCode(dcs(4800, false), 4800, false), "48");
+  auto parsed = fe::t30::ParseDcs(dcs(9600, true));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->bps, 9600);
 }
 
 }  // namespace
