@@ -8,13 +8,15 @@
 #include <ctime>
 #include <string>
 
+#include "apf_writer.h"
+
 namespace fe {
 
 class RxFaxFile {
  public:
   // Page header flags of a received page (never the length-word flag).
-  static constexpr std::uint16_t kFine = 1;
-  static constexpr std::uint16_t kWide = 2;
+  static constexpr std::uint16_t kFine = pfHighRes;
+  static constexpr std::uint16_t kWide = pfWide;
 
   RxFaxFile() = default;
   RxFaxFile(const RxFaxFile&) = delete;
@@ -22,44 +24,32 @@ class RxFaxFile {
   ~RxFaxFile();
 
   // Each operation returns 0 or the negative file error code (101 disk full,
-  // 160 device write error, 5 access denied, 3 path not found ...). After an
-  // error the file stays open so that Close can still finish what was written.
-  // A file whose header cannot be written is removed again.
+  // 160 device write error, 5 access denied ...). After an error the file stays
+  // open so that Close can still keep what was written. A file whose header
+  // cannot be written is removed again.
   int Create(const std::string& name, const std::string& remoteId, std::time_t now = std::time(nullptr));
+  // Starts a page; a page still open (refused by the caller) is replaced.
   int BeginPage(std::uint16_t flags);
   int Append(const std::uint8_t* data, std::size_t n);
   // Finishes the open page: its length goes into the page header, the page count
-  // and the date into the file header.
+  // into the file header.
   int EndPage();
   // Drops the open page's data so that a retransmission overwrites it.
   int RestartPage();
-  // Finishes an open page that holds data (an empty one is dropped), cuts off
-  // anything left behind a restarted page, rewrites the header and closes.
+  // Finishes an open page that holds data (an empty page, or one that cannot be
+  // finished, is dropped), rewrites the header and closes.
   int Close();
 
-  bool IsOpen() const { return fd_ >= 0; }
-  bool PageOpen() const { return pageOpen_; }
-  std::uint16_t Pages() const { return pages_; }
-  std::uint32_t PageBytes() const { return pageLen_; }
+  bool IsOpen() const { return writer_.IsOpen(); }
+  bool PageOpen() const { return writer_.PageOpen(); }
+  std::uint16_t Pages() const { return static_cast<std::uint16_t>(writer_.PageCount()); }
+  std::uint32_t PageBytes() const { return writer_.PageOpen() ? writer_.PageLength() : 0; }
   const std::string& Name() const { return name_; }
 
  private:
-  int WriteAt(std::uint64_t pos, const void* data, std::size_t n);
-  int WriteHeader();
-  int WritePageHeader();
-
-  int fd_ = -1;
+  TApfWriter writer_;
   std::string name_;
-  std::string remoteId_;
-  std::time_t created_ = 0;
-  std::uint16_t pages_ = 0;
-  bool pageOpen_ = false;
-  std::uint16_t pageFlags_ = 0;
-  std::uint64_t pageStart_ = 0;
-  std::uint32_t pageLen_ = 0;
+  std::uint16_t flags_ = 0;
 };
-
-// Maps an errno value of a failed file operation to the engine's file error code.
-int FileErrorCode(int err);
 
 }  // namespace fe
