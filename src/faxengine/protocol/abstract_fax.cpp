@@ -93,6 +93,7 @@ void TFeAbstractFax::EndRun(int finalCode) {
   if (link_) {
     link_->SetTimer(0);
     link_->WatchOutFree(0);
+    link_->WatchOutUsed(0);
     link_->WatchOutEmpty(false);
   }
   {
@@ -102,30 +103,48 @@ void TFeAbstractFax::EndRun(int finalCode) {
   doneCv_.notify_all();
 }
 
+bool TFeAbstractFax::SendToOwner(int msg, std::function<void()> call) {
+  (void)msg;
+  return sink_->Send(std::move(call), std::chrono::milliseconds(kFaxMessageTimeoutMs));
+}
+
+TFaxLogInfo TFeAbstractFax::LogInfo() const {
+  TFaxSessionValues v = Session();
+  TFaxLogInfo info;
+  info.faxFile = v.faxFile;
+  if (!v.faxFile.empty()) info.faxFiles.push_back(v.faxFile);
+  info.phoneNumber = v.phoneNumber;
+  info.remoteId = v.remoteId;
+  info.hangupCode = v.hangupCode;
+  info.lastError = v.lastError;
+  return info;
+}
+
 void TFeAbstractFax::SetStatus(int code, bool first, bool last) {
   UpdateSession([&](TFaxSessionValues& v) { v.status = code; });
-  window_.Send(fmFaxStatus, [this, first, last] {
+  SendToOwner(fmFaxStatus, [this, first, last] {
     if (OnFaxStatus) OnFaxStatus(*this, first, last);
     if (StatusDisplay) StatusDisplay->FaxStatus(*this, first, last);
   });
 }
 
 void TFeAbstractFax::PostLog(int logCode) {
-  window_.Send(fmFaxLog, [this, logCode] {
+  TFaxLogInfo info = LogInfo();
+  SendToOwner(fmFaxLog, [this, logCode, info] {
     if (OnFaxLog) OnFaxLog(*this, logCode);
-    if (FaxLog) FaxLog->FaxLogEntry(*this, logCode);
+    if (FaxLog) FaxLog->LogFax(logCode, info);
   });
 }
 
 void TFeAbstractFax::PostError(int code) {
   UpdateSession([&](TFaxSessionValues& v) { v.lastError = code; });
-  window_.Send(fmFaxError, [this, code] {
+  SendToOwner(fmFaxError, [this, code] {
     if (OnFaxError) OnFaxError(*this, code);
   });
 }
 
 void TFeAbstractFax::PostFinish(int code) {
-  window_.Send(fmFaxFinish, [this, code] {
+  SendToOwner(fmFaxFinish, [this, code] {
     if (OnFaxFinish) OnFaxFinish(*this, code);
   });
 }

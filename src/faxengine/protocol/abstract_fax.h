@@ -14,26 +14,28 @@
 #include <vector>
 
 #include "class2.h"
-#include "fax_events.h"
 #include "fax_link.h"
 #include "fax_states.h"
+#include "fe_eventsink.h"
+#include "fe_faxlog.h"
+#include "fe_status.h"
 #include "modem_reader.h"
 
 namespace fe {
 
 class TFeAbstractFax;
 
-// Fax status codes and fax log codes.
-enum TFaxStatusCode : int {
-  fsInitializing = 1, fsDialing = 2, fsBusyWait = 3, fsSendingPage = 4, fsSendingEOP = 5, fsPageError = 6,
-  fsPageAccepted = 7, fsConnecting = 8, fsWaitingForCall = 20, fsNoConnect = 21, fsAnswering = 22,
-  fsCallValidated = 23, fsGettingPage = 24, fsGettingEOP = 25, fsGettingEOD = 26, fsGettingHangup = 27,
-  fsGotFHNG = 28, fsGettingParams = 40, fsGotRemoteId = 41, fsUserAbort = 42, fsFinished = 43,
+// Messages of the fax components' window, each sent with a 1-second time-out.
+enum TFaxMessage : int {
+  fmFaxNext = 32417,
+  fmFaxStatus = 32418,
+  fmFaxLog = 32419,
+  fmFaxName = 32420,
+  fmFaxAccept = 32421,
+  fmFaxError = 32422,
+  fmFaxFinish = 32423,
 };
-enum TFaxLogCode : int {
-  lcTransmitStart = 1, lcTransmitOk = 2, lcTransmitFail = 3,
-  lcReceiveStart = 4, lcReceiveOk = 5, lcReceiveSkip = 6, lcReceiveFail = 7,
-};
+constexpr int kFaxMessageTimeoutMs = 1000;
 
 using TFaxStatusEvent = std::function<void(TFeAbstractFax& cp, bool first, bool last)>;
 using TFaxLogEvent = std::function<void(TFeAbstractFax& cp, int logCode)>;
@@ -47,13 +49,6 @@ class TFeAbstractFaxStatus {
  public:
   virtual ~TFeAbstractFaxStatus() = default;
   virtual void FaxStatus(TFeAbstractFax& fax, bool first, bool last) = 0;
-};
-
-// The history log side: receives every log code with the fax it belongs to.
-class TFaxLogWriter {
- public:
-  virtual ~TFaxLogWriter() = default;
-  virtual void FaxLogEntry(TFeAbstractFax& fax, int logCode) = 0;
 };
 
 // Read-only values of the running session.
@@ -90,7 +85,7 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   std::string ModemInit;  // up to 40 characters
   std::string StationID;  // up to 20, upper-cased before use
   TFeAbstractFaxStatus* StatusDisplay = nullptr;
-  TFaxLogWriter* FaxLog = nullptr;
+  TFeFaxLog* FaxLog = nullptr;
   std::string FaxFile;
   bool AbortNoConnect = false;
   bool ExitOnError = false;
@@ -108,8 +103,9 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   // The port; the component does not own it.
   void SetComPort(TFaxLink* link) { link_ = link; }
   TFaxLink* ComPort() const { return link_; }
-  // The component's window; an owner with an event loop sets OwnerPumps and pumps.
-  TFaxEventWindow& Window() { return window_; }
+  // Where the events run (the component's window): a sink that carries calls to
+  // the owner's thread; without one they run on the port's dispatch thread.
+  void SetEventSink(TFeEventSink* sink) { sink_ = sink ? sink : &directSink_; }
 
   // --- read-only session values ---
   TFaxSessionValues Session() const;
@@ -149,6 +145,11 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   void PostLog(int logCode);
   void PostError(int code);
   void PostFinish(int code);
+  // Runs call on the owner's thread (message msg, 1-second time-out); false when
+  // it was not taken in time. The call must own what it uses.
+  bool SendToOwner(int msg, std::function<void()> call);
+  // What the history log writes about this fax.
+  virtual TFaxLogInfo LogInfo() const;
   template <typename F>
   void UpdateSession(F f) {
     std::lock_guard<std::mutex> lk(valuesMu_);
@@ -195,7 +196,8 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   TClassSupport QueryClasses(const std::string& initString);
   void EnsureAttached();
 
-  TFaxEventWindow window_;
+  TFeDirectSink directSink_;
+  TFeEventSink* sink_ = &directSink_;
   mutable std::mutex valuesMu_;
   TFaxSessionValues values_;
   std::atomic<bool> running_{false};

@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <string>
 
+#include "fe_ticks.h"
+
 namespace fe {
 
 enum class TLinkEvent {
   Data,      // input bytes are waiting
   Timer,     // the engine's timer expired
   OutFree,   // the output buffer has the free space asked for
+  OutUsed,   // the output buffer's use fell to the level asked for
   OutEmpty,  // everything written has been sent
   Closing,   // the port is about to close (or vanished)
 };
@@ -45,6 +48,8 @@ class TFaxLink {
   virtual void SetTimer(long ticks) = 0;
   // Asks for one OutFree event once free space reaches bytes (0 cancels).
   virtual void WatchOutFree(size_t bytes) = 0;
+  // Asks for one OutUsed event once the bytes queued fall to level (0 cancels).
+  virtual void WatchOutUsed(size_t level) = 0;
   // Asks for one OutEmpty event once all output has gone (false cancels).
   virtual void WatchOutEmpty(bool on) = 0;
 
@@ -55,9 +60,5 @@ class TFaxLink {
   // A line for the port's debug log (state changes and the engines' notes).
   virtual void DebugLog(const std::string& text) = 0;
 };
-
-// Seconds and milliseconds to ticks of 92/1675 second (18.2 per second).
-constexpr long SecsToTicks(long secs) { return secs * 1675 / 92; }
-constexpr long MsToTicks(long ms) { return (ms * 1675 + 92 * 1000 - 1) / (92 * 1000); }
 
 }  // namespace fe

@@ -14,6 +14,7 @@ void TModemReader::Clear() {
   buf_.clear();
   pos_ = 0;
   dlePending_ = false;
+  skipLf_ = false;
 }
 
 void TModemReader::Compact() {
@@ -23,8 +24,16 @@ void TModemReader::Compact() {
   }
 }
 
+void TModemReader::SkipLf() {
+  if (skipLf_ && pos_ < buf_.size()) {
+    if (buf_[pos_] == '\n') ++pos_;
+    skipLf_ = false;
+  }
+}
+
 bool TModemReader::TakeLine(std::string& line) {
   constexpr size_t kMaxLine = 512;
+  SkipLf();
   for (;;) {
     while (pos_ < buf_.size() && (buf_[pos_] == '\r' || buf_[pos_] == '\n')) ++pos_;
     size_t end = pos_;
@@ -32,17 +41,21 @@ bool TModemReader::TakeLine(std::string& line) {
     if (end == buf_.size()) return false;
     line.assign(buf_.begin() + static_cast<long>(pos_), buf_.begin() + static_cast<long>(end));
     pos_ = end;
+    // Take the line's end too, so that data right after "CONNECT" starts clean.
+    if (pos_ < buf_.size() && (buf_[pos_] == '\r' || buf_[pos_] == '\n')) skipLf_ = buf_[pos_++] == '\r';
     if (!line.empty()) return true;
   }
 }
 
 bool TModemReader::TakeByte(uint8_t& b) {
+  SkipLf();
   if (pos_ >= buf_.size()) return false;
   b = buf_[pos_++];
   return true;
 }
 
 bool TModemReader::TakeBlock(std::vector<uint8_t>& out, size_t limit) {
+  SkipLf();
   while (pos_ < buf_.size()) {
     uint8_t c = buf_[pos_++];
     if (dlePending_) {

@@ -28,9 +28,11 @@ class TModemReader {
 
  private:
   void Compact();
+  void SkipLf();
   std::vector<uint8_t> buf_;
   size_t pos_ = 0;
   bool dlePending_ = false;
+  bool skipLf_ = false;  // a line ended in CR: an LF right after it belongs to it
 };
 
 }  // namespace fe
