@@ -176,7 +176,7 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
           Command("ATH0");
           return RefuseDone();
         }
-        SetStatus(fsGettingEOD);
+        SetStatus(fsGettingEndOfDocument);
         return AfterMcf();
       }
       if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
@@ -220,7 +220,13 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
     attempts_ = 0;
     return FramesComplete();
   }
-  if (r == TModemReply::NoCarrier && state_ == rf1WaitDCN) return CallDone();
+  if (state_ == rf1WaitDCN && r != TModemReply::None) {
+    // The caller left without DCN: the fax is complete all the same.
+    SetState(rf1WtHngp);
+    Command("ATH");
+    Timer(kReplyTicks);
+    return;
+  }
   if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
     block_.clear();
     return RetryFrames();

@@ -7,7 +7,7 @@ namespace fe {
 
 namespace {
 constexpr std::uint8_t kDC2 = 0x12;  // tells the modem to start the page data
-constexpr long kFdrTicks = SecsToTicks(30);
+constexpr long kFdrTicks = SecondsToTicks(30);
 
 int FirstField(const std::string& value) {
   const auto f = ReportFields(value);
@@ -93,14 +93,17 @@ void TFeReceiveFax::Class2Line(const std::string& line) {
       return Class2Report(line);
 
     case rf2GtPgRslt:
-      if (auto v = ReportValue(line, c2_->pageStatus)) return Class2PageStatus(FirstField(*v));
+      if (auto v = ReportValue(line, c2_->pageStatus)) {
+        pageStatus_ = FirstField(*v);
+        return Class2PageStatus(pageStatus_);
+      }
       if (auto v = ReportValue(line, "+FET")) {
         fet_ = FirstField(*v);
         return;
       }
       if (r == TModemReply::Ok) {
         // A modem that gave no page status: the page is taken as good.
-        if (file_.PageOpen()) Class2PageStatus(1);
+        if (pageStatus_ < 0) Class2PageStatus(1);
         if (!Running() || state_ != rf2GtPgRslt) return;
         if (fet_ == 2) {
           lastPageDone_ = true;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "fe_errors.h"
 
@@ -11,8 +12,8 @@ namespace fe {
 
 namespace {
 
-constexpr long kAnswerTicks = SecsToTicks(60);
-constexpr long kRingGapTicks = SecsToTicks(10);  // rings further apart belong to another call
+constexpr long kAnswerTicks = SecondsToTicks(60);
+constexpr long kRingGapTicks = SecondsToTicks(10);  // rings further apart belong to another call
 
 }  // namespace
 
@@ -73,14 +74,13 @@ int TFeReceiveFax::StartReceive() {
 void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
   if (ev == TLinkEvent::Closing) {
     // The port is going away: nothing more can be received.
-    const bool call = inCall_;
+    PostError(ecNotOpen);
     if (file_.IsOpen()) {
       file_.Close();
-      PostLog(lcReceiveFail);
+      PostLog(lfReceiveFailed);
     }
-    PostError(ecNotOpen);
     SetState(rfDone);
-    EndRun(call ? ecNotOpen : ecNotOpen);
+    EndRun(ecNotOpen);
     return;
   }
   if (ev == TLinkEvent::Timer) HandleTimeout();
@@ -91,11 +91,11 @@ void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
 
 void TFeReceiveFax::OnCancel() {
   Timer(0);
+  PostError(ecCancelRequested);
   if (file_.IsOpen()) {
     file_.Close();
-    PostLog(lcReceiveFail);
+    PostLog(lfReceiveFailed);
   }
-  PostError(ecCancelRequested);
   if (inCall_) HangUp();
   inCall_ = false;
   SetState(rfDone);
@@ -112,20 +112,6 @@ void TFeReceiveFax::Process() {
       HandleLine(line);
       continue;
     }
-    // The CR LF that ends the CONNECT line is not part of the data.
-    std::uint8_t b = 0;
-    while (skipLineEnd_ > 0 && reader_.Pending() > 0) {
-      reader_.TakeByte(b);
-      const bool lineEnd = (skipLineEnd_ == 2 && b == '\r') || (skipLineEnd_ == 1 && b == '\n');
-      if (!lineEnd) {
-        // Not a line end after all: it is data (cannot be a DLE here, see Connected).
-        skipLineEnd_ = 0;
-        block_.push_back(b);
-        break;
-      }
-      --skipLineEnd_;
-    }
-    if (skipLineEnd_ > 0) return;
     const bool ended = reader_.TakeBlock(block_, input_ == Input::Frame ? 512 : SIZE_MAX);
     if (input_ != Input::Frame && !block_.empty()) {
       HandleBlockData(block_);
@@ -138,7 +124,6 @@ void TFeReceiveFax::Process() {
 
 void TFeReceiveFax::Connected(Input mode) {
   input_ = mode;
-  skipLineEnd_ = 2;
   block_.clear();
 }
 
@@ -217,6 +202,7 @@ void TFeReceiveFax::HandleBlockEnd() {
   } else {
     SetState(rf2GtPgRslt);
     fet_ = -1;
+    pageStatus_ = -1;
   }
   Timer(kReplyTicks);
 }
@@ -251,8 +237,11 @@ void TFeReceiveFax::HandleTimeout() {
     case rf1Timeout:
       return JudgeTraining();
     case rf1WaitDCN:
-    case rf2GetFHNG:
       // The fax is complete; a caller that hangs up without its last word changes nothing.
+      HangUp();
+      return CallDone();
+    case rf1WtHngp:
+    case rf2GetFHNG:
       return CallDone();
     default:
       return Fail(ecTimeout);
@@ -322,18 +311,18 @@ void TFeReceiveFax::Answer() {
 bool TFeReceiveFax::AskAccept() {
   if (asked_) return accepted_;
   asked_ = true;
-  bool accept = true;
-  if (OnFaxAccept) Window().Send(fmFaxAccept, [this, &accept] { OnFaxAccept(*this, accept); });
-  accepted_ = accept;
+  // The answer is shared with the call, which may outlive a wait that timed out.
+  auto accept = std::make_shared<bool>(true);
+  if (OnFaxAccept) SendToOwner(fmFaxAccept, [this, accept] { OnFaxAccept(*this, *accept); });
+  accepted_ = *accept;
   return accepted_;
 }
 
 bool TFeReceiveFax::CreateFile() {
   if (file_.IsOpen()) return true;
-  std::string name;
-  if (OnFaxName) {
-    Window().Send(fmFaxName, [this, &name] { OnFaxName(*this, name); });
-  }
+  auto asked = std::make_shared<std::string>();
+  if (OnFaxName) SendToOwner(fmFaxName, [this, asked] { OnFaxName(*this, *asked); });
+  std::string name = *asked;
   if (name.empty()) name = ReceiveFileName(DestinationDir, FaxFileExt, Naming);
   FaxFile = name;
   UpdateSession([&](TFaxSessionValues& v) { v.faxFile = name; });
@@ -342,7 +331,7 @@ bool TFeReceiveFax::CreateFile() {
     Fail(-rc);
     return false;
   }
-  PostLog(lcReceiveStart);
+  PostLog(lfReceiveStarted);
   return true;
 }
 
@@ -368,12 +357,12 @@ void TFeReceiveFax::ReceiveFinished() {
   if (!file_.IsOpen()) return;
   const int rc = file_.Close();
   if (rc < 0) {
-    PostLog(lcReceiveFail);
     PostError(-rc);
+    PostLog(lfReceiveFailed);
     return;
   }
   ++faxesReceived_;
-  PostLog(lcReceiveOk);
+  PostLog(lfReceiveFinished);
 }
 
 // The call is over and the fax, if any, stored: back to waiting or stop.
@@ -391,11 +380,11 @@ void TFeReceiveFax::CallDone() {
 void TFeReceiveFax::Fail(int code) {
   Timer(0);
   SetState(rfAbort);
+  PostError(code);  // first, so that the log line names it
   if (file_.IsOpen()) {
     file_.Close();  // the finished pages and what arrived of the current one stay
-    PostLog(lcReceiveFail);
+    PostLog(lfReceiveFailed);
   }
-  PostError(code);
   if (inCall_) HangUp();
   inCall_ = false;
   if (ExitOnError || CancelRequested()) return Stop(code);
@@ -412,8 +401,8 @@ void TFeReceiveFax::Fail(int code) {
 void TFeReceiveFax::Refuse() {
   Timer(0);
   SetState(rfAbort);
-  PostLog(lcReceiveSkip);
   PostError(ecFileRejected);
+  PostLog(lfReceiveSkipped);
   if (activeClass_ == TFaxClass::fcClass1) {
     // Tell the caller with DCN before going on-hook (rf1WaitDCN answers the rest).
     refusing_ = true;

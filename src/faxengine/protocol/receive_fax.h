@@ -86,7 +86,6 @@ class TFeReceiveFax : public TFeAbstractFax {
 
   TReceiveFaxState state_ = rfNone;
   Input input_ = Input::Lines;
-  int skipLineEnd_ = 0;  // CR LF still to drop after a CONNECT line
   std::vector<std::uint8_t> block_;
   std::vector<t30::Frame> frames_;
   bool frameDone_ = false;  // a frame ended with DLE ETX, awaiting OK/ERROR
@@ -110,6 +109,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   bool trainingGood_ = false;
   std::uint8_t postPage_ = 0;  // MPS, EOM or EOP of the page just received
   int fet_ = -1;               // Class 2: +FET value of the page just received
+  int pageStatus_ = -1;        // Class 2: page status report of the page just received
   bool lastPageDone_ = false;
   bool fineParam_ = false, wideParam_ = false;
   RxFaxFile file_;

@@ -78,6 +78,7 @@ void RecvFixture::TearDown() {
   rx.Cancel();
   rx.WaitDone(5000);
   modem.Stop();
+  rx.SetComPort(nullptr);
   link.reset();
   port.SetOpen(false);
   fs::remove_all(dir);
