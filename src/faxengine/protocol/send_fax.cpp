@@ -183,6 +183,8 @@ void TFeSendFax::FaxDone() {
 
 void TFeSendFax::FaxFailed(int code) {
   if (state_ == tfAbort || state_ == tfDone || state_ == tfNone) return;
+  // Page data still queued is dropped; a command just written (AT+FKS) is not.
+  const bool inPageData = state_ == tfSendPage || state_ == tfSendCover || state_ == tfDrainPage;
   SetState(tfAbort);
   SetTimer(0);
   if (link_) {
@@ -194,14 +196,14 @@ void TFeSendFax::FaxFailed(int code) {
   connected_ = dialing_ = false;
   stream_ = TPageStream();
   if (link_ && link_->IsOpen()) {
-    link_->FlushOut();
+    if (inPageData) link_->FlushOut();
     if (lineInUse) HangUp();
     Drain();
     reader_.Clear();
   }
   hdlc_ = Hdlc::Idle;
   runResult_ = code;
-  PostLog(lfTransmitFail);
+  PostLog(lfTransmitFailed);
   PostError(code);
   bool portGone = !link_ || !link_->IsOpen();
   if (ExitOnError || AbortNoConnect || code == ecCancelRequested || CancelRequested() || portGone) {
