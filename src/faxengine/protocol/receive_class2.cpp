@@ -110,6 +110,9 @@ void TFeReceiveFax::Class2Line(const std::string& line) {
           ReceiveFinished();
           SetStatus(fsGettingHangup);
           SetState(rf2GetFHNG);
+          // The modem answers the caller's last page only when asked for more;
+          // it then reports the hang-up.
+          Command("AT+FDR");
           Timer(kReplyTicks);
           return;
         }

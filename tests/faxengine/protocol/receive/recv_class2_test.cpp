@@ -74,6 +74,7 @@ TEST_P(RecvClass2, RetransmittedPageOverwritesRefusedOne) {
       .Reply(std::string(s.pageStatus) + ":1")
       .Reply("+FET:2")
       .Reply("OK")
+      .Expect("AT+FDR")  // releases the answer to the last page
       .Reply(std::string(s.hangup) + ":0")
       .Reply("OK");
   rx.AnswerOnRing = 2;
