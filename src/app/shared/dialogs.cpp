@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -169,6 +170,16 @@ void SavePlacement(QWidget* w) {
   ini.WriteBool(section, "Maximized", w->isMaximized());
   ini.Flush();
 }
+
+namespace {
+QString g_shortDateFormat;
+}
+
+QString UserShortDateFormat() {
+  return g_shortDateFormat.isEmpty() ? QLocale().dateFormat(QLocale::ShortFormat) : g_shortDateFormat;
+}
+void SetUserShortDateFormat(const QString& format) { g_shortDateFormat = format; }
+QString UserShortTimeFormat() { return QLocale().timeFormat(QLocale::ShortFormat); }
 
 void PopupBelow(QWidget* button, QMenu* menu) {
   if (!button || !menu) return;

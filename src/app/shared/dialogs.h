@@ -59,6 +59,12 @@ QRect PullOntoScreen(const QRect& r, const QSize& screen);
 void RestorePlacement(QWidget* w);
 void SavePlacement(QWidget* w);
 
+// The user's short date format, saved at start-up before anything changes it;
+// dates in the lists are shown in it.
+QString UserShortDateFormat();
+void SetUserShortDateFormat(const QString& format);
+QString UserShortTimeFormat();
+
 // Pops the menu up at the button's lower-left corner.
 void PopupBelow(QWidget* button, QMenu* menu);
 
