@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QDate>
+#include <QFile>
+#include <QTextStream>
 #include <QFontMetrics>
 #include <QHeaderView>
 
@@ -222,6 +224,54 @@ void TRecordGrid::SyncToTable() {
     selectionModel()->setCurrentIndex({}, QItemSelectionModel::Clear);
   }
   syncing_ = false;
+}
+
+void TRecordGrid::SaveLayout(const QString& base) const {
+  if (!model_) return;
+  const QHeaderView* h = horizontalHeader();
+  QFile order(base + QStringLiteral(".gco"));
+  if (order.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    QTextStream out(&order);
+    for (int v = 0; v < h->count(); ++v) {
+      const ColumnSpec& c = model_->columns()[h->logicalIndex(v)];
+      if (c.kind != ColumnKind::CalcFaxFile) out << c.field << "\n";
+    }
+  }
+  QFile widths(base + QStringLiteral(".gcs"));
+  if (widths.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    QTextStream out(&widths);
+    out << verticalHeader()->width() << "\n";
+    for (int v = 0; v < h->count(); ++v)
+      if (!h->isSectionHidden(h->logicalIndex(v))) out << h->sectionSize(h->logicalIndex(v)) << "\n";
+  }
+}
+
+void TRecordGrid::LoadLayout(const QString& base) {
+  if (!model_) return;
+  QHeaderView* h = horizontalHeader();
+  QFile order(base + QStringLiteral(".gco"));
+  if (order.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    int position = 0;
+    while (!order.atEnd() && position < h->count()) {
+      const QString name = QString::fromLatin1(order.readLine()).trimmed();
+      const int logical = model_->ColumnOf(name);
+      if (logical >= 0) h->moveSection(h->visualIndex(logical), position);
+      ++position;
+    }
+  }
+  QFile widths(base + QStringLiteral(".gcs"));
+  if (widths.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    std::vector<int> shown;
+    for (int v = 0; v < h->count(); ++v)
+      if (!h->isSectionHidden(h->logicalIndex(v))) shown.push_back(h->logicalIndex(v));
+    for (int line = 0; !widths.atEnd() && line <= static_cast<int>(shown.size()); ++line) {
+      bool ok = false;
+      const int width = QString::fromLatin1(widths.readLine()).trimmed().toInt(&ok);
+      if (!ok || width < 0 || width > 10000) continue;
+      if (line == 0) verticalHeader()->setFixedWidth(width);
+      else h->resizeSection(shown[line - 1], width);
+    }
+  }
 }
 
 void TRecordGrid::OnRowChanged(const QModelIndex& current) {

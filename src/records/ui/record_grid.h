@@ -86,6 +86,11 @@ class TRecordGrid : public QTableView {
   void SyncToTable();
   // Whether the handle has a current record (recNo() != recCount() + 1).
   bool HasCurrent() const;
+  // Column layout files: base + ".gco" lists the fields in display order (all but
+  // calcFaxFile), base + ".gcs" the widths of the shown columns, the row indicator
+  // first. Loading applies what is valid and skips the rest.
+  void SaveLayout(const QString& base) const;
+  void LoadLayout(const QString& base);
 
  signals:
   // The handle moved because the user picked another row.
