@@ -1,11 +1,13 @@
 #include "settings.h"
 
 #include "app/core/folders.h"
+#include "fe_comport.h"
 #include "ini_file.h"
 
 namespace qn {
 
-std::atomic<bool> g_WorkingSM56Fix{false};
+void SetWorkingSM56Fix(bool on) { fe::SetPortPolling(on); }
+bool WorkingSM56Fix() { return fe::PortPolling(); }
 std::atomic<bool> g_WorkingImposeWait{false};
 std::atomic<bool> g_FirstRun{false};
 
@@ -99,7 +101,7 @@ void LoadSettings(const std::string& iniPath) {
     s.*k.field = ini.ReadBool(k.section, k.key, s.*k.field);
   }
   Settings() = s;
-  g_WorkingSM56Fix = s.UseMotorolaSM56Fix;
+  SetWorkingSM56Fix(s.UseMotorolaSM56Fix);
   g_WorkingImposeWait = s.ImposeWaitBeforePrinting;
 }
 
@@ -116,7 +118,7 @@ bool SaveSettings(const std::string& iniPath) {
     ini.WriteString("Version", "Version", kVersionText);
     ok = ini.Flush();
   }
-  g_WorkingSM56Fix = s.UseMotorolaSM56Fix;
+  SetWorkingSM56Fix(s.UseMotorolaSM56Fix);
   return ok;
 }
 

@@ -64,10 +64,12 @@ bool SaveSettings();
 bool SaveSettings(const std::string& iniPath);
 
 // Working copies read while the program runs. The serial dispatcher polls for
-// received data while the SM56 flag is set (set on load, on save and by the SM56
-// check boxes when clicked); the printer and viewer pause around image blocks
-// while the wait flag is set (set only on load, so a change applies at the next start).
-extern std::atomic<bool> g_WorkingSM56Fix;
+// received data while the SM56 flag is set (the port's polling flag: set on load,
+// on save and by the SM56 check boxes when clicked); the printer and viewer pause
+// around image blocks while the wait flag is set (set only on load, so a change
+// applies at the next start).
+void SetWorkingSM56Fix(bool on);
+bool WorkingSM56Fix();
 extern std::atomic<bool> g_WorkingImposeWait;
 // Set by the main window when ComPort was missing from the settings file.
 extern std::atomic<bool> g_FirstRun;

@@ -110,9 +110,9 @@ TEST_F(SettingsFileTest, SaveWritesEveryKeyVersionAndKeepsForeignSections) {
   LoadSettings(ini_);
   Settings().Name = "Quill Test";
   Settings().UseMotorolaSM56Fix = true;
-  g_WorkingSM56Fix = false;
+  SetWorkingSM56Fix(false);
   ASSERT_TRUE(SaveSettings(ini_));
-  EXPECT_TRUE(g_WorkingSM56Fix);
+  EXPECT_TRUE(WorkingSM56Fix());
   const IniFile ini(ini_);
   EXPECT_EQ(ini.ReadString("Version", "Version", ""), "2.9s");
   EXPECT_EQ(ini.ReadInteger("Dialing", "Timeout", 0), 77);
