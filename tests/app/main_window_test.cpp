@@ -1,6 +1,7 @@
 // The main window driven through its buttons, menus and keys on the offscreen
 // platform, each case on a fresh program folder.
 #include <QFile>
+#include <QHeaderView>
 #include <QLocalServer>
 #include <QProcess>
 #include <QPushButton>
@@ -434,8 +435,9 @@ class MainWindowTest : public QObject {
       editor->Subject->setText(QStringLiteral("new subject"));
       editor->AcceptButton->click();
     });
-    QTest::mouseDClick(w->FaxGrid->viewport(), Qt::LeftButton, {},
-                       w->FaxGrid->visualRect(w->FaxGrid->recordModel()->index(0, 0)).center());
+    const QPoint cell = w->FaxGrid->visualRect(w->FaxGrid->recordModel()->index(0, 0)).center();
+    QTest::mouseClick(w->FaxGrid->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(w->FaxGrid->viewport(), Qt::LeftButton, {}, cell);
     QVERIFY(script.Done());
     QCOMPARE(Column(w->FaxGrid, "SUBJECT"), QStringList{QStringLiteral("new subject")});
   }

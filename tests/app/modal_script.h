@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QPointer>
 #include <QPushButton>
 #include <QApplication>
 #include <QDir>
@@ -44,7 +45,11 @@ class ModalScript : public QObject {
       else box->close();
     });
   }
-  bool Done() const { return steps_.empty(); }
+  // All steps taken (and the last one run).
+  bool Done() const {
+    QCoreApplication::processEvents();
+    return steps_.empty();
+  }
   struct Seen {
     QString caption, text;
     QMessageBox::StandardButton defaultButton;
@@ -55,14 +60,22 @@ class ModalScript : public QObject {
  private:
   void Tick() {
     QWidget* w = QApplication::activeModalWidget();
-    if (!w || !w->isVisible() || w->property("qnScripted").toBool() || steps_.empty()) return;
-    w->setProperty("qnScripted", true);
+    // A window is handled again only after another modal window was handled
+    // (a dialog that showed a message box and is waiting for its next step).
+    if (!w || !w->isVisible() || w == last_.data() || steps_.empty()) return;
+    last_ = w;
     Step step = std::move(steps_.front());
     steps_.pop_front();
-    step(w);
+    // Run outside this timer's slot: a step that opens another modal window must
+    // not stop the timer from seeing it.
+    QPointer<QWidget> target(w);
+    QTimer::singleShot(0, this, [step = std::move(step), target] {
+      if (target) step(target);
+    });
   }
 
   QTimer timer_;
+  QPointer<QWidget> last_;
   std::deque<Step> steps_;
   std::vector<Seen> seen_;
   QStringList unexpected_;
