@@ -422,6 +422,34 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->RecTable.recCount(), 1u);
   }
 
+  void missingFoldersAndUnreadableSettingsNeverCrash() {
+    // A folder where QN.INI should be: defaults, first run, and nothing overwritten.
+    QVERIFY(QDir().mkpath(home_ + "QN.INI"));
+    {
+      auto w = Start();
+      QVERIFY(w->TablesOpen());
+      QVERIFY(w->FirstRun);
+      QCOMPARE(Settings().DialAttempts, 3);
+      // The SEND folder vanishes under the running program: forwarding reports it
+      // and adds no record that names a missing file.
+      Touch(home_ + "Receive/REC00001.APF");
+      AddRec(w->RecTable, "X", "REC00001.APF");
+      w->ShowPage(false);
+      w->RecTable.goTop();
+      w->SetButtons();
+      QVERIFY(QDir(home_ + "SEND").removeRecursively());
+      ModalScript script;
+      script.Answer(QMessageBox::Yes).Then([](QWidget* d) { qobject_cast<TFaxEditor*>(d)->AcceptButton->click(); });
+      script.Answer(QMessageBox::Ok);
+      w->mnuForward->trigger();
+      QVERIFY(script.Done());
+      QCOMPARE(script.seen().back().caption, QStringLiteral("Information"));
+      QCOMPARE(w->FaxTable.recCount(), 0u);
+      w->close();
+    }
+    QVERIFY(QFileInfo(home_ + "QN.INI").isDir());
+  }
+
   void editingAnOutgoingFaxWithoutCover() {
     Prepare();
     auto w = Start();

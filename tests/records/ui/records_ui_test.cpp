@@ -15,7 +15,9 @@
 #include "modal_script.h"
 #include "records/record_tables.h"
 #include "records/ui/cleanup.h"
+#include "app/shared/dialogs.h"
 #include "records/ui/editors.h"
+#include "records/ui/fax_actions.h"
 #include "records/ui/rebuild_window.h"
 #include "records/ui/record_grid.h"
 #include "xbase/xb_env.h"
@@ -312,6 +314,26 @@ class RecordsUiTest : public QObject {
     QCOMPARE(script.seen().at(2).caption, QStringLiteral("DELETE ALL"));
     form.close();
     QCOMPARE(fax_.filter(), std::string(".not. archived"));  // put back on closing
+  }
+
+  void dateTimeTextOfAFax() {
+    OpenTables();
+    AddOut(fax_, "never", "");
+    QCOMPARE(GetDatetimeAsString(fax_, true), QStringLiteral("not sent"));
+    fax_.setDate("DATESENT", QDate::currentDate().addDays(-2001).toString(QStringLiteral("yyyyMMdd")).toStdString());
+    fax_.post();
+    QCOMPARE(GetDatetimeAsString(fax_, true), QStringLiteral("not sent"));
+    const QDate today = QDate::currentDate();
+    fax_.setDate("DATESENT", today.toString(QStringLiteral("yyyyMMdd")).toStdString());
+    fax_.setString("TIMESENT", "xx:yy");
+    fax_.post();
+    QCOMPARE(GetDatetimeAsString(fax_, true), today.toString(UserShortDateFormat()) + QStringLiteral(" at ???"));
+    QCOMPARE(rec_.appendBlank(), 0);
+    rec_.setDate("DATEREC", "20261205");
+    rec_.setString("TIMEREC", "8:5x");
+    rec_.post();
+    QCOMPARE(GetDatetimeAsString(rec_, false),
+             QDate(2026, 12, 5).toString(UserShortDateFormat()) + QStringLiteral(" at 8:5x"));
   }
 
   void rebuildPacksAndKeepsTheOrder() {
