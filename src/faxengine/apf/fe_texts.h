@@ -10,6 +10,10 @@ namespace fe {
 // for that number.
 std::string ErrorText(int code);
 
+// "error -8001: File is not an APF file": the code as returned and its text, as
+// command-line tools and logs print a failure.
+std::string FormatError(int code);
+
 // True when the error table itself has a text for the code (absolute value).
 bool HasErrorText(int code);
 

@@ -138,7 +138,7 @@ int OpenSerialDevice(const std::string& path) {
   ::ioctl(fd, TIOCEXCL);
   ::cfmakeraw(&tio);
   tio.c_cflag |= CREAD | CLOCAL;
-  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, 0 is a hang-up
   tio.c_cc[VTIME] = 0;
   ::tcsetattr(fd, TCSANOW, &tio);
   gOpen[node] = fd;
