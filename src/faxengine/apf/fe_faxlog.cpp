@@ -32,8 +32,7 @@ std::string TFeFaxLog::Lines(int logCode, const TFaxLogInfo& fax, std::time_t wh
       s = "Transmit to " + fax.remoteId + " finished OK at " + at + " " + fax.hangupCode + crlf + crlf;
       break;
     case lfTransmitFailed:
-      s = "Transmit failed at " + at + crlf + "  (" + ErrorText(fax.lastError) + ") " + fax.hangupCode +
-          crlf + crlf;
+      s = "Transmit failed at " + at + crlf + "  (" + ErrorText(fax.lastError) + ") " + fax.hangupCode + crlf + crlf;
       break;
     case lfReceiveStarted:
       s = "Receive " + fax.faxFile + " from " + fax.remoteId + " started at " + at + crlf;
