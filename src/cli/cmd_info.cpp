@@ -91,6 +91,7 @@ int RunInfo(const std::vector<std::string>& args) {
   }
   if (json) text += "]}\n";
   std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
   if (walk < 0) return qnfax::fail(path + ": page " + std::to_string(pages.size() + 1) + ": " + fe::FormatError(walk));
   return 0;
 }

@@ -28,9 +28,16 @@ constexpr unsigned kPrimaryBits = 9;
 constexpr unsigned kSecondaryBits = 4;  // longest code is 13 bits
 constexpr unsigned kMaxSubTables = 32;
 
+// A white terminating code followed by a black one, read with one lookup.
+struct Pair {
+  std::uint8_t white, black, length, unused;  // length 0: no such pair
+};
+constexpr unsigned kPairBits = 12;
+
 struct Tables {
   Entry primary[2][1u << kPrimaryBits];
   Entry secondary[2][kMaxSubTables][1u << kSecondaryBits];
+  Pair pairs[1u << kPairBits] = {};
 
   Tables() {
     for (int colour = 0; colour < 2; ++colour) {
@@ -59,6 +66,18 @@ struct Tables {
       for (unsigned r = 0; r < 64; ++r) add(term[r], r, kTerm);
       for (unsigned k = 0; k < 27; ++k) add(makeup[k], (k + 1) * 64, kMakeup);
       for (unsigned k = 0; k < 13; ++k) add(mh::kExtMakeup[k], (k + 28) * 64, kMakeup);
+    }
+    // Codes are prefix-free, so every bit pattern starts with at most one pair.
+    for (unsigned w = 0; w < 64; ++w) {
+      const mh::TCode& cw = mh::kWhiteTerm[w];
+      for (unsigned b = 0; b < 64; ++b) {
+        const mh::TCode& cb = mh::kBlackTerm[b];
+        unsigned length = cw.length + cb.length;
+        if (length > kPairBits) continue;
+        std::uint32_t v = mh::Reverse(cw.bits, cw.length) | (mh::Reverse(cb.bits, cb.length) << cw.length);
+        for (unsigned i = v; i < (1u << kPairBits); i += 1u << length)
+          pairs[i] = {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length), 0};
+      }
     }
   }
 };
@@ -240,6 +259,22 @@ TMhPageDecoder::LineEnd TMhPageDecoder::DecodeLine(std::uint8_t* out, Reader& r)
   bool any = false, longLine = false, truncated = false;
   RunEnd end;
   for (;;) {
+    // Most often a white and a black terminating code follow each other.
+    if (r.count < 16) r.Refill();
+    const Pair pair = t.pairs[r.bits & ((1u << kPairBits) - 1)];
+    if (pair.length && pair.length <= r.count) {
+      r.Drop(pair.length);
+      any = true;
+      unsigned from = pos + pair.white, to = from + pair.black;
+      if (to > width) {
+        longLine = true;
+        from = std::min(from, width);
+        to = width;
+      }
+      FillBlack(line, from, to);
+      pos = to;
+      continue;
+    }
     unsigned run = 0;
     end = ReadRun<0>(t, r, run, truncated);
     if (end != RunEnd::Run) {

@@ -54,7 +54,10 @@ class BitWriter {
     acc_ >>= count_ & ~7u;
     count_ &= 7;
   }
-  void PutRun(const mh::TRunCode* codes, unsigned run) { Put(codes[run].bits, codes[run].length); }
+  void PutRun(const mh::TRunCode* codes, unsigned run, unsigned colour) {
+    const mh::TRunCode& c = codes[run * 2 + colour];
+    Put(c.bits, c.length);
+  }
   // Stores the rest (zero bytes behind it) and returns whole bytes filled + 2.
   std::size_t Finish() {
     std::memcpy(out_ + bytes_, &acc_, 8);
@@ -70,13 +73,12 @@ class BitWriter {
 
 // Input of half width: each run doubled, the last one ending exactly at `width`.
 void EncodeDoubled(const std::uint8_t* buf, unsigned span, unsigned width, BitWriter& w) {
-  const mh::TRunCode* codes[2] = {mh::RunCodes(0), mh::RunCodes(1)};
-  unsigned pos = 0, emitted = 0;
-  int colour = 0;
+  const mh::TRunCode* codes = mh::RunCodes();
+  unsigned pos = 0, emitted = 0, colour = 0;
   do {
     unsigned next = colour ? NextChange<true>(buf, pos, span) : NextChange<false>(buf, pos, span);
     unsigned run = next >= span ? width - emitted : std::min((next - pos) * 2, width - emitted);
-    w.PutRun(codes[colour], run);
+    w.PutRun(codes, run, colour);
     emitted += run;
     pos = next;
     colour ^= 1;
@@ -100,17 +102,26 @@ std::size_t MhEncodeLine(const std::uint8_t* raster, unsigned pixels, unsigned w
     EncodeDoubled(buf, span, width, w);
     return w.Finish();
   }
-  const mh::TRunCode* white = mh::RunCodes(0);
-  const mh::TRunCode* black = mh::RunCodes(1);
-  unsigned pos = 0;
-  for (;;) {  // white run (possibly 0), then black run, until the width is covered
-    unsigned next = NextChange<false>(buf, pos, width);
-    w.PutRun(white, next - pos);
-    if (next >= width) break;
-    pos = NextChange<true>(buf, next, width);
-    w.PutRun(black, pos - next);
-    if (pos >= width) break;
+  // Colour changes are the set bits of x ^ (x >> 1) over 64 pixels at a time; each
+  // one ends a run (a black first pixel ends a white run of 0).
+  const mh::TRunCode* codes = mh::RunCodes();
+  unsigned last = 0, colour = 0;
+  std::uint64_t before = 0;  // the pixel left of the current word
+  for (unsigned base = 0; base < width; base += 64) {
+    std::uint64_t x = LoadBigEndian64(buf + base / 8);
+    std::uint64_t changes = x ^ ((x >> 1) | (before << 63));
+    before = x & 1;
+    while (changes) {
+      unsigned lz = static_cast<unsigned>(std::countl_zero(changes));
+      unsigned at = base + lz;
+      if (at >= width) break;
+      w.PutRun(codes, at - last, colour);
+      colour ^= 1;
+      last = at;
+      changes ^= (std::uint64_t{1} << 63) >> lz;
+    }
   }
+  w.PutRun(codes, width - last, colour);
   return w.Finish();
 }
 
