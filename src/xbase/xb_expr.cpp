@@ -711,6 +711,12 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
 
 }  // namespace
 
+Value fieldValue(const FieldDef& field, const uint8_t* record) {
+  Value v;
+  readField(field, record, v);
+  return v;
+}
+
 Expr::Expr() = default;
 Expr::~Expr() = default;
 Expr::Expr(Expr&&) noexcept = default;

@@ -183,11 +183,7 @@ std::string Table::getDateString(std::string_view name) const {
 Value Table::getValue(std::string_view name) const {
   int i = fieldIndex(name);
   if (i < 0) return Value::character("");
-  std::string err;
-  Expr e;
-  const FieldDef& f = field(i);
-  Expr::compile(f.name, fields(), e, err);
-  return e.eval(recordBuffer().data());
+  return fieldValue(field(i), recordBuffer().data());
 }
 
 bool Table::getLogical(std::string_view name) const {
