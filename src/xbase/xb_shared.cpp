@@ -75,8 +75,7 @@ std::string findIndexPath(const std::string& dbfPath) {
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     std::string name = e.path().filename().string();
     std::string want = stem + ".cdx";
-    if (name.size() == want.size() &&
-        std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
+    if (name.size() == want.size() && std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       return e.path().string();
