@@ -20,7 +20,6 @@ namespace {
 constexpr size_t kLeafHeader = 24;
 constexpr size_t kNodeHeader = 12;
 constexpr int kMaxDepth = 32;
-constexpr size_t kCacheLimit = 32768;
 constexpr uint8_t kStampMagic[4] = {'Q', 'N', 'X', '1'};
 
 uint32_t le16(const uint8_t* p) {
@@ -415,7 +414,7 @@ void CdxFile::flush() {
       if (t.header == h) writeTagHeader(t);
   }
   dirtyHeaders_.clear();
-  if (cache_.size() > kCacheLimit) cache_.clear();
+  if (cache_.size() > kCdxCacheLimit) cache_.clear();
 }
 
 void CdxFile::dropCache() {

@@ -241,7 +241,7 @@ void TableShared::updateRecord(uint32_t recno, const uint8_t* oldRec, const uint
   }
   cdxDirty = true;
   ++changeStamp;
-  if (!exclusive() || env().syncOnPost || cdx.cacheSize() > 20000) flushIndex();
+  if (!exclusive() || env().syncOnPost || cdx.cacheSize() > kCdxCacheLimit) flushIndex();
   if (env().syncOnPost) sync();
 }
 
