@@ -73,12 +73,11 @@ void fuzzCdx(const uint8_t* data, size_t size) {
   static const std::string dbf = [] {
     std::string path = workDir() + "/C.DBF";
     // The outgoing-fax layout, so that the program's own index files are valid inputs.
-    std::vector<xb::FieldDef> fields = {{"SUBJECT", 'C', 50, 0, 0},   {"DATESENT", 'D', 8, 0, 0},
-                                        {"TIMESENT", 'C', 5, 0, 0},   {"RECIPIENT", 'C', 35, 0, 0},
-                                        {"PHONE", 'C', 25, 0, 0},     {"LASTRESULT", 'C', 100, 0, 0},
-                                        {"FAXDOC", 'C', 12, 0, 0},    {"FAXCOVER", 'C', 12, 0, 0},
-                                        {"NOTES", 'C', 50, 0, 0},     {"CODES", 'C', 25, 0, 0},
-                                        {"ARCHIVED", 'L', 1, 0, 0}};
+    std::vector<xb::FieldDef> fields = {
+        {"SUBJECT", 'C', 50, 0, 0},   {"DATESENT", 'D', 8, 0, 0},  {"TIMESENT", 'C', 5, 0, 0},
+        {"RECIPIENT", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0},    {"LASTRESULT", 'C', 100, 0, 0},
+        {"FAXDOC", 'C', 12, 0, 0},    {"FAXCOVER", 'C', 12, 0, 0}, {"NOTES", 'C', 50, 0, 0},
+        {"CODES", 'C', 25, 0, 0},     {"ARCHIVED", 'L', 1, 0, 0}};
     xb::Table::create(path, fields);
     xb::Table t;
     t.open(path, xb::OpenMode::Exclusive);
@@ -130,10 +129,18 @@ void fuzzPage(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   switch (data[0] % 4) {
-    case 0: fuzzExpression(data + 1, size - 1); break;
-    case 1: fuzzDbf(data + 1, size - 1); break;
-    case 2: fuzzCdx(data + 1, size - 1); break;
-    default: fuzzPage(data + 1, size - 1); break;
+    case 0:
+      fuzzExpression(data + 1, size - 1);
+      break;
+    case 1:
+      fuzzDbf(data + 1, size - 1);
+      break;
+    case 2:
+      fuzzCdx(data + 1, size - 1);
+      break;
+    default:
+      fuzzPage(data + 1, size - 1);
+      break;
   }
   return 0;
 }

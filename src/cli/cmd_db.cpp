@@ -68,8 +68,8 @@ int openFor(xb::Table& t, const std::string& path, xb::OpenMode mode, const Opti
 }
 
 int runStruct(xb::Table& t) {
-  std::printf("table\t%s\nrecords\t%u\nrecord length\t%d\nindex\t%s\n", t.path().c_str(), t.recCount(),
-              t.recordSize(), t.tagCount() ? t.indexPath().c_str() : "(none)");
+  std::printf("table\t%s\nrecords\t%u\nrecord length\t%d\nindex\t%s\n", t.path().c_str(), t.recCount(), t.recordSize(),
+              t.tagCount() ? t.indexPath().c_str() : "(none)");
   for (int i = 0; i < t.fieldCount(); ++i) {
     const auto& f = t.field(i);
     std::printf("%d\t%s\t%c\t%d\t%d\n", i + 1, f.name.c_str(), f.type, f.width, f.decimals);
@@ -107,8 +107,7 @@ int runAppend(xb::Table& t, const std::vector<std::string>& assignments) {
     char* end = nullptr;
     if (!blank && type == 'D' && !xb::julianFromDtos(v) && !xb::ctod(v))
       return qnfax::fail(a + ": not a date (CCYYMMDD or mm/dd/yyyy)");
-    if (!blank && type == 'N' && (std::strtod(v.c_str(), &end), *end != '\0'))
-      return qnfax::fail(a + ": not a number");
+    if (!blank && type == 'N' && (std::strtod(v.c_str(), &end), *end != '\0')) return qnfax::fail(a + ": not a number");
   }
   if (t.appendBlank() != 0) return tableError(t, "append");
   for (const auto& a : assignments) {
@@ -129,8 +128,9 @@ int runFolder(const std::string& what, const std::string& folder) {
   if (what == "init") {
     auto r = records::OpenTablesAtStartup(fax, rec, folder);
     if (r != records::StartupResult::Ok)
-      return qnfax::fail(std::string("cannot open/create the ") + (r == records::StartupResult::FaxFailed ? "FAX" : "FAX RECEIVE") +
-                         " datafile in " + folder + ": " + (r == records::StartupResult::FaxFailed ? fax : rec).lastError());
+      return qnfax::fail(std::string("cannot open/create the ") +
+                         (r == records::StartupResult::FaxFailed ? "FAX" : "FAX RECEIVE") + " datafile in " + folder +
+                         ": " + (r == records::StartupResult::FaxFailed ? fax : rec).lastError());
     if (records::NeedsIndexRebuild(fax, rec)) rc = records::RebuildIndexes(fax, rec, phone, folder);
   } else {
     xb::setDeleted(true);
@@ -159,7 +159,8 @@ int runDb(const std::vector<std::string>& args) {
   bool reading = what == "struct" || what == "tags" || what == "dump" || what == "count" || what == "check";
   if (!reading && what != "append" && what != "delete" && what != "pack")
     return qnfax::fail("unknown db command '" + what + "'\nusage: qnfax " + kUsage, 2);
-  int rc = openFor(t, path, reading ? xb::OpenMode::ReadOnly : (what == "pack" ? xb::OpenMode::Exclusive : xb::OpenMode::Shared), o);
+  int rc = openFor(
+      t, path, reading ? xb::OpenMode::ReadOnly : (what == "pack" ? xb::OpenMode::Exclusive : xb::OpenMode::Shared), o);
   if (rc != 0) return rc;
   if (what == "struct") return runStruct(t);
   if (what == "tags") return runTags(t);

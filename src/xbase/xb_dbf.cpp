@@ -15,17 +15,33 @@ namespace xb {
 
 namespace {
 
-void putLe16(uint8_t* p, uint32_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
-void putLe32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF; }
-uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+void putLe16(uint8_t* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+}
+void putLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+uint32_t le16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
 int errnoCode(int e) {
   switch (e) {
-    case ENOENT: return -xbFileNotFound;
-    case EACCES: case EPERM: case EROFS: return -xbAccessDenied;
-    case ENOSPC: case EDQUOT: return -xbDiskFull;
-    default: return -xbIoError;
+    case ENOENT:
+      return -xbFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return -xbAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return -xbDiskFull;
+    default:
+      return -xbIoError;
   }
 }
 
@@ -71,7 +87,9 @@ int pwriteAll(int fd, const void* buf, size_t n, uint64_t offset) {
   return 0;
 }
 
-DbfFile::~DbfFile() { close(); }
+DbfFile::~DbfFile() {
+  close();
+}
 
 int DbfFile::create(const std::string& path, const std::vector<FieldDef>& fields, std::string& error) {
   if (fields.empty() || fields.size() > 255) {
@@ -195,8 +213,8 @@ int DbfFile::open(const std::string& path, bool writable, std::string& error) {
   std::vector<uint8_t> h(want);
   int rc = want ? preadAll(fd, h.data(), want, 0) : -xbNotATable;
   if (rc == 0)
-    rc = parseHeader(h.data(), h.size(), static_cast<uint64_t>(st.st_size), fields_, headerLen_, recLen_, count_,
-                     error);
+    rc =
+        parseHeader(h.data(), h.size(), static_cast<uint64_t>(st.st_size), fields_, headerLen_, recLen_, count_, error);
   else
     error = path + ": cannot read the header";
   if (rc != 0) {
@@ -260,7 +278,8 @@ int DbfFile::readRecord(uint32_t recno, uint8_t* out) const {
 
 int DbfFile::readRecords(uint32_t recno, uint32_t count, uint8_t* out) const {
   if (recno < 1 || count == 0 || recno - 1 + static_cast<uint64_t>(count) > count_) return -xbNoRecord;
-  return preadAll(fd_, out, static_cast<size_t>(count) * recLen_, headerLen_ + static_cast<uint64_t>(recno - 1) * recLen_);
+  return preadAll(fd_, out, static_cast<size_t>(count) * recLen_,
+                  headerLen_ + static_cast<uint64_t>(recno - 1) * recLen_);
 }
 
 int DbfFile::writeRecord(uint32_t recno, const uint8_t* data) {

@@ -103,7 +103,8 @@ bool Table::Impl::visibleAt(CdxPos p, std::vector<uint8_t>& rec) {
   TableShared& t = s();
   if (!inScope(t.cdx.keyAt(p))) return false;
   uint32_t r = t.cdx.recnoAt(p);
-  if (r < 1 || r > t.dbf.recordCount()) failWith(xbBadIndex, "index names record " + std::to_string(r) + " beyond the table");
+  if (r < 1 || r > t.dbf.recordCount())
+    failWith(xbBadIndex, "index names record " + std::to_string(r) + " beyond the table");
   rec.resize(t.dbf.recordLength());
   int rc = t.dbf.readRecord(r, rec.data());
   if (rc != 0) failWith(-rc, path + ": cannot read record");
@@ -135,8 +136,7 @@ CdxPos Table::Impl::relocate(int dir) {
   bool forward = (dir > 0) != cdx.tags()[tag].descending;
   if (pos.valid() && posMod == cdx.modCount()) return forward ? cdx.next(pos) : cdx.prev(pos);
   CdxPos lb = cdx.lowerBound(tag, posKey.data(), recno);
-  bool exact = lb.valid() && cdx.recnoAt(lb) == recno &&
-               std::memcmp(cdx.keyAt(lb), posKey.data(), posKey.size()) == 0;
+  bool exact = lb.valid() && cdx.recnoAt(lb) == recno && std::memcmp(cdx.keyAt(lb), posKey.data(), posKey.size()) == 0;
   if (exact) return forward ? cdx.next(lb) : cdx.prev(lb);
   if (forward) return lb;
   return lb.valid() ? cdx.prev(lb) : cdx.last(tag);
@@ -264,15 +264,21 @@ int Table::refresh() {
   });
 }
 
-bool Table::bof() const { return d_->bof; }
-bool Table::eof() const { return d_->eof || !d_->recno; }
+bool Table::bof() const {
+  return d_->bof;
+}
+bool Table::eof() const {
+  return d_->eof || !d_->recno;
+}
 
 uint32_t Table::recNo() const {
   if (!d_->sh) return 0;
   return d_->recno ? d_->recno : d_->sh->dbf.recordCount() + 1;
 }
 
-uint32_t Table::recCount() const { return d_->sh ? d_->sh->dbf.recordCount() : 0; }
+uint32_t Table::recCount() const {
+  return d_->sh ? d_->sh->dbf.recordCount() : 0;
+}
 
 // Calls fn(recno, record) for every record in natural order, reading in chunks.
 template <class F>
@@ -348,7 +354,9 @@ int Table::readRecord(uint32_t recno, std::vector<uint8_t>& out) const {
 
 // ---- orders, seek, scope -------------------------------------------------------------------
 
-int Table::tagCount() const { return d_->sh ? static_cast<int>(d_->sh->tagCount()) : 0; }
+int Table::tagCount() const {
+  return d_->sh ? static_cast<int>(d_->sh->tagCount()) : 0;
+}
 
 std::vector<TagInfo> Table::tags() const {
   std::vector<TagInfo> out;
@@ -371,7 +379,9 @@ int Table::tagArea(std::string_view name) const {
   return 0;
 }
 
-int Table::order() const { return d_->ordered() ? d_->order : 0; }
+int Table::order() const {
+  return d_->ordered() ? d_->order : 0;
+}
 
 int Table::setOrder(int order) {
   return guardedNav(*d_, [&] {
@@ -379,7 +389,8 @@ int Table::setOrder(int order) {
     d.postPending();
     if (order < 0 || static_cast<size_t>(order) > d.s().tagCount())
       failWith(xbNoSuchTag, "no index order " + std::to_string(order));
-    if (order > 0 && d.s().indexStale) failWith(xbBadIndex, d.path + ": the index is out of date (open it writable to repair)");
+    if (order > 0 && d.s().indexStale)
+      failWith(xbBadIndex, d.path + ": the index is out of date (open it writable to repair)");
     d.order = order;
     d.pos = CdxPos{};
     if (d.recno) d.load(d.recno);
@@ -411,7 +422,8 @@ void Table::Impl::seekKey(const std::string& text, std::vector<uint8_t>& key, si
   // Other key types: evaluate a literal of that type through a one-off record.
   std::string lit;
   if (type == Type::Logical) {
-    char c = text.empty() ? 'F' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[text[0] == '.' ? 1 : 0])));
+    char c =
+        text.empty() ? 'F' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[text[0] == '.' ? 1 : 0])));
     lit = (c == 'T' || c == 'Y') ? ".T." : ".F.";
   } else if (type == Type::Date) {
     int32_t j = julianFromDtos(text);

@@ -75,8 +75,7 @@ std::string findIndexPath(const std::string& dbfPath) {
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     std::string name = e.path().filename().string();
     std::string want = stem + ".cdx";
-    if (name.size() == want.size() &&
-        std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
+    if (name.size() == want.size() && std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       return e.path().string();
@@ -242,7 +241,7 @@ void TableShared::updateRecord(uint32_t recno, const uint8_t* oldRec, const uint
   }
   cdxDirty = true;
   ++changeStamp;
-  if (!exclusive() || env().syncOnPost || cdx.cacheSize() > 20000) flushIndex();
+  if (!exclusive() || env().syncOnPost || cdx.cacheSize() > kCdxCacheLimit) flushIndex();
   if (env().syncOnPost) sync();
 }
 

@@ -60,7 +60,9 @@ Expr Table::Impl::compile(std::string_view text) const {
 }
 
 Table::Table() : d_(std::make_unique<Impl>()) {}
-Table::~Table() { close(); }
+Table::~Table() {
+  close();
+}
 
 int Table::create(const std::string& path, const std::vector<FieldDef>& fields, std::string* error) {
   std::string err;
@@ -111,12 +113,22 @@ void Table::close() {
   d_->lastExpr = Expr();
 }
 
-bool Table::isOpen() const { return d_->sh != nullptr; }
-const std::string& Table::path() const { return d_->path; }
-std::string Table::indexPath() const { return d_->sh ? findIndexPath(d_->path) : std::string(); }
-OpenMode Table::mode() const { return d_->mode; }
+bool Table::isOpen() const {
+  return d_->sh != nullptr;
+}
+const std::string& Table::path() const {
+  return d_->path;
+}
+std::string Table::indexPath() const {
+  return d_->sh ? findIndexPath(d_->path) : std::string();
+}
+OpenMode Table::mode() const {
+  return d_->mode;
+}
 
-int Table::fieldCount() const { return d_->sh ? static_cast<int>(d_->sh->dbf.fields().size()) : 0; }
+int Table::fieldCount() const {
+  return d_->sh ? static_cast<int>(d_->sh->dbf.fields().size()) : 0;
+}
 
 const FieldDef& Table::field(int index) const {
   if (!d_->sh || index < 0 || index >= fieldCount()) return kNoField;
@@ -138,7 +150,9 @@ int Table::fieldIndex(std::string_view name) const {
   return -1;
 }
 
-int Table::recordSize() const { return d_->sh ? static_cast<int>(d_->sh->dbf.recordLength()) : 0; }
+int Table::recordSize() const {
+  return d_->sh ? static_cast<int>(d_->sh->dbf.recordLength()) : 0;
+}
 
 // ---- values ----------------------------------------------------------------------
 
@@ -159,7 +173,9 @@ std::string Table::getString(int index) const {
   return std::string(reinterpret_cast<const char*>(b.data() + f.offset), static_cast<size_t>(f.width));
 }
 
-std::string Table::getString(std::string_view name) const { return getString(fieldIndex(name)); }
+std::string Table::getString(std::string_view name) const {
+  return getString(fieldIndex(name));
+}
 
 std::string Table::getTrimString(std::string_view name) const {
   std::string s = getString(name);
@@ -183,11 +199,7 @@ std::string Table::getDateString(std::string_view name) const {
 Value Table::getValue(std::string_view name) const {
   int i = fieldIndex(name);
   if (i < 0) return Value::character("");
-  std::string err;
-  Expr e;
-  const FieldDef& f = field(i);
-  Expr::compile(f.name, fields(), e, err);
-  return e.eval(recordBuffer().data());
+  return fieldValue(field(i), recordBuffer().data());
 }
 
 bool Table::getLogical(std::string_view name) const {
@@ -200,7 +212,9 @@ double Table::getNumber(std::string_view name) const {
   return v.type == Type::Numeric ? v.n : 0;
 }
 
-bool Table::modified() const { return d_->modified; }
+bool Table::modified() const {
+  return d_->modified;
+}
 
 static void storeField(std::vector<uint8_t>& buf, const FieldDef& f, std::string_view text) {
   size_t w = static_cast<size_t>(f.width);
@@ -287,10 +301,14 @@ int Table::setNumber(std::string_view name, double value) {
 
 int Table::setValue(std::string_view name, const Value& v) {
   switch (v.type) {
-    case Type::Char: return setString(name, v.s);
-    case Type::Numeric: return setNumber(name, v.n);
-    case Type::Date: return setDate(name, v.date);
-    case Type::Logical: return setLogical(name, v.b);
+    case Type::Char:
+      return setString(name, v.s);
+    case Type::Numeric:
+      return setNumber(name, v.n);
+    case Type::Date:
+      return setDate(name, v.date);
+    case Type::Logical:
+      return setLogical(name, v.b);
   }
   return -xbBadArgument;
 }
@@ -390,9 +408,15 @@ static int markDeleted(Table::Impl& d, char mark) {
   });
 }
 
-int Table::deleteRecord() { return markDeleted(*d_, '*'); }
-int Table::recall() { return markDeleted(*d_, ' '); }
-bool Table::isDeleted() const { return d_->recno && recordBuffer()[0] == '*'; }
+int Table::deleteRecord() {
+  return markDeleted(*d_, '*');
+}
+int Table::recall() {
+  return markDeleted(*d_, ' ');
+}
+bool Table::isDeleted() const {
+  return d_->recno && recordBuffer()[0] == '*';
+}
 
 int Table::commit() {
   return guarded(*d_, true, [&] {
@@ -435,7 +459,9 @@ int Table::setFilter(std::string_view expression) {
   });
 }
 
-const std::string& Table::filter() const { return d_->filterText; }
+const std::string& Table::filter() const {
+  return d_->filterText;
+}
 
 int Table::evaluate(std::string_view expression, Value& result) {
   return guarded(*d_, true, [&] {
@@ -506,8 +532,14 @@ int Table::unlock() {
   return 0;
 }
 
-uint64_t Table::changeStamp() const { return d_->sh ? d_->sh->changeStamp : 0; }
-const std::string& Table::lastError() const { return d_->error; }
-int Table::lastCode() const { return d_->code; }
+uint64_t Table::changeStamp() const {
+  return d_->sh ? d_->sh->changeStamp : 0;
+}
+const std::string& Table::lastError() const {
+  return d_->error;
+}
+int Table::lastCode() const {
+  return d_->code;
+}
 
 }  // namespace xb

@@ -55,10 +55,10 @@ struct TableShared {
   void makeKey(size_t tag, const uint8_t* record, uint8_t* key) const;
   bool inTag(size_t tag, const uint8_t* record) const;
   bool indexUpToDate() const;
-  void rebuildIndex(const ProgressFn& progress);  // every tag, from the table (throws)
+  void rebuildIndex(const ProgressFn& progress);               // every tag, from the table (throws)
   void addTag(const CdxTag& def, const ProgressFn& progress);  // throws
-  void markIndexDirty();  // before a change of several index pages
-  void flushIndex();      // writes changed pages, then the stamp when the index matches the table
+  void markIndexDirty();                                       // before a change of several index pages
+  void flushIndex();  // writes changed pages, then the stamp when the index matches the table
   void updateRecord(uint32_t recno, const uint8_t* oldRec, const uint8_t* newRec);  // index upkeep
   void removeKeys(uint32_t recno, const uint8_t* rec);  // takes the record's keys out of every tag
   void sync();
@@ -85,9 +85,9 @@ class OpLock {
 
 std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mode);  // throws
 std::string findIndexPath(const std::string& dbfPath);  // existing CDX in any letter case, or the name to create
-void reRegister(TableShared& s);   // after the DBF was replaced by a new file
-bool relockOpen(TableShared& s);   // takes the open lock again on a new descriptor
-bool tryExclusive(TableShared& s); // upgrades a shared opening when no other program has the table
+void reRegister(TableShared& s);                        // after the DBF was replaced by a new file
+bool relockOpen(TableShared& s);                        // takes the open lock again on a new descriptor
+bool tryExclusive(TableShared& s);                      // upgrades a shared opening when no other program has the table
 
 struct Table::Impl {
   std::shared_ptr<TableShared> sh;

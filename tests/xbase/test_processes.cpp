@@ -22,7 +22,9 @@ using xbtest::TempDir;
 
 namespace {
 
-std::vector<xb::FieldDef> logFields() { return {{"K", 'C', 20, 0, 0}, {"N", 'N', 8, 0, 0}}; }
+std::vector<xb::FieldDef> logFields() {
+  return {{"K", 'C', 20, 0, 0}, {"N", 'N', 8, 0, 0}};
+}
 
 void makeLogTable(const std::string& path) {
   ASSERT_EQ(xb::Table::create(path, logFields()), 0);
