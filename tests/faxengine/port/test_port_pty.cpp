@@ -329,3 +329,32 @@ TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PortPty, HandlerMayCloseItsOwnPort) {
+  // An engine that ends its run on "NO CARRIER" closes the port from its trigger
+  // handler, on the dispatch thread: no deadlock, the closing notice still comes,
+  // and the port opens again afterwards.
+  qnsim::ScriptedModem modem;
+  modem.Reply("NO CARRIER");
+  fe::TFeComPort port;
+  porttest::Recorder rec(port);
+  port.SetDevicePath(modem.DevicePath());
+  ASSERT_EQ(port.SetOpen(true), 0);
+  const int carrier = port.AddDataTrigger("NO CARRIER");
+  std::atomic<int> closeResult{1};
+  const int id = port.RegisterTriggerHandler([&](unsigned msg, unsigned wParam, long) {
+    if (msg == fe::kTriggerData && static_cast<int>(wParam) == carrier) closeResult = port.SetOpen(false);
+  });
+  modem.Start();
+  ASSERT_TRUE(rec.WaitFor(fe::kPortClosing, 0, 3s));
+  EXPECT_EQ(closeResult.load(), 0);
+  EXPECT_EQ(rec.Of(fe::kPortClosing, 0).at(0).lParam, 0);  // closed on request, no error
+  EXPECT_FALSE(port.Open());
+  port.DeregisterTriggerHandler(id);
+  EXPECT_EQ(port.SetOpen(true), 0);
+  EXPECT_EQ(port.SendText("AT\r"), 0);
+}
+
+}  // namespace
