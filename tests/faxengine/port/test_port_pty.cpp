@@ -79,7 +79,7 @@ TEST(PortPty, TimerTriggersAreNeverEarly) {
   ASSERT_EQ(e18.size(), 1u);
   EXPECT_GE(e1[0].at - start, fe::TicksToDuration(1));
   EXPECT_GE(e18[0].at - start, fe::TicksToDuration(18));
-  EXPECT_LT(e18[0].at - start, 1100ms);  // "about one second"
+  EXPECT_LT(e18[0].at - start, 1500ms);  // about one second, with room for a loaded machine
   // A timer set and then disarmed stays silent; removing it twice is an error.
   ASSERT_EQ(port.SetTimerTrigger(t1, 1, false), 0);
   std::this_thread::sleep_for(150ms);
@@ -179,9 +179,10 @@ TEST(PortPty, InputHeldBackAtTheFullMarkLosesNothing) {
   port.SetHWFlowOptions(fe::hwfUseRTS | fe::hwfRequireCTS);
   OpenOn(port, modem);
   modem.Start();
-  std::this_thread::sleep_for(300ms);
-  EXPECT_LE(port.CharReady(), 7372 + 4096);  // stopped near the mark (one read may overshoot)
-  EXPECT_GE(port.CharReady(), 7372);
+  const auto filled = Clock::now() + 5s;
+  while (port.CharReady() < 7372 && Clock::now() < filled) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(port.CharReady(), 7372);  // stopped exactly at the full mark
   std::string got;
   const auto until = Clock::now() + 5s;
   while (got.size() < block.size() && Clock::now() < until) {
@@ -244,7 +245,7 @@ TEST(PortPty, EventsReachTheSinkThread) {
   // Closing delivers the closing notice through the sink without waiting out its time-out.
   const auto start = Clock::now();
   ASSERT_EQ(port.SetOpen(false), 0);
-  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_LT(Clock::now() - start, 2s);  // far below the sink's 3 s time-out
   EXPECT_EQ(order.back(), fe::kPortClosing);
 }
 
@@ -323,7 +324,7 @@ TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   EXPECT_LT(port.AwaitText("OK", 18), 0);
   const auto start = Clock::now();
   EXPECT_EQ(port.SetOpen(false), 0);  // threads already ended: no wait
-  EXPECT_LT(Clock::now() - start, 500ms);
+  EXPECT_LT(Clock::now() - start, 1s);
   // The device is gone for good: opening again says so.
   EXPECT_EQ(port.SetOpen(true), -fe::ecBadId);
 }
