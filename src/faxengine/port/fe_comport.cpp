@@ -68,8 +68,10 @@ int TFeComPort::OpenPort() {
     ClosePort(true);  // the device vanished earlier: start afresh, triggers kept
   }
   {
+    // A dispatcher closed from its own handler is freed here, unless this is that
+    // handler still running on it.
     std::lock_guard<std::mutex> lock(dispMu_);
-    retired_.reset();
+    if (retired_ && !retired_->OnDispatchThread()) retired_.reset();
   }
   if (deviceLayer_ != dlWin32) return -ecBadArgument;
   std::string path;

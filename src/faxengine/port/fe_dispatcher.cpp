@@ -302,6 +302,8 @@ void TFeDispatcher::ServiceInput() {
       std::size_t span = 0;
       std::uint8_t* dst = in_.WriteSpan(span);
       if (span == 0) break;
+      // Never read past the full mark, so that the driver holds the rest back.
+      if (const std::size_t mark = FullMark(); in_.Used() < mark) span = std::min(span, mark - in_.Used());
       const ssize_t n = ::read(fd_, dst, span);
       if (n > 0) {
         in_.CommitWrite(static_cast<std::size_t>(n));
@@ -436,12 +438,16 @@ void TFeDispatcher::OutputThread() {
 
 // ------------------------------------------------------------------ settings
 
+std::size_t TFeDispatcher::FullMark() const {
+  const bool flow = settings_.hwFlow != 0 || settings_.swFlow == swfReceive || settings_.swFlow == swfBoth;
+  return flow && settings_.bufferFull ? std::min<std::size_t>(settings_.bufferFull, in_.Size()) : in_.Size();
+}
+
 void TFeDispatcher::UpdateThrottle() {
   // Reading stops when the ring reaches the full mark (or is full without flow
   // control); the driver's buffer then fills and its flow control holds the modem.
   const bool flow = settings_.hwFlow != 0 || settings_.swFlow == swfReceive || settings_.swFlow == swfBoth;
-  const std::size_t fullMark =
-      flow && settings_.bufferFull ? std::min<std::size_t>(settings_.bufferFull, in_.Size()) : in_.Size();
+  const std::size_t fullMark = FullMark();
   const std::size_t resumeMark = flow && settings_.bufferResume ? settings_.bufferResume : in_.Size() - 1;
   if (!throttled_ && in_.Used() >= fullMark) {
     throttled_ = true;
