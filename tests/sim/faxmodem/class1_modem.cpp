@@ -1,6 +1,7 @@
 #include "class1_modem.h"
 
 #include <spandsp.h>
+#include <spandsp/expose.h>
 
 #include <cstdint>
 #include <stdexcept>
@@ -27,7 +28,11 @@ Class1Modem::Class1Modem(std::string number, std::string link, Exchange& exchang
 }
 
 Class1Modem::~Class1Modem() {
-  if (t31_ != nullptr) t31_free(t31_);
+  if (t31_ == nullptr) return;
+  // spandsp 0.0.6 does not free the T.31 receive queue with the modem.
+  queue_free(t31_->rx_queue);
+  t31_->rx_queue = nullptr;
+  t31_free(t31_);
 }
 
 std::string Class1Modem::describe() const { return "class1 " + number() + " " + pty_.slavePath(); }

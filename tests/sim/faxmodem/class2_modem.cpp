@@ -668,8 +668,8 @@ void Class2Modem::deliverReceivedPage(int postPage) {
   data += kDle;
   data += kEtx;
   const std::string crlf = verbose_ ? "\r\n" : "";
-  // Class 2.0 reports the page's quality; a Class 2 DTE judges it and says so with +FPTS=.
-  if (fclass_ == "2.0") data += crlf + sp.pageStatus + ":1," + std::to_string(rows) + ",0,0,0" + crlf;
+  // Page status (1: good), the line count and no bad lines, then the post-page message.
+  data += crlf + sp.pageStatus + ":1," + std::to_string(rows) + ",0,0,0" + crlf;
   data += crlf + "+FET:" + std::to_string(postPage) + crlf;
   data += verbose_ ? "\r\nOK\r\n" : "0\r";
   receivedPage_ = data;

@@ -73,7 +73,7 @@ TEST(FaxModemSimClass2, Class20SendReportsEachStepAndTheTerminalGetsThePage) {
   EXPECT_EQ(dte.waitLine("+F", 30s), "+FHS:00");
   EXPECT_EQ(dte.waitLine("OK", 5s), "OK");
   EXPECT_NE(sim.waitForEvent("result 200 0 pages=1", 10s), "");
-  sim.stop();
+  EXPECT_TRUE(sim.stop()) << sim.error();
   auto got = readPages(received);
   ASSERT_EQ(got.size(), 1u);
   std::string why;

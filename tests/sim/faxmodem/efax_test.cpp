@@ -120,7 +120,7 @@ TEST_P(EfaxThroughVirtualModem, SendsThreePagesToAFaxTerminal) {
   ProgramRun efax = runProgram(argv, dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
   EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
-  sim_.stop();
+  EXPECT_TRUE(sim_.stop()) << sim_.error();
   expectSamePages(readPages(received));
   std::cout << "[ timing   ] efax sent 3 pages in " << efax.seconds << " s\n";
 }
@@ -134,6 +134,7 @@ TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
       dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
   EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
+  EXPECT_TRUE(sim_.stop()) << sim_.error();
   std::vector<RasterPage> received;
   for (int page = 1; page <= 3; ++page) {
     auto pages = readPages(dir_ + "/rx.00" + std::to_string(page));

@@ -44,6 +44,7 @@ TEST(FaxModemSimLine, CallRingsTheCalleeUntilAnsweredAndJoinsBothModems) {
   callee.command("H", 3s);
   EXPECT_NE(caller.waitLine("NO CARRIER", 10s), "");
   EXPECT_NE(sim.waitForEvent("answer 100 101 t38", 1s), "");
+  EXPECT_TRUE(sim.stop()) << sim.error();
 }
 
 TEST(FaxModemSimLine, BusyUnknownAndUnansweredNumbersFailLikeARealLine) {
@@ -71,6 +72,7 @@ TEST(FaxModemSimLine, BusyUnknownAndUnansweredNumbersFailLikeARealLine) {
   ASSERT_EQ(b.waitLine("RING", 3s), "RING");
   EXPECT_TRUE(has(c.command("DT101", 6s), "BUSY"));
   EXPECT_TRUE(has(c.command("DT100", 6s), "BUSY"));
+  EXPECT_TRUE(sim.stop()) << sim.error();
 }
 
 TEST(FaxModemSimLine, BadCommandLinesAreRefusedWithAReason) {

@@ -129,20 +129,26 @@ bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   return false;
 }
 
-void FaxModemSim::stop() {
-  if (pid_ <= 0) return;
+bool FaxModemSim::stop() {
+  if (pid_ <= 0) return false;
   kill(pid_, SIGTERM);
   int status = 0;
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(20ms);
+  bool exited = false;
+  for (int i = 0; i < 250 && !exited; ++i) {
+    exited = waitpid(pid_, &status, WNOHANG) == pid_;
+    if (!exited) std::this_thread::sleep_for(20ms);
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &status, 0);
+  if (!exited) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
   pid_ = -1;
+  if (exited && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  std::ifstream out(workDir_ + "/output");
+  std::stringstream text;
+  text << out.rdbuf();
+  error_ = "faxmodem-sim did not end cleanly: " + text.str();
+  return false;
 }
 
 std::string FaxModemSim::device(const std::string& number) const {
