@@ -145,6 +145,41 @@ TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
   std::cout << "[ timing   ] efax received 3 pages in " << efax.seconds << " s\n";
 }
 
+// Two Class 1 modems calling each other, with efax at both ends.
+TEST(FaxModemSimBetweenModems, TwoClass1ModemsCarryAFaxBetweenTwoEfaxes) {
+  FaxModemSim sim;
+  const std::string dir = sim.workDir();
+  const auto pages = makeTestPages(2, 150, true, 3);
+  std::vector<std::string> argv = {"efax", "-d", "", "-o1", "-h", "", "-v", "ewinc", "-t", "101"};
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string pbm = dir + "/p" + std::to_string(i) + ".pbm";
+    const std::string tif = dir + "/p" + std::to_string(i) + ".tif";
+    ASSERT_TRUE(writePbm(pbm, pages[i]));
+    ASSERT_EQ(runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s).status, 0);
+    argv.push_back(tif);
+  }
+  sim.addModem(ModemKind::Class1, "100");
+  sim.addModem(ModemKind::Class1, "101");
+  ASSERT_TRUE(sim.start()) << sim.error();
+  argv[2] = sim.device("100");
+  ProgramRun receiver;
+  std::thread answering([&] {
+    receiver = runProgram({"efax", "-d", sim.device("101"), "-o1", "-v", "ewinc", "-r", dir + "/rx"}, dir + "/rx.out", 200s);
+  });
+  std::this_thread::sleep_for(1s);
+  ProgramRun sender = runProgram(argv, dir + "/tx.out", 200s);
+  answering.join();
+  EXPECT_EQ(sender.status, 0) << sender.output;
+  EXPECT_EQ(receiver.status, 0) << receiver.output;
+  EXPECT_TRUE(sim.stop()) << sim.error();
+  for (size_t i = 0; i < pages.size(); ++i) {
+    auto got = readPages(dir + "/rx.00" + std::to_string(i + 1));
+    ASSERT_EQ(got.size(), 1u);
+    std::string why;
+    EXPECT_TRUE(samePage(pages[i], got[0], &why)) << "page " << i + 1 << ": " << why;
+  }
+}
+
 std::string className(const ::testing::TestParamInfo<ModemKind>& info) {
   static const char* const names[] = {"Class1", "Class2", "Class2_0"};
   return names[static_cast<int>(info.param)];
