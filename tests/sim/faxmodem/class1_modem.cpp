@@ -12,8 +12,8 @@ namespace faxsim {
 
 Class1Modem::Class1Modem(std::string number, std::string link, Exchange& exchange, Events& events)
     : Endpoint(std::move(number), exchange, events), pty_(std::move(link)) {
-  t31_ = t31_init(nullptr, reinterpret_cast<at_tx_handler_t*>(&Class1Modem::atOutput), this,
-                  &Class1Modem::modemControl, this, nullptr, nullptr);
+  t31_ = t31_init(nullptr, reinterpret_cast<at_tx_handler_t*>(&Class1Modem::atOutput), this, &Class1Modem::modemControl,
+                  this, nullptr, nullptr);
   if (t31_ == nullptr) throw std::runtime_error("t31_init failed");
   t31_set_transmit_on_idle(t31_, true);
   if (logging()) {
@@ -31,7 +31,9 @@ Class1Modem::~Class1Modem() {
   t31_free(t31_);
 }
 
-std::string Class1Modem::describe() const { return "class1 " + number() + " " + pty_.slavePath(); }
+std::string Class1Modem::describe() const {
+  return "class1 " + number() + " " + pty_.slavePath();
+}
 
 int Class1Modem::atOutput(void*, void* user, const uint8_t* buf, size_t len) {
   static_cast<Class1Modem*>(user)->pty_.write(buf, len);
@@ -64,9 +66,13 @@ int Class1Modem::modemControl(t31_state_s*, void* user, int op, const char* num)
   return 0;
 }
 
-void Class1Modem::ringing(int) { t31_call_event(t31_, AT_CALL_EVENT_ALERTING); }
+void Class1Modem::ringing(int) {
+  t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
+}
 
-void Class1Modem::callAnswered() { t31_call_event(t31_, AT_CALL_EVENT_CONNECTED); }
+void Class1Modem::callAnswered() {
+  t31_call_event(t31_, AT_CALL_EVENT_CONNECTED);
+}
 
 void Class1Modem::callFailed(CallFailure failure) {
   // The T.31 module goes back to command mode on a hang-up event without a

@@ -154,8 +154,8 @@ void Class2Modem::commandLine(const std::string& raw) {
     } else if (c == 'D') {
       end = rest.size();  // the dial string takes the rest of the line
     } else if (c == 'S') {
-      while (end < rest.size() && (std::isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '=' ||
-                                   rest[end] == '?'))
+      while (end < rest.size() &&
+             (std::isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '=' || rest[end] == '?'))
         ++end;
     } else {
       if (c == '&' && end < rest.size()) ++end;
@@ -170,7 +170,8 @@ void Class2Modem::commandLine(const std::string& raw) {
 
 bool Class2Modem::command(const std::string& cmd) {
   const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(cmd[0])));
-  const int value = cmd.size() > 1 && std::isdigit(static_cast<unsigned char>(cmd.back())) ? std::atoi(cmd.c_str() + 1) : 0;
+  const int value =
+      cmd.size() > 1 && std::isdigit(static_cast<unsigned char>(cmd.back())) ? std::atoi(cmd.c_str() + 1) : 0;
   switch (c) {
     case '+':
       return faxCommand(cmd);
@@ -236,7 +237,9 @@ bool Class2Modem::command(const std::string& cmd) {
 bool Class2Modem::faxCommand(const std::string& rawCmd) {
   const std::string cmd = upper(rawCmd);
   const Class2Spelling& sp = spellingFor(fclass_ == "2.0");
-  auto is = [&](const char* name) { return cmd.rfind(name, 0) == 0 && !std::isalpha(static_cast<unsigned char>(cmd[std::string(name).size()])); };
+  auto is = [&](const char* name) {
+    return cmd.rfind(name, 0) == 0 && !std::isalpha(static_cast<unsigned char>(cmd[std::string(name).size()]));
+  };
   auto arg = [&](const char* name) { return rawCmd.substr(std::string(name).size() + 1); };  // after "NAME="
   const bool query = !cmd.empty() && cmd.back() == '?' && cmd.find("=?") == std::string::npos;
   const bool range = cmd.find("=?") != std::string::npos;
@@ -700,8 +703,8 @@ void Class2Modem::onPhaseE(t30_state_s* s, void* user, int result) {
   }
   self->sessionOver_ = true;
   self->finishSession_ = true;
-  if (self->pending_ == Pending::LastPage || self->pending_ == Pending::PostPage || self->pending_ == Pending::Receive ||
-      self->pending_ == Pending::Dial || self->pending_ == Pending::Answer) {
+  if (self->pending_ == Pending::LastPage || self->pending_ == Pending::PostPage ||
+      self->pending_ == Pending::Receive || self->pending_ == Pending::Dial || self->pending_ == Pending::Answer) {
     self->reportHangup();
     self->pending_ = Pending::None;
     self->finalResult(self->hangupCode_ == 0);

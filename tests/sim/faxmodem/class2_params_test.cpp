@@ -11,8 +11,8 @@ namespace {
 // Frames as spandsp's T.30 engine sent them in a session (address, control, FCF, FIF).
 const uint8_t kDis[] = {0xff, 0x13, 0x80, 0x00, 0xee, 0xf8, 0x80, 0x80, 0x91, 0x80, 0x80, 0x80, 0x18};
 const uint8_t kDcs[] = {0xff, 0x13, 0x83, 0x00, 0x62, 0x78};
-const uint8_t kCsi[] = {0xff, 0x03, 0x40, '0', '0', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                        ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' '};
+const uint8_t kCsi[] = {0xff, 0x03, 0x40, '0', '0', '2', ' ', ' ', ' ', ' ', ' ', ' ',
+                        ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 
 TEST(FaxModemSimClass2, FramesBecomeClass2ReportsAndBack) {
   // DIS: V.27 ter, V.29 and V.17; fine; 2-D; A4 width; any length; 0 ms scan time.

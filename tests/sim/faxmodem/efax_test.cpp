@@ -1,11 +1,10 @@
 // efax, a fax program written by others, sends and receives real faxes through
 // the virtual modems of every class; the pages that arrive must be the pages sent.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -88,8 +87,7 @@ class EfaxThroughVirtualModem : public ::testing::TestWithParam<ModemKind> {
       const std::string pbm = dir_ + "/page" + std::to_string(i + 1) + ".pbm";
       const std::string tif = dir_ + "/page" + std::to_string(i + 1) + ".tif";
       EXPECT_TRUE(writePbm(pbm, pages_[i]));
-      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm},
-                                   dir_ + "/efix.out", 30s);
+      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir_ + "/efix.out", 30s);
       EXPECT_EQ(efix.status, 0) << efix.output;
       files.push_back(tif);
     }
@@ -114,8 +112,9 @@ TEST_P(EfaxThroughVirtualModem, SendsThreePagesToAFaxTerminal) {
   sim_.addModem(GetParam(), "100");
   sim_.addReceiver("200", received);
   ASSERT_TRUE(sim_.start()) << sim_.error();
-  std::vector<std::string> argv = {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST",
-                                   "-h", "", "-v", "ewinc", "-t", "200"};  // no header line: pages stay as sent
+  std::vector<std::string> argv = {
+      "efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST", "-h", "", "-v", "ewinc",
+      "-t",   "200"};  // no header line: pages stay as sent
   for (const auto& file : efaxPageFiles()) argv.push_back(file);
   ProgramRun efax = runProgram(argv, dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
@@ -129,9 +128,9 @@ TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
   sim_.addModem(GetParam(), "100");
   sim_.addSender("200", sent_, "100", 1500);
   ASSERT_TRUE(sim_.start()) << sim_.error();
-  ProgramRun efax = runProgram(
-      {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST", "-v", "ewinc", "-r", dir_ + "/rx"},
-      dir_ + "/efax.out", 240s);
+  ProgramRun efax = runProgram({"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST",
+                                "-v", "ewinc", "-r", dir_ + "/rx"},
+                               dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
   EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
   EXPECT_TRUE(sim_.stop()) << sim_.error();
@@ -164,7 +163,8 @@ TEST(FaxModemSimBetweenModems, TwoClass1ModemsCarryAFaxBetweenTwoEfaxes) {
   argv[2] = sim.device("100");
   ProgramRun receiver;
   std::thread answering([&] {
-    receiver = runProgram({"efax", "-d", sim.device("101"), "-o1", "-v", "ewinc", "-r", dir + "/rx"}, dir + "/rx.out", 200s);
+    receiver =
+        runProgram({"efax", "-d", sim.device("101"), "-o1", "-v", "ewinc", "-r", dir + "/rx"}, dir + "/rx.out", 200s);
   });
   std::this_thread::sleep_for(1s);
   ProgramRun sender = runProgram(argv, dir + "/tx.out", 200s);

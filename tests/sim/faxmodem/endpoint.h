@@ -27,10 +27,10 @@ class Endpoint {
   virtual std::string describe() const = 0;
 
   // Telephone side, called by the exchange.
-  virtual void ringing(int ringCount) = 0;          // an incoming call rings (once per ring)
-  virtual void callAnswered() = 0;                  // our outgoing call was answered
+  virtual void ringing(int ringCount) = 0;           // an incoming call rings (once per ring)
+  virtual void callAnswered() = 0;                   // our outgoing call was answered
   virtual void callFailed(CallFailure failure) = 0;  // our outgoing call did not connect
-  virtual void callEnded() = 0;                     // the other side hung up
+  virtual void callEnded() = 0;                      // the other side hung up
 
   // Two endpoints that both want this are joined through a pair of spandsp T.38
   // gateways instead of a plain audio path (spandsp 0.0.6's T.31 modems cannot

@@ -30,7 +30,9 @@ void Exchange::release(Call& call) {
   }
 }
 
-void Exchange::attach(Endpoint& endpoint) { numbers_[endpoint.number()] = &endpoint; }
+void Exchange::attach(Endpoint& endpoint) {
+  numbers_[endpoint.number()] = &endpoint;
+}
 
 std::string Exchange::digits(const std::string& dialString) {
   std::string out;
@@ -47,7 +49,9 @@ Exchange::Call* Exchange::findCall(const Endpoint& endpoint) const {
   return nullptr;
 }
 
-bool Exchange::inCall(const Endpoint& endpoint) const { return findCall(endpoint) != nullptr; }
+bool Exchange::inCall(const Endpoint& endpoint) const {
+  return findCall(endpoint) != nullptr;
+}
 
 void Exchange::dial(Endpoint& caller, const std::string& dialString) {
   auto call = std::make_unique<Call>();

@@ -38,7 +38,7 @@ TEST(FaxModemSimLine, CallRingsTheCalleeUntilAnsweredAndJoinsBothModems) {
   const std::string frame = "\xff\x13\x80\x00\xce\xf4";
   callee.send(frame + "\x10\x03");
   EXPECT_EQ(caller.waitLine("CONNECT", 10s), "CONNECT");
-  std::string got = caller.readUntil("\x10\x03", 10s);
+  std::string got = caller.readData(10s);
   EXPECT_NE(got.find(frame), std::string::npos);
   // Hanging up one side drops the line at the other.
   callee.command("H", 3s);

@@ -86,7 +86,8 @@ TerminalConfig parseTerminal(const std::string& spec) {
 
 const char* usage() {
   return "usage: faxmodem-sim [--modem class1|class2|class2.0:LINK:NUMBER]...\n"
-         "                    [--terminal send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm]]...\n"
+         "                    [--terminal "
+         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm]]...\n"
          "                    [--busy NUMBER]... [--impair LOSS_DB[:NOISE_DBM0]] [--ring-period MS] [--max-rings N]\n"
          "                    [--ready-file FILE] [--events FILE] [--log FILE] [--control FIFO] [--exit-with-parent]\n";
 }

@@ -60,9 +60,13 @@ void FaxModemSim::addSender(const std::string& number, const std::string& tiffFi
   args_.insert(args_.end(), {"--terminal", spec});
 }
 
-void FaxModemSim::addBusyNumber(const std::string& number) { args_.insert(args_.end(), {"--busy", number}); }
+void FaxModemSim::addBusyNumber(const std::string& number) {
+  args_.insert(args_.end(), {"--busy", number});
+}
 
-void FaxModemSim::addArgs(const std::vector<std::string>& args) { args_.insert(args_.end(), args.begin(), args.end()); }
+void FaxModemSim::addArgs(const std::vector<std::string>& args) {
+  args_.insert(args_.end(), args.begin(), args.end());
+}
 
 bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   if (workDir_.empty()) {
@@ -71,11 +75,9 @@ bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   }
   const std::string ready = workDir_ + "/ready";
   fs::remove(ready);
-  std::vector<std::string> argv = {program(),
-                                   "--ready-file", ready,
-                                   "--events", workDir_ + "/events",
-                                   "--log", logFile(),
-                                   "--control", workDir_ + "/control",
+  std::vector<std::string> argv = {program(),           "--ready-file",       ready,
+                                   "--events",          workDir_ + "/events", "--log",
+                                   logFile(),           "--control",          workDir_ + "/control",
                                    "--exit-with-parent"};
   argv.insert(argv.end(), args_.begin(), args_.end());
   std::vector<char*> cargs;
