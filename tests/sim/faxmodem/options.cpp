@@ -30,9 +30,9 @@ int toInt(const std::string& text, const std::string& what) {
   return value;
 }
 
-ModemConfig parseModem(const std::string& spec) {
-  auto parts = split(spec, ':');
-  if (parts.size() != 3 || parts[2].empty()) throw std::invalid_argument("--modem CLASS:LINK:NUMBER, got " + spec);
+ModemConfig parseModem(const std::string& text) {
+  auto parts = split(text, ':');
+  if (parts.size() != 3 || parts[2].empty()) throw std::invalid_argument("--modem CLASS:LINK:NUMBER, got " + text);
   ModemConfig modem;
   if (parts[0] == "class1")
     modem.modemClass = ModemClass::Class1;
@@ -48,10 +48,10 @@ ModemConfig parseModem(const std::string& spec) {
   return modem;
 }
 
-TerminalConfig parseTerminal(const std::string& spec) {
-  auto parts = split(spec, ':');
+TerminalConfig parseTerminal(const std::string& text) {
+  auto parts = split(text, ':');
   if (parts.size() < 3 || parts[1].empty() || parts[2].empty())
-    throw std::invalid_argument("--terminal send|receive:NUMBER:FILE[:OPTION...], got " + spec);
+    throw std::invalid_argument("--terminal send|receive:NUMBER:FILE[:OPTION...], got " + text);
   TerminalConfig terminal;
   if (parts[0] == "send")
     terminal.send = true;

@@ -55,9 +55,9 @@ void FaxModemSim::addReceiver(const std::string& number, const std::string& tiff
 
 void FaxModemSim::addSender(const std::string& number, const std::string& tiffFile, const std::string& callNumber,
                             int afterMs) {
-  std::string spec = "send:" + number + ":" + tiffFile;
-  if (!callNumber.empty()) spec += ":call=" + callNumber + ":after=" + std::to_string(afterMs);
-  args_.insert(args_.end(), {"--terminal", spec});
+  std::string text = "send:" + number + ":" + tiffFile;
+  if (!callNumber.empty()) text += ":call=" + callNumber + ":after=" + std::to_string(afterMs);
+  args_.insert(args_.end(), {"--terminal", text});
 }
 
 void FaxModemSim::addBusyNumber(const std::string& number) {
