@@ -1,0 +1,152 @@
+#include "fe_fax_converter.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <memory>
+
+#include "apf_format.h"
+#include "fe_bitmap_reader.h"
+#include "fe_bmp_reader.h"
+#include "fe_errors.h"
+#include "fe_exceptions.h"
+#include "fe_mapped_file.h"
+#include "fe_pcx_reader.h"
+#include "fe_text_renderers.h"
+#include "fe_tiff_reader.h"
+
+namespace fe {
+
+namespace {
+// Notices a quit request posted to the application while a conversion runs.
+class QuitWatcher : public QObject {
+ public:
+  QuitWatcher() {
+    if (auto* app = QCoreApplication::instance()) app->installEventFilter(this);
+  }
+  bool quit = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Quit) quit = true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+bool SameLetters(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+}  // namespace
+
+std::string ForceExtension(const std::string& name, const std::string& ext) {
+  const std::size_t slash = name.find_last_of('/');
+  const std::size_t dot = name.find_last_of('.');
+  const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+                      dot + 1 < name.size() && dot != (slash == std::string::npos ? 0 : slash + 1);
+  if (hasExt && SameLetters(name.substr(dot + 1), ext)) return name;
+  return (hasExt ? name.substr(0, dot) : name) + "." + ext;
+}
+
+std::string TFeFaxConverter::OutputFileName() const {
+  return ForceExtension(OutFileName.empty() ? DocumentFile : OutFileName, "APF");
+}
+
+TFaxConverterCore::Settings TFeFaxConverter::Settings() const {
+  TFaxConverterCore::Settings s;
+  s.width = Width == fwWide ? kWideWidth : kStandardWidth;
+  s.highRes = Resolution == frHigh;
+  s.leftMargin = LeftMargin;
+  s.topMargin = TopMargin;
+  s.options = Options;
+  s.stationId = StationID;
+  return s;
+}
+
+int TFeFaxConverter::Convert(const QImage* bitmap) {
+  TFaxConverterCore core(Settings());
+  const auto s = Settings();
+  if (OnStatus)
+    core.SetStatus([this](const TConvertProgress& p) {
+      bool abort = false;
+      OnStatus(*this, p.starting, p.ending, p.pagesConverted, p.linesConverted, p.bytesConverted, p.bytesToConvert,
+               abort);
+      return abort;
+    });
+  if (OnOutputLine)
+    core.SetOutput([this](const std::uint8_t* data, unsigned len, bool eop, bool more) {
+      OnOutputLine(*this, data, len, eop, more);
+    });
+  QuitWatcher watcher;
+  if (QCoreApplication::instance())
+    core.SetYield([&watcher] {
+      QCoreApplication::processEvents();
+      return watcher.quit;
+    });
+
+  MappedFile file;
+  auto openFile = [&]() { return file.Open(DocumentFile); };
+  std::unique_ptr<RasterReader> reader;
+  FontLineRenderer fontRenderer;
+  ScreenFontLineRenderer screenRenderer;
+  switch (bitmap ? idBitmap : InputDocumentType) {
+    case idText:
+      if (int rc = fontRenderer.Init(FontType, s.highRes, s.width, s.leftMargin)) return rc;
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<TextReader>(file.Bytes(), fontRenderer, LinesPerPage, TabStop);
+      break;
+    case idTextEx:
+      if (int rc = screenRenderer.Init(EnhFont, s.highRes, s.width > s.leftMargin ? s.width - s.leftMargin : 0))
+        return rc;
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<TextReader>(file.Bytes(), screenRenderer, LinesPerPage, TabStop);
+      break;
+    case idTiff:
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<TiffReader>(file.Bytes());
+      break;
+    case idPcx:
+    case idDcx:
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<PcxReader>(file.Bytes(), s.width, InputDocumentType == idDcx);
+      break;
+    case idBmp:
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<BmpReader>(file.Bytes());
+      break;
+    case idBitmap:
+      if (!bitmap) return -ecBadArgument;
+      reader = std::make_unique<BitmapReader>(*bitmap);
+      break;
+    case idUser: {
+      std::string name = DocumentFile;
+      if (!DefUserExtension.empty() && ForceExtension(name, "x") == name + ".x") name += "." + DefUserExtension;
+      UserReader::OpenFn open;
+      UserReader::CloseFn close;
+      UserReader::ReadFn read;
+      if (OnOpenUserFile) open = [this](const std::string& n) { OnOpenUserFile(*this, n); };
+      if (OnCloseUserFile) close = [this] { OnCloseUserFile(*this); };
+      if (OnReadUserLine)
+        read = [this](std::uint8_t* d, unsigned& l, bool& e, bool& m) { OnReadUserLine(*this, d, l, e, m); };
+      reader = std::make_unique<UserReader>(name, open, close, read);
+      break;
+    }
+    case idNone:
+    default:
+      return -ecBadArgument;
+  }
+  return core.Convert(*reader, OutputFileName());
+}
+
+void TFeFaxConverter::ConvertToFile() { CheckFe(Convert()); }
+
+void TFeFaxConverter::ConvertBitmapToFile(const QImage& bitmap) {
+  const TFaxInputDocumentType saved = InputDocumentType;
+  InputDocumentType = idBitmap;
+  const int rc = Convert(&bitmap);
+  InputDocumentType = saved;
+  CheckFe(rc);
+}
+
+}  // namespace fe

@@ -1,0 +1,266 @@
+#include "fe_device.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "fe_errors.h"
+
+namespace fe {
+
+namespace {
+
+std::string Trim(std::string s) {
+  const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
+  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
+  return s;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+// Key `key` of section [Ports] of QN.INI (names compare without case); empty when absent.
+std::string PortsEntry(const std::string& key) {
+  // The file is found whatever the letter case of its name.
+  std::error_code ec;
+  std::string path;
+  for (const auto& entry : std::filesystem::directory_iterator(ProgramFolder(), ec))
+    if (SameText(entry.path().filename().string(), "QN.INI")) path = entry.path().string();
+  std::ifstream in(path);
+  if (path.empty() || !in) return {};
+  std::string line;
+  bool inPorts = false;
+  while (std::getline(in, line)) {
+    line = Trim(line);
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[') {
+      const auto end = line.find(']');
+      inPorts = end != std::string::npos && SameText(Trim(line.substr(1, end - 1)), "Ports");
+      continue;
+    }
+    const auto eq = line.find('=');
+    if (inPorts && eq != std::string::npos && SameText(Trim(line.substr(0, eq)), key)) return Trim(line.substr(eq + 1));
+  }
+  return {};
+}
+
+// Devices this process has open, by device node, so that a second open is 2008.
+std::mutex gOpenMu;
+std::map<std::pair<dev_t, ino_t>, int> gOpen;  // node -> descriptor
+std::map<int, std::pair<dev_t, ino_t>> gByFd;
+
+speed_t SpeedConstant(long baud) {
+  switch (baud) {
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;
+  }
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  if (const char* home = std::getenv("QUILLON_HOME"); home && *home) return home;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::string(xdg) + "/quillon";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.local/share/quillon";
+}
+
+std::string MapComNumber(unsigned number) {
+  if (number == 0) return {};
+  const std::string key = "COM" + std::to_string(number);
+  if (const char* env = std::getenv(("QN_" + key).c_str()); env && *env) return env;
+  if (std::string ini = PortsEntry(key); !ini.empty()) return ini;
+  if (number <= 4) return "/dev/ttyS" + std::to_string(number - 1);
+  if (number == 5) return "/dev/ttyUSB0";
+  if (number == 6) return "/dev/ttyACM0";
+  return {};
+}
+
+int OpenSerialDevice(const std::string& path) {
+  if (path.empty()) return -ecBadId;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == EACCES ? -ecHardware : -ecBadId;
+  if (!S_ISCHR(st.st_mode)) return -ecBadId;
+  const auto node = std::make_pair(st.st_dev, st.st_ino);
+  std::lock_guard<std::mutex> lock(gOpenMu);
+  if (gOpen.count(node)) return -ecAlreadyOpen;
+
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+      case EBUSY:
+      case EACCES:
+      case EPERM:
+      case EAGAIN:
+        return -ecHardware;
+      default:
+        return -ecBadId;  // ENOENT, ENXIO, ENODEV, EIO (no hardware behind the node)
+    }
+  }
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {  // not a terminal
+    ::close(fd);
+    return -ecBadId;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // another program holds it
+    ::close(fd);
+    return -ecHardware;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CREAD | CLOCAL;
+  tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, 0 is a hang-up
+  tio.c_cc[VTIME] = 0;
+  ::tcsetattr(fd, TCSANOW, &tio);
+  gOpen[node] = fd;
+  gByFd[fd] = node;
+  return fd;
+}
+
+void CloseSerialDevice(int fd) {
+  if (fd < 0) return;
+  {
+    std::lock_guard<std::mutex> lock(gOpenMu);
+    if (auto it = gByFd.find(fd); it != gByFd.end()) {
+      gOpen.erase(it->second);
+      gByFd.erase(it);
+    }
+  }
+  ::ioctl(fd, TIOCNXCL);
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
+int ConfigureSerialDevice(int fd, const TPortSettings& s) {
+  if (const int rc = CheckLineSettings(s); rc < 0) return rc;
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return -ecBadId;
+  const speed_t speed = SpeedConstant(s.baud);
+  ::cfsetispeed(&tio, speed);
+  ::cfsetospeed(&tio, speed);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CREAD | CLOCAL;
+  switch (s.dataBits) {
+    case 5:
+      tio.c_cflag |= CS5;
+      break;
+    case 6:
+      tio.c_cflag |= CS6;
+      break;
+    case 7:
+      tio.c_cflag |= CS7;
+      break;
+    default:
+      tio.c_cflag |= CS8;
+      break;
+  }
+  switch (s.parity) {
+    case pOdd:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case pEven:
+      tio.c_cflag |= PARENB;
+      break;
+    case pMark:
+      tio.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case pSpace:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
+  if (s.hwFlow & (hwfUseRTS | hwfRequireCTS)) tio.c_cflag |= CRTSCTS;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  if (s.swFlow == swfReceive || s.swFlow == swfBoth) tio.c_iflag |= IXOFF;
+  if (s.swFlow == swfTransmit || s.swFlow == swfBoth) tio.c_iflag |= IXON;
+  tio.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
+  tio.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return -ecDefault;  // the device refuses them
+  SetModemLines(fd, s.dtr, s.rts);
+  return 0;
+}
+
+int SetModemLines(int fd, bool dtr, bool rts) {
+  int set = 0, clear = 0;
+  (dtr ? set : clear) |= TIOCM_DTR;
+  (rts ? set : clear) |= TIOCM_RTS;
+  // A pseudo-terminal has no modem lines: nothing to do there.
+  if (set) ::ioctl(fd, TIOCMBIS, &set);
+  if (clear) ::ioctl(fd, TIOCMBIC, &clear);
+  return 0;
+}
+
+int ReadModemStatus(int fd) {
+  int lines = 0;
+  if (::ioctl(fd, TIOCMGET, &lines) != 0) return -1;
+  int bits = 0;
+  if (lines & TIOCM_CTS) bits |= msCTS;
+  if (lines & TIOCM_DSR) bits |= msDSR;
+  if (lines & TIOCM_RI) bits |= msRI;
+  if (lines & TIOCM_CD) bits |= msDCD;
+  return bits;
+}
+
+bool ReadLineCounters(int fd, TLineCounters& out) {
+  serial_icounter_struct ic{};
+  if (::ioctl(fd, TIOCGICOUNT, &ic) != 0) return false;
+  out.overrun = ic.overrun + ic.buf_overrun;
+  out.parity = ic.parity;
+  out.frame = ic.frame;
+  out.brk = ic.brk;
+  return true;
+}
+
+int DriverOutputQueued(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return 0;
+  return queued;
+}
+
+}  // namespace fe

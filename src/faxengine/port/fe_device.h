@@ -1,0 +1,45 @@
+// The serial device underneath a port: mapping COM numbers to device paths,
+// opening with exclusive access, and applying line settings through termios.
+#pragma once
+
+#include <string>
+
+#include "fe_portsettings.h"
+
+namespace fe {
+
+// The program folder: $QUILLON_HOME, else $XDG_DATA_HOME/quillon, else
+// ~/.local/share/quillon.
+std::string ProgramFolder();
+
+// COMn as a device path: environment QN_COM<n> when set, else key COM<n> of
+// section [Ports] in QN.INI of the program folder, else COM1-COM4 = /dev/ttyS0-3,
+// COM5 = /dev/ttyUSB0, COM6 = /dev/ttyACM0. Empty for 0 or numbers without a
+// mapping.
+std::string MapComNumber(unsigned number);
+
+// Opens the device read/write, non-blocking, without becoming its controlling
+// terminal, in raw mode, with TIOCEXCL and an exclusive flock. Returns the
+// descriptor or: -ecBadId (no such device, not a terminal), -ecHardware (held by
+// another program), -ecAlreadyOpen (already open in this process).
+int OpenSerialDevice(const std::string& path);
+// Closes a descriptor returned by OpenSerialDevice.
+void CloseSerialDevice(int fd);
+
+// Applies speed, framing, flow control and the DTR/RTS lines. Returns 0, an error
+// of CheckLineSettings, or -ecDefault for values the device refuses (a
+// pseudo-terminal refuses parity).
+int ConfigureSerialDevice(int fd, const TPortSettings& s);
+int SetModemLines(int fd, bool dtr, bool rts);
+// Modem status bits (TModemStatusBit); -1 when the device has no modem lines.
+int ReadModemStatus(int fd);
+// Line error counters summed into TLineErrorBit flags since `previous`; false when
+// the device keeps no counters.
+struct TLineCounters {
+  long overrun = 0, parity = 0, frame = 0, brk = 0;
+};
+bool ReadLineCounters(int fd, TLineCounters& out);
+// Bytes still queued in the driver for output (0 when unknown).
+int DriverOutputQueued(int fd);
+
+}  // namespace fe
