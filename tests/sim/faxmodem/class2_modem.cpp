@@ -123,6 +123,7 @@ void Class2Modem::commandLine(const std::string& raw) {
   const size_t at = text.find("AT");
   if (at == std::string::npos) return;
   std::string rest = raw.substr(at + 2);
+  if (pending_ == Pending::Answer && upper(rest) == "A") return;  // answering already
   if (pending_ != Pending::None && !rest.empty()) {
     // A command while one is still running aborts a dial or an answer.
     if (pending_ == Pending::Dial || pending_ == Pending::Answer) {
