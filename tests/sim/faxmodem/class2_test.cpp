@@ -1,65 +1,18 @@
-// The Class 2 / 2.0 front end: parameters read from real T.30 frames, the
-// subparameter syntax, and a whole Class 2.0 send as a DTE sees it.
+// The Class 2 / 2.0 AT front end as a DTE sees it: command syntax and refusals,
+// a whole Class 2.0 send and a whole Class 2 receive.
 #include <gtest/gtest.h>
-#include <spandsp.h>
 #include <tiffio.h>
 
 #include <algorithm>
 
 #include "at_client.h"
-#include "class2_commands.h"
 #include "fax_pages.h"
 #include "sim_harness.h"
 
-namespace faxsim {
+namespace qn::sim {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Frames as spandsp's T.30 engine sent them in a session (address, control, FCF, FIF).
-const uint8_t kDis[] = {0xff, 0x13, 0x80, 0x00, 0xee, 0xf8, 0x80, 0x80, 0x91, 0x80, 0x80, 0x80, 0x18};
-const uint8_t kDcs[] = {0xff, 0x13, 0x83, 0x00, 0x62, 0x78};
-const uint8_t kCsi[] = {0xff, 0x03, 0x40, '0', '0', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                        ' ',  ' ',  ' ',  ' ', ' ', ' ', ' ', ' ', ' '};
-
-TEST(FaxModemSimClass2, FramesBecomeClass2ReportsAndBack) {
-  // DIS: V.27 ter, V.29 and V.17; fine; 2-D; A4 width; any length; 0 ms scan time.
-  EXPECT_EQ(paramsFromDis(kDis, sizeof kDis).text(), "1,5,0,2,1,0,0,0");
-  // DCS: 14400 bps V.17, fine, A4, any length, 1-D.
-  EXPECT_EQ(paramsFromDcs(kDcs, sizeof kDcs).text(), "1,5,0,2,0,0,0,0");
-  EXPECT_EQ(identFromFrame(kCsi, sizeof kCsi), "200");
-  // A frame cut short reads as the lowest capabilities, not past its end.
-  EXPECT_EQ(paramsFromDis(kDis, 4).text(), "0,0,0,0,0,0,0,5");
-
-  // The session takes the lower of each capability and the receiver's scan time.
-  Class2Params local;
-  local.parse("1,5,1,2,0,1,0,0");
-  Class2Params remote;  // as read from a DIS: 2-D capable, which a DTE may not ask for
-  remote.vr = 0;
-  remote.br = 3;
-  remote.ln = 1;
-  remote.df = 1;
-  remote.st = 3;
-  EXPECT_EQ(negotiate(local, remote).text(), "0,3,0,1,0,0,0,3");
-  const SpandspCaps caps = capsFor(remote);
-  EXPECT_EQ(caps.modems, T30_SUPPORT_V27TER | T30_SUPPORT_V29);
-  EXPECT_FALSE(caps.resolutions & T30_SUPPORT_FINE_RESOLUTION);
-}
-
-TEST(FaxModemSimClass2, SubparametersReplaceOnlyWhatIsGiven) {
-  Class2Params p;
-  EXPECT_TRUE(p.parse("0,3"));
-  EXPECT_EQ(p.text(), "0,3,0,2,0,0,0,0");
-  EXPECT_TRUE(p.parse("1,,1"));
-  EXPECT_EQ(p.text(), "1,3,1,2,0,0,0,0");
-  // Out of range, not a number, too many fields: refused, nothing changes.
-  for (const char* bad : {"2", "1,6", "x", "1,5,0,2,0,0,0,0,0", "1,-1", "1,123"}) {
-    EXPECT_FALSE(p.parse(bad)) << bad;
-    EXPECT_EQ(p.text(), "1,3,1,2,0,0,0,0") << bad;
-  }
-  EXPECT_EQ(p.bitsPerSecond(), 9600);
-  EXPECT_EQ(p.width(), 2048);
-}
 
 // The coded page as a DTE sends it: Modified Huffman rows in line bit order.
 std::string codedPage(const std::string& tiffPath) {
@@ -76,20 +29,58 @@ std::string codedPage(const std::string& tiffPath) {
   return data;
 }
 
+uint8_t bit_reverse(uint8_t b) {
+  uint8_t r = 0;
+  for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | (((b >> i) & 1) << (7 - i)));
+  return r;
+}
+
 bool has(const std::vector<std::string>& lines, const std::string& prefix) {
   return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; });
 }
 
+TEST(FaxModemSimClass2, CommandLinesAreParsedAndMisplacedCommandsRefused) {
+  FaxModemSim sim;
+  sim.addModem(ModemKind::Class2, "100");
+  sim.addBusyNumber("555");
+  ASSERT_TRUE(sim.start()) << sim.error();
+  AtClient dte(sim.device("100"));
+  // Echo is on until E0; line noise before "AT" is skipped; several commands on one line.
+  auto lines = dte.command("E0");
+  EXPECT_EQ(lines.front().rfind("ATE0", 0), 0u) << lines.front();
+  dte.send(
+      "xx\x7f"
+      "AT+FCLASS=2;+FCR=1;+FLID=\"A;B\"\r");
+  EXPECT_EQ(dte.waitLine("", 3s), "OK");
+  EXPECT_TRUE(has(dte.command("+FLID?"), "\"A;B\""));
+  EXPECT_TRUE(has(dte.command("+FCLASS?"), "2"));
+  EXPECT_TRUE(has(dte.command("+FCLASS=2.0"), "ERROR"));
+  EXPECT_TRUE(has(dte.command("+FMDL?"), "Class 2 virtual fax modem"));
+  EXPECT_TRUE(has(dte.command("+FDCC=?"), "(0,1),(0-5),(0-2),(0-2),(0),(0-2),(0),(0-7)"));
+  // Page commands outside a call, an unknown command: ERROR.
+  EXPECT_TRUE(has(dte.command("+FDT"), "ERROR"));
+  EXPECT_TRUE(has(dte.command("+FET=0"), "ERROR"));
+  EXPECT_TRUE(has(dte.command("Y7"), "ERROR"));
+  // Dialling a busy number; numeric results after V0.
+  EXPECT_TRUE(has(dte.command("DT555", 6s), "BUSY"));
+  dte.send("ATV0\r");
+  EXPECT_EQ(dte.waitLine("", 3s), "0");
+  // Without a fax class the fax commands are unknown.
+  dte.send("AT+FCLASS=0;+FDIS?\r");
+  EXPECT_EQ(dte.waitLine("", 3s), "4");
+  EXPECT_TRUE(sim.stop()) << sim.error();
+}
+
 TEST(FaxModemSimClass2, Class20SendReportsEachStepAndTheTerminalGetsThePage) {
-  qn::sim::FaxModemSim sim;
+  FaxModemSim sim;
   const std::string received = sim.workDir() + "/received.tif";
   const std::string sent = sim.workDir() + "/sent.tif";
-  const auto pages = qn::sim::makeTestPages(1, 120, false, 5);
-  ASSERT_TRUE(qn::sim::writeTiff(sent, pages));
-  sim.addModem(qn::sim::ModemKind::Class2_0, "100");
+  const auto pages = makeTestPages(1, 120, false, 5);
+  ASSERT_TRUE(writeTiff(sent, pages));
+  sim.addModem(ModemKind::Class2_0, "100");
   sim.addReceiver("200", received);
   ASSERT_TRUE(sim.start()) << sim.error();
-  qn::sim::AtClient dte(sim.device("100"));
+  AtClient dte(sim.device("100"));
   ASSERT_TRUE(dte.isOpen());
 
   EXPECT_TRUE(has(dte.command("E0"), "OK"));
@@ -121,12 +112,67 @@ TEST(FaxModemSimClass2, Class20SendReportsEachStepAndTheTerminalGetsThePage) {
   EXPECT_EQ(dte.waitLine("+F", 30s), "+FHS:00");
   EXPECT_EQ(dte.waitLine("OK", 5s), "OK");
   EXPECT_NE(sim.waitForEvent("result 200 0 pages=1", 10s), "");
-  sim.stop();
-  auto got = qn::sim::readPages(received);
+  EXPECT_TRUE(sim.stop()) << sim.error();
+  auto got = readPages(received);
   ASSERT_EQ(got.size(), 1u);
   std::string why;
-  EXPECT_TRUE(qn::sim::samePage(pages[0], got[0], &why)) << why;
+  EXPECT_TRUE(samePage(pages[0], got[0], &why)) << why;
+}
+
+TEST(FaxModemSimClass2, Class2ReceiveReportsEachStepAndDeliversThePage) {
+  FaxModemSim sim;
+  const std::string sent = sim.workDir() + "/sent.tif";
+  const auto pages = makeTestPages(1, 100, true, 9);
+  ASSERT_TRUE(writeTiff(sent, pages));
+  sim.addModem(ModemKind::Class2, "100");
+  sim.addSender("200", sent, "100", 500);
+  ASSERT_TRUE(sim.start()) << sim.error();
+  AtClient dte(sim.device("100"));
+  EXPECT_TRUE(has(dte.command("E0+FCLASS=2;+FCR=1;+FLID=\"QUILLON\";+FDCC=1,5,0,2,0,0,0,0;+FAA=0"), "OK"));
+  EXPECT_EQ(dte.waitLine("RING", 5s), "RING");
+  auto lines = dte.command("A", 30s);
+  ASSERT_TRUE(has(lines, "OK")) << (lines.empty() ? "no reply" : lines.back());
+  EXPECT_TRUE(has(lines, "+FCON"));
+  EXPECT_TRUE(has(lines, "+FTSI:\"200\""));
+  EXPECT_TRUE(has(lines, "+FDCS:1,"));
+  EXPECT_TRUE(has(dte.command("+FDR", 5s), "CONNECT"));
+  dte.send("\x12");  // DC2: ready for data
+  std::string data = dte.readData(60s);
+  ASSERT_GE(data.size(), 2u);
+  // Page status with the line count, the post-page message (last page), OK.
+  EXPECT_EQ(dte.waitLine("+F", 5s), "+FPTS:1,100,0,0,0");
+  EXPECT_EQ(dte.waitLine("+F", 5s), "+FET:2");
+  EXPECT_EQ(dte.waitLine("OK", 5s), "OK");
+  EXPECT_EQ(dte.waitLine("+FHNG", 20s), "+FHNG:0");
+  EXPECT_NE(sim.waitForEvent("result 200 0 pages=1", 10s), "");
+  EXPECT_TRUE(sim.stop()) << sim.error();
+
+  // The data: fill bytes, then the page's rows coded 1-D, each byte's bits
+  // reversed (Class 2), DLE doubled. Undo that and let libtiff decode it.
+  std::string page;
+  for (size_t i = 0; i + 2 < data.size(); ++i) {
+    if (data[i] == '\x10') ++i;
+    page += static_cast<char>(bit_reverse(static_cast<uint8_t>(data[i])));
+  }
+  const std::string rawTiff = sim.workDir() + "/delivered.tif";
+  TIFF* tif = TIFFOpen(rawTiff.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 100);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 100);
+  TIFFSetField(tif, TIFFTAG_YRESOLUTION, 196.0f);
+  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0f);
+  TIFFWriteRawStrip(tif, 0, page.data(), static_cast<tmsize_t>(page.size()));
+  TIFFClose(tif);
+  auto got = readPages(rawTiff);
+  ASSERT_EQ(got.size(), 1u);
+  std::string why;
+  EXPECT_TRUE(samePage(pages[0], got[0], &why)) << why;
 }
 
 }  // namespace
-}  // namespace faxsim
+}  // namespace qn::sim
