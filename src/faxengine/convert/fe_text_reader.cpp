@@ -9,6 +9,11 @@
 namespace fe {
 
 namespace {
+// No line shows more characters than this (2048 pixels); longer pieces of a
+// file line are decoded only this far, so a file without line ends costs no
+// more memory than a short line.
+constexpr std::size_t kMaxLineBytes = 8192;
+
 constexpr char32_t kCp1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
@@ -96,13 +101,13 @@ bool TextReader::nextItem(Item& item) {
   pendingAt_ = 0;
   const std::uint8_t* ff = static_cast<const std::uint8_t*>(std::memchr(data + start, '\f', end - start));
   if (!ff) {
-    item = {false, DecodeTextBytes(data + start, end - start)};
+    item = {false, DecodeTextBytes(data + start, std::min(end - start, kMaxLineBytes))};
     return true;
   }
   std::size_t from = start;
   while (true) {
     const std::size_t to = ff ? std::size_t(ff - data) : end;
-    if (to > from) pending_.push_back({false, DecodeTextBytes(data + from, to - from)});
+    if (to > from) pending_.push_back({false, DecodeTextBytes(data + from, std::min(to - from, kMaxLineBytes))});
     if (!ff) break;
     pending_.push_back({true, {}});
     from = to + 1;

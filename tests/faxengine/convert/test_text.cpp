@@ -50,6 +50,9 @@ TEST(TextConvert, PageBreaksByFormFeedAndLineCount) {
   EXPECT_EQ(pages[1].rows.size(), 16u);
   EXPECT_GT(InkColumns(pages[1], 0, 16), 0u);
 
+  // CR LF and a lone CR end lines as LF does.
+  EXPECT_EQ(ConvertText("crlf", "a\r\nb\rc\n")[0].rows, ConvertText("lf", "a\nb\nc\n")[0].rows);
+
   // With 60 lines per page the 61st line starts page 2.
   std::string sixtyOne;
   for (int i = 1; i <= 61; ++i) sixtyOne += "line " + std::to_string(i) + "\n";
