@@ -117,7 +117,6 @@ int TFaxConverterCore::Convert(RasterReader& reader, const std::string& outFile)
           PlaceImage(reader.imageWidth(), s_.width, s_.leftMargin, s_.options, s_.highRes);
       if (!output_)
         if (int rc = writer.BeginPage(flags)) return rc;
-      std::memset(line.data(), 0, line.size());
       for (unsigned i = 0; i < s_.topMargin; ++i)
         if (int rc = put(blankCoded.data(), blankLen)) return rc;
       lastCoded = 0;  // the placement may differ from the previous page's

@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include "fe_exceptions.h"
 #include "fe_fax_converter.h"
@@ -202,12 +203,43 @@ TEST(TextConvert, StatusAbortAndOutputLineHook) {
   EXPECT_FALSE(std::filesystem::exists(dir / "never.apf"));
 }
 
-TEST(TextConvert, ScreenFontLinesAreAsHighAsWy) {
+QGuiApplication& App() {
   static int argc = 1;
   static char name[] = "test";
   static char* argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QGuiApplication app(argc, argv);
+  return app;
+}
+
+TEST(TextConvert, QuitWhileYieldingStopsWith1003) {
+  App();
+  const auto dir = fe_test::TempDir("quit");
+  fe_test::WriteFile(dir / "in.txt", std::string(500, '\n'));
+  TFeFaxConverter c;
+  c.InputDocumentType = idText;
+  c.DocumentFile = dir / "in.txt";
+  c.OnStatus = [](TFeFaxConverter&, bool, bool, unsigned, unsigned lines, std::uint64_t, std::uint64_t, bool&) {
+    if (lines == 5) QCoreApplication::quit();
+  };
+  int code = 0;
+  QTimer::singleShot(0, [&] {
+    try {
+      c.ConvertToFile();
+    } catch (const EFeException& e) {
+      code = e.ErrorCode();
+    }
+  });
+  QCoreApplication::exec();
+  EXPECT_EQ(code, -1003);
+  // Without coYield the conversion does not look at the event loop.
+  c.Options = coDoubleWidth | coCenterImage;
+  c.OnStatus = nullptr;
+  EXPECT_NO_THROW(c.ConvertToFile());
+}
+
+TEST(TextConvert, ScreenFontLinesAreAsHighAsWy) {
+  App();
   auto heightOf = [](bool fine) {
     const auto pages = ConvertText(fine ? "tx-fine" : "tx", "Hello\nWorld\n", [&](TFeFaxConverter& c) {
       c.InputDocumentType = idTextEx;
