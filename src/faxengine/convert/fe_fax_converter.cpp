@@ -140,7 +140,9 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
   return core.Convert(*reader, OutputFileName());
 }
 
-void TFeFaxConverter::ConvertToFile() { CheckFe(Convert()); }
+void TFeFaxConverter::ConvertToFile() {
+  CheckFe(Convert());
+}
 
 void TFeFaxConverter::ConvertBitmapToFile(const QImage& bitmap) {
   const TFaxInputDocumentType saved = InputDocumentType;

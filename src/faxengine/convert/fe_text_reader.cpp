@@ -19,7 +19,9 @@ constexpr char32_t kCp1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026
                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
 
-char32_t ByteChar(std::uint8_t b) { return b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : b; }
+char32_t ByteChar(std::uint8_t b) {
+  return b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : b;
+}
 
 // Length of a valid UTF-8 sequence at p (2-4), or 0.
 unsigned Utf8Sequence(const std::uint8_t* p, std::size_t n, char32_t& c) {
@@ -42,8 +44,7 @@ unsigned Utf8Sequence(const std::uint8_t* p, std::size_t n, char32_t& c) {
     if ((p[i] & 0xC0) != 0x80) return 0;
     c = c << 6 | (p[i] & 0x3F);
   }
-  if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
-    return 0;
+  if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)) return 0;
   return len;
 }
 }  // namespace

@@ -31,8 +31,7 @@ TEST(QnfaxConvert, TextToFaxToImages) {
   EXPECT_EQ(fe_test::Run("identify -format '%w %h' " + d + "/w.bmp | grep -qx '1728 230'"), 0);
   // Failures: a clear message with the code and a non-zero status.
   EXPECT_NE(fe_test::Run(kQnfax + " unpack " + d + "/doc.apf -o " + d + "/x.bmp --page 9"), 0);
-  EXPECT_EQ(fe_test::Run(kQnfax + " convert " + d + "/missing.txt -o " + d + "/m.apf 2>&1 | grep -q '^qnfax: 2 '"),
-            0);
+  EXPECT_EQ(fe_test::Run(kQnfax + " convert " + d + "/missing.txt -o " + d + "/m.apf 2>&1 | grep -q '^qnfax: 2 '"), 0);
   fe_test::WriteFile(dir / "bad.pcx", "not a pcx");
   EXPECT_EQ(fe_test::Run(kQnfax + " convert " + d + "/bad.pcx -o " + d + "/b.apf 2>&1 | grep -q '8002'"), 0);
   EXPECT_EQ(fe_test::Run(kQnfax + " unpack " + d + "/doc.apf -o " + d + "/w.bmp --whitespace 2,5 2>&1 | grep -q 1002"),

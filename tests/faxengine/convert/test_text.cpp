@@ -39,7 +39,9 @@ unsigned InkColumns(const Page& p, unsigned from, unsigned to) {
   return n;
 }
 
-bool SameRows(const Page& a, const Page& b) { return a.rows == b.rows; }
+bool SameRows(const Page& a, const Page& b) {
+  return a.rows == b.rows;
+}
 
 }  // namespace
 
@@ -104,9 +106,9 @@ TEST(TextConvert, LongLinesAreCutNotWrapped) {
   EXPECT_EQ(wide[0].width, 2048u);
   EXPECT_TRUE(SameRows(wide[0], wide166[0]));
   EXPECT_FALSE(SameRows(wide[0], ConvertText("cutwide165", std::string(165, 'H') + "\n", [](TFeFaxConverter& c) {
-                                   c.Width = fwWide;
-                                   c.FontType = ffSmall;
-                                 })[0]));
+                          c.Width = fwWide;
+                          c.FontType = ffSmall;
+                        })[0]));
 }
 
 TEST(TextConvert, TabsExpandToTabStops) {
