@@ -7,9 +7,9 @@
 // ratio convert=<efix CPU time / qnfax CPU time> ...
 #include <fcntl.h>
 #include <spawn.h>
-#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -72,8 +72,9 @@ int main(int, char** argv) {
   const std::string text = (dir / "doc.txt").string();
   {
     std::ofstream out(text);
-    const char* words[] = {"fax", "modem", "page", "line", "Huffman", "station", "receive", "transmit", "cover",
-                           "sheet", "resolution", "quick", "brown", "fox", "ECM", "T.30", "96", "14400"};
+    const char* words[] = {"fax",     "modem",    "page",  "line",  "Huffman",    "station",
+                           "receive", "transmit", "cover", "sheet", "resolution", "quick",
+                           "brown",   "fox",      "ECM",   "T.30",  "96",         "14400"};
     unsigned seed = 12345;
     for (int p = 0; p < kPages; ++p)
       for (int l = 0; l < kLinesPerPage; ++l) {
@@ -88,20 +89,18 @@ int main(int, char** argv) {
   }
   const std::string qnfax = (bin / "qnfax").string(), apf = (dir / "doc.apf").string();
   const Timing ours = Best({qnfax, "convert", text, "-o", apf, "--fine", "--lines-per-page", "60"});
-  const Timing efix = Best({"efix", "-i", "text", "-o", "fax", "-l", "60", "-r", "204x196", "-n",
-                            (dir / "efix.%03d").string(), text});
+  const Timing efix =
+      Best({"efix", "-i", "text", "-o", "fax", "-l", "60", "-r", "204x196", "-n", (dir / "efix.%03d").string(), text});
   const Timing unpack = Best({qnfax, "unpack", apf, "-o", (dir / "doc.dcx").string()});
   std::error_code ec;
-  const auto pages = std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const auto& e) {
-    return e.path().filename().string().rfind("efix.", 0) == 0;
-  });
+  const auto pages = std::count_if(fs::directory_iterator(dir), fs::directory_iterator(),
+                                   [](const auto& e) { return e.path().filename().string().rfind("efix.", 0) == 0; });
   fs::remove_all(dir, ec);
   if (ours.wall < 0 || efix.wall < 0 || unpack.wall < 0) {
     std::fprintf(stderr, "bench-convert: a command failed\n");
     return 1;
   }
-  std::printf("document: %d pages of %d text lines, fine resolution (best of %d runs)\n", kPages, kLinesPerPage,
-              kRuns);
+  std::printf("document: %d pages of %d text lines, fine resolution (best of %d runs)\n", kPages, kLinesPerPage, kRuns);
   std::printf("qnfax convert:        %.3f s elapsed, %.3f s CPU\n", ours.wall, ours.cpu);
   std::printf("efix -i text -o fax:  %.3f s elapsed, %.3f s CPU (%ld pages)\n", efix.wall, efix.cpu, long(pages));
   std::printf("qnfax unpack to DCX:  %.3f s elapsed, %.3f s CPU\n", unpack.wall, unpack.cpu);

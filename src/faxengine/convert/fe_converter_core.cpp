@@ -64,8 +64,7 @@ void ComposeFaxLine(const std::uint8_t* raster, unsigned len, const TImagePlacem
     const unsigned n = std::min(len, lineBytes - first);
     if (n == 0) return;
     out[first] = std::uint8_t(raster[0] >> shift);
-    for (unsigned i = 1; i < n; ++i)
-      out[first + i] = std::uint8_t(raster[i - 1] << (8 - shift) | raster[i] >> shift);
+    for (unsigned i = 1; i < n; ++i) out[first + i] = std::uint8_t(raster[i - 1] << (8 - shift) | raster[i] >> shift);
     if (first + n < lineBytes) out[first + n] = std::uint8_t(raster[n - 1] << (8 - shift));
     return;
   }
@@ -87,8 +86,8 @@ int TFaxConverterCore::Convert(RasterReader& reader, const std::string& outFile)
     if (int rc = writer.Create(outFile)) return rc;
     writer.SetStationId(s_.stationId);
   }
-  const std::uint16_t flags = std::uint16_t(pfLineRecords | (s_.highRes ? pfHighRes : 0) |
-                                            (s_.width == kWideWidth ? pfWide : 0));
+  const std::uint16_t flags =
+      std::uint16_t(pfLineRecords | (s_.highRes ? pfHighRes : 0) | (s_.width == kWideWidth ? pfWide : 0));
   std::vector<std::uint8_t> raster(kMaxRasterBytes), line(s_.width / 8), coded(kMaxCodedLine);
   unsigned sinceYield = 0;
 
@@ -113,11 +112,9 @@ int TFaxConverterCore::Convert(RasterReader& reader, const std::string& outFile)
     while (morePages) {
       ++progress_.pagesConverted;
       progress_.linesConverted = 0;
-      const TImagePlacement place =
-          PlaceImage(reader.imageWidth(), s_.width, s_.leftMargin, s_.options, s_.highRes);
+      const TImagePlacement place = PlaceImage(reader.imageWidth(), s_.width, s_.leftMargin, s_.options, s_.highRes);
       if (!output_)
         if (int rc = writer.BeginPage(flags)) return rc;
-      std::memset(line.data(), 0, line.size());
       for (unsigned i = 0; i < s_.topMargin; ++i)
         if (int rc = put(blankCoded.data(), blankLen)) return rc;
       lastCoded = 0;  // the placement may differ from the previous page's
@@ -132,8 +129,7 @@ int TFaxConverterCore::Convert(RasterReader& reader, const std::string& outFile)
         if (status_ && status_(progress_)) return -ecConvertAbort;
         if (!place.halving || progress_.linesConverted % 2 == 1) {
           const bool blank = std::all_of(raster.data(), raster.data() + len, [](std::uint8_t b) { return b == 0; });
-          if (!blank &&
-              (lastCoded == 0 || len != lastLen || std::memcmp(raster.data(), lastRaster.data(), len) != 0)) {
+          if (!blank && (lastCoded == 0 || len != lastLen || std::memcmp(raster.data(), lastRaster.data(), len) != 0)) {
             ComposeFaxLine(raster.data(), len, place, s_.leftMargin, s_.width, line.data());
             lastCoded = MhEncodeLine(line.data(), s_.width, s_.width, false, coded.data());
             std::memcpy(lastRaster.data(), raster.data(), len);

@@ -32,7 +32,9 @@ int OpenForWrite(const std::string& path, std::FILE** f) {
   *f = std::fopen(path.c_str(), "wb");
   return *f ? 0 : -IoErrorCode(errno);
 }
-int CloseFile(std::FILE* f) { return std::fclose(f) == 0 ? 0 : -IoErrorCode(errno); }
+int CloseFile(std::FILE* f) {
+  return std::fclose(f) == 0 ? 0 : -IoErrorCode(errno);
+}
 }  // namespace
 
 int PcxPageWriter::Begin(std::FILE* f, unsigned widthPixels, unsigned dpiX, unsigned dpiY) {
@@ -113,7 +115,9 @@ int DcxWriter::BeginPage(unsigned widthPixels, unsigned dpiX, unsigned dpiY) {
   return page_.Begin(f_, widthPixels, dpiX, dpiY);
 }
 
-int DcxWriter::EndPage() { return page_.End(); }
+int DcxWriter::EndPage() {
+  return page_.End();
+}
 
 int DcxWriter::Close() {
   std::uint8_t table[4 + 4 * (kDcxMaxPages + 1)] = {};
