@@ -1,0 +1,394 @@
+// The send engine against a scripted modem: exact Class 1 and Class 2/2.0
+// dialogues, failures on the line and from the modem. Every run must end with
+// exactly one finish carrying the right code, and leave the port usable.
+#include <gtest/gtest.h>
+
+#include "fe_errors.h"
+#include "mh_codec.h"
+#include "scripted_modem.h"
+#include "send_rig.h"
+#include "t30.h"
+
+namespace fe::test {
+namespace {
+
+using namespace std::chrono_literals;
+using qnsim::ScriptedModem;
+
+const char* kInit = "ATE0Q0V1X4S0=0S2=43";
+
+std::string Fr(std::vector<uint8_t> b) {
+  b.push_back(0);  // the FCS the modem hands over with each frame
+  b.push_back(0);
+  return std::string(b.begin(), b.end());
+}
+std::string Csi(const std::string& id) {
+  std::vector<uint8_t> f = {0xFF, 0x03, t30::fcfCSI};
+  auto enc = t30::EncodeId(id);
+  f.insert(f.end(), enc.begin(), enc.end());
+  return Fr(f);
+}
+// DIS: V.27ter + V.29 (+ V.17), fine, 20 ms scan lines, optionally wide.
+std::string Dis(bool v17 = false, bool fine = true, bool wide = false) {
+  uint8_t o2 = 0x02 | 0x04 | 0x08 | (v17 ? 0x20 : 0) | (fine ? 0x40 : 0);
+  uint8_t o3 = (wide ? 0x01 : 0) | 0x08;
+  return Fr({0xFF, 0x13, t30::fcfDIS, 0x00, o2, o3});
+}
+std::string Resp(uint8_t fcf) { return Fr({0xFF, 0x13, fcf}); }
+
+void Class1Prep(ScriptedModem& m, const char* ftm = "24,48,72,96") {
+  m.Answer(kInit).Answer("AT+FCLASS=1").Expect("AT+FTM=?").Reply(ftm).Reply("OK").Answer("AT+FCLASS=1");
+}
+void Class1Dial(ScriptedModem& m, const std::string& dis) {
+  m.Expect("ATDT5551234").Reply("CONNECT").Frame(Csi("REMOTE 1")).Reply("OK");
+  m.Answer("AT+FRH=3", "CONNECT").Frame(dis).Reply("OK");
+}
+void Class1TsiDcs(ScriptedModem& m) { m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("CONNECT").ExpectData().Reply("OK"); }
+void Class1Train(ScriptedModem& m, const std::string& code, uint8_t answer) {
+  m.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK");
+  m.Answer("AT+FRH=3", "CONNECT").Frame(Resp(answer)).Reply("OK");
+}
+void Class1Page(ScriptedModem& m, const std::string& code) { m.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK"); }
+void Class1PostPage(ScriptedModem& m, uint8_t answer) {
+  m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
+  m.Answer("AT+FRH=3", "CONNECT").Frame(Resp(answer)).Reply("OK");
+}
+void Class1End(ScriptedModem& m) { m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Answer("ATH"); }
+// The hang-up after a failed call, then one command that shows the port still works.
+void HangUpThenAt(ScriptedModem& m) { m.ExpectPrefix("+++").Reply("OK").Answer("AT"); }
+
+bool PortAnswers(SendRig& rig) {
+  if (rig.port.SendText("AT\r") < 0) return false;
+  return rig.port.AwaitText("OK", 36) == 1;
+}
+
+struct Class1Send : ::testing::Test {
+  std::string dir = TempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string fax = dir + "/FAX.APF";
+  ScriptedModem modem;
+  std::unique_ptr<SendRig> rig;
+
+  void Start(std::vector<uint16_t> pages = {pfHighRes}, unsigned lines = 30) {
+    MakeFax(fax, pages, lines);
+    modem.Start();
+    rig = std::make_unique<SendRig>(modem.DevicePath());
+    rig->fax.FaxClass = TFaxClass::fcClass1;
+    rig->fax.FaxFile = fax;
+    rig->fax.PhoneNumber = "5551234";
+    rig->fax.StationID = "qn test";
+    rig->fax.DialRetryWait = 1;
+  }
+  ~Class1Send() override { std::filesystem::remove_all(dir); }
+};
+
+TEST_F(Class1Send, OnePageWithHeaderLineFramesAndPageData) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  modem.Answer("AT");
+  Start();
+  rig->fax.HeaderLine = "$I page $P of $N $Xdropped end";
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->fax.Session().remoteId, "REMOTE 1");
+  EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFinished}));
+  EXPECT_TRUE(rig->errors.empty());
+  EXPECT_EQ(rig->Count(rig->statuses, fsGotRemoteId), 1);
+  EXPECT_EQ(rig->statuses.back(), fsFinished);
+
+  auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 6u);  // TSI, DCS, training, page, EOP, DCN
+  std::vector<uint8_t> tsi(blocks[0].begin(), blocks[0].end());
+  ASSERT_EQ(tsi.size(), 23u);
+  EXPECT_EQ(tsi[2], t30::fcfTSI | t30::kXBit);
+  EXPECT_EQ(t30::DecodeId({tsi.begin() + 3, tsi.end()}), "QN TEST");  // upper-cased
+  std::vector<uint8_t> dcs(blocks[1].begin(), blocks[1].end());
+  ASSERT_EQ(dcs.size(), 6u);
+  EXPECT_EQ(dcs[1], t30::kControlFinal);
+  EXPECT_EQ(dcs[2], t30::fcfDCS | t30::kXBit);
+  auto params = t30::ParseDcs({dcs.begin() + 3, dcs.end()});
+  ASSERT_TRUE(params);
+  EXPECT_EQ(params->bps, 9600);
+  EXPECT_TRUE(params->fine);
+  EXPECT_FALSE(params->wide);
+  EXPECT_EQ(blocks[2], std::string(1728, '\0'));
+  EXPECT_EQ(static_cast<uint8_t>(blocks[4][2]), t30::fcfEOP | t30::kXBit);
+  EXPECT_EQ(static_cast<uint8_t>(blocks[5][2]), t30::fcfDCN | t30::kXBit);
+
+  // The page: eight blank lines, the header text (16 rows at fine), then our lines.
+  const std::string& page = blocks[3];
+  std::vector<std::vector<uint8_t>> lines;
+  auto stats = MhDecodePage(reinterpret_cast<const uint8_t*>(page.data()), page.size(), false, 1728,
+                            [&](const uint8_t* l, unsigned n) {
+                              lines.emplace_back(l, l + n);
+                              return true;
+                            });
+  EXPECT_TRUE(stats.clean());
+  EXPECT_TRUE(stats.rtc);
+  ASSERT_EQ(lines.size(), 8u + 16u + 30u);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), 0), 216) << i;
+  size_t ink = 0;
+  for (int i = 8; i < 24; ++i) ink += 216 - std::count(lines[i].begin(), lines[i].end(), 0);
+  EXPECT_GT(ink, 40u);
+  for (unsigned l = 0; l < 30; ++l) EXPECT_EQ(lines[24 + l], TestLine(1728, l, 1)) << "line " << l;
+  // Lines are padded to the 20 ms scan-line time at 9600 bit/s: 24 bytes each.
+  EXPECT_GE(page.size(), 54u * 24u);
+}
+
+TEST_F(Class1Send, FttStepsDownAndPagesUseShortTraining) {
+  Class1Prep(modem, "24,48,72,73,74,96,97,98,121,122,145,146");
+  Class1Dial(modem, Dis(true));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "145", t30::fcfFTT);
+  Class1TsiDcs(modem);
+  Class1Train(modem, "121", t30::fcfCFR);
+  Class1Page(modem, "122");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start();
+  rig->fax.DesiredBPS = 14400;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  auto blocks = modem.DataBlocks();
+  ASSERT_GE(blocks.size(), 6u);
+  auto first = t30::ParseDcs({blocks[1].begin() + 3, blocks[1].end()});
+  auto second = t30::ParseDcs({blocks[4].begin() + 3, blocks[4].end()});
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->bps, 14400);
+  EXPECT_EQ(second->bps, 12000);
+  EXPECT_EQ(blocks[2].size(), 2592u);  // training check at 14400
+  EXPECT_EQ(blocks[5].size(), 2160u);  // and at 12000
+  EXPECT_EQ(rig->fax.Session().bps, 12000);
+}
+
+TEST_F(Class1Send, RtnFailsMidSession) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfRTN);
+  HangUpThenAt(modem);
+  Start();
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecFaxSessionError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxSessionError});
+  EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFailed}));
+}
+
+TEST_F(Class1Send, ErrorAfterPostPageFrameSendsItAgainAndMpsBetweenPages) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);  // MPS: the next page follows at once
+  Class1Page(modem, "96");
+  modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Answer("AT+FRH=3", "ERROR");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start({pfHighRes, pfHighRes}, 10);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 9u);  // TSI DCS training page MPS page EOP EOP DCN
+  EXPECT_EQ(static_cast<uint8_t>(blocks[4][2]), t30::fcfMPS | t30::kXBit);
+  EXPECT_EQ(static_cast<uint8_t>(blocks[6][2]), t30::fcfEOP | t30::kXBit);
+  EXPECT_EQ(static_cast<uint8_t>(blocks[7][2]), t30::fcfEOP | t30::kXBit);  // sent again after ERROR
+}
+
+TEST_F(Class1Send, WidePageToNarrowRemoteIs8060BeforeAnyPage) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis(false, true, false));
+  HangUpThenAt(modem);
+  Start({pfHighRes | pfWide});
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxBadMachine});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_TRUE(modem.DataBlocks().empty());
+}
+
+TEST_F(Class1Send, GarbledFrameIsListenedForAgain) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234").Reply("CONNECT").Garbage(40).Send("\x10\x03").Reply("ERROR");
+  modem.Answer("AT+FRH=3", "CONNECT").Frame(Dis()).Reply("OK");
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start({0}, 5);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+}
+
+TEST_F(Class1Send, ModemVanishingMidPage) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  modem.Answer("AT+FTM=96", "CONNECT").ExpectBytes(200).HangUp();
+  Start({pfHighRes}, 400);
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxSessionError});
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxSessionError});
+  EXPECT_EQ(rig->logs.back(), lfTransmitFailed);
+}
+
+TEST_F(Class1Send, BusyThreeTimesWithThreeAttempts) {
+  Class1Prep(modem);
+  for (int i = 0; i < 3; ++i) modem.Expect("ATDT5551234").Reply("BUSY");
+  modem.Answer("AT");
+  Start();
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxBusy});
+  auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_GE(took, 2s);  // two waits of DialRetryWait between three dials
+  EXPECT_EQ(rig->Count(rig->statuses, fsBusyWaitRedial), 2);
+  EXPECT_EQ(rig->fax.DialAttempt(), 3);
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxBusy});
+}
+
+TEST_F(Class1Send, UnlimitedAttemptsRedialPastThree) {
+  Class1Prep(modem);
+  for (int i = 0; i < 4; ++i) modem.Expect("ATDT5551234").Reply(i % 2 ? "NO ANSWER" : "BUSY");
+  modem.Expect("ATDT5551234").Reply("NO DIALTONE");
+  HangUpThenAt(modem);
+  Start();
+  rig->fax.DialAttempts = 0;
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxNoDialTone});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->fax.DialAttempt(), 5);
+}
+
+struct DialOutcome {
+  const char* reply;
+  int code;
+};
+void PrintTo(const DialOutcome& d, std::ostream* os) { *os << d.reply; }
+class Class1DialOutcome : public Class1Send, public ::testing::WithParamInterface<DialOutcome> {};
+
+TEST_P(Class1DialOutcome, EndsWithItsCode) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234").Reply(GetParam().reply);
+  HangUpThenAt(modem);
+  Start();
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{GetParam().code});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->errors, std::vector<int>{GetParam().code});
+}
+INSTANTIATE_TEST_SUITE_P(Replies, Class1DialOutcome,
+                         ::testing::Values(DialOutcome{"NO DIALTONE", ecFaxNoDialTone},
+                                           DialOutcome{"VOICE", ecFaxVoiceCall},
+                                           DialOutcome{"NO CARRIER", ecFaxNoCarrier}));
+
+TEST_F(Class1Send, NoAnswerWithinDialWait) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234");
+  HangUpThenAt(modem);
+  Start();
+  rig->fax.DialWait = 2;
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxNoAnswer});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+}
+
+TEST_F(Class1Send, GarbageRepliesTimeOut) {
+  modem.Answer(kInit).Answer("AT+FCLASS=1").Expect("AT+FTM=?").Reply("24,48,72,96").Reply("OK");
+  modem.Expect("AT+FCLASS=1").Garbage(300, 7).Reply("#?!").Answer("AT");
+  Start();
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecTimeout});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+}
+
+TEST_F(Class1Send, CancelWhileWaitingToRedial) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234").Reply("BUSY").Answer("AT");
+  Start();
+  rig->fax.DialRetryWait = 30;
+  ASSERT_EQ(rig->fax.StartSend(), 0);
+  for (int i = 0; i < 100 && rig->fax.State() != tfRetryWait; ++i) std::this_thread::sleep_for(50ms);
+  rig->fax.Cancel();
+  EXPECT_TRUE(rig->fax.WaitDone(5000));
+  EXPECT_EQ(rig->finishes, std::vector<int>{ecCancelRequested});
+  EXPECT_EQ(rig->statuses.back(), fsUserAbort);
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+}
+
+// ---------------------------------------------------------------- Class 2 ----
+
+struct Class2Send : Class1Send {
+  void Prep(bool v20) {
+    modem.Answer(kInit);
+    if (v20) {
+      modem.Answer("AT+FCLASS=2.0").Answer("AT+FLI=\"QN TEST\"").Answer("AT+FLO=2").Answer("AT+FNR=1,1,1,0");
+      modem.Answer("AT+FCC=1,3,0,2,0,0,0,0");
+    } else {
+      modem.Answer("AT+FCLASS=2").Answer("AT+FLID=\"QN TEST\"").Answer("AT+FDCC=1,3,0,2,0,0,0,0");
+    }
+  }
+  void Start2(bool v20, std::vector<uint16_t> pages = {pfHighRes, pfHighRes}) {
+    Start(pages, 12);
+    rig->fax.FaxClass = v20 ? TFaxClass::fcClass2_0 : TFaxClass::fcClass2;
+  }
+};
+
+TEST_F(Class2Send, PageRefusedTwiceThenAcceptedAndThirdRefusal) {
+  Prep(false);
+  modem.Expect("ATDT5551234").Reply("+FCON").Reply("+FCSI: \"  REMOTE 2\"").Reply("+FDIS:1,3,0,2,0,0,0,0").Reply("OK");
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    modem.Expect("AT+FDT").Reply("+FDCS:1,3,0,2,0,0,0,0").Reply("CONNECT").Send("\x11").ExpectData().Reply("OK");
+    modem.Answer("AT+FET=0", attempt < 2 ? "+FPTS:2" : "+FPTS:1").Reply("OK");
+  }
+  // Two retransmissions per fax: the first refusal of page 2 is the third.
+  modem.Expect("AT+FDT").Reply("CONNECT").Send("\x11").ExpectData().Reply("OK");
+  modem.Answer("AT+FET=2", "+FPTS:2").Reply("OK");
+  modem.Expect("AT+FKS");
+  HangUpThenAt(modem);
+  Start2(false);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecFaxSessionError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_EQ(rig->fax.Session().remoteId, "REMOTE 2");
+  EXPECT_EQ(rig->Count(rig->statuses, fsPageError), 3);
+  EXPECT_EQ(rig->Count(rig->statuses, fsPageAccepted), 1);
+}
+
+TEST_F(Class2Send, Class20PagesEndWithDleCommaAndDot) {
+  Prep(true);
+  modem.Expect("ATDT5551234").Reply("+FCO").Reply("+FCI: \"REMOTE 3\"").Reply("+FIS:1,3,0,2,0,0,0,0").Reply("OK");
+  modem.Expect("AT+FDT").Reply("+FCS:1,3,0,2,0,0,0,0").Reply("CONNECT").ExpectData(",;.").Reply("+FPS:1").Reply("OK");
+  modem.Expect("AT+FDT").Reply("CONNECT").ExpectData(",;.").Reply("+FPS:1").Reply("+FHS:00").Reply("OK");
+  modem.Answer("AT");
+  Start2(true);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_EQ(modem.DataEnders(), ",.");
+  EXPECT_EQ(rig->fax.Session().bps, 9600);
+}
+
+TEST_F(Class2Send, RemoteWithoutFineIs8060BeforeAnyPage) {
+  Prep(false);
+  modem.Expect("ATDT5551234").Reply("+FCON").Reply("+FDIS:0,3,0,2,0,0,0,0").Reply("OK");
+  HangUpThenAt(modem);
+  Start2(false);
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxBadMachine});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_TRUE(modem.DataBlocks().empty());
+}
+
+}  // namespace
+}  // namespace fe::test

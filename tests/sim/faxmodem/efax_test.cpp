@@ -1,0 +1,156 @@
+// efax, a fax program written by others, sends and receives real faxes through
+// the virtual modems of every class; the pages that arrive must be the pages sent.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "fax_pages.h"
+#include "sim_harness.h"
+
+namespace qn::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct ProgramRun {
+  int status = -1;  // exit status, -1 when killed after the time-out
+  double seconds = 0;
+  std::string output;
+};
+
+ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout) {
+  std::vector<char*> cargs;
+  for (auto& arg : argv) cargs.push_back(arg.data());
+  cargs.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execvp(cargs[0], cargs.data());
+    _exit(127);
+  }
+  ProgramRun run;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() - start > timeout) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.status = status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  std::ifstream in(outputFile);
+  std::stringstream text;
+  text << in.rdbuf();
+  run.output = text.str();
+  return run;
+}
+
+const char* efaxClassOption(ModemKind kind) {
+  switch (kind) {
+    case ModemKind::Class1:
+      return "-o1";
+    case ModemKind::Class2:
+      return "-o2";
+    case ModemKind::Class2_0:
+      return "-o0";
+  }
+  return "-o1";
+}
+
+class EfaxThroughVirtualModem : public ::testing::TestWithParam<ModemKind> {
+ protected:
+  void SetUp() override {
+    dir_ = sim_.workDir();
+    pages_ = makeTestPages(3, 200, true, 11);  // fine: efix takes a PBM image as 204x196 dpi
+    sent_ = dir_ + "/sent.tif";
+    ASSERT_TRUE(writeTiff(sent_, pages_));
+  }
+  // efax reads its own kind of TIFF file (each page ended by RTC): efix makes them.
+  std::vector<std::string> efaxPageFiles() {
+    std::vector<std::string> files;
+    for (size_t i = 0; i < pages_.size(); ++i) {
+      const std::string pbm = dir_ + "/page" + std::to_string(i + 1) + ".pbm";
+      const std::string tif = dir_ + "/page" + std::to_string(i + 1) + ".tif";
+      EXPECT_TRUE(writePbm(pbm, pages_[i]));
+      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm},
+                                   dir_ + "/efix.out", 30s);
+      EXPECT_EQ(efix.status, 0) << efix.output;
+      files.push_back(tif);
+    }
+    return files;
+  }
+  // Pages written by the receiving side must match the pages sent, one by one.
+  void expectSamePages(const std::vector<RasterPage>& received) {
+    ASSERT_EQ(received.size(), pages_.size());
+    for (size_t i = 0; i < pages_.size(); ++i) {
+      std::string why;
+      EXPECT_TRUE(samePage(pages_[i], received[i], &why)) << "page " << i + 1 << ": " << why;
+    }
+  }
+  std::vector<RasterPage> pages_;
+  FaxModemSim sim_;
+  std::string dir_;
+  std::string sent_;
+};
+
+TEST_P(EfaxThroughVirtualModem, SendsThreePagesToAFaxTerminal) {
+  const std::string received = dir_ + "/received.tif";
+  sim_.addModem(GetParam(), "100");
+  sim_.addReceiver("200", received);
+  ASSERT_TRUE(sim_.start()) << sim_.error();
+  std::vector<std::string> argv = {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST",
+                                   "-h", "", "-v", "ewinc", "-t", "200"};  // no header line: pages stay as sent
+  for (const auto& file : efaxPageFiles()) argv.push_back(file);
+  ProgramRun efax = runProgram(argv, dir_ + "/efax.out", 240s);
+  EXPECT_EQ(efax.status, 0) << efax.output;
+  EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
+  sim_.stop();
+  expectSamePages(readPages(received));
+  std::cout << "[ timing   ] efax sent 3 pages in " << efax.seconds << " s\n";
+}
+
+TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
+  sim_.addModem(GetParam(), "100");
+  sim_.addSender("200", sent_, "100", 1500);
+  ASSERT_TRUE(sim_.start()) << sim_.error();
+  ProgramRun efax = runProgram(
+      {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST", "-v", "ewinc", "-r", dir_ + "/rx"},
+      dir_ + "/efax.out", 240s);
+  EXPECT_EQ(efax.status, 0) << efax.output;
+  EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
+  std::vector<RasterPage> received;
+  for (int page = 1; page <= 3; ++page) {
+    auto pages = readPages(dir_ + "/rx.00" + std::to_string(page));
+    ASSERT_EQ(pages.size(), 1u) << "page file " << page;
+    received.push_back(pages[0]);
+  }
+  expectSamePages(received);
+  std::cout << "[ timing   ] efax received 3 pages in " << efax.seconds << " s\n";
+}
+
+std::string className(const ::testing::TestParamInfo<ModemKind>& info) {
+  static const char* const names[] = {"Class1", "Class2", "Class2_0"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(FaxModemSim, EfaxThroughVirtualModem,
+                         ::testing::Values(ModemKind::Class1, ModemKind::Class2, ModemKind::Class2_0), className);
+
+}  // namespace
+}  // namespace qn::sim

@@ -1,0 +1,58 @@
+// An endpoint on the simulated telephone line: a virtual modem (with a DTE on a
+// pseudo-terminal) or a fax terminal (a remote fax machine).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "events.h"
+
+namespace faxsim {
+
+class Exchange;
+
+// Why an outgoing call did not connect.
+enum class CallFailure { Busy, NoAnswer, NoCarrier };
+
+class Endpoint {
+ public:
+  Endpoint(std::string number, Exchange& exchange, Events& events)
+      : number_(std::move(number)), exchange_(exchange), events_(events) {}
+  virtual ~Endpoint() = default;
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  const std::string& number() const { return number_; }
+  // One line for the ready file: "KIND NUMBER [DEVICE]".
+  virtual std::string describe() const = 0;
+
+  // Telephone side, called by the exchange.
+  virtual void ringing(int ringCount) = 0;          // an incoming call rings (once per ring)
+  virtual void callAnswered() = 0;                  // our outgoing call was answered
+  virtual void callFailed(CallFailure failure) = 0;  // our outgoing call did not connect
+  virtual void callEnded() = 0;                     // the other side hung up
+
+  // The far end speaks T.38 instead of audio: only Class 1 modems can.
+  virtual bool canUseT38() const { return false; }
+  virtual void useT38(bool) {}
+  // Hands a T.38 packet received from the far end to this endpoint.
+  virtual void t38Packet(const uint8_t*, int, uint16_t) {}
+
+  // Audio: fills amp with the next samples to the line, receives samples from it.
+  virtual void txAudio(int16_t* amp, int samples) = 0;
+  virtual void rxAudio(const int16_t* amp, int samples) = 0;
+
+  // Called once per tick (20 ms) whether a call is up or not.
+  virtual void service(int samples) = 0;
+
+ protected:
+  Exchange& exchange() { return exchange_; }
+  Events& events() { return events_; }
+
+ private:
+  std::string number_;
+  Exchange& exchange_;
+  Events& events_;
+};
+
+}  // namespace faxsim

@@ -1,0 +1,78 @@
+// Runs build/bin/faxmodem-sim for a test: starts it with the endpoints a test
+// asks for, waits until its pseudo-terminals are ready, hands out their paths,
+// follows its call events and stops it again.
+//
+//   qn::sim::FaxModemSim sim;
+//   sim.addModem(qn::sim::ModemKind::Class1, "100");
+//   sim.addReceiver("200", dir + "/in.tif");
+//   ASSERT_TRUE(sim.start()) << sim.error();
+//   setenv("QN_COM3", sim.device("100").c_str(), 1);   // or sim.pointComPort(3, "100")
+//   ... dial 200 through COM3 ...
+//   ASSERT_TRUE(sim.waitForEvent("result 200 ", 60s));
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qn::sim {
+
+enum class ModemKind { Class1, Class2, Class2_0 };
+
+class FaxModemSim {
+ public:
+  // Work files (ready file, events, log, control FIFO) go into a fresh folder
+  // under $TMPDIR unless workDir is given.
+  explicit FaxModemSim(std::string workDir = {});
+  ~FaxModemSim();  // stops the simulator
+  FaxModemSim(const FaxModemSim&) = delete;
+  FaxModemSim& operator=(const FaxModemSim&) = delete;
+
+  // Endpoints, added before start().
+  void addModem(ModemKind kind, const std::string& number);
+  void addReceiver(const std::string& number, const std::string& tiffFile);
+  // A sending terminal; with callNumber it dials that number afterMs after start.
+  void addSender(const std::string& number, const std::string& tiffFile, const std::string& callNumber = {},
+                 int afterMs = 0);
+  void addBusyNumber(const std::string& number);
+  // Any further command-line arguments (see tests/sim/README.md).
+  void addArgs(const std::vector<std::string>& args);
+
+  // Starts the simulator and waits for its ready file; false (see error()) on failure.
+  bool start(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  void stop();
+  bool running() const { return pid_ > 0; }
+
+  // The pseudo-terminal of the modem registered under number ("" when unknown).
+  std::string device(const std::string& number) const;
+  // Sets QN_COM<n> to that device for the code under test.
+  void pointComPort(int n, const std::string& number) const;
+
+  // Asks a terminal to place a call now.
+  bool call(const std::string& fromNumber, const std::string& toNumber);
+
+  // The call events so far ("dial 100 200", "ring ...", "answer ...", "result 200 0 pages=3 OK", ...).
+  std::vector<std::string> events() const;
+  // Waits until an event line starts with prefix and returns it ("" on time-out).
+  std::string waitForEvent(const std::string& prefix, std::chrono::milliseconds timeout) const;
+
+  const std::string& workDir() const { return workDir_; }
+  std::string logFile() const { return workDir_ + "/sim.log"; }
+  const std::string& error() const { return error_; }
+
+  // Path of the faxmodem-sim program: $QN_FAXMODEM_SIM, else $QN_BINARY_DIR/bin/faxmodem-sim.
+  static std::string program();
+
+ private:
+  std::string workDir_;
+  bool ownsDir_ = false;
+  std::vector<std::string> args_;
+  std::map<std::string, std::string> devices_;
+  std::string error_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace qn::sim
