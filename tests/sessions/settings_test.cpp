@@ -164,7 +164,8 @@ TEST_F(SettingsFileTest, UnreadableFileGivesDefaultsAndIsNotOverwritten) {
 }
 
 TEST_F(SettingsFileTest, GarbageBytesNeverBreakTheReader) {
-  std::string junk("[Modem\x01\xff]\n=\n==x\n[\n]\x00zz\nComPort=\n[Modem]\nComPort=2\n", 52);
+  static const char kJunk[] = "[Modem\x01\xff]\n=\n==x\n[\n]\x00zz\nComPort=\n[Modem]\nComPort=2\n";
+  const std::string junk(kJunk, sizeof kJunk - 1);
   Write(junk);
   LoadSettings(ini_);
   EXPECT_EQ(Settings().ComPort, 2);
