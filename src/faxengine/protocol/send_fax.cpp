@@ -513,8 +513,7 @@ void TFeSendFax::BeginPageData() {
   hv.recipient = HeaderRecipient;
   hv.title = HeaderTitle;
   hv.pages = static_cast<int>(pages_.size());
-  bool hasCover = pages_.front().number == 0;
-  hv.page = page.number == 0 ? 1 : page.number + (hasCover ? 1 : 0);
+  hv.page = HeaderPageNumber(pages_, pageIdx_);
   std::string header = HeaderLine.empty() ? std::string() : ExpandHeaderLine(HeaderLine, hv);
   int minLine = t30::MinLineBytes(scan_, bps_);
   SetState(page.number == 0 ? tfOpenCover : tfPrepPage);
