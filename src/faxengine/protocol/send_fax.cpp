@@ -135,7 +135,6 @@ void TFeSendFax::NextFax() {
     v.faxFile = file;
     v.coverFile = cover;
   });
-  PostLog(lfTransmitStarted);
   if (joinError_ < 0 && requests_ == 1 && !joinedFile_.empty()) {
     FaxFailed(-joinError_);
     return;
@@ -145,6 +144,7 @@ void TFeSendFax::NextFax() {
     FaxFailed(-rc);
     return;
   }
+  PostLog(lfTransmitStarted);
   StartFax();
 }
 
@@ -612,6 +612,9 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
     auto f = ReportFields(*v);
     int code = f.empty() ? 0 : f[0];
     UpdateSession([&](TFaxSessionValues& s) { s.hangupCode = code; });
+    // The modem hung up before the fax was through: no point waiting for more.
+    if (code > 0 && state_ != tf2WaitFET && state_ != tf20ChckPg)
+      FaxFailed(connected_ && pageIdx_ == 0 && refusals_ == 0 ? ecFaxNoCarrier : ecFaxSessionError);
     return;
   }
   if (auto v = ReportValue(line, t.remoteCsi)) {
