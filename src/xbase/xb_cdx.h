@@ -99,6 +99,7 @@ class CdxFile {
   void flush();
   void dropCache();
   uint64_t modCount() const { return modCount_; }
+  size_t cacheSize() const { return cache_.size(); }
 
   bool hasStamp() const { return hasStamp_; }
   uint32_t stamp() const { return stamp_; }

@@ -208,6 +208,7 @@ int DbfFile::open(const std::string& path, bool writable, std::string& error) {
   writable_ = writable;
   path_ = path;
   version_ = h[0];
+  std::memcpy(hdr_, h.data(), sizeof hdr_);
   flags_ = h[28];
   stamp_ = le32(&h[16]);
   return 0;
@@ -223,6 +224,7 @@ void DbfFile::close() {
 bool DbfFile::reloadHeader() {
   uint8_t h[32];
   if (preadAll(fd_, h, sizeof h, 0) != 0) return false;
+  std::memcpy(hdr_, h, sizeof hdr_);
   uint32_t count = le32(h + 4), stamp = le32(h + 16);
   struct stat st {};
   if (::fstat(fd_, &st) == 0) {
@@ -237,14 +239,12 @@ bool DbfFile::reloadHeader() {
 }
 
 int DbfFile::writeHeader() {
-  uint8_t h[32];
-  int rc = preadAll(fd_, h, sizeof h, 0);
-  if (rc != 0) return rc;
+  uint8_t* h = hdr_;  // kept in step with the file by open and reloadHeader
   stampDate(h);
   putLe32(h + 4, count_);
   putLe32(h + 16, stamp_);
   h[28] = flags_;
-  return pwriteAll(fd_, h, sizeof h, 0);
+  return pwriteAll(fd_, h, sizeof hdr_, 0);
 }
 
 int DbfFile::setStructuralFlag(bool on) {
@@ -288,27 +288,6 @@ int DbfFile::appendRecord(const uint8_t* data, uint32_t& recno) {
   }
   recno = count_;
   return 0;
-}
-
-int DbfFile::rewriteAll(const std::vector<uint8_t>& records, uint32_t count) {
-  if (!writable_) return -xbReadOnly;
-  // Header first with the smaller count, then the records, then the end marker
-  // and the cut: every intermediate state is a valid table.
-  uint32_t oldCount = count_;
-  count_ = std::min(count_, count);
-  ++stamp_;
-  int rc = writeHeader();
-  if (rc == 0 && count) rc = pwriteAll(fd_, records.data(), static_cast<size_t>(count) * recLen_, headerLen_);
-  uint64_t end = headerLen_ + static_cast<uint64_t>(count) * recLen_;
-  uint8_t eof = 0x1A;
-  if (rc == 0) rc = pwriteAll(fd_, &eof, 1, end);
-  if (rc == 0) {
-    count_ = count;
-    rc = writeHeader();
-  }
-  if (rc == 0 && ::ftruncate(fd_, static_cast<off_t>(end + 1)) != 0) rc = errnoCode(errno);
-  if (rc != 0 && count_ != count) count_ = oldCount;
-  return rc;
 }
 
 int DbfFile::sync() {

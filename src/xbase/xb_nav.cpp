@@ -46,17 +46,21 @@ bool Table::Impl::inScope(const uint8_t* key) const {
   return true;
 }
 
-void Table::Impl::load(uint32_t r) {
+void Table::Impl::load(uint32_t r, const std::vector<uint8_t>* data) {
   TableShared& t = s();
-  buf.resize(t.dbf.recordLength());
-  int rc = t.dbf.readRecord(r, buf.data());
-  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  if (data && data->size() == t.dbf.recordLength()) {
+    buf = *data;
+  } else {
+    buf.resize(t.dbf.recordLength());
+    int rc = t.dbf.readRecord(r, buf.data());
+    if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  }
   recno = r;
   orig = buf;
   modified = false;
   seenChange = t.changeStamp;
   pos = CdxPos{};
-  if (ordered()) {
+  if (ordered() && !data) {
     posKey.resize(static_cast<size_t>(t.cdx.tags()[tagIndex()].keyLen));
     t.makeKey(tagIndex(), buf.data(), posKey.data());
   }
@@ -115,7 +119,7 @@ void Table::Impl::positionTag(CdxPos p, int dir) {
   }
   TableShared& t = s();
   uint32_t r = t.cdx.recnoAt(p);
-  load(r);
+  load(r, &rec);  // the record visibleAt has just read
   eof = false;
   pos = p;
   posMod = t.cdx.modCount();
@@ -251,6 +255,7 @@ int Table::refresh() {
   return guardedNav(*d_, [&] {
     Impl& d = *d_;
     d.modified = false;
+    d.settleInsert();
     if (d.recno && d.recno <= d.s().dbf.recordCount())
       d.load(d.recno);
     else if (d.recno)
@@ -533,8 +538,9 @@ int Table::closeIndexes() {
     d.postPending();
     TableShared& t = d.s();
     if (t.cdx.isOpen()) {
-      t.cdx.flush();
+      t.flushIndex();
       t.cdx.close();
+      t.cdxDirty = false;
       t.tagRt.clear();
       if (t.dbf.writable() && t.dbf.structuralFlag()) t.dbf.setStructuralFlag(false);
       ++t.changeStamp;
@@ -555,6 +561,47 @@ int Table::reindex(const ProgressFn& progress) {
     d.s().indexStale = false;
     d.pos = CdxPos{};
     if (d.recno) d.load(d.recno);
+    return 0;
+  });
+}
+
+int Table::checkIndex() {
+  return guardedNav(*d_, [&] {
+    Impl& d = *d_;
+    d.postPending();
+    TableShared& t = d.s();
+    if (!t.hasIndex()) return 0;
+    t.flushIndex();
+    if (!t.indexUpToDate())
+      failWith(xbBadIndex, "the index was last updated for another state of the table (stamp " +
+                               std::to_string(t.cdx.stamp()) + ", table " + std::to_string(t.dbf.stamp()) + ")");
+    for (size_t tag = 0; tag < t.tagCount(); ++tag) {
+      const std::string& name = t.cdx.tags()[tag].name;
+      const size_t len = static_cast<size_t>(t.cdx.tags()[tag].keyLen);
+      std::vector<uint8_t> keys, want;
+      std::vector<uint32_t> recnos, wantRecnos;
+      try {
+        t.cdx.collect(tag, keys, recnos);
+      } catch (const Failure& f) {
+        failWith(xbBadIndex, "tag " + name + ": " + f.message);
+      }
+      std::vector<uint8_t> key(len);
+      std::vector<std::pair<std::vector<uint8_t>, uint32_t>> expected;
+      scanAll(t, [&](uint32_t r, const uint8_t* rec) {
+        if (!t.inTag(tag, rec)) return;
+        t.makeKey(tag, rec, key.data());
+        expected.emplace_back(key, r);
+      });
+      std::sort(expected.begin(), expected.end());
+      if (expected.size() != recnos.size())
+        failWith(xbBadIndex, "tag " + name + " holds " + std::to_string(recnos.size()) + " keys, the table gives " +
+                                 std::to_string(expected.size()));
+      for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].second != recnos[i] || std::memcmp(expected[i].first.data(), &keys[i * len], len) != 0)
+          failWith(xbBadIndex, "tag " + name + " differs from the table at entry " + std::to_string(i + 1) +
+                                   " (record " + std::to_string(recnos[i]) + ")");
+      }
+    }
     return 0;
   });
 }

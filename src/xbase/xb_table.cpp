@@ -98,7 +98,10 @@ void Table::close() {
     return 0;
   });
   if (d_->locked) unlock();
-  d_->sh->cdx.flush();
+  guarded(*d_, true, [&] {
+    d_->sh->flushIndex();
+    return 0;
+  });
   d_->sh.reset();
   d_->recno = 0;
   d_->bof = d_->eof = true;
@@ -294,20 +297,44 @@ int Table::setValue(std::string_view name, const Value& v) {
 
 // ---- editing ---------------------------------------------------------------------
 
+void Table::Impl::settleInsert() {
+  if (!pendingInsert) return;
+  TableShared& t = s();
+  pendingInsert = false;
+  --t.pendingInserts;
+  // The record went to the file blank; a rebuild in between may have indexed
+  // that blank state, so it is taken out before the real keys go in.
+  std::vector<uint8_t> blank(t.dbf.recordLength(), ' ');
+  std::vector<uint8_t> now(t.dbf.recordLength());
+  int rc = t.dbf.readRecord(recno, now.data());
+  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
+  t.removeKeys(recno, blank.data());
+  t.updateRecord(recno, nullptr, now.data());
+}
+
 void Table::Impl::postPending() {
-  if (!modified || !recno) {
+  if (!recno) {
     modified = false;
     return;
   }
   TableShared& t = s();
-  std::vector<uint8_t> old(t.dbf.recordLength());
-  int rc = t.dbf.readRecord(recno, old.data());
-  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
-  modified = false;
-  if (old == buf) return;
-  rc = t.dbf.writeRecord(recno, buf.data());
-  if (rc != 0) failWith(-rc, path + ": cannot write record " + std::to_string(recno));
-  t.updateRecord(recno, old.data(), buf.data());
+  if (modified) {
+    modified = false;
+    std::vector<uint8_t> old;
+    if (seenChange == t.changeStamp && !orig.empty()) {
+      old = orig;  // nothing changed the file since this record was read
+    } else {
+      old.resize(t.dbf.recordLength());
+      int rc = t.dbf.readRecord(recno, old.data());
+      if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
+    }
+    if (old != buf) {
+      int rc = t.dbf.writeRecord(recno, buf.data());
+      if (rc != 0) failWith(-rc, path + ": cannot write record " + std::to_string(recno));
+      if (!pendingInsert) t.updateRecord(recno, old.data(), buf.data());
+    }
+  }
+  settleInsert();
   orig = buf;
   seenChange = t.changeStamp;
   pos = CdxPos{};
@@ -340,8 +367,13 @@ int Table::appendBlank() {
     uint32_t recno = 0;
     int rc = t.dbf.appendRecord(rec.data(), recno);
     if (rc != 0) failWith(-rc, d.path + ": cannot append a record");
-    t.updateRecord(recno, nullptr, rec.data());
+    ++t.changeStamp;
+    // The keys go into the tags at the post (or the next move): one index
+    // update per new record instead of two.
     d.load(recno);
+    d.pendingInsert = true;
+    ++t.pendingInserts;
+    if (t.cdx.isOpen()) t.cdxDirty = true;
     d.bof = d.eof = false;
     return 0;
   });
@@ -365,7 +397,7 @@ bool Table::isDeleted() const { return d_->recno && recordBuffer()[0] == '*'; }
 int Table::commit() {
   return guarded(*d_, true, [&] {
     d_->postPending();
-    d_->s().cdx.flush();
+    d_->s().flushIndex();
     d_->s().sync();
     return 0;
   });

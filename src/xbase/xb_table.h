@@ -127,6 +127,10 @@ class Table {
                 const ProgressFn& progress = {});
   int closeIndexes();  // the CDX is closed (and may be deleted); order becomes 0
   int reindex(const ProgressFn& progress = {});  // rebuilds every tag from the table
+  // Compares every tag with the table: page structure, key order, and exactly
+  // the entries a fresh build would make. 0, or -xbBadIndex with the first
+  // difference in lastError().
+  int checkIndex();
 
   // Seek in the current order. key is a character key (padded with blanks to the
   // key length when shorter: a partial key finds its first match), or "T"/"F" for

@@ -1,8 +1,8 @@
 // The port against a scripted modem on a pseudo-terminal: triggers, waits,
 // reopening, settings on an open port, tracing and a vanishing device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -159,9 +159,10 @@ TEST(PortPty, SettingsApplyToTheOpenPort) {
   EXPECT_EQ(cfgetospeed(&t), B9600);
   EXPECT_FALSE(t.c_cflag & CRTSCTS);
   // A pseudo-terminal refuses parity: the setting is refused and the old one kept.
-  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecDefault);
   EXPECT_EQ(port.Parity(), fe::pNone);
-  EXPECT_EQ(port.SetBaud(12345), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetBaud(12345), -fe::ecBaudRate);
+  EXPECT_EQ(port.SetDataBits(9), -fe::ecByteSize);
   EXPECT_EQ(port.Baud(), 9600);
   ::close(fd);
 }
@@ -302,7 +303,7 @@ TEST(PortPty, TraceAndLogFiles) {
 
 TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   ScriptedModem modem;
-  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).HangUp();
+  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).Reply("NO CARRIER").Pause(200ms).HangUp();
   modem.Start();
   fe::TFeComPort port;
   Recorder rec(port);
@@ -317,6 +318,8 @@ TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   EXPECT_EQ(port.LastError(), closing[0].lParam);
   EXPECT_FALSE(port.Open());
   EXPECT_LT(port.SendText("AT\r"), 0);
+  // What came before the hang-up can still be read.
+  EXPECT_EQ(port.AwaitText("NO CARRIER\r\n", 18), 1);
   EXPECT_LT(port.AwaitText("OK", 18), 0);
   const auto start = Clock::now();
   EXPECT_EQ(port.SetOpen(false), 0);  // threads already ended: no wait

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "class1_modem.h"
+#include "class2_modem.h"
 #include "exchange.h"
 #include "options.h"
 #include "terminal.h"
@@ -117,8 +118,11 @@ int run(const Options& options) {
   for (const auto& number : options.busy) exchange.setBusy(number);
   std::vector<std::unique_ptr<Endpoint>> endpoints;
   for (const auto& modem : options.modems) {
-    if (modem.modemClass != ModemClass::Class1) throw std::invalid_argument("Class 2 modems are not built yet");
-    endpoints.push_back(std::make_unique<Class1Modem>(modem.number, modem.link, exchange, events));
+    if (modem.modemClass == ModemClass::Class1)
+      endpoints.push_back(std::make_unique<Class1Modem>(modem.number, modem.link, exchange, events));
+    else
+      endpoints.push_back(std::make_unique<Class2Modem>(modem.number, modem.link,
+                                                        modem.modemClass == ModemClass::Class2_0, exchange, events));
   }
   for (const auto& terminal : options.terminals) endpoints.push_back(std::make_unique<Terminal>(terminal, exchange, events));
   std::map<std::string, Endpoint*> byNumber;

@@ -1,0 +1,336 @@
+// Class 1 receive: T.30 phases B to E over the modem's HDLC and data commands.
+#include <algorithm>
+
+#include "fe_errors.h"
+#include "receive_fax.h"
+#include "rx_t30.h"
+
+namespace fe {
+
+namespace {
+constexpr int kMaxAttempts = 3;
+}  // namespace
+
+void TFeReceiveFax::SendFrame(std::uint8_t fcf, const std::vector<std::uint8_t>& fif, bool final) {
+  t30::Frame f;
+  f.fcf = fcf;
+  f.final = final;
+  f.fif = fif;
+  const auto bytes = t30::BuildFrame(f);
+  if (link_) link_->DebugLog("send frame " + t30::FcfName(fcf));
+  const int rc = WriteBytes(bytes.data(), bytes.size());
+  if (rc < 0) Fail(-rc);
+}
+
+// The first frames of the answering side: who we are and what we can take.
+void TFeReceiveFax::SendNegotiation() {
+  std::string id = StationID.substr(0, 20);
+  for (auto& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  disSent_ = false;
+  SetState(rf1SendDIS);
+  SendFrame(t30::fcfCSI, t30::EncodeId(id), false);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::ReceiveFrames(TReceiveFaxState s, int delayMs) {
+  frames_.clear();
+  frameDone_ = false;
+  input_ = Input::Lines;
+  SetState(s);
+  Command("AT+FRH=3", delayMs);
+  Timer(kReplyTicks);
+}
+
+// No frame, a damaged frame or a timeout: listen again, and in the negotiation
+// repeat our own frames, at most three times.
+void TFeReceiveFax::RetryFrames() {
+  frameDone_ = false;
+  input_ = Input::Lines;
+  if (++attempts_ > kMaxAttempts) return Fail(ecTimeout);
+  // A modem still listening is stopped by any character; its "OK" is ignored.
+  WriteBytes("\r", 1);
+  Sleep(kDelayCommandMs);
+  if (state_ == rf1WaitEOP || state_ == rf1WaitDCN) return ReceiveFrames(state_, kDelayRepeatMs);
+  SetState(attempts_ == 1 ? rf1CollRtry1 : rf1CollRtry2);
+  disSent_ = false;
+  csiPending_ = true;
+  Command("AT+FTH=3", kDelayTurnaroundMs);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::Class1Line(const std::string& line) {
+  const TModemReply r = ClassifyReply(line);
+  switch (state_) {
+    case rfAnswer:
+      if (r == TModemReply::Connect) {
+        SetStatus(fsCallValidated);
+        return SendNegotiation();
+      }
+      if (r == TModemReply::Voice) return Fail(ecFaxVoiceCall);
+      if (r == TModemReply::NoCarrier || r == TModemReply::Error) {
+        // The caller was gone or no fax machine: nothing to receive on this call.
+        SetStatus(fsNoConnect);
+        inCall_ = false;
+        return Reset();
+      }
+      return;
+
+    case rf1SendCSI:
+    case rf1CollRtry1:
+    case rf1CollRtry2:
+      // After "AT+FTH=3": send our frames again.
+      if (csiPending_ && r == TModemReply::Connect) {
+        csiPending_ = false;
+        return SendNegotiation();
+      }
+      if (csiPending_ && (r == TModemReply::Error || r == TModemReply::NoCarrier)) return Fail(ecFaxSessionError);
+      if (!csiPending_) break;  // a retry state already listening for frames
+      return;
+
+    case rf1SendDIS:
+      if (r == TModemReply::Connect && !disSent_) {
+        disSent_ = true;
+        t30::DisCaps caps;
+        caps.receiver = true;
+        caps.fine = true;
+        caps.wide = false;
+        caps.unlimitedLength = true;
+        caps.scanNormal = t30::scan0ms;
+        SendFrame(t30::fcfDIS, t30::BuildDis(caps, maxBps_), true);
+        Timer(kReplyTicks);
+        return;
+      }
+      if (r == TModemReply::Ok && disSent_) return ReceiveFrames(rf1CollFrms);
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) return Fail(ecFaxSessionError);
+      return;
+
+    case rf1StrtTrn:
+      if (r == TModemReply::Connect) {
+        trainBytes_ = trainNonZero_ = 0;
+        Connected(Input::Training);
+        Timer(kReplyTicks);
+        return;
+      }
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
+        trainingGood_ = false;
+        return JudgeTraining();
+      }
+      return;
+
+    case rf1CollTrn:
+    case rf1Timeout:
+      if (r == TModemReply::NoCarrier || r == TModemReply::Ok || r == TModemReply::Error) return JudgeTraining();
+      return;
+
+    case rf1FinTrn:
+    case rf1Retrain:
+      if (r == TModemReply::Connect) {
+        const bool good = state_ == rf1FinTrn;
+        SendFrame(good ? t30::fcfCFR : t30::fcfFTT, {}, true);
+        if (good) SetState(rf1SendCFR);
+        Timer(kReplyTicks);
+        return;
+      }
+      if (r == TModemReply::Ok && state_ == rf1Retrain) return ReceiveFrames(rf1CollFrms, kDelayHdlcMs);
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) return Fail(ecFaxSessionError);
+      return;
+
+    case rf1SendCFR:
+      if (r == TModemReply::Ok) {
+        if (!CreateFile()) return;
+        SetState(rf1WtPgCnnct);
+        Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, false), 0);
+        Timer(kReplyTicks);
+        return;
+      }
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) return Fail(ecFaxSessionError);
+      return;
+
+    case rf1WtPgCnnct:
+      if (r == TModemReply::Connect) {
+        Connected(Input::Page);
+        return BeginPage();
+      }
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
+        // No page carrier: the caller is probably repeating its frames (it missed
+        // our answer); listen for them.
+        return ReceiveFrames(rf1CollFrms, 0);
+      }
+      return;
+
+    case rf1FinPage:
+      if (r == TModemReply::NoCarrier || r == TModemReply::Ok || r == TModemReply::Error) {
+        attempts_ = 0;
+        return ReceiveFrames(rf1WaitEOP, 0);
+      }
+      return;
+
+    case rf1SendMCF:
+      if (r == TModemReply::Connect) {
+        SendFrame(refusing_ ? t30::fcfDCN : t30::fcfMCF, {}, true);
+        Timer(kReplyTicks);
+        return;
+      }
+      if (r == TModemReply::Ok) {
+        if (refusing_) {
+          Command("ATH0");
+          return RefuseDone();
+        }
+        SetStatus(fsGettingEndOfDocument);
+        return AfterMcf();
+      }
+      if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
+        if (refusing_) {
+          HangUp();
+          return RefuseDone();
+        }
+        return Fail(ecFaxSessionError);
+      }
+      return;
+
+    case rf1WtHngp:
+      if (r == TModemReply::Ok || r == TModemReply::Error || r == TModemReply::NoCarrier) return CallDone();
+      return;
+
+    default:
+      break;
+  }
+
+  // Frame collection: rf1CollFrms, its retries, rf1WaitEOP, rf1WaitDCN.
+  if (state_ != rf1CollFrms && state_ != rf1CollRtry1 && state_ != rf1CollRtry2 && state_ != rf1WaitEOP &&
+      state_ != rf1WaitDCN)
+    return;
+  if (r == TModemReply::Connect) {
+    Connected(Input::Frame);
+    Timer(kReplyTicks);
+    return;
+  }
+  if (r == TModemReply::Ok && frameDone_) {
+    frameDone_ = false;
+    auto f = t30::ParseFrame(block_);
+    block_.clear();
+    if (!f) return RetryFrames();
+    if (link_) link_->DebugLog("recv frame " + t30::FcfName(f->fcf));
+    frames_.push_back(*f);
+    if (!f->final) {
+      Command("AT+FRH=3", 0);
+      Timer(kReplyTicks);
+      return;
+    }
+    attempts_ = 0;
+    return FramesComplete();
+  }
+  if (state_ == rf1WaitDCN && r != TModemReply::None) {
+    // The caller left without DCN: the fax is complete all the same.
+    SetState(rf1WtHngp);
+    Command("ATH");
+    Timer(kReplyTicks);
+    return;
+  }
+  if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
+    block_.clear();
+    return RetryFrames();
+  }
+}
+
+void TFeReceiveFax::FramesComplete() {
+  std::vector<t30::Frame> frames;
+  frames.swap(frames_);
+  if (state_ == rf1WaitDCN) {
+    // DCN (or anything else) from the caller ends the call.
+    SetState(rf1WtHngp);
+    Command("ATH");
+    Timer(kReplyTicks);
+    return;
+  }
+  if (state_ == rf1WaitEOP) {
+    for (const auto& f : frames) {
+      const auto k = f.Kind();
+      if (k == t30::fcfMPS || k == t30::fcfEOM || k == t30::fcfEOP) return PostPageFrame(f);
+      if (k == t30::fcfDCN) return Fail(ecCancelRequested);
+    }
+    return RetryFrames();
+  }
+  // Negotiation: TSI and DCS from the caller.
+  bool dcs = false;
+  for (const auto& f : frames) {
+    switch (f.Kind()) {
+      case t30::fcfTSI:
+        remoteId_ = t30::DecodeId(f.fif);
+        UpdateSession([&](TFaxSessionValues& v) { v.remoteId = remoteId_; });
+        SetStatus(fsGotRemoteId);
+        break;
+      case t30::fcfDCS:
+        if (auto p = t30::ParseDcs(f.fif)) {
+          dcs_ = *p;
+          dcsFif_ = f.fif;
+          dcs = true;
+          UpdateSession([&](TFaxSessionValues& v) {
+            v.bps = dcs_.bps;
+            v.fine = dcs_.fine;
+            v.wide = dcs_.wide;
+          });
+          SetStatus(fsGettingParams);
+        }
+        break;
+      case t30::fcfDCN:
+        return Fail(ecCancelRequested);
+      default:
+        break;
+    }
+  }
+  if (!dcs) return RetryFrames();
+  if (!AskAccept()) return Refuse();
+  SetState(rf1StrtTrn);
+  trainBytes_ = trainNonZero_ = 0;
+  Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, true), 0);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::JudgeTraining() {
+  input_ = Input::Lines;
+  if (link_)
+    link_->DebugLog("training " + std::to_string(trainNonZero_) + "/" + std::to_string(trainBytes_) +
+                    (trainingGood_ ? " good" : " bad"));
+  SetState(trainingGood_ ? rf1FinTrn : rf1Retrain);
+  Command("AT+FTH=3", kDelayTurnaroundMs);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::PostPageFrame(const t30::Frame& f) {
+  postPage_ = f.Kind();
+  SetStatus(fsGettingEOP);
+  SetState(rf1WritePage);
+  if (file_.PageOpen()) {
+    const int rc = file_.EndPage();
+    if (rc < 0) return Fail(-rc);
+    UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  }
+  SetState(rf1SendMCF);
+  Command("AT+FTH=3", kDelayTurnaroundMs);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::AfterMcf() {
+  if (postPage_ == t30::fcfMPS) {
+    SetState(rf1WtPgCnnct);
+    Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, false), 0);
+    Timer(kReplyTicks);
+    return;
+  }
+  if (postPage_ == t30::fcfEOM) {
+    // Another document follows: negotiate again, into the same file.
+    SetState(rf1SendCSI);
+    csiPending_ = true;
+    Command("AT+FTH=3", kDelayTurnaroundMs);
+    Timer(kReplyTicks);
+    return;
+  }
+  // EOP: the fax is complete; the caller's DCN ends the call.
+  ReceiveFinished();
+  SetStatus(fsGettingHangup);
+  attempts_ = 0;
+  ReceiveFrames(rf1WaitDCN, 0);
+}
+
+}  // namespace fe

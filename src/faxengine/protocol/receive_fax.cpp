@@ -1,0 +1,432 @@
+// The receive state machine; see receive_fax.h. Class 1 runs T.30 over the
+// modem's HDLC commands here; Class 2/2.0 modems run T.30 themselves and report.
+#include "receive_fax.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "fe_errors.h"
+
+namespace fe {
+
+namespace {
+
+constexpr long kAnswerTicks = SecondsToTicks(60);
+constexpr long kRingGapTicks = SecondsToTicks(10);  // rings further apart belong to another call
+
+}  // namespace
+
+TFeReceiveFax::TFeReceiveFax() {
+  FaxClass = TFaxClass::fcDetect;
+  InitBaud = 0;
+  NormalBaud = 0;
+  FaxFileExt = "APF";
+}
+
+TFeReceiveFax::~TFeReceiveFax() {
+  std::lock_guard<std::recursive_mutex> lk(engineMu_);
+  if (file_.IsOpen()) file_.Close();
+}
+
+void TFeReceiveFax::SetState(TReceiveFaxState s) {
+  if (s == state_) return;
+  state_ = s;
+  LogState(s, StateName(s));
+}
+
+void TFeReceiveFax::Timer(long ticks) {
+  if (link_) link_->SetTimer(ticks);
+}
+
+int TFeReceiveFax::StartReceive() {
+  if (!link_) return -ecPortNotAssigned;
+  if (Running()) return -ecBadArgument;
+  std::lock_guard<std::recursive_mutex> lk(engineMu_);
+  int rc = PrepareModem(DefaultInitString());
+  if (rc < 0) return rc == -ecNotOpen || rc == -ecPortNotAssigned ? rc : -ecFaxBadModemResult;
+  std::string id = StationID.substr(0, 20);
+  for (auto& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (activeClass_ == TFaxClass::fcClass1) {
+    std::string answer;
+    rxModulations_.clear();
+    if (SyncCommand("AT+FRM=?", kReplyTicks, &answer) == 0) rxModulations_ = t30::ParseModulationList(answer);
+    const int tx = t30::HighestModemSpeed(txModulations_, DesiredBPS);
+    const int rx = t30::HighestModemSpeed(rxModulations_, DesiredBPS);
+    maxBps_ = std::max(2400, std::min(tx, rx));
+  } else {
+    maxBps_ = DesiredBPS;
+    if (SyncCommand(c2_->selectClass) != 0 || SyncCommand("AT+FCR=1") != 0 ||
+        SyncCommand(std::string(c2_->localId) + "=\"" + id + "\"") != 0 ||
+        SyncCommand(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 0)
+      return -ecFaxBadModemResult;
+  }
+  BeginRun();
+  firstStatus_ = true;
+  faxesReceived_ = 0;
+  initFailures_ = 0;
+  Reset();
+  return 0;
+}
+
+// ---- events ---------------------------------------------------------------
+
+void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
+  if (ev == TLinkEvent::Closing) {
+    // The port is going away: nothing more can be received.
+    PostError(ecNotOpen);
+    if (file_.IsOpen()) {
+      file_.Close();
+      PostLog(lfReceiveFailed);
+    }
+    SetState(rfDone);
+    EndRun(ecNotOpen);
+    return;
+  }
+  if (ev == TLinkEvent::Timer) HandleTimeout();
+  if (!Running()) return;
+  Drain();
+  Process();
+}
+
+void TFeReceiveFax::OnCancel() {
+  Timer(0);
+  PostError(ecCancelRequested);
+  if (file_.IsOpen()) {
+    file_.Close();
+    PostLog(lfReceiveFailed);
+  }
+  if (inCall_) HangUp();
+  inCall_ = false;
+  SetState(rfDone);
+  SetStatus(fsUserAbort);
+  EndRun(ecCancelRequested);
+}
+
+void TFeReceiveFax::Process() {
+  std::string line;
+  while (Running() && state_ != rfDone) {
+    if (input_ == Input::Lines) {
+      if (!reader_.TakeLine(line)) return;
+      if (link_) link_->DebugLog("recv " + line);
+      HandleLine(line);
+      continue;
+    }
+    const bool ended = reader_.TakeBlock(block_, input_ == Input::Frame ? 512 : SIZE_MAX);
+    if (input_ != Input::Frame && !block_.empty()) {
+      HandleBlockData(block_);
+      block_.clear();
+    }
+    if (!ended) return;
+    HandleBlockEnd();
+  }
+}
+
+void TFeReceiveFax::Connected(Input mode) {
+  input_ = mode;
+  block_.clear();
+}
+
+void TFeReceiveFax::HandleLine(const std::string& line) {
+  switch (state_) {
+    case rf1Init1:
+    case rf2Init1:
+    case rf2Init1A:
+    case rf2Init1B:
+    case rf2Init3: {
+      const TModemReply r = ClassifyReply(line);
+      if (r == TModemReply::Error) return Fail(ecFaxInitError);
+      if (r != TModemReply::Ok) return;
+      if (state_ == rf2Init1) {
+        SetState(activeClass_ == TFaxClass::fcClass2_0 ? rf2Init1A : rf2Init3);
+        Command(Class2CapsCommand(*c2_, true, DesiredBPS, false, DesiredECM));
+      } else if (state_ == rf2Init1A) {
+        SetState(rf2Init1B);
+        Command("AT+FLO=2");
+      } else if (state_ == rf2Init1B) {
+        SetState(rf2Init3);
+        Command("AT+FNR=1,1,1,0");
+      } else {
+        initFailures_ = 0;
+        SetState(rfWaiting);
+        Timer(0);
+        SetStatus(fsWaitingForCall, firstStatus_);
+        firstStatus_ = false;
+      }
+      Timer(kReplyTicks);
+      return;
+    }
+    case rfWaiting:
+      return Waiting(line);
+    default:
+      break;
+  }
+  if (activeClass_ == TFaxClass::fcClass1)
+    Class1Line(line);
+  else
+    Class2Line(line);
+}
+
+void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
+  if (input_ == Input::Training) {
+    trainBytes_ += data.size();
+    for (auto v : data) trainNonZero_ += v != 0;
+    return;
+  }
+  // Page data.
+  const int rc = file_.Append(data.data(), data.size());
+  if (rc < 0) return Fail(-rc);
+  UpdateSession([&](TFaxSessionValues& v) {
+    v.bytesTransferred = file_.PageBytes();
+    v.pageLength = file_.PageBytes();
+  });
+  Timer(kPageTicks);
+}
+
+void TFeReceiveFax::HandleBlockEnd() {
+  const Input was = input_;
+  input_ = Input::Lines;
+  if (was == Input::Frame) {
+    // The frame counts once the modem confirms its check sequence with "OK".
+    frameDone_ = true;
+    return;
+  }
+  if (was == Input::Training) {
+    SetState(rf1CollTrn);
+    trainingGood_ = t30::TrainingGood(trainNonZero_, trainBytes_);
+    return;  // the carrier loss report follows; then the answer goes out
+  }
+  // End of a page.
+  if (activeClass_ == TFaxClass::fcClass1) {
+    SetState(rf1FinPage);
+  } else {
+    SetState(rf2GtPgRslt);
+    fet_ = -1;
+    pageStatus_ = -1;
+  }
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::HandleTimeout() {
+  switch (state_) {
+    case rf1Init1:
+    case rf2Init1:
+    case rf2Init1A:
+    case rf2Init1B:
+    case rf2Init3:
+      return Fail(ecFaxInitError);
+    case rfInit:
+      return Reset();  // the pause after a failed reset is over
+    case rfWaiting:
+      rings_ = 0;
+      return;
+    case rf1CollFrms:
+    case rf1CollRtry1:
+    case rf1CollRtry2:
+    case rf1WaitEOP:
+      return RetryFrames();
+    case rf1StrtTrn:
+    case rf1CollTrn:
+      // No usable training check arrived: stop the modem's receiver, answer FTT.
+      SetState(rf1Timeout);
+      input_ = Input::Lines;
+      WriteBytes("\r", 1);
+      trainingGood_ = false;
+      Timer(kReplyTicks);
+      return;
+    case rf1Timeout:
+      return JudgeTraining();
+    case rf1WaitDCN:
+      // The fax is complete; a caller that hangs up without its last word changes nothing.
+      HangUp();
+      return CallDone();
+    case rf1WtHngp:
+    case rf2GetFHNG:
+      return CallDone();
+    default:
+      return Fail(ecTimeout);
+  }
+}
+
+// ---- waiting and answering -----------------------------------------------
+
+void TFeReceiveFax::Reset() {
+  Timer(0);
+  reader_.Clear();
+  input_ = Input::Lines;
+  rings_ = 0;
+  attempts_ = 0;
+  inCall_ = false;
+  asked_ = accepted_ = false;
+  haveDcs_ = false;
+  lastPageDone_ = false;
+  remoteId_.clear();
+  frames_.clear();
+  UpdateSession([&](TFaxSessionValues& v) {
+    const int status = v.status;
+    const int err = v.lastError;
+    v = TFaxSessionValues{};
+    v.status = status;
+    v.lastError = err;
+    v.dialAttempt = 1;
+  });
+  SetState(rfInit);
+  const bool class1 = activeClass_ == TFaxClass::fcClass1;
+  Command(class1 ? "AT+FCLASS=1" : c2_->selectClass);
+  SetState(class1 ? rf1Init1 : rf2Init1);
+  Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::Waiting(const std::string& line) {
+  switch (ClassifyReply(line)) {
+    case TModemReply::Ring:
+      if (++rings_ >= std::max(1u, AnswerOnRing)) return Answer();
+      Timer(kRingGapTicks);
+      return;
+    case TModemReply::NoCarrier:
+      rings_ = 0;
+      SetStatus(fsNoConnect);
+      return;
+    case TModemReply::Connect:
+      inCall_ = true;
+      return Fail(ecFaxDataCall);
+    case TModemReply::Voice:
+      inCall_ = true;
+      return Fail(ecFaxVoiceCall);
+    default:
+      return;
+  }
+}
+
+void TFeReceiveFax::Answer() {
+  inCall_ = true;
+  SetState(rfAnswer);
+  Command("ATA");
+  Timer(kAnswerTicks);
+  SetStatus(fsAnswering, firstStatus_);
+  firstStatus_ = false;
+  if (activeClass_ != TFaxClass::fcClass1) SetState(rf2ValCnnct);
+}
+
+bool TFeReceiveFax::AskAccept() {
+  if (asked_) return accepted_;
+  asked_ = true;
+  // The answer is shared with the call, which may outlive a wait that timed out.
+  auto accept = std::make_shared<bool>(true);
+  if (OnFaxAccept) SendToOwner(fmFaxAccept, [this, accept] { OnFaxAccept(*this, *accept); });
+  accepted_ = *accept;
+  return accepted_;
+}
+
+bool TFeReceiveFax::CreateFile() {
+  if (file_.IsOpen()) return true;
+  auto asked = std::make_shared<std::string>();
+  if (OnFaxName) SendToOwner(fmFaxName, [this, asked] { OnFaxName(*this, *asked); });
+  std::string name = *asked;
+  if (name.empty()) name = ReceiveFileName(DestinationDir, FaxFileExt, Naming);
+  FaxFile = name;
+  UpdateSession([&](TFaxSessionValues& v) { v.faxFile = name; });
+  const int rc = file_.Create(name, remoteId_);
+  if (rc < 0) {
+    Fail(-rc);
+    return false;
+  }
+  PostLog(lfReceiveStarted);
+  return true;
+}
+
+void TFeReceiveFax::BeginPage() {
+  SetState(rfStartPage);
+  const bool fine = activeClass_ == TFaxClass::fcClass1 ? dcs_.fine : fineParam_;
+  const bool wide = activeClass_ == TFaxClass::fcClass1 ? dcs_.wide : wideParam_;
+  const int rc = file_.BeginPage((fine ? RxFaxFile::kFine : 0) | (wide ? RxFaxFile::kWide : 0));
+  if (rc < 0) return Fail(-rc);
+  UpdateSession([&](TFaxSessionValues& v) {
+    v.page = file_.Pages() + 1;
+    v.pageLength = 0;
+    v.bytesTransferred = 0;
+    v.fine = fine;
+    v.wide = wide;
+  });
+  SetStatus(fsGettingPage);
+  SetState(rfGtPgDta);
+  Timer(kPageTicks);
+}
+
+void TFeReceiveFax::ReceiveFinished() {
+  if (!file_.IsOpen()) return;
+  const int rc = file_.Close();
+  if (rc < 0) {
+    PostError(-rc);
+    PostLog(lfReceiveFailed);
+    return;
+  }
+  ++faxesReceived_;
+  PostLog(lfReceiveFinished);
+}
+
+// The call is over and the fax, if any, stored: back to waiting or stop.
+void TFeReceiveFax::CallDone() {
+  Timer(0);
+  ReceiveFinished();
+  inCall_ = false;
+  SetState(rfComplete);
+  SetStatus(fsFinished, false, !ConstantStatus && !OneFax);
+  firstStatus_ = !ConstantStatus;
+  if (OneFax || CancelRequested()) return Stop(0);
+  Reset();
+}
+
+void TFeReceiveFax::Fail(int code) {
+  Timer(0);
+  SetState(rfAbort);
+  PostError(code);  // first, so that the log line names it
+  if (file_.IsOpen()) {
+    file_.Close();  // the finished pages and what arrived of the current one stay
+    PostLog(lfReceiveFailed);
+  }
+  if (inCall_) HangUp();
+  inCall_ = false;
+  if (ExitOnError || CancelRequested()) return Stop(code);
+  if (code == ecFaxInitError && ++initFailures_ > 1) {
+    // The modem refuses to reset: try again after a pause instead of at once.
+    SetState(rfInit);
+    Timer(kReplyTicks);
+    return;
+  }
+  if (!ConstantStatus) firstStatus_ = true;
+  Reset();
+}
+
+void TFeReceiveFax::Refuse() {
+  Timer(0);
+  SetState(rfAbort);
+  PostError(ecFileRejected);
+  PostLog(lfReceiveSkipped);
+  if (activeClass_ == TFaxClass::fcClass1) {
+    // Tell the caller with DCN before going on-hook (rf1WaitDCN answers the rest).
+    refusing_ = true;
+    SetState(rf1SendMCF);
+    Command("AT+FTH=3", kDelayTurnaroundMs);
+    Timer(kReplyTicks);
+    return;
+  }
+  HangUp();
+  RefuseDone();
+}
+
+void TFeReceiveFax::RefuseDone() {
+  refusing_ = false;
+  inCall_ = false;
+  if (ExitOnError) return Stop(ecFileRejected);
+  if (!ConstantStatus) firstStatus_ = true;
+  Reset();
+}
+
+void TFeReceiveFax::Stop(int finalCode) {
+  Timer(0);
+  SetState(rfDone);
+  EndRun(finalCode);
+}
+
+}  // namespace fe

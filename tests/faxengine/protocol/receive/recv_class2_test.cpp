@@ -1,0 +1,144 @@
+// The receiver against scripted Class 2 and Class 2.0 modems: the session
+// reports, a page refused and sent again, the hang-up report.
+#include "fe_errors.h"
+#include "recv_fixture.h"
+
+namespace recvtest {
+namespace {
+
+struct Spelling {
+  fe::TFaxClass cls;
+  const char* select;
+  const char* localId;
+  const char* caps;
+  const char* connected;
+  const char* tsi;
+  const char* params;
+  const char* pageStatus;
+  const char* hangup;
+};
+
+const Spelling kClass2 = {fe::TFaxClass::fcClass2, "AT+FCLASS=2", "AT+FLID", "AT+FDCC", "+FCON",
+                          "+FTSI",                 "+FDCS",       "+FPTS",   "+FHNG"};
+const Spelling kClass20 = {fe::TFaxClass::fcClass2_0, "AT+FCLASS=2.0", "AT+FLI", "AT+FCC", "+FCO",
+                           "+FTI",                    "+FCS",          "+FPS",   "+FHS"};
+
+class RecvClass2 : public RecvFixture, public ::testing::WithParamInterface<Spelling> {
+ protected:
+  void Prep(const Spelling& s) {
+    modem.Answer("ATE0Q0V1X4S0=0S2=43")
+        .Answer(s.select)
+        .Answer("AT+FCR=1")
+        .Answer(std::string(s.localId) + "=\"QUILLON RX\"")
+        .Answer("AT+FAA=0")
+        .Answer(s.select)
+        .Answer(std::string(s.caps) + "=1,3,0,2,0,0,0,0");
+    if (s.cls == fe::TFaxClass::fcClass2_0) modem.Answer("AT+FLO=2").Answer("AT+FNR=1,1,1,0");
+  }
+};
+
+// Page 1 arrives damaged, is refused (page status 2) and sent again shorter; the
+// second copy replaces the first in the file. Page 2 is standard resolution.
+TEST_P(RecvClass2, RetransmittedPageOverwritesRefusedOne) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  std::vector<std::vector<std::uint8_t>> sent1, sent2;
+  const std::string bad = CodedPage(80, 21), good = CodedPage(30, 22, &sent1), p2 = CodedPage(25, 23, &sent2);
+  ASSERT_GT(bad.size(), good.size());
+  Prep(s);
+  modem.Ring(2, 100ms)
+      .Expect("ATA")
+      .Reply(s.connected)
+      .Reply(std::string(s.tsi) + ":\"  +49 30 1234567\"")
+      .Reply(std::string(s.params) + ":1,3,0,2,0,0,0,0")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply("CONNECT")
+      .ExpectByte('\x12')
+      .Send(Stuffed(bad))
+      .Reply(std::string(s.pageStatus) + ":2")
+      .Reply("+FET:0")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply("CONNECT")
+      .ExpectByte('\x12')
+      .Send(Stuffed(good))
+      .Reply(std::string(s.pageStatus) + ":1")
+      .Reply("+FET:0")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply(std::string(s.params) + ":0,3,0,2,0,0,0,0")
+      .Reply("CONNECT")
+      .ExpectByte('\x12')
+      .Send(Stuffed(p2))
+      .Reply(std::string(s.pageStatus) + ":1")
+      .Reply("+FET:2")
+      .Reply("OK")
+      .Expect("AT+FDR")  // releases the answer to the last page
+      .Reply(std::string(s.hangup) + ":0")
+      .Reply("OK");
+  rx.AnswerOnRing = 2;
+  Open();
+  ASSERT_EQ(rx.StartReceive(), 0);
+  ASSERT_TRUE(rx.WaitDone(30000));
+  EXPECT_TRUE(modem.WaitDone(3s)) << modem.Report();
+  EXPECT_EQ(rx.FinalCode(), 0);
+  ASSERT_EQ(Files(), std::vector<std::string>{"FAX0001.APF"});
+  const std::string file = (dir / "FAX0001.APF").string();
+  fe::TApfReader r;
+  ASSERT_EQ(r.Open(file), 0);
+  ASSERT_EQ(r.PageCount(), 2u);
+  EXPECT_EQ(r.Header().stationId, "+49 30 1234567      ");
+  std::vector<fe::TApfPageInfo> pages;
+  ASSERT_EQ(r.ScanPages(&pages), 0);
+  EXPECT_EQ(pages[0].flags(), fe::pfHighRes);
+  EXPECT_EQ(pages[0].header.imageLength, good.size());
+  EXPECT_EQ(pages[1].flags(), 0);
+  EXPECT_EQ(pages[1].offset + 16 + pages[1].header.imageLength, r.FileSize()) << "stale bytes behind the last page";
+  EXPECT_EQ(DecodePage(file, 1), sent1);
+  EXPECT_EQ(DecodePage(file, 2), sent2);
+  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 5}));
+  EXPECT_EQ(rx.Session().hangupCode, 0);
+  const auto st = ev.Statuses();
+  for (int code : {20, 22, 23, 41, 40, 24, 27, 28}) EXPECT_TRUE(Contains(st, code)) << "status " << code;
+}
+
+// The caller hangs up after the first page with an error hang-up code: the file
+// keeps that page, log code 7, the hang-up code is recorded.
+TEST_P(RecvClass2, HangupMidFax) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  rx.ExitOnError = true;
+  const std::string p1 = CodedPage(20, 31);
+  Prep(s);
+  modem.Ring(1)
+      .Expect("ATA")
+      .Reply(s.connected)
+      .Reply(std::string(s.params) + ":0,3,0,2,0,0,0,0")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply("CONNECT")
+      .ExpectByte('\x12')
+      .Send(Stuffed(p1))
+      .Reply(std::string(s.pageStatus) + ":1")
+      .Reply("+FET:0")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply(std::string(s.hangup) + ":50")
+      .Reply("ERROR");
+  Open();
+  ASSERT_EQ(rx.StartReceive(), 0);
+  ASSERT_TRUE(rx.WaitDone(30000));
+  EXPECT_EQ(rx.FinalCode(), fe::ecFaxSessionError);
+  EXPECT_EQ(rx.Session().hangupCode, 50);
+  fe::TApfReader r;
+  ASSERT_EQ(r.Open((dir / "FAX0001.APF").string()), 0);
+  EXPECT_EQ(r.PageCount(), 1u);
+  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 7}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, RecvClass2, ::testing::Values(kClass2, kClass20),
+                         [](const auto& info) { return info.param.cls == fe::TFaxClass::fcClass2 ? "Class2" : "Class20"; });
+
+}  // namespace
+}  // namespace recvtest
