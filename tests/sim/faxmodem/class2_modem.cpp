@@ -218,11 +218,7 @@ bool Class2Modem::command(const std::string& cmd) {
       return true;
     case 'D':
       if (exchange().inCall(*this)) return false;
-      if (fclass_ == "0") {
-        exchange().dial(*this, cmd.substr(1));  // a data call: rings, but no fax session
-      } else {
-        exchange().dial(*this, cmd.substr(1));
-      }
+      exchange().dial(*this, cmd.substr(1));  // in class 0 a data call: it rings, nobody speaks data
       pending_ = Pending::Dial;
       return true;
     case 'L':
