@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fe_errors.h"
+#include "rx_t30.h"
 
 namespace fe {
 
@@ -174,7 +175,20 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
     return;
   }
   // Page data.
-  const int rc = file_.Append(data.data(), data.size());
+  if (activeClass_ == TFaxClass::fcClass2 && bitOrder_ == BitOrder::Unknown) {
+    // Hold the start of the first page until its bit order is known.
+    orderProbe_.insert(orderProbe_.end(), data.begin(), data.end());
+    if (orderProbe_.size() < kOrderProbeBytes) return;
+    return FlushOrderProbe();
+  }
+  std::vector<std::uint8_t> copy;
+  const std::vector<std::uint8_t>* bytes = &data;
+  if (bitOrder_ == BitOrder::Reversed) {
+    copy = data;
+    ReverseBits(copy.data(), copy.size());
+    bytes = &copy;
+  }
+  const int rc = file_.Append(bytes->data(), bytes->size());
   if (rc < 0) return Fail(-rc);
   UpdateSession([&](TFaxSessionValues& v) {
     v.bytesTransferred = file_.PageBytes();
@@ -197,6 +211,8 @@ void TFeReceiveFax::HandleBlockEnd() {
     return;  // the carrier loss report follows; then the answer goes out
   }
   // End of a page.
+  if (bitOrder_ == BitOrder::Unknown && !orderProbe_.empty()) FlushOrderProbe();
+  if (!Running() || state_ != rfGtPgDta) return;
   if (activeClass_ == TFaxClass::fcClass1) {
     SetState(rf1FinPage);
   } else {
@@ -205,6 +221,14 @@ void TFeReceiveFax::HandleBlockEnd() {
     pageStatus_ = -1;
   }
   Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::FlushOrderProbe() {
+  bitOrder_ = PageDataLooksReversed(orderProbe_.data(), orderProbe_.size()) ? BitOrder::Reversed : BitOrder::Direct;
+  if (link_) link_->DebugLog(bitOrder_ == BitOrder::Reversed ? "page data bits reversed" : "page data bits direct");
+  std::vector<std::uint8_t> probe;
+  probe.swap(orderProbe_);
+  HandleBlockData(probe);
 }
 
 void TFeReceiveFax::HandleTimeout() {
@@ -262,6 +286,7 @@ void TFeReceiveFax::Reset() {
   lastPageDone_ = false;
   remoteId_.clear();
   frames_.clear();
+  orderProbe_.clear();
   UpdateSession([&](TFaxSessionValues& v) {
     const int status = v.status;
     const int err = v.lastError;
