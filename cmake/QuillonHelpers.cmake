@@ -21,9 +21,13 @@ function(qn_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-    ENVIRONMENT "QN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QN_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  # One variable only: a list here would be split apart on its way through
+  # gtest_discover_tests. Test code also gets both folders as compile definitions.
+  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "QN_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # qn_add_fuzzer(NAME SOURCES a.cpp LIBS lib1)

@@ -7,6 +7,16 @@
 
 namespace fe {
 
+void ConfigureFaxPort(TFeComPort& port) {
+  port.SetDataBits(8);
+  port.SetStopBits(1);
+  port.SetParity(pNone);
+  port.SetBaud(19200);
+  port.SetInSize(8192);
+  port.SetOutSize(8192);
+  port.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
+}
+
 void TComPortLink::AddTriggers() {
   // Triggers live with the open port: add them again after the port reopened.
   if (avail_ > 0 || !port_.Open()) return;

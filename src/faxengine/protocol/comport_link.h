@@ -8,6 +8,10 @@
 
 namespace fe {
 
+// What a fax component sets on its port when it is created: 8 data bits, 1 stop
+// bit, no parity, 19200 baud, 8192-byte buffers, RTS/CTS flow control.
+void ConfigureFaxPort(TFeComPort& port);
+
 class TComPortLink final : public TFaxLink {
  public:
   explicit TComPortLink(TFeComPort& port) : port_(port) {}

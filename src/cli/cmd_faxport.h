@@ -1,0 +1,35 @@
+// Opening the fax modem's port for the fax commands: PORT is COM1-COM6 (mapped
+// as the program maps them) or a device path; the port gets a fax component's
+// settings.
+#pragma once
+
+#include <cctype>
+#include <string>
+
+#include "comport_link.h"
+#include "fe_comport.h"
+#include "fe_texts.h"
+
+namespace qnfax {
+
+inline std::string FaxErrorMessage(int code) {
+  const int abs = code < 0 ? -code : code;
+  return std::to_string(abs) + " " + fe::ErrorText(abs);
+}
+
+// Opens port as PORT names it; 0 or a negative error code.
+inline int OpenFaxPort(fe::TFeComPort& port, const std::string& name) {
+  port.SetAutoOpen(false);
+  port.SetTapiMode(fe::tmOff);
+  port.SetPromptForPort(false);
+  fe::ConfigureFaxPort(port);
+  std::string upper;
+  for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper.size() == 4 && upper.compare(0, 3, "COM") == 0 && upper[3] >= '1' && upper[3] <= '6')
+    port.SetComNumber(static_cast<unsigned>(upper[3] - '0'));
+  else
+    port.SetDevicePath(name);
+  return port.SetOpen(true);
+}
+
+}  // namespace qnfax

@@ -1,0 +1,65 @@
+// qnfax send and qnfax modem classes against the scripted modem.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "scripted_modem.h"
+#include "send_rig.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+Result Qnfax(const std::string& args) {
+  std::string cmd = std::string(QN_BINARY_DIR) + "/bin/qnfax " + args + " 2>&1";
+  Result r{-1, {}};
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p)) r.out += buf;
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+TEST(SendCli, ModemClassesPrintsEachSupportedClass) {
+  qnsim::ScriptedModem modem;
+  modem.Answer("ATE0Q0V1X4S0=0S2=43").Expect("AT+FCLASS=?").Reply("0,1,2,2.0").Reply("OK");
+  modem.Start();
+  Result r = Qnfax("modem classes " + modem.DevicePath());
+  EXPECT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Class 1\nClass 2\nClass 2.0\n");
+}
+
+TEST(SendCli, BusyNumberPrintsStatusesAndFails) {
+  qnsim::ScriptedModem modem;
+  modem.Answer("ATE0Q0V1X3S0=0S2=43").Answer("AT+FCLASS=1").Expect("AT+FTM=?").Reply("24,48,72,96").Reply("OK");
+  modem.Answer("AT+FCLASS=1").Expect("ATDP9,123").Reply("BUSY");
+  modem.Start();
+  std::string fax = std::string(QN_BINARY_DIR) + "/send-cli-test.apf";
+  fe::test::MakeFax(fax, {0}, 3);
+  Result r = Qnfax("send --port " + modem.DevicePath() + " --number 123 --prefix 9, --pulse --blind-dial --class 1 " +
+                   "--attempts 1 " + fax);
+  EXPECT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("Initializing modem for fax processing\nDialing\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("8064 Called fax number was busy"), std::string::npos) << r.out;
+  std::remove(fax.c_str());
+}
+
+TEST(SendCli, BadOptionsAreRefused) {
+  EXPECT_EQ(Qnfax("send --port /dev/null --number 1 --class 3 x.apf").status, 2);
+  EXPECT_EQ(Qnfax("send --number 1 x.apf").status, 2);
+  Result r = Qnfax("send --port /nonexistent/tty --number 1 x.apf");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("2001"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// The send engine through a virtual fax modem on a simulated telephone line to a
+// fax terminal built on spandsp's T.30: the TIFF file the terminal stores must
+// hold exactly the pages we sent (rasters compared after decoding both sides).
+#include <gtest/gtest.h>
+
+#include "fax_pages.h"
+#include "fe_errors.h"
+#include "send_rig.h"
+#include "sim_harness.h"
+
+namespace fe::test {
+namespace {
+
+using namespace std::chrono_literals;
+using qn::sim::ModemKind;
+using qn::sim::RasterPage;
+
+// Writes pages into an APF file, each page at its own resolution and width.
+void WriteApf(const std::string& path, const std::vector<RasterPage>& pages) {
+  TApfWriter w;
+  ASSERT_EQ(w.Create(path), 0);
+  for (const auto& p : pages) {
+    uint16_t flags = pfLineRecords | (p.fine ? pfHighRes : 0) | (p.width == 2048 ? pfWide : 0);
+    ASSERT_EQ(w.BeginPage(flags), 0);
+    for (const auto& row : p.rows) ASSERT_EQ(w.AppendRasterLine(row.data(), static_cast<unsigned>(p.width)), 0);
+    ASSERT_EQ(w.EndPage(), 0);
+  }
+  ASSERT_EQ(w.Close(), 0);
+}
+
+// A page 2048 pixels wide with ink out to its right edge.
+RasterPage WidePage(int rows, unsigned seed) {
+  RasterPage p;
+  p.width = 2048;
+  p.fine = true;
+  for (int r = 0; r < rows; ++r) {
+    auto line = TestLine(2048, static_cast<unsigned>(r), seed);
+    line[255] |= (r % 3) ? 0x01 : 0x00;
+    p.rows.push_back(line);
+  }
+  return p;
+}
+
+struct LineSend : ::testing::Test {
+  qn::sim::FaxModemSim sim;
+  std::string dir = sim.workDir();
+  std::string tiff = dir + "/received.tif";
+  std::unique_ptr<SendRig> rig;
+
+  void Begin(ModemKind kind) {
+    sim.addModem(kind, "100");
+    sim.addReceiver("200", tiff);
+    ASSERT_TRUE(sim.start()) << sim.error();
+    rig = std::make_unique<SendRig>(sim.device("100"));
+    rig->fax.FaxClass = kind == ModemKind::Class1   ? TFaxClass::fcClass1
+                        : kind == ModemKind::Class2 ? TFaxClass::fcClass2
+                                                    : TFaxClass::fcClass2_0;
+    rig->fax.PhoneNumber = "200";
+    rig->fax.StationID = "QUILLON";
+    rig->fax.DesiredBPS = 14400;
+  }
+
+  // Sends the file (and cover) and checks that the terminal stored exactly `want`.
+  void SendAndCompare(const std::string& file, const std::vector<RasterPage>& want, std::chrono::seconds limit) {
+    rig->fax.FaxFile = file;
+    EXPECT_EQ(rig->Run(limit), std::vector<int>{0}) << "log: " << sim.logFile();
+    std::string result = sim.waitForEvent("result 200 ", 20s);
+    EXPECT_NE(result.find(" 0 pages=" + std::to_string(want.size())), std::string::npos) << result;
+    auto got = qn::sim::readPages(tiff);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+      std::string why;
+      EXPECT_EQ(got[i].width, want[i].width) << "page " << i + 1;
+      EXPECT_EQ(got[i].fine, want[i].fine) << "page " << i + 1;
+      EXPECT_TRUE(qn::sim::samePage(got[i], want[i], &why)) << "page " << i + 1 << ": " << why;
+    }
+  }
+};
+
+TEST_F(LineSend, Class1SeveralFinePagesAt14400) {
+  Begin(ModemKind::Class1);
+  auto pages = qn::sim::makeTestPages(3, 300, true, 5);
+  WriteApf(dir + "/F.APF", pages);
+  SendAndCompare(dir + "/F.APF", pages, 240s);
+  EXPECT_EQ(rig->fax.Session().bps, 14400);
+  EXPECT_EQ(rig->fax.Session().remoteId, "200");
+}
+
+TEST_F(LineSend, Class1CoverThenBodyWithFineAndStandardMixed) {
+  Begin(ModemKind::Class1);
+  auto cover = qn::sim::makeTestPages(1, 150, false, 21);
+  auto body = qn::sim::makeTestPages(2, 200, true, 22);
+  auto standard = qn::sim::makeTestPages(1, 100, false, 23);
+  body.insert(body.begin() + 1, standard.front());  // fine, standard, fine: two renegotiations
+  WriteApf(dir + "/COVER.APF", cover);
+  WriteApf(dir + "/BODY.APF", body);
+  rig->fax.CoverFile = dir + "/COVER.APF";
+  std::vector<RasterPage> want = cover;
+  want.insert(want.end(), body.begin(), body.end());
+  SendAndCompare(dir + "/BODY.APF", want, 300s);
+}
+
+TEST_F(LineSend, Class1WidePageToTerminalWithoutWideIs8060) {
+  // The terminal's DIS offers 215 mm only: the wide page must not go out.
+  Begin(ModemKind::Class1);
+  std::vector<RasterPage> pages = {WidePage(100, 3)};
+  WriteApf(dir + "/W.APF", pages);
+  rig->fax.FaxFile = dir + "/W.APF";
+  EXPECT_EQ(rig->Run(120s), std::vector<int>{ecFaxBadMachine});
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxBadMachine});
+  EXPECT_NE(sim.waitForEvent("result 200 ", 60s).find("pages=0"), std::string::npos);
+}
+
+class LineSpeed : public LineSend, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LineSpeed, Class1OneStandardPage) {
+  Begin(ModemKind::Class1);
+  rig->fax.DesiredBPS = GetParam();
+  auto pages = qn::sim::makeTestPages(1, GetParam() < 7200 ? 60 : 150, false, static_cast<unsigned>(GetParam()));
+  WriteApf(dir + "/S.APF", pages);
+  SendAndCompare(dir + "/S.APF", pages, 180s);
+  EXPECT_EQ(rig->fax.Session().bps, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(Speeds, LineSpeed, ::testing::Values(2400, 4800, 7200, 9600, 12000, 14400));
+
+}  // namespace
+}  // namespace fe::test
