@@ -77,7 +77,7 @@ void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
     // The port is going away: nothing more can be received.
     PostError(ecNotOpen);
     if (file_.IsOpen()) {
-      file_.Close();
+      CloseFile();
       PostLog(lfReceiveFailed);
     }
     SetState(rfDone);
@@ -94,7 +94,7 @@ void TFeReceiveFax::OnCancel() {
   Timer(0);
   PostError(ecCancelRequested);
   if (file_.IsOpen()) {
-    file_.Close();
+    CloseFile();
     PostLog(lfReceiveFailed);
   }
   if (inCall_) HangUp();
@@ -378,9 +378,15 @@ void TFeReceiveFax::BeginPage() {
   Timer(kPageTicks);
 }
 
+int TFeReceiveFax::CloseFile() {
+  const int rc = file_.Close();
+  UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  return rc;
+}
+
 void TFeReceiveFax::ReceiveFinished() {
   if (!file_.IsOpen()) return;
-  const int rc = file_.Close();
+  const int rc = CloseFile();
   if (rc < 0) {
     PostError(-rc);
     PostLog(lfReceiveFailed);
@@ -407,7 +413,7 @@ void TFeReceiveFax::Fail(int code) {
   SetState(rfAbort);
   PostError(code);  // first, so that the log line names it
   if (file_.IsOpen()) {
-    file_.Close();  // the finished pages and what arrived of the current one stay
+    CloseFile();  // the finished pages and what arrived of the current one stay
     PostLog(lfReceiveFailed);
   }
   if (inCall_) HangUp();

@@ -59,6 +59,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   bool AskAccept();
   bool CreateFile();
   void BeginPage();
+  int CloseFile();
   void ReceiveFinished();
   void CallDone();
   void Fail(int code);
