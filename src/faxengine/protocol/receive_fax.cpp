@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fe_errors.h"
+#include "rx_t30.h"
 
 namespace fe {
 
@@ -76,7 +77,7 @@ void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
     // The port is going away: nothing more can be received.
     PostError(ecNotOpen);
     if (file_.IsOpen()) {
-      file_.Close();
+      CloseFile();
       PostLog(lfReceiveFailed);
     }
     SetState(rfDone);
@@ -93,7 +94,7 @@ void TFeReceiveFax::OnCancel() {
   Timer(0);
   PostError(ecCancelRequested);
   if (file_.IsOpen()) {
-    file_.Close();
+    CloseFile();
     PostLog(lfReceiveFailed);
   }
   if (inCall_) HangUp();
@@ -174,7 +175,20 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
     return;
   }
   // Page data.
-  const int rc = file_.Append(data.data(), data.size());
+  if (activeClass_ == TFaxClass::fcClass2 && bitOrder_ == BitOrder::Unknown) {
+    // Hold the start of the first page until its bit order is known.
+    orderProbe_.insert(orderProbe_.end(), data.begin(), data.end());
+    if (orderProbe_.size() < kOrderProbeBytes) return;
+    return FlushOrderProbe();
+  }
+  std::vector<std::uint8_t> copy;
+  const std::vector<std::uint8_t>* bytes = &data;
+  if (bitOrder_ == BitOrder::Reversed) {
+    copy = data;
+    ReverseBits(copy.data(), copy.size());
+    bytes = &copy;
+  }
+  const int rc = file_.Append(bytes->data(), bytes->size());
   if (rc < 0) return Fail(-rc);
   UpdateSession([&](TFaxSessionValues& v) {
     v.bytesTransferred = file_.PageBytes();
@@ -197,6 +211,8 @@ void TFeReceiveFax::HandleBlockEnd() {
     return;  // the carrier loss report follows; then the answer goes out
   }
   // End of a page.
+  if (bitOrder_ == BitOrder::Unknown && !orderProbe_.empty()) FlushOrderProbe();
+  if (!Running() || state_ != rfGtPgDta) return;
   if (activeClass_ == TFaxClass::fcClass1) {
     SetState(rf1FinPage);
   } else {
@@ -205,6 +221,14 @@ void TFeReceiveFax::HandleBlockEnd() {
     pageStatus_ = -1;
   }
   Timer(kReplyTicks);
+}
+
+void TFeReceiveFax::FlushOrderProbe() {
+  bitOrder_ = PageDataLooksReversed(orderProbe_.data(), orderProbe_.size()) ? BitOrder::Reversed : BitOrder::Direct;
+  if (link_) link_->DebugLog(bitOrder_ == BitOrder::Reversed ? "page data bits reversed" : "page data bits direct");
+  std::vector<std::uint8_t> probe;
+  probe.swap(orderProbe_);
+  HandleBlockData(probe);
 }
 
 void TFeReceiveFax::HandleTimeout() {
@@ -262,6 +286,7 @@ void TFeReceiveFax::Reset() {
   lastPageDone_ = false;
   remoteId_.clear();
   frames_.clear();
+  orderProbe_.clear();
   UpdateSession([&](TFaxSessionValues& v) {
     const int status = v.status;
     const int err = v.lastError;
@@ -353,9 +378,15 @@ void TFeReceiveFax::BeginPage() {
   Timer(kPageTicks);
 }
 
+int TFeReceiveFax::CloseFile() {
+  const int rc = file_.Close();
+  UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  return rc;
+}
+
 void TFeReceiveFax::ReceiveFinished() {
   if (!file_.IsOpen()) return;
-  const int rc = file_.Close();
+  const int rc = CloseFile();
   if (rc < 0) {
     PostError(-rc);
     PostLog(lfReceiveFailed);
@@ -382,7 +413,7 @@ void TFeReceiveFax::Fail(int code) {
   SetState(rfAbort);
   PostError(code);  // first, so that the log line names it
   if (file_.IsOpen()) {
-    file_.Close();  // the finished pages and what arrived of the current one stay
+    CloseFile();  // the finished pages and what arrived of the current one stay
     PostLog(lfReceiveFailed);
   }
   if (inCall_) HangUp();

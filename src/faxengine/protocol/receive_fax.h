@@ -50,6 +50,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   void HandleBlockData(const std::vector<std::uint8_t>& data);
   void HandleBlockEnd();
   void HandleTimeout();
+  void FlushOrderProbe();
 
   // Steps shared by both classes.
   void Reset();
@@ -58,6 +59,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   bool AskAccept();
   bool CreateFile();
   void BeginPage();
+  int CloseFile();
   void ReceiveFinished();
   void CallDone();
   void Fail(int code);
@@ -112,6 +114,11 @@ class TFeReceiveFax : public TFeAbstractFax {
   int pageStatus_ = -1;        // Class 2: page status report of the page just received
   bool lastPageDone_ = false;
   bool fineParam_ = false, wideParam_ = false;
+  // Class 2 page data bit order, found from the first page and kept for the modem.
+  enum class BitOrder { Unknown, Direct, Reversed };
+  static constexpr std::size_t kOrderProbeBytes = 2048;
+  BitOrder bitOrder_ = BitOrder::Unknown;
+  std::vector<std::uint8_t> orderProbe_;
   RxFaxFile file_;
   int faxesReceived_ = 0;
 };

@@ -1,6 +1,7 @@
 // T.30 details only the receiving side needs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,5 +12,18 @@ namespace fe {
 // set (at 7200, 9600, 12000 or 14400), else V.29 or V.27ter. V.17 uses long
 // training for the training check and short training for the pages after it.
 std::string RxModulationCode(const std::vector<std::uint8_t>& dcsFif, int bps, bool training);
+
+}  // namespace fe
+
+namespace fe {
+
+// Class 2 modems differ in the bit order of the page data they hand over: most
+// keep the line's order, many reverse the bits of every byte. Decides from the
+// start of a page (a kilobyte or two) by decoding it both ways: true when the
+// reversed reading gives clearly more good lines.
+bool PageDataLooksReversed(const std::uint8_t* data, std::size_t n);
+
+// Reverses the bits of every byte in place.
+void ReverseBits(std::uint8_t* data, std::size_t n);
 
 }  // namespace fe

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "mh_codec.h"
 #include "modem_reader.h"
 #include "rx_naming.h"
 #include "rx_t30.h"
@@ -144,6 +145,28 @@ TEST(RecvTraining, TenPercentRuleAndModulation) {
   auto parsed = fe::t30::ParseDcs(dcs(9600, true));
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->bps, 9600);
+}
+
+// Class 2 modems hand page data over in either bit order; the receiver must tell
+// which from the start of a page, and never take clean data for reversed.
+TEST(RecvBitOrder, TellsReversedPageData) {
+  std::vector<std::uint8_t> line(216), coded(fe::kMaxCodedLine), page;
+  std::mt19937 rng(3);
+  for (int y = 0; y < 40; ++y) {
+    std::fill(line.begin(), line.end(), 0);
+    for (int k = 0; k < 6; ++k) line[rng() % 216] = static_cast<std::uint8_t>(rng());
+    const std::size_t n = fe::MhEncodeLine(line.data(), 1728, 1728, false, coded.data());
+    page.insert(page.end(), coded.begin(), coded.begin() + static_cast<long>(n));
+  }
+  EXPECT_FALSE(fe::PageDataLooksReversed(page.data(), page.size()));
+  auto reversed = page;
+  fe::ReverseBits(reversed.data(), reversed.size());
+  EXPECT_TRUE(fe::PageDataLooksReversed(reversed.data(), reversed.size()));
+  fe::ReverseBits(reversed.data(), reversed.size());
+  EXPECT_EQ(reversed, page);
+  EXPECT_FALSE(fe::PageDataLooksReversed(page.data(), 0));
+  const std::vector<std::uint8_t> zeros(500, 0);
+  EXPECT_FALSE(fe::PageDataLooksReversed(zeros.data(), zeros.size()));
 }
 
 }  // namespace

@@ -1,0 +1,150 @@
+// qnfax receive: waits for calls on a fax modem and stores every fax received in a
+// folder, printing each status and each file with its page count. Ctrl+C (or
+// SIGTERM) cancels cleanly: a fax being received is closed with what arrived.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cmd_faxport.h"
+#include "command.h"
+#include "fe_errors.h"
+#include "fe_eventsink.h"
+#include "receive_fax.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: qnfax receive --port COMn|DEVICE --dir FOLDER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
+    "                     [--station-id ID] [--rings N] [--one] [--init STRING] [--trace FILE]\n\n"
+    "Waits for calls and stores each fax as FAXnnnn.APF in FOLDER. --rings: rings\n"
+    "before answering (1); --one: stop after one fax. Ctrl+C stops. Exit status 0\n"
+    "when the receiver stopped without an error.\n";
+
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) { gStop = 1; }
+
+bool ToInt(const std::string& s, int& out) {
+  char* end = nullptr;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (s.empty() || *end || v < 0 || v > 65535) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+int RunReceive(const std::vector<std::string>& args) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::printf("%s", kUsage);
+    return args.empty() ? 2 : 0;
+  }
+  fe::TFeReceiveFax fax;
+  fax.ConstantStatus = true;
+  std::string portName, trace;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    int n = 0;
+    bool ok = true;
+    if (a == "--port") {
+      ok = value(portName);
+    } else if (a == "--dir") {
+      ok = value(fax.DestinationDir);
+    } else if (a == "--class") {
+      ok = value(v);
+      if (v == "auto") fax.FaxClass = fe::TFaxClass::fcDetect;
+      else if (v == "1") fax.FaxClass = fe::TFaxClass::fcClass1;
+      else if (v == "2") fax.FaxClass = fe::TFaxClass::fcClass2;
+      else if (v == "2.0") fax.FaxClass = fe::TFaxClass::fcClass2_0;
+      else ok = false;
+    } else if (a == "--bps") {
+      ok = value(v) && ToInt(v, fax.DesiredBPS);
+    } else if (a == "--ecm") {
+      fax.DesiredECM = true;
+    } else if (a == "--station-id") {
+      ok = value(fax.StationID);
+    } else if (a == "--rings") {
+      ok = value(v) && ToInt(v, n) && n >= 1;
+      fax.AnswerOnRing = static_cast<unsigned>(n);
+    } else if (a == "--one") {
+      fax.OneFax = true;
+    } else if (a == "--init") {
+      ok = value(fax.ModemInit);
+    } else if (a == "--trace") {
+      ok = value(trace);
+    } else {
+      return qnfax::fail("receive: unknown option " + a + "\n" + kUsage, 2);
+    }
+    if (!ok) return qnfax::fail("receive: " + a + " needs a valid value\n" + kUsage, 2);
+  }
+  if (portName.empty() || fax.DestinationDir.empty()) return qnfax::fail("receive: --port and --dir are needed", 2);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(fax.DestinationDir, ec))
+    return qnfax::fail("receive: " + fax.DestinationDir + " is not a folder", 2);
+
+  fe::TFeComPort port;
+  if (const int rc = qnfax::OpenFaxPort(port, portName); rc < 0)
+    return qnfax::fail("receive: cannot open " + portName + ": " + qnfax::FaxErrorMessage(rc));
+  if (!trace.empty()) {
+    port.SetTraceName(trace);
+    port.SetTracing(fe::tlOn);
+  }
+  fe::TComPortLink link(port);
+  fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
+  fax.SetComPort(&link);
+  fax.SetEventSink(&sink);
+  int lastStatus = -1, result = -1;
+  fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
+    const fe::TFaxSessionValues v = cp.Session();
+    if (last || v.status == lastStatus) return;
+    lastStatus = v.status;
+    std::printf("%s\n", fe::StatusText(v.status).c_str());
+    std::fflush(stdout);
+  };
+  fax.OnFaxLog = [](fe::TFeAbstractFax& cp, int code) {
+    const fe::TFaxSessionValues v = cp.Session();
+    if (code == fe::lfReceiveFinished || code == fe::lfReceiveFailed)
+      std::printf("%s %s: %d page%s%s%s\n", code == fe::lfReceiveFinished ? "Received" : "Partly received",
+                  v.faxFile.c_str(), v.pages, v.pages == 1 ? "" : "s", v.remoteId.empty() ? "" : " from ",
+                  v.remoteId.c_str());
+    else if (code == fe::lfReceiveSkipped)
+      std::printf("Refused a call\n");
+    std::fflush(stdout);
+  };
+  fax.OnFaxError = [](fe::TFeAbstractFax&, int code) {
+    if (code != fe::ecCancelRequested || !gStop)
+      std::fprintf(stderr, "qnfax: receive: %s\n", qnfax::FaxErrorMessage(code).c_str());
+  };
+  fax.OnFaxFinish = [&](fe::TFeAbstractFax&, int code) { result = code; };
+
+  // A file size limit must end a fax with "disk full", not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  if (const int rc = fax.StartReceive(); rc < 0)
+    return qnfax::fail("receive: " + qnfax::FaxErrorMessage(rc));
+  bool cancelled = false;
+  while (result < 0 || fax.Running()) {
+    sink.RunFor(std::chrono::milliseconds(100));
+    if (gStop && !cancelled) {
+      cancelled = true;
+      fax.Cancel();
+    }
+  }
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (!trace.empty()) port.SetTracing(fe::tlDump);
+  // Stopping on request is how a receiver normally ends.
+  const bool clean = result == 0 || (cancelled && result == fe::ecCancelRequested);
+  std::printf("%s\n", clean ? "Stopped" : qnfax::FaxErrorMessage(result).c_str());
+  return clean ? 0 : 1;
+}
+
+}  // namespace
+
+QNFAX_COMMAND(receive, "receive --port PORT --dir FOLDER [options]", "wait for calls and store received faxes",
+              RunReceive);
