@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "at_client.h"
+#include "fax_pages.h"
 #include "sim_harness.h"
 
 namespace qn::sim {
@@ -73,6 +74,27 @@ TEST(FaxModemSimLine, BusyUnknownAndUnansweredNumbersFailLikeARealLine) {
   EXPECT_TRUE(has(c.command("DT101", 6s), "BUSY"));
   EXPECT_TRUE(has(c.command("DT100", 6s), "BUSY"));
   EXPECT_TRUE(sim.stop()) << sim.error();
+}
+
+TEST(FaxModemSimLine, ATerminalCallsOnCommandAndTheFaxArrivesWhole) {
+  FaxModemSim sim;
+  const std::string sent = sim.workDir() + "/sent.tif";
+  const std::string received = sim.workDir() + "/received.tif";
+  const auto pages = makeTestPages(2, 60, false, 21);
+  ASSERT_TRUE(writeTiff(sent, pages));
+  sim.addSender("200", sent);
+  sim.addReceiver("201", received);
+  ASSERT_TRUE(sim.start()) << sim.error();
+  ASSERT_TRUE(sim.call("200", "201"));
+  EXPECT_NE(sim.waitForEvent("result 201 0 pages=2", 60s), "") << sim.logFile();
+  EXPECT_NE(sim.waitForEvent("result 200 0 pages=2", 5s), "");
+  EXPECT_TRUE(sim.stop()) << sim.error();
+  const auto got = readPages(received);
+  ASSERT_EQ(got.size(), 2u);
+  for (size_t i = 0; i < got.size(); ++i) {
+    std::string why;
+    EXPECT_TRUE(samePage(pages[i], got[i], &why)) << "page " << i + 1 << ": " << why;
+  }
 }
 
 TEST(FaxModemSimLine, BadCommandLinesAreRefusedWithAReason) {
