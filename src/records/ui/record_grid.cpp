@@ -198,6 +198,7 @@ void TRecordGrid::SetRecordModel(TRecordModel* model) {
 }
 
 bool TRecordGrid::HasCurrent() const {
+  if (!model_) return false;  // a grid whose table never opened
   const xb::Table& t = model_->table();
   return t.isOpen() && t.recNo() != t.recCount() + 1;
 }
