@@ -56,9 +56,10 @@ void RecvFixture::SetUp() {
   rx.FaxClass = fe::TFaxClass::fcClass1;
   rx.StationID = "Quillon rx";
   rx.OneFax = true;
-  rx.OnFaxStatus = [this](fe::TFeAbstractFax& f, bool, bool) {
+  rx.OnFaxStatus = [this](fe::TFeAbstractFax& f, bool first, bool last) {
     std::lock_guard<std::mutex> lk(ev.mu);
     ev.statuses.push_back(f.Status());
+    if (first || last) ev.flagged.push_back(std::to_string(f.Status()) + (first ? "F" : "") + (last ? "L" : ""));
   };
   rx.OnFaxLog = [this](fe::TFeAbstractFax&, int code) {
     std::lock_guard<std::mutex> lk(ev.mu);

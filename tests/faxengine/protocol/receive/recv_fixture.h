@@ -54,10 +54,15 @@ std::vector<std::vector<std::uint8_t>> DecodePage(const std::string& file, unsig
 struct Events {
   std::mutex mu;
   std::vector<int> statuses, logs, errors;
+  std::vector<std::string> flagged;  // "20L", "22F": statuses that opened (F) or closed (L) the display
   int finish = -1;
   std::vector<int> Statuses() {
     std::lock_guard<std::mutex> lk(mu);
     return statuses;
+  }
+  std::vector<std::string> Flagged() {
+    std::lock_guard<std::mutex> lk(mu);
+    return flagged;
   }
   std::vector<int> Logs() {
     std::lock_guard<std::mutex> lk(mu);
