@@ -21,7 +21,9 @@ std::string Training(std::size_t bytes, std::size_t nonZero) {
   return t + "\x10\x03";
 }
 
-std::uint8_t FrameFcf(const std::string& block) { return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0; }
+std::uint8_t FrameFcf(const std::string& block) {
+  return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0;
+}
 
 using RecvClass1 = RecvFixture;
 

@@ -7,7 +7,9 @@
 
 namespace recvtest {
 
-bool Contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+bool Contains(const std::vector<int>& v, int x) {
+  return std::find(v.begin(), v.end(), x) != v.end();
+}
 
 std::string CodedPage(int lines, unsigned seed, std::vector<std::vector<std::uint8_t>>* rasters) {
   std::mt19937 rng(seed);

@@ -33,7 +33,9 @@ inline std::string HdlcFrame(std::uint8_t fcf, const std::vector<std::uint8_t>& 
   return s;
 }
 
-inline std::string Bytes(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
+inline std::string Bytes(const std::vector<std::uint8_t>& v) {
+  return std::string(v.begin(), v.end());
+}
 
 // Page data as a modem delivers it: DLE doubled, DLE ETX at the end.
 inline std::string Stuffed(const std::string& data) {
