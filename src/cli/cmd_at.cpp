@@ -9,24 +9,11 @@
 
 #include "command.h"
 #include "fe_comport.h"
-#include "fe_errors.h"
-#if __has_include("fe_texts.h")
 #include "fe_texts.h"
-#define QN_HAVE_ERROR_TEXTS 1
-#endif
 
 namespace {
 
 constexpr long kSilenceSeconds = 2;
-
-std::string ErrorMessage(int code) {
-  const int abs = code < 0 ? -code : code;
-#ifdef QN_HAVE_ERROR_TEXTS
-  return std::to_string(abs) + " " + std::string(fe::ErrorText(abs));
-#else
-  return "error " + std::to_string(abs);
-#endif
-}
 
 std::string Trim(const std::string& s) {
   std::size_t b = 0, e = s.size();
@@ -63,31 +50,36 @@ int RunAt(const std::vector<std::string>& args) {
   port.SetOutSize(8192);
   port.SetHWFlowOptions(fe::hwfUseRTS | fe::hwfRequireCTS);
   port.SetBaud(19200);
-  if (const unsigned n = ComNumberOf(args[0])) port.SetComNumber(n);
-  else port.SetDevicePath(args[0]);
+  if (const unsigned n = ComNumberOf(args[0]))
+    port.SetComNumber(n);
+  else
+    port.SetDevicePath(args[0]);
   if (const int rc = port.SetOpen(true); rc < 0)
-    return qnfax::fail("at: cannot open " + args[0] + ": " + ErrorMessage(rc));
+    return qnfax::fail("at: cannot open " + args[0] + ": " + fe::FormatError(rc));
 
   std::string line;
   port.OnWaitChar = [&line](fe::TFeComPort&, char c) { line += c; };
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& cmd = args[i];
     if (const int rc = port.SendText(cmd + "\r"); rc < 0)
-      return qnfax::fail("at: cannot send " + cmd + ": " + ErrorMessage(rc));
+      return qnfax::fail("at: cannot send " + cmd + ": " + fe::FormatError(rc));
     bool ok = false, answered = false, finished = false;
     while (!finished) {
       line.clear();
       const int rc = port.AwaitText("\n", fe::SecondsToTicks(kSilenceSeconds));
-      if (rc < 0) return qnfax::fail("at: " + args[0] + ": " + ErrorMessage(rc));
+      if (rc < 0) return qnfax::fail("at: " + args[0] + ": " + fe::FormatError(rc));
       const std::string text = Trim(line);
       if (!text.empty()) {
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
         answered = true;
       }
-      if (text == "OK") ok = finished = true;
-      else if (text == "ERROR") finished = true;
-      else if (rc == 0) finished = true;  // silence
+      if (text == "OK")
+        ok = finished = true;
+      else if (text == "ERROR")
+        finished = true;
+      else if (rc == 0)
+        finished = true;  // silence
     }
     if (!ok) return qnfax::fail("at: " + cmd + (answered ? ": not answered with OK" : ": no answer from the modem"));
   }

@@ -29,19 +29,27 @@ bool ExtensionType(const std::string& name, fe::TFaxInputDocumentType& type) {
   if (dot == std::string::npos) return false;
   std::string ext = name.substr(dot + 1);
   for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == "txt" || ext == "text") type = fe::idText;
-  else if (ext == "tif" || ext == "tiff") type = fe::idTiff;
-  else if (ext == "pcx") type = fe::idPcx;
-  else if (ext == "dcx") type = fe::idDcx;
-  else if (ext == "bmp") type = fe::idBmp;
-  else return false;
+  if (ext == "txt" || ext == "text")
+    type = fe::idText;
+  else if (ext == "tif" || ext == "tiff")
+    type = fe::idTiff;
+  else if (ext == "pcx")
+    type = fe::idPcx;
+  else if (ext == "dcx")
+    type = fe::idDcx;
+  else if (ext == "bmp")
+    type = fe::idBmp;
+  else
+    return false;
   return true;
 }
 
 bool TypeName(const std::string& s, fe::TFaxInputDocumentType& type) {
-  static const struct { const char* name; fe::TFaxInputDocumentType type; } kTypes[] = {
-      {"text", fe::idText}, {"textex", fe::idTextEx}, {"tiff", fe::idTiff},
-      {"pcx", fe::idPcx},   {"dcx", fe::idDcx},       {"bmp", fe::idBmp}};
+  static const struct {
+    const char* name;
+    fe::TFaxInputDocumentType type;
+  } kTypes[] = {{"text", fe::idText}, {"textex", fe::idTextEx}, {"tiff", fe::idTiff},
+                {"pcx", fe::idPcx},   {"dcx", fe::idDcx},       {"bmp", fe::idBmp}};
   for (const auto& t : kTypes)
     if (s == t.name) {
       type = t.type;
@@ -65,10 +73,14 @@ bool ParseOptions(const std::string& list, unsigned& options) {
   while (from <= list.size()) {
     const std::size_t comma = std::min(list.find(',', from), list.size());
     const std::string word = list.substr(from, comma - from);
-    if (word == "double-width") options |= fe::coDoubleWidth;
-    else if (word == "half-height") options |= fe::coHalfHeight;
-    else if (word == "center") options |= fe::coCenterImage;
-    else return false;
+    if (word == "double-width")
+      options |= fe::coDoubleWidth;
+    else if (word == "half-height")
+      options |= fe::coHalfHeight;
+    else if (word == "center")
+      options |= fe::coCenterImage;
+    else
+      return false;
     from = comma + 1;
   }
   return true;

@@ -59,8 +59,8 @@ int RunInfo(const std::vector<std::string>& args) {
   std::string text;
   if (json) {
     text = "{\"file\": " + JsonString(path) + ", \"station_id\": " + JsonString(h.stationId) +
-           ", \"date_time\": " + JsonString(FileDateText(h.fileDate)) + ", \"page_count\": " +
-           std::to_string(h.pageCount) + ", \"pages\": [";
+           ", \"date_time\": " + JsonString(FileDateText(h.fileDate)) +
+           ", \"page_count\": " + std::to_string(h.pageCount) + ", \"pages\": [";
   } else {
     text = "File:       " + path + "\nStation id: " + h.stationId + "\nDate/time:  " + FileDateText(h.fileDate) +
            "\nPages:      " + std::to_string(h.pageCount) + "\n";
@@ -91,6 +91,7 @@ int RunInfo(const std::vector<std::string>& args) {
   }
   if (json) text += "]}\n";
   std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
   if (walk < 0) return qnfax::fail(path + ": page " + std::to_string(pages.size() + 1) + ": " + fe::FormatError(walk));
   return 0;
 }

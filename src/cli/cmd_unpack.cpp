@@ -47,10 +47,14 @@ int RunUnpack(const std::vector<std::string>& args) {
       if (!hasValue || !ParseNumber(args[++i], at, 0, page) || page == 0) return qnfax::fail("--page needs N >= 1");
     } else if (a == "--aspect") {
       const std::string v = hasValue ? args[++i] : "";
-      if (v == "none") unpacker.AutoScaleMode = fe::asNone;
-      else if (v == "double-height") unpacker.AutoScaleMode = fe::asDoubleHeight;
-      else if (v == "half-width") unpacker.AutoScaleMode = fe::asHalfWidth;
-      else return qnfax::fail("--aspect is none, double-height or half-width");
+      if (v == "none")
+        unpacker.AutoScaleMode = fe::asNone;
+      else if (v == "double-height")
+        unpacker.AutoScaleMode = fe::asDoubleHeight;
+      else if (v == "half-width")
+        unpacker.AutoScaleMode = fe::asHalfWidth;
+      else
+        return qnfax::fail("--aspect is none, double-height or half-width");
     } else if (a == "--whitespace") {
       const std::string v = hasValue ? args[++i] : "";
       if (!ParseNumber(v, at, ',', unpacker.WhitespaceFrom) || !ParseNumber(v, at, 0, unpacker.WhitespaceTo))
@@ -78,8 +82,10 @@ int RunUnpack(const std::vector<std::string>& args) {
       if (page) return qnfax::fail("--page does not apply to dcx, which holds every page");
       unpacker.UnpackFileToDcx();
     } else if (ext == "bmp" || ext == "pcx") {
-      if (ext == "bmp") unpacker.UnpackPageToBmp(page ? page : 1);
-      else unpacker.UnpackPageToPcx(page ? page : 1);
+      if (ext == "bmp")
+        unpacker.UnpackPageToBmp(page ? page : 1);
+      else
+        unpacker.UnpackPageToPcx(page ? page : 1);
       if (!page && pages > 1)
         std::fprintf(stderr, "qnfax: page 1 of %u written; --page N picks another, .dcx takes them all\n", pages);
     } else {

@@ -11,10 +11,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-xb::FieldDef C(const char* name, int width) { return {name, 'C', width, 0, 0}; }
-xb::FieldDef D(const char* name) { return {name, 'D', 8, 0, 0}; }
-xb::FieldDef L(const char* name) { return {name, 'L', 1, 0, 0}; }
-xb::FieldDef N(const char* name, int width) { return {name, 'N', width, 0, 0}; }
+xb::FieldDef C(const char* name, int width) {
+  return {name, 'C', width, 0, 0};
+}
+xb::FieldDef D(const char* name) {
+  return {name, 'D', 8, 0, 0};
+}
+xb::FieldDef L(const char* name) {
+  return {name, 'L', 1, 0, 0};
+}
+xb::FieldDef N(const char* name, int width) {
+  return {name, 'N', width, 0, 0};
+}
 
 bool sameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -140,9 +148,15 @@ std::string indexPathFor(const std::string& dbfPath) {
   return tablePath(p.has_parent_path() ? p.parent_path().string() : std::string(), cdx.c_str());
 }
 
-bool MakeFaxDBF(const std::string& folder) { return makeTable(folder, faxSpec()); }
-bool MakeRecFaxDBF(const std::string& folder) { return makeTable(folder, recFaxSpec()); }
-bool MakePhoneDBF(const std::string& folder) { return makeTable(folder, phoneSpec()); }
+bool MakeFaxDBF(const std::string& folder) {
+  return makeTable(folder, faxSpec());
+}
+bool MakeRecFaxDBF(const std::string& folder) {
+  return makeTable(folder, recFaxSpec());
+}
+bool MakePhoneDBF(const std::string& folder) {
+  return makeTable(folder, phoneSpec());
+}
 
 bool OpenFaxDBF(xb::Table& table, const std::string& folder, const std::string& listFilter, xb::OpenMode mode) {
   return openTable(table, folder, faxSpec(), mode, listFilter);
@@ -153,8 +167,7 @@ bool OpenRecFaxDBF(xb::Table& table, const std::string& folder, xb::OpenMode mod
 }
 
 bool OpenPhoneDBF(xb::Table& table, const std::string& folder, bool exclusive) {
-  if (!openTable(table, folder, phoneSpec(), exclusive ? xb::OpenMode::Exclusive : xb::OpenMode::Shared,
-                 kNotDeleted))
+  if (!openTable(table, folder, phoneSpec(), exclusive ? xb::OpenMode::Exclusive : xb::OpenMode::Shared, kNotDeleted))
     return false;
   if (table.setOrder("NAME") != 0) {
     table.close();
@@ -196,7 +209,11 @@ std::string calcRecFaxFile(const xb::Table& rec, const std::string& folder) {
   return lower(join(join(folder, "Receive"), rec.getTrimString("FAXFILE")));
 }
 
-std::string isDeletedText(const xb::Table& table) { return table.isDeleted() ? "Yes" : "No "; }
-std::string isArchivedText(const xb::Table& table) { return table.getLogical("ARCHIVED") ? "Yes" : "No "; }
+std::string isDeletedText(const xb::Table& table) {
+  return table.isDeleted() ? "Yes" : "No ";
+}
+std::string isArchivedText(const xb::Table& table) {
+  return table.getLogical("ARCHIVED") ? "Yes" : "No ";
+}
 
 }  // namespace records

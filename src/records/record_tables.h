@@ -28,12 +28,12 @@ struct TagSpec {
 };
 
 struct TableSpec {
-  const char* fileName;                 // "QNOUT.DBF"
-  std::vector<xb::FieldDef> fields;     // physical order
-  std::vector<TagSpec> openTags;        // created when the CDX is missing
-  std::vector<TagSpec> rebuildTags;     // created by the rebuild (adds DATEND)
-  const char* packStatus;               // "Removing FAX file records marked for deletion"
-  const char* indexStatus;              // "Rebuilding FAX file indexes"
+  const char* fileName;              // "QNOUT.DBF"
+  std::vector<xb::FieldDef> fields;  // physical order
+  std::vector<TagSpec> openTags;     // created when the CDX is missing
+  std::vector<TagSpec> rebuildTags;  // created by the rebuild (adds DATEND)
+  const char* packStatus;            // "Removing FAX file records marked for deletion"
+  const char* indexStatus;           // "Rebuilding FAX file indexes"
 };
 
 const TableSpec& faxSpec();

@@ -20,15 +20,27 @@ namespace {
 constexpr size_t kLeafHeader = 24;
 constexpr size_t kNodeHeader = 12;
 constexpr int kMaxDepth = 32;
-constexpr size_t kCacheLimit = 32768;
 constexpr uint8_t kStampMagic[4] = {'Q', 'N', 'X', '1'};
 
-uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint32_t be32(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
-void putLe16(uint8_t* p, uint32_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
-void putLe32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF; }
-void putBe32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = (v >> (24 - 8 * i)) & 0xFF; }
+uint32_t le16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint32_t be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+void putLe16(uint8_t* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+}
+void putLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+void putBe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (24 - 8 * i)) & 0xFF;
+}
 
 int bitsFor(uint32_t v) {
   int b = 1;
@@ -42,7 +54,9 @@ int compareEntry(const uint8_t* a, uint32_t ra, const uint8_t* b, uint32_t rb, i
   return ra < rb ? -1 : ra > rb ? 1 : 0;
 }
 
-size_t interiorCapacity(int keyLen) { return (kCdxPage - kNodeHeader) / static_cast<size_t>(keyLen + 8); }
+size_t interiorCapacity(int keyLen) {
+  return (kCdxPage - kNodeHeader) / static_cast<size_t>(keyLen + 8);
+}
 
 // Compression layout of one leaf: bits per field and bytes per entry.
 struct LeafBits {
@@ -79,7 +93,9 @@ int storedBytes(const uint8_t* key, const uint8_t* prev, int len, uint8_t pad) {
 
 }  // namespace
 
-CdxFile::~CdxFile() { close(); }
+CdxFile::~CdxFile() {
+  close();
+}
 
 // ---- codecs ------------------------------------------------------------------------
 
@@ -398,7 +414,7 @@ void CdxFile::flush() {
       if (t.header == h) writeTagHeader(t);
   }
   dirtyHeaders_.clear();
-  if (cache_.size() > kCacheLimit) cache_.clear();
+  if (cache_.size() > kCdxCacheLimit) cache_.clear();
 }
 
 void CdxFile::dropCache() {
@@ -551,7 +567,9 @@ void CdxFile::insertInto(size_t tag, const uint8_t* key, uint32_t recno) {
   if (overflows(leaf)) splitUp(tag, path, static_cast<uint32_t>(path.size() - 1));
 }
 
-void CdxFile::insert(size_t tag, const uint8_t* key, uint32_t recno) { insertInto(tag, key, recno); }
+void CdxFile::insert(size_t tag, const uint8_t* key, uint32_t recno) {
+  insertInto(tag, key, recno);
+}
 
 void CdxFile::removeChild(size_t tag, std::vector<std::pair<uint32_t, int>>& path) {
   size_t level = path.size() - 1;
@@ -770,8 +788,10 @@ void CdxFile::buildTree(size_t tag, const std::vector<uint8_t>& keys, const std:
     }
     batch.resize(batch.size() + kCdxPage);
     encodePage(n, &batch[batch.size() - kCdxPage]);
-    if (leaves[li].second > leaves[li].first) level.push_back({off, leaves[li].second - 1});
-    else level.push_back({off, SIZE_MAX});
+    if (leaves[li].second > leaves[li].first)
+      level.push_back({off, leaves[li].second - 1});
+    else
+      level.push_back({off, SIZE_MAX});
     if (batch.size() == kBatch * kCdxPage || li + 1 == leaves.size()) {
       if (pwriteAll(fd_, batch.data(), batch.size(), batchStart) != 0) failWith(xbIoError, "cannot write index pages");
       batchStart += static_cast<uint32_t>(batch.size());

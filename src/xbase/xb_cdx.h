@@ -23,6 +23,7 @@ namespace xb {
 inline constexpr uint32_t kCdxPage = 512;
 inline constexpr uint32_t kCdxNone = 0xFFFFFFFFu;
 inline constexpr int kCdxMaxKey = 240;
+inline constexpr size_t kCdxCacheLimit = 32768;  // decoded pages kept before a write-back empties the cache
 
 struct CdxNode {
   bool leaf = true;
@@ -99,6 +100,7 @@ class CdxFile {
   void flush();
   void dropCache();
   uint64_t modCount() const { return modCount_; }
+  size_t cacheSize() const { return cache_.size(); }
 
   bool hasStamp() const { return hasStamp_; }
   uint32_t stamp() const { return stamp_; }

@@ -15,17 +15,33 @@ namespace xb {
 
 namespace {
 
-void putLe16(uint8_t* p, uint32_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
-void putLe32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF; }
-uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+void putLe16(uint8_t* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+}
+void putLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+uint32_t le16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
 int errnoCode(int e) {
   switch (e) {
-    case ENOENT: return -xbFileNotFound;
-    case EACCES: case EPERM: case EROFS: return -xbAccessDenied;
-    case ENOSPC: case EDQUOT: return -xbDiskFull;
-    default: return -xbIoError;
+    case ENOENT:
+      return -xbFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return -xbAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return -xbDiskFull;
+    default:
+      return -xbIoError;
   }
 }
 
@@ -71,7 +87,9 @@ int pwriteAll(int fd, const void* buf, size_t n, uint64_t offset) {
   return 0;
 }
 
-DbfFile::~DbfFile() { close(); }
+DbfFile::~DbfFile() {
+  close();
+}
 
 int DbfFile::create(const std::string& path, const std::vector<FieldDef>& fields, std::string& error) {
   if (fields.empty() || fields.size() > 255) {
@@ -195,8 +213,8 @@ int DbfFile::open(const std::string& path, bool writable, std::string& error) {
   std::vector<uint8_t> h(want);
   int rc = want ? preadAll(fd, h.data(), want, 0) : -xbNotATable;
   if (rc == 0)
-    rc = parseHeader(h.data(), h.size(), static_cast<uint64_t>(st.st_size), fields_, headerLen_, recLen_, count_,
-                     error);
+    rc =
+        parseHeader(h.data(), h.size(), static_cast<uint64_t>(st.st_size), fields_, headerLen_, recLen_, count_, error);
   else
     error = path + ": cannot read the header";
   if (rc != 0) {
@@ -208,6 +226,7 @@ int DbfFile::open(const std::string& path, bool writable, std::string& error) {
   writable_ = writable;
   path_ = path;
   version_ = h[0];
+  std::memcpy(hdr_, h.data(), sizeof hdr_);
   flags_ = h[28];
   stamp_ = le32(&h[16]);
   return 0;
@@ -223,6 +242,7 @@ void DbfFile::close() {
 bool DbfFile::reloadHeader() {
   uint8_t h[32];
   if (preadAll(fd_, h, sizeof h, 0) != 0) return false;
+  std::memcpy(hdr_, h, sizeof hdr_);
   uint32_t count = le32(h + 4), stamp = le32(h + 16);
   struct stat st {};
   if (::fstat(fd_, &st) == 0) {
@@ -237,14 +257,12 @@ bool DbfFile::reloadHeader() {
 }
 
 int DbfFile::writeHeader() {
-  uint8_t h[32];
-  int rc = preadAll(fd_, h, sizeof h, 0);
-  if (rc != 0) return rc;
+  uint8_t* h = hdr_;  // kept in step with the file by open and reloadHeader
   stampDate(h);
   putLe32(h + 4, count_);
   putLe32(h + 16, stamp_);
   h[28] = flags_;
-  return pwriteAll(fd_, h, sizeof h, 0);
+  return pwriteAll(fd_, h, sizeof hdr_, 0);
 }
 
 int DbfFile::setStructuralFlag(bool on) {
@@ -260,7 +278,8 @@ int DbfFile::readRecord(uint32_t recno, uint8_t* out) const {
 
 int DbfFile::readRecords(uint32_t recno, uint32_t count, uint8_t* out) const {
   if (recno < 1 || count == 0 || recno - 1 + static_cast<uint64_t>(count) > count_) return -xbNoRecord;
-  return preadAll(fd_, out, static_cast<size_t>(count) * recLen_, headerLen_ + static_cast<uint64_t>(recno - 1) * recLen_);
+  return preadAll(fd_, out, static_cast<size_t>(count) * recLen_,
+                  headerLen_ + static_cast<uint64_t>(recno - 1) * recLen_);
 }
 
 int DbfFile::writeRecord(uint32_t recno, const uint8_t* data) {
@@ -288,27 +307,6 @@ int DbfFile::appendRecord(const uint8_t* data, uint32_t& recno) {
   }
   recno = count_;
   return 0;
-}
-
-int DbfFile::rewriteAll(const std::vector<uint8_t>& records, uint32_t count) {
-  if (!writable_) return -xbReadOnly;
-  // Header first with the smaller count, then the records, then the end marker
-  // and the cut: every intermediate state is a valid table.
-  uint32_t oldCount = count_;
-  count_ = std::min(count_, count);
-  ++stamp_;
-  int rc = writeHeader();
-  if (rc == 0 && count) rc = pwriteAll(fd_, records.data(), static_cast<size_t>(count) * recLen_, headerLen_);
-  uint64_t end = headerLen_ + static_cast<uint64_t>(count) * recLen_;
-  uint8_t eof = 0x1A;
-  if (rc == 0) rc = pwriteAll(fd_, &eof, 1, end);
-  if (rc == 0) {
-    count_ = count;
-    rc = writeHeader();
-  }
-  if (rc == 0 && ::ftruncate(fd_, static_cast<off_t>(end + 1)) != 0) rc = errnoCode(errno);
-  if (rc != 0 && count_ != count) count_ = oldCount;
-  return rc;
 }
 
 int DbfFile::sync() {

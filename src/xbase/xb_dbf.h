@@ -57,8 +57,6 @@ class DbfFile {
   // Appends a record: record and end marker first, then the header with the
   // new count and stamp.
   int appendRecord(const uint8_t* data, uint32_t& recno);
-  // Replaces the whole body with the given records (pack); progress 0..100.
-  int rewriteAll(const std::vector<uint8_t>& records, uint32_t count);
   int sync();
 
  private:
@@ -73,6 +71,7 @@ class DbfFile {
   uint32_t headerLen_ = 0;
   uint32_t recLen_ = 0;
   uint32_t stamp_ = 0;
+  uint8_t hdr_[32] = {};
 };
 
 // Reads and writes of whole buffers that retry on EINTR and short counts.

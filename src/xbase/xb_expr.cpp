@@ -13,11 +13,43 @@
 namespace xb {
 
 enum class Op : uint8_t {
-  Const, Field, Deleted,
-  Not, And, Or, Neg,
-  Add, Sub, Mul, Div, Mod,
-  Eq, ExactEq, Ne, Lt, Le, Gt, Ge, Contains,
-  Dtos, Dtoc, Ctod, Upper, Lower, AllTrim, RTrim, LTrim, Empty, Date, Str, Val, Substr, Left, Right, Len, Iif,
+  Const,
+  Field,
+  Deleted,
+  Not,
+  And,
+  Or,
+  Neg,
+  Add,
+  Sub,
+  Mul,
+  Div,
+  Mod,
+  Eq,
+  ExactEq,
+  Ne,
+  Lt,
+  Le,
+  Gt,
+  Ge,
+  Contains,
+  Dtos,
+  Dtoc,
+  Ctod,
+  Upper,
+  Lower,
+  AllTrim,
+  RTrim,
+  LTrim,
+  Empty,
+  Date,
+  Str,
+  Val,
+  Substr,
+  Left,
+  Right,
+  Len,
+  Iif,
 };
 
 struct ExprNode {
@@ -42,7 +74,7 @@ struct Token {
   Tok kind = Tok::End;
   std::string text;  // identifier (upper case), string contents, operator
   double number = 0;
-  size_t pos = 0;    // 0-based offset in the text
+  size_t pos = 0;  // 0-based offset in the text
 };
 
 class Parser {
@@ -87,12 +119,18 @@ class Parser {
       if (end == std::string_view::npos) fail(xbExprSyntax, pos_, "unterminated '.'-word");
       std::string_view w = s_.substr(pos_ + 1, end - pos_ - 1);
       pos_ = end + 1;
-      if (ieq(w, "T") || ieq(w, "TRUE") || ieq(w, "Y")) tok_.kind = Tok::True;
-      else if (ieq(w, "F") || ieq(w, "FALSE") || ieq(w, "N")) tok_.kind = Tok::False;
-      else if (ieq(w, "NOT")) tok_.kind = Tok::Not;
-      else if (ieq(w, "AND")) tok_.kind = Tok::And;
-      else if (ieq(w, "OR")) tok_.kind = Tok::Or;
-      else fail(xbExprSyntax, tok_.pos, "unknown operator '." + std::string(w) + ".'");
+      if (ieq(w, "T") || ieq(w, "TRUE") || ieq(w, "Y"))
+        tok_.kind = Tok::True;
+      else if (ieq(w, "F") || ieq(w, "FALSE") || ieq(w, "N"))
+        tok_.kind = Tok::False;
+      else if (ieq(w, "NOT"))
+        tok_.kind = Tok::Not;
+      else if (ieq(w, "AND"))
+        tok_.kind = Tok::And;
+      else if (ieq(w, "OR"))
+        tok_.kind = Tok::Or;
+      else
+        fail(xbExprSyntax, tok_.pos, "unknown operator '." + std::string(w) + ".'");
       return;
     }
     if (isDigit(c) || c == '.') {
@@ -125,17 +163,31 @@ class Parser {
     }
     ++pos_;
     switch (c) {
-      case '(': tok_.kind = Tok::LParen; return;
-      case ')': tok_.kind = Tok::RParen; return;
-      case ',': tok_.kind = Tok::Comma; return;
+      case '(':
+        tok_.kind = Tok::LParen;
+        return;
+      case ')':
+        tok_.kind = Tok::RParen;
+        return;
+      case ',':
+        tok_.kind = Tok::Comma;
+        return;
       case '!':
-        if (pos_ < s_.size() && s_[pos_] == '=') { ++pos_; tok_.kind = Tok::Op; tok_.text = "<>"; return; }
+        if (pos_ < s_.size() && s_[pos_] == '=') {
+          ++pos_;
+          tok_.kind = Tok::Op;
+          tok_.text = "<>";
+          return;
+        }
         tok_.kind = Tok::Not;
         return;
       case '=':
         tok_.kind = Tok::Op;
         tok_.text = "=";
-        if (pos_ < s_.size() && s_[pos_] == '=') { ++pos_; tok_.text = "=="; }
+        if (pos_ < s_.size() && s_[pos_] == '=') {
+          ++pos_;
+          tok_.text = "==";
+        }
         return;
       case '<':
         tok_.kind = Tok::Op;
@@ -145,10 +197,21 @@ class Parser {
       case '>':
         tok_.kind = Tok::Op;
         tok_.text = ">";
-        if (pos_ < s_.size() && s_[pos_] == '=') { ++pos_; tok_.text = ">="; }
+        if (pos_ < s_.size() && s_[pos_] == '=') {
+          ++pos_;
+          tok_.text = ">=";
+        }
         return;
-      case '#': tok_.kind = Tok::Op; tok_.text = "<>"; return;
-      case '$': case '+': case '-': case '*': case '/': case '%':
+      case '#':
+        tok_.kind = Tok::Op;
+        tok_.text = "<>";
+        return;
+      case '$':
+      case '+':
+      case '-':
+      case '*':
+      case '/':
+      case '%':
         tok_.kind = Tok::Op;
         tok_.text = std::string(1, c);
         return;
@@ -166,8 +229,7 @@ class Parser {
   }
 
   void expectType(const ExprNode& n, Type t, size_t pos, const std::string& what) {
-    if (n.type != t)
-      fail(xbTypeMismatch, pos, what + " needs a " + typeName(t) + " value, not " + typeName(n.type));
+    if (n.type != t) fail(xbTypeMismatch, pos, what + " needs a " + typeName(t) + " value, not " + typeName(n.type));
   }
 
   std::unique_ptr<ExprNode> parseOr() {
@@ -220,21 +282,31 @@ class Parser {
     while (tok_.kind == Tok::Op) {
       const std::string& t = tok_.text;
       Op op;
-      if (t == "=") op = Op::Eq;
-      else if (t == "==") op = Op::ExactEq;
-      else if (t == "<>") op = Op::Ne;
-      else if (t == "<") op = Op::Lt;
-      else if (t == "<=") op = Op::Le;
-      else if (t == ">") op = Op::Gt;
-      else if (t == ">=") op = Op::Ge;
-      else if (t == "$") op = Op::Contains;
-      else break;
+      if (t == "=")
+        op = Op::Eq;
+      else if (t == "==")
+        op = Op::ExactEq;
+      else if (t == "<>")
+        op = Op::Ne;
+      else if (t == "<")
+        op = Op::Lt;
+      else if (t == "<=")
+        op = Op::Le;
+      else if (t == ">")
+        op = Op::Gt;
+      else if (t == ">=")
+        op = Op::Ge;
+      else if (t == "$")
+        op = Op::Contains;
+      else
+        break;
       size_t at = tok_.pos;
       std::string opText = t;
       next();
       auto right = parseAdditive();
       if (left->type != right->type)
-        fail(xbTypeMismatch, at, "'" + opText + "' compares " + typeName(left->type) + " with " + typeName(right->type));
+        fail(xbTypeMismatch, at,
+             "'" + opText + "' compares " + typeName(left->type) + " with " + typeName(right->type));
       if (op == Op::Contains) expectType(*left, Type::Char, at, "'$'");
       auto n = make(op, Type::Logical);
       n->args.push_back(std::move(left));
@@ -266,8 +338,9 @@ class Parser {
       } else if (!plus && lt == Type::Date && rt == Type::Date) {
         result = Type::Numeric;
       } else {
-        fail(xbTypeMismatch, at, std::string("cannot ") + (plus ? "add " : "subtract ") + typeName(rt) +
-                                     (plus ? " to " : " from ") + typeName(lt));
+        fail(xbTypeMismatch, at,
+             std::string("cannot ") + (plus ? "add " : "subtract ") + typeName(rt) + (plus ? " to " : " from ") +
+                 typeName(lt));
       }
       auto n = make(plus ? Op::Add : Op::Sub, result, width);
       n->args.push_back(std::move(left));
@@ -343,8 +416,10 @@ class Parser {
         if (tok_.kind == Tok::LParen) return parseCall(t);
         for (const auto& f : fields_) {
           if (f.name == t.text) {
-            Type ft = f.type == 'D' ? Type::Date : f.type == 'L' ? Type::Logical : f.type == 'N' ? Type::Numeric
-                                                                                                  : Type::Char;
+            Type ft = f.type == 'D'   ? Type::Date
+                      : f.type == 'L' ? Type::Logical
+                      : f.type == 'N' ? Type::Numeric
+                                      : Type::Char;
             auto n = make(Op::Field, ft, f.type == 'C' ? f.width : 0);
             n->fieldDef = f;
             return n;
@@ -352,8 +427,10 @@ class Parser {
         }
         fail(xbUnknownName, t.pos, "no field '" + t.text + "'");
       }
-      case Tok::End: fail(xbExprSyntax, t.pos, "expression ends too early");
-      default: fail(xbExprSyntax, t.pos, "unexpected " + tokenText());
+      case Tok::End:
+        fail(xbExprSyntax, t.pos, "expression ends too early");
+      default:
+        fail(xbExprSyntax, t.pos, "unexpected " + tokenText());
     }
   }
 
@@ -409,9 +486,10 @@ class Parser {
     next();
     int count = static_cast<int>(n->args.size());
     if (count < fn->minArgs || count > fn->maxArgs)
-      fail(xbExprSyntax, name.pos, name.text + "() takes " + std::to_string(fn->minArgs) +
-                                       (fn->maxArgs != fn->minArgs ? " to " + std::to_string(fn->maxArgs) : "") +
-                                       " argument(s), not " + std::to_string(count));
+      fail(xbExprSyntax, name.pos,
+           name.text + "() takes " + std::to_string(fn->minArgs) +
+               (fn->maxArgs != fn->minArgs ? " to " + std::to_string(fn->maxArgs) : "") + " argument(s), not " +
+               std::to_string(count));
     for (int i = 0; i < count && fn->op != Op::Empty; ++i) {
       if (fn->op == Op::Iif && i > 0) break;
       expectType(*n->args[i], fn->argTypes[i], argPos[i], name.text + "()");
@@ -421,28 +499,44 @@ class Parser {
       return fallback;
     };
     switch (fn->op) {
-      case Op::Dtos: n->width = 8; break;
-      case Op::Dtoc: n->width = 10; break;
-      case Op::Upper: case Op::Lower: case Op::AllTrim: case Op::RTrim: case Op::LTrim:
+      case Op::Dtos:
+        n->width = 8;
+        break;
+      case Op::Dtoc:
+        n->width = 10;
+        break;
+      case Op::Upper:
+      case Op::Lower:
+      case Op::AllTrim:
+      case Op::RTrim:
+      case Op::LTrim:
         n->width = n->args[0]->width;
         break;
-      case Op::Str: n->width = constArg(1, 10); break;
+      case Op::Str:
+        n->width = constArg(1, 10);
+        break;
       case Op::Substr: {
         int w = n->args[0]->width;
         int start = constArg(1, 1);
-        n->width = count > 2 ? std::min(constArg(2, w), std::max(0, w - std::max(start, 1) + 1)) : std::max(0, w - std::max(start, 1) + 1);
+        n->width = count > 2 ? std::min(constArg(2, w), std::max(0, w - std::max(start, 1) + 1))
+                             : std::max(0, w - std::max(start, 1) + 1);
         if (n->args[1]->op != Op::Const && count <= 2) n->width = w;
         break;
       }
-      case Op::Left: case Op::Right: n->width = std::min(n->args[0]->width, constArg(1, n->args[0]->width)); break;
+      case Op::Left:
+      case Op::Right:
+        n->width = std::min(n->args[0]->width, constArg(1, n->args[0]->width));
+        break;
       case Op::Iif:
         if (n->args[1]->type != n->args[2]->type)
-          fail(xbTypeMismatch, argPos[2], "IIF() branches differ: " + std::string(typeName(n->args[1]->type)) +
-                                              " and " + typeName(n->args[2]->type));
+          fail(xbTypeMismatch, argPos[2],
+               "IIF() branches differ: " + std::string(typeName(n->args[1]->type)) + " and " +
+                   typeName(n->args[2]->type));
         n->type = n->args[1]->type;
         n->width = std::max(n->args[1]->width, n->args[2]->width);
         break;
-      default: break;
+      default:
+        break;
     }
     return n;
   }
@@ -466,7 +560,8 @@ void readField(const FieldDef& f, const uint8_t* rec, Value& out) {
       out.type = Type::Logical;
       out.b = p[0] == 'T' || p[0] == 't' || p[0] == 'Y' || p[0] == 'y';
       return;
-    case 'N': case 'F': {
+    case 'N':
+    case 'F': {
       out.type = Type::Numeric;
       char buf[64];
       int w = std::min(f.width, 63);
@@ -503,10 +598,14 @@ int compareChar(std::string_view a, std::string_view b, bool exact) {
 
 int compareValues(const Value& a, const Value& b) {
   switch (a.type) {
-    case Type::Char: return compareChar(a.s, b.s, env().exact);
-    case Type::Numeric: return a.n < b.n ? -1 : a.n > b.n ? 1 : 0;
-    case Type::Date: return a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
-    case Type::Logical: return static_cast<int>(a.b) - static_cast<int>(b.b);
+    case Type::Char:
+      return compareChar(a.s, b.s, env().exact);
+    case Type::Numeric:
+      return a.n < b.n ? -1 : a.n > b.n ? 1 : 0;
+    case Type::Date:
+      return a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
+    case Type::Logical:
+      return static_cast<int>(a.b) - static_cast<int>(b.b);
   }
   return 0;
 }
@@ -526,14 +625,26 @@ std::string formatStr(double v, int len, int dec) {
 
 void evalNode(const ExprNode& n, const uint8_t* rec, Value& out);
 
-void evalChild(const ExprNode& n, int i, const uint8_t* rec, Value& out) { evalNode(*n.args[i], rec, out); }
+void evalChild(const ExprNode& n, int i, const uint8_t* rec, Value& out) {
+  evalNode(*n.args[i], rec, out);
+}
 
 void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
   switch (n.op) {
-    case Op::Const: out = n.constant; return;
-    case Op::Field: readField(n.fieldDef, rec, out); return;
-    case Op::Deleted: out.type = Type::Logical; out.b = rec && rec[0] == '*'; return;
-    case Op::Not: evalChild(n, 0, rec, out); out.b = !out.b; return;
+    case Op::Const:
+      out = n.constant;
+      return;
+    case Op::Field:
+      readField(n.fieldDef, rec, out);
+      return;
+    case Op::Deleted:
+      out.type = Type::Logical;
+      out.b = rec && rec[0] == '*';
+      return;
+    case Op::Not:
+      evalChild(n, 0, rec, out);
+      out.b = !out.b;
+      return;
     case Op::And:
       evalChild(n, 0, rec, out);
       if (out.b) evalChild(n, 1, rec, out);
@@ -542,8 +653,15 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       evalChild(n, 0, rec, out);
       if (!out.b) evalChild(n, 1, rec, out);
       return;
-    case Op::Neg: evalChild(n, 0, rec, out); out.n = -out.n; return;
-    case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Mod: {
+    case Op::Neg:
+      evalChild(n, 0, rec, out);
+      out.n = -out.n;
+      return;
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul:
+    case Op::Div:
+    case Op::Mod: {
       Value r;
       evalChild(n, 0, rec, out);
       evalChild(n, 1, rec, r);
@@ -573,15 +691,31 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
         return;
       }
       switch (n.op) {
-        case Op::Add: out.n += r.n; break;
-        case Op::Sub: out.n -= r.n; break;
-        case Op::Mul: out.n *= r.n; break;
-        case Op::Div: out.n = r.n == 0 ? 0 : out.n / r.n; break;
-        default: out.n = r.n == 0 ? 0 : std::fmod(out.n, r.n); break;
+        case Op::Add:
+          out.n += r.n;
+          break;
+        case Op::Sub:
+          out.n -= r.n;
+          break;
+        case Op::Mul:
+          out.n *= r.n;
+          break;
+        case Op::Div:
+          out.n = r.n == 0 ? 0 : out.n / r.n;
+          break;
+        default:
+          out.n = r.n == 0 ? 0 : std::fmod(out.n, r.n);
+          break;
       }
       return;
     }
-    case Op::Eq: case Op::ExactEq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt: case Op::Ge:
+    case Op::Eq:
+    case Op::ExactEq:
+    case Op::Ne:
+    case Op::Lt:
+    case Op::Le:
+    case Op::Gt:
+    case Op::Ge:
     case Op::Contains: {
       Value a, b;
       evalChild(n, 0, rec, a);
@@ -594,12 +728,24 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       } else {
         int c = compareValues(a, b);
         switch (n.op) {
-          case Op::Eq: result = c == 0; break;
-          case Op::Ne: result = c != 0; break;
-          case Op::Lt: result = c < 0; break;
-          case Op::Le: result = c <= 0; break;
-          case Op::Gt: result = c > 0; break;
-          default: result = c >= 0; break;
+          case Op::Eq:
+            result = c == 0;
+            break;
+          case Op::Ne:
+            result = c != 0;
+            break;
+          case Op::Lt:
+            result = c < 0;
+            break;
+          case Op::Le:
+            result = c <= 0;
+            break;
+          case Op::Gt:
+            result = c > 0;
+            break;
+          default:
+            result = c >= 0;
+            break;
         }
       }
       out.type = Type::Logical;
@@ -627,16 +773,21 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       out.date = d;
       return;
     }
-    case Op::Upper: case Op::Lower: {
+    case Op::Upper:
+    case Op::Lower: {
       evalChild(n, 0, rec, out);
       bool up = n.op == Op::Upper;
       for (auto& c : out.s) {
-        if (up && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-        else if (!up && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (up && c >= 'a' && c <= 'z')
+          c = static_cast<char>(c - 32);
+        else if (!up && c >= 'A' && c <= 'Z')
+          c = static_cast<char>(c + 32);
       }
       return;
     }
-    case Op::AllTrim: case Op::RTrim: case Op::LTrim: {
+    case Op::AllTrim:
+    case Op::RTrim:
+    case Op::LTrim: {
       evalChild(n, 0, rec, out);
       if (n.op != Op::LTrim) {
         size_t end = out.s.find_last_not_of(' ');
@@ -652,21 +803,37 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       evalChild(n, 0, rec, out);
       bool e = false;
       switch (out.type) {
-        case Type::Char: e = isBlank(out.s); break;
-        case Type::Numeric: e = out.n == 0; break;
-        case Type::Date: e = out.date == 0; break;
-        case Type::Logical: e = !out.b; break;
+        case Type::Char:
+          e = isBlank(out.s);
+          break;
+        case Type::Numeric:
+          e = out.n == 0;
+          break;
+        case Type::Date:
+          e = out.date == 0;
+          break;
+        case Type::Logical:
+          e = !out.b;
+          break;
       }
       out = Value::logical(e);
       return;
     }
-    case Op::Date: out = Value::dateValue(today()); return;
+    case Op::Date:
+      out = Value::dateValue(today());
+      return;
     case Op::Str: {
       Value len, dec;
       evalChild(n, 0, rec, out);
       int l = 10, d = 0;
-      if (n.args.size() > 1) { evalChild(n, 1, rec, len); l = static_cast<int>(std::clamp(len.n, 0.0, 255.0)); }
-      if (n.args.size() > 2) { evalChild(n, 2, rec, dec); d = static_cast<int>(std::clamp(dec.n, 0.0, 255.0)); }
+      if (n.args.size() > 1) {
+        evalChild(n, 1, rec, len);
+        l = static_cast<int>(std::clamp(len.n, 0.0, 255.0));
+      }
+      if (n.args.size() > 2) {
+        evalChild(n, 2, rec, dec);
+        d = static_cast<int>(std::clamp(dec.n, 0.0, 255.0));
+      }
       double v = out.n;
       out.type = Type::Char;
       out.s = formatStr(v, l, d);
@@ -678,7 +845,9 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       out = Value::number(std::isfinite(v) ? v : 0);
       return;
     }
-    case Op::Substr: case Op::Left: case Op::Right: {
+    case Op::Substr:
+    case Op::Left:
+    case Op::Right: {
       Value a, b;
       evalChild(n, 0, rec, out);
       evalChild(n, 1, rec, a);
@@ -691,7 +860,10 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
       } else {
         double start = std::clamp(a.n, 1.0, size + 1) - 1;
         double len = size - start;
-        if (n.args.size() > 2) { evalChild(n, 2, rec, b); len = std::clamp(b.n, 0.0, len); }
+        if (n.args.size() > 2) {
+          evalChild(n, 2, rec, b);
+          len = std::clamp(b.n, 0.0, len);
+        }
         out.s = out.s.substr(static_cast<size_t>(start), static_cast<size_t>(len));
       }
       return;
@@ -711,6 +883,12 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
 
 }  // namespace
 
+Value fieldValue(const FieldDef& field, const uint8_t* record) {
+  Value v;
+  readField(field, record, v);
+  return v;
+}
+
 Expr::Expr() = default;
 Expr::~Expr() = default;
 Expr::Expr(Expr&&) noexcept = default;
@@ -729,14 +907,19 @@ int Expr::compile(std::string_view text, const std::vector<FieldDef>& fields, Ex
   return 0;
 }
 
-Type Expr::type() const { return root_ ? root_->type : Type::Logical; }
+Type Expr::type() const {
+  return root_ ? root_->type : Type::Logical;
+}
 
 int Expr::keyWidth() const {
   if (!root_) return 0;
   switch (root_->type) {
-    case Type::Char: return root_->width;
-    case Type::Logical: return 1;
-    default: return 8;
+    case Type::Char:
+      return root_->width;
+    case Type::Logical:
+      return 1;
+    default:
+      return 8;
   }
 }
 

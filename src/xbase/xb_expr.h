@@ -34,6 +34,9 @@ struct FieldDef {
 
 struct ExprNode;
 
+// The value of one field of a record (blank dates are 0, logicals T/t/Y/y true).
+Value fieldValue(const FieldDef& field, const uint8_t* record);
+
 class Expr {
  public:
   Expr();

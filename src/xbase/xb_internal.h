@@ -12,6 +12,8 @@ struct Failure {
   std::string message;
 };
 
-[[noreturn]] inline void failWith(int code, std::string message) { throw Failure{code, std::move(message)}; }
+[[noreturn]] inline void failWith(int code, std::string message) {
+  throw Failure{code, std::move(message)};
+}
 
 }  // namespace xb

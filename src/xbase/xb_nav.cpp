@@ -46,17 +46,21 @@ bool Table::Impl::inScope(const uint8_t* key) const {
   return true;
 }
 
-void Table::Impl::load(uint32_t r) {
+void Table::Impl::load(uint32_t r, const std::vector<uint8_t>* data) {
   TableShared& t = s();
-  buf.resize(t.dbf.recordLength());
-  int rc = t.dbf.readRecord(r, buf.data());
-  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  if (data && data->size() == t.dbf.recordLength()) {
+    buf = *data;
+  } else {
+    buf.resize(t.dbf.recordLength());
+    int rc = t.dbf.readRecord(r, buf.data());
+    if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(r));
+  }
   recno = r;
   orig = buf;
   modified = false;
   seenChange = t.changeStamp;
   pos = CdxPos{};
-  if (ordered()) {
+  if (ordered() && !data) {
     posKey.resize(static_cast<size_t>(t.cdx.tags()[tagIndex()].keyLen));
     t.makeKey(tagIndex(), buf.data(), posKey.data());
   }
@@ -99,7 +103,8 @@ bool Table::Impl::visibleAt(CdxPos p, std::vector<uint8_t>& rec) {
   TableShared& t = s();
   if (!inScope(t.cdx.keyAt(p))) return false;
   uint32_t r = t.cdx.recnoAt(p);
-  if (r < 1 || r > t.dbf.recordCount()) failWith(xbBadIndex, "index names record " + std::to_string(r) + " beyond the table");
+  if (r < 1 || r > t.dbf.recordCount())
+    failWith(xbBadIndex, "index names record " + std::to_string(r) + " beyond the table");
   rec.resize(t.dbf.recordLength());
   int rc = t.dbf.readRecord(r, rec.data());
   if (rc != 0) failWith(-rc, path + ": cannot read record");
@@ -115,7 +120,7 @@ void Table::Impl::positionTag(CdxPos p, int dir) {
   }
   TableShared& t = s();
   uint32_t r = t.cdx.recnoAt(p);
-  load(r);
+  load(r, &rec);  // the record visibleAt has just read
   eof = false;
   pos = p;
   posMod = t.cdx.modCount();
@@ -131,8 +136,7 @@ CdxPos Table::Impl::relocate(int dir) {
   bool forward = (dir > 0) != cdx.tags()[tag].descending;
   if (pos.valid() && posMod == cdx.modCount()) return forward ? cdx.next(pos) : cdx.prev(pos);
   CdxPos lb = cdx.lowerBound(tag, posKey.data(), recno);
-  bool exact = lb.valid() && cdx.recnoAt(lb) == recno &&
-               std::memcmp(cdx.keyAt(lb), posKey.data(), posKey.size()) == 0;
+  bool exact = lb.valid() && cdx.recnoAt(lb) == recno && std::memcmp(cdx.keyAt(lb), posKey.data(), posKey.size()) == 0;
   if (exact) return forward ? cdx.next(lb) : cdx.prev(lb);
   if (forward) return lb;
   return lb.valid() ? cdx.prev(lb) : cdx.last(tag);
@@ -251,6 +255,7 @@ int Table::refresh() {
   return guardedNav(*d_, [&] {
     Impl& d = *d_;
     d.modified = false;
+    d.settleInsert();
     if (d.recno && d.recno <= d.s().dbf.recordCount())
       d.load(d.recno);
     else if (d.recno)
@@ -259,15 +264,21 @@ int Table::refresh() {
   });
 }
 
-bool Table::bof() const { return d_->bof; }
-bool Table::eof() const { return d_->eof || !d_->recno; }
+bool Table::bof() const {
+  return d_->bof;
+}
+bool Table::eof() const {
+  return d_->eof || !d_->recno;
+}
 
 uint32_t Table::recNo() const {
   if (!d_->sh) return 0;
   return d_->recno ? d_->recno : d_->sh->dbf.recordCount() + 1;
 }
 
-uint32_t Table::recCount() const { return d_->sh ? d_->sh->dbf.recordCount() : 0; }
+uint32_t Table::recCount() const {
+  return d_->sh ? d_->sh->dbf.recordCount() : 0;
+}
 
 // Calls fn(recno, record) for every record in natural order, reading in chunks.
 template <class F>
@@ -343,7 +354,9 @@ int Table::readRecord(uint32_t recno, std::vector<uint8_t>& out) const {
 
 // ---- orders, seek, scope -------------------------------------------------------------------
 
-int Table::tagCount() const { return d_->sh ? static_cast<int>(d_->sh->tagCount()) : 0; }
+int Table::tagCount() const {
+  return d_->sh ? static_cast<int>(d_->sh->tagCount()) : 0;
+}
 
 std::vector<TagInfo> Table::tags() const {
   std::vector<TagInfo> out;
@@ -366,7 +379,9 @@ int Table::tagArea(std::string_view name) const {
   return 0;
 }
 
-int Table::order() const { return d_->ordered() ? d_->order : 0; }
+int Table::order() const {
+  return d_->ordered() ? d_->order : 0;
+}
 
 int Table::setOrder(int order) {
   return guardedNav(*d_, [&] {
@@ -374,7 +389,8 @@ int Table::setOrder(int order) {
     d.postPending();
     if (order < 0 || static_cast<size_t>(order) > d.s().tagCount())
       failWith(xbNoSuchTag, "no index order " + std::to_string(order));
-    if (order > 0 && d.s().indexStale) failWith(xbBadIndex, d.path + ": the index is out of date (open it writable to repair)");
+    if (order > 0 && d.s().indexStale)
+      failWith(xbBadIndex, d.path + ": the index is out of date (open it writable to repair)");
     d.order = order;
     d.pos = CdxPos{};
     if (d.recno) d.load(d.recno);
@@ -406,7 +422,8 @@ void Table::Impl::seekKey(const std::string& text, std::vector<uint8_t>& key, si
   // Other key types: evaluate a literal of that type through a one-off record.
   std::string lit;
   if (type == Type::Logical) {
-    char c = text.empty() ? 'F' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[text[0] == '.' ? 1 : 0])));
+    char c =
+        text.empty() ? 'F' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[text[0] == '.' ? 1 : 0])));
     lit = (c == 'T' || c == 'Y') ? ".T." : ".F.";
   } else if (type == Type::Date) {
     int32_t j = julianFromDtos(text);
@@ -533,8 +550,9 @@ int Table::closeIndexes() {
     d.postPending();
     TableShared& t = d.s();
     if (t.cdx.isOpen()) {
-      t.cdx.flush();
+      t.flushIndex();
       t.cdx.close();
+      t.cdxDirty = false;
       t.tagRt.clear();
       if (t.dbf.writable() && t.dbf.structuralFlag()) t.dbf.setStructuralFlag(false);
       ++t.changeStamp;
@@ -555,6 +573,47 @@ int Table::reindex(const ProgressFn& progress) {
     d.s().indexStale = false;
     d.pos = CdxPos{};
     if (d.recno) d.load(d.recno);
+    return 0;
+  });
+}
+
+int Table::checkIndex() {
+  return guardedNav(*d_, [&] {
+    Impl& d = *d_;
+    d.postPending();
+    TableShared& t = d.s();
+    if (!t.hasIndex()) return 0;
+    t.flushIndex();
+    if (!t.indexUpToDate())
+      failWith(xbBadIndex, "the index was last updated for another state of the table (stamp " +
+                               std::to_string(t.cdx.stamp()) + ", table " + std::to_string(t.dbf.stamp()) + ")");
+    for (size_t tag = 0; tag < t.tagCount(); ++tag) {
+      const std::string& name = t.cdx.tags()[tag].name;
+      const size_t len = static_cast<size_t>(t.cdx.tags()[tag].keyLen);
+      std::vector<uint8_t> keys, want;
+      std::vector<uint32_t> recnos, wantRecnos;
+      try {
+        t.cdx.collect(tag, keys, recnos);
+      } catch (const Failure& f) {
+        failWith(xbBadIndex, "tag " + name + ": " + f.message);
+      }
+      std::vector<uint8_t> key(len);
+      std::vector<std::pair<std::vector<uint8_t>, uint32_t>> expected;
+      scanAll(t, [&](uint32_t r, const uint8_t* rec) {
+        if (!t.inTag(tag, rec)) return;
+        t.makeKey(tag, rec, key.data());
+        expected.emplace_back(key, r);
+      });
+      std::sort(expected.begin(), expected.end());
+      if (expected.size() != recnos.size())
+        failWith(xbBadIndex, "tag " + name + " holds " + std::to_string(recnos.size()) + " keys, the table gives " +
+                                 std::to_string(expected.size()));
+      for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].second != recnos[i] || std::memcmp(expected[i].first.data(), &keys[i * len], len) != 0)
+          failWith(xbBadIndex, "tag " + name + " differs from the table at entry " + std::to_string(i + 1) +
+                                   " (record " + std::to_string(recnos[i]) + ")");
+      }
+    }
     return 0;
   });
 }

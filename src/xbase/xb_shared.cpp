@@ -75,8 +75,7 @@ std::string findIndexPath(const std::string& dbfPath) {
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     std::string name = e.path().filename().string();
     std::string want = stem + ".cdx";
-    if (name.size() == want.size() &&
-        std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
+    if (name.size() == want.size() && std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) {
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       return e.path().string();
@@ -99,7 +98,14 @@ void TableShared::lockOp() {
 
 void TableShared::unlockOp() {
   if (exclusive() || lockDepth == 0) return;
-  if (--lockDepth == 0) setLock(dbf.fd(), F_UNLCK, kOpLockByte);
+  if (--lockDepth == 0) {
+    try {
+      flushIndex();
+    } catch (const Failure&) {
+      // the stamp stays behind: the next opening rebuilds the index
+    }
+    setLock(dbf.fd(), F_UNLCK, kOpLockByte);
+  }
 }
 
 void TableShared::syncWithFile() {
@@ -184,13 +190,18 @@ bool TableShared::indexUpToDate() const {
   return cdx.stamp() == dbf.stamp() && cdx.stampCount() == dbf.recordCount();
 }
 
-void TableShared::markIndexDirty() { cdx.writeStamp(dbf.stamp(), 0xFFFFFFFFu); }
+void TableShared::markIndexDirty() {
+  flushIndex();
+  cdx.writeStamp(dbf.stamp(), 0xFFFFFFFFu);
+}
 
-void TableShared::markIndexClean() {
+void TableShared::flushIndex() {
+  if (!cdx.isOpen() || !cdxDirty) return;
   cdx.flush();
-  cdx.writeStamp(dbf.stamp(), dbf.recordCount());
-  ++changeStamp;
-  if (env().syncOnPost) sync();
+  if (pendingInserts == 0) {
+    cdx.writeStamp(dbf.stamp(), dbf.recordCount());
+    cdxDirty = false;
+  }
 }
 
 void TableShared::sync() {
@@ -198,13 +209,25 @@ void TableShared::sync() {
   cdx.sync();
 }
 
+void TableShared::removeKeys(uint32_t recno, const uint8_t* rec) {
+  if (!cdx.isOpen()) return;
+  uint8_t key[kCdxMaxKey];
+  for (size_t t = 0; t < tagRt.size(); ++t) {
+    if (!inTag(t, rec)) continue;
+    makeKey(t, rec, key);
+    cdx.remove(t, key, recno);
+  }
+  cdxDirty = true;
+}
+
 void TableShared::updateRecord(uint32_t recno, const uint8_t* oldRec, const uint8_t* newRec) {
+  ++changeStamp;
   if (!cdx.isOpen()) {
-    ++changeStamp;
     if (env().syncOnPost) dbf.sync();
     return;
   }
   uint8_t oldKey[kCdxMaxKey], newKey[kCdxMaxKey];
+  --changeStamp;  // counted once below
   for (size_t t = 0; t < tagRt.size(); ++t) {
     const int len = cdx.tags()[t].keyLen;
     bool oldIn = oldRec && inTag(t, oldRec);
@@ -216,7 +239,10 @@ void TableShared::updateRecord(uint32_t recno, const uint8_t* oldRec, const uint
     if (oldIn) cdx.remove(t, oldKey, recno);
     if (newIn) cdx.insert(t, newKey, recno);
   }
-  markIndexClean();
+  cdxDirty = true;
+  ++changeStamp;
+  if (!exclusive() || env().syncOnPost || cdx.cacheSize() > kCdxCacheLimit) flushIndex();
+  if (env().syncOnPost) sync();
 }
 
 static ProgressFn withHook(const ProgressFn& progress) {
@@ -298,7 +324,9 @@ void TableShared::addTag(const CdxTag& def, const ProgressFn& progress) {
     tagRt.pop_back();
     throw;
   }
-  markIndexClean();
+  cdxDirty = true;
+  flushIndex();
+  ++changeStamp;
   report(100);
 }
 

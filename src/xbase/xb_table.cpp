@@ -60,7 +60,9 @@ Expr Table::Impl::compile(std::string_view text) const {
 }
 
 Table::Table() : d_(std::make_unique<Impl>()) {}
-Table::~Table() { close(); }
+Table::~Table() {
+  close();
+}
 
 int Table::create(const std::string& path, const std::vector<FieldDef>& fields, std::string* error) {
   std::string err;
@@ -98,7 +100,10 @@ void Table::close() {
     return 0;
   });
   if (d_->locked) unlock();
-  d_->sh->cdx.flush();
+  guarded(*d_, true, [&] {
+    d_->sh->flushIndex();
+    return 0;
+  });
   d_->sh.reset();
   d_->recno = 0;
   d_->bof = d_->eof = true;
@@ -108,12 +113,22 @@ void Table::close() {
   d_->lastExpr = Expr();
 }
 
-bool Table::isOpen() const { return d_->sh != nullptr; }
-const std::string& Table::path() const { return d_->path; }
-std::string Table::indexPath() const { return d_->sh ? findIndexPath(d_->path) : std::string(); }
-OpenMode Table::mode() const { return d_->mode; }
+bool Table::isOpen() const {
+  return d_->sh != nullptr;
+}
+const std::string& Table::path() const {
+  return d_->path;
+}
+std::string Table::indexPath() const {
+  return d_->sh ? findIndexPath(d_->path) : std::string();
+}
+OpenMode Table::mode() const {
+  return d_->mode;
+}
 
-int Table::fieldCount() const { return d_->sh ? static_cast<int>(d_->sh->dbf.fields().size()) : 0; }
+int Table::fieldCount() const {
+  return d_->sh ? static_cast<int>(d_->sh->dbf.fields().size()) : 0;
+}
 
 const FieldDef& Table::field(int index) const {
   if (!d_->sh || index < 0 || index >= fieldCount()) return kNoField;
@@ -135,7 +150,9 @@ int Table::fieldIndex(std::string_view name) const {
   return -1;
 }
 
-int Table::recordSize() const { return d_->sh ? static_cast<int>(d_->sh->dbf.recordLength()) : 0; }
+int Table::recordSize() const {
+  return d_->sh ? static_cast<int>(d_->sh->dbf.recordLength()) : 0;
+}
 
 // ---- values ----------------------------------------------------------------------
 
@@ -156,7 +173,9 @@ std::string Table::getString(int index) const {
   return std::string(reinterpret_cast<const char*>(b.data() + f.offset), static_cast<size_t>(f.width));
 }
 
-std::string Table::getString(std::string_view name) const { return getString(fieldIndex(name)); }
+std::string Table::getString(std::string_view name) const {
+  return getString(fieldIndex(name));
+}
 
 std::string Table::getTrimString(std::string_view name) const {
   std::string s = getString(name);
@@ -180,11 +199,7 @@ std::string Table::getDateString(std::string_view name) const {
 Value Table::getValue(std::string_view name) const {
   int i = fieldIndex(name);
   if (i < 0) return Value::character("");
-  std::string err;
-  Expr e;
-  const FieldDef& f = field(i);
-  Expr::compile(f.name, fields(), e, err);
-  return e.eval(recordBuffer().data());
+  return fieldValue(field(i), recordBuffer().data());
 }
 
 bool Table::getLogical(std::string_view name) const {
@@ -197,7 +212,9 @@ double Table::getNumber(std::string_view name) const {
   return v.type == Type::Numeric ? v.n : 0;
 }
 
-bool Table::modified() const { return d_->modified; }
+bool Table::modified() const {
+  return d_->modified;
+}
 
 static void storeField(std::vector<uint8_t>& buf, const FieldDef& f, std::string_view text) {
   size_t w = static_cast<size_t>(f.width);
@@ -284,30 +301,58 @@ int Table::setNumber(std::string_view name, double value) {
 
 int Table::setValue(std::string_view name, const Value& v) {
   switch (v.type) {
-    case Type::Char: return setString(name, v.s);
-    case Type::Numeric: return setNumber(name, v.n);
-    case Type::Date: return setDate(name, v.date);
-    case Type::Logical: return setLogical(name, v.b);
+    case Type::Char:
+      return setString(name, v.s);
+    case Type::Numeric:
+      return setNumber(name, v.n);
+    case Type::Date:
+      return setDate(name, v.date);
+    case Type::Logical:
+      return setLogical(name, v.b);
   }
   return -xbBadArgument;
 }
 
 // ---- editing ---------------------------------------------------------------------
 
+void Table::Impl::settleInsert() {
+  if (!pendingInsert) return;
+  TableShared& t = s();
+  pendingInsert = false;
+  --t.pendingInserts;
+  // The record went to the file blank; a rebuild in between may have indexed
+  // that blank state, so it is taken out before the real keys go in.
+  std::vector<uint8_t> blank(t.dbf.recordLength(), ' ');
+  std::vector<uint8_t> now(t.dbf.recordLength());
+  int rc = t.dbf.readRecord(recno, now.data());
+  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
+  t.removeKeys(recno, blank.data());
+  t.updateRecord(recno, nullptr, now.data());
+}
+
 void Table::Impl::postPending() {
-  if (!modified || !recno) {
+  if (!recno) {
     modified = false;
     return;
   }
   TableShared& t = s();
-  std::vector<uint8_t> old(t.dbf.recordLength());
-  int rc = t.dbf.readRecord(recno, old.data());
-  if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
-  modified = false;
-  if (old == buf) return;
-  rc = t.dbf.writeRecord(recno, buf.data());
-  if (rc != 0) failWith(-rc, path + ": cannot write record " + std::to_string(recno));
-  t.updateRecord(recno, old.data(), buf.data());
+  if (modified) {
+    modified = false;
+    std::vector<uint8_t> old;
+    if (seenChange == t.changeStamp && !orig.empty()) {
+      old = orig;  // nothing changed the file since this record was read
+    } else {
+      old.resize(t.dbf.recordLength());
+      int rc = t.dbf.readRecord(recno, old.data());
+      if (rc != 0) failWith(-rc, path + ": cannot read record " + std::to_string(recno));
+    }
+    if (old != buf) {
+      int rc = t.dbf.writeRecord(recno, buf.data());
+      if (rc != 0) failWith(-rc, path + ": cannot write record " + std::to_string(recno));
+      if (!pendingInsert) t.updateRecord(recno, old.data(), buf.data());
+    }
+  }
+  settleInsert();
   orig = buf;
   seenChange = t.changeStamp;
   pos = CdxPos{};
@@ -340,8 +385,13 @@ int Table::appendBlank() {
     uint32_t recno = 0;
     int rc = t.dbf.appendRecord(rec.data(), recno);
     if (rc != 0) failWith(-rc, d.path + ": cannot append a record");
-    t.updateRecord(recno, nullptr, rec.data());
+    ++t.changeStamp;
+    // The keys go into the tags at the post (or the next move): one index
+    // update per new record instead of two.
     d.load(recno);
+    d.pendingInsert = true;
+    ++t.pendingInserts;
+    if (t.cdx.isOpen()) t.cdxDirty = true;
     d.bof = d.eof = false;
     return 0;
   });
@@ -358,14 +408,20 @@ static int markDeleted(Table::Impl& d, char mark) {
   });
 }
 
-int Table::deleteRecord() { return markDeleted(*d_, '*'); }
-int Table::recall() { return markDeleted(*d_, ' '); }
-bool Table::isDeleted() const { return d_->recno && recordBuffer()[0] == '*'; }
+int Table::deleteRecord() {
+  return markDeleted(*d_, '*');
+}
+int Table::recall() {
+  return markDeleted(*d_, ' ');
+}
+bool Table::isDeleted() const {
+  return d_->recno && recordBuffer()[0] == '*';
+}
 
 int Table::commit() {
   return guarded(*d_, true, [&] {
     d_->postPending();
-    d_->s().cdx.flush();
+    d_->s().flushIndex();
     d_->s().sync();
     return 0;
   });
@@ -403,7 +459,9 @@ int Table::setFilter(std::string_view expression) {
   });
 }
 
-const std::string& Table::filter() const { return d_->filterText; }
+const std::string& Table::filter() const {
+  return d_->filterText;
+}
 
 int Table::evaluate(std::string_view expression, Value& result) {
   return guarded(*d_, true, [&] {
@@ -474,8 +532,14 @@ int Table::unlock() {
   return 0;
 }
 
-uint64_t Table::changeStamp() const { return d_->sh ? d_->sh->changeStamp : 0; }
-const std::string& Table::lastError() const { return d_->error; }
-int Table::lastCode() const { return d_->code; }
+uint64_t Table::changeStamp() const {
+  return d_->sh ? d_->sh->changeStamp : 0;
+}
+const std::string& Table::lastError() const {
+  return d_->error;
+}
+int Table::lastCode() const {
+  return d_->code;
+}
 
 }  // namespace xb

@@ -87,9 +87,9 @@ class Table {
   // Raw record bytes of the current record (deletion byte first).
   const std::vector<uint8_t>& recordBuffer() const;
 
-  int setString(std::string_view field, std::string_view value);  // padded or cut to the width
-  int setDate(std::string_view field, std::string_view ccyymmdd); // "" or blanks = blank date
-  int setDate(std::string_view field, int32_t julian);           // 0 = blank
+  int setString(std::string_view field, std::string_view value);   // padded or cut to the width
+  int setDate(std::string_view field, std::string_view ccyymmdd);  // "" or blanks = blank date
+  int setDate(std::string_view field, int32_t julian);             // 0 = blank
   int setLogical(std::string_view field, bool value);
   int setNumber(std::string_view field, double value);
   int setValue(std::string_view field, const Value& value);
@@ -116,17 +116,21 @@ class Table {
 
   // ---- orders and tags -----------------------------------------------------
   int tagCount() const;
-  std::vector<TagInfo> tags() const;  // creation order: tags()[i] is order i + 1
+  std::vector<TagInfo> tags() const;         // creation order: tags()[i] is order i + 1
   int tagArea(std::string_view name) const;  // order number, 0 when absent
   int order() const;
-  int setOrder(int order);              // keeps the current record when it stays visible
+  int setOrder(int order);  // keeps the current record when it stays visible
   int setOrder(std::string_view tagName);
   // Creates a tag in the structural CDX (creating the file and setting the
   // table's index flag when needed) and makes it the current order.
   int createTag(std::string_view name, std::string_view keyExpr, std::string_view forExpr, bool descending,
                 const ProgressFn& progress = {});
-  int closeIndexes();  // the CDX is closed (and may be deleted); order becomes 0
+  int closeIndexes();                            // the CDX is closed (and may be deleted); order becomes 0
   int reindex(const ProgressFn& progress = {});  // rebuilds every tag from the table
+  // Compares every tag with the table: page structure, key order, and exactly
+  // the entries a fresh build would make. 0, or -xbBadIndex with the first
+  // difference in lastError().
+  int checkIndex();
 
   // Seek in the current order. key is a character key (padded with blanks to the
   // key length when shorter: a partial key finds its first match), or "T"/"F" for

@@ -34,6 +34,11 @@ struct TableShared {
   uint64_t changeStamp = 1;       // grows with every change seen or made
   int lockDepth = 0;
   bool indexStale = false;  // read-only handle on an out-of-date index: orders unusable
+  // Index pages changed in memory but not yet written. Exclusive tables write
+  // them back at close, commit and when the cache grows; the stamp on disk
+  // stays behind meanwhile, so a crash is still noticed at the next open.
+  bool cdxDirty = false;
+  int pendingInserts = 0;  // appended records whose keys wait for their post
 
   bool exclusive() const { return mode == OpenMode::Exclusive; }
   bool hasIndex() const { return cdx.isOpen(); }
@@ -50,11 +55,12 @@ struct TableShared {
   void makeKey(size_t tag, const uint8_t* record, uint8_t* key) const;
   bool inTag(size_t tag, const uint8_t* record) const;
   bool indexUpToDate() const;
-  void rebuildIndex(const ProgressFn& progress);  // every tag, from the table (throws)
+  void rebuildIndex(const ProgressFn& progress);               // every tag, from the table (throws)
   void addTag(const CdxTag& def, const ProgressFn& progress);  // throws
-  void markIndexDirty();  // before a change of several index pages
-  void markIndexClean();  // after it: the index matches the table again
+  void markIndexDirty();                                       // before a change of several index pages
+  void flushIndex();  // writes changed pages, then the stamp when the index matches the table
   void updateRecord(uint32_t recno, const uint8_t* oldRec, const uint8_t* newRec);  // index upkeep
+  void removeKeys(uint32_t recno, const uint8_t* rec);  // takes the record's keys out of every tag
   void sync();
 };
 
@@ -79,9 +85,9 @@ class OpLock {
 
 std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mode);  // throws
 std::string findIndexPath(const std::string& dbfPath);  // existing CDX in any letter case, or the name to create
-void reRegister(TableShared& s);   // after the DBF was replaced by a new file
-bool relockOpen(TableShared& s);   // takes the open lock again on a new descriptor
-bool tryExclusive(TableShared& s); // upgrades a shared opening when no other program has the table
+void reRegister(TableShared& s);                        // after the DBF was replaced by a new file
+bool relockOpen(TableShared& s);                        // takes the open lock again on a new descriptor
+bool tryExclusive(TableShared& s);                      // upgrades a shared opening when no other program has the table
 
 struct Table::Impl {
   std::shared_ptr<TableShared> sh;
@@ -99,6 +105,7 @@ struct Table::Impl {
   mutable std::vector<uint8_t> buf;
   std::vector<uint8_t> orig;
   bool modified = false;
+  bool pendingInsert = false;  // the current record was appended and is not in the tags yet
   mutable uint64_t seenChange = 0;
 
   CdxPos pos;  // position in the current tag when positioned through it
@@ -117,9 +124,10 @@ struct Table::Impl {
   bool ordered() const { return order > 0 && static_cast<size_t>(order) <= s().tagCount() && !s().indexStale; }
   bool visibleRecord(const uint8_t* rec) const;
   bool inScope(const uint8_t* key) const;
-  void load(uint32_t r);
+  void load(uint32_t r, const std::vector<uint8_t>* data = nullptr);  // data: the record's bytes when at hand
   void setEof();
   void postPending();
+  void settleInsert();  // puts an appended record's keys into the tags
   void positionNatural(uint32_t start, int dir);
   CdxPos stepTag(CdxPos p, int dir);
   bool visibleAt(CdxPos p, std::vector<uint8_t>& rec);

@@ -9,10 +9,14 @@ namespace xb {
 
 const char* typeName(Type t) {
   switch (t) {
-    case Type::Char: return "character";
-    case Type::Numeric: return "numeric";
-    case Type::Date: return "date";
-    case Type::Logical: return "logical";
+    case Type::Char:
+      return "character";
+    case Type::Numeric:
+      return "numeric";
+    case Type::Date:
+      return "date";
+    case Type::Logical:
+      return "logical";
   }
   return "?";
 }

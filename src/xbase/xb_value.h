@@ -12,15 +12,35 @@ enum class Type : uint8_t { Char, Numeric, Date, Logical };
 
 struct Value {
   Type type = Type::Logical;
-  bool b = false;      // Logical
-  double n = 0;        // Numeric
-  int32_t date = 0;    // Date: Julian day number, 0 = blank
-  std::string s;       // Char
+  bool b = false;    // Logical
+  double n = 0;      // Numeric
+  int32_t date = 0;  // Date: Julian day number, 0 = blank
+  std::string s;     // Char
 
-  static Value character(std::string v) { Value x; x.type = Type::Char; x.s = std::move(v); return x; }
-  static Value number(double v) { Value x; x.type = Type::Numeric; x.n = v; return x; }
-  static Value logical(bool v) { Value x; x.type = Type::Logical; x.b = v; return x; }
-  static Value dateValue(int32_t julian) { Value x; x.type = Type::Date; x.date = julian; return x; }
+  static Value character(std::string v) {
+    Value x;
+    x.type = Type::Char;
+    x.s = std::move(v);
+    return x;
+  }
+  static Value number(double v) {
+    Value x;
+    x.type = Type::Numeric;
+    x.n = v;
+    return x;
+  }
+  static Value logical(bool v) {
+    Value x;
+    x.type = Type::Logical;
+    x.b = v;
+    return x;
+  }
+  static Value dateValue(int32_t julian) {
+    Value x;
+    x.type = Type::Date;
+    x.date = julian;
+    return x;
+  }
 };
 
 const char* typeName(Type t);  // "character", "numeric", "date", "logical"

@@ -84,8 +84,8 @@ TEST(RecordTables, FirstStartCreatesExactLayoutsAndTheRebuildAddsTheLayoutTag) {
                                       "PHONE C 25 0", "LASTRESULT C 100 0", "FAXDOC C 12 0", "FAXCOVER C 12 0",
                                       "NOTES C 50 0", "CODES C 25 0", "ARCHIVED L 1 0"}));
   EXPECT_EQ(rawFieldList(f.file("QNREC.DBF")),
-            (std::vector<std::string>{"DATEREC D 8 0", "TIMEREC C 5 0", "FROM C 20 0", "PAGES N 2 0",
-                                      "FAXFILE C 12 0", "NOTES C 60 0", "ARCHIVED L 1 0"}));
+            (std::vector<std::string>{"DATEREC D 8 0", "TIMEREC C 5 0", "FROM C 20 0", "PAGES N 2 0", "FAXFILE C 12 0",
+                                      "NOTES C 60 0", "ARCHIVED L 1 0"}));
   EXPECT_EQ(tagNames(fax), (std::vector<std::string>{"DATESENT", "SUBJECT", "RECIPIENT", "CODES", "ARCHIVED"}));
   EXPECT_EQ(tagNames(rec), (std::vector<std::string>{"DATETIME", "FROM", "ARCHIVED"}));
   EXPECT_EQ(fax.order(), 1);
@@ -97,8 +97,7 @@ TEST(RecordTables, FirstStartCreatesExactLayoutsAndTheRebuildAddsTheLayoutTag) {
 
   std::vector<std::string> statuses;
   int lastProgress = -1;
-  records::RebuildSink sink{[&](const std::string& s) { statuses.push_back(s); },
-                            [&](int p) { lastProgress = p; }};
+  records::RebuildSink sink{[&](const std::string& s) { statuses.push_back(s); }, [&](int p) { lastProgress = p; }};
   ASSERT_EQ(records::RebuildIndexes(fax, rec, phone, f.path, sink), 0);
   EXPECT_EQ(statuses, (std::vector<std::string>{
                           "Removing FAX file records marked for deletion", "Rebuilding FAX file indexes",
@@ -203,8 +202,8 @@ TEST(RecordTables, ListOrdersFiltersDeletionAndPack) {
   EXPECT_LT(fs::file_size(f.file("QNOUT.DBF")), sizeBefore);
   EXPECT_EQ(fax.order(), fax.tagArea("SUBJECT"));
   ASSERT_EQ(fax.setFilter(""), 0);
-  EXPECT_EQ(subjects(fax), (std::vector<std::string>{"also never", "archived", "never sent", "newest",
-                                                     "same day later"}));
+  EXPECT_EQ(subjects(fax),
+            (std::vector<std::string>{"also never", "archived", "never sent", "newest", "same day later"}));
   ASSERT_EQ(fax.setOrder("ARCHIVED"), 0);
   ASSERT_EQ(fax.goBottom(), 0);
   EXPECT_EQ(records::isArchivedText(fax), "Yes");

@@ -23,9 +23,15 @@ std::vector<uint8_t> bytesOf(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+uint32_t le16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+uint32_t be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
 
 struct RawEntry {
   std::string key;
@@ -94,8 +100,8 @@ class RawCdx {
       ASSERT_GE(len, 0);
       keyEnd -= len;
       stored += len;
-      std::string key = prev.substr(0, dup) + std::string(reinterpret_cast<const char*>(p + keyEnd), len) +
-                        std::string(trail, pad);
+      std::string key =
+          prev.substr(0, dup) + std::string(reinterpret_cast<const char*>(p + keyEnd), len) + std::string(trail, pad);
       out.push_back({key, rec});
       prev = key;
     }
@@ -138,8 +144,8 @@ TEST(FileLayout, DbfHeaderDescriptorsRecordsAndDbview) {
   {
     xb::Table t;
     ASSERT_EQ(t.open(path), 0);
-    for (auto [name, born, active, score] : {std::tuple{"smith", "19700101", true, 1.5},
-                                              std::tuple{"Adams|x", "", false, -22.25}}) {
+    for (auto [name, born, active, score] :
+         {std::tuple{"smith", "19700101", true, 1.5}, std::tuple{"Adams|x", "", false, -22.25}}) {
       ASSERT_EQ(t.appendBlank(), 0);
       t.setString("NAME", name);
       t.setDate("BORN", born);
@@ -183,8 +189,10 @@ TEST(FileLayout, CdxTagDirectoryHeadersAndCompressedLeavesReadFromRawBytes) {
   xb::env() = xb::Env{};
   TempDir dir;
   std::string path = dir.file("OUT.DBF");
-  ASSERT_EQ(xb::Table::create(path, {{"SUBJECT", 'C', 50, 0, 0}, {"DATESENT", 'D', 8, 0, 0},
-                                     {"TIMESENT", 'C', 5, 0, 0}, {"ARCHIVED", 'L', 1, 0, 0}}),
+  ASSERT_EQ(xb::Table::create(path, {{"SUBJECT", 'C', 50, 0, 0},
+                                     {"DATESENT", 'D', 8, 0, 0},
+                                     {"TIMESENT", 'C', 5, 0, 0},
+                                     {"ARCHIVED", 'L', 1, 0, 0}}),
             0);
   std::mt19937 rng(3);
   const char* words[] = {"Invoice", "Order", "invoice", "Quote", "Re: order", ""};
@@ -222,51 +230,53 @@ TEST(FileLayout, CdxTagDirectoryHeadersAndCompressedLeavesReadFromRawBytes) {
       ASSERT_EQ(t.open(path, xb::OpenMode::Exclusive), 0);
       ASSERT_EQ(t.reindex(), 0);
     }
-  RawCdx cdx(bytesOf(dir.file("OUT.CDX")));
-  ASSERT_EQ(cdx.size() % 512, 0u);
-  auto tags = rawTags(cdx);
-  ASSERT_EQ(tags.size(), 3u);
-  EXPECT_EQ(tags[0].name, "DATESENT");  // creation order by header position
-  EXPECT_EQ(tags[1].name, "SUBJECT");
-  EXPECT_EQ(tags[2].name, "ARCHIVED");
-  struct Want {
-    const char* key;
-    int keyLen;
-    bool desc;
-  } want[] = {{"DTOS(DATESENT)+TIMESENT", 13, true}, {"UPPER(SUBJECT)", 50, false}, {"ARCHIVED", 1, false}};
-  for (size_t t = 0; t < 3; ++t) {
-    const uint8_t* h = cdx.at(tags[t].header);
-    EXPECT_EQ(le16(h + 12), uint32_t(want[t].keyLen));
-    EXPECT_EQ(h[14], 0x68);
-    EXPECT_EQ(h[15], 0x01);
-    EXPECT_EQ(le16(h + 502), want[t].desc ? 1u : 0u);
-    EXPECT_EQ(expr(h, 508, 510), want[t].key);
-    EXPECT_EQ(expr(h, 504, 506), ".not. deleted()");
-    EXPECT_EQ(le16(h + 510), std::strlen(want[t].key) + 1);
-    // Expected entries from the rows, ascending by key then record number.
-    std::vector<RawEntry> expected;
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (rows[i][0] == "<deleted>") continue;
-      std::string key;
-      if (t == 0) key = (rows[i][1].empty() ? std::string(8, ' ') : rows[i][1]) + rows[i][2] + std::string(5 - rows[i][2].size(), ' ');
-      if (t == 1) {
-        key = rows[i][0];
-        for (auto& c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
-        key.resize(50, ' ');
+    RawCdx cdx(bytesOf(dir.file("OUT.CDX")));
+    ASSERT_EQ(cdx.size() % 512, 0u);
+    auto tags = rawTags(cdx);
+    ASSERT_EQ(tags.size(), 3u);
+    EXPECT_EQ(tags[0].name, "DATESENT");  // creation order by header position
+    EXPECT_EQ(tags[1].name, "SUBJECT");
+    EXPECT_EQ(tags[2].name, "ARCHIVED");
+    struct Want {
+      const char* key;
+      int keyLen;
+      bool desc;
+    } want[] = {{"DTOS(DATESENT)+TIMESENT", 13, true}, {"UPPER(SUBJECT)", 50, false}, {"ARCHIVED", 1, false}};
+    for (size_t t = 0; t < 3; ++t) {
+      const uint8_t* h = cdx.at(tags[t].header);
+      EXPECT_EQ(le16(h + 12), uint32_t(want[t].keyLen));
+      EXPECT_EQ(h[14], 0x68);
+      EXPECT_EQ(h[15], 0x01);
+      EXPECT_EQ(le16(h + 502), want[t].desc ? 1u : 0u);
+      EXPECT_EQ(expr(h, 508, 510), want[t].key);
+      EXPECT_EQ(expr(h, 504, 506), ".not. deleted()");
+      EXPECT_EQ(le16(h + 510), std::strlen(want[t].key) + 1);
+      // Expected entries from the rows, ascending by key then record number.
+      std::vector<RawEntry> expected;
+      for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i][0] == "<deleted>") continue;
+        std::string key;
+        if (t == 0)
+          key = (rows[i][1].empty() ? std::string(8, ' ') : rows[i][1]) + rows[i][2] +
+                std::string(5 - rows[i][2].size(), ' ');
+        if (t == 1) {
+          key = rows[i][0];
+          for (auto& c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
+          key.resize(50, ' ');
+        }
+        if (t == 2) key = rows[i][3];
+        expected.push_back({key, uint32_t(i + 1)});
       }
-      if (t == 2) key = rows[i][3];
-      expected.push_back({key, uint32_t(i + 1)});
+      std::sort(expected.begin(), expected.end(), [](const RawEntry& a, const RawEntry& b) {
+        return a.key != b.key ? a.key < b.key : a.recno < b.recno;
+      });
+      auto got = cdx.entries(le32(h), want[t].keyLen, ' ');
+      ASSERT_EQ(got.size(), expected.size()) << tags[t].name;
+      for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].key, expected[i].key) << tags[t].name << " entry " << i;
+        ASSERT_EQ(got[i].recno, expected[i].recno) << tags[t].name << " entry " << i;
+      }
     }
-    std::sort(expected.begin(), expected.end(), [](const RawEntry& a, const RawEntry& b) {
-      return a.key != b.key ? a.key < b.key : a.recno < b.recno;
-    });
-    auto got = cdx.entries(le32(h), want[t].keyLen, ' ');
-    ASSERT_EQ(got.size(), expected.size()) << tags[t].name;
-    for (size_t i = 0; i < got.size(); ++i) {
-      ASSERT_EQ(got[i].key, expected[i].key) << tags[t].name << " entry " << i;
-      ASSERT_EQ(got[i].recno, expected[i].recno) << tags[t].name << " entry " << i;
-    }
-  }
   }
 }
 

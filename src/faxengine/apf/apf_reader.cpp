@@ -71,6 +71,7 @@ int TApfReader::ReadAt(std::uint64_t offset, void* buf, std::size_t n, std::size
   *got = 0;
   if (offset >= size_) return 0;
   n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - offset));
+  if (n == 0) return 0;
   if (mem_) {
     std::memcpy(buf, mem_ + offset, n);
     *got = n;

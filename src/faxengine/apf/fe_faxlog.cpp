@@ -29,11 +29,10 @@ std::string TFeFaxLog::Lines(int logCode, const TFaxLogInfo& fax, std::time_t wh
         s += "Transmit " + file + " to " + fax.phoneNumber + " started at " + at + crlf;
       break;
     case lfTransmitFinished:
-      s = "Transmit to " + fax.remoteId + " finished OK at " + at + " " + std::to_string(fax.hangupCode) + crlf + crlf;
+      s = "Transmit to " + fax.remoteId + " finished OK at " + at + " " + fax.hangupCode + crlf + crlf;
       break;
     case lfTransmitFailed:
-      s = "Transmit failed at " + at + crlf + "  (" + ErrorText(fax.lastError) + ") " + std::to_string(fax.hangupCode) +
-          crlf + crlf;
+      s = "Transmit failed at " + at + crlf + "  (" + ErrorText(fax.lastError) + ") " + fax.hangupCode + crlf + crlf;
       break;
     case lfReceiveStarted:
       s = "Receive " + fax.faxFile + " from " + fax.remoteId + " started at " + at + crlf;

@@ -16,9 +16,9 @@ struct TFaxLogInfo {
   std::vector<std::string> faxFiles;  // transmit: every file of the fax file list
   std::string faxFile;                // receive: the file being received
   std::string phoneNumber;
-  std::string remoteId;  // remote station identifier
-  int hangupCode = 0;
-  int lastError = 0;  // code of the last error (either sign)
+  std::string remoteId;          // remote station identifier
+  std::string hangupCode = "0";  // as the modem reported it (Class 2 decimal, 2.0 hex)
+  int lastError = 0;             // code of the last error (either sign)
 };
 
 class TFeFaxLog {

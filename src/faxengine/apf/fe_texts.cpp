@@ -185,7 +185,9 @@ std::string ErrorText(int code) {
   return std::strerror(c);
 }
 
-std::string FormatError(int code) { return "error " + std::to_string(code) + ": " + ErrorText(code); }
+std::string FormatError(int code) {
+  return "error " + std::to_string(code) + ": " + ErrorText(code);
+}
 
 std::string StatusText(int code) {
   const char* t = Find(std::begin(kStatusTexts), std::end(kStatusTexts), code);

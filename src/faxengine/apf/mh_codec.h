@@ -11,6 +11,8 @@
 
 namespace fe {
 
+constexpr std::size_t kMaxLineWidthBytes = 256;  // 2048 pixels
+
 // Largest coded line (all runs of one pixel on a 2048-pixel line) plus slack.
 constexpr std::size_t kMaxCodedLine = 1536;
 // The return-to-control record: one 16-bit and six whole 12-bit end-of-line codes,
@@ -60,23 +62,35 @@ class TMhPageDecoder {
   // Bytes of the page data consumed so far (for progress reports).
   std::size_t Consumed() const;
 
+  // The bit stream of the current segment (a record, or the whole raw page); used
+  // by the decoding helpers.
+  struct Reader {
+    const std::uint8_t* p = nullptr;    // next byte to load
+    const std::uint8_t* end = nullptr;  // end of the segment
+    std::uint64_t bits = 0;             // unread bits, first stream bit at bit 0
+    unsigned count = 0;                 // number of valid bits in `bits`
+    void Refill();
+    void Drop(unsigned n) {  // n < 64
+      bits >>= n;
+      count -= n;
+    }
+  };
+
  private:
-  enum class LineEnd { Line, Empty, End };
+  enum class LineEnd { Line, End };
   bool NextSegment();
   LineEnd DecodeLine(std::uint8_t* line);
-  bool SkipToEol();
-  void Refill();
+  LineEnd DecodeLine(std::uint8_t* line, Reader& r);
+  static bool SkipToEol(Reader& r);
 
   const std::uint8_t* data_;
   std::size_t size_;
   bool records_;
   unsigned width_;
-  std::size_t next_ = 0;               // start of the next record
-  const std::uint8_t* p_ = nullptr;    // next byte to load of the current segment
-  const std::uint8_t* end_ = nullptr;  // end of the current segment
-  std::uint64_t bits_ = 0;             // unread bits, first stream bit at bit 0
-  unsigned count_ = 0;                 // number of valid bits in bits_
-  unsigned eolRun_ = 0;                // end-of-line codes in a row without a line
+  std::size_t next_ = 0;  // start of the next record
+  Reader in_;
+  std::uint8_t line_[kMaxLineWidthBytes + 8] = {};  // the line being decoded, with slack
+  unsigned eolRun_ = 0;                             // end-of-line codes in a row without a line
   bool done_ = false;
   TMhDecodeStats stats_;
 };

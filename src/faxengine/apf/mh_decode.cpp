@@ -28,9 +28,16 @@ constexpr unsigned kPrimaryBits = 9;
 constexpr unsigned kSecondaryBits = 4;  // longest code is 13 bits
 constexpr unsigned kMaxSubTables = 32;
 
+// A white terminating code followed by a black one, read with one lookup.
+struct Pair {
+  std::uint8_t white, black, length, unused;  // length 0: no such pair
+};
+constexpr unsigned kPairBits = 12;
+
 struct Tables {
   Entry primary[2][1u << kPrimaryBits];
   Entry secondary[2][kMaxSubTables][1u << kSecondaryBits];
+  Pair pairs[1u << kPairBits] = {};
 
   Tables() {
     for (int colour = 0; colour < 2; ++colour) {
@@ -60,6 +67,18 @@ struct Tables {
       for (unsigned k = 0; k < 27; ++k) add(makeup[k], (k + 1) * 64, kMakeup);
       for (unsigned k = 0; k < 13; ++k) add(mh::kExtMakeup[k], (k + 28) * 64, kMakeup);
     }
+    // Codes are prefix-free, so every bit pattern starts with at most one pair.
+    for (unsigned w = 0; w < 64; ++w) {
+      const mh::TCode& cw = mh::kWhiteTerm[w];
+      for (unsigned b = 0; b < 64; ++b) {
+        const mh::TCode& cb = mh::kBlackTerm[b];
+        unsigned length = cw.length + cb.length;
+        if (length > kPairBits) continue;
+        std::uint32_t v = mh::Reverse(cw.bits, cw.length) | (mh::Reverse(cb.bits, cb.length) << cw.length);
+        for (unsigned i = v; i < (1u << kPairBits); i += 1u << length)
+          pairs[i] = {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length), 0};
+      }
+    }
   }
 };
 
@@ -68,19 +87,25 @@ const Tables& DecodeTables() {
   return tables;
 }
 
-// Sets pixels [from, to) of a line to black.
+// Sets pixels [from, to) of a line to black. The line has 8 bytes of slack, so
+// runs within one 64-bit word take one load and one store.
 inline void FillBlack(std::uint8_t* line, unsigned from, unsigned to) {
   if (to <= from) return;
-  unsigned fb = from >> 3, tb = to >> 3;
-  std::uint8_t head = static_cast<std::uint8_t>(0xFFu >> (from & 7));
-  std::uint8_t tail = static_cast<std::uint8_t>(~(0xFFu >> (to & 7)));
-  if (fb == tb) {
-    line[fb] |= head & tail;
+  std::uint8_t* p = line + (from >> 3);
+  unsigned lo = from & 7, hi = lo + (to - from);
+  if (hi <= 64) {
+    std::uint64_t mask = ~std::uint64_t{0} >> lo;
+    if (hi < 64) mask &= ~(~std::uint64_t{0} >> hi);
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    w |= __builtin_bswap64(mask);
+    std::memcpy(p, &w, 8);
     return;
   }
-  line[fb] |= head;
-  if (tb > fb + 1) std::memset(line + fb + 1, 0xFF, tb - fb - 1);
-  if (to & 7) line[tb] |= tail;
+  unsigned fb = from >> 3, tb = to >> 3;
+  line[fb] |= static_cast<std::uint8_t>(0xFFu >> lo);
+  std::memset(line + fb + 1, 0xFF, tb - fb - 1);
+  if (to & 7) line[tb] |= static_cast<std::uint8_t>(~(0xFFu >> (to & 7)));
 }
 
 }  // namespace
@@ -89,37 +114,37 @@ TMhPageDecoder::TMhPageDecoder(const std::uint8_t* data, std::size_t size, bool 
     : data_(data), size_(data ? size : 0), records_(lineRecords) {
   width_ = std::clamp(widthPixels & ~7u, 8u, kMaxLineWidth);
   if (!records_) {
-    p_ = data_;
-    end_ = data_ + size_;
+    in_.p = data_;
+    in_.end = data_ + size_;
     next_ = size_;
   }
   DecodeTables();
 }
 
 std::size_t TMhPageDecoder::Consumed() const {
-  if (!p_) return 0;
-  std::size_t at = static_cast<std::size_t>(p_ - data_), unread = count_ / 8;
+  if (!in_.p) return 0;
+  std::size_t at = static_cast<std::size_t>(in_.p - data_), unread = in_.count / 8;
   return at > unread ? at - unread : 0;
 }
 
-void TMhPageDecoder::Refill() {
-  if (end_ - p_ >= 8) {
+void TMhPageDecoder::Reader::Refill() {
+  if (end - p >= 8) {
     std::uint64_t w;
-    std::memcpy(&w, p_, 8);
-    bits_ |= w << count_;
-    p_ += (63 - count_) >> 3;
-    count_ |= 56;
+    std::memcpy(&w, p, 8);
+    bits |= w << count;
+    p += (63 - count) >> 3;
+    count |= 56;
   } else {
-    while (count_ <= 56 && p_ < end_) {
-      bits_ |= std::uint64_t{*p_++} << count_;
-      count_ += 8;
+    while (count <= 56 && p < end) {
+      bits |= std::uint64_t{*p++} << count;
+      count += 8;
     }
   }
 }
 
 bool TMhPageDecoder::NextSegment() {
-  bits_ = 0;
-  count_ = 0;
+  in_.bits = 0;
+  in_.count = 0;
   if (!records_ || next_ >= size_) return false;
   if (size_ - next_ < 2) {  // a lone byte where a length word should be
     stats_.truncated = true;
@@ -132,95 +157,128 @@ bool TMhPageDecoder::NextSegment() {
     n = size_ - start;
     ++stats_.badRecords;
   }
-  p_ = data_ + start;
-  end_ = p_ + n;
+  in_.p = data_ + start;
+  in_.end = in_.p + n;
   next_ = start + n;
   return true;
 }
 
-bool TMhPageDecoder::SkipToEol() {
+bool TMhPageDecoder::SkipToEol(Reader& r) {
   unsigned zeros = 0;
   for (;;) {
-    if (count_ == 0) {
-      Refill();
-      if (count_ == 0) return false;
+    if (r.count == 0) {
+      r.Refill();
+      if (r.count == 0) return false;
     }
     // Whole zero stretches at once, then the single bit that ends them.
-    unsigned z = bits_ ? std::min<unsigned>(std::countr_zero(bits_), count_) : count_;
+    unsigned z = r.bits ? std::min<unsigned>(std::countr_zero(r.bits), r.count) : r.count;
     zeros += z;
-    if (z == count_) {
-      bits_ = 0;
-      count_ = 0;
+    if (z == r.count) {
+      r.bits = 0;
+      r.count = 0;
       continue;
     }
-    bits_ >>= z + 1;
-    count_ -= z + 1;
+    r.Drop(z);
+    r.Drop(1);
     if (zeros >= 11) return true;
     zeros = 0;
   }
 }
 
 TMhPageDecoder::LineEnd TMhPageDecoder::DecodeLine(std::uint8_t* line) {
-  const Tables& t = DecodeTables();
-  const unsigned width = width_;
-  std::memset(line, 0, width / 8);
-  unsigned pos = 0;
-  int colour = 0;
-  bool any = false, longLine = false;
+  // The bit reader is worked on as a local copy: the line's bytes may alias
+  // anything, and members would be reloaded after every store into the line.
+  Reader r = in_;
+  LineEnd end = DecodeLine(line, r);
+  in_ = r;
+  return end;
+}
+
+namespace {
+
+enum class RunEnd { Run, Eol, End, Bad };
+
+// Reads the codes of one run of colour C (make-up codes, then a terminating code)
+// and adds its length to `run`. Anything else ends the run early: an end-of-line
+// code (fill zeros included), the end of the data, or an invalid code.
+template <int C>
+inline RunEnd ReadRun(const Tables& t, TMhPageDecoder::Reader& r, unsigned& run, bool& truncated) {
   for (;;) {
-    if (count_ < 16) {
-      Refill();
-      if (count_ == 0) break;  // end of the segment
+    if (r.count < 16) {
+      r.Refill();
+      if (r.count == 0) return RunEnd::End;
     }
-    Entry e = t.primary[colour][bits_ & ((1u << kPrimaryBits) - 1)];
-    if (e.kind == kSub) e = t.secondary[colour][e.value][(bits_ >> kPrimaryBits) & ((1u << kSecondaryBits) - 1)];
+    Entry e = t.primary[C][r.bits & ((1u << kPrimaryBits) - 1)];
+    if (e.kind == kTerm && e.length <= r.count) {
+      r.Drop(e.length);
+      run += e.value;
+      return RunEnd::Run;
+    }
+    if (e.kind == kSub) e = t.secondary[C][e.value][(r.bits >> kPrimaryBits) & ((1u << kSecondaryBits) - 1)];
     if (e.kind <= kMakeup) {
-      if (e.length > count_) {  // the code runs past the end of the data
-        stats_.truncated = true;
-        bits_ = 0;
-        count_ = 0;
-        break;
+      if (e.length > r.count) {  // the code runs past the end of the data
+        truncated = true;
+        r.bits = 0;
+        r.count = 0;
+        return RunEnd::End;
       }
-      bits_ >>= e.length;
-      count_ -= e.length;
-      any = true;
-      unsigned to = pos + e.value;
-      if (to > width) {
-        to = width;
-        longLine = true;
-      }
-      if (colour) FillBlack(line, pos, to);
-      pos = to;
-      if (e.kind == kTerm) colour ^= 1;
+      r.Drop(e.length);
+      run += e.value;
+      if (e.kind == kTerm) return RunEnd::Run;
       continue;
     }
-    if (e.kind == kZeros) {
-      // Count the zeros (fill bits may stretch over many bytes), then expect a one.
-      unsigned zeros = 0;
-      bool one = false;
-      for (;;) {
-        unsigned z = bits_ ? std::min<unsigned>(std::countr_zero(bits_), count_) : count_;
-        zeros += z;
-        if (z < count_) {
-          bits_ >>= z;
-          count_ -= z;
-          one = true;
-          break;
-        }
-        bits_ = 0;
-        count_ = 0;
-        Refill();
-        if (count_ == 0) break;
+    if (e.kind != kZeros) return RunEnd::Bad;
+    // Count the zeros (fill bits may stretch over many bytes), then expect a one.
+    unsigned zeros = 0;
+    for (;;) {
+      unsigned z = r.bits ? std::min<unsigned>(std::countr_zero(r.bits), r.count) : r.count;
+      zeros += z;
+      if (z < r.count) {
+        r.Drop(z);
+        break;
       }
-      if (!one) break;  // trailing fill at the end of the data
-      if (zeros >= 11) {
-        bits_ >>= 1;
-        --count_;
-        if (any) {
-          eolRun_ = 1;
-          if (longLine) ++stats_.longLines;
-          return LineEnd::Line;
-        }
+      r.bits = 0;
+      r.count = 0;
+      r.Refill();
+      if (r.count == 0) return RunEnd::End;  // trailing fill at the end of the data
+    }
+    if (zeros < 11) return RunEnd::Bad;
+    r.Drop(1);
+    return RunEnd::Eol;
+  }
+}
+
+}  // namespace
+
+TMhPageDecoder::LineEnd TMhPageDecoder::DecodeLine(std::uint8_t* out, Reader& r) {
+  const Tables& t = DecodeTables();
+  const unsigned width = width_;
+  std::uint8_t* line = line_;  // width / 8 bytes and zero slack for whole-word stores
+  std::memset(line, 0, width / 8);
+  unsigned pos = 0;
+  bool any = false, longLine = false, truncated = false;
+  RunEnd end;
+  for (;;) {
+    // Most often a white and a black terminating code follow each other.
+    if (r.count < 16) r.Refill();
+    const Pair pair = t.pairs[r.bits & ((1u << kPairBits) - 1)];
+    if (pair.length && pair.length <= r.count) {
+      r.Drop(pair.length);
+      any = true;
+      unsigned from = pos + pair.white, to = from + pair.black;
+      if (to > width) {
+        longLine = true;
+        from = std::min(from, width);
+        to = width;
+      }
+      FillBlack(line, from, to);
+      pos = to;
+      continue;
+    }
+    unsigned run = 0;
+    end = ReadRun<0>(t, r, run, truncated);
+    if (end != RunEnd::Run) {
+      if (end == RunEnd::Eol && !any && !run) {
         if (++eolRun_ >= 6) {  // return to control
           stats_.rtc = true;
           done_ = true;
@@ -228,21 +286,41 @@ TMhPageDecoder::LineEnd TMhPageDecoder::DecodeLine(std::uint8_t* line) {
         }
         continue;
       }
+      any |= run != 0;
+      pos = std::min(pos + run, width);  // a white run only moves the position
+      break;
     }
-    // An invalid code: keep what was decoded, resume after the next end of line.
-    ++stats_.badLines;
-    if (longLine) ++stats_.longLines;
-    eolRun_ = SkipToEol() ? 1 : 0;
-    return LineEnd::Line;
+    any = true;
+    if (pos + run > width) longLine = true;
+    pos = std::min(pos + run, width);
+    run = 0;
+    end = ReadRun<1>(t, r, run, truncated);
+    if (pos + run > width) longLine = true;
+    unsigned to = std::min(pos + run, width);
+    FillBlack(line, pos, to);
+    pos = to;
+    if (end != RunEnd::Run) break;
   }
-  eolRun_ = 0;
+  if (truncated) stats_.truncated = true;
   if (longLine) ++stats_.longLines;
-  return any ? LineEnd::Line : LineEnd::End;
+  std::memcpy(out, line, width / 8);
+  switch (end) {
+    case RunEnd::Eol:
+      eolRun_ = 1;
+      return LineEnd::Line;
+    case RunEnd::Bad:  // keep what was decoded, resume after the next end of line
+      ++stats_.badLines;
+      eolRun_ = SkipToEol(r) ? 1 : 0;
+      return LineEnd::Line;
+    default:
+      eolRun_ = 0;
+      return any ? LineEnd::Line : LineEnd::End;
+  }
 }
 
 bool TMhPageDecoder::NextLine(std::uint8_t* line) {
   while (!done_) {
-    if (count_ == 0 && p_ == end_ && !NextSegment()) {
+    if (in_.count == 0 && in_.p == in_.end && !NextSegment()) {
       done_ = true;
       break;
     }

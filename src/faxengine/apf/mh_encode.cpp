@@ -23,12 +23,14 @@ inline std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
   return __builtin_bswap64(w);
 }
 
-// First pixel at or after `pos` (below `end`) that is not of colour `black`.
-inline unsigned NextChange(const std::uint8_t* buf, unsigned pos, unsigned end, bool black) {
-  const std::uint64_t flip = black ? ~std::uint64_t{0} : 0;
+// First pixel at or after `pos` (below `end`) that is not of colour Black.
+template <bool Black>
+inline unsigned NextChange(const std::uint8_t* buf, unsigned pos, unsigned end) {
   while (pos < end) {
     unsigned shift = pos & 7;
-    std::uint64_t w = (LoadBigEndian64(buf + (pos >> 3)) ^ flip) << shift;
+    std::uint64_t w = LoadBigEndian64(buf + (pos >> 3));
+    if (Black) w = ~w;
+    w <<= shift;
     unsigned valid = 64 - shift;
     if (w) {
       unsigned lz = static_cast<unsigned>(std::countl_zero(w));
@@ -39,31 +41,27 @@ inline unsigned NextChange(const std::uint8_t* buf, unsigned pos, unsigned end, 
   return end;
 }
 
+// Appends codes to the output through a 64-bit buffer: every code is ORed in and
+// the whole bytes are stored at once (the output has room for a word behind).
 class BitWriter {
  public:
   explicit BitWriter(std::uint8_t* out) : out_(out) {}
-  void Put(std::uint32_t bits, unsigned length) {
+  void Put(std::uint32_t bits, unsigned length) {  // length <= 25
     acc_ |= std::uint64_t{bits} << count_;
     count_ += length;
-    if (count_ >= 32) {
-      std::uint32_t word = static_cast<std::uint32_t>(acc_);
-      std::memcpy(out_ + bytes_, &word, 4);
-      bytes_ += 4;
-      acc_ >>= 32;
-      count_ -= 32;
-    }
+    std::memcpy(out_ + bytes_, &acc_, 8);
+    bytes_ += count_ >> 3;
+    acc_ >>= count_ & ~7u;
+    count_ &= 7;
   }
-  void PutRun(const mh::TRunCode* codes, unsigned run) {
-    while (run > mh::kMaxRun) {  // only for widths beyond any fax line
-      Put(codes[mh::kMaxRun].bits & ((1u << 12) - 1), 12);
-      run -= mh::kMaxRun;
-    }
-    Put(codes[run].bits, codes[run].length);
+  void PutRun(const mh::TRunCode* codes, unsigned run, unsigned colour) {
+    const mh::TRunCode& c = codes[run * 2 + colour];
+    Put(c.bits, c.length);
   }
   // Stores the rest (zero bytes behind it) and returns whole bytes filled + 2.
   std::size_t Finish() {
     std::memcpy(out_ + bytes_, &acc_, 8);
-    return bytes_ + count_ / 8 + 2;
+    return bytes_ + 2;
   }
 
  private:
@@ -73,33 +71,57 @@ class BitWriter {
   std::size_t bytes_ = 0;
 };
 
+// Input of half width: each run doubled, the last one ending exactly at `width`.
+void EncodeDoubled(const std::uint8_t* buf, unsigned span, unsigned width, BitWriter& w) {
+  const mh::TRunCode* codes = mh::RunCodes();
+  unsigned pos = 0, emitted = 0, colour = 0;
+  do {
+    unsigned next = colour ? NextChange<true>(buf, pos, span) : NextChange<false>(buf, pos, span);
+    unsigned run = next >= span ? width - emitted : std::min((next - pos) * 2, width - emitted);
+    w.PutRun(codes, run, colour);
+    emitted += run;
+    pos = next;
+    colour ^= 1;
+  } while (pos < span);
+}
+
 }  // namespace
 
 std::size_t MhEncodeLine(const std::uint8_t* raster, unsigned pixels, unsigned width, bool doubling,
                          std::uint8_t* out) {
-  width = std::min(width, kMaxLineWidth);
+  width = std::min(width, kMaxLineWidth);  // so that no run exceeds the longest make-up code
   unsigned span = doubling ? std::min(pixels, (width + 1) / 2) : std::min(pixels, width);
   // A private copy, white beyond `span`, so the run search needs no bounds checks.
   std::uint8_t buf[kMaxLineWidth / 8 + kSlack] = {};
   std::memcpy(buf, raster, (span + 7) / 8);
   if (span & 7) buf[span / 8] &= static_cast<std::uint8_t>(0xFF00u >> (span & 7));
-  unsigned scanEnd = doubling ? span : width;
 
-  const mh::TRunCode* white = mh::RunCodes(0);
-  const mh::TRunCode* black = mh::RunCodes(1);
   BitWriter w(out);
   w.Put(0x8000, 16);  // end of line, value 1 in 16 bits
-  unsigned pos = 0, emitted = 0;
-  bool isBlack = false;
-  do {
-    unsigned next = NextChange(buf, pos, scanEnd, isBlack);
-    unsigned run = next - pos;
-    if (doubling) run = next >= scanEnd ? width - emitted : std::min(run * 2, width - emitted);
-    w.PutRun(isBlack ? black : white, run);
-    emitted += run;
-    pos = next;
-    isBlack = !isBlack;
-  } while (pos < scanEnd);
+  if (doubling) {
+    EncodeDoubled(buf, span, width, w);
+    return w.Finish();
+  }
+  // Colour changes are the set bits of x ^ (x >> 1) over 64 pixels at a time; each
+  // one ends a run (a black first pixel ends a white run of 0).
+  const mh::TRunCode* codes = mh::RunCodes();
+  unsigned last = 0, colour = 0;
+  std::uint64_t before = 0;  // the pixel left of the current word
+  for (unsigned base = 0; base < width; base += 64) {
+    std::uint64_t x = LoadBigEndian64(buf + base / 8);
+    std::uint64_t changes = x ^ ((x >> 1) | (before << 63));
+    before = x & 1;
+    while (changes) {
+      unsigned lz = static_cast<unsigned>(std::countl_zero(changes));
+      unsigned at = base + lz;
+      if (at >= width) break;
+      w.PutRun(codes, at - last, colour);
+      colour ^= 1;
+      last = at;
+      changes ^= (std::uint64_t{1} << 63) >> lz;
+    }
+  }
+  w.PutRun(codes, width - last, colour);
   return w.Finish();
 }
 

@@ -65,7 +65,7 @@ const TCode kExtMakeup[13] = {
 
 namespace {
 struct RunTable {
-  TRunCode codes[2][kMaxRun + 1];
+  TRunCode codes[(kMaxRun + 1) * 2];
   RunTable() {
     for (int colour = 0; colour < 2; ++colour) {
       const TCode* term = colour ? kBlackTerm : kWhiteTerm;
@@ -79,16 +79,16 @@ struct RunTable {
           bits = Reverse(m.bits, m.length) | (bits << m.length);
           length += m.length;
         }
-        codes[colour][run] = {bits, length};
+        codes[run * 2 + colour] = {bits, length};
       }
     }
   }
 };
 }  // namespace
 
-const TRunCode* RunCodes(int colour) {
+const TRunCode* RunCodes() {
   static const RunTable table;
-  return table.codes[colour & 1];
+  return table.codes;
 }
 
 }  // namespace fe::mh

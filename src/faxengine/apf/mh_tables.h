@@ -26,8 +26,9 @@ struct TRunCode {
   std::uint32_t bits;
   std::uint32_t length;
 };
-// The codes of runs 0..kMaxRun of one colour (0 = white, 1 = black).
-const TRunCode* RunCodes(int colour);
+// The codes of runs 0..kMaxRun of both colours, interleaved: entry run * 2 + colour
+// (colour 0 = white, 1 = black).
+const TRunCode* RunCodes();
 
 constexpr std::uint32_t Reverse(std::uint32_t bits, unsigned length) {
   std::uint32_t r = 0;

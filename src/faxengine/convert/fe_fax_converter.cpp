@@ -65,8 +65,8 @@ TFaxConverterCore::Settings TFeFaxConverter::Settings() const {
 }
 
 int TFeFaxConverter::Convert(const QImage* bitmap) {
-  TFaxConverterCore core(Settings());
   const auto s = Settings();
+  TFaxConverterCore core(s);
   if (OnStatus)
     core.SetStatus([this](const TConvertProgress& p) {
       bool abort = false;
@@ -85,6 +85,7 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
       return watcher.quit;
     });
 
+  if (!OnOutputLine && OutFileName.empty() && DocumentFile.empty()) return -ecFileNotFound;  // no output name
   MappedFile file;
   auto openFile = [&]() { return file.Open(DocumentFile); };
   std::unique_ptr<RasterReader> reader;
@@ -139,7 +140,9 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
   return core.Convert(*reader, OutputFileName());
 }
 
-void TFeFaxConverter::ConvertToFile() { CheckFe(Convert()); }
+void TFeFaxConverter::ConvertToFile() {
+  CheckFe(Convert());
+}
 
 void TFeFaxConverter::ConvertBitmapToFile(const QImage& bitmap) {
   const TFaxInputDocumentType saved = InputDocumentType;

@@ -18,10 +18,10 @@ namespace fe {
 class TFeFaxConverter;
 
 using TFaxStatusEvent =
-    std::function<void(TFeFaxConverter& F, bool Starting, bool Ending, unsigned PagesConverted,
-                       unsigned LinesConverted, std::uint64_t BytesConverted, std::uint64_t BytesToConvert, bool& Abort)>;
-using TFaxOutputLineEvent = std::function<void(TFeFaxConverter& F, const std::uint8_t* Data, unsigned Len,
-                                               bool EndOfPage, bool MorePages)>;
+    std::function<void(TFeFaxConverter& F, bool Starting, bool Ending, unsigned PagesConverted, unsigned LinesConverted,
+                       std::uint64_t BytesConverted, std::uint64_t BytesToConvert, bool& Abort)>;
+using TFaxOutputLineEvent =
+    std::function<void(TFeFaxConverter& F, const std::uint8_t* Data, unsigned Len, bool EndOfPage, bool MorePages)>;
 using TFaxOpenFileEvent = std::function<void(TFeFaxConverter& F, const std::string& FName)>;
 using TFaxCloseFileEvent = std::function<void(TFeFaxConverter& F)>;
 using TFaxReadLineEvent =

@@ -290,15 +290,25 @@ TFaxWidth TFeFaxUnpacker::PageWidth() {
   return (flags & pfWide) ? fwWide : fwNormal;
 }
 
-void TFeFaxUnpacker::UnpackPage(unsigned page) { CheckFe(page == 0 ? -ecFaxBadFormat : DoUnpack(page, page)); }
-void TFeFaxUnpacker::UnpackFile() { CheckFe(DoUnpack(1, 0)); }
+void TFeFaxUnpacker::UnpackPage(unsigned page) {
+  CheckFe(page == 0 ? -ecFaxBadFormat : DoUnpack(page, page));
+}
+void TFeFaxUnpacker::UnpackFile() {
+  CheckFe(DoUnpack(1, 0));
+}
 std::unique_ptr<QImage> TFeFaxUnpacker::UnpackPageToBitmap(unsigned page) {
   std::unique_ptr<QImage> image;
   CheckFe(DoUnpackToBitmap(page, image));
   return image;
 }
-void TFeFaxUnpacker::UnpackPageToPcx(unsigned page) { CheckFe(DoUnpackToPcx(page)); }
-void TFeFaxUnpacker::UnpackPageToBmp(unsigned page) { CheckFe(DoUnpackToBmp(page)); }
-void TFeFaxUnpacker::UnpackFileToDcx() { CheckFe(DoUnpackToDcx()); }
+void TFeFaxUnpacker::UnpackPageToPcx(unsigned page) {
+  CheckFe(DoUnpackToPcx(page));
+}
+void TFeFaxUnpacker::UnpackPageToBmp(unsigned page) {
+  CheckFe(DoUnpackToBmp(page));
+}
+void TFeFaxUnpacker::UnpackFileToDcx() {
+  CheckFe(DoUnpackToDcx());
+}
 
 }  // namespace fe

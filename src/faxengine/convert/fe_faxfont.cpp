@@ -1,7 +1,9 @@
 // Unpacks the embedded font resource into one 32-bit word per glyph row.
 #include "fe_faxfont.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 #include "fe_errors.h"
 
@@ -26,8 +28,10 @@ int TFaxFontData::Load(TFaxFont font, bool highRes) {
   const std::uint8_t* base = qn_faxfont + (font == ffSmall ? 0 : 256 * kSmall.bytesPerGlyph);
   const unsigned repeat = highRes ? 2 : 1;
   cellWidth_ = d.cellWidth;
+  repeat_ = repeat;
   rows_ = d.rows * repeat;
   rowBits_.assign(256 * rows_, 0);
+  std::fill(std::begin(inkRows_), std::end(inkRows_), 0u);
   for (unsigned code = 0; code < 256; ++code) {
     for (unsigned r = 0; r < d.rows; ++r) {
       const std::uint8_t* row = base + code * d.bytesPerGlyph + r * d.bytesPerRow;
@@ -35,6 +39,7 @@ int TFaxFontData::Load(TFaxFont font, bool highRes) {
       for (unsigned b = 0; b < d.bytesPerRow; ++b) bits = bits << 8 | row[b];
       bits >>= d.bytesPerRow * 8 - d.cellWidth;
       for (unsigned k = 0; k < repeat; ++k) rowBits_[code * rows_ + r * repeat + k] = bits;
+      if (bits) inkRows_[code] |= 1u << r;
     }
   }
   return 0;

@@ -32,7 +32,9 @@ int OpenForWrite(const std::string& path, std::FILE** f) {
   *f = std::fopen(path.c_str(), "wb");
   return *f ? 0 : -IoErrorCode(errno);
 }
-int CloseFile(std::FILE* f) { return std::fclose(f) == 0 ? 0 : -IoErrorCode(errno); }
+int CloseFile(std::FILE* f) {
+  return std::fclose(f) == 0 ? 0 : -IoErrorCode(errno);
+}
 }  // namespace
 
 int PcxPageWriter::Begin(std::FILE* f, unsigned widthPixels, unsigned dpiX, unsigned dpiY) {
@@ -44,30 +46,33 @@ int PcxPageWriter::Begin(std::FILE* f, unsigned widthPixels, unsigned dpiX, unsi
   dpiX_ = dpiX;
   dpiY_ = dpiY;
   coded_.resize(2 * std::size_t(bytesPerLine_) + 2);
+  plain_.assign(bytesPerLine_, 0xFF);
+  last_.assign(bytesPerLine_, 0);
+  codedLen_ = 0;
   std::uint8_t header[128] = {};
   return WriteAll(f_, header, sizeof header);  // rewritten by End
 }
 
 int PcxPageWriter::AddLine(const std::uint8_t* raster) {
-  // PCX stores 1 for white: the raster is inverted, the padding after the last
-  // pixel is white too.
+  // PCX stores 1 for white: the raster is inverted, and the padding after the
+  // last pixel is white too.
   const unsigned used = (width_ + 7) / 8;
+  ++lines_;
+  // A line like the one before codes the same (fine text repeats every row).
+  if (codedLen_ && std::memcmp(raster, last_.data(), used) == 0) return WriteAll(f_, coded_.data(), codedLen_);
+  std::memcpy(last_.data(), raster, used);
+  for (unsigned i = 0; i < used; ++i) plain_[i] = std::uint8_t(~raster[i]);
+  if (width_ % 8) plain_[used - 1] |= std::uint8_t(0xFF >> (width_ % 8));
   std::size_t n = 0;
-  auto value = [&](unsigned i) -> std::uint8_t {
-    if (i >= used) return 0xFF;
-    std::uint8_t b = std::uint8_t(~raster[i]);
-    if (i == used - 1 && width_ % 8) b |= std::uint8_t(0xFF >> (width_ % 8));
-    return b;
-  };
   for (unsigned i = 0; i < bytesPerLine_;) {
-    const std::uint8_t b = value(i);
+    const std::uint8_t b = plain_[i];
     unsigned run = 1;
-    while (i + run < bytesPerLine_ && run < 63 && value(i + run) == b) ++run;
+    while (i + run < bytesPerLine_ && run < 63 && plain_[i + run] == b) ++run;
     if (run > 1 || (b & 0xC0) == 0xC0) coded_[n++] = std::uint8_t(0xC0 | run);
     coded_[n++] = b;
     i += run;
   }
-  ++lines_;
+  codedLen_ = n;
   return WriteAll(f_, coded_.data(), n);
 }
 
@@ -110,7 +115,9 @@ int DcxWriter::BeginPage(unsigned widthPixels, unsigned dpiX, unsigned dpiY) {
   return page_.Begin(f_, widthPixels, dpiX, dpiY);
 }
 
-int DcxWriter::EndPage() { return page_.End(); }
+int DcxWriter::EndPage() {
+  return page_.End();
+}
 
 int DcxWriter::Close() {
   std::uint8_t table[4 + 4 * (kDcxMaxPages + 1)] = {};

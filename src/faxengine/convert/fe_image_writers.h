@@ -22,7 +22,8 @@ class PcxPageWriter {
   std::FILE* f_ = nullptr;
   long start_ = 0;
   unsigned width_ = 0, bytesPerLine_ = 0, lines_ = 0, dpiX_ = 0, dpiY_ = 0;
-  std::vector<std::uint8_t> coded_;
+  std::vector<std::uint8_t> coded_, plain_, last_;
+  std::size_t codedLen_ = 0;  // of the last line, kept in coded_
 };
 
 // A DCX file: a page table of up to 1023 offsets, then one PCX image per page.

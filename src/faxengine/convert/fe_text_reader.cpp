@@ -9,12 +9,19 @@
 namespace fe {
 
 namespace {
+// No line shows more characters than this (2048 pixels); longer pieces of a
+// file line are decoded only this far, so a file without line ends costs no
+// more memory than a short line.
+constexpr std::size_t kMaxLineBytes = 8192;
+
 constexpr char32_t kCp1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
 
-char32_t ByteChar(std::uint8_t b) { return b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : b; }
+char32_t ByteChar(std::uint8_t b) {
+  return b >= 0x80 && b < 0xA0 ? kCp1252[b - 0x80] : b;
+}
 
 // Length of a valid UTF-8 sequence at p (2-4), or 0.
 unsigned Utf8Sequence(const std::uint8_t* p, std::size_t n, char32_t& c) {
@@ -37,8 +44,7 @@ unsigned Utf8Sequence(const std::uint8_t* p, std::size_t n, char32_t& c) {
     if ((p[i] & 0xC0) != 0x80) return 0;
     c = c << 6 | (p[i] & 0x3F);
   }
-  if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
-    return 0;
+  if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)) return 0;
   return len;
 }
 }  // namespace
@@ -96,13 +102,13 @@ bool TextReader::nextItem(Item& item) {
   pendingAt_ = 0;
   const std::uint8_t* ff = static_cast<const std::uint8_t*>(std::memchr(data + start, '\f', end - start));
   if (!ff) {
-    item = {false, DecodeTextBytes(data + start, end - start)};
+    item = {false, DecodeTextBytes(data + start, std::min(end - start, kMaxLineBytes))};
     return true;
   }
   std::size_t from = start;
   while (true) {
     const std::size_t to = ff ? std::size_t(ff - data) : end;
-    if (to > from) pending_.push_back({false, DecodeTextBytes(data + from, to - from)});
+    if (to > from) pending_.push_back({false, DecodeTextBytes(data + from, std::min(to - from, kMaxLineBytes))});
     if (!ff) break;
     pending_.push_back({true, {}});
     from = to + 1;

@@ -22,21 +22,37 @@ int FontLineRenderer::Render(const std::u32string& text, std::uint8_t* rows, uns
   const unsigned cell = font_.CellWidth();
   const std::size_t n = std::min<std::size_t>(text.size(), maxChars_);
   const unsigned bytes = unsigned((n * cell + 7) / 8);
+  codes_.resize(n);
+  std::uint32_t ink = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    codes_[i] = FontCodeOf(text[i]);
+    ink |= font_.InkRows(codes_[i]);
+  }
   for (unsigned r = 0; r < font_.Rows(); ++r) {
     std::uint8_t* row = rows + std::size_t(r) * kTextRowBytes;
-    // Glyph bits are packed through a 64-bit accumulator, leftmost pixel first.
-    std::uint64_t acc = 0;
-    unsigned bits = 0, out = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      acc = acc << cell | font_.GlyphRow(FontCodeOf(text[i]), r);
-      bits += cell;
-      while (bits >= 8) {
-        bits -= 8;
-        row[out++] = std::uint8_t(acc >> bits);
-      }
-    }
-    if (bits) row[out++] = std::uint8_t(acc << (8 - bits));
     lens[r] = bytes;
+    if (r % font_.RowRepeat() != 0) {  // a doubled row at high resolution
+      std::memcpy(row, row - kTextRowBytes, bytes);
+      continue;
+    }
+    if (!(ink >> (r / font_.RowRepeat()) & 1)) {  // no glyph has ink in this row
+      std::memset(row, 0, bytes);
+      continue;
+    }
+    // Two cells are a whole number of bytes (40 or 24 bits): glyphs go in pairs,
+    // leftmost pixel first.
+    const unsigned pairBytes = 2 * cell / 8;
+    std::uint8_t* out = row;
+    std::size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+      const std::uint64_t pair = std::uint64_t(font_.GlyphRow(codes_[i], r)) << cell | font_.GlyphRow(codes_[i + 1], r);
+      for (unsigned b = 0; b < pairBytes; ++b) out[b] = std::uint8_t(pair >> (8 * (pairBytes - 1 - b)));
+      out += pairBytes;
+    }
+    if (i < n) {  // an odd last glyph: its cell, padded to whole bytes
+      const std::uint32_t g = font_.GlyphRow(codes_[i], r) << ((8 - cell % 8) % 8);
+      for (unsigned b = 0; b < (cell + 7) / 8; ++b) out[b] = std::uint8_t(g >> (8 * ((cell + 7) / 8 - 1 - b)));
+    }
   }
   return 0;
 }

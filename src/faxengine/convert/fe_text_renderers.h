@@ -21,6 +21,7 @@ class FontLineRenderer : public TextLineRenderer {
  private:
   TFaxFontData font_;
   unsigned maxChars_ = 0;
+  std::vector<std::uint8_t> codes_;  // font codes of the line being drawn
 };
 
 class ScreenFontLineRenderer : public TextLineRenderer {

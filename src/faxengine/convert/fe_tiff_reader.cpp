@@ -13,8 +13,8 @@ namespace fe {
 
 namespace {
 constexpr std::uint16_t kTagWidth = 256, kTagLength = 257, kTagBitsPerSample = 258, kTagCompression = 259,
-                        kTagPhotometric = 262, kTagFillOrder = 266, kTagStripOffsets = 273,
-                        kTagSamplesPerPixel = 277, kTagRowsPerStrip = 278, kTagStripByteCounts = 279;
+                        kTagPhotometric = 262, kTagFillOrder = 266, kTagStripOffsets = 273, kTagSamplesPerPixel = 277,
+                        kTagRowsPerStrip = 278, kTagStripByteCounts = 279;
 constexpr std::uint32_t kCompressionNone = 1, kCompressionPackBits = 32773;
 constexpr std::size_t kMaxPages = 4096;
 constexpr int kBad = -ecBadGraphicsFormat;
@@ -65,8 +65,7 @@ int TiffReader::readDirectory(std::uint32_t at) {
     const std::size_t e = at + 2 + std::size_t(i) * 12;
     const std::uint16_t tag = u16(e);
     const bool many = tag == kTagStripOffsets || tag == kTagStripByteCounts;
-    if (tag != kTagBitsPerSample && !many &&
-        (tag < kTagWidth || tag > kTagStripByteCounts))  // not a tag we use
+    if (tag != kTagBitsPerSample && !many && (tag < kTagWidth || tag > kTagStripByteCounts))  // not a tag we use
       continue;
     if (!fieldValues(e, v, many ? maxStrips : tag == kTagBitsPerSample ? 4 : 1)) {
       if (tag == kTagWidth || tag == kTagLength || many || tag == kTagCompression || tag == kTagBitsPerSample)
@@ -74,17 +73,38 @@ int TiffReader::readDirectory(std::uint32_t at) {
       continue;
     }
     switch (tag) {
-      case kTagWidth: width_ = v[0]; break;
-      case kTagLength: length_ = v[0]; break;
-      case kTagBitsPerSample: bits = v.size() == 1 ? v[0] : 0; break;
-      case kTagCompression: compression = v[0]; break;
-      case kTagPhotometric: photometric = v[0]; break;
-      case kTagFillOrder: fillOrder = v[0]; break;
-      case kTagSamplesPerPixel: samples = v[0]; break;
-      case kTagRowsPerStrip: rowsPerStrip_ = v[0]; break;
-      case kTagStripOffsets: offsets = v; break;
-      case kTagStripByteCounts: counts = v; break;
-      default: break;
+      case kTagWidth:
+        width_ = v[0];
+        break;
+      case kTagLength:
+        length_ = v[0];
+        break;
+      case kTagBitsPerSample:
+        bits = v.size() == 1 ? v[0] : 0;
+        break;
+      case kTagCompression:
+        compression = v[0];
+        break;
+      case kTagPhotometric:
+        photometric = v[0];
+        break;
+      case kTagFillOrder:
+        fillOrder = v[0];
+        break;
+      case kTagSamplesPerPixel:
+        samples = v[0];
+        break;
+      case kTagRowsPerStrip:
+        rowsPerStrip_ = v[0];
+        break;
+      case kTagStripOffsets:
+        offsets = v;
+        break;
+      case kTagStripByteCounts:
+        counts = v;
+        break;
+      default:
+        break;
     }
   }
   nextDirectory_ = u32(at + 2 + std::size_t(entries) * 12);

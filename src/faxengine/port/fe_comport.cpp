@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "../apf/fe_errors.h"
 #include "fe_device.h"
 #include "fe_dispatcher.h"
+#include "fe_errors.h"
 #include "fe_portsettings.h"
 #include "fe_tracelog.h"
 #include "fe_triggers.h"
@@ -13,11 +13,16 @@ namespace fe {
 
 namespace {
 std::atomic<bool> gPolling{false};
+thread_local bool tDelivering = false;                           // this thread is running trigger handlers
 constexpr auto kEventTimeout = std::chrono::milliseconds(3000);  // per event sent to the sink
 }  // namespace
 
-void SetPortPolling(bool on) { gPolling = on; }
-bool PortPolling() { return gPolling.load(); }
+void SetPortPolling(bool on) {
+  gPolling = on;
+}
+bool PortPolling() {
+  return gPolling.load();
+}
 
 TFeComPort::TFeComPort() : settings_(std::make_unique<TPortSettings>()), traceLog_(std::make_unique<TFeTraceLog>()) {}
 
@@ -63,16 +68,20 @@ int TFeComPort::OpenPort() {
     ClosePort(true);  // the device vanished earlier: start afresh, triggers kept
   }
   {
+    // A dispatcher closed from its own handler is freed here, unless this is that
+    // handler still running on it.
     std::lock_guard<std::mutex> lock(dispMu_);
-    retired_.reset();
+    if (retired_ && !retired_->OnDispatchThread()) retired_.reset();
   }
   if (deviceLayer_ != dlWin32) return -ecBadArgument;
   std::string path;
   int fd = -1;
   for (;;) {
     path = devicePath_.empty() ? MapComNumber(comNumber_) : devicePath_;
-    if (path.empty()) fd = (comNumber_ == 0) ? -ecNoPortSelected : -ecBadId;
-    else fd = OpenSerialDevice(path);
+    if (path.empty())
+      fd = (comNumber_ == 0) ? -ecNoPortSelected : -ecBadId;
+    else
+      fd = OpenSerialDevice(path);
     if (fd >= 0 || (fd != -ecNoPortSelected && fd != -ecBadId) || !promptForPort_ || !OnPromptForPort) break;
     const unsigned chosen = OnPromptForPort(*this);
     if (chosen == 0) break;
@@ -146,7 +155,7 @@ int TFeComPort::SetDeviceLayer(TDeviceLayer layer) {
 
 int TFeComPort::ApplySettings(const TPortSettings& next) {
   TPortSettings s = next;
-  if (!ValidLineSettings(s)) return -ecBadArgument;
+  if (const int rc = CheckLineSettings(s); rc < 0) return rc;
   NormaliseFlowThresholds(s);
   if (auto d = Dispatcher(); d && !d->Lost()) {
     if (const int rc = d->Reconfigure(s); rc < 0) return rc;
@@ -155,92 +164,122 @@ int TFeComPort::ApplySettings(const TPortSettings& next) {
   return 0;
 }
 
-long TFeComPort::Baud() const { return settings_->baud; }
+long TFeComPort::Baud() const {
+  return settings_->baud;
+}
 int TFeComPort::SetBaud(long baud) {
   TPortSettings s = *settings_;
   s.baud = baud;
   return ApplySettings(s);
 }
-TParity TFeComPort::Parity() const { return settings_->parity; }
+TParity TFeComPort::Parity() const {
+  return settings_->parity;
+}
 int TFeComPort::SetParity(TParity parity) {
   TPortSettings s = *settings_;
   s.parity = parity;
   return ApplySettings(s);
 }
-unsigned TFeComPort::DataBits() const { return settings_->dataBits; }
+unsigned TFeComPort::DataBits() const {
+  return settings_->dataBits;
+}
 int TFeComPort::SetDataBits(unsigned bits) {
   TPortSettings s = *settings_;
   s.dataBits = bits;
   return ApplySettings(s);
 }
-unsigned TFeComPort::StopBits() const { return settings_->stopBits; }
+unsigned TFeComPort::StopBits() const {
+  return settings_->stopBits;
+}
 int TFeComPort::SetStopBits(unsigned bits) {
   TPortSettings s = *settings_;
   s.stopBits = bits;
   return ApplySettings(s);
 }
-unsigned TFeComPort::InSize() const { return settings_->inSize; }
+unsigned TFeComPort::InSize() const {
+  return settings_->inSize;
+}
 int TFeComPort::SetInSize(unsigned size) {
   TPortSettings s = *settings_;
   s.inSize = size;
   return ApplySettings(s);
 }
-unsigned TFeComPort::OutSize() const { return settings_->outSize; }
+unsigned TFeComPort::OutSize() const {
+  return settings_->outSize;
+}
 int TFeComPort::SetOutSize(unsigned size) {
   TPortSettings s = *settings_;
   s.outSize = size;
   return ApplySettings(s);
 }
-bool TFeComPort::DTR() const { return settings_->dtr; }
+bool TFeComPort::DTR() const {
+  return settings_->dtr;
+}
 int TFeComPort::SetDTR(bool on) {
   settings_->dtr = on;
   if (auto d = Dispatcher(); d && !d->Lost()) return d->SetLines(settings_->dtr, settings_->rts);
   return 0;
 }
-bool TFeComPort::RTS() const { return settings_->rts; }
+bool TFeComPort::RTS() const {
+  return settings_->rts;
+}
 int TFeComPort::SetRTS(bool on) {
   settings_->rts = on;
   if (auto d = Dispatcher(); d && !d->Lost()) return d->SetLines(settings_->dtr, settings_->rts);
   return 0;
 }
-THWFlowOptions TFeComPort::HWFlowOptions() const { return settings_->hwFlow; }
+THWFlowOptions TFeComPort::HWFlowOptions() const {
+  return settings_->hwFlow;
+}
 int TFeComPort::SetHWFlowOptions(THWFlowOptions options) {
   TPortSettings s = *settings_;
   s.hwFlow = options & (hwfUseDTR | hwfUseRTS | hwfRequireDSR | hwfRequireCTS);
   return ApplySettings(s);
 }
-TSWFlowOptions TFeComPort::SWFlowOptions() const { return settings_->swFlow; }
+TSWFlowOptions TFeComPort::SWFlowOptions() const {
+  return settings_->swFlow;
+}
 int TFeComPort::SetSWFlowOptions(TSWFlowOptions options) {
   TPortSettings s = *settings_;
   s.swFlow = options;
   return ApplySettings(s);
 }
-char TFeComPort::XOnChar() const { return settings_->xonChar; }
+char TFeComPort::XOnChar() const {
+  return settings_->xonChar;
+}
 int TFeComPort::SetXOnChar(char c) {
   TPortSettings s = *settings_;
   s.xonChar = c;
   return ApplySettings(s);
 }
-char TFeComPort::XOffChar() const { return settings_->xoffChar; }
+char TFeComPort::XOffChar() const {
+  return settings_->xoffChar;
+}
 int TFeComPort::SetXOffChar(char c) {
   TPortSettings s = *settings_;
   s.xoffChar = c;
   return ApplySettings(s);
 }
-unsigned TFeComPort::BufferFull() const { return settings_->bufferFull; }
+unsigned TFeComPort::BufferFull() const {
+  return settings_->bufferFull;
+}
 int TFeComPort::SetBufferFull(unsigned bytes) {
   TPortSettings s = *settings_;
   // A mark above the buffer itself is taken as 90% of the given value.
   s.bufferFull = bytes > s.inSize ? static_cast<unsigned>(bytes * 9ULL / 10) : bytes;
   return ApplySettings(s);
 }
-unsigned TFeComPort::BufferResume() const { return settings_->bufferResume; }
+unsigned TFeComPort::BufferResume() const {
+  return settings_->bufferResume;
+}
 int TFeComPort::SetBufferResume(unsigned bytes) {
   TPortSettings s = *settings_;
   s.bufferResume = bytes;
   return ApplySettings(s);
 }
-bool TFeComPort::RS485Mode() const { return settings_->rs485; }
+bool TFeComPort::RS485Mode() const {
+  return settings_->rs485;
+}
 void TFeComPort::SetRS485Mode(bool on) {
   settings_->rs485 = on;
   NormaliseFlowThresholds(*settings_);
@@ -248,22 +287,54 @@ void TFeComPort::SetRS485Mode(bool on) {
 
 // ------------------------------------------------------------ trace and log
 
-TTraceLogState TFeComPort::Tracing() const { return traceLog_->Tracing(); }
-int TFeComPort::SetTracing(TTraceLogState state) { return traceLog_->SetTracing(state); }
-TTraceLogState TFeComPort::Logging() const { return traceLog_->Logging(); }
-int TFeComPort::SetLogging(TTraceLogState state) { return traceLog_->SetLogging(state); }
-unsigned TFeComPort::TraceSize() const { return traceLog_->TraceSize(); }
-void TFeComPort::SetTraceSize(unsigned entries) { traceLog_->SetTraceSize(entries); }
-unsigned TFeComPort::LogSize() const { return traceLog_->LogSize(); }
-void TFeComPort::SetLogSize(unsigned entries) { traceLog_->SetLogSize(entries); }
-std::string TFeComPort::TraceName() const { return traceLog_->TraceName(); }
-void TFeComPort::SetTraceName(std::string name) { traceLog_->SetTraceName(std::move(name)); }
-std::string TFeComPort::LogName() const { return traceLog_->LogName(); }
-void TFeComPort::SetLogName(std::string name) { traceLog_->SetLogName(std::move(name)); }
-bool TFeComPort::TraceHex() const { return traceLog_->TraceHex(); }
-void TFeComPort::SetTraceHex(bool on) { traceLog_->SetTraceHex(on); }
-bool TFeComPort::LogHex() const { return traceLog_->LogHex(); }
-void TFeComPort::SetLogHex(bool on) { traceLog_->SetLogHex(on); }
+TTraceLogState TFeComPort::Tracing() const {
+  return traceLog_->Tracing();
+}
+int TFeComPort::SetTracing(TTraceLogState state) {
+  return traceLog_->SetTracing(state);
+}
+TTraceLogState TFeComPort::Logging() const {
+  return traceLog_->Logging();
+}
+int TFeComPort::SetLogging(TTraceLogState state) {
+  return traceLog_->SetLogging(state);
+}
+unsigned TFeComPort::TraceSize() const {
+  return traceLog_->TraceSize();
+}
+void TFeComPort::SetTraceSize(unsigned entries) {
+  traceLog_->SetTraceSize(entries);
+}
+unsigned TFeComPort::LogSize() const {
+  return traceLog_->LogSize();
+}
+void TFeComPort::SetLogSize(unsigned entries) {
+  traceLog_->SetLogSize(entries);
+}
+std::string TFeComPort::TraceName() const {
+  return traceLog_->TraceName();
+}
+void TFeComPort::SetTraceName(std::string name) {
+  traceLog_->SetTraceName(std::move(name));
+}
+std::string TFeComPort::LogName() const {
+  return traceLog_->LogName();
+}
+void TFeComPort::SetLogName(std::string name) {
+  traceLog_->SetLogName(std::move(name));
+}
+bool TFeComPort::TraceHex() const {
+  return traceLog_->TraceHex();
+}
+void TFeComPort::SetTraceHex(bool on) {
+  traceLog_->SetTraceHex(on);
+}
+bool TFeComPort::LogHex() const {
+  return traceLog_->LogHex();
+}
+void TFeComPort::SetLogHex(bool on) {
+  traceLog_->SetLogHex(on);
+}
 
 int TFeComPort::AddLogText(std::string_view text) {
   if (traceLog_->Logging() == tlOff) return -ecLoggingNotEnabled;
@@ -279,8 +350,12 @@ int TFeComPort::AddLogEntry(std::string_view type, std::string_view subType, lon
 
 // ------------------------------------------------------------------ events
 
-void TFeComPort::SetEventSink(TFeEventSink* sink) { sink_ = sink; }
-TFeEventSink* TFeComPort::EventSink() const { return sink_.load(); }
+void TFeComPort::SetEventSink(TFeEventSink* sink) {
+  sink_ = sink;
+}
+TFeEventSink* TFeComPort::EventSink() const {
+  return sink_.load();
+}
 
 int TFeComPort::RegisterTriggerHandler(TTriggerHandler handler) {
   if (!handler) return -ecBadArgument;
@@ -291,10 +366,13 @@ int TFeComPort::RegisterTriggerHandler(TTriggerHandler handler) {
 }
 
 int TFeComPort::DeregisterTriggerHandler(int id) {
-  std::lock_guard<std::mutex> lock(handlersMu_);
+  std::unique_lock<std::mutex> lock(handlersMu_);
   auto it = std::find_if(handlers_.begin(), handlers_.end(), [id](const auto& h) { return h.first == id; });
   if (it == handlers_.end()) return -ecBadArgument;
   handlers_.erase(it);
+  // A handler may be running on the dispatch thread right now: wait for it, so that
+  // its owner can be freed once this returns (unless a handler deregisters itself).
+  if (!tDelivering) handlersIdle_.wait(lock, [this] { return delivering_ == 0; });
   return 0;
 }
 
@@ -308,8 +386,23 @@ void TFeComPort::Deliver(unsigned msg, unsigned wParam, long lParam) {
     if (msg == kTriggerStatus)
       for (const auto& [handle, k] : statusKinds_)
         if (static_cast<unsigned>(handle) == wParam) kind = k;
+    ++delivering_;
   }
-  for (const auto& p : procs) (*p)(msg, wParam, lParam);
+  tDelivering = true;
+  for (const auto& p : procs) {
+    {
+      // Skip a handler deregistered by an earlier one in this round.
+      std::lock_guard<std::mutex> lock(handlersMu_);
+      if (std::none_of(handlers_.begin(), handlers_.end(), [&](const auto& h) { return h.second == p; })) continue;
+    }
+    (*p)(msg, wParam, lParam);
+  }
+  tDelivering = false;
+  {
+    std::lock_guard<std::mutex> lock(handlersMu_);
+    --delivering_;
+    handlersIdle_.notify_all();
+  }
   DeliverToEvents(msg, wParam, lParam, kind);
 }
 
@@ -349,14 +442,18 @@ void TFeComPort::DeliverToEvents(unsigned msg, unsigned wParam, long lParam, uns
           case stOutSent:
             if (OnTriggerOutSent) OnTriggerOutSent(*this);
             break;
-          default: break;
+          default:
+            break;
         }
         break;
-      default: break;
+      default:
+        break;
     }
   };
-  if (TFeEventSink* sink = sink_.load()) sink->Send(call, kEventTimeout);
-  else call();
+  if (TFeEventSink* sink = sink_.load())
+    sink->Send(call, kEventTimeout);
+  else
+    call();
 }
 
 // ---------------------------------------------------------------- triggers
@@ -403,15 +500,22 @@ int TFeComPort::RemoveTrigger(int handle) {
 
 // ------------------------------------------------------- input and output
 
-int TFeComPort::SendText(std::string_view text) { return PutBlock(text.data(), text.size()); }
-int TFeComPort::PutChar(char c) { return PutBlock(&c, 1); }
+int TFeComPort::SendText(std::string_view text) {
+  return PutBlock(text.data(), text.size());
+}
+int TFeComPort::PutChar(char c) {
+  return PutBlock(&c, 1);
+}
 int TFeComPort::PutBlock(const void* data, std::size_t length) {
   return WithPort([&](TFeDispatcher& d) { return d.PutBlock(data, length); });
 }
 
 int TFeComPort::AwaitText(std::string_view text, long ticks, bool ignoreCase, bool processMessages) {
-  if (const int rc = EnsureOpen(); rc < 0) return rc;
   auto d = Dispatcher();
+  if (!d || !d->Lost()) {
+    if (const int rc = EnsureOpen(); rc < 0) return rc;
+    d = Dispatcher();
+  }
   if (!d) return -ecNotOpen;
   if (d->OnDispatchThread()) return -ecBadArgument;  // the dispatch thread fills the input itself
   TTriggerSet matcher;
@@ -437,22 +541,31 @@ int TFeComPort::AwaitText(std::string_view text, long ticks, bool ignoreCase, bo
   }
 }
 
+// Input that arrived before a device vanished stays readable until the port is closed.
+template <typename F>
+int TFeComPort::WithInput(F&& f) {
+  if (auto d = Dispatcher(); d && d->Lost()) return f(*d);
+  return WithPort(std::forward<F>(f));
+}
+
 int TFeComPort::CharReady() {
-  return WithPort([](TFeDispatcher& d) { return d.CharReady(); });
+  return WithInput([](TFeDispatcher& d) { return d.CharReady(); });
 }
 int TFeComPort::GetChar() {
-  return WithPort([](TFeDispatcher& d) { return d.GetChar(); });
+  return WithInput([](TFeDispatcher& d) { return d.GetChar(); });
 }
 int TFeComPort::PeekChar(unsigned index) {
-  return WithPort([&](TFeDispatcher& d) { return d.PeekChar(index); });
+  return WithInput([&](TFeDispatcher& d) { return d.PeekChar(index); });
 }
 int TFeComPort::GetBlock(void* data, std::size_t length) {
-  return WithPort([&](TFeDispatcher& d) { return d.GetBlock(data, length, true); });
+  return WithInput([&](TFeDispatcher& d) { return d.GetBlock(data, length, true); });
 }
 int TFeComPort::PeekBlock(void* data, std::size_t length) {
-  return WithPort([&](TFeDispatcher& d) { return d.GetBlock(data, length, false); });
+  return WithInput([&](TFeDispatcher& d) { return d.GetBlock(data, length, false); });
 }
-int TFeComPort::InBuffUsed() { return CharReady(); }
+int TFeComPort::InBuffUsed() {
+  return CharReady();
+}
 int TFeComPort::InBuffFree() {
   return WithPort([](TFeDispatcher& d) { return d.InBuffFree(); });
 }

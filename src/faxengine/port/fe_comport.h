@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -76,11 +77,11 @@ class TFeComPort {
   int SetOutSize(unsigned size);
   bool AutoOpen() const { return autoOpen_; }  // true: open on first use
   void SetAutoOpen(bool on) { autoOpen_ = on; }
-  bool Open() const;         // false
-  int SetOpen(bool open);    // opens or closes
-  bool DTR() const;          // true
+  bool Open() const;       // false
+  int SetOpen(bool open);  // opens or closes
+  bool DTR() const;        // true
   int SetDTR(bool on);
-  bool RTS() const;          // true
+  bool RTS() const;  // true
   int SetRTS(bool on);
   THWFlowOptions HWFlowOptions() const;  // empty
   int SetHWFlowOptions(THWFlowOptions options);
@@ -151,6 +152,8 @@ class TFeComPort {
   // ---- trigger handler procedures (run on the dispatch thread) ----
   // Returns a positive registration id. Handlers survive close and reopen.
   int RegisterTriggerHandler(TTriggerHandler handler);
+  // After it returns the handler is not running and will not run again, so its
+  // owner may be freed (called from a handler it only stops further calls).
   int DeregisterTriggerHandler(int id);
 
   // ---- triggers: return a positive handle or a negative error ----
@@ -176,9 +179,9 @@ class TFeComPort {
   // calls run while waiting. Returns 1 when the text arrived, 0 on time-out, or a
   // negative error. Not for the dispatch thread (-ecBadArgument there).
   int AwaitText(std::string_view text, long ticks, bool ignoreCase = false, bool processMessages = false);
-  int CharReady();                            // bytes available to read
-  int GetChar();                              // next byte (0-255) or -ecBufferIsEmpty
-  int PeekChar(unsigned index = 0);           // byte at `index` ahead of the read position
+  int CharReady();                                // bytes available to read
+  int GetChar();                                  // next byte (0-255) or -ecBufferIsEmpty
+  int PeekChar(unsigned index = 0);               // byte at `index` ahead of the read position
   int GetBlock(void* data, std::size_t length);   // exactly `length` bytes or -ecGetBlockFail
   int PeekBlock(void* data, std::size_t length);  // same without consuming
   int InBuffUsed();
@@ -209,6 +212,8 @@ class TFeComPort {
   std::shared_ptr<TFeDispatcher> Dispatcher() const;
   template <typename F>
   int WithPort(F&& f);
+  template <typename F>
+  int WithInput(F&& f);
 
   TDeviceLayer deviceLayer_ = dlWin32;
   unsigned comNumber_ = 0;
@@ -224,13 +229,15 @@ class TFeComPort {
 
   mutable std::mutex dispMu_;
   std::shared_ptr<TFeDispatcher> dispatcher_;
-  std::shared_ptr<TFeDispatcher> retired_;       // closed from its own dispatch thread; freed later
+  std::shared_ptr<TFeDispatcher> retired_;        // closed from its own dispatch thread; freed later
   std::unique_ptr<TTriggerSet> carriedTriggers_;  // triggers waiting for the reopen
   std::atomic<int> lastError_{0};
 
   mutable std::mutex handlersMu_;
   std::vector<std::pair<int, std::shared_ptr<TTriggerHandler>>> handlers_;
   std::vector<std::pair<int, unsigned>> statusKinds_;  // status trigger handle -> kind
+  int delivering_ = 0;                                 // handler rounds in progress
+  std::condition_variable handlersIdle_;
   int nextHandlerId_ = 1;
   std::atomic<TFeEventSink*> sink_{nullptr};
 };

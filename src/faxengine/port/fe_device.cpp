@@ -1,13 +1,12 @@
 #include "fe_device.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <linux/serial.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +18,7 @@
 #include <mutex>
 #include <utility>
 
-#include "../apf/fe_errors.h"
+#include "fe_errors.h"
 
 namespace fe {
 
@@ -70,20 +69,34 @@ std::map<int, std::pair<dev_t, ino_t>> gByFd;
 
 speed_t SpeedConstant(long baud) {
   switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;
   }
 }
 
@@ -122,8 +135,10 @@ int OpenSerialDevice(const std::string& path) {
       case EBUSY:
       case EACCES:
       case EPERM:
-      case EAGAIN: return -ecHardware;
-      default: return -ecBadId;  // ENOENT, ENXIO, ENODEV, EIO (no hardware behind the node)
+      case EAGAIN:
+        return -ecHardware;
+      default:
+        return -ecBadId;  // ENOENT, ENXIO, ENODEV, EIO (no hardware behind the node)
     }
   }
   termios tio{};
@@ -161,7 +176,7 @@ void CloseSerialDevice(int fd) {
 }
 
 int ConfigureSerialDevice(int fd, const TPortSettings& s) {
-  if (!ValidLineSettings(s)) return -ecBadArgument;
+  if (const int rc = CheckLineSettings(s); rc < 0) return rc;
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return -ecBadId;
   const speed_t speed = SpeedConstant(s.baud);
@@ -170,17 +185,34 @@ int ConfigureSerialDevice(int fd, const TPortSettings& s) {
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   tio.c_cflag |= CREAD | CLOCAL;
   switch (s.dataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+    case 5:
+      tio.c_cflag |= CS5;
+      break;
+    case 6:
+      tio.c_cflag |= CS6;
+      break;
+    case 7:
+      tio.c_cflag |= CS7;
+      break;
+    default:
+      tio.c_cflag |= CS8;
+      break;
   }
   switch (s.parity) {
-    case pOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case pEven: tio.c_cflag |= PARENB; break;
-    case pMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case pSpace: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case pOdd:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case pEven:
+      tio.c_cflag |= PARENB;
+      break;
+    case pMark:
+      tio.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case pSpace:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
   }
   if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
   if (s.hwFlow & (hwfUseRTS | hwfRequireCTS)) tio.c_cflag |= CRTSCTS;
@@ -189,7 +221,7 @@ int ConfigureSerialDevice(int fd, const TPortSettings& s) {
   if (s.swFlow == swfTransmit || s.swFlow == swfBoth) tio.c_iflag |= IXON;
   tio.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
   tio.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return -ecBadArgument;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return -ecDefault;  // the device refuses them
   SetModemLines(fd, s.dtr, s.rts);
   return 0;
 }

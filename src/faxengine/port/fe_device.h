@@ -26,8 +26,9 @@ int OpenSerialDevice(const std::string& path);
 // Closes a descriptor returned by OpenSerialDevice.
 void CloseSerialDevice(int fd);
 
-// Applies speed, framing, flow control and the DTR/RTS lines. Returns 0 or
-// -ecBadArgument for values the device refuses.
+// Applies speed, framing, flow control and the DTR/RTS lines. Returns 0, an error
+// of CheckLineSettings, or -ecDefault for values the device refuses (a
+// pseudo-terminal refuses parity).
 int ConfigureSerialDevice(int fd, const TPortSettings& s);
 int SetModemLines(int fd, bool dtr, bool rts);
 // Modem status bits (TModemStatusBit); -1 when the device has no modem lines.

@@ -10,9 +10,9 @@
 #include <future>
 #include <tuple>
 
-#include "../apf/fe_errors.h"
 #include "fe_comport.h"
 #include "fe_device.h"
+#include "fe_errors.h"
 #include "fe_ticks.h"
 #include "fe_tracelog.h"
 
@@ -31,12 +31,18 @@ constexpr std::string_view kLogDispatch = "Dispatch";
 
 std::string_view MessageName(unsigned msg) {
   switch (msg) {
-    case kTriggerAvail: return "Avail";
-    case kTriggerData: return "Data";
-    case kTriggerTimer: return "Timer";
-    case kTriggerStatus: return "Status";
-    case kPortClosing: return "PortClosing";
-    default: return "Unknown";
+    case kTriggerAvail:
+      return "Avail";
+    case kTriggerData:
+      return "Data";
+    case kTriggerTimer:
+      return "Timer";
+    case kTriggerStatus:
+      return "Status";
+    case kPortClosing:
+      return "PortClosing";
+    default:
+      return "Unknown";
   }
 }
 
@@ -47,7 +53,9 @@ void DrainPipe(int fd) {
 }
 
 // Whether a failed read or write means the device is gone.
-bool DeviceGone(int err) { return err != EAGAIN && err != EWOULDBLOCK && err != EINTR; }
+bool DeviceGone(int err) {
+  return err != EAGAIN && err != EWOULDBLOCK && err != EINTR;
+}
 
 }  // namespace
 
@@ -81,8 +89,10 @@ TFeDispatcher::~TFeDispatcher() {
   }
   for (std::thread* t : {&eventThread_, &dispatchThread_, &outputThread_}) {
     if (!t->joinable()) continue;
-    if (t->get_id() == std::this_thread::get_id()) t->detach();  // never join oneself
-    else t->join();
+    if (t->get_id() == std::this_thread::get_id())
+      t->detach();  // never join oneself
+    else
+      t->join();
   }
   CloseSerialDevice(fd_);
   for (int p : {eventWake_[0], eventWake_[1], outputWake_[0], outputWake_[1]})
@@ -292,6 +302,8 @@ void TFeDispatcher::ServiceInput() {
       std::size_t span = 0;
       std::uint8_t* dst = in_.WriteSpan(span);
       if (span == 0) break;
+      // Never read past the full mark, so that the driver holds the rest back.
+      if (const std::size_t mark = FullMark(); in_.Used() < mark) span = std::min(span, mark - in_.Used());
       const ssize_t n = ::read(fd_, dst, span);
       if (n > 0) {
         in_.CommitWrite(static_cast<std::size_t>(n));
@@ -426,12 +438,16 @@ void TFeDispatcher::OutputThread() {
 
 // ------------------------------------------------------------------ settings
 
+std::size_t TFeDispatcher::FullMark() const {
+  const bool flow = settings_.hwFlow != 0 || settings_.swFlow == swfReceive || settings_.swFlow == swfBoth;
+  return flow && settings_.bufferFull ? std::min<std::size_t>(settings_.bufferFull, in_.Size()) : in_.Size();
+}
+
 void TFeDispatcher::UpdateThrottle() {
   // Reading stops when the ring reaches the full mark (or is full without flow
   // control); the driver's buffer then fills and its flow control holds the modem.
   const bool flow = settings_.hwFlow != 0 || settings_.swFlow == swfReceive || settings_.swFlow == swfBoth;
-  const std::size_t fullMark = flow && settings_.bufferFull ? std::min<std::size_t>(settings_.bufferFull, in_.Size())
-                                                            : in_.Size();
+  const std::size_t fullMark = FullMark();
   const std::size_t resumeMark = flow && settings_.bufferResume ? settings_.bufferResume : in_.Size() - 1;
   if (!throttled_ && in_.Used() >= fullMark) {
     throttled_ = true;

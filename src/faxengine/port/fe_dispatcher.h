@@ -102,6 +102,7 @@ class TFeDispatcher {
   void SetLost(int error);
   static void Wake(int pipeWriteFd);
   void UpdateThrottle();  // with inMu_ held
+  std::size_t FullMark() const;
   void DeliverEvents(std::vector<std::tuple<unsigned, unsigned, long>>& events);
 
   int fd_;

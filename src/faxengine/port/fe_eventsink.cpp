@@ -12,6 +12,8 @@ TFeQueueSink::TFeQueueSink() : owner_(std::this_thread::get_id()) {}
 TFeQueueSink::~TFeQueueSink() {
   // Release senders still waiting: their calls will not run.
   std::lock_guard<std::mutex> lock(mu_);
+  closed_ = true;
+  for (auto& item : queue_) item->done = true;
   queue_.clear();
   cv_.notify_all();
 }
@@ -24,6 +26,7 @@ bool TFeQueueSink::Send(std::function<void()> call, std::chrono::milliseconds ti
   auto item = std::make_shared<Item>();
   item->call = std::move(call);
   std::unique_lock<std::mutex> lock(mu_);
+  if (closed_) return false;
   queue_.push_back(item);
   cv_.notify_all();
   if (cv_.wait_for(lock, timeout, [&] { return item->done; })) return true;

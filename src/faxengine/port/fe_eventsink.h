@@ -60,6 +60,7 @@ class TFeQueueSink final : public TFeEventSink {
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Item>> queue_;
+  bool closed_ = false;
 };
 
 }  // namespace fe

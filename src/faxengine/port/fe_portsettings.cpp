@@ -1,5 +1,7 @@
 #include "fe_portsettings.h"
 
+#include "fe_errors.h"
+
 namespace fe {
 
 void NormaliseFlowThresholds(TPortSettings& s) {
@@ -9,13 +11,15 @@ void NormaliseFlowThresholds(TPortSettings& s) {
   if (s.bufferResume == 0 || s.bufferResume > s.bufferFull) s.bufferResume = s.inSize / 10;
 }
 
-bool ValidLineSettings(const TPortSettings& s) {
-  static constexpr long kBauds[] = {300,   600,   1200,   2400,   4800,   9600,   19200,
+int CheckLineSettings(const TPortSettings& s) {
+  static constexpr long kBauds[] = {300,   600,   1200,   2400,   4800,   9600,  19200,
                                     38400, 57600, 115200, 230400, 460800, 921600};
   bool baudOk = false;
   for (long b : kBauds) baudOk = baudOk || b == s.baud;
-  return baudOk && s.dataBits >= 5 && s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2) && s.inSize >= 16 &&
-         s.outSize >= 16;
+  if (!baudOk) return -ecBaudRate;
+  if (s.dataBits < 5 || s.dataBits > 8) return -ecByteSize;
+  if ((s.stopBits != 1 && s.stopBits != 2) || s.inSize < 16 || s.outSize < 16) return -ecBadArgument;
+  return 0;
 }
 
 }  // namespace fe

@@ -30,8 +30,9 @@ struct TPortSettings {
 // RS485 mode is switched off by hwfUseRTS or hwfRequireCTS.
 void NormaliseFlowThresholds(TPortSettings& s);
 
-// Whether the settings are valid line parameters (supported baud, 5-8 data bits,
-// 1 or 2 stop bits, buffers of at least 16 bytes).
-bool ValidLineSettings(const TPortSettings& s);
+// 0 when the settings are valid line parameters, else -ecBaudRate (unsupported
+// speed), -ecByteSize (data bits other than 5-8), -ecBadArgument (stop bits other
+// than 1 or 2, buffers under 16 bytes).
+int CheckLineSettings(const TPortSettings& s);
 
 }  // namespace fe

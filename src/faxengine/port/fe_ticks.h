@@ -6,14 +6,18 @@
 
 namespace fe {
 
-inline constexpr long kTickNumerator = 92;      // seconds per tick = 92 / 1675
+inline constexpr long kTickNumerator = 92;  // seconds per tick = 92 / 1675
 inline constexpr long kTickDenominator = 1675;
 
 // Whole seconds to ticks, rounded down: 10 s -> 182 ticks, 60 s -> 1092 ticks.
-constexpr long SecondsToTicks(long seconds) { return seconds * kTickDenominator / kTickNumerator; }
+constexpr long SecondsToTicks(long seconds) {
+  return seconds * kTickDenominator / kTickNumerator;
+}
 
 // Milliseconds to ticks, rounded down.
-constexpr long MillisecondsToTicks(long ms) { return ms * kTickDenominator / (kTickNumerator * 1000); }
+constexpr long MillisecondsToTicks(long ms) {
+  return ms * kTickDenominator / (kTickNumerator * 1000);
+}
 
 // The duration of a number of ticks, rounded up to the next microsecond so that a
 // wait of N ticks never ends before N ticks have passed.

@@ -5,7 +5,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "../apf/fe_errors.h"
+#include "fe_errors.h"
+#include "fe_texts.h"
 
 namespace fe {
 
@@ -47,7 +48,8 @@ bool Apply(TTraceLogState request, TTraceLogState& state, Buffer& buffer, bool& 
       used = false;
       return false;
     case tlDump:
-    case tlAppend: return true;
+    case tlAppend:
+      return true;
   }
   return false;
 }
@@ -58,15 +60,7 @@ TFeTraceLog::TFeTraceLog() = default;
 
 int TFeTraceLog::WriteFile(const std::string& name, const std::string& content, bool append) const {
   std::FILE* f = std::fopen(name.c_str(), append ? "ab" : "wb");
-  if (!f) {
-    switch (errno) {
-      case ENOENT: return -ecPathNotFound;
-      case EACCES:
-      case EPERM:
-      case EROFS: return -ecAccessDenied;
-      default: return -ecFileNotFound;
-    }
-  }
+  if (!f) return -IoErrorCode(errno);
   const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   const bool closed = std::fclose(f) == 0;
   return ok && closed ? 0 : -ecDiskFull;
@@ -219,8 +213,10 @@ std::string TFeTraceLog::FormatTrace() const {
         text += hex;
       }
     }
-    if (traceHex_) line = Pad(line, 18 + 16 * 3) + " |" + text + "|";
-    else line += text;
+    if (traceHex_)
+      line = Pad(line, 18 + 16 * 3) + " |" + text + "|";
+    else
+      line += text;
     out += line + "\r\n";
     i = j;
   }
@@ -241,7 +237,8 @@ std::string TFeTraceLog::FormatLog() const {
     } else {
       char d[48];
       if (logHex_)
-        std::snprintf(d, sizeof d, "%08lX  %08lX", static_cast<unsigned long>(e.data), static_cast<unsigned long>(e.otherData));
+        std::snprintf(d, sizeof d, "%08lX  %08lX", static_cast<unsigned long>(e.data),
+                      static_cast<unsigned long>(e.otherData));
       else
         std::snprintf(d, sizeof d, "%-9ld %ld", e.data, e.otherData);
       line += Pad(e.subType, 14) + d;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "../apf/fe_errors.h"
+#include "fe_errors.h"
 
 namespace fe {
 

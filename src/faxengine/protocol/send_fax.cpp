@@ -135,7 +135,6 @@ void TFeSendFax::NextFax() {
     v.faxFile = file;
     v.coverFile = cover;
   });
-  PostLog(lfTransmitStarted);
   if (joinError_ < 0 && requests_ == 1 && !joinedFile_.empty()) {
     FaxFailed(-joinError_);
     return;
@@ -145,6 +144,7 @@ void TFeSendFax::NextFax() {
     FaxFailed(-rc);
     return;
   }
+  PostLog(lfTransmitStarted);
   StartFax();
 }
 
@@ -513,8 +513,7 @@ void TFeSendFax::BeginPageData() {
   hv.recipient = HeaderRecipient;
   hv.title = HeaderTitle;
   hv.pages = static_cast<int>(pages_.size());
-  bool hasCover = pages_.front().number == 0;
-  hv.page = page.number == 0 ? 1 : page.number + (hasCover ? 1 : 0);
+  hv.page = HeaderPageNumber(pages_, pageIdx_);
   std::string header = HeaderLine.empty() ? std::string() : ExpandHeaderLine(HeaderLine, hv);
   int minLine = t30::MinLineBytes(scan_, bps_);
   SetState(page.number == 0 ? tfOpenCover : tfPrepPage);
@@ -613,6 +612,9 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
     auto f = ReportFields(*v);
     int code = f.empty() ? 0 : f[0];
     UpdateSession([&](TFaxSessionValues& s) { s.hangupCode = code; });
+    // The modem hung up before the fax was through: no point waiting for more.
+    if (code > 0 && state_ != tf2WaitFET && state_ != tf20ChckPg)
+      FaxFailed(connected_ && pageIdx_ == 0 && refusals_ == 0 ? ecFaxNoCarrier : ecFaxSessionError);
     return;
   }
   if (auto v = ReportValue(line, t.remoteCsi)) {

@@ -22,6 +22,11 @@ std::string Upper(std::string s) {
 }
 }  // namespace
 
+int HeaderPageNumber(const std::vector<TSendPage>& pages, size_t idx) {
+  const bool hasCover = !pages.empty() && pages.front().number == 0;
+  return pages[idx].number + (hasCover ? 1 : 0);
+}
+
 bool CoverIsApf(const std::string& coverFile, const std::string& ext) {
   return Upper(coverFile).find("." + Upper(ext)) != std::string::npos;
 }

@@ -29,6 +29,10 @@ struct TSendPage {
 int ListFaxPages(const std::string& faxFile, const std::string& coverFile, const std::string& ext,
                  std::vector<TSendPage>& pages);
 
+// The page number the header line shows for pages[idx]: the cover is page 1 and
+// the fax file's pages follow it.
+int HeaderPageNumber(const std::vector<TSendPage>& pages, size_t idx);
+
 // True when the cover file name contains "." + ext (letter case ignored).
 bool CoverIsApf(const std::string& coverFile, const std::string& ext);
 

@@ -238,6 +238,13 @@ TEST(ApfFile, JoinAppendsPagesAndSumsCounts) {
   ASSERT_EQ(r.Open(dir.file("1.APF")), 0);
   EXPECT_EQ(r.PageCount(), 2u);
   EXPECT_EQ(JoinApfFiles({}, dir.file("J.APF")), -ecBadArgument);
+
+  // Page counts that would not fit the 16-bit field are refused, not wrapped.
+  Bytes big = ReadBytes(dir.file("2.APF"));
+  big[32] = 0x40, big[33] = 0x9C;  // 40000
+  WriteBytes(dir.file("BIG.APF"), big);
+  EXPECT_EQ(JoinApfFiles({dir.file("BIG.APF"), dir.file("BIG.APF")}, dir.file("J.APF")), -ecBadArgument);
+  EXPECT_EQ(ReadBytes(dir.file("J.APF")), before);
 }
 
 TEST(ApfFile, LyingAndTruncatedFilesGiveErrorsNotCrashes) {

@@ -102,7 +102,7 @@ TEST(ApfFaxLog, HistoryLinesAsTabled) {
   fax.faxFile = "Receive/R00001.APF";
   fax.phoneNumber = "555-0100";
   fax.remoteId = "REMOTE FAX";
-  fax.hangupCode = 2;
+  fax.hangupCode = "2";
   fax.lastError = -8069;
   for (int code = lfTransmitStarted; code <= lfReceiveFailed; ++code) ASSERT_EQ(log.LogFax(code, fax, when), 0);
   ASSERT_EQ(log.LogFax(99, fax, when), 0);  // an unknown code adds nothing

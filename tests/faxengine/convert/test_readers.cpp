@@ -150,16 +150,19 @@ TEST(ImageInputs, BadFilesFailCleanly) {
                     bmp = fe_test::ReadFile(dir / "b.bmp");
   // Every truncation of each file gives 8002 (or converts, for a cut that keeps the image).
   for (std::size_t n = 0; n < tif.size(); n += 7) {
-    TiffReader r(Bytes(tif.substr(0, n)));
+    const std::string cut = tif.substr(0, n);
+    TiffReader r(Bytes(cut));
     const int rc = Drain(r);
     EXPECT_TRUE(rc == 0 || rc == -8002) << n;
   }
   for (std::size_t n = 0; n + 1 < pcx.size(); n += 3) {
-    PcxReader r(Bytes(pcx.substr(0, n)), 1728, false);
+    const std::string cut = pcx.substr(0, n);
+    PcxReader r(Bytes(cut), 1728, false);
     EXPECT_EQ(Drain(r), -8002) << n;
   }
   for (std::size_t n = 0; n + 1 < bmp.size(); n += 11) {
-    BmpReader r(Bytes(bmp.substr(0, n)));
+    const std::string cut = bmp.substr(0, n);
+    BmpReader r(Bytes(cut));
     EXPECT_EQ(Drain(r), -8002) << n;
   }
   // Lying headers: absurd sizes are refused before anything is allocated for them.

@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include "fe_exceptions.h"
 #include "fe_fax_converter.h"
@@ -38,7 +39,9 @@ unsigned InkColumns(const Page& p, unsigned from, unsigned to) {
   return n;
 }
 
-bool SameRows(const Page& a, const Page& b) { return a.rows == b.rows; }
+bool SameRows(const Page& a, const Page& b) {
+  return a.rows == b.rows;
+}
 
 }  // namespace
 
@@ -49,6 +52,9 @@ TEST(TextConvert, PageBreaksByFormFeedAndLineCount) {
   EXPECT_EQ(pages[0].rows.size(), 32u);  // two text lines of 16 raster lines
   EXPECT_EQ(pages[1].rows.size(), 16u);
   EXPECT_GT(InkColumns(pages[1], 0, 16), 0u);
+
+  // CR LF and a lone CR end lines as LF does.
+  EXPECT_EQ(ConvertText("crlf", "a\r\nb\rc\n")[0].rows, ConvertText("lf", "a\nb\nc\n")[0].rows);
 
   // With 60 lines per page the 61st line starts page 2.
   std::string sixtyOne;
@@ -100,9 +106,9 @@ TEST(TextConvert, LongLinesAreCutNotWrapped) {
   EXPECT_EQ(wide[0].width, 2048u);
   EXPECT_TRUE(SameRows(wide[0], wide166[0]));
   EXPECT_FALSE(SameRows(wide[0], ConvertText("cutwide165", std::string(165, 'H') + "\n", [](TFeFaxConverter& c) {
-                                   c.Width = fwWide;
-                                   c.FontType = ffSmall;
-                                 })[0]));
+                          c.Width = fwWide;
+                          c.FontType = ffSmall;
+                        })[0]));
 }
 
 TEST(TextConvert, TabsExpandToTabStops) {
@@ -199,12 +205,43 @@ TEST(TextConvert, StatusAbortAndOutputLineHook) {
   EXPECT_FALSE(std::filesystem::exists(dir / "never.apf"));
 }
 
-TEST(TextConvert, ScreenFontLinesAreAsHighAsWy) {
+QGuiApplication& App() {
   static int argc = 1;
   static char name[] = "test";
   static char* argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QGuiApplication app(argc, argv);
+  return app;
+}
+
+TEST(TextConvert, QuitWhileYieldingStopsWith1003) {
+  App();
+  const auto dir = fe_test::TempDir("quit");
+  fe_test::WriteFile(dir / "in.txt", std::string(500, '\n'));
+  TFeFaxConverter c;
+  c.InputDocumentType = idText;
+  c.DocumentFile = dir / "in.txt";
+  c.OnStatus = [](TFeFaxConverter&, bool, bool, unsigned, unsigned lines, std::uint64_t, std::uint64_t, bool&) {
+    if (lines == 5) QCoreApplication::quit();
+  };
+  int code = 0;
+  QTimer::singleShot(0, [&] {
+    try {
+      c.ConvertToFile();
+    } catch (const EFeException& e) {
+      code = e.ErrorCode();
+    }
+  });
+  QCoreApplication::exec();
+  EXPECT_EQ(code, -1003);
+  // Without coYield the conversion does not look at the event loop.
+  c.Options = coDoubleWidth | coCenterImage;
+  c.OnStatus = nullptr;
+  EXPECT_NO_THROW(c.ConvertToFile());
+}
+
+TEST(TextConvert, ScreenFontLinesAreAsHighAsWy) {
+  App();
   auto heightOf = [](bool fine) {
     const auto pages = ConvertText(fine ? "tx-fine" : "tx", "Hello\nWorld\n", [&](TFeFaxConverter& c) {
       c.InputDocumentType = idTextEx;

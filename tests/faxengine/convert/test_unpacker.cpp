@@ -261,7 +261,7 @@ TEST(Unpacker, ExportsReadBackByPeers) {
   ASSERT_EQ(fe_test::Run("pcxtoppm " + (dir / "d2.pcx").string() + toPbm + (dir / "d2.pbm").string()), 0);
   ASSERT_TRUE(fe_test::ReadPbm(dir / "d2.pbm", got));
   EXPECT_EQ(got.width, 1728u);  // the 2048-pixel lines cut to the standard page
-  EXPECT_EQ(got.height, 80u);  // a standard page, doubled
+  EXPECT_EQ(got.height, 80u);   // a standard page, doubled
   // ImageMagick counts the pages of the DCX too.
   ASSERT_EQ(fe_test::Run("test $(identify " + (dir / "out.dcx").string() + " | wc -l) -eq 2"), 0);
 }

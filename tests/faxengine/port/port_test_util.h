@@ -26,13 +26,14 @@ struct Event {
 // Registers a handler on the port and keeps every event it sees.
 class Recorder {
  public:
-  explicit Recorder(fe::TFeComPort& port) {
-    port.RegisterTriggerHandler([this](unsigned m, unsigned w, long l) {
+  explicit Recorder(fe::TFeComPort& port) : port_(port) {
+    id_ = port.RegisterTriggerHandler([this](unsigned m, unsigned w, long l) {
       std::lock_guard<std::mutex> lock(mu_);
       events_.push_back({m, w, l, Clock::now(), std::this_thread::get_id()});
       cv_.notify_all();
     });
   }
+  ~Recorder() { port_.DeregisterTriggerHandler(id_); }
   std::vector<Event> Events() {
     std::lock_guard<std::mutex> lock(mu_);
     return events_;
@@ -54,6 +55,8 @@ class Recorder {
   }
 
  private:
+  fe::TFeComPort& port_;
+  int id_ = 0;
   std::mutex mu_;
   std::condition_variable cv_;
   std::vector<Event> events_;

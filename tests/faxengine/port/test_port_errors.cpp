@@ -1,6 +1,6 @@
 // Opening ports: mapping COM numbers, missing, busy and already open devices.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
 // The port against a scripted modem on a pseudo-terminal: triggers, waits,
 // reopening, settings on an open port, tracing and a vanishing device.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -79,7 +79,7 @@ TEST(PortPty, TimerTriggersAreNeverEarly) {
   ASSERT_EQ(e18.size(), 1u);
   EXPECT_GE(e1[0].at - start, fe::TicksToDuration(1));
   EXPECT_GE(e18[0].at - start, fe::TicksToDuration(18));
-  EXPECT_LT(e18[0].at - start, 1100ms);  // "about one second"
+  EXPECT_LT(e18[0].at - start, 1500ms);  // about one second, with room for a loaded machine
   // A timer set and then disarmed stays silent; removing it twice is an error.
   ASSERT_EQ(port.SetTimerTrigger(t1, 1, false), 0);
   std::this_thread::sleep_for(150ms);
@@ -159,9 +159,10 @@ TEST(PortPty, SettingsApplyToTheOpenPort) {
   EXPECT_EQ(cfgetospeed(&t), B9600);
   EXPECT_FALSE(t.c_cflag & CRTSCTS);
   // A pseudo-terminal refuses parity: the setting is refused and the old one kept.
-  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetParity(fe::pEven), -fe::ecDefault);
   EXPECT_EQ(port.Parity(), fe::pNone);
-  EXPECT_EQ(port.SetBaud(12345), -fe::ecBadArgument);
+  EXPECT_EQ(port.SetBaud(12345), -fe::ecBaudRate);
+  EXPECT_EQ(port.SetDataBits(9), -fe::ecByteSize);
   EXPECT_EQ(port.Baud(), 9600);
   ::close(fd);
 }
@@ -178,9 +179,10 @@ TEST(PortPty, InputHeldBackAtTheFullMarkLosesNothing) {
   port.SetHWFlowOptions(fe::hwfUseRTS | fe::hwfRequireCTS);
   OpenOn(port, modem);
   modem.Start();
-  std::this_thread::sleep_for(300ms);
-  EXPECT_LE(port.CharReady(), 7372 + 4096);  // stopped near the mark (one read may overshoot)
-  EXPECT_GE(port.CharReady(), 7372);
+  const auto filled = Clock::now() + 5s;
+  while (port.CharReady() < 7372 && Clock::now() < filled) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(port.CharReady(), 7372);  // stopped exactly at the full mark
   std::string got;
   const auto until = Clock::now() + 5s;
   while (got.size() < block.size() && Clock::now() < until) {
@@ -243,7 +245,7 @@ TEST(PortPty, EventsReachTheSinkThread) {
   // Closing delivers the closing notice through the sink without waiting out its time-out.
   const auto start = Clock::now();
   ASSERT_EQ(port.SetOpen(false), 0);
-  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_LT(Clock::now() - start, 2s);  // far below the sink's 3 s time-out
   EXPECT_EQ(order.back(), fe::kPortClosing);
 }
 
@@ -302,7 +304,7 @@ TEST(PortPty, TraceAndLogFiles) {
 
 TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   ScriptedModem modem;
-  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).HangUp();
+  modem.Expect("ATD123").Reply("CONNECT").ExpectBytes(100).Reply("NO CARRIER").Pause(200ms).HangUp();
   modem.Start();
   fe::TFeComPort port;
   Recorder rec(port);
@@ -317,12 +319,43 @@ TEST(PortPty, VanishingDeviceEndsThePortCleanly) {
   EXPECT_EQ(port.LastError(), closing[0].lParam);
   EXPECT_FALSE(port.Open());
   EXPECT_LT(port.SendText("AT\r"), 0);
+  // What came before the hang-up can still be read.
+  EXPECT_EQ(port.AwaitText("NO CARRIER\r\n", 18), 1);
   EXPECT_LT(port.AwaitText("OK", 18), 0);
   const auto start = Clock::now();
   EXPECT_EQ(port.SetOpen(false), 0);  // threads already ended: no wait
-  EXPECT_LT(Clock::now() - start, 500ms);
+  EXPECT_LT(Clock::now() - start, 1s);
   // The device is gone for good: opening again says so.
   EXPECT_EQ(port.SetOpen(true), -fe::ecBadId);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PortPty, HandlerMayCloseItsOwnPort) {
+  // An engine that ends its run on "NO CARRIER" closes the port from its trigger
+  // handler, on the dispatch thread: no deadlock, the closing notice still comes,
+  // and the port opens again afterwards.
+  qnsim::ScriptedModem modem;
+  modem.Reply("NO CARRIER");
+  fe::TFeComPort port;
+  porttest::Recorder rec(port);
+  port.SetDevicePath(modem.DevicePath());
+  ASSERT_EQ(port.SetOpen(true), 0);
+  const int carrier = port.AddDataTrigger("NO CARRIER");
+  std::atomic<int> closeResult{1};
+  const int id = port.RegisterTriggerHandler([&](unsigned msg, unsigned wParam, long) {
+    if (msg == fe::kTriggerData && static_cast<int>(wParam) == carrier) closeResult = port.SetOpen(false);
+  });
+  modem.Start();
+  ASSERT_TRUE(rec.WaitFor(fe::kPortClosing, 0, 3s));
+  EXPECT_EQ(closeResult.load(), 0);
+  EXPECT_EQ(rec.Of(fe::kPortClosing, 0).at(0).lParam, 0);  // closed on request, no error
+  EXPECT_FALSE(port.Open());
+  port.DeregisterTriggerHandler(id);
+  EXPECT_EQ(port.SetOpen(true), 0);
+  EXPECT_EQ(port.SendText("AT\r"), 0);
 }
 
 }  // namespace

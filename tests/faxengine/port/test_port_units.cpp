@@ -119,8 +119,7 @@ TEST(PortTicks, ConversionsNeverShortenAWait) {
   EXPECT_EQ(fe::SecondsToTicks(3), 54);
   // 18 ticks = 0.98865... s, rounded up to the microsecond.
   EXPECT_EQ(fe::TicksToDuration(18).count(), 988657);
-  for (long t : {1L, 7L, 182L, 1092L})
-    EXPECT_GE(fe::TicksToDuration(t).count() * 1675, t * 92 * 1000000LL) << t;
+  for (long t : {1L, 7L, 182L, 1092L}) EXPECT_GE(fe::TicksToDuration(t).count() * 1675, t * 92 * 1000000LL) << t;
 }
 
 }  // namespace

@@ -73,16 +73,24 @@ std::string AtClient::waitLine(const std::string& prefix, std::chrono::milliseco
   return {};
 }
 
-std::string AtClient::readUntil(const std::string& terminator, std::chrono::milliseconds timeout) {
+std::string AtClient::readData(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::string data;
+  size_t scanned = 0;
   for (;;) {
-    data += buffer_;
-    buffer_.clear();
-    if (data.size() >= terminator.size() && data.compare(data.size() - terminator.size(), terminator.size(), terminator) == 0)
-      return data;
+    while (scanned + 1 < buffer_.size()) {
+      if (buffer_[scanned] != '\x10') {
+        ++scanned;
+        continue;
+      }
+      if (buffer_[scanned + 1] == '\x03') {
+        std::string data = buffer_.substr(0, scanned + 2);
+        buffer_.erase(0, scanned + 2);
+        return data;
+      }
+      scanned += 2;  // DLE and the character it escapes
+    }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return data;
+    if (left.count() <= 0) return {};
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     char buf[4096];

@@ -21,8 +21,9 @@ class AtClient {
                                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Waits for a line that starts with prefix; returns it, or "" on time-out.
   std::string waitLine(const std::string& prefix, std::chrono::milliseconds timeout);
-  // Reads raw bytes until the time-out or until the data ends with terminator.
-  std::string readUntil(const std::string& terminator, std::chrono::milliseconds timeout);
+  // Reads DLE-framed data (frame or page) up to and including DLE ETX, as sent
+  // (a doubled DLE stays doubled); what follows stays for the next read.
+  std::string readData(std::chrono::milliseconds timeout);
 
  private:
   bool readLine(std::string& line, std::chrono::steady_clock::time_point deadline);

@@ -1,6 +1,7 @@
 #include "class1_modem.h"
 
 #include <spandsp.h>
+#include <spandsp/expose.h>
 
 #include <cstdint>
 #include <stdexcept>
@@ -11,26 +12,28 @@ namespace faxsim {
 
 Class1Modem::Class1Modem(std::string number, std::string link, Exchange& exchange, Events& events)
     : Endpoint(std::move(number), exchange, events), pty_(std::move(link)) {
-  t31_ = t31_init(nullptr, reinterpret_cast<at_tx_handler_t*>(&Class1Modem::atOutput), this,
-                  &Class1Modem::modemControl, this, reinterpret_cast<t38_tx_packet_handler_t*>(&Class1Modem::t38Output),
-                  this);
+  t31_ = t31_init(nullptr, reinterpret_cast<at_tx_handler_t*>(&Class1Modem::atOutput), this, &Class1Modem::modemControl,
+                  this, nullptr, nullptr);
   if (t31_ == nullptr) throw std::runtime_error("t31_init failed");
   t31_set_transmit_on_idle(t31_, true);
   if (logging()) {
     logging_state_t* log = t31_get_logging_state(t31_);
     span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
     span_log_set_tag(log, this->number().c_str());
-    logging_state_t* t38log = t38_core_get_logging_state(t31_get_t38_core_state(t31_));
-    span_log_set_level(t38log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_TAG | SPAN_LOG_WARNING);
-    span_log_set_tag(t38log, this->number().c_str());
   }
 }
 
 Class1Modem::~Class1Modem() {
-  if (t31_ != nullptr) t31_free(t31_);
+  if (t31_ == nullptr) return;
+  // spandsp 0.0.6 does not free the T.31 receive queue with the modem.
+  queue_free(t31_->rx_queue);
+  t31_->rx_queue = nullptr;
+  t31_free(t31_);
 }
 
-std::string Class1Modem::describe() const { return "class1 " + number() + " " + pty_.slavePath(); }
+std::string Class1Modem::describe() const {
+  return "class1 " + number() + " " + pty_.slavePath();
+}
 
 int Class1Modem::atOutput(void*, void* user, const uint8_t* buf, size_t len) {
   static_cast<Class1Modem*>(user)->pty_.write(buf, len);
@@ -63,15 +66,13 @@ int Class1Modem::modemControl(t31_state_s*, void* user, int op, const char* num)
   return 0;
 }
 
-int Class1Modem::t38Output(void*, void* user, const uint8_t* buf, int len, int) {
-  auto* self = static_cast<Class1Modem*>(user);
-  self->exchange().sendT38(*self, buf, len);
-  return 0;
+void Class1Modem::ringing(int) {
+  t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
 }
 
-void Class1Modem::ringing(int) { t31_call_event(t31_, AT_CALL_EVENT_ALERTING); }
-
-void Class1Modem::callAnswered() { t31_call_event(t31_, AT_CALL_EVENT_CONNECTED); }
+void Class1Modem::callAnswered() {
+  t31_call_event(t31_, AT_CALL_EVENT_CONNECTED);
+}
 
 void Class1Modem::callFailed(CallFailure failure) {
   // The T.31 module goes back to command mode on a hang-up event without a
@@ -86,17 +87,6 @@ void Class1Modem::callEnded() {
   pty_.write("\r\nNO CARRIER\r\n");
 }
 
-void Class1Modem::useT38(bool on) {
-  if (on == t38_) return;
-  t38_ = on;
-  t31_set_mode(t31_, on);
-  if (on) t38_core_restart(t31_get_t38_core_state(t31_));
-}
-
-void Class1Modem::t38Packet(const uint8_t* buf, int len, uint16_t seq) {
-  t38_core_rx_ifp_packet(t31_get_t38_core_state(t31_), buf, len, seq);
-}
-
 void Class1Modem::txAudio(int16_t* amp, int samples) {
   int n = t31_tx(t31_, amp, samples);
   for (int i = n; i < samples; ++i) amp[i] = 0;
@@ -108,8 +98,7 @@ void Class1Modem::rxAudio(const int16_t* amp, int samples) {
   t31_rx(t31_, copy, samples);
 }
 
-void Class1Modem::service(int samples) {
-  if (t38_) t31_t38_send_timeout(t31_, samples);
+void Class1Modem::service(int) {
   // A pseudo-terminal has no CTS line: while the modem's transmit buffer is
   // full we simply stop reading, and the pty's own buffer holds the DTE back.
   uint8_t buf[128];

@@ -24,9 +24,7 @@ class Class1Modem : public Endpoint {
   void callFailed(CallFailure failure) override;
   void callEnded() override;
 
-  bool canUseT38() const override { return true; }
-  void useT38(bool on) override;
-  void t38Packet(const uint8_t* buf, int len, uint16_t seq) override;
+  bool wantsGateway() const override { return true; }
 
   void txAudio(int16_t* amp, int samples) override;
   void rxAudio(const int16_t* amp, int samples) override;
@@ -35,12 +33,10 @@ class Class1Modem : public Endpoint {
  private:
   static int atOutput(void* state, void* user, const uint8_t* buf, size_t len);
   static int modemControl(t31_state_s* state, void* user, int op, const char* num);
-  static int t38Output(void* core, void* user, const uint8_t* buf, int len, int count);
 
   Pty pty_;
   t31_state_s* t31_ = nullptr;
-  bool cts_ = true;   // false while the modem's transmit buffer is above its high-water mark
-  bool t38_ = false;
+  bool cts_ = true;  // false while the modem's transmit buffer is above its high-water mark
 };
 
 }  // namespace faxsim

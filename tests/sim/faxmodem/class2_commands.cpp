@@ -37,7 +37,9 @@ int bits(const uint8_t* frame, int len, int first, int count) {
 constexpr int kScanTime[8] = {5, 1, 3, 4, 7, 6, 2, 0};
 // Bits 17-18 and 19-20 (the lower bit first) to wd and ln: bit 19 alone is
 // A4 and B4, bit 20 alone any length.
-int width(const uint8_t* f, int len) { return std::min(bits(f, len, 17, 2), 2); }
+int width(const uint8_t* f, int len) {
+  return std::min(bits(f, len, 17, 2), 2);
+}
 int length(const uint8_t* f, int len) {
   static constexpr int kLength[4] = {0, 1, 2, 0};
   return kLength[bits(f, len, 19, 2)];
@@ -57,7 +59,9 @@ Class2Params common(const uint8_t* f, int len) {
 
 }  // namespace
 
-const Class2Spelling& spellingFor(bool class20) { return class20 ? kClass20 : kClass2; }
+const Class2Spelling& spellingFor(bool class20) {
+  return class20 ? kClass20 : kClass2;
+}
 
 std::string Class2Params::text() const {
   char buf[64];
@@ -89,14 +93,18 @@ bool Class2Params::parse(const std::string& text) {
   return true;
 }
 
-int Class2Params::bitsPerSecond() const { return 2400 * (br + 1); }
+int Class2Params::bitsPerSecond() const {
+  return 2400 * (br + 1);
+}
 
 int Class2Params::width() const {
   static constexpr int kWidth[3] = {T4_WIDTH_R8_A4, T4_WIDTH_R8_B4, 2432};
   return kWidth[std::clamp(wd, 0, 2)];
 }
 
-const char* class2ParamRanges() { return "(0,1),(0-5),(0-2),(0-2),(0),(0-2),(0),(0-7)"; }
+const char* class2ParamRanges() {
+  return "(0,1),(0-5),(0-2),(0-2),(0),(0-2),(0),(0-7)";
+}
 
 Class2Params paramsFromDis(const uint8_t* frame, int len) {
   Class2Params p = common(frame, len);
@@ -141,8 +149,8 @@ SpandspCaps capsFor(const Class2Params& p) {
   if (p.br >= 2) caps.modems |= T30_SUPPORT_V29;
   if (p.br >= 4) caps.modems |= T30_SUPPORT_V17;
   caps.resolutions = T30_SUPPORT_STANDARD_RESOLUTION | (p.vr >= 1 ? T30_SUPPORT_FINE_RESOLUTION : 0);
-  caps.sizes = T30_SUPPORT_215MM_WIDTH | T30_SUPPORT_UNLIMITED_LENGTH | T30_SUPPORT_A4_LENGTH |
-               T30_SUPPORT_B4_LENGTH | T30_SUPPORT_US_LETTER_LENGTH | T30_SUPPORT_US_LEGAL_LENGTH;
+  caps.sizes = T30_SUPPORT_215MM_WIDTH | T30_SUPPORT_UNLIMITED_LENGTH | T30_SUPPORT_A4_LENGTH | T30_SUPPORT_B4_LENGTH |
+               T30_SUPPORT_US_LETTER_LENGTH | T30_SUPPORT_US_LEGAL_LENGTH;
   if (p.wd >= 1) caps.sizes |= T30_SUPPORT_255MM_WIDTH;
   if (p.wd >= 2) caps.sizes |= T30_SUPPORT_303MM_WIDTH;
   caps.compressions = T30_SUPPORT_T4_1D_COMPRESSION | (p.df >= 1 ? T30_SUPPORT_T4_2D_COMPRESSION : 0);

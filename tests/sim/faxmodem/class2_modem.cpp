@@ -123,6 +123,7 @@ void Class2Modem::commandLine(const std::string& raw) {
   const size_t at = text.find("AT");
   if (at == std::string::npos) return;
   std::string rest = raw.substr(at + 2);
+  if (pending_ == Pending::Answer && upper(rest) == "A") return;  // answering already
   if (pending_ != Pending::None && !rest.empty()) {
     // A command while one is still running aborts a dial or an answer.
     if (pending_ == Pending::Dial || pending_ == Pending::Answer) {
@@ -154,8 +155,8 @@ void Class2Modem::commandLine(const std::string& raw) {
     } else if (c == 'D') {
       end = rest.size();  // the dial string takes the rest of the line
     } else if (c == 'S') {
-      while (end < rest.size() && (std::isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '=' ||
-                                   rest[end] == '?'))
+      while (end < rest.size() &&
+             (std::isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '=' || rest[end] == '?'))
         ++end;
     } else {
       if (c == '&' && end < rest.size()) ++end;
@@ -170,7 +171,8 @@ void Class2Modem::commandLine(const std::string& raw) {
 
 bool Class2Modem::command(const std::string& cmd) {
   const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(cmd[0])));
-  const int value = cmd.size() > 1 && std::isdigit(static_cast<unsigned char>(cmd.back())) ? std::atoi(cmd.c_str() + 1) : 0;
+  const int value =
+      cmd.size() > 1 && std::isdigit(static_cast<unsigned char>(cmd.back())) ? std::atoi(cmd.c_str() + 1) : 0;
   switch (c) {
     case '+':
       return faxCommand(cmd);
@@ -218,11 +220,7 @@ bool Class2Modem::command(const std::string& cmd) {
       return true;
     case 'D':
       if (exchange().inCall(*this)) return false;
-      if (fclass_ == "0") {
-        exchange().dial(*this, cmd.substr(1));  // a data call: rings, but no fax session
-      } else {
-        exchange().dial(*this, cmd.substr(1));
-      }
+      exchange().dial(*this, cmd.substr(1));  // in class 0 a data call: it rings, nobody speaks data
       pending_ = Pending::Dial;
       return true;
     case 'L':
@@ -240,7 +238,9 @@ bool Class2Modem::command(const std::string& cmd) {
 bool Class2Modem::faxCommand(const std::string& rawCmd) {
   const std::string cmd = upper(rawCmd);
   const Class2Spelling& sp = spellingFor(fclass_ == "2.0");
-  auto is = [&](const char* name) { return cmd.rfind(name, 0) == 0 && !std::isalpha(static_cast<unsigned char>(cmd[std::string(name).size()])); };
+  auto is = [&](const char* name) {
+    return cmd.rfind(name, 0) == 0 && !std::isalpha(static_cast<unsigned char>(cmd[std::string(name).size()]));
+  };
   auto arg = [&](const char* name) { return rawCmd.substr(std::string(name).size() + 1); };  // after "NAME="
   const bool query = !cmd.empty() && cmd.back() == '?' && cmd.find("=?") == std::string::npos;
   const bool range = cmd.find("=?") != std::string::npos;
@@ -672,8 +672,8 @@ void Class2Modem::deliverReceivedPage(int postPage) {
   data += kDle;
   data += kEtx;
   const std::string crlf = verbose_ ? "\r\n" : "";
-  // Class 2.0 reports the page's quality; a Class 2 DTE judges it and says so with +FPTS=.
-  if (fclass_ == "2.0") data += crlf + sp.pageStatus + ":1," + std::to_string(rows) + ",0,0,0" + crlf;
+  // Page status (1: good), the line count and no bad lines, then the post-page message.
+  data += crlf + sp.pageStatus + ":1," + std::to_string(rows) + ",0,0,0" + crlf;
   data += crlf + "+FET:" + std::to_string(postPage) + crlf;
   data += verbose_ ? "\r\nOK\r\n" : "0\r";
   receivedPage_ = data;
@@ -704,8 +704,8 @@ void Class2Modem::onPhaseE(t30_state_s* s, void* user, int result) {
   }
   self->sessionOver_ = true;
   self->finishSession_ = true;
-  if (self->pending_ == Pending::LastPage || self->pending_ == Pending::PostPage || self->pending_ == Pending::Receive ||
-      self->pending_ == Pending::Dial || self->pending_ == Pending::Answer) {
+  if (self->pending_ == Pending::LastPage || self->pending_ == Pending::PostPage ||
+      self->pending_ == Pending::Receive || self->pending_ == Pending::Dial || self->pending_ == Pending::Answer) {
     self->reportHangup();
     self->pending_ = Pending::None;
     self->finalResult(self->hangupCode_ == 0);

@@ -54,10 +54,10 @@ class Class2Modem : public Endpoint {
   void commandLine(const std::string& line);
   bool command(const std::string& cmd);  // one command of a line; false: ERROR
   bool faxCommand(const std::string& cmd);
-  void say(const std::string& line);      // a response line
+  void say(const std::string& line);  // a response line
   void finalResult(bool ok);
   void pageByte(uint8_t c);
-  void pageFromDteEnded(int postPage);    // -1: DLE ETX (post-page command follows)
+  void pageFromDteEnded(int postPage);  // -1: DLE ETX (post-page command follows)
 
   // Line side.
   void startSession(bool calling);
@@ -86,7 +86,7 @@ class Class2Modem : public Endpoint {
   std::string line_;
   std::string localId_;
   Class2Params local_;
-  int bitOrder_ = 0;  // +FBOR
+  int bitOrder_ = 0;       // +FBOR
   bool dataMode_ = false;  // DTE bytes are page data
   // Page data is taken from the DTE no faster than the line would carry it; the
   // pseudo-terminal's buffer holds the DTE back meanwhile, as flow control would.
@@ -102,8 +102,8 @@ class Class2Modem : public Endpoint {
   bool calling_ = false;
   bool connectedReported_ = false;
   bool haveRemoteDis_ = false;
-  Class2Params remote_;     // the far end's capabilities (sending)
-  Class2Params session_;    // the session parameters (DCS)
+  Class2Params remote_;   // the far end's capabilities (sending)
+  Class2Params session_;  // the session parameters (DCS)
   std::string remoteId_;
   bool finishSession_ = false;
   bool sessionOver_ = false;
@@ -111,9 +111,9 @@ class Class2Modem : public Endpoint {
   bool hangupReported_ = false;
   // Sending: the page the DTE is giving us.
   std::vector<uint8_t> page_;
-  bool pageComplete_ = false;   // its data has ended
-  int postPage_ = -1;           // 0 more pages, 1 another document, 2 last page
-  bool pageReady_ = false;      // data and post-page command are in
+  bool pageComplete_ = false;  // its data has ended
+  int postPage_ = -1;          // 0 more pages, 1 another document, 2 last page
+  bool pageReady_ = false;     // data and post-page command are in
   int pagesSent_ = 0;
   std::string sendFile_;
   // Receiving.
@@ -121,9 +121,9 @@ class Class2Modem : public Endpoint {
   int pagesReceived_ = 0;
   bool dteAwaitsPage_ = false;  // +FDR answered with CONNECT, page data not yet given
   int fillMs_ = 0;
-  bool awaitingDcs_ = false;    // after EOM: the next page waits for a new DCS
+  bool awaitingDcs_ = false;  // after EOM: the next page waits for a new DCS
   bool lastPageDone_ = false;
-  std::string receivedPage_;    // coded page and reports, ready for the DTE
+  std::string receivedPage_;  // coded page and reports, ready for the DTE
   bool havePage_ = false;
 };
 

@@ -1,11 +1,10 @@
 // efax, a fax program written by others, sends and receives real faxes through
 // the virtual modems of every class; the pages that arrive must be the pages sent.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -88,8 +87,7 @@ class EfaxThroughVirtualModem : public ::testing::TestWithParam<ModemKind> {
       const std::string pbm = dir_ + "/page" + std::to_string(i + 1) + ".pbm";
       const std::string tif = dir_ + "/page" + std::to_string(i + 1) + ".tif";
       EXPECT_TRUE(writePbm(pbm, pages_[i]));
-      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm},
-                                   dir_ + "/efix.out", 30s);
+      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir_ + "/efix.out", 30s);
       EXPECT_EQ(efix.status, 0) << efix.output;
       files.push_back(tif);
     }
@@ -114,13 +112,14 @@ TEST_P(EfaxThroughVirtualModem, SendsThreePagesToAFaxTerminal) {
   sim_.addModem(GetParam(), "100");
   sim_.addReceiver("200", received);
   ASSERT_TRUE(sim_.start()) << sim_.error();
-  std::vector<std::string> argv = {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST",
-                                   "-h", "", "-v", "ewinc", "-t", "200"};  // no header line: pages stay as sent
+  std::vector<std::string> argv = {
+      "efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST", "-h", "", "-v", "ewinc",
+      "-t",   "200"};  // no header line: pages stay as sent
   for (const auto& file : efaxPageFiles()) argv.push_back(file);
   ProgramRun efax = runProgram(argv, dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
   EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
-  sim_.stop();
+  EXPECT_TRUE(sim_.stop()) << sim_.error();
   expectSamePages(readPages(received));
   std::cout << "[ timing   ] efax sent 3 pages in " << efax.seconds << " s\n";
 }
@@ -129,11 +128,12 @@ TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
   sim_.addModem(GetParam(), "100");
   sim_.addSender("200", sent_, "100", 1500);
   ASSERT_TRUE(sim_.start()) << sim_.error();
-  ProgramRun efax = runProgram(
-      {"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST", "-v", "ewinc", "-r", dir_ + "/rx"},
-      dir_ + "/efax.out", 240s);
+  ProgramRun efax = runProgram({"efax", "-d", sim_.device("100"), efaxClassOption(GetParam()), "-l", "QUILLON TEST",
+                                "-v", "ewinc", "-r", dir_ + "/rx"},
+                               dir_ + "/efax.out", 240s);
   EXPECT_EQ(efax.status, 0) << efax.output;
   EXPECT_NE(sim_.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim_.logFile();
+  EXPECT_TRUE(sim_.stop()) << sim_.error();
   std::vector<RasterPage> received;
   for (int page = 1; page <= 3; ++page) {
     auto pages = readPages(dir_ + "/rx.00" + std::to_string(page));
@@ -142,6 +142,42 @@ TEST_P(EfaxThroughVirtualModem, ReceivesThreePagesFromAFaxTerminal) {
   }
   expectSamePages(received);
   std::cout << "[ timing   ] efax received 3 pages in " << efax.seconds << " s\n";
+}
+
+// Two Class 1 modems calling each other, with efax at both ends.
+TEST(FaxModemSimBetweenModems, TwoClass1ModemsCarryAFaxBetweenTwoEfaxes) {
+  FaxModemSim sim;
+  const std::string dir = sim.workDir();
+  const auto pages = makeTestPages(2, 150, true, 3);
+  std::vector<std::string> argv = {"efax", "-d", "", "-o1", "-h", "", "-v", "ewinc", "-t", "101"};
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string pbm = dir + "/p" + std::to_string(i) + ".pbm";
+    const std::string tif = dir + "/p" + std::to_string(i) + ".tif";
+    ASSERT_TRUE(writePbm(pbm, pages[i]));
+    ASSERT_EQ(runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s).status, 0);
+    argv.push_back(tif);
+  }
+  sim.addModem(ModemKind::Class1, "100");
+  sim.addModem(ModemKind::Class1, "101");
+  ASSERT_TRUE(sim.start()) << sim.error();
+  argv[2] = sim.device("100");
+  ProgramRun receiver;
+  std::thread answering([&] {
+    receiver =
+        runProgram({"efax", "-d", sim.device("101"), "-o1", "-v", "ewinc", "-r", dir + "/rx"}, dir + "/rx.out", 200s);
+  });
+  std::this_thread::sleep_for(1s);
+  ProgramRun sender = runProgram(argv, dir + "/tx.out", 200s);
+  answering.join();
+  EXPECT_EQ(sender.status, 0) << sender.output;
+  EXPECT_EQ(receiver.status, 0) << receiver.output;
+  EXPECT_TRUE(sim.stop()) << sim.error();
+  for (size_t i = 0; i < pages.size(); ++i) {
+    auto got = readPages(dir + "/rx.00" + std::to_string(i + 1));
+    ASSERT_EQ(got.size(), 1u);
+    std::string why;
+    EXPECT_TRUE(samePage(pages[i], got[0], &why)) << "page " << i + 1 << ": " << why;
+  }
 }
 
 std::string className(const ::testing::TestParamInfo<ModemKind>& info) {

@@ -27,16 +27,15 @@ class Endpoint {
   virtual std::string describe() const = 0;
 
   // Telephone side, called by the exchange.
-  virtual void ringing(int ringCount) = 0;          // an incoming call rings (once per ring)
-  virtual void callAnswered() = 0;                  // our outgoing call was answered
+  virtual void ringing(int ringCount) = 0;           // an incoming call rings (once per ring)
+  virtual void callAnswered() = 0;                   // our outgoing call was answered
   virtual void callFailed(CallFailure failure) = 0;  // our outgoing call did not connect
-  virtual void callEnded() = 0;                     // the other side hung up
+  virtual void callEnded() = 0;                      // the other side hung up
 
-  // The far end speaks T.38 instead of audio: only Class 1 modems can.
-  virtual bool canUseT38() const { return false; }
-  virtual void useT38(bool) {}
-  // Hands a T.38 packet received from the far end to this endpoint.
-  virtual void t38Packet(const uint8_t*, int, uint16_t) {}
+  // Two endpoints that both want this are joined through a pair of spandsp T.38
+  // gateways instead of a plain audio path (spandsp 0.0.6's T.31 modems cannot
+  // train each other directly).
+  virtual bool wantsGateway() const { return false; }
 
   // Audio: fills amp with the next samples to the line, receives samples from it.
   virtual void txAudio(int16_t* amp, int samples) = 0;

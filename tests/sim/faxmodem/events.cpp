@@ -54,6 +54,8 @@ void logLine(const std::string& line) {
   std::fflush(logFile);
 }
 
-bool logging() { return logFile != nullptr; }
+bool logging() {
+  return logFile != nullptr;
+}
 
 }  // namespace faxsim

@@ -8,6 +8,10 @@
 
 namespace faxsim {
 
+namespace {
+constexpr int kMaxSamples = 1024;
+}
+
 Exchange::Exchange(Events& events, LineTiming timing, Impairment impairment)
     : events_(events), timing_(timing), impairment_(impairment) {}
 
@@ -20,9 +24,15 @@ void Exchange::release(Call& call) {
     if (noise != nullptr) awgn_free(noise);
     noise = nullptr;
   }
+  for (auto*& gateway : call.gateway) {
+    if (gateway != nullptr) t38_gateway_free(gateway);
+    gateway = nullptr;
+  }
 }
 
-void Exchange::attach(Endpoint& endpoint) { numbers_[endpoint.number()] = &endpoint; }
+void Exchange::attach(Endpoint& endpoint) {
+  numbers_[endpoint.number()] = &endpoint;
+}
 
 std::string Exchange::digits(const std::string& dialString) {
   std::string out;
@@ -31,16 +41,16 @@ std::string Exchange::digits(const std::string& dialString) {
   return out;
 }
 
-Exchange::Call* Exchange::findCall(const Endpoint& endpoint) {
-  for (auto& call : calls_)
-    if (call->state != State::Ended && (call->caller == &endpoint || call->callee == &endpoint)) return call.get();
+Exchange::Call* Exchange::findCall(const Endpoint& endpoint) const {
+  for (auto& call : calls_) {
+    if (call->state == State::Ended || call->gone == &endpoint) continue;
+    if (call->caller == &endpoint || call->callee == &endpoint) return call.get();
+  }
   return nullptr;
 }
 
 bool Exchange::inCall(const Endpoint& endpoint) const {
-  return std::any_of(calls_.begin(), calls_.end(), [&](const auto& call) {
-    return call->state != State::Ended && (call->caller == &endpoint || call->callee == &endpoint);
-  });
+  return findCall(endpoint) != nullptr;
 }
 
 void Exchange::dial(Endpoint& caller, const std::string& dialString) {
@@ -57,9 +67,6 @@ void Exchange::dial(Endpoint& caller, const std::string& dialString) {
     call->failure = CallFailure::NoCarrier;
   } else {
     call->callee = it->second;
-    // Two Class 1 modems cannot train each other through our audio path, so they
-    // meet through T.38, which carries the same T.30 frames and page data.
-    call->t38 = caller.canUseT38() && call->callee->canUseT38();
   }
   calls_.push_back(std::move(call));
 }
@@ -68,22 +75,33 @@ bool Exchange::answer(Endpoint& callee) {
   for (auto& call : calls_) {
     if (call->callee != &callee || call->state != State::Ringing) continue;
     call->state = State::Connected;
-    events_.add("answer " + call->caller->number() + " " + callee.number() + (call->t38 ? " t38" : " audio"));
-    if (call->t38) {
-      call->caller->useT38(true);
-      callee.useT38(true);
-    } else {
-      connectAudio(*call);
-    }
+    connectLine(*call);
+    events_.add("answer " + call->caller->number() + " " + callee.number() +
+                (call->gateway[0] != nullptr ? " t38" : " audio"));
     call->caller->callAnswered();
     return true;
   }
   return false;
 }
 
-void Exchange::connectAudio(Call& call) {
-  if (impairment_.noiseDbm0 <= -99.0f) return;
-  for (int dir = 0; dir < 2; ++dir) call.noise[dir] = awgn_init_dbm0(nullptr, 1234567 + dir, impairment_.noiseDbm0);
+int Exchange::gatewayPacket(void*, void* user, const uint8_t* buf, int len, int) {
+  static_cast<std::vector<std::vector<uint8_t>>*>(user)->emplace_back(buf, buf + len);
+  return 0;
+}
+
+void Exchange::connectLine(Call& call) {
+  if (call.caller->wantsGateway() && call.callee->wantsGateway()) {
+    for (int i = 0; i < 2; ++i) {
+      // Gateway i hands its packets to the other gateway's queue.
+      call.gateway[i] = t38_gateway_init(nullptr, reinterpret_cast<t38_tx_packet_handler_t*>(&Exchange::gatewayPacket),
+                                         &call.packets[1 - i]);
+      t38_gateway_set_transmit_on_idle(call.gateway[i], true);
+      t38_gateway_set_supported_modems(call.gateway[i], T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+      t38_gateway_set_ecm_capability(call.gateway[i], true);
+    }
+  }
+  if (impairment_.noiseDbm0 > -99.0f)
+    for (int dir = 0; dir < 2; ++dir) call.noise[dir] = awgn_init_dbm0(nullptr, 1234567 + dir, impairment_.noiseDbm0);
 }
 
 void Exchange::impair(Call& call, int dir, int16_t* amp, int samples) {
@@ -102,20 +120,25 @@ void Exchange::hangup(Endpoint& endpoint) {
 
 void Exchange::endCall(Call& call, Endpoint* by) {
   events_.add("hangup " + (by != nullptr ? by->number() : std::string("line")));
-  const bool connected = call.state == State::Connected;
-  call.state = State::Ended;
-  if (call.t38) {
-    call.caller->useT38(false);
-    if (call.callee != nullptr) call.callee->useT38(false);
+  if (call.state == State::Connected && by != nullptr) {
+    // What the leaving side sent last (DCN, say) still reaches the other side.
+    call.state = State::Draining;
+    call.gone = by;
+    call.drainLeftMs = timing_.drainMs;
+    return;
   }
+  const bool draining = call.state == State::Draining;
+  const bool ringing = call.state == State::Ringing;
+  call.state = State::Ended;
+  if (draining) return;  // both sides have hung up now
   // Tell the side that did not hang up; a ringing callee just stops ringing.
   if (call.caller != by) {
-    if (connected)
-      call.caller->callEnded();
-    else
+    if (ringing)
       call.caller->callFailed(CallFailure::NoCarrier);
+    else
+      call.caller->callEnded();
   }
-  if (call.callee != nullptr && call.callee != by && connected) call.callee->callEnded();
+  if (call.callee != nullptr && call.callee != by && !ringing) call.callee->callEnded();
 }
 
 void Exchange::fail(Call& call, CallFailure failure) {
@@ -123,13 +146,6 @@ void Exchange::fail(Call& call, CallFailure failure) {
   events_.add(std::string(names[static_cast<int>(failure)]) + " " + call.caller->number());
   call.state = State::Ended;
   call.caller->callFailed(failure);
-}
-
-void Exchange::sendT38(Endpoint& from, const uint8_t* buf, int len) {
-  Call* call = findCall(from);
-  if (call == nullptr || !call->t38 || call->state != State::Connected) return;
-  const int dir = call->caller == &from ? 0 : 1;
-  call->t38Queue[dir].emplace_back(buf, buf + len);
 }
 
 void Exchange::tick(int samples) {
@@ -155,45 +171,61 @@ void Exchange::tick(int samples) {
         if (call->rings == 1) events_.add("ring " + call->caller->number() + " " + call->callee->number());
         call->callee->ringing(call->rings);
         break;
+      case State::Draining:
+        call->drainLeftMs -= ms;
+        if (call->drainLeftMs <= 0) {
+          call->state = State::Ended;
+          (call->gone == call->caller ? call->callee : call->caller)->callEnded();
+          break;
+        }
+        [[fallthrough]];
       case State::Connected:
-        if (call->t38)
-          passT38(*call);
+        if (call->gateway[0] != nullptr)
+          passThroughGateways(*call, samples);
         else
           passAudio(*call, samples);
         break;
     }
   }
-  if (calls_.size() > 0) {
-    for (auto& call : calls_)
-      if (call->state == State::Ended) release(*call);
-    calls_.erase(std::remove_if(calls_.begin(), calls_.end(), [](const auto& c) { return c->state == State::Ended; }),
-                 calls_.end());
-  }
-}
-
-void Exchange::passT38(Call& call) {
-  for (int dir = 0; dir < 2 && call.state == State::Connected; ++dir) {
-    Endpoint* to = dir == 0 ? call.callee : call.caller;
-    auto queue = std::move(call.t38Queue[dir]);
-    call.t38Queue[dir].clear();
-    for (auto& packet : queue) {
-      if (call.state != State::Connected) break;
-      to->t38Packet(packet.data(), static_cast<int>(packet.size()), call.seq[dir]++);
-    }
-  }
+  for (auto& call : calls_)
+    if (call->state == State::Ended) release(*call);
+  calls_.erase(std::remove_if(calls_.begin(), calls_.end(), [](const auto& c) { return c->state == State::Ended; }),
+               calls_.end());
 }
 
 void Exchange::passAudio(Call& call, int samples) {
-  constexpr int kMax = 1024;
-  int16_t fromCaller[kMax] = {};
-  int16_t fromCallee[kMax] = {};
-  samples = std::min(samples, kMax);
-  call.caller->txAudio(fromCaller, samples);
-  call.callee->txAudio(fromCallee, samples);
+  int16_t fromCaller[kMaxSamples] = {};
+  int16_t fromCallee[kMaxSamples] = {};
+  samples = std::min(samples, kMaxSamples);
+  // A side that has hung up sends silence and hears nothing.
+  if (call.gone != call.caller) call.caller->txAudio(fromCaller, samples);
+  if (call.gone != call.callee) call.callee->txAudio(fromCallee, samples);
   impair(call, 0, fromCaller, samples);
   impair(call, 1, fromCallee, samples);
-  call.callee->rxAudio(fromCaller, samples);
-  if (call.state == State::Connected) call.caller->rxAudio(fromCallee, samples);
+  if (call.gone != call.callee) call.callee->rxAudio(fromCaller, samples);
+  if (call.gone != call.caller && (call.state == State::Connected || call.state == State::Draining))
+    call.caller->rxAudio(fromCallee, samples);
+}
+
+void Exchange::passThroughGateways(Call& call, int samples) {
+  samples = std::min(samples, kMaxSamples);
+  Endpoint* ends[2] = {call.caller, call.callee};
+  for (int i = 0; i < 2; ++i) {
+    int16_t fromEnd[kMaxSamples] = {};
+    int16_t toEnd[kMaxSamples] = {};
+    if (call.gone != ends[i] && call.state != State::Ended) ends[i]->txAudio(fromEnd, samples);
+    t38_gateway_rx(call.gateway[i], fromEnd, samples);
+    const int n = t38_gateway_tx(call.gateway[i], toEnd, samples);
+    std::fill(toEnd + std::max(n, 0), toEnd + samples, 0);
+    if (call.gone != ends[i] && call.state != State::Ended) ends[i]->rxAudio(toEnd, samples);
+  }
+  for (int i = 0; i < 2; ++i) {
+    auto queue = std::move(call.packets[i]);
+    call.packets[i].clear();
+    for (auto& packet : queue)
+      t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(call.gateway[i]), packet.data(),
+                             static_cast<int>(packet.size()), call.seq[i]++);
+  }
 }
 
 }  // namespace faxsim

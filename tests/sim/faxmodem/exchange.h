@@ -1,7 +1,8 @@
 // The simulated telephone exchange: numbers, ringing, busy and unanswered
-// calls, and the line that joins two connected endpoints (audio, optionally
-// attenuated and with spandsp's white noise added, or T.38 between two Class 1
-// modems).
+// calls, and the line that joins two connected endpoints: audio, optionally
+// attenuated and with spandsp's white noise added. Two Class 1 modems are
+// joined through a pair of spandsp T.38 gateways, each of which meets its modem
+// with real fax modems on audio.
 #pragma once
 
 #include <cstdint>
@@ -14,21 +15,23 @@
 #include "endpoint.h"
 
 struct awgn_state_s;
+struct t38_gateway_state_s;
 
 namespace faxsim {
 
 // Debian's libspandsp does not carry the telephone line models of spandsp's
 // test suite, so a line is impaired by loss and by additive white noise.
 struct Impairment {
-  float lossDb = 0.0f;      // attenuation in each direction
+  float lossDb = 0.0f;       // attenuation in each direction
   float noiseDbm0 = -99.0f;  // noise level; -99 or below: no noise
   bool active() const { return lossDb != 0.0f || noiseDbm0 > -99.0f; }
 };
 
 struct LineTiming {
-  int ringPeriodMs = 3000;     // time between two RING reports
-  int maxRings = 10;           // rings before the caller gets NO ANSWER
-  int failDelayMs = 2000;      // time until BUSY / NO CARRIER is reported
+  int ringPeriodMs = 3000;  // time between two RING reports
+  int maxRings = 10;        // rings before the caller gets NO ANSWER
+  int failDelayMs = 2000;   // time until BUSY / NO CARRIER is reported
+  int drainMs = 1500;       // after one side hangs up, the other still hears what was on its way
 };
 
 class Exchange {
@@ -43,38 +46,43 @@ class Exchange {
   void dial(Endpoint& caller, const std::string& dialString);
   bool answer(Endpoint& callee);  // false when no call is ringing it
   void hangup(Endpoint& endpoint);
-  void sendT38(Endpoint& from, const uint8_t* buf, int len);
   bool inCall(const Endpoint& endpoint) const;
 
-  // One tick of the line: rings, failures, audio and T.38 in both directions.
+  // One tick of the line: rings, failures, and the audio of every call.
   void tick(int samples);
 
   // The digits of a dial string ("T", "P", ",", "W" and spaces are dialling modifiers).
   static std::string digits(const std::string& dialString);
 
  private:
-  enum class State { Ringing, Connected, Failing, Ended };  // Ended calls are removed after the tick
+  // Ended calls are removed after the tick; a Draining call has lost one side.
+  enum class State { Ringing, Connected, Draining, Failing, Ended };
   struct Call {
     Endpoint* caller = nullptr;
     Endpoint* callee = nullptr;  // null for an unknown number
+    Endpoint* gone = nullptr;    // the side that hung up first (Draining)
     State state = State::Ringing;
     CallFailure failure = CallFailure::NoCarrier;
     int elapsedMs = 0;
     int rings = 0;
-    bool t38 = false;
-    uint16_t seq[2] = {0, 0};
-    std::vector<std::vector<uint8_t>> t38Queue[2];  // [0]: to callee, [1]: to caller
+    int drainLeftMs = 0;
     awgn_state_s* noise[2] = {nullptr, nullptr};  // [0]: towards the callee, [1]: towards the caller
+    // Between two Class 1 modems: the gateway facing each ([0] the caller) and
+    // the T.38 packets waiting for it.
+    t38_gateway_state_s* gateway[2] = {nullptr, nullptr};
+    std::vector<std::vector<uint8_t>> packets[2];
+    uint16_t seq[2] = {0, 0};
   };
 
-  Call* findCall(const Endpoint& endpoint);
+  Call* findCall(const Endpoint& endpoint) const;
   void endCall(Call& call, Endpoint* by);
   void fail(Call& call, CallFailure failure);
-  void connectAudio(Call& call);
+  void connectLine(Call& call);
   void impair(Call& call, int dir, int16_t* amp, int samples);
-  static void release(Call& call);
-  void passT38(Call& call);
   void passAudio(Call& call, int samples);
+  void passThroughGateways(Call& call, int samples);
+  static int gatewayPacket(void* core, void* user, const uint8_t* buf, int len, int count);
+  static void release(Call& call);
 
   Events& events_;
   LineTiming timing_;

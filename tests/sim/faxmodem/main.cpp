@@ -28,7 +28,9 @@ constexpr int kTickSamples = 160;  // 20 ms at 8000 samples per second
 constexpr long kTickNs = 20'000'000;
 
 volatile std::sig_atomic_t stopRequested = 0;
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+  stopRequested = 1;
+}
 
 void writeReadyFile(const std::string& path, const std::vector<std::unique_ptr<Endpoint>>& endpoints) {
   if (path.empty()) return;
@@ -124,7 +126,8 @@ int run(const Options& options) {
       endpoints.push_back(std::make_unique<Class2Modem>(modem.number, modem.link,
                                                         modem.modemClass == ModemClass::Class2_0, exchange, events));
   }
-  for (const auto& terminal : options.terminals) endpoints.push_back(std::make_unique<Terminal>(terminal, exchange, events));
+  for (const auto& terminal : options.terminals)
+    endpoints.push_back(std::make_unique<Terminal>(terminal, exchange, events));
   std::map<std::string, Endpoint*> byNumber;
   for (auto& endpoint : endpoints) {
     exchange.attach(*endpoint);

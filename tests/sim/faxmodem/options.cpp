@@ -30,9 +30,9 @@ int toInt(const std::string& text, const std::string& what) {
   return value;
 }
 
-ModemConfig parseModem(const std::string& spec) {
-  auto parts = split(spec, ':');
-  if (parts.size() != 3 || parts[2].empty()) throw std::invalid_argument("--modem CLASS:LINK:NUMBER, got " + spec);
+ModemConfig parseModem(const std::string& text) {
+  auto parts = split(text, ':');
+  if (parts.size() != 3 || parts[2].empty()) throw std::invalid_argument("--modem CLASS:LINK:NUMBER, got " + text);
   ModemConfig modem;
   if (parts[0] == "class1")
     modem.modemClass = ModemClass::Class1;
@@ -48,10 +48,10 @@ ModemConfig parseModem(const std::string& spec) {
   return modem;
 }
 
-TerminalConfig parseTerminal(const std::string& spec) {
-  auto parts = split(spec, ':');
+TerminalConfig parseTerminal(const std::string& text) {
+  auto parts = split(text, ':');
   if (parts.size() < 3 || parts[1].empty() || parts[2].empty())
-    throw std::invalid_argument("--terminal send|receive:NUMBER:FILE[:OPTION...], got " + spec);
+    throw std::invalid_argument("--terminal send|receive:NUMBER:FILE[:OPTION...], got " + text);
   TerminalConfig terminal;
   if (parts[0] == "send")
     terminal.send = true;
@@ -86,7 +86,8 @@ TerminalConfig parseTerminal(const std::string& spec) {
 
 const char* usage() {
   return "usage: faxmodem-sim [--modem class1|class2|class2.0:LINK:NUMBER]...\n"
-         "                    [--terminal send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm]]...\n"
+         "                    [--terminal "
+         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm]]...\n"
          "                    [--busy NUMBER]... [--impair LOSS_DB[:NOISE_DBM0]] [--ring-period MS] [--max-rings N]\n"
          "                    [--ready-file FILE] [--events FILE] [--log FILE] [--control FIFO] [--exit-with-parent]\n";
 }

@@ -13,7 +13,7 @@ enum class ModemClass { Class1, Class2, Class2_0 };
 
 struct ModemConfig {
   ModemClass modemClass = ModemClass::Class1;
-  std::string link;    // symlink to the pty slave (may be empty)
+  std::string link;  // symlink to the pty slave (may be empty)
   std::string number;
 };
 

@@ -11,7 +11,9 @@
 namespace faxsim {
 
 namespace {
-std::runtime_error sysError(const std::string& what) { return std::runtime_error(what + ": " + std::strerror(errno)); }
+std::runtime_error sysError(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
 }  // namespace
 
 Pty::Pty(std::string link) : link_(std::move(link)) {

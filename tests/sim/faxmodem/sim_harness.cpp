@@ -55,14 +55,18 @@ void FaxModemSim::addReceiver(const std::string& number, const std::string& tiff
 
 void FaxModemSim::addSender(const std::string& number, const std::string& tiffFile, const std::string& callNumber,
                             int afterMs) {
-  std::string spec = "send:" + number + ":" + tiffFile;
-  if (!callNumber.empty()) spec += ":call=" + callNumber + ":after=" + std::to_string(afterMs);
-  args_.insert(args_.end(), {"--terminal", spec});
+  std::string text = "send:" + number + ":" + tiffFile;
+  if (!callNumber.empty()) text += ":call=" + callNumber + ":after=" + std::to_string(afterMs);
+  args_.insert(args_.end(), {"--terminal", text});
 }
 
-void FaxModemSim::addBusyNumber(const std::string& number) { args_.insert(args_.end(), {"--busy", number}); }
+void FaxModemSim::addBusyNumber(const std::string& number) {
+  args_.insert(args_.end(), {"--busy", number});
+}
 
-void FaxModemSim::addArgs(const std::vector<std::string>& args) { args_.insert(args_.end(), args.begin(), args.end()); }
+void FaxModemSim::addArgs(const std::vector<std::string>& args) {
+  args_.insert(args_.end(), args.begin(), args.end());
+}
 
 bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   if (workDir_.empty()) {
@@ -71,11 +75,9 @@ bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   }
   const std::string ready = workDir_ + "/ready";
   fs::remove(ready);
-  std::vector<std::string> argv = {program(),
-                                   "--ready-file", ready,
-                                   "--events", workDir_ + "/events",
-                                   "--log", logFile(),
-                                   "--control", workDir_ + "/control",
+  std::vector<std::string> argv = {program(),           "--ready-file",       ready,
+                                   "--events",          workDir_ + "/events", "--log",
+                                   logFile(),           "--control",          workDir_ + "/control",
                                    "--exit-with-parent"};
   argv.insert(argv.end(), args_.begin(), args_.end());
   std::vector<char*> cargs;
@@ -129,20 +131,26 @@ bool FaxModemSim::start(std::chrono::milliseconds timeout) {
   return false;
 }
 
-void FaxModemSim::stop() {
-  if (pid_ <= 0) return;
+bool FaxModemSim::stop() {
+  if (pid_ <= 0) return false;
   kill(pid_, SIGTERM);
   int status = 0;
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(20ms);
+  bool exited = false;
+  for (int i = 0; i < 250 && !exited; ++i) {
+    exited = waitpid(pid_, &status, WNOHANG) == pid_;
+    if (!exited) std::this_thread::sleep_for(20ms);
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &status, 0);
+  if (!exited) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
   pid_ = -1;
+  if (exited && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  std::ifstream out(workDir_ + "/output");
+  std::stringstream text;
+  text << out.rdbuf();
+  error_ = "faxmodem-sim did not end cleanly: " + text.str();
+  return false;
 }
 
 std::string FaxModemSim::device(const std::string& number) const {

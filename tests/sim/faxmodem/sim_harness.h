@@ -43,7 +43,9 @@ class FaxModemSim {
 
   // Starts the simulator and waits for its ready file; false (see error()) on failure.
   bool start(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  void stop();
+  // Stops the simulator; true when it ended cleanly (exit status 0: no crash, and
+  // in a sanitizer build no error or leak report).
+  bool stop();
   bool running() const { return pid_ > 0; }
 
   // The pseudo-terminal of the modem registered under number ("" when unknown).

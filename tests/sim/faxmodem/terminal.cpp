@@ -11,9 +11,13 @@ Terminal::Terminal(TerminalConfig config, Exchange& exchange, Events& events)
   if (config_.ident.empty()) config_.ident = config_.number;
 }
 
-Terminal::~Terminal() { stop(); }
+Terminal::~Terminal() {
+  stop();
+}
 
-std::string Terminal::describe() const { return std::string("terminal ") + number() + (config_.send ? " send" : " receive"); }
+std::string Terminal::describe() const {
+  return std::string("terminal ") + number() + (config_.send ? " send" : " receive");
+}
 
 void Terminal::call(const std::string& number) {
   if (exchange().inCall(*this)) return;
@@ -53,8 +57,8 @@ void Terminal::phaseE(t30_state_s* s, void* user, int result) {
   auto* self = static_cast<Terminal*>(user);
   t30_stats_t stats;
   t30_get_transfer_statistics(s, &stats);
-  self->events().add("result " + self->number() + " " + std::to_string(result) + " pages=" +
-                     std::to_string(self->config_.send ? stats.pages_tx : stats.pages_rx) + " " +
+  self->events().add("result " + self->number() + " " + std::to_string(result) +
+                     " pages=" + std::to_string(self->config_.send ? stats.pages_tx : stats.pages_rx) + " " +
                      t30_completion_code_to_str(result));
   // Leave the DTE on the other side a moment to hang up first, as a fax machine would.
   self->hangupInMs_ = 1000;
@@ -65,7 +69,9 @@ void Terminal::ringing(int ringCount) {
   if (exchange().answer(*this)) start(false);
 }
 
-void Terminal::callAnswered() { start(true); }
+void Terminal::callAnswered() {
+  start(true);
+}
 
 void Terminal::callFailed(CallFailure failure) {
   static const char* const names[] = {"busy", "noanswer", "nocarrier"};

@@ -14,12 +14,12 @@ struct t30_state_s;
 namespace faxsim {
 
 struct TerminalConfig {
-  bool send = false;        // send the file (else receive into it)
+  bool send = false;  // send the file (else receive into it)
   std::string number;
   std::string file;
-  std::string ident;        // station identifier (default: the number)
-  std::string callNumber;   // place a call to this number ...
-  int callAfterMs = 0;      // ... this long after start
+  std::string ident;       // station identifier (default: the number)
+  std::string callNumber;  // place a call to this number ...
+  int callAfterMs = 0;     // ... this long after start
   int answerAfterRings = 1;
   bool ecm = false;
 };

@@ -121,7 +121,38 @@ TEST_P(LineSpeed, Class1OneStandardPage) {
   SendAndCompare(dir + "/S.APF", pages, 180s);
   EXPECT_EQ(rig->fax.Session().bps, GetParam());
 }
-INSTANTIATE_TEST_SUITE_P(Speeds, LineSpeed, ::testing::Values(2400, 4800, 7200, 9600, 12000, 14400));
+INSTANTIATE_TEST_SUITE_P(Speeds, LineSpeed, ::testing::Values(2400, 4800, 7200, 9600, 12000, 14400),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param); });
+
+class LineClass2 : public LineSend, public ::testing::WithParamInterface<ModemKind> {};
+
+TEST_P(LineClass2, CoverThenFineAndStandardPages) {
+  Begin(GetParam());
+  auto cover = qn::sim::makeTestPages(1, 120, true, 31);
+  auto body = qn::sim::makeTestPages(1, 160, true, 32);
+  auto standard = qn::sim::makeTestPages(1, 100, false, 33);
+  body.push_back(standard.front());  // new capabilities before the standard page
+  WriteApf(dir + "/COVER.APF", cover);
+  WriteApf(dir + "/BODY.APF", body);
+  rig->fax.CoverFile = dir + "/COVER.APF";
+  std::vector<RasterPage> want = cover;
+  want.insert(want.end(), body.begin(), body.end());
+  SendAndCompare(dir + "/BODY.APF", want, 300s);
+  EXPECT_EQ(rig->Count(rig->statuses, fsPageAccepted), 3);
+}
+
+TEST_P(LineClass2, WidePageToTerminalWithoutWideIs8060) {
+  Begin(GetParam());
+  std::vector<RasterPage> pages = {WidePage(60, 4)};
+  WriteApf(dir + "/W.APF", pages);
+  rig->fax.FaxFile = dir + "/W.APF";
+  EXPECT_EQ(rig->Run(120s), std::vector<int>{ecFaxBadMachine});
+}
+
+std::string KindName(const ::testing::TestParamInfo<ModemKind>& info) {
+  return info.param == ModemKind::Class2 ? "Class2" : "Class2_0";
+}
+INSTANTIATE_TEST_SUITE_P(Modems, LineClass2, ::testing::Values(ModemKind::Class2, ModemKind::Class2_0), KindName);
 
 }  // namespace
 }  // namespace fe::test

@@ -390,5 +390,19 @@ TEST_F(Class2Send, RemoteWithoutFineIs8060BeforeAnyPage) {
   EXPECT_TRUE(modem.DataBlocks().empty());
 }
 
+TEST_F(Class2Send, HangUpReportBeforeThePageEndsTheFaxAtOnce) {
+  Prep(false);
+  modem.Expect("ATDT5551234").Reply("+FCON").Reply("+FDIS:1,3,0,2,0,0,0,0").Reply("OK");
+  modem.Expect("AT+FDT").Reply("+FHNG:50").Reply("OK");
+  HangUpThenAt(modem);
+  Start2(false);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxNoCarrier});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 15s);  // not after the 30 s wait for CONNECT
+  EXPECT_EQ(rig->fax.Session().hangupCode, 50);
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+}
+
 }  // namespace
 }  // namespace fe::test

@@ -1,0 +1,29 @@
+// Quillon: one copy per user and program folder, the settings, the tables and
+// the main window.
+#include <QApplication>
+#include <QLocale>
+
+#include "app/shared/dialogs.h"
+#include "hints.h"
+#include "main_screen.h"
+#include "single_instance.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quillon"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
+
+  qn::TJustOne justOne;
+  if (!justOne.Claim()) return 0;  // the first copy comes forward instead
+
+  qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
+  qn::InstallHintStyle();
+  qn::TMainScreen window;
+  QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
+    if (window.isMinimized()) window.showNormal();
+    window.raise();
+    window.activateWindow();
+  });
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,367 @@
+// The main window's commands on the fax lists: sorting, archiving, deleting,
+// cloning, forwarding, editing, and the commands that open other windows.
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QPrintDialog>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QUrl>
+
+#include "about.h"
+#include "app/core/folders.h"
+#include "app/shared/dialogs.h"
+#include "app/shared/help.h"
+#include "delete_what.h"
+#include "hints.h"
+#include "hooks.h"
+#include "main_screen.h"
+#include "records/record_tables.h"
+#include "records/ui/cleanup.h"
+#include "records/ui/editors.h"
+#include "records/ui/fax_actions.h"
+#include "records/ui/rebuild_window.h"
+#include "records/ui/record_grid.h"
+#include "sessions/settings.h"
+
+namespace qn {
+namespace {
+
+QString Field(const xb::Table& t, const char* name) { return FromField(t.getTrimString(name)); }
+
+// After the current record was marked or left the filter, move to a record the
+// list still shows (the next one, else the last).
+void StepOffHidden(xb::Table& t) {
+  const auto visible = t.visibleRecNos();
+  if (std::find(visible.begin(), visible.end(), t.recNo()) != visible.end()) return;
+  t.skip(1);
+  if (t.eof()) t.goBottom();
+}
+
+void RunHook(const MainHooks::Command& hook, TMainScreen& w) {
+  if (hook) hook(w);
+}
+
+}  // namespace
+
+// ---- commands of other subsystems ----------------------------------------------------
+// Their windows come with fax preparation, the send session, receive mode, viewing
+// and printing, preferences and the designer; the guards are the main window's.
+
+void TMainScreen::NewbuttonClick() {
+  if (RefusedInReceiveMode()) return;
+  RunHook(Hooks().NewCoverSheet, *this);
+}
+
+void TMainScreen::AddCoverButtonClick() {
+  if (RefusedInReceiveMode()) return;
+  RunHook(Hooks().AddCoverSheet, *this);
+}
+
+void TMainScreen::EditButtonClick() {
+  if (OutgoingPageShown()) {
+    if (!FaxGrid->HasCurrent()) return;
+    if (!FaxTable.getTrimString("FAXCOVER").empty()) {
+      if (RefusedInReceiveMode()) return;
+      RunHook(Hooks().EditCoverSheet, *this);
+    } else if (EditOutgoingFax(this, FaxTable)) {
+      FaxGrid->Refresh();
+    }
+  } else {
+    if (!RecFaxGrid->HasCurrent()) return;
+    if (ReceivingNow) {
+      Beep();
+      return;
+    }
+    if (EditReceivedNotes(this, RecTable)) RecFaxGrid->Refresh();
+  }
+  SetButtons();
+}
+
+void TMainScreen::SendButtonClick() { RunHook(Hooks().SendFax, *this); }
+void TMainScreen::ReceiveButtonClick() { RunHook(Hooks().ReceiveFaxes, *this); }
+void TMainScreen::mnuViewPrintClick() { RunHook(Hooks().ViewPrintFax, *this); }
+void TMainScreen::PrintbuttonClick() { RunHook(Hooks().PrintFax, *this); }
+
+void TMainScreen::mnuPreferencesClick() {
+  if (RefusedInReceiveMode()) return;
+  RunHook(Hooks().Preferences, *this);
+}
+
+void TMainScreen::CovreSheetTemplateEditor1Click() {
+  if (RefusedInReceiveMode()) return;
+  RunHook(Hooks().CoverDesigner, *this);
+}
+
+void TMainScreen::QuickConfigurationAnalysis1Click() { RunHook(Hooks().QuickConfigurationAnalysis, *this); }
+void TMainScreen::ConfigurationInformation1Click() { RunHook(Hooks().ConfigurationInformation, *this); }
+
+// ---- this window's own commands -----------------------------------------------------------
+
+void TMainScreen::ProblemSolverButtonClick() { ShowProblemSolver(); }
+
+void TMainScreen::PrintSetup1Click() {
+  QPrintDialog dialog(Printer(), this);
+  dialog.exec();
+}
+
+void TMainScreen::StartHere1Click() {
+  TQuickStart window(this);
+  CentreForm(&window);
+  window.exec();
+}
+
+void TMainScreen::About1Click() {
+  TSplashform window(this);
+  CentreForm(&window);
+  window.exec();
+}
+
+void TMainScreen::mnuOnLineClick() {
+  if (RefusedInReceiveMode()) return;
+  QDesktopServices::openUrl(QUrl(WebSiteAddress()));
+}
+
+void TMainScreen::mnuShowHintClick() {
+  // The action has already inverted its check mark.
+  Settings().HintsOn = mnuShowHint->isChecked();
+  SaveSettings();
+  SetHintsEnabled(Settings().HintsOn);
+}
+
+void TMainScreen::OrderButtonClick() { PopupBelow(OrderButton, OutgoingPageShown() ? FaxSortMenu : RecSortMenu); }
+
+void TMainScreen::SetFaxOrder(const char* tag, QAction* item) {
+  FaxTable.setOrder(FaxTable.tagArea(tag));
+  item->setChecked(true);
+  FaxGrid->Refresh();
+}
+
+void TMainScreen::SetRecOrder(const char* tag, QAction* item) {
+  RecTable.setOrder(RecTable.tagArea(tag));
+  item->setChecked(true);
+  RecFaxGrid->Refresh();
+}
+
+void TMainScreen::mnuDateSentClick() { SetFaxOrder("DATESENT", mnuDateSent); }
+void TMainScreen::mnuSubjectClick() { SetFaxOrder("SUBJECT", mnuSubject); }
+void TMainScreen::mnuRecipientClick() { SetFaxOrder("RECIPIENT", mnuRecipient); }
+
+void TMainScreen::mnuSortDateReceivedClick() {
+  if (ReceivingNow) {
+    Beep();
+    return;
+  }
+  SetRecOrder("DATETIME", mnuSortDateReceived);
+}
+
+void TMainScreen::mnuSortFromClick() {
+  if (ReceivingNow) {
+    Beep();
+    return;
+  }
+  SetRecOrder("FROM", mnuSortFrom);
+}
+
+void TMainScreen::mnuShowArchivesClick() {
+  // The action has already inverted its check mark.
+  ListFilter = mnuShowArchives->isChecked() ? QString() : QStringLiteral(".not. ARCHIVED");
+  ApplyListFilter();
+  SetButtons();
+}
+
+void TMainScreen::mnuArchiveClick() {
+  const bool outgoing = OutgoingPageShown();
+  xb::Table& t = outgoing ? FaxTable : RecTable;
+  TRecordGrid* grid = outgoing ? FaxGrid : RecFaxGrid;
+  if (!grid->HasCurrent() || (!outgoing && ReceivingNow)) {
+    Beep();
+    return;
+  }
+  const uint32_t recno = t.recNo();
+  const bool archived = t.getLogical("ARCHIVED");
+  QString text = archived ? QStringLiteral("UnArchive the current fax?") : QStringLiteral("Archive the current fax?");
+  if (outgoing) {
+    const QString subject = Field(t, "SUBJECT");
+    text += subject.isEmpty() ? QStringLiteral("\r(no subject)") : QStringLiteral("\r(subject: ") + subject + ")";
+  } else {
+    const QString from = Field(t, "FROM");
+    text += from.isEmpty() ? QStringLiteral("\r") : QStringLiteral("\r(from: ") + from + ")";
+  }
+  if (AskYesNoDefaultNo(text, QStringLiteral("Archive")) && t.go(recno) == 0) {
+    t.setLogical("ARCHIVED", !t.getLogical("ARCHIVED"));
+    if (t.post() != 0) t.cancel();
+    StepOffHidden(t);
+  }
+  grid->Refresh();
+  SetButtons();
+}
+
+void TMainScreen::DeleteButtonClick() {
+  if (OutgoingPageShown()) DeleteFromSend();
+  else DeleteFromRec();
+}
+
+void TMainScreen::DeleteFromSend() {
+  if (!FaxGrid->HasCurrent()) {
+    Beep();
+    return;
+  }
+  const uint32_t recno = FaxTable.recNo();
+  const std::string doc = FaxTable.getTrimString("FAXDOC");
+  const std::string cover = FaxTable.getTrimString("FAXCOVER");
+  int action = -1;
+  if (!doc.empty() && !cover.empty()) {
+    TDeleteWhat what(this);
+    CentreForm(&what);
+    if (what.exec() == QDialog::Accepted) action = what.ItemIndex();
+  } else if (AskYesNoDefaultNo(QStringLiteral("Delete the current fax?\r\n(subject: \"") + Field(FaxTable, "SUBJECT") +
+                                   QStringLiteral("\")"),
+                               QStringLiteral("Delete"))) {
+    action = 2;
+  }
+  if (action >= 0 && FaxTable.go(recno) == 0) {
+    if (action == 0) {
+      FaxTable.setString("FAXCOVER", "");
+      FaxTable.post();
+      DeleteOutgoingCover(cover);
+    } else if (action == 1) {
+      FaxTable.setString("FAXDOC", "");
+      FaxTable.post();
+      DeleteOutgoingBody(doc);
+    } else {
+      FaxTable.deleteRecord();
+      DeleteOutgoingBody(doc);
+      DeleteOutgoingCover(cover);
+      StepOffHidden(FaxTable);
+    }
+  }
+  FaxGrid->Refresh();
+  SetButtons();
+}
+
+void TMainScreen::DeleteFromRec() {
+  if (!RecFaxGrid->HasCurrent() || ReceivingNow) {
+    Beep();
+    return;
+  }
+  const uint32_t recno = RecTable.recNo();
+  if (AskYesNoDefaultNo(QStringLiteral("Delete the current fax?\r\n(from: \"") + Field(RecTable, "FROM") +
+                            QStringLiteral("\")"),
+                        QStringLiteral("Delete")) &&
+      RecTable.go(recno) == 0) {
+    const std::string file = RecTable.getTrimString("FAXFILE");
+    RecTable.deleteRecord();
+    DeleteReceivedFile(file);
+    StepOffHidden(RecTable);
+  }
+  RecFaxGrid->Refresh();
+  SetButtons();
+}
+
+void TMainScreen::mnuCloneClick() {
+  if (!FaxGrid->HasCurrent() || !OutgoingPageShown()) {
+    Beep();
+    return;
+  }
+  if (!AskYesNoDefaultNo(QStringLiteral("Clone the current fax?\r\n(subject: \"") + Field(FaxTable, "SUBJECT") +
+                             QStringLiteral("\")"),
+                         QStringLiteral("Clone")))
+    return;
+  const std::string doc = FaxTable.getTrimString("FAXDOC");
+  const std::string cover = FaxTable.getTrimString("FAXCOVER");
+  if (doc.empty() && cover.empty()) return;
+  CloneAPFFax(FaxTable, doc.empty() ? std::string() : SendFolder() + doc,
+              cover.empty() ? std::string() : SendFolder() + cover, FaxTable.getTrimString("PHONE"),
+              FaxTable.getTrimString("RECIPIENT"), FaxTable.getTrimString("SUBJECT"));
+  SetButtons();
+  FaxTableCloseAndOpen();
+}
+
+void TMainScreen::mnuForwardClick() {
+  if (RefusedInReceiveMode()) return;
+  if (!RecFaxGrid->HasCurrent()) return;
+  const std::string file = RecTable.getTrimString("FAXFILE");
+  const std::string source = ProgramFolder() + "RECEIVE/" + file;
+  if (file.empty() || !FileExists(source)) return;
+  const QString from = Field(RecTable, "FROM");
+  if (!AskYesNoDefaultNo(QStringLiteral("Forward the current fax to be sent?\r\n(from: ") + from + QStringLiteral(")"),
+                         QStringLiteral("Forward")))
+    return;
+  TFaxEditor editor(this);
+  editor.setWindowTitle(QStringLiteral("Forward fax from: ") + from);
+  if (editor.exec() != QDialog::Accepted) return;
+  const std::string target = NewSendFileName("FWD");
+  if (!CopyFaxFile(ResolvePath(source), target)) {
+    // No record may name a file that is not there.
+    ShowInfo(QStringLiteral("The received fax could not be copied into the SEND folder."));
+    return;
+  }
+  if (FaxTable.appendBlank() == 0) {
+    FaxTable.setString("RECIPIENT", ToField(editor.Recipient->text()));
+    FaxTable.setString("SUBJECT", ToField(editor.Subject->text()));
+    FaxTable.setString("PHONE", ToField(editor.FaxNumber->text()));
+    FaxTable.setString("NOTES", ToField(editor.Notes->text()));
+    FaxTable.setString("CODES", ToField(editor.Codes->text()));
+    FaxTable.setString("FAXDOC", FileNameOnly(target));
+    FaxTable.post();
+  }
+  ShowPage(true);
+  QCoreApplication::processEvents();
+  FaxTableCloseAndOpen();
+}
+
+void TMainScreen::FaxTableCloseAndOpen() {
+  const uint32_t recno = FaxTable.recNo();
+  FaxGrid->setUpdatesEnabled(false);
+  const int order = FaxTable.order();
+  FaxTable.close();
+  records::OpenFaxDBF(FaxTable, ProgramFolder(), ListFilter.toStdString());
+  QCoreApplication::processEvents();
+  FaxTable.setFilter(ListFilter.toStdString());
+  FaxTable.setOrder(order);
+  if (FaxTable.go(recno) != 0) FaxTable.goTop();
+  FaxGrid->setUpdatesEnabled(true);
+  FaxGrid->Refresh();
+  SetButtons();
+}
+
+void TMainScreen::mnuPhoneBookClick() {
+  if (RefusedInReceiveMode()) return;
+  ShowPhoneBook(this);
+}
+
+void TMainScreen::FaxLogFileCleanup1Click() {
+  if (RefusedInReceiveMode()) return;
+  bool deleted = false;
+  {
+    TDMForm form(FaxTable, RecTable, this);
+    CentreForm(&form);
+    form.SetFullMode(true);
+    form.exec();
+    deleted = form.SomethingDeleted();
+  }
+  RefreshGrids();
+  if (deleted) mnuRebuildIndexesClick();
+  SetButtons();
+}
+
+void TMainScreen::mnuRebuildIndexesClick() {
+  if (RefusedInReceiveMode()) return;
+  FaxGrid->setUpdatesEnabled(false);
+  RunIndexRebuild(FaxTable, RecTable, PhoneTable, this);
+  ApplyListFilter();
+  FaxGrid->setUpdatesEnabled(true);
+  RefreshGrids();
+  if (!FirstActivation) SetButtons();
+}
+
+}  // namespace qn
+
+namespace qn {
+
+void TMainScreen::SaveGridOrders() { FaxGrid->SaveLayout(QString::fromStdString(ProgramFolder()) + QStringLiteral("Out")); }
+void TMainScreen::LoadGridOrders() { FaxGrid->LoadLayout(QString::fromStdString(ProgramFolder()) + QStringLiteral("Out")); }
+
+}  // namespace qn

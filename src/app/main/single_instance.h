@@ -1,0 +1,30 @@
+// One running copy per user and program folder: the first copy listens on a
+// local socket; a later copy asks it to come forward and ends.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+namespace qn {
+
+class TJustOne : public QObject {
+  Q_OBJECT
+ public:
+  explicit TJustOne(QObject* parent = nullptr);
+  ~TJustOne() override;
+  // The socket name for this user and program folder.
+  static QString ServerName();
+  // True when this is the first copy (it now listens); false when another copy
+  // answered and was asked to come forward.
+  bool Claim();
+
+ signals:
+  void ComeForward();
+
+ private:
+  QLocalServer* server_ = nullptr;
+};
+
+}  // namespace qn

@@ -1,0 +1,25 @@
+// The help window: HTML pages under data/help, one per topic number, in one
+// folder per help file ("qn" for the program's help, "faxps" for the problem solver).
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace qn {
+
+// The folder holding the help files' page folders (data/help).
+QString HelpFolder();
+// The application help file (program folder + "QN.hlp" once start-up set it).
+QString ApplicationHelpFile();
+void SetApplicationHelpFile(const QString& path);
+// The page shown for a topic of the current help file.
+QString HelpTopicPage(int topic);
+// Opens (or raises) the help window on a topic of the current help file.
+void ShowHelpTopic(int topic);
+// Opens topic 1 of the problem-solver help, then puts the application help file back.
+void ShowProblemSolver();
+// The help window while it exists (for tests and for closing it with the program).
+QWidget* HelpWindow();
+
+}  // namespace qn

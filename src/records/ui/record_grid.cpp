@@ -1,0 +1,284 @@
+#include "record_grid.h"
+
+#include <QColor>
+#include <QDate>
+#include <QFile>
+#include <QTextStream>
+#include <QFontMetrics>
+#include <QHeaderView>
+
+#include "app/core/folders.h"
+#include "app/shared/dialogs.h"
+#include "records/record_tables.h"
+
+namespace qn {
+
+std::vector<ColumnSpec> FaxTableColumns() {
+  return {
+      {"DATESENT", "Date Sent", 0, false, ColumnKind::Field},
+      {"TIMESENT", "Time Sent", 0, false, ColumnKind::Field},
+      {"PHONE", "Fax#", 15, false, ColumnKind::Field},
+      {"RECIPIENT", "Recipient", 20, false, ColumnKind::Field},
+      {"SUBJECT", "Subject", 20, false, ColumnKind::Field},
+      {"LASTRESULT", "Last Attempt", 20, false, ColumnKind::Field},
+      {"FAXDOC", "", 0, true, ColumnKind::Field},
+      {"FAXCOVER", "", 0, true, ColumnKind::Field},
+      {"NOTES", "Notes", 25, false, ColumnKind::Field},
+      {"CODES", "Codes", 15, false, ColumnKind::Field},
+      {"ARCHIVED", "Archived", 0, true, ColumnKind::Field},
+      {"calcFaxFile", "Fax File", 50, false, ColumnKind::CalcFaxFile},
+      {"ISDELETED", "", 3, true, ColumnKind::IsDeleted},
+      {"ISARCHIVED", "", 3, true, ColumnKind::IsArchived},
+  };
+}
+
+std::vector<ColumnSpec> RecTableColumns() {
+  return {
+      {"DATEREC", "Date Rec'd", 0, false, ColumnKind::Field},
+      {"TIMEREC", "Time Rec'd", 0, false, ColumnKind::Field},
+      {"FROM", "From", 0, false, ColumnKind::Field},
+      {"PAGES", "Pages", 0, false, ColumnKind::Field},
+      {"FAXFILE", "Fax File", 0, true, ColumnKind::Field},
+      {"NOTES", "Notes", 60, false, ColumnKind::Field},
+      {"ARCHIVED", "", 0, true, ColumnKind::Field},
+      {"calcFaxfile", "Fax File", 50, false, ColumnKind::CalcRecFaxFile},
+      {"ISDELETED", "", 3, true, ColumnKind::IsDeleted},
+      {"ISARCHIVED", "", 3, true, ColumnKind::IsArchived},
+  };
+}
+
+std::vector<ColumnSpec> PhoneTableColumns() {
+  return {{"NAME", "Name", 31, false, ColumnKind::Field}, {"PHONE", "Fax #", 0, false, ColumnKind::Field}};
+}
+
+TRecordModel::TRecordModel(xb::Table& table, std::vector<ColumnSpec> columns, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), columns_(std::move(columns)) {
+  Reload();
+}
+
+void TRecordModel::Reload() {
+  beginResetModel();
+  recnos_ = table_.isOpen() ? table_.visibleRecNos() : std::vector<uint32_t>{};
+  cachedRow_ = -1;
+  endResetModel();
+}
+
+int TRecordModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(recnos_.size());
+}
+int TRecordModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+int TRecordModel::ColumnOf(const QString& field) const {
+  for (size_t i = 0; i < columns_.size(); ++i)
+    if (columns_[i].field.compare(field, Qt::CaseInsensitive) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+uint32_t TRecordModel::RecNoAt(int row) const {
+  return row >= 0 && row < static_cast<int>(recnos_.size()) ? recnos_[row] : 0;
+}
+
+int TRecordModel::RowOf(uint32_t recno) const {
+  for (size_t i = 0; i < recnos_.size(); ++i)
+    if (recnos_[i] == recno) return static_cast<int>(i);
+  return -1;
+}
+
+const std::vector<uint8_t>* TRecordModel::Record(int row) const {
+  if (row < 0 || row >= static_cast<int>(recnos_.size())) return nullptr;
+  if (row != cachedRow_) {
+    if (table_.readRecord(recnos_[row], cache_) != 0) return nullptr;
+    cachedRow_ = row;
+  }
+  return &cache_;
+}
+
+QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const {
+  const int i = table_.fieldIndex(field.toStdString());
+  if (i < 0) return {};
+  const xb::FieldDef& f = table_.field(i);
+  if (f.offset + f.width > static_cast<int>(rec.size())) return {};
+  const std::string raw(reinterpret_cast<const char*>(rec.data()) + f.offset, static_cast<size_t>(f.width));
+  QString text = QString::fromLatin1(raw.data(), static_cast<int>(raw.size()));
+  if (f.type == 'D' && display) {
+    const QDate d = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+    return d.isValid() ? d.toString(UserShortDateFormat()) : QString();
+  }
+  if (f.type == 'L') return (text == QLatin1String("T") || text == QLatin1String("t") || text == QLatin1String("Y") ||
+                             text == QLatin1String("y"))
+                                ? QStringLiteral("True")
+                                : QStringLiteral("False");
+  while (text.endsWith(QLatin1Char(' '))) text.chop(1);
+  if (f.type == 'N') text = text.trimmed();
+  return text;
+}
+
+bool TRecordModel::IsArchivedRow(int row) const {
+  const auto* rec = Record(row);
+  return rec && FieldText(*rec, QStringLiteral("ARCHIVED"), false) == QLatin1String("True");
+}
+
+QString TRecordModel::CellText(int row, int column) const {
+  const auto* rec = Record(row);
+  if (!rec || column < 0 || column >= static_cast<int>(columns_.size())) return {};
+  const ColumnSpec& c = columns_[column];
+  const QString folder = QString::fromStdString(ProgramFolder());
+  switch (c.kind) {
+    case ColumnKind::Field: return FieldText(*rec, c.field, true);
+    case ColumnKind::CalcFaxFile: {
+      const QString doc = FieldText(*rec, QStringLiteral("FAXDOC"), false).trimmed();
+      if (doc.isEmpty()) return QString::fromLatin1(records::kCoverOnly);
+      return (folder + QStringLiteral("Send/") + doc).toLower();
+    }
+    case ColumnKind::CalcRecFaxFile:
+      return (folder + QStringLiteral("Receive/") + FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed())
+          .toLower();
+    case ColumnKind::IsDeleted: return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
+    case ColumnKind::IsArchived: return IsArchivedRow(row) ? QStringLiteral("Yes") : QStringLiteral("No ");
+  }
+  return {};
+}
+
+QVariant TRecordModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::DisplayRole) return CellText(index.row(), index.column());
+  if (role == Qt::ForegroundRole && IsArchivedRow(index.row())) return QColor(Qt::red);
+  return {};
+}
+
+QVariant TRecordModel::headerData(int section, Qt::Orientation o, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (o == Qt::Horizontal && section >= 0 && section < static_cast<int>(columns_.size()))
+    return columns_[section].label;
+  return {};
+}
+
+void TArchivedDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  const auto* model = qobject_cast<const TRecordModel*>(index.model());
+  if (model && model->IsArchivedRow(index.row())) {
+    option->palette.setColor(QPalette::Text, Qt::red);
+    option->palette.setColor(QPalette::HighlightedText, Qt::white);
+  }
+}
+
+TRecordGrid::TRecordGrid(QWidget* parent) : QTableView(parent) {
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setItemDelegate(new TArchivedDelegate(this));
+  horizontalHeader()->setSectionsMovable(true);
+  horizontalHeader()->setHighlightSections(false);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setFixedWidth(14);  // the row indicator column
+  setShowGrid(true);
+  setWordWrap(false);
+}
+
+void TRecordGrid::SetRecordModel(TRecordModel* model) {
+  model_ = model;
+  setModel(model);
+  const int charWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  for (int i = 0; i < static_cast<int>(model->columns().size()); ++i) {
+    const ColumnSpec& c = model->columns()[i];
+    setColumnHidden(i, c.hidden);
+    int chars = c.widthChars;
+    if (chars == 0) {
+      const int f = model->table().fieldIndex(c.field.toStdString());
+      chars = f >= 0 ? model->table().field(f).width + (model->table().field(f).type == 'D' ? 3 : 0) : 10;
+      chars = std::max<int>(chars, static_cast<int>(c.label.size()));
+    }
+    setColumnWidth(i, chars * charWidth + 8);
+  }
+  connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) { OnRowChanged(current); });
+}
+
+bool TRecordGrid::HasCurrent() const {
+  const xb::Table& t = model_->table();
+  return t.isOpen() && t.recNo() != t.recCount() + 1;
+}
+
+void TRecordGrid::Refresh() {
+  if (!model_) return;
+  syncing_ = true;
+  model_->Reload();
+  syncing_ = false;
+  SyncToTable();
+}
+
+void TRecordGrid::SyncToTable() {
+  if (!model_) return;
+  syncing_ = true;
+  const int row = HasCurrent() ? model_->RowOf(model_->table().recNo()) : -1;
+  if (row >= 0) {
+    int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    while (column < model_->columnCount() - 1 && isColumnHidden(column)) ++column;
+    setCurrentIndex(model_->index(row, column));
+    scrollTo(model_->index(row, column));
+  } else {
+    clearSelection();
+    selectionModel()->setCurrentIndex({}, QItemSelectionModel::Clear);
+  }
+  syncing_ = false;
+}
+
+void TRecordGrid::SaveLayout(const QString& base) const {
+  if (!model_) return;
+  const QHeaderView* h = horizontalHeader();
+  QFile order(base + QStringLiteral(".gco"));
+  if (order.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    QTextStream out(&order);
+    for (int v = 0; v < h->count(); ++v) {
+      const ColumnSpec& c = model_->columns()[h->logicalIndex(v)];
+      if (c.kind != ColumnKind::CalcFaxFile) out << c.field << "\n";
+    }
+  }
+  QFile widths(base + QStringLiteral(".gcs"));
+  if (widths.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    QTextStream out(&widths);
+    out << verticalHeader()->width() << "\n";
+    for (int v = 0; v < h->count(); ++v)
+      if (!h->isSectionHidden(h->logicalIndex(v))) out << h->sectionSize(h->logicalIndex(v)) << "\n";
+  }
+}
+
+void TRecordGrid::LoadLayout(const QString& base) {
+  if (!model_) return;
+  QHeaderView* h = horizontalHeader();
+  QFile order(base + QStringLiteral(".gco"));
+  if (order.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    int position = 0;
+    while (!order.atEnd() && position < h->count()) {
+      const QString name = QString::fromLatin1(order.readLine()).trimmed();
+      const int logical = model_->ColumnOf(name);
+      if (logical >= 0) h->moveSection(h->visualIndex(logical), position);
+      ++position;
+    }
+  }
+  QFile widths(base + QStringLiteral(".gcs"));
+  if (widths.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    std::vector<int> shown;
+    for (int v = 0; v < h->count(); ++v)
+      if (!h->isSectionHidden(h->logicalIndex(v))) shown.push_back(h->logicalIndex(v));
+    for (int line = 0; !widths.atEnd() && line <= static_cast<int>(shown.size()); ++line) {
+      bool ok = false;
+      const int width = QString::fromLatin1(widths.readLine()).trimmed().toInt(&ok);
+      if (!ok || width < 0 || width > 10000) continue;
+      if (line == 0) verticalHeader()->setFixedWidth(width);
+      else h->resizeSection(shown[line - 1], width);
+    }
+  }
+}
+
+void TRecordGrid::OnRowChanged(const QModelIndex& current) {
+  if (syncing_ || !current.isValid()) return;
+  const uint32_t recno = model_->RecNoAt(current.row());
+  if (recno != 0 && recno != model_->table().recNo()) model_->table().go(recno);
+  emit CurrentRecordChanged();
+}
+
+}  // namespace qn

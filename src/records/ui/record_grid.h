@@ -1,0 +1,105 @@
+// Read-only grids over a table handle: a model that lists the handle's visible
+// records (filter, order and SET DELETED applied) with plain and calculated
+// columns, archived rows drawn in red, and a view that keeps its selected row and
+// the handle's current record together.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <cstdint>
+#include <vector>
+
+#include "xbase/xb_table.h"
+
+namespace qn {
+
+// Field bytes are Latin-1 text: one character per byte, so widths hold.
+inline QString FromField(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+inline std::string ToField(const QString& s) { return s.toLatin1().toStdString(); }
+
+enum class ColumnKind { Field, CalcFaxFile, CalcRecFaxFile, IsDeleted, IsArchived };
+
+struct ColumnSpec {
+  QString field;      // field name, or the calculated field's name
+  QString label;      // column title
+  int widthChars = 0; // display width in characters, 0 = the field's own width
+  bool hidden = false;
+  ColumnKind kind = ColumnKind::Field;
+};
+
+// The display fields of the main window's handles, in field order.
+std::vector<ColumnSpec> FaxTableColumns();
+std::vector<ColumnSpec> RecTableColumns();
+std::vector<ColumnSpec> PhoneTableColumns();
+
+class TRecordModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  TRecordModel(xb::Table& table, std::vector<ColumnSpec> columns, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+  // Reads the list of visible records again.
+  void Reload();
+  xb::Table& table() const { return table_; }
+  const std::vector<ColumnSpec>& columns() const { return columns_; }
+  int ColumnOf(const QString& field) const;  // -1 when absent
+  uint32_t RecNoAt(int row) const;           // 0 when out of range
+  int RowOf(uint32_t recno) const;           // -1 when not listed
+  bool IsArchivedRow(int row) const;
+  // The text of a cell as shown.
+  QString CellText(int row, int column) const;
+
+ private:
+  const std::vector<uint8_t>* Record(int row) const;
+  QString FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const;
+
+  xb::Table& table_;
+  std::vector<ColumnSpec> columns_;
+  std::vector<uint32_t> recnos_;
+  mutable int cachedRow_ = -1;
+  mutable std::vector<uint8_t> cache_;
+};
+
+// Draws archived rows in red, or white while selected.
+class TArchivedDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+};
+
+class TRecordGrid : public QTableView {
+  Q_OBJECT
+ public:
+  explicit TRecordGrid(QWidget* parent = nullptr);
+  void SetRecordModel(TRecordModel* model);
+  TRecordModel* recordModel() const { return model_; }
+  // Re-reads the records and selects the handle's current record.
+  void Refresh();
+  // Selects the handle's current record without re-reading.
+  void SyncToTable();
+  // Whether the handle has a current record (recNo() != recCount() + 1).
+  bool HasCurrent() const;
+  // Column layout files: base + ".gco" lists the fields in display order (all but
+  // calcFaxFile), base + ".gcs" the widths of the shown columns, the row indicator
+  // first. Loading applies what is valid and skips the rest.
+  void SaveLayout(const QString& base) const;
+  void LoadLayout(const QString& base);
+
+ signals:
+  // The handle moved because the user picked another row.
+  void CurrentRecordChanged();
+
+ private:
+  void OnRowChanged(const QModelIndex& current);
+  TRecordModel* model_ = nullptr;
+  bool syncing_ = false;
+};
+
+}  // namespace qn

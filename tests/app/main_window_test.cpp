@@ -1,0 +1,510 @@
+// The main window driven through its buttons, menus and keys on the offscreen
+// platform, each case on a fresh program folder.
+#include <QFile>
+#include <QHeaderView>
+#include <QLocalServer>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTest>
+
+#include "app/core/folders.h"
+#include "app/main/delete_what.h"
+#include "app/main/hooks.h"
+#include "app/main/main_screen.h"
+#include "app/main/single_instance.h"
+#include "modal_script.h"
+#include "records/ui/editors.h"
+#include "records/ui/record_grid.h"
+#include "sessions/ini_file.h"
+#include "sessions/settings.h"
+
+using namespace qn;
+using qntest::ModalScript;
+
+namespace {
+
+struct Fax {
+  const char* subject;
+  const char* recipient = "";
+  const char* dateSent = "";  // CCYYMMDD or empty
+  const char* doc = "";
+  const char* cover = "";
+  bool archived = false;
+  const char* time = "";
+};
+
+void AddOut(xb::Table& t, const Fax& f) {
+  QCOMPARE(t.appendBlank(), 0);
+  t.setString("SUBJECT", f.subject);
+  t.setString("RECIPIENT", f.recipient);
+  t.setString("PHONE", "555-0100");
+  t.setDate("DATESENT", f.dateSent);
+  t.setString("TIMESENT", f.time);
+  t.setString("FAXDOC", f.doc);
+  t.setString("FAXCOVER", f.cover);
+  t.setLogical("ARCHIVED", f.archived);
+  QCOMPARE(t.post(), 0);
+}
+
+void AddRec(xb::Table& t, const char* from, const char* file, const char* date = "20261201") {
+  QCOMPARE(t.appendBlank(), 0);
+  t.setDate("DATEREC", date);
+  t.setString("TIMEREC", "10:00");
+  t.setString("FROM", from);
+  t.setNumber("PAGES", 1);
+  t.setString("FAXFILE", file);
+  QCOMPARE(t.post(), 0);
+}
+
+void Touch(const QString& path) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write("APF test data");
+}
+
+QStringList Column(TRecordGrid* grid, const char* field) {
+  QStringList out;
+  auto* m = grid->recordModel();
+  for (int r = 0; r < m->rowCount(); ++r) out << m->CellText(r, m->ColumnOf(QLatin1String(field)));
+  return out;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+  QString home_;
+
+  std::unique_ptr<TMainScreen> Start() {
+    auto w = std::make_unique<TMainScreen>();
+    QSignalSpy done(w.get(), &TMainScreen::FirstActivationDone);
+    w->show();
+    if (w->TablesOpen()) {
+      if (done.isEmpty()) done.wait(10000);
+      if (done.isEmpty()) qWarning("first activation did not finish");
+    }
+    return w;
+  }
+
+  // A program folder with tables that already have their layout (no rebuild at start).
+  void Prepare() {
+    IniFile ini((home_ + "QN.INI").toStdString());
+    ini.WriteInteger("Modem", "ComPort", 1);
+    QVERIFY(ini.Flush());
+    auto w = Start();
+    w->close();
+  }
+
+  void Select(TMainScreen& w, TRecordGrid* grid, const char* field, const QString& value) {
+    auto* m = grid->recordModel();
+    for (int r = 0; r < m->rowCount(); ++r)
+      if (m->CellText(r, m->ColumnOf(QLatin1String(field))) == value) {
+        grid->setCurrentIndex(m->index(r, 0));
+        QCOMPARE(QString::fromStdString((grid == w.FaxGrid ? w.FaxTable : w.RecTable).getTrimString(field)), value);
+        return;
+      }
+    QFAIL(qPrintable(QStringLiteral("no row with ") + value));
+  }
+
+ private slots:
+  void init() {
+    home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    ResetProgramFolder();
+    Hooks() = MainHooks{};
+    Settings() = FaxSettings{};
+  }
+
+  void freshStartCreatesTablesRunsQuickSetupAndRebuilds() {
+    int quickSetups = 0;
+    Hooks().RunQuickSetup = [&](TMainScreen&) {
+      ++quickSetups;
+      Settings().ComPort = 2;  // what the Quick Setup window stores on OK
+      SaveSettings();
+      return true;
+    };
+    {
+      auto w = Start();
+      QVERIFY(w->TablesOpen());
+      QCOMPARE(quickSetups, 1);
+      QVERIFY(!w->FirstRun);
+      for (const char* f : {"QNOUT.DBF", "QNOUT.CDX", "QNREC.DBF", "QNREC.CDX", "QNPB.DBF", "QNPB.CDX"})
+        QVERIFY2(QFile::exists(home_ + f), f);
+      QVERIFY(QDir(home_ + "SEND").exists() && QDir(home_ + "Receive").exists());
+      QVERIFY(w->FaxTable.tagArea("DATEND") > 0);  // the first start ended in a rebuild
+      QVERIFY(w->RecTable.tagArea("DATEND") > 0);
+      QCOMPARE(w->FaxTable.tagArea("DATESENT"), 1);
+      QCOMPARE(w->windowTitle(), QStringLiteral("Quillon"));
+      w->close();
+    }
+    const IniFile ini((home_ + "QN.INI").toStdString());
+    QCOMPARE(ini.ReadString("Version", "Version", ""), std::string("2.9s"));
+    QCOMPARE(ini.ReadInteger("Modem", "ComPort", -1), 2);
+    QCOMPARE(ini.ReadInteger("Modem", "FaxClassReceive", -1), 1);
+    QVERIFY(ini.HasKey("TMainScreen_Placement", "Bottom") || ini.HasKey("TMainScreen_Placement96", "Bottom") ||
+            ini.HasSection("TMainScreen_Placement120") || ini.HasSection("TMainScreen_Placement144"));
+    QVERIFY(QFile::exists(home_ + "Out.gco") && QFile::exists(home_ + "Out.gcs"));
+
+    // The next start neither asks again nor rebuilds.
+    const QDateTime cdxTime = QFileInfo(home_ + "QNOUT.CDX").lastModified();
+    QTest::qWait(1100);
+    auto w = Start();
+    QCOMPARE(quickSetups, 1);
+    QCOMPARE(QFileInfo(home_ + "QNOUT.CDX").lastModified(), cdxTime);
+  }
+
+  void corruptTableIsReportedAndTheWindowCloses() {
+    QFile f(home_ + "QNOUT.DBF");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(300, '\x7f'));
+    f.close();
+    IniFile ini((home_ + "QN.INI").toStdString());
+    ini.WriteString("User", "Name", "Keep Me");
+    QVERIFY(ini.Flush());
+    ModalScript script;
+    script.Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
+    auto w = std::make_unique<TMainScreen>();
+    QVERIFY(!w->TablesOpen());
+    QVERIFY(!script.seen().empty());
+    QCOMPARE(script.seen()[0].text, QStringLiteral("Unable to open/create the FAX datafile - closing program"));
+    w->show();
+    QTRY_VERIFY(!w->isVisible());
+    // The user's settings are not replaced by defaults on the way out.
+    QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("User", "Name", ""), std::string("Keep Me"));
+    QVERIFY(!IniFile((home_ + "QN.INI").toStdString()).HasKey("Version", "Version"));
+  }
+
+  void buttonStatesFollowTheListsAndPages() {
+    Prepare();
+    auto w = Start();
+    for (QPushButton* b : {w->SendButton, w->DeleteButton, w->EditButton, w->ButtonviewPrint, w->Printbutton,
+                           w->AddCoverButton})
+      QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
+    QVERIFY(!w->mnuClone->isEnabled() && !w->mnuArchive->isEnabled() && !w->mnuPrint->isEnabled());
+    QVERIFY(w->Newbutton->isEnabled() && w->OrderButton->isEnabled() && w->mnuNewCover->isEnabled());
+    QVERIFY(!w->FaxGrid->isEnabled());
+
+    AddOut(w->FaxTable, {"with cover", "A", "", "FAX00000.APF", "COV00000.APF"});
+    w->FaxTable.goTop();
+    w->SetButtons();
+    for (QPushButton* b : {w->SendButton, w->DeleteButton, w->EditButton, w->ButtonviewPrint, w->Printbutton})
+      QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
+    QVERIFY(!w->AddCoverButton->isEnabled());  // it has a cover already
+    QVERIFY(w->mnuClone->isEnabled() && w->mnuArchive->isEnabled() && w->FaxGrid->isEnabled());
+    QVERIFY(!w->mnuForward->isEnabled());
+    AddOut(w->FaxTable, {"no cover", "B", "", "FAX00001.APF"});
+    w->SetButtons();
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("no cover"));
+    QVERIFY(w->AddCoverButton->isEnabled() && w->mnuAddCover->isEnabled());
+
+    // Ctrl+Tab shows the other page exactly as a click on its tab.
+    QTest::keyClick(w->FaxGrid, Qt::Key_Tab, Qt::ControlModifier);
+    QVERIFY(!w->OutgoingPageShown());
+    QCOMPARE(w->TabSet1->currentIndex(), 1);
+    QVERIFY(!w->Newbutton->isEnabled() && !w->AddCoverButton->isEnabled() && !w->mnuClone->isEnabled());
+    QVERIFY(!w->EditButton->isEnabled() && !w->mnuForward->isEnabled());
+    AddRec(w->RecTable, "Sender", "REC00000.APF");
+    w->RecTable.goTop();
+    w->SetButtons();
+    QVERIFY(w->EditButton->isEnabled() && w->DeleteButton->isEnabled() && w->mnuForward->isEnabled());
+    QVERIFY(w->OrderButton->isEnabled() && w->Printbutton->isEnabled());
+    QTest::keyClick(w->RecFaxGrid, Qt::Key_Tab, Qt::ControlModifier);
+    QVERIFY(w->OutgoingPageShown());
+  }
+
+  void receiveModeGuardsItsCommands() {
+    Prepare();
+    auto w = Start();
+    AddRec(w->RecTable, "Sender", "REC00000.APF");
+    Touch(home_ + "Receive/REC00000.APF");
+    w->RecTable.goTop();
+    w->SetButtons();
+    int hookCalls = 0;
+    Hooks().NewCoverSheet = Hooks().AddCoverSheet = Hooks().Preferences = Hooks().CoverDesigner =
+        [&](TMainScreen&) { ++hookCalls; };
+    w->InReceiveMode = true;
+    const QList<QAction*> guarded = {w->mnuNewCover, w->mnuAddCover, w->mnuPhoneBook, w->mnuPreferences,
+                                     w->mnuRebuildIndexes, w->mnuCleanup, w->mnuForward, w->mnuDesigner,
+                                     w->mnuOnLine};
+    ModalScript script;
+    for (int i = 0; i < guarded.size(); ++i) script.Answer(QMessageBox::Ok);
+    for (QAction* a : guarded) {
+      a->setEnabled(true);
+      a->trigger();
+    }
+    QVERIFY(script.Done());
+    QCOMPARE(hookCalls, 0);
+    for (const auto& s : script.seen()) {
+      QCOMPARE(s.caption, QStringLiteral("Information"));
+      QCOMPARE(s.text, QStringLiteral("You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive "
+                                      "mode. Click the Stop button to end\nFax Receive mode"));
+    }
+    QVERIFY(script.unexpected().isEmpty());
+    w->InReceiveMode = false;
+    w->mnuNewCover->trigger();
+    QCOMPARE(hookCalls, 1);
+  }
+
+  void sortingAndArchiving() {
+    Prepare();
+    auto w = Start();
+    AddOut(w->FaxTable, {"Bravo", "Zed", "20261101", "F1.APF", "", false, "09:00"});
+    AddOut(w->FaxTable, {"alpha", "Yan", "", "F2.APF"});
+    AddOut(w->FaxTable, {"Charlie", "Xu", "20261120", "F3.APF", "", false, "08:00"});
+    w->SetButtons();
+    // Date Sent: newest first, never-sent last.
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT"), (QStringList{"Charlie", "Bravo", "alpha"}));
+    w->mnuSubject->trigger();
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT"), (QStringList{"alpha", "Bravo", "Charlie"}));
+    QVERIFY(w->mnuSubject->isChecked() && !w->mnuDateSent->isChecked());
+    w->mnuRecipient->trigger();
+    QCOMPARE(Column(w->FaxGrid, "RECIPIENT"), (QStringList{"Xu", "Yan", "Zed"}));
+
+    // Archive "Yan": asked with No as the default, then gone from the list.
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("alpha"));
+    QCOMPARE(w->mnuArchive->text(), QStringLiteral("&Archive"));
+    ModalScript script;
+    script.Answer(QMessageBox::Yes);
+    w->mnuArchive->trigger();
+    QCOMPARE(script.seen().at(0).caption, QStringLiteral("Archive"));
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Archive the current fax?\n(subject: alpha)"));
+    QCOMPARE(script.seen().at(0).defaultButton, QMessageBox::No);
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT"), (QStringList{"Charlie", "Bravo"}));
+
+    // Shown again with Show Archived, in red, with the UnArchive caption.
+    w->mnuShowArchives->trigger();
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 3);
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("alpha"));
+    const int row = w->FaxGrid->currentIndex().row();
+    QVERIFY(w->FaxGrid->recordModel()->IsArchivedRow(row));
+    QCOMPARE(w->FaxGrid->recordModel()->data(w->FaxGrid->recordModel()->index(row, 0), Qt::ForegroundRole)
+                 .value<QColor>(),
+             QColor(Qt::red));
+    QCOMPARE(w->mnuArchive->text(), QStringLiteral("Un&Archive"));
+    w->mnuShowArchives->trigger();
+    QCOMPARE(w->ListFilter, QStringLiteral(".not. ARCHIVED"));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 2);
+  }
+
+  void deletePathsRemoveTheRightFiles() {
+    Prepare();
+    auto w = Start();
+    for (const char* f : {"FAX00000.APF", "COV00000.APF", "COV00000.fcd", "FAX00001.APF", "COV00001.APF",
+                          "COV00001.fcd", "COV00002.APF", "COV00002.fcd"})
+      Touch(home_ + "SEND/" + f);
+    AddOut(w->FaxTable, {"both", "", "20261101", "FAX00000.APF", "COV00000.APF"});
+    AddOut(w->FaxTable, {"both2", "", "20261102", "FAX00001.APF", "COV00001.APF"});
+    AddOut(w->FaxTable, {"cover only", "", "20261103", "", "COV00002.APF"});
+    w->SetButtons();
+
+    // Both halves: the three-way window; "Delete Fax Cover" keeps the record and body.
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("both"));
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* what = qobject_cast<TDeleteWhat*>(d);
+      QVERIFY(what);
+      QCOMPARE(what->windowTitle(), QStringLiteral("Delete Fax"));
+      what->SetItemIndex(0);
+      what->accept();
+    });
+    w->DeleteButton->click();
+    QVERIFY(script.Done());
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00000.APF") && !QFile::exists(home_ + "SEND/COV00000.fcd"));
+    QVERIFY(QFile::exists(home_ + "SEND/FAX00000.APF"));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 3);
+    QVERIFY(w->FaxTable.getTrimString("FAXCOVER").empty());
+
+    // Cancel changes nothing; "both" deletes record and files.
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("both2"));
+    script.Then([](QWidget* d) { qobject_cast<QDialog*>(d)->reject(); });
+    w->mnuDelete->trigger();
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 3);
+    script.Then([](QWidget* d) {
+      qobject_cast<TDeleteWhat*>(d)->SetItemIndex(2);
+      qobject_cast<QDialog*>(d)->accept();
+    });
+    w->mnuDelete->trigger();
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 2);
+    for (const char* f : {"FAX00001.APF", "COV00001.APF", "COV00001.fcd"}) QVERIFY(!QFile::exists(home_ + "SEND/" + f));
+    QCOMPARE(w->FaxTable.recCount(), 3u);  // marked, still in the file until a rebuild
+
+    // A cover-only fax gets the plain question, No by default.
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("cover only"));
+    script.Answer(QMessageBox::Yes);
+    w->DeleteButton->click();
+    QCOMPARE(script.seen().back().text, QStringLiteral("Delete the current fax?\n(subject: \"cover only\")"));
+    QCOMPARE(script.seen().back().defaultButton, QMessageBox::No);
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00002.APF") && !QFile::exists(home_ + "SEND/COV00002.fcd"));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 1);
+
+    // Incoming: the question names the sender; the file goes with the record.
+    Touch(home_ + "Receive/REC00000.APF");
+    AddRec(w->RecTable, "ACME", "REC00000.APF");
+    w->ShowPage(false);
+    w->RecTable.goTop();
+    w->SetButtons();
+    script.Answer(QMessageBox::No);
+    w->DeleteButton->click();
+    QVERIFY(QFile::exists(home_ + "Receive/REC00000.APF"));
+    script.Answer(QMessageBox::Yes);
+    w->DeleteButton->click();
+    QCOMPARE(script.seen().back().text, QStringLiteral("Delete the current fax?\n(from: \"ACME\")"));
+    QVERIFY(!QFile::exists(home_ + "Receive/REC00000.APF"));
+    QCOMPARE(w->RecFaxGrid->recordModel()->rowCount(), 0);
+    QVERIFY(!w->DeleteButton->isEnabled());
+  }
+
+  void cloneCopiesFilesAndNeedsTheFcd() {
+    Prepare();
+    auto w = Start();
+    for (const char* f : {"FAX00000.APF", "COV00000.APF", "COV00000.fcd", "COV00001.APF"}) Touch(home_ + "SEND/" + f);
+    AddOut(w->FaxTable, {"full", "Ann", "20261101", "FAX00000.APF", "COV00000.APF"});
+    AddOut(w->FaxTable, {"no fcd", "Bob", "20261102", "", "COV00001.APF"});
+    w->SetButtons();
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("full"));
+    ModalScript script;
+    script.Answer(QMessageBox::Yes);
+    w->mnuClone->trigger();
+    QCOMPARE(script.seen().at(0).caption, QStringLiteral("Clone"));
+    QVERIFY(QFile::exists(home_ + "SEND/FAX00001.APF"));
+    QVERIFY(QFile::exists(home_ + "SEND/COV00002.APF") && QFile::exists(home_ + "SEND/COV00002.fcd"));
+    QVERIFY(Column(w->FaxGrid, "SUBJECT").contains(QStringLiteral("[clone]full")));
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("[clone]full"));
+    QCOMPARE(w->FaxTable.getTrimString("FAXDOC"), std::string("FAX00001.APF"));
+    QCOMPARE(w->FaxTable.getTrimString("FAXCOVER"), std::string("COV00002.APF"));
+    QCOMPARE(w->FaxTable.getTrimString("RECIPIENT"), std::string("Ann"));
+    QVERIFY(w->FaxTable.getTrimString("NOTES").empty());
+
+    // A cover without its .fcd is not cloned: the new record has neither file.
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("no fcd"));
+    script.Answer(QMessageBox::Yes);
+    w->mnuClone->trigger();
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("[clone]no fcd"));
+    QVERIFY(w->FaxTable.getTrimString("FAXCOVER").empty());
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00003.APF"));
+    // Answering No clones nothing.
+    const int rows = w->FaxGrid->recordModel()->rowCount();
+    script.Answer(QMessageBox::No);
+    w->mnuClone->trigger();
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), rows);
+  }
+
+  void forwardMakesAnOutgoingCopy() {
+    Prepare();
+    auto w = Start();
+    Touch(home_ + "Receive/REC00007.APF");
+    AddRec(w->RecTable, "Head Office", "REC00007.APF");
+    w->ShowPage(false);
+    w->RecTable.goTop();
+    w->SetButtons();
+    ModalScript script;
+    script.Answer(QMessageBox::Yes).Then([](QWidget* d) {
+      auto* editor = qobject_cast<TFaxEditor*>(d);
+      QVERIFY(editor);
+      QCOMPARE(editor->windowTitle(), QStringLiteral("Forward fax from: Head Office"));
+      QVERIFY(editor->Recipient->text().isEmpty());
+      editor->Recipient->setText(QStringLiteral("Branch"));
+      editor->FaxNumber->setText(QStringLiteral("555-0177"));
+      editor->Subject->setText(QStringLiteral("FYI"));
+      editor->AcceptButton->click();
+    });
+    w->mnuForward->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Forward the current fax to be sent?\n(from: Head Office)"));
+    QVERIFY(w->OutgoingPageShown());
+    QVERIFY(QFile::exists(home_ + "SEND/FWD00000.APF"));
+    QVERIFY(QFile::exists(home_ + "Receive/REC00007.APF"));
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("FYI"));
+    QCOMPARE(w->FaxTable.getTrimString("FAXDOC"), std::string("FWD00000.APF"));
+    QCOMPARE(w->FaxTable.getTrimString("PHONE"), std::string("555-0177"));
+    QCOMPARE(w->RecTable.recCount(), 1u);
+  }
+
+  void missingFoldersAndUnreadableSettingsNeverCrash() {
+    // A folder where QN.INI should be: defaults, first run, and nothing overwritten.
+    QVERIFY(QDir().mkpath(home_ + "QN.INI"));
+    {
+      auto w = Start();
+      QVERIFY(w->TablesOpen());
+      QVERIFY(w->FirstRun);
+      QCOMPARE(Settings().DialAttempts, 3);
+      // The SEND folder vanishes under the running program: forwarding reports it
+      // and adds no record that names a missing file.
+      Touch(home_ + "Receive/REC00001.APF");
+      AddRec(w->RecTable, "X", "REC00001.APF");
+      w->ShowPage(false);
+      w->RecTable.goTop();
+      w->SetButtons();
+      QVERIFY(QDir(home_ + "SEND").removeRecursively());
+      ModalScript script;
+      script.Answer(QMessageBox::Yes).Then([](QWidget* d) { qobject_cast<TFaxEditor*>(d)->AcceptButton->click(); });
+      script.Answer(QMessageBox::Ok);
+      w->mnuForward->trigger();
+      QVERIFY(script.Done());
+      QCOMPARE(script.seen().back().caption, QStringLiteral("Information"));
+      QCOMPARE(w->FaxTable.recCount(), 0u);
+      w->close();
+    }
+    QVERIFY(QFileInfo(home_ + "QN.INI").isDir());
+  }
+
+  void editingAnOutgoingFaxWithoutCover() {
+    Prepare();
+    auto w = Start();
+    AddOut(w->FaxTable, {"old subject", "Ann", "", "FAX00000.APF"});
+    w->SetButtons();
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* editor = qobject_cast<TFaxEditor*>(d);
+      QVERIFY(editor);
+      QCOMPARE(editor->Subject->text(), QStringLiteral("old subject"));
+      editor->Subject->setText(QStringLiteral("new subject"));
+      editor->AcceptButton->click();
+    });
+    const QPoint cell = w->FaxGrid->visualRect(w->FaxGrid->recordModel()->index(0, 0)).center();
+    QTest::mouseClick(w->FaxGrid->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(w->FaxGrid->viewport(), Qt::LeftButton, {}, cell);
+    QVERIFY(script.Done());
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT"), QStringList{QStringLiteral("new subject")});
+  }
+
+  void columnLayoutSurvivesARestart() {
+    Prepare();
+    {
+      auto w = Start();
+      QHeaderView* h = w->FaxGrid->horizontalHeader();
+      const int subject = w->FaxGrid->recordModel()->ColumnOf(QStringLiteral("SUBJECT"));
+      h->moveSection(h->visualIndex(subject), 0);
+      h->resizeSection(subject, 333);
+      w->close();
+    }
+    QFile gco(home_ + "Out.gco");
+    QVERIFY(gco.open(QIODevice::ReadOnly));
+    const QStringList names = QString::fromLatin1(gco.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(names.first(), QStringLiteral("SUBJECT"));
+    QVERIFY(!names.contains(QStringLiteral("calcFaxFile")));
+    QVERIFY(names.contains(QStringLiteral("FAXDOC")));
+    auto w = Start();
+    QHeaderView* h = w->FaxGrid->horizontalHeader();
+    const int subject = w->FaxGrid->recordModel()->ColumnOf(QStringLiteral("SUBJECT"));
+    QCOMPARE(h->visualIndex(subject), 0);
+    QCOMPARE(h->sectionSize(subject), 333);
+  }
+
+  void secondCopyAsksTheFirstToComeForward() {
+    TJustOne first;
+    QVERIFY(first.Claim());
+    QSignalSpy forward(&first, &TJustOne::ComeForward);
+    QProcess second;
+    second.start(qEnvironmentVariable("QN_BINARY_DIR") + QStringLiteral("/bin/quillon"), {});
+    QVERIFY(second.waitForFinished(15000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(forward.count() == 1 || forward.wait(3000));
+    QVERIFY(!QFile::exists(home_ + "QNOUT.DBF"));  // the second copy opened nothing
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,191 @@
+// The shared layer: folders and file names, copying, message boxes, centring,
+// placement, print options and the help window.
+#include <QDialog>
+#include <QFile>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTest>
+#include <QTextBrowser>
+
+#include "app/core/folders.h"
+#include "app/shared/dialogs.h"
+#include "app/shared/help.h"
+#include "app/shared/print_options.h"
+#include "modal_script.h"
+#include "sessions/ini_file.h"
+
+using namespace qn;
+using qntest::ModalScript;
+
+// Stands in for the main window: placement and centring go by the class name.
+class TMainScreen : public QMainWindow {
+  Q_OBJECT
+};
+
+class SharedLayerTest : public QObject {
+  Q_OBJECT
+  QString home_;
+
+  static void Touch(const QString& path, const QByteArray& data = "x") {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+  }
+
+ private slots:
+  void init() {
+    home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    ResetProgramFolder();
+  }
+
+  void foldersResolveWhateverTheCase() {
+    QCOMPARE(QString::fromStdString(ProgramFolder()), home_);
+    // An existing folder in another spelling is used as it is, never doubled.
+    QVERIFY(QDir().mkpath(home_ + "send"));
+    QCOMPARE(QString::fromStdString(SendFolder()), home_ + "send/");
+    MakeDataFolders();
+    QVERIFY(!QDir(home_ + "SEND").exists() || QDir(home_ + "SEND").canonicalPath() == QDir(home_ + "send").canonicalPath());
+    QVERIFY(QDir(home_ + "Receive").exists());
+    QVERIFY(FolderExists(home_.toStdString() + "RECEIVE"));
+    QVERIFY(!FolderExists(home_.toStdString() + "QN.INI"));
+    // A file named in upper case by a record is found in lower case.
+    Touch(home_ + "Receive/fax00001.apf");
+    QVERIFY(FileExists(home_.toStdString() + "RECEIVE/FAX00001.APF"));
+    QVERIFY(DeleteFileCI(home_.toStdString() + "RECEIVE/FAX00001.APF"));
+    QVERIFY(!QFile::exists(home_ + "Receive/fax00001.apf"));
+    // Nested folders are created, parents first.
+    QVERIFY(ForceFolder(home_.toStdString() + "Covers/a/b/"));
+    QVERIFY(QDir(home_ + "Covers/a/b").exists());
+  }
+
+  void newFileNamesSkipTakenOnes() {
+    MakeDataFolders();
+    QCOMPARE(QString::fromStdString(FileNameOnly(NewSendFileName("FAX"))), QStringLiteral("FAX00000.APF"));
+    Touch(home_ + "SEND/FAX00000.APF");
+    Touch(home_ + "SEND/fax00001.apf");  // taken in any letter case
+    QCOMPARE(QString::fromStdString(NewSendFileName("FAX")), home_ + "SEND/FAX00002.APF");
+    QCOMPARE(QString::fromStdString(NewTempFileName("Temp")), home_ + "Temp00000.APF");
+    QCOMPARE(QString::fromStdString(ChangeFileExt("/a/COV00001.APF", ".fcd")), QStringLiteral("/a/COV00001.fcd"));
+    QCOMPARE(QString::fromStdString(ChangeFileExt("/a.b/COV", ".fcd")), QStringLiteral("/a.b/COV.fcd"));
+  }
+
+  void copyFaxFileReportsEveryFailure() {
+    QByteArray data;
+    for (int i = 0; i < 5000; ++i) data.append(static_cast<char>(i * 7));  // more than two blocks, not a multiple
+    Touch(home_ + "src.apf", data);
+    const std::string src = (home_ + "src.apf").toStdString();
+    QVERIFY(CopyFaxFile(src, (home_ + "dst.apf").toStdString()));
+    QFile copy(home_ + "dst.apf");
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), data);
+    QVERIFY(!CopyFaxFile(src, src));  // onto itself: nothing done
+    QCOMPARE(QFileInfo(home_ + "src.apf").size(), qint64(data.size()));
+    QVERIFY(!CopyFaxFile((home_ + "missing.apf").toStdString(), (home_ + "x.apf").toStdString()));
+    QVERIFY(!QFile::exists(home_ + "x.apf"));
+    QVERIFY(!CopyFaxFile(src, (home_ + "no/such/folder/x.apf").toStdString()));
+    QVERIFY(!CopyFaxFile(home_.toStdString(), (home_ + "y.apf").toStdString()));  // a folder is no fax file
+    QVERIFY(!QFile::exists(home_ + "y.apf"));
+  }
+
+  void boxesHaveTheirCaptionsAndDefaults() {
+    ModalScript script;
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::No).Answer(QMessageBox::Ok).Answer(QMessageBox::Yes);
+    QVERIFY(AskYesNoDefaultNo(QStringLiteral("Delete the current fax?\r\n(subject: \"x\")"), QStringLiteral("Delete")));
+    QVERIFY(!AskYesNo(QStringLiteral("Sure?"), QStringLiteral("DELETE")));
+    ShowInfo(QStringLiteral("line one\rline two"));
+    QCOMPARE(MessageBoxText(QStringLiteral("t"), QStringLiteral("c"), mbYesNoCancel | mbDefButton3), int(idYes));
+    QVERIFY(script.Done());
+    const auto& seen = script.seen();
+    QCOMPARE(seen[0].caption, QStringLiteral("Delete"));
+    QCOMPARE(seen[0].text, QStringLiteral("Delete the current fax?\n(subject: \"x\")"));
+    QCOMPARE(seen[0].defaultButton, QMessageBox::No);
+    QCOMPARE(seen[1].defaultButton, QMessageBox::Yes);
+    QCOMPARE(seen[2].caption, QStringLiteral("Information"));
+    QCOMPARE(seen[2].text, QStringLiteral("line one\nline two"));
+    QCOMPARE(seen[3].defaultButton, QMessageBox::Cancel);
+  }
+
+  void dialogsCentreOverTheMainWindow() {
+    QCOMPARE(CentredOver(QRect(100, 50, 601, 401), QSize(200, 100)), QPoint(100 + 200, 50 + 150));
+    TMainScreen main;
+    main.setGeometry(40, 60, 700, 500);
+    main.show();
+    SetMainWindow(&main);
+    QDialog dialog;
+    dialog.resize(300, 200);
+    CentreForm(&dialog);
+    const QRect mf = main.frameGeometry();
+    const QPoint expect = CentredOver(mf, dialog.frameGeometry().size());
+    QCOMPARE(dialog.pos(), expect);
+    // The main window itself goes to the middle of the screen.
+    CentreForm(&main);
+    const QRect screen = main.screen()->geometry();
+    QCOMPARE(main.pos(), CentredOver(screen, main.frameGeometry().size()));
+    SetMainWindow(nullptr);
+  }
+
+  void placementIsPulledBackOntoTheScreen() {
+    QCOMPARE(PlacementSection(QStringLiteral("TMainScreen"), 96), QStringLiteral("TMainScreen_Placement"));
+    QCOMPARE(PlacementSection(QStringLiteral("TMainScreen"), 120), QStringLiteral("TMainScreen_Placement120"));
+    const QSize screen(800, 600);
+    QCOMPARE(PullOntoScreen(QRect(700, 500, 300, 200), screen), QRect(500, 400, 300, 200));
+    QCOMPARE(PullOntoScreen(QRect(-50, -20, 300, 200), screen), QRect(1, 1, 300, 200));
+    QCOMPARE(PullOntoScreen(QRect(100, 0, 1000, 200), screen), QRect(1, 0, 1000, 200));  // wider than the screen
+
+    // A placement stored on a larger screen comes back inside this one.
+    TMainScreen w;
+    const QRect scr = w.screen()->geometry();
+    const int dpi = qRound(w.screen()->logicalDotsPerInch());
+    const std::string section = PlacementSection(QStringLiteral("TMainScreen"), dpi).toStdString();
+    IniFile ini(SettingsFile());
+    ini.WriteInteger(section, "Left", scr.width() + 400);
+    ini.WriteInteger(section, "Top", 100);
+    ini.WriteInteger(section, "Right", scr.width() + 900);
+    ini.WriteInteger(section, "Bottom", 500);
+    ini.WriteBool(section, "Maximized", false);
+    QVERIFY(ini.Flush());
+    RestorePlacement(&w);
+    QCOMPARE(w.geometry(), QRect(scr.width() - 500, 100, 500, 400));
+    // Saved and restored again it stays where it was.
+    w.setGeometry(20, 30, 400, 300);
+    SavePlacement(&w);
+    TMainScreen again;
+    RestorePlacement(&again);
+    QCOMPARE(again.geometry(), QRect(20, 30, 400, 300));
+    const IniFile saved(SettingsFile());
+    QCOMPARE(saved.ReadInteger(section, "Right", 0), 420);
+    QCOMPARE(saved.ReadInteger(section, "Bottom", 0), 330);
+  }
+
+  void printOptionsRoundTrip() {
+    LoadPrintOptions();
+    PrintOptions& p = SharedPrintOptions();
+    QVERIFY(!p.MultiPage && p.Header && p.Footer && p.Stretch);
+    p.MultiPage = true;
+    p.Footer = false;
+    SavePrintOptions();
+    p = PrintOptions{};
+    LoadPrintOptions();
+    QVERIFY(p.MultiPage && !p.Footer && p.Header);
+    QCOMPARE(QString::fromStdString(ReadProfileString(SettingsFile(), "printing", "multipage", "")), QStringLiteral("1"));
+  }
+
+  void helpShowsTopicsAndTheProblemSolver() {
+    SetApplicationHelpFile(home_ + "QN.hlp");
+    QVERIFY(QFile::exists(HelpTopicPage(1009)));
+    QVERIFY(HelpTopicPage(1019).endsWith(QStringLiteral("qn/1019.html")));
+    QVERIFY(HelpTopicPage(424242).endsWith(QStringLiteral("qn/missing.html")));
+    ShowProblemSolver();
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+    auto* browser = HelpWindow()->findChild<QTextBrowser*>();
+    QVERIFY(browser->source().toLocalFile().endsWith(QStringLiteral("faxps/1.html")));
+    QVERIFY(browser->toPlainText().contains(QStringLiteral("Fax Problem Solver")));
+    QCOMPARE(ApplicationHelpFile(), home_ + "QN.hlp");  // put back afterwards
+    ShowHelpTopic(1031);
+    QVERIFY(browser->toPlainText().contains(QStringLiteral("Delete Fax Cover")));
+    HelpWindow()->close();
+  }
+};
+
+QTEST_MAIN(SharedLayerTest)
+#include "shared_test.moc"

@@ -1,0 +1,66 @@
+// qnfax db against real files: init, append, dump in an order, and a check
+// that fails when a table was changed behind its index.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+Result qnfax(const std::string& args) {
+  std::string cmd = std::string(QN_BINARY_DIR) + "/bin/qnfax " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  Result r{-1, ""};
+  if (!p) return r;
+  std::array<char, 512> buf;
+  while (fgets(buf.data(), buf.size(), p)) r.out += buf.data();
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+TEST(QnfaxDb, InitAppendDumpAndCheckCatchesATableChangedBehindItsIndex) {
+  char tmpl[] = "/tmp/qn-qnfaxdb-XXXXXX";
+  std::string dir = ::mkdtemp(tmpl);
+  std::string out = dir + "/QNOUT.DBF";
+  ASSERT_EQ(qnfax("db init " + dir).status, 0);
+  EXPECT_EQ(qnfax("db tags " + out).out.substr(0, 53), "1\tDATESENT\tDTOS(DATESENT)+TIMESENT\t.not. deleted()\tde");
+  ASSERT_EQ(qnfax("db append " + out + " SUBJECT=beta DATESENT=20240105 TIMESENT=10:00").status, 0);
+  ASSERT_EQ(qnfax("db append " + out + " SUBJECT=alpha").status, 0);
+  ASSERT_EQ(qnfax("db append " + out + " SUBJECT=gamma DATESENT=20250105").status, 0);
+  EXPECT_EQ(qnfax("db append " + out + " NOFIELD=1").status, 2);
+  EXPECT_EQ(qnfax("db append " + out + " DATESENT=notadate").status, 1);
+  auto dump = qnfax("db dump " + out + " --order SUBJECT");
+  EXPECT_EQ(dump.out.substr(0, 8), "2\talpha\t");
+  EXPECT_NE(dump.out.find("\n1\tbeta\t20240105\t10:00\t"), std::string::npos) << dump.out;
+  EXPECT_EQ(qnfax("db count " + out + " --filter \"EMPTY(DATESENT)\"").out, "visible\t1\nall\t3\n");
+  EXPECT_EQ(qnfax("db check " + out).status, 0);
+  // Another program rewrites a subject in place without touching the index.
+  {
+    std::fstream f(out, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(32 + 11 * 32 + 1 + 1);  // record 1, SUBJECT
+    f.write("zeta", 4);
+  }
+  auto check = qnfax("db check " + out);
+  EXPECT_NE(check.status, 0);
+  EXPECT_NE(check.out.find("SUBJECT"), std::string::npos) << check.out;
+  ASSERT_EQ(qnfax("db rebuild " + dir).status, 0);
+  EXPECT_EQ(qnfax("db check " + out).status, 0);
+  ASSERT_EQ(qnfax("db delete " + out + " 2").status, 0);
+  EXPECT_EQ(qnfax("db count " + out).out, "visible\t2\nall\t3\n");
+  EXPECT_EQ(qnfax("db pack " + out).out, "2 records\n");
+  EXPECT_EQ(qnfax("db dump " + out + " --filter \"name = 1\"").status, 1);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+// The phone book, the record editors, the clean-up utility and the rebuild
+// window, driven through their controls on real tables in a fresh folder.
+#include <QAction>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "app/core/folders.h"
+#include "modal_script.h"
+#include "records/record_tables.h"
+#include "records/ui/cleanup.h"
+#include "app/shared/dialogs.h"
+#include "records/ui/editors.h"
+#include "records/ui/fax_actions.h"
+#include "records/ui/rebuild_window.h"
+#include "records/ui/record_grid.h"
+#include "xbase/xb_env.h"
+
+using namespace qn;
+using qntest::ModalScript;
+
+namespace {
+
+void AddOut(xb::Table& t, const char* recipient, const char* dateSent, const char* doc = "", const char* phone = "1") {
+  QCOMPARE(t.appendBlank(), 0);
+  t.setString("RECIPIENT", recipient);
+  t.setString("SUBJECT", std::string("to ") + recipient);
+  t.setString("PHONE", phone);
+  t.setDate("DATESENT", dateSent);
+  t.setString("FAXDOC", doc);
+  QCOMPARE(t.post(), 0);
+}
+
+void AddPhone(xb::Table& t, const char* name, const char* phone) {
+  QCOMPARE(t.appendBlank(), 0);
+  t.setString("NAME", name);
+  t.setString("PHONE", phone);
+  QCOMPARE(t.post(), 0);
+}
+
+QStringList Visible(xb::Table& t, const char* field) {
+  QStringList out;
+  for (uint32_t r : t.visibleRecNos()) {
+    const uint32_t keep = t.recNo();
+    t.go(r);
+    out << QString::fromStdString(t.getTrimString(field));
+    t.go(keep);
+  }
+  return out;
+}
+
+void Touch(const QString& path) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write("APF");
+}
+
+}  // namespace
+
+class RecordsUiTest : public QObject {
+  Q_OBJECT
+  QString home_;
+  std::string folder_;
+  xb::Table fax_, rec_;
+
+  void OpenTables() {
+    QVERIFY(records::OpenTablesAtStartup(fax_, rec_, folder_) == records::StartupResult::Ok);
+  }
+
+ private slots:
+  void init() {
+    home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    ResetProgramFolder();
+    folder_ = ProgramFolder();
+    MakeDataFolders();
+    xb::setDeleted(true);
+    xb::setCentury(true);
+  }
+  void cleanup() {
+    fax_.close();
+    rec_.close();
+  }
+
+  void phoneBookMaintenanceAndLimits() {
+    TPhoneBook book;
+    QVERIFY(book.OpenTable());
+    book.show();
+    book.UpdateButtons();
+    QVERIFY(!book.Modifybutton->isEnabled() && !book.Deletebutton->isEnabled());
+    QVERIFY(book.Addbutton->isEnabled() && book.Closebutton->isVisible() && !book.OKButton->isVisible());
+
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* e = qobject_cast<TPhoneBookEditor*>(d);
+      QVERIFY(e);
+      QTest::keyClicks(e->Name, QString(40, QLatin1Char('N')));
+      QTest::keyClicks(e->Number, QString(30, QLatin1Char('5')));
+      QCOMPARE(e->Name->text().size(), 35);
+      QCOMPARE(e->Number->text().size(), 25);
+      e->Name->setText(QStringLiteral("Zora"));
+      e->Number->setText(QStringLiteral("555-0001"));
+      e->AcceptButton->click();
+    });
+    book.Addbutton->click();
+    script.Then([](QWidget* d) {
+      auto* e = qobject_cast<TPhoneBookEditor*>(d);
+      e->Name->setText(QStringLiteral("Adam"));
+      e->Number->setText(QStringLiteral("555-0002"));
+      e->AcceptButton->click();
+    });
+    book.Addbutton->click();
+    QVERIFY(script.Done());
+    QCOMPARE(Visible(book.table(), "NAME"), (QStringList{"Adam", "Zora"}));  // NAME order
+    QVERIFY(book.Modifybutton->isEnabled() && book.Deletebutton->isEnabled());
+
+    // Edit the current entry; cancelling an edit changes nothing.
+    book.PhoneGrid->setCurrentIndex(book.PhoneGrid->recordModel()->index(1, 0));
+    script.Then([](QWidget* d) {
+      auto* e = qobject_cast<TPhoneBookEditor*>(d);
+      QCOMPARE(e->Name->text(), QStringLiteral("Zora"));
+      e->Number->setText(QStringLiteral("555-9999"));
+      e->CancelButton->click();
+    });
+    book.Modifybutton->click();
+    QCOMPARE(book.table().getTrimString("PHONE"), std::string("555-0001"));
+    script.Then([](QWidget* d) {
+      qobject_cast<TPhoneBookEditor*>(d)->Number->setText(QStringLiteral("555-0003"));
+      qobject_cast<TPhoneBookEditor*>(d)->AcceptButton->click();
+    });
+    book.Modifybutton->click();
+    QCOMPARE(book.table().getTrimString("PHONE"), std::string("555-0003"));
+
+    // Delete asks with No as the default; the entry leaves the list at once but
+    // stays in the file until the next rebuild.
+    script.Answer(QMessageBox::Yes);
+    book.Deletebutton->click();
+    QCOMPARE(script.seen().back().text, QStringLiteral("Delete the current phone book entry?:\nZora"));
+    QCOMPARE(script.seen().back().caption, QStringLiteral("Delete"));
+    QCOMPARE(script.seen().back().defaultButton, QMessageBox::No);
+    QCOMPARE(Visible(book.table(), "NAME"), QStringList{QStringLiteral("Adam")});
+    QCOMPARE(book.PhoneGrid->recordModel()->rowCount(), 1);
+    QCOMPARE(book.table().recCount(), 2u);
+  }
+
+  void phoneBookPicksIntoTheFaxEditor() {
+    {
+      xb::Table pb;
+      QVERIFY(records::OpenPhoneDBF(pb, folder_, false));
+      AddPhone(pb, "Marlow & Sons", "555-0142");
+    }
+    TFaxEditor editor;
+    editor.show();
+    // Limits of the five fields and Enter moving on.
+    QCOMPARE(editor.Recipient->maxLength(), 35);
+    QCOMPARE(editor.FaxNumber->maxLength(), 25);
+    QCOMPARE(editor.Subject->maxLength(), 50);
+    QCOMPARE(editor.Notes->maxLength(), 50);
+    QCOMPARE(editor.Codes->maxLength(), 25);
+    editor.activateWindow();
+    editor.Recipient->setFocus();
+    QTest::keyClick(editor.Recipient, Qt::Key_Return);
+    QTRY_VERIFY(editor.FaxNumber->hasFocus());
+    QVERIFY(editor.isVisible());  // Enter did not close the window
+
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* book = qobject_cast<TPhoneBook*>(d);
+      QVERIFY(book);
+      QVERIFY(book->OKButton->isVisible() && book->Cancelbutton->isVisible() && !book->Closebutton->isVisible());
+      book->Cancelbutton->click();
+    });
+    editor.AddressButton->click();
+    QVERIFY(editor.Recipient->text().isEmpty());
+    script.Then([](QWidget* d) { qobject_cast<TPhoneBook*>(d)->OKButton->click(); });
+    editor.AddressButton->click();
+    QVERIFY(script.Done());
+    QCOMPARE(editor.Recipient->text(), QStringLiteral("Marlow & Sons"));
+    QCOMPARE(editor.FaxNumber->text(), QStringLiteral("555-0142"));
+  }
+
+  void emptyPhoneBookCannotBePickedFrom() {
+    TPhoneBook book;
+    QVERIFY(book.OpenTable());
+    book.SetPicking(true);
+    book.show();
+    book.UpdateButtons();
+    QVERIFY(!book.OKButton->isEnabled() && !book.Modifybutton->isEnabled());
+    book.OKButton->click();
+    QVERIFY(book.ChosenName().isEmpty());
+  }
+
+  void receivedNotesAreWrittenOnAcceptOnly() {
+    OpenTables();
+    QCOMPARE(rec_.appendBlank(), 0);
+    rec_.setString("FROM", "ACME");
+    rec_.setString("NOTES", "old");
+    QCOMPARE(rec_.post(), 0);
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* n = qobject_cast<TEditReceiveNotes*>(d);
+      QVERIFY(n);
+      QCOMPARE(n->Description->text(), QStringLiteral("From: ACME"));
+      QCOMPARE(n->NotesEdit->maxLength(), 60);
+      n->NotesEdit->setText(QStringLiteral("changed"));
+      n->CancelButton->click();
+    });
+    QVERIFY(!EditReceivedNotes(nullptr, rec_));
+    QCOMPARE(rec_.getTrimString("NOTES"), std::string("old"));
+    script.Then([](QWidget* d) {
+      auto* n = qobject_cast<TEditReceiveNotes*>(d);
+      n->NotesEdit->setText(QStringLiteral("call back"));
+      n->AcceptButton->click();
+    });
+    QVERIFY(EditReceivedNotes(nullptr, rec_));
+    QCOMPARE(rec_.getTrimString("NOTES"), std::string("call back"));
+  }
+
+  void conditionsMatchPartlyOrExactly() {
+    QCOMPARE(MatchCondition(QStringLiteral("RECIPIENT"), QStringLiteral("  smi "), true),
+             QStringLiteral("ALLTRIM(UPPER(RECIPIENT))==\"SMI\""));
+    QCOMPARE(MatchCondition(QStringLiteral("FROM"), QStringLiteral("smi"), false),
+             QStringLiteral("\"SMI\"$ALLTRIM(UPPER(FROM))"));
+    // A quote in the value never ends the literal early.
+    QCOMPARE(MatchCondition(QStringLiteral("FROM"), QStringLiteral("a\"b"), true),
+             QStringLiteral("ALLTRIM(UPPER(FROM))=='A\"B'"));
+    QVERIFY(MatchCondition(QStringLiteral("FROM"), QStringLiteral("a\"b'c"), true).isEmpty());
+
+    OpenTables();
+    for (const char* r : {"Smith", "Osmith", "smi", "Jones", "\" .or. .T. .or. \""}) AddOut(fax_, r, "20261101");
+    TDMForm form(fax_, rec_);
+    form.SetFullMode(true);
+    form.show();
+    QCOMPARE(form.Pages->tabText(1), QStringLiteral("Incoming Faxes (none)"));
+    QVERIFY(!form.RecGrid->isEnabled());
+    auto runConditions = [&](const QString& value, bool exact) -> QString {
+      ModalScript script;
+      script.Then([&](QWidget* d) {
+        auto* c = qobject_cast<TDeleteForConditions*>(d);
+        QVERIFY(c);
+        QVERIFY(!c->rFrom->isEnabled() && c->rRecipient->isChecked());
+        c->FaxRECIPIENT->setText(value);
+        c->ExactMatch->setChecked(exact);
+        c->findChild<QPushButton*>()->click();  // "Ok"
+      });
+      script.Answer(QMessageBox::Yes);  // VERIFY DELETE
+      script.Answer(QMessageBox::Ok);   // the count
+      form.aConditions->trigger();
+      if (!script.Done() || script.seen().empty()) return QStringLiteral("script not finished");
+      return script.seen().back().text;
+    };
+    // The injected value matches only itself.
+    QCOMPARE(runConditions(QStringLiteral("\" .or. .T. .or. \""), true), QStringLiteral("1 deleted."));
+    QCOMPARE(runConditions(QStringLiteral("smi"), true), QStringLiteral("1 deleted."));
+    QCOMPARE(Visible(fax_, "RECIPIENT").size(), 3);
+    QCOMPARE(runConditions(QStringLiteral("SMI"), false), QStringLiteral("2 deleted."));
+    QCOMPARE(Visible(fax_, "RECIPIENT"), QStringList{QStringLiteral("Jones")});
+    QVERIFY(form.SomethingDeleted());
+
+    // A blank value is refused.
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* c = qobject_cast<TDeleteForConditions*>(d);
+      c->FaxRECIPIENT->setText(QStringLiteral("   "));
+      c->findChild<QPushButton*>()->click();
+    });
+    script.Answer(QMessageBox::Ok);
+    script.Then([](QWidget* d) { qobject_cast<QDialog*>(d)->reject(); });
+    form.aConditions->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Please enter a value"));
+  }
+
+  void deletingBeforeADateKeepsUnsentFaxes() {
+    OpenTables();
+    Touch(home_ + "SEND/OLD.APF");
+    AddOut(fax_, "old", "20260105", "OLD.APF");
+    AddOut(fax_, "never sent", "");
+    AddOut(fax_, "recent", "20261130");
+    AddOut(fax_, "last century", "19990101");
+    fax_.setFilter(".not. archived");
+    TDMForm form(fax_, rec_);
+    form.SetFullMode(true);
+    form.show();
+    QCOMPARE(fax_.filter(), std::string());  // every fax is shown while the window is open
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      auto* s = qobject_cast<TDateSelector*>(d);
+      QVERIFY(s);
+      QCOMPARE(s->windowTitle(), QStringLiteral("Delete all before..."));
+      QCOMPARE(s->Date(), QDate::currentDate());
+      s->SetDate(QDate(2026, 6, 1));
+      QCOMPARE(s->DatePanel->text(), QStringLiteral("Monday, June 1, 2026"));
+      s->accept();
+    });
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    form.aBeforeDate->trigger();
+    QVERIFY(script.Done());
+    QVERIFY(script.seen().at(0).text.startsWith(QStringLiteral("Delete all outgoing faxes prior to ")));
+    QVERIFY(script.seen().at(0).text.endsWith(QStringLiteral(" (action is permanent)?")));
+    QCOMPARE(script.seen().at(1).text, QStringLiteral("2 deleted."));
+    QCOMPARE(Visible(fax_, "RECIPIENT"), (QStringList{"recent", "never sent"}));  // Date Sent order
+    QVERIFY(!QFile::exists(home_ + "SEND/OLD.APF"));
+
+    // Already marked records are not counted again; "all" takes the rest.
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    form.aAll->trigger();
+    QCOMPARE(script.seen().back().text, QStringLiteral("2 deleted."));
+    QCOMPARE(script.seen().at(2).caption, QStringLiteral("DELETE ALL"));
+    form.close();
+    QCOMPARE(fax_.filter(), std::string(".not. archived"));  // put back on closing
+  }
+
+  void dateTimeTextOfAFax() {
+    OpenTables();
+    AddOut(fax_, "never", "");
+    QCOMPARE(GetDatetimeAsString(fax_, true), QStringLiteral("not sent"));
+    fax_.setDate("DATESENT", QDate::currentDate().addDays(-2001).toString(QStringLiteral("yyyyMMdd")).toStdString());
+    fax_.post();
+    QCOMPARE(GetDatetimeAsString(fax_, true), QStringLiteral("not sent"));
+    const QDate today = QDate::currentDate();
+    fax_.setDate("DATESENT", today.toString(QStringLiteral("yyyyMMdd")).toStdString());
+    fax_.setString("TIMESENT", "xx:yy");
+    fax_.post();
+    QCOMPARE(GetDatetimeAsString(fax_, true), today.toString(UserShortDateFormat()) + QStringLiteral(" at ???"));
+    QCOMPARE(rec_.appendBlank(), 0);
+    rec_.setDate("DATEREC", "20261205");
+    rec_.setString("TIMEREC", "8:5x");
+    rec_.post();
+    QCOMPARE(GetDatetimeAsString(rec_, false),
+             QDate(2026, 12, 5).toString(UserShortDateFormat()) + QStringLiteral(" at 8:5x"));
+  }
+
+  void rebuildPacksAndKeepsTheOrder() {
+    OpenTables();
+    for (const char* r : {"Cara", "Abel", "Bert"}) AddOut(fax_, r, "20261101");
+    fax_.setOrder("RECIPIENT");
+    const int order = fax_.order();
+    fax_.goTop();
+    fax_.deleteRecord();  // Abel
+    {
+      xb::Table pb;
+      QVERIFY(records::OpenPhoneDBF(pb, folder_, false));
+      AddPhone(pb, "Gone", "1");
+      AddPhone(pb, "Kept", "2");
+      pb.goTop();
+      pb.deleteRecord();
+    }
+    const qint64 before = QFileInfo(home_ + "QNOUT.DBF").size();
+    xb::Table phone;
+    QVERIFY(fax_.tagArea("DATEND") == 0);
+    QCOMPARE(RunIndexRebuild(fax_, rec_, phone, nullptr), 0);
+    QVERIFY(QFileInfo(home_ + "QNOUT.DBF").size() < before);
+    QCOMPARE(fax_.recCount(), 2u);
+    QCOMPARE(fax_.order(), order);
+    QCOMPARE(Visible(fax_, "RECIPIENT"), (QStringList{"Bert", "Cara"}));
+    QVERIFY(fax_.tagArea("DATEND") > 0 && rec_.tagArea("DATEND") > 0);
+    QVERIFY(!phone.isOpen());
+    xb::Table pb;
+    QVERIFY(records::OpenPhoneDBF(pb, folder_, false));
+    QCOMPARE(pb.recCount(), 1u);
+  }
+};
+
+QTEST_MAIN(RecordsUiTest)
+#include "records_ui_test.moc"
