@@ -22,7 +22,9 @@ const char* kUsage =
     "when the receiver stopped without an error.\n";
 
 volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
+void OnSignal(int) {
+  gStop = 1;
+}
 
 bool ToInt(const std::string& s, int& out) {
   char* end = nullptr;
@@ -56,11 +58,16 @@ int RunReceive(const std::vector<std::string>& args) {
       ok = value(fax.DestinationDir);
     } else if (a == "--class") {
       ok = value(v);
-      if (v == "auto") fax.FaxClass = fe::TFaxClass::fcDetect;
-      else if (v == "1") fax.FaxClass = fe::TFaxClass::fcClass1;
-      else if (v == "2") fax.FaxClass = fe::TFaxClass::fcClass2;
-      else if (v == "2.0") fax.FaxClass = fe::TFaxClass::fcClass2_0;
-      else ok = false;
+      if (v == "auto")
+        fax.FaxClass = fe::TFaxClass::fcDetect;
+      else if (v == "1")
+        fax.FaxClass = fe::TFaxClass::fcClass1;
+      else if (v == "2")
+        fax.FaxClass = fe::TFaxClass::fcClass2;
+      else if (v == "2.0")
+        fax.FaxClass = fe::TFaxClass::fcClass2_0;
+      else
+        ok = false;
     } else if (a == "--bps") {
       ok = value(v) && ToInt(v, fax.DesiredBPS);
     } else if (a == "--ecm") {
@@ -97,6 +104,14 @@ int RunReceive(const std::vector<std::string>& args) {
   fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
   fax.SetComPort(&link);
   fax.SetEventSink(&sink);
+  // The link and the sink go before the component: let go of them first.
+  struct Release {
+    fe::TFeReceiveFax& fax;
+    ~Release() {
+      fax.SetComPort(nullptr);
+      fax.SetEventSink(nullptr);
+    }
+  } release{fax};
   int lastStatus = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     const fe::TFaxSessionValues v = cp.Session();
@@ -125,8 +140,7 @@ int RunReceive(const std::vector<std::string>& args) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
-  if (const int rc = fax.StartReceive(); rc < 0)
-    return qnfax::fail("receive: " + qnfax::FaxErrorMessage(rc));
+  if (const int rc = fax.StartReceive(); rc < 0) return qnfax::fail("receive: " + qnfax::FaxErrorMessage(rc));
   bool cancelled = false;
   while (result < 0 || fax.Running()) {
     sink.RunFor(std::chrono::milliseconds(100));

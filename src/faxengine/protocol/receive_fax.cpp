@@ -151,8 +151,13 @@ void TFeReceiveFax::HandleLine(const std::string& line) {
         initFailures_ = 0;
         SetState(rfWaiting);
         Timer(0);
-        SetStatus(fsWaitingForCall, firstStatus_);
-        firstStatus_ = false;
+        // Without ConstantStatus the status display is shown during calls only.
+        if (ConstantStatus) {
+          SetStatus(fsWaitingForCall, firstStatus_);
+          firstStatus_ = false;
+        } else {
+          SetStatus(fsWaitingForCall, false, true);
+        }
       }
       Timer(kReplyTicks);
       return;
@@ -328,7 +333,7 @@ void TFeReceiveFax::Answer() {
   SetState(rfAnswer);
   Command("ATA");
   Timer(kAnswerTicks);
-  SetStatus(fsAnswering, firstStatus_);
+  SetStatus(fsAnswering, firstStatus_ || !ConstantStatus);
   firstStatus_ = false;
   if (activeClass_ != TFaxClass::fcClass1) SetState(rf2ValCnnct);
 }
@@ -402,8 +407,7 @@ void TFeReceiveFax::CallDone() {
   ReceiveFinished();
   inCall_ = false;
   SetState(rfComplete);
-  SetStatus(fsFinished, false, !ConstantStatus && !OneFax);
-  firstStatus_ = !ConstantStatus;
+  SetStatus(fsFinished);
   if (OneFax || CancelRequested()) return Stop(0);
   Reset();
 }
@@ -425,7 +429,6 @@ void TFeReceiveFax::Fail(int code) {
     Timer(kReplyTicks);
     return;
   }
-  if (!ConstantStatus) firstStatus_ = true;
   Reset();
 }
 
@@ -450,7 +453,6 @@ void TFeReceiveFax::RefuseDone() {
   refusing_ = false;
   inCall_ = false;
   if (ExitOnError) return Stop(ecFileRejected);
-  if (!ConstantStatus) firstStatus_ = true;
   Reset();
 }
 

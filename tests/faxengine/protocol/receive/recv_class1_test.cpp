@@ -21,7 +21,9 @@ std::string Training(std::size_t bytes, std::size_t nonZero) {
   return t + "\x10\x03";
 }
 
-std::uint8_t FrameFcf(const std::string& block) { return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0; }
+std::uint8_t FrameFcf(const std::string& block) {
+  return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0;
+}
 
 using RecvClass1 = RecvFixture;
 
@@ -112,6 +114,8 @@ TEST_F(RecvClass1, OnePageOnTheThirdRing) {
   const auto st = ev.Statuses();
   for (int s : {20, 22, 41, 40, 24, 25, 26, 27}) EXPECT_TRUE(Contains(st, s)) << "status " << s;
   EXPECT_TRUE(ev.Errors().empty());
+  // Without ConstantStatus the display is closed while waiting and opened by the call.
+  EXPECT_EQ(ev.Flagged(), (std::vector<std::string>{"20L", "22F", "43L"}));
 }
 
 // A training check with 10 % non-zero bytes gets FTT, one with 99 of 1000 gets
@@ -311,6 +315,7 @@ TEST_F(RecvClass1, WaitingOutcomes) {
       .Answer("AT+FCLASS=1");
   rx.AnswerOnRing = 2;
   rx.OneFax = false;
+  rx.ConstantStatus = true;
   Open();
   ASSERT_EQ(rx.StartReceive(), 0);
   EXPECT_TRUE(modem.WaitDone(20s)) << modem.Report();
@@ -320,6 +325,8 @@ TEST_F(RecvClass1, WaitingOutcomes) {
   rx.Cancel();
   ASSERT_TRUE(rx.WaitDone(5000));
   EXPECT_EQ(rx.FinalCode(), fe::ecCancelRequested);
+  // ConstantStatus: shown from the first wait to the end of the run.
+  EXPECT_EQ(ev.Flagged(), (std::vector<std::string>{"20F", "42L"}));
 }
 
 // A modem that stops answering: during preparation StartReceive fails with 8061;

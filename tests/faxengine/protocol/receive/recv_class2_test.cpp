@@ -18,10 +18,10 @@ struct Spelling {
   const char* hangup;
 };
 
-const Spelling kClass2 = {fe::TFaxClass::fcClass2, "AT+FCLASS=2", "AT+FLID", "AT+FDCC", "+FCON",
-                          "+FTSI",                 "+FDCS",       "+FPTS",   "+FHNG"};
-const Spelling kClass20 = {fe::TFaxClass::fcClass2_0, "AT+FCLASS=2.0", "AT+FLI", "AT+FCC", "+FCO",
-                           "+FTI",                    "+FCS",          "+FPS",   "+FHS"};
+const Spelling kClass2 = {
+    fe::TFaxClass::fcClass2, "AT+FCLASS=2", "AT+FLID", "AT+FDCC", "+FCON", "+FTSI", "+FDCS", "+FPTS", "+FHNG"};
+const Spelling kClass20 = {
+    fe::TFaxClass::fcClass2_0, "AT+FCLASS=2.0", "AT+FLI", "AT+FCC", "+FCO", "+FTI", "+FCS", "+FPS", "+FHS"};
 
 class RecvClass2 : public RecvFixture, public ::testing::WithParamInterface<Spelling> {
  protected:
@@ -137,8 +137,9 @@ TEST_P(RecvClass2, HangupMidFax) {
   EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 7}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, RecvClass2, ::testing::Values(kClass2, kClass20),
-                         [](const auto& info) { return info.param.cls == fe::TFaxClass::fcClass2 ? "Class2" : "Class20"; });
+INSTANTIATE_TEST_SUITE_P(Classes, RecvClass2, ::testing::Values(kClass2, kClass20), [](const auto& info) {
+  return info.param.cls == fe::TFaxClass::fcClass2 ? "Class2" : "Class20";
+});
 
 }  // namespace
 }  // namespace recvtest

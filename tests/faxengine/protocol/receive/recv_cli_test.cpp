@@ -94,8 +94,7 @@ TEST_F(RecvCli, PrintsReceivedFileAndStopsAfterOne) {
   EXPECT_TRUE(modem.WaitDone(2s)) << modem.Report();
   const std::string out = c.Output();
   EXPECT_NE(out.find("Waiting for incoming call"), std::string::npos) << out;
-  EXPECT_NE(out.find("Received " + (dir / "FAX0001.APF").string() + ": 1 page from REMOTE"), std::string::npos)
-      << out;
+  EXPECT_NE(out.find("Received " + (dir / "FAX0001.APF").string() + ": 1 page from REMOTE"), std::string::npos) << out;
   EXPECT_EQ(DecodePage((dir / "FAX0001.APF").string(), 1).size(), 20u);
 }
 

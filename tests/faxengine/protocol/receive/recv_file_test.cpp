@@ -50,7 +50,9 @@ std::vector<Page> ReadPages(const std::string& name, std::string* id = nullptr, 
   return pages;
 }
 
-std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t v) { return std::vector<std::uint8_t>(n, v); }
+std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t v) {
+  return std::vector<std::uint8_t>(n, v);
+}
 
 struct RecvFileTest : ::testing::Test {
   std::string name = (fs::temp_directory_path() / ("qn-rxfile-" + std::to_string(::getpid()) + ".apf")).string();

@@ -7,7 +7,9 @@
 
 namespace recvtest {
 
-bool Contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+bool Contains(const std::vector<int>& v, int x) {
+  return std::find(v.begin(), v.end(), x) != v.end();
+}
 
 std::string CodedPage(int lines, unsigned seed, std::vector<std::vector<std::uint8_t>>* rasters) {
   std::mt19937 rng(seed);
@@ -56,9 +58,10 @@ void RecvFixture::SetUp() {
   rx.FaxClass = fe::TFaxClass::fcClass1;
   rx.StationID = "Quillon rx";
   rx.OneFax = true;
-  rx.OnFaxStatus = [this](fe::TFeAbstractFax& f, bool, bool) {
+  rx.OnFaxStatus = [this](fe::TFeAbstractFax& f, bool first, bool last) {
     std::lock_guard<std::mutex> lk(ev.mu);
     ev.statuses.push_back(f.Status());
+    if (first || last) ev.flagged.push_back(std::to_string(f.Status()) + (first ? "F" : "") + (last ? "L" : ""));
   };
   rx.OnFaxLog = [this](fe::TFeAbstractFax&, int code) {
     std::lock_guard<std::mutex> lk(ev.mu);

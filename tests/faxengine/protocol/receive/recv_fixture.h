@@ -33,7 +33,9 @@ inline std::string HdlcFrame(std::uint8_t fcf, const std::vector<std::uint8_t>& 
   return s;
 }
 
-inline std::string Bytes(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
+inline std::string Bytes(const std::vector<std::uint8_t>& v) {
+  return std::string(v.begin(), v.end());
+}
 
 // Page data as a modem delivers it: DLE doubled, DLE ETX at the end.
 inline std::string Stuffed(const std::string& data) {
@@ -54,10 +56,15 @@ std::vector<std::vector<std::uint8_t>> DecodePage(const std::string& file, unsig
 struct Events {
   std::mutex mu;
   std::vector<int> statuses, logs, errors;
+  std::vector<std::string> flagged;  // "20L", "22F": statuses that opened (F) or closed (L) the display
   int finish = -1;
   std::vector<int> Statuses() {
     std::lock_guard<std::mutex> lk(mu);
     return statuses;
+  }
+  std::vector<std::string> Flagged() {
+    std::lock_guard<std::mutex> lk(mu);
+    return flagged;
   }
   std::vector<int> Logs() {
     std::lock_guard<std::mutex> lk(mu);

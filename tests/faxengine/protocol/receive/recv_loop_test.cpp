@@ -22,7 +22,7 @@ using qn::sim::ModemKind;
 using qn::sim::RasterPage;
 
 fe::TFaxClass ClassOf(ModemKind k) {
-  return k == ModemKind::Class1 ? fe::TFaxClass::fcClass1
+  return k == ModemKind::Class1   ? fe::TFaxClass::fcClass1
          : k == ModemKind::Class2 ? fe::TFaxClass::fcClass2
                                   : fe::TFaxClass::fcClass2_0;
 }
@@ -138,15 +138,12 @@ std::string Name(const ::testing::TestParamInfo<std::tuple<ModemKind, ModemKind>
 // carried by T.38, and there the sender does not answer our DIS (its modem
 // reports CSI and DIS received intact); that belongs to the send side.
 using Pair = std::tuple<ModemKind, ModemKind>;
-INSTANTIATE_TEST_SUITE_P(Sim, SendToReceive,
-                         ::testing::Values(Pair{ModemKind::Class1, ModemKind::Class2},
-                                           Pair{ModemKind::Class1, ModemKind::Class2_0},
-                                           Pair{ModemKind::Class2, ModemKind::Class1},
-                                           Pair{ModemKind::Class2, ModemKind::Class2},
-                                           Pair{ModemKind::Class2, ModemKind::Class2_0},
-                                           Pair{ModemKind::Class2_0, ModemKind::Class1},
-                                           Pair{ModemKind::Class2_0, ModemKind::Class2},
-                                           Pair{ModemKind::Class2_0, ModemKind::Class2_0}),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(
+    Sim, SendToReceive,
+    ::testing::Values(Pair{ModemKind::Class1, ModemKind::Class2}, Pair{ModemKind::Class1, ModemKind::Class2_0},
+                      Pair{ModemKind::Class2, ModemKind::Class1}, Pair{ModemKind::Class2, ModemKind::Class2},
+                      Pair{ModemKind::Class2, ModemKind::Class2_0}, Pair{ModemKind::Class2_0, ModemKind::Class1},
+                      Pair{ModemKind::Class2_0, ModemKind::Class2}, Pair{ModemKind::Class2_0, ModemKind::Class2_0}),
+    Name);
 
 }  // namespace
