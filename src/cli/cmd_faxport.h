@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string>
 
+#include "abstract_fax.h"
 #include "comport_link.h"
 #include "fe_comport.h"
 #include "fe_texts.h"
@@ -31,5 +32,16 @@ inline int OpenFaxPort(fe::TFeComPort& port, const std::string& name) {
     port.SetDevicePath(name);
   return port.SetOpen(true);
 }
+
+// A command declares its fax component before the port link and the event sink
+// it hands it; this guard, declared after them, lets go of both first so the
+// component never outlives what it points at.
+struct ReleaseFaxLinks {
+  fe::TFeAbstractFax& fax;
+  ~ReleaseFaxLinks() {
+    fax.SetComPort(nullptr);
+    fax.SetEventSink(nullptr);
+  }
+};
 
 }  // namespace qnfax

@@ -104,14 +104,7 @@ int RunReceive(const std::vector<std::string>& args) {
   fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
   fax.SetComPort(&link);
   fax.SetEventSink(&sink);
-  // The link and the sink go before the component: let go of them first.
-  struct Release {
-    fe::TFeReceiveFax& fax;
-    ~Release() {
-      fax.SetComPort(nullptr);
-      fax.SetEventSink(nullptr);
-    }
-  } release{fax};
+  const qnfax::ReleaseFaxLinks release{fax};
   int lastStatus = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     const fe::TFaxSessionValues v = cp.Session();

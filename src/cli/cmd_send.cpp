@@ -89,6 +89,7 @@ int RunSend(const std::vector<std::string>& args) {
   fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
   fax.SetComPort(&link);
   fax.SetEventSink(&sink);
+  const qnfax::ReleaseFaxLinks release{fax};
   int lastStatus = -1, lastPage = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     fe::TFaxSessionValues v = cp.Session();
