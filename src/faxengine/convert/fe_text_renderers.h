@@ -5,24 +5,10 @@
 #include <QFont>
 #include <QImage>
 
-#include "fe_faxfont.h"
+#include "fe_font_renderer.h"
 #include "fe_text_reader.h"
 
 namespace fe {
-
-class FontLineRenderer : public TextLineRenderer {
- public:
-  // Loads the font; lines are cut to (width / cell) - (leftMargin / cell) characters.
-  int Init(TFaxFont font, bool highRes, unsigned width, unsigned leftMargin);
-  unsigned Rows() const override { return font_.Rows(); }
-  unsigned MaxChars() const override { return maxChars_; }
-  int Render(const std::u32string& text, std::uint8_t* rows, unsigned* lens) override;
-
- private:
-  TFaxFontData font_;
-  unsigned maxChars_ = 0;
-  std::vector<std::uint8_t> codes_;  // font codes of the line being drawn
-};
 
 class ScreenFontLineRenderer : public TextLineRenderer {
  public:

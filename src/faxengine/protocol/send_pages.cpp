@@ -129,8 +129,8 @@ int TPageStream::Open(const TSendPage& page, const std::string& headerText, int 
   }
   textRenderer_ = enhText;
   if (!textRenderer_) {
-    auto own = std::make_unique<TBuiltinLineRenderer>();
-    int rc = own->Init(ffStandard, page.fine, page.wide ? 2048 : 1728);
+    auto own = std::make_unique<FontLineRenderer>();
+    int rc = own->Init(ffStandard, page.fine, page.wide ? 2048 : 1728, 0);
     if (rc < 0) return rc;
     ownRenderer_ = std::move(own);
     textRenderer_ = ownRenderer_.get();

@@ -46,31 +46,6 @@ std::string ExpandHeaderLine(const std::string& text, const THeaderValues& v) {
   return out;
 }
 
-int TBuiltinLineRenderer::Init(TFaxFont font, bool highRes, unsigned widthPixels) {
-  int rc = font_.Load(font, highRes);
-  if (rc < 0) return rc;
-  maxChars_ = widthPixels / font_.CellWidth();
-  return 0;
-}
-
-int TBuiltinLineRenderer::Render(const std::u32string& text, std::uint8_t* rows, unsigned* lens) {
-  const unsigned cell = font_.CellWidth();
-  const unsigned n = std::min<unsigned>(static_cast<unsigned>(text.size()), maxChars_);
-  const unsigned usedBytes = (n * cell + 7) / 8;
-  for (unsigned r = 0; r < font_.Rows(); ++r) {
-    uint8_t* row = rows + r * kTextRowBytes;
-    std::memset(row, 0, kTextRowBytes);
-    for (unsigned c = 0; c < n; ++c) {
-      uint32_t bits = font_.GlyphRow(FontCodeOf(text[c]), r);
-      unsigned x = c * cell;
-      for (unsigned b = 0; b < cell; ++b)
-        if (bits & (1u << (cell - 1 - b))) row[(x + b) / 8] |= static_cast<uint8_t>(0x80 >> ((x + b) % 8));
-    }
-    lens[r] = usedBytes;
-  }
-  return 0;
-}
-
 void AppendCodedLine(std::vector<uint8_t>& out, const uint8_t* raster, unsigned widthPixels, int minLine) {
   uint8_t coded[kMaxCodedLine];
   size_t n = MhEncodeLine(raster, widthPixels, widthPixels, false, coded);
@@ -107,10 +82,10 @@ int BuildHeaderBlock(std::vector<uint8_t>& out, const std::string& text, bool fi
     out.insert(out.end(), coded, coded + n);
     if (minLine >= 7) out.insert(out.end(), static_cast<size_t>(minLine - 5), 0);
   }
-  TBuiltinLineRenderer builtin;
+  FontLineRenderer builtin;
   TextLineRenderer* r = enhanced;
   if (!r) {
-    int rc = builtin.Init(ffSmall, fine, width);
+    int rc = builtin.Init(ffSmall, fine, width, 0);
     if (rc < 0) return rc;
     r = &builtin;
   }

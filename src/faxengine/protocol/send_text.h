@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fe_faxfont.h"
+#include "fe_font_renderer.h"
 #include "fe_text_reader.h"
 
 namespace fe {
@@ -27,20 +27,6 @@ struct THeaderValues {
 // letter, in either case, picks the value; a token with any other letter (or
 // none) disappears, together with the rest of its word.
 std::string ExpandHeaderLine(const std::string& text, const THeaderValues& v);
-
-// Draws text with the built-in fax font, one glyph cell after the other from the
-// left edge, cut at the page width.
-class TBuiltinLineRenderer : public TextLineRenderer {
- public:
-  int Init(TFaxFont font, bool highRes, unsigned widthPixels);
-  unsigned Rows() const override { return font_.Rows(); }
-  unsigned MaxChars() const override { return maxChars_; }
-  int Render(const std::u32string& text, std::uint8_t* rows, unsigned* lens) override;
-
- private:
-  TFaxFontData font_;
-  unsigned maxChars_ = 0;
-};
 
 // Appends coded lines (no length words) for raster rows of the given renderer
 // drawing text, each padded with zero bytes to minLine bytes. Returns 0 or a
