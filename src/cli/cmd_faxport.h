@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "abstract_fax.h"
@@ -12,6 +13,15 @@
 #include "fe_texts.h"
 
 namespace qnfax {
+
+// A whole number from 0 to 65535 (counts, waits, speeds); false for anything else.
+inline bool ToCount(const std::string& s, int& out) {
+  char* end = nullptr;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (s.empty() || *end || v < 0 || v > 65535) return false;
+  out = static_cast<int>(v);
+  return true;
+}
 
 inline std::string FaxErrorMessage(int code) {
   const int abs = code < 0 ? -code : code;

@@ -26,14 +26,6 @@ void OnSignal(int) {
   gStop = 1;
 }
 
-bool ToInt(const std::string& s, int& out) {
-  char* end = nullptr;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end || v < 0 || v > 65535) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 int RunReceive(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::printf("%s", kUsage);
@@ -69,13 +61,13 @@ int RunReceive(const std::vector<std::string>& args) {
       else
         ok = false;
     } else if (a == "--bps") {
-      ok = value(v) && ToInt(v, fax.DesiredBPS);
+      ok = value(v) && qnfax::ToCount(v, fax.DesiredBPS);
     } else if (a == "--ecm") {
       fax.DesiredECM = true;
     } else if (a == "--station-id") {
       ok = value(fax.StationID);
     } else if (a == "--rings") {
-      ok = value(v) && ToInt(v, n) && n >= 1;
+      ok = value(v) && qnfax::ToCount(v, n) && n >= 1;
       fax.AnswerOnRing = static_cast<unsigned>(n);
     } else if (a == "--one") {
       fax.OneFax = true;

@@ -18,14 +18,6 @@ const char* kUsage =
     "Header tokens: $D date, $T time, $I station id, $P page, $N pages, $F sender,\n"
     "$R recipient, $S title. Exit status 0 only when the fax was sent.\n";
 
-bool ToInt(const std::string& s, int& out) {
-  char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end || v < 0 || v > 65535) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 int RunSend(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::printf("%s", kUsage);
@@ -43,7 +35,7 @@ int RunSend(const std::vector<std::string>& args) {
     };
     auto number = [&](int& out) {
       std::string v;
-      return value(v) && ToInt(v, out);
+      return value(v) && qnfax::ToCount(v, out);
     };
     std::string v;
     bool ok = true;
