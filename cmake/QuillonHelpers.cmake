@@ -16,6 +16,7 @@ function(qn_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE
     QN_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QN_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT T_TIMEOUT)

@@ -10,24 +10,12 @@
 #include <fstream>
 #include <memory>
 
+#include "qnfax_run.h"
+
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
-
-Result qnfax(const std::string& args) {
-  std::string cmd = std::string(QN_BINARY_DIR) + "/bin/qnfax " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  Result r{-1, ""};
-  if (!p) return r;
-  std::array<char, 512> buf;
-  while (fgets(buf.data(), buf.size(), p)) r.out += buf.data();
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using qntest::Result;
+const auto qnfax = qntest::Qnfax;
 
 TEST(QnfaxDb, InitAppendDumpAndCheckCatchesATableChangedBehindItsIndex) {
   char tmpl[] = "/tmp/qn-qnfaxdb-XXXXXX";

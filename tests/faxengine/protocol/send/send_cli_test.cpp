@@ -4,29 +4,16 @@
 #include <cstdio>
 #include <string>
 
+#include "qnfax_run.h"
 #include "scripted_modem.h"
 #include "send_rig.h"
 
 namespace {
 
+using qntest::Qnfax;
+using qntest::Result;
+
 using namespace std::chrono_literals;
-
-struct Result {
-  int status;
-  std::string out;
-};
-
-Result Qnfax(const std::string& args) {
-  std::string cmd = std::string(QN_BINARY_DIR) + "/bin/qnfax " + args + " 2>&1";
-  Result r{-1, {}};
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) r.out += buf;
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
 
 TEST(SendCli, ModemClassesPrintsEachSupportedClass) {
   qnsim::ScriptedModem modem;
