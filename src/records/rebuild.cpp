@@ -9,7 +9,7 @@ namespace records {
 
 namespace {
 
-int rebuildOne(xb::Table& t, const TableSpec& spec, bool byName, const RebuildSink& sink) {
+int rebuildOne(xb::Table& t, const TableSpec& layout, bool byName, const RebuildSink& sink) {
   auto status = [&](const char* text) {
     if (sink.status) sink.status(text);
   };
@@ -23,14 +23,14 @@ int rebuildOne(xb::Table& t, const TableSpec& spec, bool byName, const RebuildSi
   std::error_code ec;
   if (rc == 0) std::filesystem::remove(cdx, ec);
   if (rc == 0) {
-    status(spec.packStatus);
+    status(layout.packStatus);
     progress(0);
     rc = t.pack();
   }
   if (rc == 0) {
     progress(0);
-    status(spec.indexStatus);
-    for (const auto& tag : spec.rebuildTags) {
+    status(layout.indexStatus);
+    for (const auto& tag : layout.rebuildTags) {
       rc = t.createTag(tag.name, tag.keyExpr, kNotDeleted, tag.descending);
       if (rc != 0) break;
     }

@@ -40,10 +40,10 @@ std::string lower(std::string s) {
   return s;
 }
 
-bool makeTable(const std::string& folder, const TableSpec& spec) {
+bool makeTable(const std::string& folder, const TableSpec& layout) {
   try {
-    std::string path = tablePath(folder, spec.fileName);
-    if (xb::Table::create(path, spec.fields) != 0) return false;
+    std::string path = tablePath(folder, layout.fileName);
+    if (xb::Table::create(path, layout.fields) != 0) return false;
     return fs::exists(path);
   } catch (...) {
     return false;
@@ -51,12 +51,12 @@ bool makeTable(const std::string& folder, const TableSpec& spec) {
 }
 
 // The common opening steps of the three Open* routines.
-bool openTable(xb::Table& t, const std::string& folder, const TableSpec& spec, xb::OpenMode mode,
+bool openTable(xb::Table& t, const std::string& folder, const TableSpec& layout, xb::OpenMode mode,
                const std::string& filter) {
   try {
     t.close();
-    std::string path = tablePath(folder, spec.fileName);
-    if (!fs::exists(path) && !makeTable(folder, spec)) return false;
+    std::string path = tablePath(folder, layout.fileName);
+    if (!fs::exists(path) && !makeTable(folder, layout)) return false;
     int rc = t.open(path, mode);
     if (rc == -xb::xbBadIndex) {
       // A damaged index holds nothing that the table does not: drop it and
@@ -67,7 +67,7 @@ bool openTable(xb::Table& t, const std::string& folder, const TableSpec& spec, x
     }
     if (rc != 0) return false;
     if (!fs::exists(t.indexPath()) || t.tagCount() == 0) {
-      for (const auto& tag : spec.openTags) {
+      for (const auto& tag : layout.openTags) {
         if (t.tagArea(tag.name) != 0) continue;
         if (t.createTag(tag.name, tag.keyExpr, kNotDeleted, tag.descending) != 0) {
           t.close();
@@ -90,7 +90,7 @@ bool openTable(xb::Table& t, const std::string& folder, const TableSpec& spec, x
 }  // namespace
 
 const TableSpec& faxSpec() {
-  static const TableSpec spec{
+  static const TableSpec layout{
       kFaxTableName,
       {C("SUBJECT", 50), D("DATESENT"), C("TIMESENT", 5), C("RECIPIENT", 35), C("PHONE", 25), C("LASTRESULT", 100),
        C("FAXDOC", 12), C("FAXCOVER", 12), C("NOTES", 50), C("CODES", 25), L("ARCHIVED")},
@@ -107,11 +107,11 @@ const TableSpec& faxSpec() {
        {"DATEND", "DTOS(DATESENT)+TIMESENT", false}},
       "Removing FAX file records marked for deletion",
       "Rebuilding FAX file indexes"};
-  return spec;
+  return layout;
 }
 
 const TableSpec& recFaxSpec() {
-  static const TableSpec spec{
+  static const TableSpec layout{
       kRecTableName,
       {D("DATEREC"), C("TIMEREC", 5), C("FROM", 20), N("PAGES", 2), C("FAXFILE", 12), C("NOTES", 60), L("ARCHIVED")},
       {{"DATETIME", "DTOS(DATEREC)+TIMEREC", true}, {"FROM", "UPPER(FROM)", true}, {"ARCHIVED", "ARCHIVED", false}},
@@ -121,17 +121,17 @@ const TableSpec& recFaxSpec() {
        {"DATEND", "DTOS(DATEREC)+TIMEREC", false}},
       "Removing RECEIVE file records marked for deletion",
       "Rebuilding RECEIVE file indexes"};
-  return spec;
+  return layout;
 }
 
 const TableSpec& phoneSpec() {
-  static const TableSpec spec{kPhoneTableName,
+  static const TableSpec layout{kPhoneTableName,
                               {C("NAME", 35), C("PHONE", 25)},
                               {{"NAME", "NAME", false}},
                               {{"NAME", "NAME", false}},
                               "Removing PHONE file records marked for deletion",
                               "Rebuilding PHONE file indexes"};
-  return spec;
+  return layout;
 }
 
 std::string tablePath(const std::string& folder, const char* fileName) {
