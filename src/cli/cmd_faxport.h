@@ -5,11 +5,13 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "abstract_fax.h"
 #include "comport_link.h"
 #include "fe_comport.h"
+#include "fe_eventsink.h"
 #include "fe_texts.h"
 
 namespace qnfax {
@@ -43,15 +45,43 @@ inline int OpenFaxPort(fe::TFeComPort& port, const std::string& name) {
   return port.SetOpen(true);
 }
 
-// A command declares its fax component before the port link and the event sink
-// it hands it; this guard, declared after them, lets go of both first so the
+// The port of one fax command with the link and event sink its fax component
+// uses. Declared after the component, it lets go of both before they go, so the
 // component never outlives what it points at.
-struct ReleaseFaxLinks {
-  fe::TFeAbstractFax& fax;
-  ~ReleaseFaxLinks() {
-    fax.SetComPort(nullptr);
-    fax.SetEventSink(nullptr);
+class FaxCommandPort {
+ public:
+  // Opens PORT, starts the trace when a trace file is named and attaches the
+  // component; 0 or a negative error code.
+  int Open(fe::TFeAbstractFax& fax, const std::string& name, const std::string& traceFile) {
+    if (const int rc = OpenFaxPort(port, name); rc < 0) return rc;
+    traceFile_ = traceFile;
+    if (!traceFile_.empty()) {
+      port.SetTraceName(traceFile_);
+      port.SetTracing(fe::tlOn);
+    }
+    link_.emplace(port);
+    fax.SetComPort(&*link_);
+    fax.SetEventSink(&sink);
+    fax_ = &fax;
+    return 0;
   }
+  // Writes the trace file, when one was asked for.
+  void DumpTrace() {
+    if (!traceFile_.empty()) port.SetTracing(fe::tlDump);
+  }
+  ~FaxCommandPort() {
+    if (!fax_) return;
+    fax_->SetComPort(nullptr);
+    fax_->SetEventSink(nullptr);
+  }
+
+  fe::TFeComPort port;
+  fe::TFeQueueSink sink;  // events run on the command's thread, as on a user interface's
+
+ private:
+  std::optional<fe::TComPortLink> link_;
+  fe::TFeAbstractFax* fax_ = nullptr;
+  std::string traceFile_;
 };
 
 }  // namespace qnfax

@@ -85,18 +85,9 @@ int RunReceive(const std::vector<std::string>& args) {
   if (!std::filesystem::is_directory(fax.DestinationDir, ec))
     return qnfax::fail("receive: " + fax.DestinationDir + " is not a folder", 2);
 
-  fe::TFeComPort port;
-  if (const int rc = qnfax::OpenFaxPort(port, portName); rc < 0)
+  qnfax::FaxCommandPort modem;
+  if (const int rc = modem.Open(fax, portName, trace); rc < 0)
     return qnfax::fail("receive: cannot open " + portName + ": " + qnfax::FaxErrorMessage(rc));
-  if (!trace.empty()) {
-    port.SetTraceName(trace);
-    port.SetTracing(fe::tlOn);
-  }
-  fe::TComPortLink link(port);
-  fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
-  fax.SetComPort(&link);
-  fax.SetEventSink(&sink);
-  const qnfax::ReleaseFaxLinks release{fax};
   int lastStatus = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     const fe::TFaxSessionValues v = cp.Session();
@@ -128,7 +119,7 @@ int RunReceive(const std::vector<std::string>& args) {
   if (const int rc = fax.StartReceive(); rc < 0) return qnfax::fail("receive: " + qnfax::FaxErrorMessage(rc));
   bool cancelled = false;
   while (result < 0 || fax.Running()) {
-    sink.RunFor(std::chrono::milliseconds(100));
+    modem.sink.RunFor(std::chrono::milliseconds(100));
     if (gStop && !cancelled) {
       cancelled = true;
       fax.Cancel();
@@ -136,7 +127,7 @@ int RunReceive(const std::vector<std::string>& args) {
   }
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  if (!trace.empty()) port.SetTracing(fe::tlDump);
+  modem.DumpTrace();
   // Stopping on request is how a receiver normally ends.
   const bool clean = result == 0 || (cancelled && result == fe::ecCancelRequested);
   std::printf("%s\n", clean ? "Stopped" : qnfax::FaxErrorMessage(result).c_str());

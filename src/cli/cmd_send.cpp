@@ -39,49 +39,64 @@ int RunSend(const std::vector<std::string>& args) {
     };
     std::string v;
     bool ok = true;
-    if (a == "--port") ok = value(portName);
-    else if (a == "--number") ok = value(fax.PhoneNumber);
+    if (a == "--port")
+      ok = value(portName);
+    else if (a == "--number")
+      ok = value(fax.PhoneNumber);
     else if (a == "--class") {
       ok = value(v);
-      if (v == "auto") fax.FaxClass = fe::TFaxClass::fcDetect;
-      else if (v == "1") fax.FaxClass = fe::TFaxClass::fcClass1;
-      else if (v == "2") fax.FaxClass = fe::TFaxClass::fcClass2;
-      else if (v == "2.0") fax.FaxClass = fe::TFaxClass::fcClass2_0;
-      else ok = false;
-    } else if (a == "--bps") ok = number(fax.DesiredBPS);
-    else if (a == "--ecm") fax.DesiredECM = true;
-    else if (a == "--station-id") ok = value(fax.StationID);
-    else if (a == "--header") ok = value(fax.HeaderLine);
-    else if (a == "--cover") ok = value(fax.CoverFile);
-    else if (a == "--prefix") ok = value(fax.DialPrefix);
-    else if (a == "--attempts") ok = number(fax.DialAttempts);
-    else if (a == "--retry-wait") ok = number(fax.DialRetryWait);
-    else if (a == "--init") ok = value(fax.ModemInit);
-    else if (a == "--blind-dial") fax.BlindDial = true;
-    else if (a == "--ignore-busy") fax.DetectBusy = false;
-    else if (a == "--pulse") fax.ToneDial = false;
-    else if (a == "--trace") ok = value(trace);
-    else if (a.rfind("--", 0) == 0) return qnfax::fail("send: unknown option " + a + "\n" + kUsage, 2);
-    else files.push_back(a);
+      if (v == "auto")
+        fax.FaxClass = fe::TFaxClass::fcDetect;
+      else if (v == "1")
+        fax.FaxClass = fe::TFaxClass::fcClass1;
+      else if (v == "2")
+        fax.FaxClass = fe::TFaxClass::fcClass2;
+      else if (v == "2.0")
+        fax.FaxClass = fe::TFaxClass::fcClass2_0;
+      else
+        ok = false;
+    } else if (a == "--bps")
+      ok = number(fax.DesiredBPS);
+    else if (a == "--ecm")
+      fax.DesiredECM = true;
+    else if (a == "--station-id")
+      ok = value(fax.StationID);
+    else if (a == "--header")
+      ok = value(fax.HeaderLine);
+    else if (a == "--cover")
+      ok = value(fax.CoverFile);
+    else if (a == "--prefix")
+      ok = value(fax.DialPrefix);
+    else if (a == "--attempts")
+      ok = number(fax.DialAttempts);
+    else if (a == "--retry-wait")
+      ok = number(fax.DialRetryWait);
+    else if (a == "--init")
+      ok = value(fax.ModemInit);
+    else if (a == "--blind-dial")
+      fax.BlindDial = true;
+    else if (a == "--ignore-busy")
+      fax.DetectBusy = false;
+    else if (a == "--pulse")
+      fax.ToneDial = false;
+    else if (a == "--trace")
+      ok = value(trace);
+    else if (a.rfind("--", 0) == 0)
+      return qnfax::fail("send: unknown option " + a + "\n" + kUsage, 2);
+    else
+      files.push_back(a);
     if (!ok) return qnfax::fail("send: " + a + " needs a valid value\n" + kUsage, 2);
   }
   if (portName.empty() || fax.PhoneNumber.empty()) return qnfax::fail("send: --port and --number are needed", 2);
   if (files.empty() && fax.CoverFile.empty()) return qnfax::fail("send: no fax file given", 2);
-  if (files.size() == 1) fax.FaxFile = files.front();
-  else fax.FaxFileList = files;
+  if (files.size() == 1)
+    fax.FaxFile = files.front();
+  else
+    fax.FaxFileList = files;
 
-  fe::TFeComPort port;
-  if (int rc = qnfax::OpenFaxPort(port, portName); rc < 0)
+  qnfax::FaxCommandPort modem;
+  if (const int rc = modem.Open(fax, portName, trace); rc < 0)
     return qnfax::fail("send: cannot open " + portName + ": " + qnfax::FaxErrorMessage(rc));
-  if (!trace.empty()) {
-    port.SetTraceName(trace);
-    port.SetTracing(fe::tlOn);
-  }
-  fe::TComPortLink link(port);
-  fe::TFeQueueSink sink;  // events run on this thread, as on a user interface's
-  fax.SetComPort(&link);
-  fax.SetEventSink(&sink);
-  const qnfax::ReleaseFaxLinks release{fax};
   int lastStatus = -1, lastPage = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     fe::TFaxSessionValues v = cp.Session();
@@ -99,8 +114,8 @@ int RunSend(const std::vector<std::string>& args) {
   };
   fax.OnFaxFinish = [&](fe::TFeAbstractFax&, int code) { result = code; };
   fax.StartSend();
-  sink.RunUntil([&] { return result >= 0 && !fax.Running(); }, std::chrono::hours(24));
-  if (!trace.empty()) port.SetTracing(fe::tlDump);
+  modem.sink.RunUntil([&] { return result >= 0 && !fax.Running(); }, std::chrono::hours(24));
+  modem.DumpTrace();
   std::printf("%s\n", result == 0 ? "Fax sent" : qnfax::FaxErrorMessage(result).c_str());
   return result == 0 ? 0 : 1;
 }
