@@ -50,8 +50,10 @@ struct LineSend : ::testing::Test {
   // receiverOptions: extra terminal options (":wide") for the receiving terminal.
   void Begin(ModemKind kind, const std::string& receiverOptions = "") {
     sim.addModem(kind, "100");
-    if (receiverOptions.empty()) sim.addReceiver("200", tiff);
-    else sim.addArgs({"--terminal", "receive:200:" + tiff + receiverOptions});
+    if (receiverOptions.empty())
+      sim.addReceiver("200", tiff);
+    else
+      sim.addArgs({"--terminal", "receive:200:" + tiff + receiverOptions});
     ASSERT_TRUE(sim.start()) << sim.error();
     rig = std::make_unique<SendRig>(sim.device("100"));
     rig->fax.FaxClass = kind == ModemKind::Class1   ? TFaxClass::fcClass1
