@@ -47,6 +47,25 @@ void ReverseBits(std::uint8_t* data, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) data[i] = Reverse8(data[i]);
 }
 
+std::size_t FindFirstEol(const std::uint8_t* data, std::size_t n, int& zeroRun) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (data[i] == 0) {
+      zeroRun += 8;
+      continue;
+    }
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((data[i] >> bit & 1) == 0) {
+        ++zeroRun;
+      } else if (zeroRun >= 11) {
+        return i;
+      } else {
+        zeroRun = 0;
+      }
+    }
+  }
+  return n;
+}
+
 bool PageDataLooksReversed(const std::uint8_t* data, std::size_t n) {
   std::vector<std::uint8_t> reversed(data, data + n);
   ReverseBits(reversed.data(), n);

@@ -169,4 +169,26 @@ TEST(RecvBitOrder, TellsReversedPageData) {
   EXPECT_FALSE(fe::PageDataLooksReversed(zeros.data(), zeros.size()));
 }
 
+// A Class 1 sender that pauses after CONNECT leaves ones (and stray bits) on the
+// line before its first end of line; the page starts at that end of line only.
+TEST(RecvPageStart, FirstEndOfLineAfterFill) {
+  int zeros = 0;
+  const std::uint8_t fill[] = {0xFF, 0xFF, 0x00, 0x80, 0xB2, 0x59};
+  EXPECT_EQ(fe::FindFirstEol(fill, sizeof fill, zeros), 3u);
+  // Ten zeros then a one is no end of line; the count starts again after it.
+  zeros = 0;
+  const std::uint8_t tooShort[] = {0xFF, 0x00, 0x04, 0x00, 0x08};  // 8+2 zeros, 1, 5+8+3 zeros, 1
+  EXPECT_EQ(fe::FindFirstEol(tooShort, 3, zeros), 3u);
+  EXPECT_EQ(zeros, 5);
+  EXPECT_EQ(fe::FindFirstEol(tooShort + 3, 2, zeros), 1u);
+  // Zeros carried over from an earlier block complete the end of line.
+  zeros = 0;
+  const std::uint8_t first[] = {0x3F, 0x00};  // six ones, then 2 + 8 zeros
+  const std::uint8_t second[] = {0x02};       // one more zero, then the one
+  EXPECT_EQ(fe::FindFirstEol(first, sizeof first, zeros), sizeof first);
+  EXPECT_EQ(fe::FindFirstEol(second, sizeof second, zeros), 0u);
+  zeros = 0;
+  EXPECT_EQ(fe::FindFirstEol(fill, 0, zeros), 0u);
+}
+
 }  // namespace
