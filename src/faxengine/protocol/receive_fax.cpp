@@ -189,12 +189,12 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
   std::vector<std::uint8_t> copy;
   const std::vector<std::uint8_t>* bytes = &data;
   if (beforeFirstEol_) {
-    // Drop the modem's fill before the page; the end of line's zeros go in whole.
-    const std::size_t at = FindFirstEol(data.data(), data.size(), eolZeros_);
-    if (at == data.size()) return Timer(kPageTicks);
+    // Drop the modem's fill before the page's first end of line.
+    pageStart_.insert(pageStart_.end(), data.begin(), data.end());
+    if (!TrimToFirstEol(pageStart_)) return Timer(kPageTicks);
     beforeFirstEol_ = false;
-    copy = {0, 0};
-    copy.insert(copy.end(), data.begin() + static_cast<long>(at), data.end());
+    copy.swap(pageStart_);
+    pageStart_.clear();
     bytes = &copy;
   }
   if (bitOrder_ == BitOrder::Reversed) {
@@ -381,7 +381,7 @@ void TFeReceiveFax::BeginPage() {
   const int rc = file_.BeginPage((fine ? RxFaxFile::kFine : 0) | (wide ? RxFaxFile::kWide : 0));
   if (rc < 0) return Fail(-rc);
   beforeFirstEol_ = activeClass_ == TFaxClass::fcClass1;
-  eolZeros_ = 0;
+  pageStart_.clear();
   UpdateSession([&](TFaxSessionValues& v) {
     v.page = file_.Pages() + 1;
     v.pageLength = 0;

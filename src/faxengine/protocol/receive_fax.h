@@ -121,7 +121,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::vector<std::uint8_t> orderProbe_;
   // Class 1: the page's first end of line has not come yet; zero bits seen so far.
   bool beforeFirstEol_ = false;
-  int eolZeros_ = 0;
+  std::vector<std::uint8_t> pageStart_;
   RxFaxFile file_;
   int faxesReceived_ = 0;
 };

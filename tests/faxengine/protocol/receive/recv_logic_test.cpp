@@ -170,25 +170,30 @@ TEST(RecvBitOrder, TellsReversedPageData) {
 }
 
 // A Class 1 sender that pauses after CONNECT leaves ones (and stray bits) on the
-// line before its first end of line; the page starts at that end of line only.
+// line before its first end of line; the page starts at that end of line's zeros.
 TEST(RecvPageStart, FirstEndOfLineAfterFill) {
-  int zeros = 0;
-  const std::uint8_t fill[] = {0xFF, 0xFF, 0x00, 0x80, 0xB2, 0x59};
-  EXPECT_EQ(fe::FindFirstEol(fill, sizeof fill, zeros), 3u);
-  // Ten zeros then a one is no end of line; the count starts again after it.
-  zeros = 0;
-  const std::uint8_t tooShort[] = {0xFF, 0x00, 0x04, 0x00, 0x08};  // 8+2 zeros, 1, 5+8+3 zeros, 1
-  EXPECT_EQ(fe::FindFirstEol(tooShort, 3, zeros), 3u);
-  EXPECT_EQ(zeros, 5);
-  EXPECT_EQ(fe::FindFirstEol(tooShort + 3, 2, zeros), 1u);
-  // Zeros carried over from an earlier block complete the end of line.
-  zeros = 0;
-  const std::uint8_t first[] = {0x3F, 0x00};  // six ones, then 2 + 8 zeros
-  const std::uint8_t second[] = {0x02};       // one more zero, then the one
-  EXPECT_EQ(fe::FindFirstEol(first, sizeof first, zeros), sizeof first);
-  EXPECT_EQ(fe::FindFirstEol(second, sizeof second, zeros), 0u);
-  zeros = 0;
-  EXPECT_EQ(fe::FindFirstEol(fill, 0, zeros), 0u);
+  using Bytes = std::vector<std::uint8_t>;
+  Bytes data = {0xFF, 0xFF, 0x00, 0x80, 0xB2, 0x59};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x80, 0xB2, 0x59}));
+  // A clean page is kept as it came.
+  data = {0x00, 0x80, 0xB2};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x80, 0xB2}));
+  // Fill bits sharing a byte with the zeros become zeros.
+  data = {0x0F, 0x00, 0x01, 0x55};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x00, 0x01, 0x55}));
+  // Ten zeros then a one is no end of line; an unfinished run is kept for later.
+  data = {0xFF, 0x00, 0x04, 0x00};
+  EXPECT_FALSE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x04, 0x00}));
+  data.push_back(0x08);
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x00, 0x08}));
+  data = {0xFF, 0xFF};
+  EXPECT_FALSE(fe::TrimToFirstEol(data));
+  EXPECT_TRUE(data.empty());
 }
 
 }  // namespace
