@@ -188,8 +188,17 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
   }
   std::vector<std::uint8_t> copy;
   const std::vector<std::uint8_t>* bytes = &data;
+  if (beforeFirstEol_) {
+    // Drop the modem's fill before the page's first end of line.
+    pageStart_.insert(pageStart_.end(), data.begin(), data.end());
+    if (!TrimToFirstEol(pageStart_)) return Timer(kPageTicks);
+    beforeFirstEol_ = false;
+    copy.swap(pageStart_);
+    pageStart_.clear();
+    bytes = &copy;
+  }
   if (bitOrder_ == BitOrder::Reversed) {
-    copy = data;
+    if (bytes == &data) copy = data;
     ReverseBits(copy.data(), copy.size());
     bytes = &copy;
   }
@@ -371,6 +380,8 @@ void TFeReceiveFax::BeginPage() {
   const bool wide = activeClass_ == TFaxClass::fcClass1 ? dcs_.wide : wideParam_;
   const int rc = file_.BeginPage((fine ? RxFaxFile::kFine : 0) | (wide ? RxFaxFile::kWide : 0));
   if (rc < 0) return Fail(-rc);
+  beforeFirstEol_ = activeClass_ == TFaxClass::fcClass1;
+  pageStart_.clear();
   UpdateSession([&](TFaxSessionValues& v) {
     v.page = file_.Pages() + 1;
     v.pageLength = 0;

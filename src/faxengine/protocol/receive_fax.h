@@ -119,6 +119,9 @@ class TFeReceiveFax : public TFeAbstractFax {
   static constexpr std::size_t kOrderProbeBytes = 2048;
   BitOrder bitOrder_ = BitOrder::Unknown;
   std::vector<std::uint8_t> orderProbe_;
+  // Class 1: the page's first end of line has not come yet; zero bits seen so far.
+  bool beforeFirstEol_ = false;
+  std::vector<std::uint8_t> pageStart_;
   RxFaxFile file_;
   int faxesReceived_ = 0;
 };

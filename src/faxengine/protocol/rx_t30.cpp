@@ -47,6 +47,28 @@ void ReverseBits(std::uint8_t* data, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) data[i] = Reverse8(data[i]);
 }
 
+bool TrimToFirstEol(std::vector<std::uint8_t>& data) {
+  int zeros = 0;
+  std::size_t runByte = 0;
+  int runBit = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((data[i] >> bit & 1) == 0) {
+        if (zeros++ == 0) runByte = i, runBit = bit;
+        continue;
+      }
+      if (zeros >= 11) {
+        data.erase(data.begin(), data.begin() + static_cast<long>(runByte));
+        data[0] &= static_cast<std::uint8_t>(0xFF << runBit);
+        return true;
+      }
+      zeros = 0;
+    }
+  }
+  data.erase(data.begin(), data.begin() + static_cast<long>(zeros > 0 ? runByte : data.size()));
+  return false;
+}
+
 bool PageDataLooksReversed(const std::uint8_t* data, std::size_t n) {
   std::vector<std::uint8_t> reversed(data, data + n);
   ReverseBits(reversed.data(), n);

@@ -23,6 +23,15 @@ namespace fe {
 // reversed reading gives clearly more good lines.
 bool PageDataLooksReversed(const std::uint8_t* data, std::size_t n);
 
+// A page's image begins with an end of line (eleven or more zero bits, then a
+// one; bits run from each byte's least significant bit). What a Class 1 modem
+// hands over before it is the line's fill (ones while the sender had no data yet)
+// and would decode as a row of noise. Scans data (the page's bytes so far): when
+// the first end of line is there, removes what precedes its zeros (bits of the
+// fill that share a byte with them become zeros) and returns true. Otherwise
+// keeps only the bytes of a zero run that may still become one, returns false.
+bool TrimToFirstEol(std::vector<std::uint8_t>& data);
+
 // Reverses the bits of every byte in place.
 void ReverseBits(std::uint8_t* data, std::size_t n);
 

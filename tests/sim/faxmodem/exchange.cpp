@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <spandsp.h>
+#include <spandsp/expose.h>
 
 #include <algorithm>
 #include <cctype>
@@ -82,6 +83,30 @@ bool Exchange::answer(Endpoint& callee) {
     return true;
   }
   return false;
+}
+
+// spandsp 0.0.6's gateway starts sending a page to its modem the moment the
+// first end of line arrives over T.38. With nothing buffered behind it, it runs
+// dry at once, and its flow-control fill then lands one byte after that end of
+// line, inside the page's first row, which arrives damaged. A real gateway plays
+// out from a jitter buffer; here the page is held back (the modem sends zero fill,
+// which only lengthens the end of line) until 200 ms of it are buffered or the page
+// is complete.
+int Exchange::playGateway(t38_gateway_state_s* gateway, bool& pagePlaying, int16_t* amp, int samples) {
+  t38_non_ecm_buffer_state_t& page = gateway->core.non_ecm_to_modem;
+  if (!page.image_data_mode || page.flow_control_fill_octet == 0xFF) pagePlaying = false;  // no page data yet
+  const int buffered = (page.in_ptr - page.out_ptr) & (T38_NON_ECM_TX_BUF_LEN - 1);
+  const int cushion = std::max(gateway->core.fast_bit_rate, 2400) / 8 / 5;
+  if (!pagePlaying && page.image_data_mode && page.flow_control_fill_octet == 0x00 &&
+      (buffered >= cushion || page.data_finished))
+    pagePlaying = true;
+  if (pagePlaying || !page.image_data_mode || page.flow_control_fill_octet != 0x00)
+    return t38_gateway_tx(gateway, amp, samples);
+  const int eol = page.latest_eol_ptr;
+  page.latest_eol_ptr = page.out_ptr;
+  const int n = t38_gateway_tx(gateway, amp, samples);
+  page.latest_eol_ptr = eol;
+  return n;
 }
 
 int Exchange::gatewayPacket(void*, void* user, const uint8_t* buf, int len, int) {
@@ -215,7 +240,7 @@ void Exchange::passThroughGateways(Call& call, int samples) {
     int16_t toEnd[kMaxSamples] = {};
     if (call.gone != ends[i] && call.state != State::Ended) ends[i]->txAudio(fromEnd, samples);
     t38_gateway_rx(call.gateway[i], fromEnd, samples);
-    const int n = t38_gateway_tx(call.gateway[i], toEnd, samples);
+    const int n = playGateway(call.gateway[i], call.pagePlaying[i], toEnd, samples);
     std::fill(toEnd + std::max(n, 0), toEnd + samples, 0);
     if (call.gone != ends[i] && call.state != State::Ended) ends[i]->rxAudio(toEnd, samples);
   }

@@ -72,6 +72,7 @@ class Exchange {
     t38_gateway_state_s* gateway[2] = {nullptr, nullptr};
     std::vector<std::vector<uint8_t>> packets[2];
     uint16_t seq[2] = {0, 0};
+    bool pagePlaying[2] = {false, false};  // see playGateway
   };
 
   Call* findCall(const Endpoint& endpoint) const;
@@ -81,6 +82,7 @@ class Exchange {
   void impair(Call& call, int dir, int16_t* amp, int samples);
   void passAudio(Call& call, int samples);
   void passThroughGateways(Call& call, int samples);
+  static int playGateway(t38_gateway_state_s* gateway, bool& pagePlaying, int16_t* amp, int samples);
   static int gatewayPacket(void* core, void* user, const uint8_t* buf, int len, int count);
   static void release(Call& call);
 

@@ -76,6 +76,8 @@ TerminalConfig parseTerminal(const std::string& text) {
       terminal.answerAfterRings = toInt(value, option);
     else if (key == "ecm")
       terminal.ecm = true;
+    else if (key == "wide")
+      terminal.wide = true;
     else
       throw std::invalid_argument("unknown terminal option " + option);
   }
@@ -87,7 +89,7 @@ TerminalConfig parseTerminal(const std::string& text) {
 const char* usage() {
   return "usage: faxmodem-sim [--modem class1|class2|class2.0:LINK:NUMBER]...\n"
          "                    [--terminal "
-         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm]]...\n"
+         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm][:wide]]...\n"
          "                    [--busy NUMBER]... [--impair LOSS_DB[:NOISE_DBM0]] [--ring-period MS] [--max-rings N]\n"
          "                    [--ready-file FILE] [--events FILE] [--log FILE] [--control FIFO] [--exit-with-parent]\n";
 }

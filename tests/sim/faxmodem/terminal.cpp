@@ -36,6 +36,12 @@ void Terminal::start(bool calling) {
     t30_set_rx_file(t30, config_.file.c_str(), -1);
   t30_set_ecm_capability(t30, config_.ecm);
   t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION);
+  if (config_.wide) {
+    // spandsp's default offers 215 mm only; every page length is offered with the widths.
+    t30_set_supported_image_sizes(
+        t30, T30_SUPPORT_215MM_WIDTH | T30_SUPPORT_255MM_WIDTH | T30_SUPPORT_UNLIMITED_LENGTH | T30_SUPPORT_A4_LENGTH |
+                 T30_SUPPORT_B4_LENGTH | T30_SUPPORT_US_LETTER_LENGTH | T30_SUPPORT_US_LEGAL_LENGTH);
+  }
   t30_set_phase_e_handler(t30, &Terminal::phaseE, this);
   if (logging()) {
     for (logging_state_t* log : {fax_get_logging_state(fax_), t30_get_logging_state(t30)}) {

@@ -22,6 +22,7 @@ struct TerminalConfig {
   int callAfterMs = 0;     // ... this long after start
   int answerAfterRings = 1;
   bool ecm = false;
+  bool wide = false;  // offer 255 mm (2048-pixel) pages as well as 215 mm
 };
 
 class Terminal : public Endpoint {

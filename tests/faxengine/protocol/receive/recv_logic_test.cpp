@@ -169,4 +169,31 @@ TEST(RecvBitOrder, TellsReversedPageData) {
   EXPECT_FALSE(fe::PageDataLooksReversed(zeros.data(), zeros.size()));
 }
 
+// A Class 1 sender that pauses after CONNECT leaves ones (and stray bits) on the
+// line before its first end of line; the page starts at that end of line's zeros.
+TEST(RecvPageStart, FirstEndOfLineAfterFill) {
+  using Bytes = std::vector<std::uint8_t>;
+  Bytes data = {0xFF, 0xFF, 0x00, 0x80, 0xB2, 0x59};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x80, 0xB2, 0x59}));
+  // A clean page is kept as it came.
+  data = {0x00, 0x80, 0xB2};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x80, 0xB2}));
+  // Fill bits sharing a byte with the zeros become zeros.
+  data = {0x0F, 0x00, 0x01, 0x55};
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x00, 0x01, 0x55}));
+  // Ten zeros then a one is no end of line; an unfinished run is kept for later.
+  data = {0xFF, 0x00, 0x04, 0x00};
+  EXPECT_FALSE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x04, 0x00}));
+  data.push_back(0x08);
+  EXPECT_TRUE(fe::TrimToFirstEol(data));
+  EXPECT_EQ(data, (Bytes{0x00, 0x00, 0x08}));
+  data = {0xFF, 0xFF};
+  EXPECT_FALSE(fe::TrimToFirstEol(data));
+  EXPECT_TRUE(data.empty());
+}
+
 }  // namespace

@@ -134,16 +134,16 @@ std::string Name(const ::testing::TestParamInfo<std::tuple<ModemKind, ModemKind>
          names[static_cast<int>(std::get<1>(info.param))];
 }
 
-// Class 1 to Class 1 is left out: between two virtual Class 1 modems the call is
-// carried by T.38, and there the sender does not answer our DIS (its modem
-// reports CSI and DIS received intact); that belongs to the send side.
+// Between two Class 1 modems the call runs through T.38 gateways; the sender's
+// one-second pause before page data must not cost the first row there.
 using Pair = std::tuple<ModemKind, ModemKind>;
 INSTANTIATE_TEST_SUITE_P(
     Sim, SendToReceive,
-    ::testing::Values(Pair{ModemKind::Class1, ModemKind::Class2}, Pair{ModemKind::Class1, ModemKind::Class2_0},
-                      Pair{ModemKind::Class2, ModemKind::Class1}, Pair{ModemKind::Class2, ModemKind::Class2},
-                      Pair{ModemKind::Class2, ModemKind::Class2_0}, Pair{ModemKind::Class2_0, ModemKind::Class1},
-                      Pair{ModemKind::Class2_0, ModemKind::Class2}, Pair{ModemKind::Class2_0, ModemKind::Class2_0}),
+    ::testing::Values(Pair{ModemKind::Class1, ModemKind::Class1}, Pair{ModemKind::Class1, ModemKind::Class2},
+                      Pair{ModemKind::Class1, ModemKind::Class2_0}, Pair{ModemKind::Class2, ModemKind::Class1},
+                      Pair{ModemKind::Class2, ModemKind::Class2}, Pair{ModemKind::Class2, ModemKind::Class2_0},
+                      Pair{ModemKind::Class2_0, ModemKind::Class1}, Pair{ModemKind::Class2_0, ModemKind::Class2},
+                      Pair{ModemKind::Class2_0, ModemKind::Class2_0}),
     Name);
 
 }  // namespace

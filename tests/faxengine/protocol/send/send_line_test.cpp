@@ -47,9 +47,13 @@ struct LineSend : ::testing::Test {
   std::string tiff = dir + "/received.tif";
   std::unique_ptr<SendRig> rig;
 
-  void Begin(ModemKind kind) {
+  // receiverOptions: extra terminal options (":wide") for the receiving terminal.
+  void Begin(ModemKind kind, const std::string& receiverOptions = "") {
     sim.addModem(kind, "100");
-    sim.addReceiver("200", tiff);
+    if (receiverOptions.empty())
+      sim.addReceiver("200", tiff);
+    else
+      sim.addArgs({"--terminal", "receive:200:" + tiff + receiverOptions});
     ASSERT_TRUE(sim.start()) << sim.error();
     rig = std::make_unique<SendRig>(sim.device("100"));
     rig->fax.FaxClass = kind == ModemKind::Class1   ? TFaxClass::fcClass1
@@ -109,6 +113,15 @@ TEST_F(LineSend, Class1WidePageToTerminalWithoutWideIs8060) {
   EXPECT_EQ(rig->Run(120s), std::vector<int>{ecFaxBadMachine});
   EXPECT_EQ(rig->errors, std::vector<int>{ecFaxBadMachine});
   EXPECT_NE(sim.waitForEvent("result 200 ", 60s).find("pages=0"), std::string::npos);
+}
+
+TEST_F(LineSend, Class1WidePageToWideTerminalArrivesWhole) {
+  // A 255 mm page between two standard pages: the width changes twice in one call.
+  Begin(ModemKind::Class1, ":wide");
+  auto pages = qn::sim::makeTestPages(2, 80, true, 31);
+  pages.insert(pages.begin() + 1, WidePage(120, 5));
+  WriteApf(dir + "/W.APF", pages);
+  SendAndCompare(dir + "/W.APF", pages, 240s);
 }
 
 class LineSpeed : public LineSend, public ::testing::WithParamInterface<int> {};
