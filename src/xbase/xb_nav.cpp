@@ -10,25 +10,6 @@
 
 namespace xb {
 
-template <class F>
-static int guardedNav(Table::Impl& d, F&& body) {
-  d.code = 0;
-  d.error.clear();
-  try {
-    if (!d.sh) failWith(xbNotOpen, "table is not open");
-    OpLock lock(d.sh->exclusive() ? nullptr : d.sh.get());
-    return body();
-  } catch (const Failure& f) {
-    d.code = f.code;
-    d.error = f.message.empty() ? errorText(f.code) : f.message;
-    return -f.code;
-  } catch (const std::bad_alloc&) {
-    d.code = xbIoError;
-    d.error = "out of memory";
-    return -xbIoError;
-  }
-}
-
 // ---- helpers -----------------------------------------------------------------------
 
 bool Table::Impl::visibleRecord(const uint8_t* rec) const {
@@ -165,7 +146,7 @@ static void bottom(Table::Impl& d) {
 }
 
 int Table::goTop() {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     d_->postPending();
     top(*d_);
     d_->bof = d_->eof;
@@ -174,7 +155,7 @@ int Table::goTop() {
 }
 
 int Table::goBottom() {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     d_->postPending();
     bottom(*d_);
     d_->bof = d_->eof;
@@ -183,7 +164,7 @@ int Table::goBottom() {
 }
 
 int Table::skip(int count) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     if (count == 0) {
@@ -237,7 +218,7 @@ int Table::skip(int count) {
 }
 
 int Table::go(uint32_t recno) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     d.bof = false;
@@ -252,7 +233,7 @@ int Table::go(uint32_t recno) {
 }
 
 int Table::refresh() {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.modified = false;
     d.settleInsert();
@@ -297,7 +278,7 @@ static void scanAll(TableShared& t, F&& fn) {
 
 uint32_t Table::countVisible() {
   uint32_t visible = 0;
-  guardedNav(*d_, [&] {
+  guarded(*d_, true, [&] {
     d_->postPending();
     if (d_->ordered() && d_->scoped) {
       visible = static_cast<uint32_t>(visibleRecNos().size());
@@ -313,7 +294,7 @@ uint32_t Table::countVisible() {
 
 std::vector<uint32_t> Table::visibleRecNos() {
   std::vector<uint32_t> out;
-  guardedNav(*d_, [&] {
+  guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     TableShared& t = d.s();
@@ -343,7 +324,7 @@ std::vector<uint32_t> Table::visibleRecNos() {
 }
 
 int Table::readRecord(uint32_t recno, std::vector<uint8_t>& out) const {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     TableShared& t = d_->s();
     out.resize(t.dbf.recordLength());
     int rc = t.dbf.readRecord(recno, out.data());
@@ -384,7 +365,7 @@ int Table::order() const {
 }
 
 int Table::setOrder(int order) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     if (order < 0 || static_cast<size_t>(order) > d.s().tagCount())
@@ -455,7 +436,7 @@ void Table::Impl::seekKey(const std::string& text, std::vector<uint8_t>& key, si
 
 int Table::seek(std::string_view text) {
   int found = 0;
-  int rc = guardedNav(*d_, [&] {
+  int rc = guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     if (!d.ordered()) failWith(xbNoSuchTag, "seek needs an index order");
@@ -493,7 +474,7 @@ int Table::seek(std::string_view text) {
 }
 
 int Table::setScope(std::string_view topKey, std::string_view bottomKey) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     if (!d.ordered()) failWith(xbNoSuchTag, "a scope needs an index order");
     d.scoped = true;
@@ -524,7 +505,7 @@ static std::string upperName(std::string_view s) {
 
 int Table::createTag(std::string_view name, std::string_view keyExpr, std::string_view forExpr, bool descending,
                      const ProgressFn& progress) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     std::string n = upperName(name);
@@ -545,7 +526,7 @@ int Table::createTag(std::string_view name, std::string_view keyExpr, std::strin
 }
 
 int Table::closeIndexes() {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     TableShared& t = d.s();
@@ -565,7 +546,7 @@ int Table::closeIndexes() {
 }
 
 int Table::reindex(const ProgressFn& progress) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     if (!d.s().hasIndex()) return 0;
@@ -578,7 +559,7 @@ int Table::reindex(const ProgressFn& progress) {
 }
 
 int Table::checkIndex() {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     TableShared& t = d.s();
@@ -619,7 +600,7 @@ int Table::checkIndex() {
 }
 
 int Table::pack(const ProgressFn& progress) {
-  return guardedNav(*d_, [&] {
+  return guarded(*d_, true, [&] {
     Impl& d = *d_;
     d.postPending();
     TableShared& t = d.s();

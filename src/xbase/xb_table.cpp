@@ -25,27 +25,6 @@ std::string upper(std::string_view s) {
 
 }  // namespace
 
-// Runs one public operation: takes the shared lock when needed and turns a
-// Failure into a negated code with its text kept on the handle.
-template <class F>
-static int guarded(Table::Impl& d, bool needOpen, F&& body) {
-  d.code = 0;
-  d.error.clear();
-  try {
-    if (needOpen && !d.sh) failWith(xbNotOpen, "table is not open");
-    OpLock lock(d.sh && !d.sh->exclusive() ? d.sh.get() : nullptr);
-    return body();
-  } catch (const Failure& f) {
-    d.code = f.code;
-    d.error = f.message.empty() ? errorText(f.code) : f.message;
-    return -f.code;
-  } catch (const std::bad_alloc&) {
-    d.code = xbIoError;
-    d.error = "out of memory";
-    return -xbIoError;
-  }
-}
-
 TableShared& Table::Impl::s() const {
   if (!sh) failWith(xbNotOpen, "table is not open");
   return *sh;
