@@ -6,7 +6,7 @@ dir=${1:-build}
 shift || true
 jobs=${QN_JOBS:-$(nproc)}
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON "$@"
 elif [ $# -gt 0 ]; then
   cmake -S . -B "$dir" "$@"
 fi

@@ -1,8 +1,8 @@
 #include "settings.h"
 
-#include "app/core/folders.h"
+#include "common/folders.h"
 #include "fe_comport.h"
-#include "ini_file.h"
+#include "common/ini_file.h"
 
 namespace qn {
 

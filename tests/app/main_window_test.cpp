@@ -10,7 +10,7 @@
 #include <QTabBar>
 #include <QTest>
 
-#include "app/core/folders.h"
+#include "common/folders.h"
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
@@ -18,7 +18,7 @@
 #include "modal_script.h"
 #include "records/ui/editors.h"
 #include "records/ui/record_grid.h"
-#include "sessions/ini_file.h"
+#include "common/ini_file.h"
 #include "sessions/settings.h"
 
 using namespace qn;

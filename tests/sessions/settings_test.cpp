@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/core/fax_names.h"
-#include "sessions/ini_file.h"
+#include "common/fax_names.h"
+#include "common/ini_file.h"
 #include "sessions/settings.h"
 
 namespace fs = std::filesystem;

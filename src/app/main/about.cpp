@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/shared/dialogs.h"
+#include "common/dialogs.h"
 #include "sessions/settings.h"
 
 namespace qn {

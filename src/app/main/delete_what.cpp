@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/shared/help.h"
+#include "common/help.h"
 
 namespace qn {
 

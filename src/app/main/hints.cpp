@@ -6,7 +6,7 @@
 #include <QToolTip>
 #include <QWidget>
 
-#include "app/shared/dialogs.h"
+#include "common/dialogs.h"
 
 namespace qn {
 namespace {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "app/shared/dialogs.h"
+#include "common/dialogs.h"
 #include "hints.h"
 #include "main_screen.h"
 #include "single_instance.h"

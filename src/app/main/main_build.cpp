@@ -10,8 +10,8 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
+#include "common/dialogs.h"
+#include "common/help.h"
 #include "main_screen.h"
 #include "records/ui/record_grid.h"
 

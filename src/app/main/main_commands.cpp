@@ -10,9 +10,9 @@
 #include <QUrl>
 
 #include "about.h"
-#include "app/core/folders.h"
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
+#include "common/folders.h"
+#include "common/dialogs.h"
+#include "common/help.h"
 #include "delete_what.h"
 #include "hints.h"
 #include "hooks.h"

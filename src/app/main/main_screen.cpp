@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/core/folders.h"
-#include "app/shared/app_events.h"
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
+#include "common/folders.h"
+#include "common/app_events.h"
+#include "common/dialogs.h"
+#include "common/help.h"
 #include "hints.h"
 #include "hooks.h"
 #include "records/record_tables.h"

@@ -6,7 +6,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include "app/core/folders.h"
+#include "common/folders.h"
 
 namespace qn {
 

@@ -15,8 +15,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
+#include "common/dialogs.h"
+#include "common/help.h"
 #include "fax_actions.h"
 #include "record_grid.h"
 

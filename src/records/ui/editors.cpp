@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/core/folders.h"
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
+#include "common/folders.h"
+#include "common/dialogs.h"
+#include "common/help.h"
 #include "record_grid.h"
 #include "records/record_tables.h"
 

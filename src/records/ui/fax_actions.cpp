@@ -4,8 +4,8 @@
 #include <QLocale>
 #include <QTime>
 
-#include "app/core/folders.h"
-#include "app/shared/dialogs.h"
+#include "common/folders.h"
+#include "common/dialogs.h"
 
 namespace qn {
 namespace {

@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/core/folders.h"
-#include "app/shared/app_events.h"
-#include "app/shared/dialogs.h"
+#include "common/folders.h"
+#include "common/app_events.h"
+#include "common/dialogs.h"
 #include "records/rebuild.h"
 
 namespace qn {

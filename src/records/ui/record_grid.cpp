@@ -7,8 +7,8 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 
-#include "app/core/folders.h"
-#include "app/shared/dialogs.h"
+#include "common/folders.h"
+#include "common/dialogs.h"
 #include "records/record_tables.h"
 
 namespace qn {

@@ -11,11 +11,11 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/core/folders.h"
+#include "common/folders.h"
 #include "modal_script.h"
 #include "records/record_tables.h"
 #include "records/ui/cleanup.h"
-#include "app/shared/dialogs.h"
+#include "common/dialogs.h"
 #include "records/ui/editors.h"
 #include "records/ui/fax_actions.h"
 #include "records/ui/rebuild_window.h"

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "app/core/folders.h"
+#include "common/folders.h"
 
 namespace qn {
 namespace {

@@ -1,7 +1,7 @@
 #include "print_options.h"
 
-#include "app/core/folders.h"
-#include "sessions/ini_file.h"
+#include "common/folders.h"
+#include "common/ini_file.h"
 
 namespace qn {
 namespace {

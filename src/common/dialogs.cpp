@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "app/core/folders.h"
-#include "sessions/ini_file.h"
+#include "common/folders.h"
+#include "common/ini_file.h"
 
 namespace qn {
 namespace {

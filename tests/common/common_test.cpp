@@ -7,12 +7,12 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include "app/core/folders.h"
-#include "app/shared/dialogs.h"
-#include "app/shared/help.h"
-#include "app/shared/print_options.h"
+#include "common/folders.h"
+#include "common/dialogs.h"
+#include "common/help.h"
+#include "common/print_options.h"
 #include "modal_script.h"
-#include "sessions/ini_file.h"
+#include "common/ini_file.h"
 
 using namespace qn;
 using qntest::ModalScript;
@@ -188,4 +188,4 @@ class SharedLayerTest : public QObject {
 };
 
 QTEST_MAIN(SharedLayerTest)
-#include "shared_test.moc"
+#include "common_test.moc"
