@@ -416,6 +416,7 @@ int TFeFaxPrinter::RunJob(QPrinter& target) {
       Yield();
       if (aborted_) break;
       currentPage_ = page;
+      if (StatusDisplay) StatusDisplay->PrintUpdate(*this);
       if (OnNextPage) OnNextPage(*this, page, pageCount_);
       if (aborted_) break;
       SetProgress(ppConverting);

@@ -3,9 +3,11 @@
 // Abort, the print log and damaged files.
 #include "fax_printer.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QPageLayout>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -222,7 +224,8 @@ class FaxPrinterTest : public QObject {
     bool statusShown = false;
     printer->OnNextPage = [&](fe::TFeFaxPrinter&, unsigned cp, unsigned tp) {
       QCOMPARE(tp, 4u);
-      statusShown = status->isVisible() && status->windowTitle() == QStringLiteral("Print Status");
+      statusShown = status->isVisible() && status->windowTitle() == QStringLiteral("Print Status") &&
+                    status->PageText() == QStringLiteral("Page %1 of 4").arg(cp);
       // The user clicks Abort while page 2 is being decoded.
       if (cp == 2)
         QTimer::singleShot(0, status, [status] { QTest::mouseClick(status->AbortButton(), Qt::LeftButton); });
@@ -258,6 +261,38 @@ class FaxPrinterTest : public QObject {
     QCOMPARE(RasterisePdf(pdf, 20).size(), size_t(4));
     logFile.seek(0);
     QVERIFY(QString::fromLatin1(logFile.readAll()).contains(QStringLiteral(" finished at ")));
+  }
+
+  // Without any dialog (printing on receipt): to a PDF path, or to a queue that
+  // does not exist, which fails without leaving anything behind.
+  void printToWithoutDialog() {
+    const std::string fax = Path("receipt.apf").toStdString();
+    QVERIFY(MakeFax(fax, 2, kTenthsLines, TopTenths));
+    fe::TFeFaxPrinter printer;
+    printer.SetFileName(fax);
+    const QString pdf = Path("receipt.pdf");
+    QCOMPARE(printer.PrintTo(QString(), pdf), 0);
+    QCOMPARE(RasterisePdf(pdf, 20).size(), size_t(2));
+    QCOMPARE(printer.PrintTo(QStringLiteral("no-such-queue-here"), QString()), -fe::ecDeviceWriteError);
+  }
+
+  // With no printer chosen and no queue on the system, printing offers the
+  // print dialog (whose file output prints to PDF) instead of failing.
+  void noQueueOffersThePrintDialog() {
+    if (!QPrinterInfo::defaultPrinter().isNull()) QSKIP("this machine has a default print queue");
+    const std::string fax = Path("dialog.apf").toStdString();
+    QVERIFY(MakeFax(fax, 1, 100, TopTenths));
+    fe::TFeFaxPrinter printer;
+    printer.SetFileName(fax);
+    QString seen;
+    QTimer::singleShot(200, [&] {
+      if (QWidget* w = QApplication::activeModalWidget()) {
+        seen = QString::fromLatin1(w->metaObject()->className());
+        w->close();
+      }
+    });
+    QCOMPARE(printer.DoPrint(), -fe::ecCancelRequested);
+    QCOMPARE(seen, QStringLiteral("QPrintDialog"));
   }
 
   // Damaged files never crash: missing, not a fax, no pages, a truncated page
