@@ -47,7 +47,7 @@ int RunPrint(QWidget* parent, fe::TFeFaxPrinter& printer) {
 
 // Runs the options dialog on the shared print options: loaded before, the
 // check boxes stored back and saved after, whatever the answer.
-bool RunPrePrintForm(QWidget* parent, TPrePrintForm& form, PrintOptions& chosen) {
+bool RunPrePrintForm(TPrePrintForm& form, PrintOptions& chosen) {
   LoadPrintOptions();
   form.SetOptions(SharedPrintOptions());
   CentreForm(&form);
@@ -55,7 +55,6 @@ bool RunPrePrintForm(QWidget* parent, TPrePrintForm& form, PrintOptions& chosen)
   form.GetOptions(SharedPrintOptions());
   SavePrintOptions();
   chosen = SharedPrintOptions();
-  (void)parent;
   return ok;
 }
 
@@ -109,7 +108,7 @@ void ApplyPrintOptions(fe::TFeFaxPrinter& printer, const PrintOptions& options, 
 }
 
 fe::TFeFaxPrinter* MainFaxPrinter(QWidget* window, QPrinter* chosen) {
-  auto* printer = window->findChild<fe::TFeFaxPrinter*>(QStringLiteral("feFaxPrinter1"));
+  auto* printer = window->findChild<fe::TFeFaxPrinter*>(QStringLiteral("feFaxPrinter1"), Qt::FindDirectChildrenOnly);
   if (!printer) {
     printer = fe::MakeFaxPrinter(window);
     printer->setObjectName(QStringLiteral("feFaxPrinter1"));
@@ -139,7 +138,7 @@ void PrintSelectedFax(QMainWindow& window, xb::Table& table, bool outgoing, QPri
   TPrePrintForm form(&window);
   form.SetRange(printer->PageCount(), printer->FirstPage(), printer->LastPage());
   PrintOptions options;
-  if (RunPrePrintForm(&window, form, options)) {
+  if (RunPrePrintForm(form, options)) {
     ApplyPrintOptions(*printer, options, unsigned(form.FromPage->value()), unsigned(form.ToPage->value()),
                       FaxHeadingText(table, outgoing));
     ReportPrintResult(RunPrint(&window, *printer));
@@ -181,7 +180,7 @@ bool PrintFromViewer(QWidget* viewer, fe::TFeFaxPrinter& printer, const std::str
   bool printed = false;
   if (!currentPageOnly) {
     form.SetRange(count, printer.FirstPage(), printer.LastPage());
-    if (RunPrePrintForm(viewer, form, options)) {
+    if (RunPrePrintForm(form, options)) {
       ApplyPrintOptions(printer, options, unsigned(form.FromPage->value()), unsigned(form.ToPage->value()), heading);
       rc = RunPrint(viewer, printer);
       printed = rc >= 0;

@@ -110,8 +110,9 @@ void TFeFaxPrinterLog::UpdateLog(int code, const std::string& faxFile) {
 
 TFeFaxPrinter::TFeFaxPrinter(QObject* owner) : QObject(owner), unpacker_(std::make_unique<TFeFaxUnpacker>()) {
   if (owner) {
-    FaxPrinterLog = owner->findChild<TFeFaxPrinterLog*>();
-    for (QObject* child : owner->findChildren<QObject*>())
+    // Only the owner's own children: a window inside it has its own printer.
+    FaxPrinterLog = owner->findChild<TFeFaxPrinterLog*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QObject* child : owner->children())
       if (auto* status = dynamic_cast<TFeAbstractFaxPrinterStatus*>(child)) {
         StatusDisplay = status;
         break;
