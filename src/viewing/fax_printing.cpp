@@ -134,6 +134,12 @@ void PrintSelectedFax(QMainWindow& window, xb::Table& table, bool outgoing, QPri
   }
   fe::TFeFaxPrinter* printer = MainFaxPrinter(&window, chosen);
   printer->SetFileName(file.path);
+  if (printer->PageCount() == 0) {  // not a fax file, or one without pages: no dialog for it
+    ReportPrintResult(-fe::ecFaxBadFormat);
+    window.statusBar()->clearMessage();
+    ReleaseFaxFile(file);
+    return;
+  }
   printer->SetPageRange(1, printer->PageCount());
   TPrePrintForm form(&window);
   form.SetRange(printer->PageCount(), printer->FirstPage(), printer->LastPage());

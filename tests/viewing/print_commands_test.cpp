@@ -182,6 +182,24 @@ class PrintCommandsTest : public QObject {
     QVERIFY(missing.Done());
     QCOMPARE(missing.seen().at(0).text, QStringLiteral("Error - fax file missing"));
     QVERIFY(!QFile::exists(pdf));
+
+    // A received fax whose file is not a fax: an error box instead of the dialog.
+    QCOMPARE(rec.appendBlank(), 0);
+    rec.setString("FROM", "  Someone  ");
+    rec.setString("FAXFILE", "FAX0001.APF");
+    QCOMPARE(rec.post(), 0);
+    QFile bad(QString::fromStdString(ReceiveFolder() + "FAX0001.APF"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("not a fax");
+    bad.close();
+    QCOMPARE(FaxHeadingText(rec, false).left(35), QStringLiteral("From: Someone             Received:"));
+    ModalScript broken;
+    broken.Answer(QMessageBox::Ok);
+    PrintSelectedFax(window, rec, false, &chosen);
+    QVERIFY(broken.Done() && broken.unexpected().isEmpty());
+    QVERIFY2(broken.seen().at(0).text.startsWith(QStringLiteral("Printing failed")),
+             qPrintable(broken.seen().at(0).text));
+    QVERIFY(!QFile::exists(pdf));
   }
 };
 
