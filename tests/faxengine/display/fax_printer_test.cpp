@@ -9,6 +9,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -293,6 +294,38 @@ class FaxPrinterTest : public QObject {
     });
     QCOMPARE(printer.DoPrint(), -fe::ecCancelRequested);
     QCOMPARE(seen, QStringLiteral("QPrintDialog"));
+  }
+
+  // The setup dialog is preset to the range, and the range chosen there is kept.
+  void printerSetupKeepsTheChosenRange() {
+    const std::string fax = Path("setup.apf").toStdString();
+    QVERIFY(MakeFax(fax, 6, 100, TopTenths));
+    fe::TFeFaxPrinter printer;
+    printer.SetFileName(fax);
+    printer.SetPageRange(2, 5);
+    QPrinter out(QPrinter::HighResolution);
+    SetUpPdf(out, Path("setup.pdf"));
+    printer.SetPrinter(&out);
+    QStringList seen;
+    QTimer::singleShot(300, [&] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w) return;
+      for (QSpinBox* box : w->findChildren<QSpinBox*>())
+        if (box->objectName() == QStringLiteral("from") || box->objectName() == QStringLiteral("to"))
+          seen << box->objectName() + QString::number(box->value());
+      auto* from = w->findChild<QSpinBox*>(QStringLiteral("from"));
+      auto* to = w->findChild<QSpinBox*>(QStringLiteral("to"));
+      if (from && to) {
+        to->setValue(4);
+        from->setValue(3);
+      }
+      QMetaObject::invokeMethod(w, "accept");
+    });
+    QVERIFY(printer.PrinterSetup());
+    seen.sort();
+    QCOMPARE(seen, QStringList({QStringLiteral("from2"), QStringLiteral("to5")}));
+    QCOMPARE(printer.FirstPage(), 3u);
+    QCOMPARE(printer.LastPage(), 4u);
   }
 
   // Damaged files never crash: missing, not a fax, no pages, a truncated page
