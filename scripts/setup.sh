@@ -8,10 +8,12 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev python3
   # Qt 6 (widgets, print support, multimedia for sounds)
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libegl-dev libxkbcommon-dev
+  # CUPS client library: finished print jobs are handed to the print queues
+  libcups2-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
   # peers the tests check against
-  libtiff-dev libtiff-tools libspandsp-dev efax dbview imagemagick netpbm
+  libtiff-dev libtiff-tools libspandsp-dev efax dbview imagemagick netpbm poppler-utils
   # virtual display for screenshots and widget tests, fonts
   xvfb xauth fonts-liberation fonts-dejavu-core
 )

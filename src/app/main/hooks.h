@@ -32,6 +32,7 @@ struct MainHooks {
   Command ReceiveFaxes;        // "&Receive Faxes": start or stop receive mode
   Command ViewPrintFax;        // "&View/Print Fax"
   Command PrintFax;            // "Print"
+  Command PrintSetup;          // "Print Setup"
   Command Preferences;         // "P&references"
   Command CoverDesigner;       // "Cover Sheet &Template Designer"
   Command QuickConfigurationAnalysis;
@@ -39,5 +40,8 @@ struct MainHooks {
 };
 
 MainHooks& Hooks();
+
+// Fills the entries of viewing and printing (print_hooks.cpp).
+void InstallPrintHooks();
 
 }  // namespace qn

@@ -5,6 +5,7 @@
 
 #include "common/dialogs.h"
 #include "hints.h"
+#include "hooks.h"
 #include "main_screen.h"
 #include "single_instance.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
 
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
+  qn::InstallPrintHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

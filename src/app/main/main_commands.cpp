@@ -102,6 +102,10 @@ void TMainScreen::ConfigurationInformation1Click() { RunHook(Hooks().Configurati
 void TMainScreen::ProblemSolverButtonClick() { ShowProblemSolver(); }
 
 void TMainScreen::PrintSetup1Click() {
+  if (Hooks().PrintSetup) {
+    Hooks().PrintSetup(*this);
+    return;
+  }
   QPrintDialog dialog(Printer(), this);
   dialog.exec();
 }
