@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QUrl>
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <numeric>
 
@@ -461,10 +462,28 @@ void TFeFaxViewer::paintEvent(QPaintEvent* e) {
   for (const QRect& r : outside) painter.fillRect(r, palette().color(QPalette::Dark));
   const QRect visible = dirty & pageOnScreen;
   if (visible.isEmpty()) return;
-  // Only the visible part is converted for the screen; the page itself stays one bit deep.
-  QImage part = display_.copy(visible.translated(scroll));
-  part.setColorTable({bg_.rgb(), fg_.rgb()});
-  painter.drawImage(visible.topLeft(), part);
+  // Only the visible part is converted for the screen, eight pixels per table
+  // lookup; the page itself stays one bit deep.
+  const QRect src = visible.translated(scroll);
+  const int x0 = src.left() & ~7;
+  const int pad = src.left() - x0;
+  const int bytes = (pad + src.width() + 7) / 8;
+  if (paintBuf_.width() < bytes * 8 || paintBuf_.height() < src.height())
+    paintBuf_ = QImage(std::max(paintBuf_.width(), bytes * 8), std::max(paintBuf_.height(), src.height()),
+                       QImage::Format_RGB32);
+  const QRgb fg = fg_.rgb() | 0xFF000000u, bg = bg_.rgb() | 0xFF000000u;
+  if (paintLut_.empty() || lutFg_ != fg || lutBg_ != bg) {
+    paintLut_.resize(256 * 8);
+    for (unsigned v = 0; v < 256; ++v)
+      for (unsigned b = 0; b < 8; ++b) paintLut_[v * 8 + b] = (v & (0x80u >> b)) ? fg : bg;
+    lutFg_ = fg, lutBg_ = bg;
+  }
+  for (int y = 0; y < src.height(); ++y) {
+    const uchar* in = display_.constScanLine(src.top() + y) + x0 / 8;
+    auto* out = reinterpret_cast<QRgb*>(paintBuf_.scanLine(y));
+    for (int b = 0; b < bytes; ++b) std::memcpy(out + 8 * b, &paintLut_[std::size_t(in[b]) * 8], 8 * sizeof(QRgb));
+  }
+  painter.drawImage(visible.topLeft(), paintBuf_, QRect(pad, 0, src.width(), src.height()));
   if (marked_) {
     const QRect mark = MarkRect().translated(-scroll);
     painter.fillRect(mark, QColor(0, 90, 200, 60));

@@ -31,6 +31,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fe_fax_unpacker.h"
 #include "fe_viewer_pages.h"
@@ -191,6 +192,9 @@ class TFeFaxViewer : public QAbstractScrollArea {
   unsigned current_ = 0;
   int rotation_ = 0;
   QImage display_;
+  QImage paintBuf_;                 // the visible part in screen colours
+  std::vector<QRgb> paintLut_;      // 8 screen pixels for each byte value
+  QRgb lutFg_ = 0, lutBg_ = 0;
 
   QColor fg_ = Qt::black, bg_ = Qt::white;
   bool scaling_ = false;
