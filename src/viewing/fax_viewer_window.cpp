@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QFileInfo>
 #include <new>
 
 #include "button_icons.h"
@@ -316,7 +317,11 @@ void TFaxViewer::ExportPage(const QString& format) {
   dialog.setDefaultSuffix(format);
   dialog.selectFile(QStringLiteral("*.") + format);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  ExportPageTo(format, dialog.selectedFiles().first());
+  const QString path = dialog.selectedFiles().first();
+  // The preset "*.BMP" is a pattern, not a name: nothing to write until one is given.
+  if (QFileInfo(path).fileName().contains(QLatin1Char('*')) || QFileInfo(path).fileName().contains(QLatin1Char('?')))
+    return;
+  ExportPageTo(format, path);
 }
 
 bool TFaxViewer::ExportPageTo(const QString& format, const QString& path) {

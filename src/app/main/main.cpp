@@ -7,6 +7,7 @@
 #include "hints.h"
 #include "main_screen.h"
 #include "single_instance.h"
+#include "viewing_hooks.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
 
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
+  qn::InstallViewingHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
