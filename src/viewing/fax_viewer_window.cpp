@@ -73,6 +73,11 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent) {
   FaxViewer->OnDropFile = [this](fe::TFeFaxViewer&, const std::string& file) {
     FileDropped(QString::fromStdString(file));
   };
+  // Ctrl+C copies the frame drawn over the page as a picture.
+  auto* copy = new QAction(this);
+  copy->setShortcut(QKeySequence::Copy);
+  connect(copy, &QAction::triggered, this, [this] { FaxViewer->CopyToClipboard(); });
+  addAction(copy);
   resize(820, 640);
   UpdateStatus();
   UpdatePageButtons();

@@ -4,6 +4,7 @@
 // fax whose cover and body are joined into a temporary file.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -174,6 +175,12 @@ class ViewerWindowTest : public QObject {
     QVERIFY(w->RotationItems[1]->isChecked() && !w->RotationItems[0]->isChecked());
     w->RotationItems[0]->trigger();
     QCOMPARE(w->FaxViewer->DisplayWidth(), width);
+
+    // Ctrl+C copies the marked part as a picture.
+    QApplication::clipboard()->clear();
+    w->FaxViewer->SelectRect(QRect(40, 30, 120, 80));
+    QTest::keyClick(w->FaxViewer, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(120, 80));
   }
 
   // Export writes the current page; ImageMagick reads each format back to the
