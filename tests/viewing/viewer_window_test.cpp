@@ -176,11 +176,11 @@ class ViewerWindowTest : public QObject {
     w->RotationItems[0]->trigger();
     QCOMPARE(w->FaxViewer->DisplayWidth(), width);
 
-    // Ctrl+C copies the marked part as a picture.
+    // Ctrl+C copies the marked part as a picture, in page pixels (the page is shown at half size).
     QApplication::clipboard()->clear();
     w->FaxViewer->SelectRect(QRect(40, 30, 120, 80));
     QTest::keyClick(w->FaxViewer, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QApplication::clipboard()->image().size(), QSize(120, 80));
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(240, 160));
   }
 
   // Export writes the current page; ImageMagick reads each format back to the
