@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -10,7 +11,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
-#include <QFileInfo>
 #include <new>
 
 #include "button_icons.h"
@@ -91,9 +91,8 @@ void TFaxViewer::BuildButtons() {
   StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
   StatusPanel->setFrameShape(QFrame::Panel);
   StatusPanel->setFrameShadow(QFrame::Sunken);
-  StatusPanel->setMinimumWidth(StatusPanel->fontMetrics().horizontalAdvance(
-                                   QStringLiteral("Fax printout: Page 8888 of 8888")) +
-                               12);
+  StatusPanel->setMinimumWidth(
+      StatusPanel->fontMetrics().horizontalAdvance(QStringLiteral("Fax printout: Page 8888 of 8888")) + 12);
   row->addWidget(StatusPanel, 1);
 
   auto picture = [this, row](const char* name, ViewerIcon icon, const char* hint, auto handler) {
@@ -183,8 +182,12 @@ void TFaxViewer::SetFile(const QString& file, const QString& statusPrefix, const
   heading_ = heading;
 }
 
-unsigned TFaxViewer::PageCount() const { return FaxViewer->PageCount(); }
-unsigned TFaxViewer::CurrentPage() const { return FaxViewer->CurrentPage(); }
+unsigned TFaxViewer::PageCount() const {
+  return FaxViewer->PageCount();
+}
+unsigned TFaxViewer::CurrentPage() const {
+  return FaxViewer->CurrentPage();
+}
 
 void TFaxViewer::DoBeep() {
   if (OnBeep) OnBeep();
@@ -292,12 +295,13 @@ void TFaxViewer::SetRotation(int quarterTurns) {
 
 QString TFaxViewer::StatusText() const {
   if (FaxViewer->FileName().empty()) return QStringLiteral("No file loaded");
-  const QString pages =
-      QStringLiteral("Page %1 of %2").arg(FaxViewer->CurrentPage()).arg(FaxViewer->PageCount());
+  const QString pages = QStringLiteral("Page %1 of %2").arg(FaxViewer->CurrentPage()).arg(FaxViewer->PageCount());
   return statusPrefix_.isEmpty() ? pages : statusPrefix_ + QStringLiteral(": ") + pages;
 }
 
-void TFaxViewer::UpdateStatus() { StatusPanel->setText(StatusText()); }
+void TFaxViewer::UpdateStatus() {
+  StatusPanel->setText(StatusText());
+}
 
 void TFaxViewer::UpdatePageButtons() {
   const bool several = FaxViewer->PageCount() > 1;

@@ -35,7 +35,9 @@ ChosenFaxFile::~ChosenFaxFile() {
 }
 
 namespace {
-bool HasRecord(const xb::Table& table) { return table.isOpen() && table.recNo() != table.recCount() + 1; }
+bool HasRecord(const xb::Table& table) {
+  return table.isOpen() && table.recNo() != table.recCount() + 1;
+}
 
 // folder + the file a field names, when the field is filled and the file exists.
 std::string ExistingFile(const std::string& folder, const std::string& name) {
@@ -62,8 +64,7 @@ QString FaxHeadingText(const xb::Table& table, bool outgoing) {
   const QString when = GetDatetimeAsString(table, outgoing);
   const QString gap(13, QLatin1Char(' '));
   if (outgoing)
-    return QStringLiteral("To: ") + FromField(table.getTrimString("RECIPIENT")) + gap + QStringLiteral("Sent: ") +
-           when;
+    return QStringLiteral("To: ") + FromField(table.getTrimString("RECIPIENT")) + gap + QStringLiteral("Sent: ") + when;
   return QStringLiteral("From: ") + FromField(table.getTrimString("FROM")).trimmed() + gap +
          QStringLiteral("Received: ") + when;
 }
@@ -76,8 +77,7 @@ void ViewFaxCommand(QMainWindow* main, const xb::Table& table, bool outgoing) {
   if (file.empty()) {
     QApplication::restoreOverrideCursor();
     main->statusBar()->clearMessage();
-    MessageBoxText(QStringLiteral("Error - fax file missing"), QStringLiteral("Information"),
-                   mbOk | mbIconInformation);
+    MessageBoxText(QStringLiteral("Error - fax file missing"), QStringLiteral("Information"), mbOk | mbIconInformation);
     return;
   }
   main->statusBar()->showMessage(QStringLiteral("Loading viewer..."));

@@ -100,7 +100,9 @@ class ViewerWindowTest : public QObject {
     QCOMPARE(qntest::WriteFax(File("fine5.apf"), five, fe::pfHighRes), 0);
     QCOMPARE(qntest::WriteFax(File("fine1.apf"), {qntest::TextLikePage(1728, 2200, 11)}, fe::pfHighRes), 0);
     QCOMPARE(qntest::WriteFax(File("std1.apf"), {qntest::TextLikePage(1728, 1100, 12)}, 0), 0);
-    QCOMPARE(qntest::WriteFax(File("std2.apf"), {qntest::TextLikePage(1728, 1100, 13), qntest::TextLikePage(1728, 900, 14)}, 0), 0);
+    QCOMPARE(qntest::WriteFax(File("std2.apf"),
+                              {qntest::TextLikePage(1728, 1100, 13), qntest::TextLikePage(1728, 900, 14)}, 0),
+             0);
   }
 
   // Zoom: the level found at loading is ticked and shown; "Zoom in" and "Zoom out"
@@ -201,13 +203,16 @@ class ViewerWindowTest : public QObject {
         QVERIFY(w->ExportPageTo(QLatin1String(format), out));
         const QString pbm = home_ + QStringLiteral("back.pbm");
         QFile::remove(pbm);
-        QCOMPARE(std::system(qPrintable(QStringLiteral("convert '%1' -depth 1 pbm:'%2' 2>/dev/null").arg(out, pbm))), 0);
+        QCOMPARE(std::system(qPrintable(QStringLiteral("convert '%1' -depth 1 pbm:'%2' 2>/dev/null").arg(out, pbm))),
+                 0);
         const bool bmp = QLatin1String(format) == QLatin1String("BMP");
-        QVERIFY2(SamePixels(ReadPbm(pbm), bmp ? page : inverted), qPrintable(QStringLiteral("%1 %2").arg(file, format)));
+        QVERIFY2(SamePixels(ReadPbm(pbm), bmp ? page : inverted),
+                 qPrintable(QStringLiteral("%1 %2").arg(file, format)));
         if (QLatin1String(format) == QLatin1String("PCX")) {
           QFile::remove(pbm);
           QCOMPARE(std::system(qPrintable(QStringLiteral("pcxtoppm '%1' | ppmtopgm | pgmtopbm -threshold "
-                                                         "> '%2' 2>/dev/null").arg(out, pbm))),
+                                                         "> '%2' 2>/dev/null")
+                                              .arg(out, pbm))),
                    0);
           QVERIFY2(SamePixels(ReadPbm(pbm), page), qPrintable(QStringLiteral("%1 PCX via netpbm").arg(file)));
         }
@@ -346,7 +351,7 @@ class ViewerWindowTest : public QObject {
       auto* v = qobject_cast<TFaxViewer*>(wnd);
       QVERIFY(v);
       QTRY_VERIFY(v->PageCount() > 0);
-      seen = {v->FileName(), v->StatusPanel->text(), v->HeadingText(), main.statusBar()->currentMessage(),
+      seen = {v->FileName(),  v->StatusPanel->text(),      v->HeadingText(), main.statusBar()->currentMessage(),
               v->PageCount(), QFile::exists(v->FileName())};
       v->CloseButton->click();
     };

@@ -22,7 +22,7 @@ namespace fe {
 
 namespace {
 constexpr int kAutoScrollMs = 50;
-constexpr int kFarOutside = 20;  // pixels outside the window that double the auto-scroll
+constexpr int kFarOutside = 20;      // pixels outside the window that double the auto-scroll
 constexpr unsigned kKeepAround = 2;  // pages kept on each side of the current one
 
 struct Fraction {
@@ -67,11 +67,15 @@ TFeFaxViewer::TFeFaxViewer(QWidget* parent) : QAbstractScrollArea(parent) {
 
 TFeFaxViewer::~TFeFaxViewer() = default;
 
-QSize TFeFaxViewer::sizeHint() const { return {100, 50}; }
+QSize TFeFaxViewer::sizeHint() const {
+  return {100, 50};
+}
 
 // ---- errors -------------------------------------------------------------------------
 
-void TFeFaxViewer::Fail(int code) const { RaiseFeError(-std::abs(code)); }
+void TFeFaxViewer::Fail(int code) const {
+  RaiseFeError(-std::abs(code));
+}
 
 void TFeFaxViewer::ReportError(int code) {
   // Delivered from the event loop: a handler that shows a message box must not
@@ -106,10 +110,18 @@ void TFeFaxViewer::SetScaleFactors(unsigned hMult, unsigned hDiv, unsigned vMult
   hMult_ = std::max(1u, hMult), hDiv_ = std::max(1u, hDiv), vMult_ = std::max(1u, vMult), vDiv_ = std::max(1u, vDiv);
   if (scaling_) Restyle();
 }
-void TFeFaxViewer::SetHorizMult(unsigned v) { SetScaleFactors(v, hDiv_, vMult_, vDiv_); }
-void TFeFaxViewer::SetHorizDiv(unsigned v) { SetScaleFactors(hMult_, v, vMult_, vDiv_); }
-void TFeFaxViewer::SetVertMult(unsigned v) { SetScaleFactors(hMult_, hDiv_, v, vDiv_); }
-void TFeFaxViewer::SetVertDiv(unsigned v) { SetScaleFactors(hMult_, hDiv_, vMult_, v); }
+void TFeFaxViewer::SetHorizMult(unsigned v) {
+  SetScaleFactors(v, hDiv_, vMult_, vDiv_);
+}
+void TFeFaxViewer::SetHorizDiv(unsigned v) {
+  SetScaleFactors(hMult_, v, vMult_, vDiv_);
+}
+void TFeFaxViewer::SetVertMult(unsigned v) {
+  SetScaleFactors(hMult_, hDiv_, v, vDiv_);
+}
+void TFeFaxViewer::SetVertDiv(unsigned v) {
+  SetScaleFactors(hMult_, hDiv_, vMult_, v);
+}
 
 void TFeFaxViewer::SetAutoScaleMode(TAutoScaleMode mode) {
   if (autoScale_ == mode) return;
@@ -381,7 +393,9 @@ unsigned TFeFaxViewer::PageHeight() const {
   return (rotation_ & 1) ? w : h;
 }
 
-std::uint16_t TFeFaxViewer::PageFlags() const { return current_ ? pages_->Info(current_).flags() : 0; }
+std::uint16_t TFeFaxViewer::PageFlags() const {
+  return current_ ? pages_->Info(current_).flags() : 0;
+}
 
 QImage TFeFaxViewer::PageBitmap(unsigned n) {
   CheckPage(n);
@@ -444,7 +458,9 @@ void TFeFaxViewer::resizeEvent(QResizeEvent* e) {
   UpdateScrollBars();
 }
 
-void TFeFaxViewer::scrollContentsBy(int, int) { viewport()->update(); }
+void TFeFaxViewer::scrollContentsBy(int, int) {
+  viewport()->update();
+}
 
 void TFeFaxViewer::ScrollBy(int dx, int dy) {
   horizontalScrollBar()->setValue(horizontalScrollBar()->value() + dx);

@@ -192,8 +192,8 @@ class TFeFaxViewer : public QAbstractScrollArea {
   unsigned current_ = 0;
   int rotation_ = 0;
   QImage display_;
-  QImage paintBuf_;                 // the visible part in screen colours
-  std::vector<QRgb> paintLut_;      // 8 screen pixels for each byte value
+  QImage paintBuf_;             // the visible part in screen colours
+  std::vector<QRgb> paintLut_;  // 8 screen pixels for each byte value
   QRgb lutFg_ = 0, lutBg_ = 0;
 
   QColor fg_ = Qt::black, bg_ = Qt::white;

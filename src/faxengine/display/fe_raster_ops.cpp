@@ -9,7 +9,9 @@ namespace fe {
 
 namespace {
 
-std::size_t RowBytes(unsigned width) { return (std::size_t(width) + 7) / 8; }
+std::size_t RowBytes(unsigned width) {
+  return (std::size_t(width) + 7) / 8;
+}
 
 // Clears the bits beyond `width` in the last byte and the padding after it.
 void ClearTail(std::uint8_t* row, unsigned width, std::size_t stride) {

@@ -26,7 +26,8 @@ struct TConstRasterView {
   unsigned width = 0, height = 0;
   std::size_t stride = 0;
   TConstRasterView() = default;
-  TConstRasterView(const std::uint8_t* b, unsigned w, unsigned h, std::size_t s) : bits(b), width(w), height(h), stride(s) {}
+  TConstRasterView(const std::uint8_t* b, unsigned w, unsigned h, std::size_t s)
+      : bits(b), width(w), height(h), stride(s) {}
   TConstRasterView(const TRasterView& v) : bits(v.bits), width(v.width), height(v.height), stride(v.stride) {}
   const std::uint8_t* row(unsigned y) const { return bits + std::size_t(y) * stride; }
 };

@@ -65,7 +65,9 @@ void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
 class ViewerControlTest : public QObject {
   Q_OBJECT
   QTemporaryDir dir_;
-  std::string File(const char* name) const { return (dir_.path() + QLatin1Char('/') + QLatin1String(name)).toStdString(); }
+  std::string File(const char* name) const {
+    return (dir_.path() + QLatin1Char('/') + QLatin1String(name)).toStdString();
+  }
 
  private slots:
   void initTestCase() {
@@ -101,12 +103,15 @@ class ViewerControlTest : public QObject {
         fe::RotateRaster(src.cview(), dst.view(), r);
         QImage got(int(rw), int(rh), QImage::Format_Mono);
         got.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
-        for (unsigned y = 0; y < rh; ++y) std::memcpy(got.scanLine(int(y)), dst.bits.data() + y * dst.stride, (rw + 7) / 8);
-        QVERIFY2(SamePixels(got, ref.transformed(QTransform().rotate(90 * r))), qPrintable(QString("%1x%2 r%3").arg(w).arg(h).arg(r)));
+        for (unsigned y = 0; y < rh; ++y)
+          std::memcpy(got.scanLine(int(y)), dst.bits.data() + y * dst.stride, (rw + 7) / 8);
+        QVERIFY2(SamePixels(got, ref.transformed(QTransform().rotate(90 * r))),
+                 qPrintable(QString("%1x%2 r%3").arg(w).arg(h).arg(r)));
         // Padding bits stay white, so a further turn cannot pick up stray ink.
         if (rw % 8) QCOMPARE(dst.bits[(rw - 1) / 8] & (0xFF >> (rw % 8)), 0);
       }
-      for (auto [n, d] : {std::pair{1u, 2u}, std::pair{3u, 4u}, std::pair{1u, 4u}, std::pair{2u, 3u}, std::pair{5u, 2u}}) {
+      for (auto [n, d] :
+           {std::pair{1u, 2u}, std::pair{3u, 4u}, std::pair{1u, 4u}, std::pair{2u, 3u}, std::pair{5u, 2u}}) {
         const unsigned sw = fe::ScaledSize(w, n, d), sh = fe::ScaledSize(h, d, n);
         fe::TRaster dst;
         dst.Reset(sw, sh);
@@ -119,7 +124,8 @@ class ViewerControlTest : public QObject {
             for (unsigned yy = y0; yy < y1; ++yy)
               for (unsigned xx = x0; xx < x1; ++xx) black |= (src.bits[yy * src.stride + xx / 8] >> (7 - xx % 8)) & 1;
             const bool got = (dst.bits[y * dst.stride + x / 8] >> (7 - x % 8)) & 1;
-            QVERIFY2(got == black, qPrintable(QString("%1x%2 by %3/%4 at %5,%6").arg(w).arg(h).arg(n).arg(d).arg(x).arg(y)));
+            QVERIFY2(got == black,
+                     qPrintable(QString("%1x%2 by %3/%4 at %5,%6").arg(w).arg(h).arg(n).arg(d).arg(x).arg(y)));
           }
       }
     }
@@ -277,7 +283,8 @@ class ViewerControlTest : public QObject {
     const int before = v.ScrollPosition().y();
     QTest::qWait(130);  // two ticks of 50 ms at least
     const int after = v.ScrollPosition().y();
-    QVERIFY2(before - after >= 32 && (before - after) % 16 == 0, qPrintable(QString("%1 -> %2").arg(before).arg(after)));
+    QVERIFY2(before - after >= 32 && (before - after) % 16 == 0,
+             qPrintable(QString("%1 -> %2").arg(before).arg(after)));
     QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(60, 10));
     QVERIFY(v.HasMark());
     const int stopped = v.ScrollPosition().y();
@@ -348,7 +355,8 @@ class ViewerControlTest : public QObject {
     QCOMPARE(reader.Open(File("fine5.apf")), 0);
     fe::TApfPageInfo p2;
     QCOMPARE(reader.LocatePage(2, &p2), 0);
-    WriteAll(File("cut.apf"), std::vector<std::uint8_t>(good.begin(), good.begin() + long(p2.dataOffset + p2.header.imageLength / 2)));
+    WriteAll(File("cut.apf"),
+             std::vector<std::uint8_t>(good.begin(), good.begin() + long(p2.dataOffset + p2.header.imageLength / 2)));
     v.SetFileName(File("cut.apf"));
     QCOMPARE(v.PageCount(), 2u);  // the header's other three pages are not in the file
     QTest::qWait(10);
