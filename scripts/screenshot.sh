@@ -6,15 +6,38 @@
 #                                                    letter (docs/fax-viewer.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${1:-}" = viewer ]; then
-  out=${2:-docs/fax-viewer.png}
+
+build() {
   [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake -S . -B build >/dev/null
-  cmake --build build -j "${QN_JOBS:-$(nproc)}" --target quillon-view qnfax >/dev/null
+  cmake --build build -j "${QN_JOBS:-$(nproc)}" --target "$@" >/dev/null
+}
+
+# A fresh program folder in $home, removed at exit.
+fresh_home() {
   home=$(mktemp -d)
   trap 'rm -rf "$home"' EXIT
   export QUILLON_HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/run
   mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# capture WxH COMMAND...: runs the command on a virtual screen and captures it to $out.
+capture() {
+  local size=$1
+  shift
+  xvfb-run -a -s "-screen 0 ${size}x24" bash -c '
+    "$@" & pid=$!
+    sleep 4
+    import -window root "$OUT"
+    kill $pid; wait $pid 2>/dev/null || true
+  ' capture "$@"
+  echo "wrote $out"
+}
+
+if [ "${1:-}" = viewer ]; then
+  out=${2:-docs/fax-viewer.png}
+  build quillon-view qnfax
+  fresh_home
   cat > "$home/letter.txt" <<'TXT'
 HARBOUR SUPPLIES LTD                         Quay Road 14, Portsmouth
                                              Tel +44 20 7946 0321
@@ -58,23 +81,13 @@ Right=900
 Bottom=700
 Maximized=0
 INI
-  xvfb-run -a -s "-screen 0 900x700x24" bash -c '
-    build/bin/quillon-view "'"$home"'/LETTER.APF" "Fax printout" & pid=$!
-    sleep 4
-    import -window root "'"$out"'"
-    kill $pid; wait $pid 2>/dev/null || true
-  '
-  echo "wrote $out"
+  OUT=$out capture 900x700 build/bin/quillon-view "$home/LETTER.APF" "Fax printout"
   exit 0
 fi
+
 out=${1:-docs/main-window.png}
-[ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake -S . -B build >/dev/null
-cmake --build build -j "${QN_JOBS:-$(nproc)}" --target quillon quillon-sample >/dev/null
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export QUILLON_HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/run
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+build quillon quillon-sample
+fresh_home
 build/bin/quillon-sample "$home"
 mkdir -p "$home/SEND" "$home/Receive"
 
@@ -89,10 +102,4 @@ Bottom=620
 Maximized=0
 INI
 
-xvfb-run -a -s "-screen 0 1100x620x24" bash -c '
-  build/bin/quillon & pid=$!
-  sleep 4
-  import -window root "'"$out"'"
-  kill $pid; wait $pid 2>/dev/null || true
-'
-echo "wrote $out"
+OUT=$out capture 1100x620 build/bin/quillon

@@ -369,29 +369,18 @@ void TFeFaxViewer::Prefetch() {
   }
 }
 
-unsigned TFeFaxViewer::PageWidth() const {
-  if (!current_) return 0;
-  auto it = slots_.find(current_);
-  if (it == slots_.end() || !it->second.page) return 0;
+QSize TFeFaxViewer::PageSize() const {
+  auto it = current_ ? slots_.find(current_) : slots_.end();
+  if (it == slots_.end() || !it->second.page) return {};
   const TDecodedPage& p = *it->second.page;
-  const bool half = !(p.flags & pfHighRes) && autoScale_ == asHalfWidth;
-  const bool dbl = !(p.flags & pfHighRes) && autoScale_ == asDoubleHeight;
-  const unsigned w = half ? p.raster.width / 2 : p.raster.width;
-  const unsigned h = dbl ? p.raster.height * 2 : p.raster.height;
-  return (rotation_ & 1) ? h : w;
+  const bool standard = !(p.flags & pfHighRes);
+  const unsigned w = standard && autoScale_ == asHalfWidth ? p.raster.width / 2 : p.raster.width;
+  const unsigned h = standard && autoScale_ == asDoubleHeight ? p.raster.height * 2 : p.raster.height;
+  return (rotation_ & 1) ? QSize(int(h), int(w)) : QSize(int(w), int(h));
 }
 
-unsigned TFeFaxViewer::PageHeight() const {
-  if (!current_) return 0;
-  auto it = slots_.find(current_);
-  if (it == slots_.end() || !it->second.page) return 0;
-  const TDecodedPage& p = *it->second.page;
-  const bool half = !(p.flags & pfHighRes) && autoScale_ == asHalfWidth;
-  const bool dbl = !(p.flags & pfHighRes) && autoScale_ == asDoubleHeight;
-  const unsigned w = half ? p.raster.width / 2 : p.raster.width;
-  const unsigned h = dbl ? p.raster.height * 2 : p.raster.height;
-  return (rotation_ & 1) ? w : h;
-}
+unsigned TFeFaxViewer::PageWidth() const { return unsigned(PageSize().width()); }
+unsigned TFeFaxViewer::PageHeight() const { return unsigned(PageSize().height()); }
 
 std::uint16_t TFeFaxViewer::PageFlags() const {
   return current_ ? pages_->Info(current_).flags() : 0;

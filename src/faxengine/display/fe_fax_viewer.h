@@ -110,6 +110,7 @@ class TFeFaxViewer : public QAbstractScrollArea {
   // applied), and its page flags; 0 without a page.
   unsigned PageWidth() const;
   unsigned PageHeight() const;
+  QSize PageSize() const;
   std::uint16_t PageFlags() const;
   // Page n as a bitmap (aspect correction and the current rotation applied,
   // unscaled), owned by the caller.
