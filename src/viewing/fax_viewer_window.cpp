@@ -240,7 +240,8 @@ void TFaxViewer::LoadFile() {
 }
 
 void TFaxViewer::FileDropped(const QString& file) {
-  if (FaxViewer->FileName().empty()) return;  // the error was reported; the old file is still shown
+  // A file that could not be opened was reported; the file shown before stays.
+  if (FaxViewer->FileName() != file.toStdString()) return;
   fileName_ = file;
   RangeInitialised = false;
   RotationItems[FaxViewer->Rotation()]->setChecked(true);

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QUrl>
 #include <fstream>
 
 #include "apf_format.h"
@@ -99,6 +101,7 @@ class ViewerWindowTest : public QObject {
     for (unsigned n = 1; n <= 5; ++n) five.push_back(qntest::TextLikePage(1728, 1000 + 200 * n, n));
     QCOMPARE(qntest::WriteFax(File("fine5.apf"), five, fe::pfHighRes), 0);
     QCOMPARE(qntest::WriteFax(File("fine1.apf"), {qntest::TextLikePage(1728, 2200, 11)}, fe::pfHighRes), 0);
+    std::ofstream(File("bad.apf"), std::ios::binary) << "APF11\x1a" << std::string(100, '\0');
     QCOMPARE(qntest::WriteFax(File("std1.apf"), {qntest::TextLikePage(1728, 1100, 12)}, 0), 0);
     QCOMPARE(qntest::WriteFax(File("std2.apf"),
                               {qntest::TextLikePage(1728, 1100, 13), qntest::TextLikePage(1728, 900, 14)}, 0),
@@ -267,6 +270,30 @@ class ViewerWindowTest : public QObject {
     QVERIFY(w->StatusPanel->text().startsWith(QStringLiteral("Fax printout: Page 1 of ")));
   }
 
+  // A fax dropped on the page replaces the one shown (status, page buttons and the
+  // file printing uses follow); a dropped file that is no fax leaves it alone.
+  void droppedFiles() {
+    auto w = Open(File("fine5.apf"));
+    auto drop = [&](const std::string& file) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+      QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(w->FaxViewer->viewport(), &enter);
+      QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(w->FaxViewer->viewport(), &event);
+    };
+    drop(File("std1.apf"));
+    QCOMPARE(w->FileName(), QString::fromStdString(File("std1.apf")));
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 1 of 1"));
+    QVERIFY(!w->NextPageButton->isVisible());
+    qntest::ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    drop(File("bad.apf"));
+    QTRY_VERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Viewer error 8001"));
+    QCOMPARE(w->FileName(), QString::fromStdString(File("std1.apf")));
+  }
+
   // The printing buttons are disabled until the printing side fills the seam, and
   // then hand it the window with its file and pages.
   void printingSeam() {
@@ -311,7 +338,6 @@ class ViewerWindowTest : public QObject {
     QVERIFY(IsFineFaxFile(joined));
     QVERIFY(!SameFaxResolution(File("fine5.apf"), File("std2.apf")));
 
-    std::ofstream(File("bad.apf"), std::ios::binary) << "APF11\x1a" << std::string(100, '\0');
     QFile::remove(QString::fromStdString(joined));
     QVERIFY(!AppendFaxFile(joined, File("bad.apf"), File("fine1.apf")));
     QVERIFY(!AppendFaxFile(joined, File("fine1.apf"), File("bad.apf")));
