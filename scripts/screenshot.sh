@@ -2,16 +2,92 @@
 # Makes docs/main-window.png: starts Quillon under a virtual X display (Xvfb) on
 # a fresh program folder holding a few sample faxes in both lists, and captures
 # the screen. Usage: scripts/screenshot.sh [OUTPUT.png]
+#        scripts/screenshot.sh viewer [OUTPUT.png]   the Fax Viewer on a converted
+#                                                    letter (docs/fax-viewer.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+build() {
+  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S . -B build >/dev/null
+  cmake --build build -j "${QN_JOBS:-$(nproc)}" --target "$@" >/dev/null
+}
+
+# A fresh program folder in $home, removed at exit.
+fresh_home() {
+  home=$(mktemp -d)
+  trap 'rm -rf "$home"' EXIT
+  export QUILLON_HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/run
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# capture WxH COMMAND...: runs the command on a virtual screen and captures it to $out.
+capture() {
+  local size=$1
+  shift
+  xvfb-run -a -s "-screen 0 ${size}x24" bash -c '
+    "$@" & pid=$!
+    sleep 4
+    import -window root "$OUT"
+    kill $pid; wait $pid 2>/dev/null || true
+  ' capture "$@"
+  echo "wrote $out"
+}
+
+if [ "${1:-}" = viewer ]; then
+  out=${2:-docs/fax-viewer.png}
+  build quillon-view qnfax
+  fresh_home
+  cat > "$home/letter.txt" <<'TXT'
+HARBOUR SUPPLIES LTD                         Quay Road 14, Portsmouth
+                                             Tel +44 20 7946 0321
+
+To:      Marlow & Sons, purchasing
+Date:    7 December 2026
+Subject: Order 5521 - confirmation and delivery
+
+Dear Mr Marlow,
+
+thank you for your order 5521 of 3 December. We confirm the
+following items at the prices agreed:
+
+   Qty  Item                              Unit price      Total
+   ---  --------------------------------  ----------  ---------
+    40  Rope, 12 mm, 50 m coil               38.50     1,540.00
+    12  Shackle, galvanised, 16 mm            6.20        74.40
+     6  Fender, cylindrical, 20 x 60 cm      27.90       167.40
+                                                      ---------
+                                          Net         1,781.80
+                                          VAT 20%       356.36
+                                          Total       2,138.16
+
+Delivery by our own van on Friday 11 December, between 8 and
+12 o'clock. Please sign the delivery note on receipt.
+
+Payment within 30 days of the invoice date.
+
+With kind regards,
+
+J. Carter
+Sales office
+TXT
+  printf '\fDELIVERY NOTE - order 5521\n\n  40 x rope, 12 x shackle, 6 x fender\n' >> "$home/letter.txt"
+  build/bin/qnfax convert "$home/letter.txt" -o "$home/LETTER.APF" --fine >/dev/null
+  cat > "$home/QN.INI" <<'INI'
+[TFaxViewer_Placement]
+Left=0
+Top=0
+Right=900
+Bottom=700
+Maximized=0
+INI
+  OUT=$out capture 900x700 build/bin/quillon-view "$home/LETTER.APF" "Fax printout"
+  exit 0
+fi
+
 out=${1:-docs/main-window.png}
-[ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake -S . -B build >/dev/null
-cmake --build build -j "${QN_JOBS:-$(nproc)}" --target quillon quillon-sample >/dev/null
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export QUILLON_HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/run
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+build quillon quillon-sample
+fresh_home
 build/bin/quillon-sample "$home"
 mkdir -p "$home/SEND" "$home/Receive"
 
@@ -26,10 +102,4 @@ Bottom=620
 Maximized=0
 INI
 
-xvfb-run -a -s "-screen 0 1100x620x24" bash -c '
-  build/bin/quillon & pid=$!
-  sleep 4
-  import -window root "'"$out"'"
-  kill $pid; wait $pid 2>/dev/null || true
-'
-echo "wrote $out"
+OUT=$out capture 1100x620 build/bin/quillon

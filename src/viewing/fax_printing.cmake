@@ -7,6 +7,6 @@ if(TARGET qn_records_ui AND TARGET qn_fax_printer)
     ${CMAKE_CURRENT_LIST_DIR}/pre_print_form.h
     ${CMAKE_CURRENT_LIST_DIR}/fax_printing.h)
   target_include_directories(qn_viewing_print PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(qn_viewing_print PUBLIC qn_fax_printer qn_records_ui qn_common qn_sessions_settings)
+  target_link_libraries(qn_viewing_print PUBLIC qn_fax_printer qn_viewing_choice qn_records_ui qn_common qn_sessions_settings)
   set_target_properties(qn_viewing_print PROPERTIES AUTOMOC ON)
 endif()

@@ -27,10 +27,6 @@ namespace {
 
 const QString kFooterText = QStringLiteral("Page: $P of $N");
 
-QString Field(const xb::Table& t, const char* name) {
-  return FromField(t.getTrimString(name));
-}
-
 // Reports a failed print run; a run the user cancelled needs no message.
 void ReportPrintResult(int rc) {
   if (rc >= 0 || rc == -fe::ecCancelRequested) return;
@@ -59,42 +55,6 @@ bool RunPrePrintForm(TPrePrintForm& form, PrintOptions& chosen) {
 }
 
 }  // namespace
-
-ChosenFaxFile ChooseFaxFile(const xb::Table& table, bool outgoing) {
-  ChosenFaxFile file;
-  if (!table.isOpen() || table.eof() || table.recNo() == table.recCount() + 1) return file;
-  if (!outgoing) {
-    const std::string name = table.getTrimString("FAXFILE");
-    const std::string path = ProgramFolder() + "RECEIVE/" + name;
-    if (!name.empty() && FileExists(path)) file.path = ResolvePath(path);
-    return file;
-  }
-  const std::string cover = table.getTrimString("FAXCOVER"), body = table.getTrimString("FAXDOC");
-  const bool haveCover = !cover.empty() && FileExists(SendFolder() + cover);
-  const bool haveBody = !body.empty() && FileExists(SendFolder() + body);
-  if (haveCover && haveBody) {
-    file.path = NewTempFileName("Temp");
-    file.temporary = true;
-    // A failed join is handed on as it is; the caller removes it afterwards.
-    AppendFaxFile(file.path, ResolvePath(SendFolder() + cover), ResolvePath(SendFolder() + body));
-  } else if (haveBody) {
-    file.path = ResolvePath(SendFolder() + body);
-  } else if (haveCover) {
-    file.path = ResolvePath(SendFolder() + cover);
-  }
-  return file;
-}
-
-void ReleaseFaxFile(const ChosenFaxFile& file) {
-  if (file.temporary && !file.path.empty()) DeleteFileCI(file.path);
-}
-
-QString FaxHeadingText(const xb::Table& table, bool outgoing) {
-  const QString when = GetDatetimeAsString(table, outgoing);
-  if (outgoing)
-    return QStringLiteral("To: ") + Field(table, "RECIPIENT") + QStringLiteral("             Sent: ") + when;
-  return QStringLiteral("From: ") + Field(table, "FROM").trimmed() + QStringLiteral("             Received: ") + when;
-}
 
 void ApplyPrintOptions(fe::TFeFaxPrinter& printer, const PrintOptions& options, unsigned first, unsigned last,
                        const QString& heading) {
@@ -125,19 +85,18 @@ fe::TFeFaxPrinter* MainFaxPrinter(QWidget* window, QPrinter* chosen) {
 void PrintSelectedFax(QMainWindow& window, xb::Table& table, bool outgoing, QPrinter* chosen) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   window.statusBar()->showMessage(QStringLiteral("Preparing files for printing..."));
-  const ChosenFaxFile file = ChooseFaxFile(table, outgoing);
+  ChosenFaxFile file = ChooseFaxFile(table, outgoing);
   QApplication::restoreOverrideCursor();
-  if (file.path.empty()) {
+  if (file.empty()) {
     window.statusBar()->clearMessage();
     ShowInfo(QStringLiteral("Error - fax file missing"));
     return;
   }
   fe::TFeFaxPrinter* printer = MainFaxPrinter(&window, chosen);
-  printer->SetFileName(file.path);
+  printer->SetFileName(file.path());
   if (printer->PageCount() == 0) {  // not a fax file, or one without pages: no dialog for it
     ReportPrintResult(-fe::ecFaxBadFormat);
     window.statusBar()->clearMessage();
-    ReleaseFaxFile(file);
     return;
   }
   printer->SetPageRange(1, printer->PageCount());
@@ -150,7 +109,6 @@ void PrintSelectedFax(QMainWindow& window, xb::Table& table, bool outgoing, QPri
     ReportPrintResult(RunPrint(&window, *printer));
   }
   window.statusBar()->clearMessage();
-  ReleaseFaxFile(file);
 }
 
 void PrintSetupCommand(QWidget* window, QPrinter* chosen) {

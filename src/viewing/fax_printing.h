@@ -11,6 +11,7 @@
 #include <QString>
 #include <string>
 
+#include "fax_choice.h"
 #include "xbase/xb_table.h"
 
 class QMainWindow;
@@ -24,22 +25,6 @@ class TFeFaxPrinter;
 namespace qn {
 
 struct PrintOptions;
-
-// The fax file of the current record. Received: program folder + "RECEIVE/" +
-// FAXFILE. Outgoing: cover and body joined into a new temporary file (marked
-// temporary; a failed join still hands the file on), else the one that exists.
-// Empty path when the record names no existing file.
-struct ChosenFaxFile {
-  std::string path;
-  bool temporary = false;
-};
-ChosenFaxFile ChooseFaxFile(const xb::Table& table, bool outgoing);
-// Removes the file when it is a temporary join.
-void ReleaseFaxFile(const ChosenFaxFile& file);
-
-// "To: <recipient>             Sent: <date/time>" or
-// "From: <sender>             Received: <date/time>".
-QString FaxHeadingText(const xb::Table& table, bool outgoing);
 
 // Gives a printer the dialog's range and flags: scaling from Stretch, several
 // pages per sheet from MultiPage, the header (heading text) and the footer

@@ -8,6 +8,7 @@
 #include "hooks.h"
 #include "main_screen.h"
 #include "single_instance.h"
+#include "viewing_hooks.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
   qn::InstallPrintHooks();
+  qn::InstallViewingHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

@@ -120,6 +120,10 @@ void TMainScreen::BuildPages() {
   connect(FaxGrid, &QAbstractItemView::doubleClicked, this, [this] {
     if (EditButton->isEnabled()) EditButton->click();
   });
+  // A received fax has nothing to edit but its notes: a double click views it.
+  connect(RecFaxGrid, &QAbstractItemView::doubleClicked, this, [this] {
+    if (RecFaxGrid->HasCurrent()) mnuViewPrintClick();
+  });
 }
 
 void TMainScreen::BuildMenus() {

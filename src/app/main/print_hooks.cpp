@@ -4,10 +4,12 @@
 #include "main_screen.h"
 #include "records/ui/record_grid.h"
 #include "viewing/fax_printing.h"
+#include "viewing/viewer_printing.h"
 
 namespace qn {
 
 void InstallPrintHooks() {
+  InstallViewerPrinting();
   Hooks().PrintFax = [](TMainScreen& w) {
     const bool outgoing = w.OutgoingPageShown();
     if (!(outgoing ? w.FaxGrid : w.RecFaxGrid)->HasCurrent()) return;

@@ -254,13 +254,14 @@ int TFeFaxUnpacker::DoUnpackToBmp(unsigned page) {
   return WriteBmp(ExportName("BMP"), img.widthPixels, img.rows, img.height, img.dpiX, img.dpiY);
 }
 
-int TFeFaxUnpacker::DoUnpackToDcx() {
+int TFeFaxUnpacker::DoUnpackToDcx(unsigned firstPage, unsigned lastPage) {
   TApfReader reader;
   if (int rc = OpenInput(reader)) return rc;
-  if (reader.PageCount() == 0) return -ecFaxBadFormat;
+  if (lastPage == 0) lastPage = reader.PageCount();
+  if (firstPage == 0 || firstPage > lastPage || lastPage > reader.PageCount()) return -ecFaxBadFormat;
   DcxWriter dcx;
   if (int rc = dcx.Create(ExportName("DCX"))) return rc;
-  for (unsigned n = 1; n <= reader.PageCount(); ++n) {
+  for (unsigned n = firstPage; n <= lastPage; ++n) {
     PageImage img;
     if (int rc = CollectPage(reader, n, img, kMaxPcxLines)) return rc;
     if (int rc = dcx.BeginPage(img.widthPixels, img.dpiX, img.dpiY)) return rc;
@@ -309,6 +310,9 @@ void TFeFaxUnpacker::UnpackPageToBmp(unsigned page) {
 }
 void TFeFaxUnpacker::UnpackFileToDcx() {
   CheckFe(DoUnpackToDcx());
+}
+void TFeFaxUnpacker::UnpackPageToDcx(unsigned page) {
+  CheckFe(page == 0 ? -ecFaxBadFormat : DoUnpackToDcx(page, page));
 }
 
 }  // namespace fe

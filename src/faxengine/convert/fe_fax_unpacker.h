@@ -53,6 +53,7 @@ class TFeFaxUnpacker {
   void UnpackPageToPcx(unsigned page);
   void UnpackPageToBmp(unsigned page);
   void UnpackFileToDcx();
+  void UnpackPageToDcx(unsigned page);  // a DCX file holding that one page
 
   int DoNumPages(unsigned& pages);
   int DoPageFlags(std::uint16_t& flags);
@@ -60,7 +61,7 @@ class TFeFaxUnpacker {
   int DoUnpackToBitmap(unsigned page, std::unique_ptr<QImage>& image);
   int DoUnpackToPcx(unsigned page);
   int DoUnpackToBmp(unsigned page);
-  int DoUnpackToDcx();
+  int DoUnpackToDcx(unsigned firstPage = 1, unsigned lastPage = 0);  // 0 = through the last page
 
   // Output file name: OutFileName, or InFileName with `ext`, when it has no extension.
   std::string ExportName(const std::string& ext) const;

@@ -1,0 +1,425 @@
+// The Fax Viewer window and the "&View/Print Fax" command, driven as a user would:
+// zoom steps and their beeps, the page buttons, the status line, exports read
+// back by ImageMagick, damaged files, the printing seam, and viewing an outgoing
+// fax whose cover and body are joined into a temporary file.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QUrl>
+#include <fstream>
+
+#include "apf_format.h"
+#include "common/fax_files.h"
+#include "common/folders.h"
+#include "fax_samples.h"
+#include "fe_fax_viewer.h"
+#include "modal_script.h"
+#include "records/record_tables.h"
+#include "viewing/fax_viewer_window.h"
+#include "viewing/view_command.h"
+#include "viewing/viewer_seam.h"
+
+using namespace qn;
+
+namespace {
+
+// A P4 image as ImageMagick writes it.
+QImage ReadPbm(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  const QByteArray all = f.readAll();
+  int pos = 0, fields[3] = {0, 0, 0}, got = 0;
+  auto skip = [&] {
+    while (pos < all.size()) {
+      if (all[pos] == '#')
+        while (pos < all.size() && all[pos] != '\n') ++pos;
+      else if (QChar(all[pos]).isSpace())
+        ++pos;
+      else
+        break;
+    }
+  };
+  skip();
+  if (all.mid(pos, 2) != "P4") return {};
+  pos += 2;
+  while (got < 2) {
+    skip();
+    int v = 0;
+    while (pos < all.size() && QChar(all[pos]).isDigit()) v = v * 10 + (all[pos++] - '0');
+    fields[got++] = v;
+  }
+  ++pos;  // the one white-space character before the bits
+  QImage image(fields[0], fields[1], QImage::Format_Mono);
+  image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+  const int stride = (fields[0] + 7) / 8;
+  if (all.size() - pos < qsizetype(stride) * fields[1]) return {};
+  for (int y = 0; y < fields[1]; ++y) std::memcpy(image.scanLine(y), all.constData() + pos + y * stride, stride);
+  return image;
+}
+
+bool SamePixels(const QImage& a, const QImage& b) {
+  if (a.isNull() || a.size() != b.size()) return false;
+  const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+  for (int r = 0; r < x.height(); ++r)
+    if (std::memcmp(x.constScanLine(r), y.constScanLine(r), std::size_t(x.width()) * 4) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+class ViewerWindowTest : public QObject {
+  Q_OBJECT
+  QString home_;
+  std::string File(const char* name) const { return (home_ + QLatin1String(name)).toStdString(); }
+
+  // Shows the window and waits until the file is loaded (first activation).
+  std::unique_ptr<TFaxViewer> Open(const std::string& file, const QString& prefix = QStringLiteral("Fax printout"),
+                                   QSize size = QSize(820, 640)) {
+    auto w = std::make_unique<TFaxViewer>();
+    w->resize(size);
+    w->SetFile(QString::fromStdString(file), prefix, QStringLiteral("To: Someone"));
+    w->show();
+    QTest::qWait(30);
+    return w;
+  }
+
+ private slots:
+  void initTestCase() {
+    home_ = qntest::FreshHome(QStringLiteral("viewer-window"));
+    ResetProgramFolder();
+    QVERIFY(QDir().mkpath(home_ + "SEND") && QDir().mkpath(home_ + "Receive"));
+    std::vector<qntest::SamplePage> five;
+    for (unsigned n = 1; n <= 5; ++n) five.push_back(qntest::TextLikePage(1728, 1000 + 200 * n, n));
+    QCOMPARE(qntest::WriteFax(File("fine5.apf"), five, fe::pfHighRes), 0);
+    QCOMPARE(qntest::WriteFax(File("fine1.apf"), {qntest::TextLikePage(1728, 2200, 11)}, fe::pfHighRes), 0);
+    std::ofstream(File("bad.apf"), std::ios::binary) << "APF11\x1a" << std::string(100, '\0');
+    QCOMPARE(qntest::WriteFax(File("std1.apf"), {qntest::TextLikePage(1728, 1100, 12)}, 0), 0);
+    QCOMPARE(qntest::WriteFax(File("std2.apf"),
+                              {qntest::TextLikePage(1728, 1100, 13), qntest::TextLikePage(1728, 900, 14)}, 0),
+             0);
+  }
+
+  // Zoom: the level found at loading is ticked and shown; "Zoom in" and "Zoom out"
+  // step through 25, 50, 75, 100 and beep at the ends; the level shown always
+  // matches the ticked item, also for a standard-resolution fax.
+  void zoomStepsAndBeeps() {
+    auto w = Open(File("fine1.apf"));
+    int beeps = 0;
+    w->OnBeep = [&] { ++beeps; };
+    QCOMPARE(w->ZoomLevel(), 50);
+    QVERIFY(w->ZoomItems[1]->isChecked());
+    QCOMPARE(w->FaxViewer->DisplayWidth(), 864);
+    w->ZoomInButton->click();
+    QCOMPARE(w->ZoomLevel(), 75);
+    QCOMPARE(w->FaxViewer->DisplayWidth(), 1296);
+    w->ZoomInButton->click();
+    QCOMPARE(w->FaxViewer->DisplayWidth(), 1728);
+    QVERIFY(!w->FaxViewer->Scaling());
+    QVERIFY(w->ZoomItems[3]->isChecked());
+    w->ZoomInButton->click();
+    QCOMPARE(beeps, 1);
+    QCOMPARE(w->ZoomLevel(), 100);
+    for (int i = 0; i < 3; ++i) w->ZoomOutButton->click();
+    QCOMPARE(w->ZoomLevel(), 25);
+    QCOMPARE(w->FaxViewer->DisplayWidth(), 432);
+    QCOMPARE(beeps, 1);
+    w->ZoomOutButton->click();
+    QCOMPARE(beeps, 2);
+    w->ZoomItems[2]->trigger();  // "150%"
+    QCOMPARE(w->ZoomLevel(), 75);
+    QVERIFY(w->ZoomItems[2]->isChecked() && !w->ZoomItems[0]->isChecked());
+
+    // Standard resolution: "100%" is half the lines doubled, and zooming in enlarges.
+    auto s = Open(File("std1.apf"));
+    QCOMPARE(s->ZoomLevel(), 50);
+    QCOMPARE(s->FaxViewer->DisplayWidth(), 864);
+    QCOMPARE(s->FaxViewer->DisplayHeight(), 1100);
+    s->ZoomIn();
+    QCOMPARE(s->FaxViewer->DisplayWidth(), 1296);
+  }
+
+  // Page buttons only for a fax of several pages; the status line follows every
+  // page change, with and without a prefix; rotation items tick one at a time.
+  void pageButtonsStatusAndRotation() {
+    auto one = Open(File("fine1.apf"), QString());
+    QCOMPARE(one->StatusPanel->text(), QStringLiteral("Page 1 of 1"));
+    for (QPushButton* b : {one->FirstPageButton, one->PrevPageButton, one->NextPageButton, one->LastPageButton})
+      QVERIFY(!b->isVisible());
+
+    auto w = Open(File("fine5.apf"));
+    for (QPushButton* b : {w->FirstPageButton, w->PrevPageButton, w->NextPageButton, w->LastPageButton})
+      QVERIFY(b->isVisible());
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 1 of 5"));
+    w->NextPageButton->click();
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 2 of 5"));
+    w->LastPageButton->click();
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 5 of 5"));
+    w->NextPageButton->click();
+    QCOMPARE(w->CurrentPage(), 5u);
+    w->PrevPageButton->click();
+    w->FirstPageButton->click();
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 1 of 5"));
+    QTest::keyClick(w->FaxViewer, Qt::Key_PageDown);
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 2 of 5"));
+
+    QVERIFY(w->RotationItems[0]->isChecked());
+    const int width = w->FaxViewer->DisplayWidth(), height = w->FaxViewer->DisplayHeight();
+    w->RotationItems[1]->trigger();
+    QCOMPARE(w->FaxViewer->Rotation(), 1);
+    QCOMPARE(w->FaxViewer->DisplayWidth(), height);
+    QCOMPARE(w->FaxViewer->DisplayHeight(), width);
+    QVERIFY(w->RotationItems[1]->isChecked() && !w->RotationItems[0]->isChecked());
+    w->RotationItems[0]->trigger();
+    QCOMPARE(w->FaxViewer->DisplayWidth(), width);
+
+    // Ctrl+C copies the marked part as a picture, in page pixels (the page is shown at half size).
+    QApplication::clipboard()->clear();
+    w->FaxViewer->SelectRect(QRect(40, 30, 120, 80));
+    QTest::keyClick(w->FaxViewer, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(240, 160));
+  }
+
+  // Export writes the current page; ImageMagick reads each format back to the
+  // raster the viewer shows unscaled. ImageMagick 6 reads one-bit PCX (and so DCX)
+  // with 1 as black whatever the palette, where the format's own convention (and
+  // netpbm, which follows the palette) has 1 as white: its PCX raster is compared
+  // inverted, and netpbm's the right way round.
+  void exportReadBackByImageMagick() {
+    for (const char* file : {"fine5.apf", "std2.apf"}) {
+      auto w = Open(File(file));
+      w->NextPageButton->click();
+      const QImage page = w->FaxViewer->PageBitmap(2);
+      QImage inverted = page.copy();
+      inverted.invertPixels();
+      for (const char* format : {"BMP", "PCX", "DCX"}) {
+        const QString out = home_ + QStringLiteral("export.") + QLatin1String(format);
+        QFile::remove(out);
+        QVERIFY(w->ExportPageTo(QLatin1String(format), out));
+        const QString pbm = home_ + QStringLiteral("back.pbm");
+        QFile::remove(pbm);
+        QCOMPARE(std::system(qPrintable(QStringLiteral("convert '%1' -depth 1 pbm:'%2' 2>/dev/null").arg(out, pbm))),
+                 0);
+        const bool bmp = QLatin1String(format) == QLatin1String("BMP");
+        QVERIFY2(SamePixels(ReadPbm(pbm), bmp ? page : inverted),
+                 qPrintable(QStringLiteral("%1 %2").arg(file, format)));
+        if (QLatin1String(format) == QLatin1String("PCX")) {
+          QFile::remove(pbm);
+          QCOMPARE(std::system(qPrintable(QStringLiteral("pcxtoppm '%1' | ppmtopgm | pgmtopbm -threshold "
+                                                         "> '%2' 2>/dev/null")
+                                              .arg(out, pbm))),
+                   0);
+          QVERIFY2(SamePixels(ReadPbm(pbm), page), qPrintable(QStringLiteral("%1 PCX via netpbm").arg(file)));
+        }
+      }
+    }
+
+    // Through the menu: the save dialog offers "*.PCX" and the page is written.
+    auto w = Open(File("fine5.apf"));
+    const QString out = home_ + QStringLiteral("menu.PCX");
+    QFile::remove(out);
+    qntest::ModalScript script;
+    QString offered;
+    script.Then([&](QWidget* d) {
+      auto* dialog = qobject_cast<QFileDialog*>(d);
+      QVERIFY(dialog);
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      offered = name->text();
+      name->setText(out);
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    w->ExportItems[1]->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(offered, QStringLiteral("*.PCX"));
+    QVERIFY(QFile::exists(out));
+  }
+
+  // Bad files: the window reports them and stays usable.
+  void badFiles() {
+    {
+      qntest::ModalScript script;
+      script.Answer(QMessageBox::Ok);
+      auto w = Open(File("nothere.apf"));
+      QTRY_VERIFY(script.Done());
+      QCOMPARE(script.seen().at(0).text, QStringLiteral("Error opening fax file"));
+      QCOMPARE(w->StatusPanel->text(), QStringLiteral("No file loaded"));
+      QVERIFY(!w->NextPageButton->isVisible());
+      w->ZoomIn();  // nothing loaded: no failure
+      w->SetRotation(2);
+      w->ExportPage(QStringLiteral("BMP"));  // nothing to export: no dialog
+    }
+    // A truncated fax: page 1 shows, the viewer's error code is reported once.
+    std::ifstream in(File("fine5.apf"), std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    bytes.resize(bytes.size() / 3);
+    std::ofstream(File("cut.apf"), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    qntest::ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    auto w = Open(File("cut.apf"));
+    QTRY_VERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Viewer error 100"));
+    QVERIFY(w->PageCount() >= 1 && w->PageCount() < 5);
+    QVERIFY(w->StatusPanel->text().startsWith(QStringLiteral("Fax printout: Page 1 of ")));
+  }
+
+  // A fax dropped on the page replaces the one shown (status, page buttons and the
+  // file printing uses follow); a dropped file that is no fax leaves it alone.
+  void droppedFiles() {
+    auto w = Open(File("fine5.apf"));
+    auto drop = [&](const std::string& file) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+      QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(w->FaxViewer->viewport(), &enter);
+      QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(w->FaxViewer->viewport(), &event);
+    };
+    drop(File("std1.apf"));
+    QCOMPARE(w->FileName(), QString::fromStdString(File("std1.apf")));
+    QCOMPARE(w->StatusPanel->text(), QStringLiteral("Fax printout: Page 1 of 1"));
+    QVERIFY(!w->NextPageButton->isVisible());
+    qntest::ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    drop(File("bad.apf"));
+    QTRY_VERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Viewer error 8001"));
+    QCOMPARE(w->FileName(), QString::fromStdString(File("std1.apf")));
+  }
+
+  // The printing buttons are disabled until the printing side fills the seam, and
+  // then hand it the window with its file and pages.
+  void printingSeam() {
+    ViewerPrinting() = {};
+    {
+      auto w = Open(File("fine5.apf"));
+      QVERIFY(!w->PrintButton->isEnabled() && !w->PrintPageButton->isEnabled() && !w->PrinterSetupButton->isEnabled());
+    }
+    std::vector<std::pair<QString, unsigned>> calls;
+    ViewerPrinting().Print = [&](TFaxViewer& v) { calls.push_back({v.FileName(), v.PageCount()}); };
+    ViewerPrinting().PrintCurrentPage = [&](TFaxViewer& v) { calls.push_back({v.HeadingText(), v.CurrentPage()}); };
+    ViewerPrinting().PrinterSetup = [&](TFaxViewer& v) { calls.push_back({v.StatusPrefix(), 0}); };
+    auto w = Open(File("fine5.apf"));
+    QVERIFY(w->PrintButton->isEnabled() && w->PrintPageButton->isEnabled() && w->PrinterSetupButton->isEnabled());
+    w->NextPageButton->click();
+    w->PrintButton->click();
+    w->PrintPageButton->click();
+    w->PrinterSetupButton->click();
+    QCOMPARE(calls.size(), 3u);
+    QCOMPARE(calls[0], std::make_pair(QString::fromStdString(File("fine5.apf")), 5u));
+    QCOMPARE(calls[1], std::make_pair(QStringLiteral("To: Someone"), 2u));
+    QCOMPARE(calls[2], std::make_pair(QStringLiteral("Fax printout"), 0u));
+    ViewerPrinting() = {};
+  }
+
+  // Joining: either input with a wrong signature fails; the page count is the sum;
+  // pages of different resolution keep their own.
+  void appendFaxFile() {
+    const std::string joined = File("joined.apf");
+    QVERIFY(AppendFaxFile(joined, File("fine5.apf"), File("std2.apf")));
+    auto w = Open(joined);
+    QCOMPARE(w->PageCount(), 7u);
+    w->FaxViewer->GotoPage(6);
+    QVERIFY(!(w->FaxViewer->PageFlags() & fe::pfHighRes));
+    {
+      fe::TFeFaxViewer other;
+      other.SetFileName(File("std2.apf"));
+      QVERIFY(SamePixels(w->FaxViewer->PageBitmap(7), other.PageBitmap(2)));
+      other.SetFileName(File("fine5.apf"));
+      QVERIFY(SamePixels(w->FaxViewer->PageBitmap(5), other.PageBitmap(5)));
+    }
+    QVERIFY(IsFineFaxFile(joined));
+    QVERIFY(!SameFaxResolution(File("fine5.apf"), File("std2.apf")));
+
+    QFile::remove(QString::fromStdString(joined));
+    QVERIFY(!AppendFaxFile(joined, File("bad.apf"), File("fine1.apf")));
+    QVERIFY(!AppendFaxFile(joined, File("fine1.apf"), File("bad.apf")));
+    QVERIFY(!AppendFaxFile(joined, File("fine1.apf"), File("absent.apf")));
+    QVERIFY(!QFile::exists(QString::fromStdString(joined)));
+  }
+
+  // "&View/Print Fax" on an outgoing fax with cover and body: one document of the
+  // summed pages in a temporary file that is gone after the viewer closes; a
+  // received fax opens its own file; a record without files is refused.
+  void viewCommand() {
+    QVERIFY(records::MakeFaxDBF(home_.toStdString()) && records::MakeRecFaxDBF(home_.toStdString()));
+    xb::Table fax, rec;
+    QVERIFY(records::OpenFaxDBF(fax, home_.toStdString(), ""));
+    QVERIFY(records::OpenRecFaxDBF(rec, home_.toStdString()));
+    QVERIFY(QFile::copy(QString::fromStdString(File("fine1.apf")), home_ + "SEND/COV00000.APF"));
+    QVERIFY(QFile::copy(QString::fromStdString(File("std2.apf")), home_ + "SEND/FAX00000.APF"));
+    QVERIFY(QFile::copy(QString::fromStdString(File("fine5.apf")), home_ + "Receive/REC00000.APF"));
+    fax.appendBlank();
+    fax.setString("RECIPIENT", "Harbour Supplies");
+    fax.setString("FAXCOVER", "COV00000.APF");
+    fax.setString("FAXDOC", "fax00000.apf");  // any letter case
+    QCOMPARE(fax.post(), 0);
+    rec.appendBlank();
+    rec.setString("FROM", "  +1 555 0100  ");
+    rec.setString("FAXFILE", "REC00000.APF");
+    QCOMPARE(rec.post(), 0);
+
+    QMainWindow main;
+    main.show();
+    struct Seen {
+      QString file, status, heading, mainStatus;
+      unsigned pages = 0;
+      bool fileExists = false;
+    } seen;
+    auto look = [&](QWidget* wnd) {
+      auto* v = qobject_cast<TFaxViewer*>(wnd);
+      QVERIFY(v);
+      QTRY_VERIFY(v->PageCount() > 0);
+      seen = {v->FileName(),  v->StatusPanel->text(),      v->HeadingText(), main.statusBar()->currentMessage(),
+              v->PageCount(), QFile::exists(v->FileName())};
+      v->CloseButton->click();
+    };
+    {
+      qntest::ModalScript script;
+      script.Then(look);
+      ViewFaxCommand(&main, fax, true);
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(seen.pages, 3u);
+    QVERIFY(seen.fileExists);
+    QVERIFY(QFileInfo(seen.file).fileName().startsWith(QStringLiteral("Temp")));
+    QVERIFY(!QFile::exists(seen.file));
+    QCOMPARE(seen.status, QStringLiteral("Fax printout: Page 1 of 3"));
+    QCOMPARE(seen.mainStatus, QStringLiteral("Loading viewer..."));
+    QVERIFY(seen.heading.startsWith(QStringLiteral("To: Harbour Supplies             Sent: ")));
+    QVERIFY(main.statusBar()->currentMessage().isEmpty());
+    QVERIFY(QFile::exists(home_ + "SEND/COV00000.APF") && QFile::exists(home_ + "SEND/FAX00000.APF"));
+
+    {
+      qntest::ModalScript script;
+      script.Then(look);
+      ViewFaxCommand(&main, rec, false);
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(seen.pages, 5u);
+    QVERIFY(QFile::exists(seen.file));  // the received fax itself stays
+    QVERIFY(seen.heading.startsWith(QStringLiteral("From: +1 555 0100             Received: ")));
+
+    // Body only, then nothing at all.
+    fax.setString("FAXCOVER", "");
+    QCOMPARE(fax.post(), 0);
+    QCOMPARE(QString::fromStdString(ChooseFaxFile(fax, true).path()), home_ + "SEND/FAX00000.APF");
+    fax.setString("FAXDOC", "GONE0000.APF");
+    QCOMPARE(fax.post(), 0);
+    qntest::ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    ViewFaxCommand(&main, fax, true);
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Error - fax file missing"));
+  }
+};
+
+QTEST_MAIN(ViewerWindowTest)
+#include "viewer_window_test.moc"
