@@ -6,6 +6,7 @@
 #include "common/dialogs.h"
 #include "hints.h"
 #include "main_screen.h"
+#include "session_hooks.h"
 #include "single_instance.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
 
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
+  qn::InstallSessionHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
