@@ -2,11 +2,21 @@
 # Makes docs/main-window.png: starts Quillon under a virtual X display (Xvfb) on
 # a fresh program folder holding a few sample faxes in both lists, and captures
 # the screen. Usage: scripts/screenshot.sh [OUTPUT.png]
+# scripts/screenshot.sh send [OUTPUT.png] makes docs/send-window.png instead: the
+# Send Fax window and the Fax Status window while a fax goes out through a
+# virtual modem of faxmodem-sim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=${1:-docs/main-window.png}
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake -S . -B build >/dev/null
+if [ "${1:-}" = send ]; then
+  out=${2:-docs/send-window.png}
+  cmake --build build -j "${QN_JOBS:-$(nproc)}" --target send-window-shot faxmodem-sim >/dev/null
+  QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1000x700x24" build/bin/send-window-shot "$out"
+  echo "wrote $out"
+  exit 0
+fi
+out=${1:-docs/main-window.png}
 cmake --build build -j "${QN_JOBS:-$(nproc)}" --target quillon quillon-sample >/dev/null
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT

@@ -37,8 +37,8 @@ TShowErrorForm::TShowErrorForm(const QString& title, const QString& message, boo
   for (const QString& line : text.split(QLatin1Char('\n'))) widest = std::max(widest, fm.horizontalAdvance(line));
   Memo1->setMinimumWidth(std::min(widest + 40, 900));
 
-  auto* hint = new QLabel(QStringLiteral("For more information and possible solutions, click the Fax Problem Solver button"),
-                          this);
+  auto* hint = new QLabel(
+      QStringLiteral("For more information and possible solutions, click the Fax Problem Solver button"), this);
   hint->setWordWrap(true);
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
   ProblemSolverButton = new QPushButton(QStringLiteral(" Fax Problem Solver"), this);

@@ -104,7 +104,9 @@ TFaxSessionPort::TFaxSessionPort() {
   Idle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 }
 
-TFaxSessionPort::~TFaxSessionPort() { Close(); }
+TFaxSessionPort::~TFaxSessionPort() {
+  Close();
+}
 
 int TFaxSessionPort::Open(const std::string& name, const std::string& traceFile) {
   port.SetAutoOpen(false);
@@ -151,9 +153,9 @@ bool TFaxSessionPort::AwaitOk(const std::string& command) {
 
 bool TFaxSessionPort::CheckForModem(const std::string& resetString) {
   if (!port.Open()) return false;
-  if (Idle) Idle(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      fe::TicksToDuration(kSettleTicks))
-                                      .count()));
+  if (Idle)
+    Idle(static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(fe::TicksToDuration(kSettleTicks)).count()));
   if (AwaitOk("AT")) return true;
   std::string reset = resetString;
   while (!reset.empty() && std::isspace(static_cast<unsigned char>(reset.back()))) reset.pop_back();
@@ -168,9 +170,13 @@ bool TFaxSessionPort::SendModemCommand(std::string& command) {
   return AwaitOk(command);
 }
 
-bool TFaxSessionPort::Tracing() const { return port.Tracing() == fe::tlOn; }
+bool TFaxSessionPort::Tracing() const {
+  return port.Tracing() == fe::tlOn;
+}
 
-void TFaxSessionPort::Mark(const std::string& text) { port.AddTraceMark(text); }
+void TFaxSessionPort::Mark(const std::string& text) {
+  port.AddTraceMark(text);
+}
 
 void TFaxSessionPort::PauseTrace() {
   if (Tracing()) port.SetTracing(fe::tlPause);

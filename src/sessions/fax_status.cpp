@@ -17,7 +17,9 @@ namespace qn {
 
 namespace {
 
-QString FromStd(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromStd(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QString NameOnly(const std::string& path) {
   const auto slash = path.find_last_of("/\\");
@@ -132,8 +134,8 @@ void TFeFaxStatus::Update() {
   set("Resolution:", v.fine ? QStringLiteral("high") : QStringLiteral("standard"));
   set("Width:", v.wide ? QStringLiteral("2048") : QStringLiteral("1728"));
   set("Error control:", v.ecm ? QStringLiteral("on") : QStringLiteral("off"));
-  set("Current page:", v.page == 0 && !v.coverFile.empty() && !receiver_ ? QStringLiteral("<cover page>")
-                                                                          : QString::number(v.page));
+  set("Current page:",
+      v.page == 0 && !v.coverFile.empty() && !receiver_ ? QStringLiteral("<cover page>") : QString::number(v.page));
   set("Page length:", QString::number(v.pageLength));
   set("Bytes transferred:", QString::number(v.bytesTransferred));
   QString text = FromStd(fe::StatusText(status));

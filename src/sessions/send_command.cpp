@@ -14,13 +14,16 @@ namespace qn {
 
 namespace {
 
-QString FromField(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-std::string ToField(const QString& s) { return s.toLatin1().toStdString(); }
+QString FromField(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string ToField(const QString& s) {
+  return s.toLatin1().toStdString();
+}
 
 }  // namespace
 
-TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc,
-                               const std::string& faxCover) {
+TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc, const std::string& faxCover) {
   auto existing = [&](const std::string& name) -> std::string {
     if (name.empty()) return {};
     const std::string path = ResolvePath(sendFolder + name);

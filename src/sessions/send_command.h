@@ -24,8 +24,7 @@ struct TFaxFilesToSend {
   std::string faxFile;
   std::string coverFile;
 };
-TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc,
-                               const std::string& faxCover);
+TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc, const std::string& faxCover);
 
 // What the outcome does to the record: LASTRESULT when the result holds more than
 // blanks, PHONE always, and DATESENT/TIMESENT ("hh:mm") when the result is "Sent"

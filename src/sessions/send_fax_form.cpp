@@ -39,8 +39,12 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string S(const QString& s) {
+  return s.toLocal8Bit().toStdString();
+}
 
 // Runs `work` on a helper thread while this thread's event loop keeps running
 // (windows paint, engine events arrive); returns its result.
@@ -51,7 +55,8 @@ auto RunAside(F work) -> decltype(work()) {
   QEventLoop loop;
   std::thread helper([&] {
     result = work();
-    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
   });
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   helper.join();
@@ -243,8 +248,9 @@ void TSendFaxForm::ToggleLogging() {
   if (!logging_)
     ShowInfo(QStringLiteral("Logging is now OFF"));
   else
-    ShowInfo(QStringLiteral("Logging is now ON. Log file will be saved\rfor this fax session as QNOUT.LOG. This "
-                            "will\roverwrite any previous QNOUT.LOG."));
+    ShowInfo(
+        QStringLiteral("Logging is now ON. Log file will be saved\rfor this fax session as QNOUT.LOG. This "
+                       "will\roverwrite any previous QNOUT.LOG."));
 }
 
 void TSendFaxForm::closeEvent(QCloseEvent* e) {

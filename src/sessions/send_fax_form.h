@@ -47,8 +47,8 @@ class TSendFaxForm : public QDialog {
   ~TSendFaxForm() override;
 
   // ---- set by the caller before the window is shown ----
-  QString FaxFile;     // the body, or the cover sheet when there is no body
-  QString CoverFile;   // the cover sheet when the fax has both; empty otherwise
+  QString FaxFile;    // the body, or the cover sheet when there is no body
+  QString CoverFile;  // the cover sheet when the fax has both; empty otherwise
   QString NumberGiven;
   unsigned PortNumber = 1;
 
@@ -106,7 +106,7 @@ class TSendFaxForm : public QDialog {
   bool firstActivation_ = true;
   bool logging_ = false;
   bool hourglass_ = false;
-  bool starting_ = false;      // StartSend runs on the helper thread
+  bool starting_ = false;       // StartSend runs on the helper thread
   bool finishPending_ = false;  // the finish came while it ran
   bool closeWhenDone_ = false;  // the user cancelled by closing the window
   int finishCode_ = 0;

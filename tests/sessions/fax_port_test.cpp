@@ -2,18 +2,20 @@
 // when a port cannot be opened (naming the program that holds it), the modem
 // check with and without the reset string, the acknowledged command, trace marks
 // between the session's bytes, and the port free again after Close.
+#include "sessions/fax_port.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "fe_errors.h"
+#include "fe_texts.h"
 #include "scripted_modem.h"
-#include "sessions/fax_port.h"
 
 namespace qn {
 namespace {
@@ -100,11 +102,14 @@ TEST(SessionPort, ModemCheckTriesTheResetStringWhenATGoesUnanswered) {
 }
 
 TEST(SessionPort, NoModemWithoutResetString) {
-  qnsim::ScriptedModem modem;  // nothing ever answers
+  qnsim::ScriptedModem modem;
+  modem.Expect("AT");  // and never answers
+  modem.Start();
   TFaxSessionPort port;
   port.Idle = [](int) {};
   ASSERT_EQ(port.Open(modem.DevicePath()), 0);
   EXPECT_FALSE(port.CheckForModem("   "));
+  EXPECT_TRUE(modem.WaitDone(1s)) << modem.Report();
   EXPECT_EQ(modem.Received(), "AT\r");
 }
 

@@ -16,8 +16,9 @@ void InstallSessionHooks() {
   // shows the outcome afterwards.
   Hooks().SendFax = [](TMainScreen& w) {
     if (w.InReceiveMode) {
-      ShowInfo(QStringLiteral("You are in Fax Receive mode. You cannot send\rwhile in Fax Receive mode. Click the "
-                              "Stop button to end\rFax Receive mode"));
+      ShowInfo(
+          QStringLiteral("You are in Fax Receive mode. You cannot send\rwhile in Fax Receive mode. Click the "
+                         "Stop button to end\rFax Receive mode"));
       return;
     }
     if (!w.OutgoingPageShown()) {
