@@ -4,6 +4,7 @@
 // failures end with their texts in the record and Lastsend.log, the port free.
 #include <QCheckBox>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -345,6 +346,48 @@ class SendWindowTest : public QObject {
                              "|ATDT5551234.|", "|..BUSY..|", " Mark Busy, waiting until redial...\r\n"})
       QVERIFY2(text.contains(want), want);
     QVERIFY(text.indexOf("Check_for_modem") < text.indexOf("Start_of_fax_session"));
+    ExpectPortFree(modem.DevicePath());
+  }
+
+  // "C&lose" while the sender waits to redial: the user is asked, the fax is
+  // cancelled at once (not after the wait), the window closes by itself, and the
+  // record and Lastsend.log say so.
+  void closeDuringSessionCancels() {
+    qnsim::ScriptedModem modem;
+    Class1Prep(modem);
+    modem.Expect("ATDT5551234").Reply("BUSY");
+    modem.Start();
+    ScriptedRecord(modem);
+    Settings().RetryWait = 40;
+    ModalScript script;
+    script.Then([](QWidget* w) {
+      auto* form = qobject_cast<TSendFaxForm*>(w);
+      QVERIFY(form);
+      auto* timer = new QTimer(form);
+      QObject::connect(timer, &QTimer::timeout, form, [form, timer] {
+        if (form->FaxStatusWindow->Value(QStringLiteral("Status:")).startsWith(QLatin1String("Busy, waiting"))) {
+          timer->stop();
+          form->CloseButton->click();
+        }
+      });
+      timer->start(20);
+      form->SendFaxButton->click();
+    });
+    script.Answer(QMessageBox::Yes);
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY(script.Done());
+    QVERIFY2(took.elapsed() < 20000, "the cancel waited for the redial");
+    QCOMPARE(script.seen().size(), size_t(1));
+    QCOMPARE(script.seen()[0].defaultButton, QMessageBox::No);
+    table_.go(1);
+    QCOMPARE(QString::fromStdString(table_.getTrimString("LASTRESULT")),
+             QString::fromStdString(fe::ErrorText(fe::ecCancelRequested)));
+    QString missing;
+    QVERIFY2(InOrder(ReadLines(home_ + "Lastsend.log"), {"StartTransmit", "Result: Cancel requested", "Finish: "},
+                     &missing),
+             qPrintable(missing));
     ExpectPortFree(modem.DevicePath());
   }
 
