@@ -12,7 +12,7 @@ cmake -S . -B build >/dev/null
 if [ "${1:-}" = send ]; then
   out=${2:-docs/send-window.png}
   cmake --build build -j "${QN_JOBS:-$(nproc)}" --target send-window-shot faxmodem-sim >/dev/null
-  QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1000x700x24" build/bin/send-window-shot "$out"
+  QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1040x600x24" build/bin/send-window-shot "$out"
   echo "wrote $out"
   exit 0
 fi

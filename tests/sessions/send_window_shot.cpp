@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
         form->FaxStatusWindow->Value(QStringLiteral("Status:")) == QLatin1String("Sending page data") &&
         form->FaxStatusWindow->Value(QStringLiteral("Current page:")) == QLatin1String("1")) {
       phase = 2;
+      // Side by side, so that the picture shows both windows whole.
+      form->move(10, 30);
+      form->FaxStatusWindow->move(form->frameGeometry().right() + 20, 30);
       QTimer::singleShot(1500, [output] {
         QApplication::primaryScreen()->grabWindow(0).save(output);
         for (QWidget* w : QApplication::topLevelWidgets())

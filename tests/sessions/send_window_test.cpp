@@ -385,9 +385,9 @@ class SendWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(table_.getTrimString("LASTRESULT")),
              QString::fromStdString(fe::ErrorText(fe::ecCancelRequested)));
     QString missing;
-    QVERIFY2(InOrder(ReadLines(home_ + "Lastsend.log"), {"StartTransmit", "Result: Cancel requested", "Finish: "},
-                     &missing),
-             qPrintable(missing));
+    QVERIFY2(
+        InOrder(ReadLines(home_ + "Lastsend.log"), {"StartTransmit", "Result: Cancel requested", "Finish: "}, &missing),
+        qPrintable(missing));
     ExpectPortFree(modem.DevicePath());
   }
 
