@@ -228,6 +228,14 @@ class SendWindowTest : public QObject {
     AddRecord("FAX00001.APF", "", "5551234");
   }
 
+  // A Class 1 modem whose dial attempts get these replies, for the record's fax.
+  void DialWithReplies(qnsim::ScriptedModem& modem, std::initializer_list<const char*> replies) {
+    Class1Prep(modem);
+    for (const char* reply : replies) modem.Expect("ATDT5551234").Reply(reply);
+    modem.Start();
+    ScriptedRecord(modem);
+  }
+
   void ExpectFailure(const QString& result, const QStringList& errors) {
     QVERIFY2(errors.size() == 2, qPrintable(errors.join(QLatin1Char('\n'))));
     table_.go(1);
@@ -311,10 +319,7 @@ class SendWindowTest : public QObject {
   // Ctrl+Shift+Z and holds the session's marks and bytes.
   void busyWithRetriesAndTrace() {
     qnsim::ScriptedModem modem;
-    Class1Prep(modem);
-    modem.Expect("ATDT5551234").Reply("BUSY").Expect("ATDT5551234").Reply("BUSY");
-    modem.Start();
-    ScriptedRecord(modem);
+    DialWithReplies(modem, {"BUSY", "BUSY"});
     Settings().DialAttempts = 2;
     int redials = 0;
     const QStringList errors = SendAndClose(false, [&redials](TSendFaxForm* form) {
@@ -354,10 +359,7 @@ class SendWindowTest : public QObject {
   // record and Lastsend.log say so.
   void closeDuringSessionCancels() {
     qnsim::ScriptedModem modem;
-    Class1Prep(modem);
-    modem.Expect("ATDT5551234").Reply("BUSY");
-    modem.Start();
-    ScriptedRecord(modem);
+    DialWithReplies(modem, {"BUSY"});
     Settings().RetryWait = 40;
     ModalScript script;
     script.Then([](QWidget* w) {
@@ -394,10 +396,7 @@ class SendWindowTest : public QObject {
   // The called number does not answer: the result is the engine's text for it.
   void noAnswer() {
     qnsim::ScriptedModem modem;
-    Class1Prep(modem);
-    modem.Expect("ATDT5551234").Reply("NO ANSWER");
-    modem.Start();
-    ScriptedRecord(modem);
+    DialWithReplies(modem, {"NO ANSWER"});
     Settings().DialAttempts = 1;
     ExpectFailure(QString::fromStdString(fe::ErrorText(fe::ecFaxBusy)), SendAndClose(false));
     QVERIFY(modem.WaitDone(5s));
