@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <thread>
 
 #include "apf_writer.h"
 #include "common/fax_files.h"
@@ -25,6 +26,7 @@
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
 #include "sessions/fax_status.h"
+#include "sessions/qt_event_sink.h"
 #include "sessions/send_command.h"
 #include "sessions/send_fax_form.h"
 #include "sessions/settings.h"
@@ -306,6 +308,22 @@ class SendWindowTest : public QObject {
     QCOMPARE(DialWaitFromInitString("E0"), 60);
     QCOMPARE(ModemInitFrom("S7=90&K3"), std::string("ATS7=90&K3"));
     QCOMPARE(ModemInitFrom("at&f"), std::string("at&f"));
+  }
+
+  // An engine event the interface could not take in time is not lost: it runs
+  // when the event loop gets to it. A call from the interface thread runs at once.
+  void eventSinkKeepsLateCalls() {
+    TQtEventSink sink;
+    int ran = 0;
+    bool answered = true;
+    std::thread engine([&] { answered = sink.Send([&ran] { ++ran; }, 50ms); });
+    engine.join();  // this thread was not looking at its events meanwhile
+    QVERIFY(!answered);
+    QCOMPARE(ran, 0);
+    sink.ProcessPending();
+    QCOMPARE(ran, 1);
+    QVERIFY(sink.Send([&ran] { ++ran; }, 0ms));
+    QCOMPARE(ran, 2);
   }
 
   // ---- whole sessions through the simulated telephone line ----
