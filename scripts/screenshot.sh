@@ -4,6 +4,10 @@
 # the screen. Usage: scripts/screenshot.sh [OUTPUT.png]
 #        scripts/screenshot.sh viewer [OUTPUT.png]   the Fax Viewer on a converted
 #                                                    letter (docs/fax-viewer.png)
+#        scripts/screenshot.sh send [OUTPUT.png]     the Send Fax and Fax Status
+#                                                    windows while a fax goes out
+#                                                    through faxmodem-sim
+#                                                    (docs/send-window.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +37,14 @@ capture() {
   ' capture "$@"
   echo "wrote $out"
 }
+
+if [ "${1:-}" = send ]; then
+  out=${2:-docs/send-window.png}
+  build send-window-shot faxmodem-sim
+  QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1040x600x24" build/bin/send-window-shot "$out"
+  echo "wrote $out"
+  exit 0
+fi
 
 if [ "${1:-}" = viewer ]; then
   out=${2:-docs/fax-viewer.png}

@@ -17,12 +17,10 @@ int RunModem(const std::vector<std::string>& args) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] != "classes" || args.size() != 2) return qnfax::fail("modem: usage: qnfax modem classes PORT", 2);
-  fe::TFeComPort port;
-  if (int rc = qnfax::OpenFaxPort(port, args[1]); rc < 0)
-    return qnfax::fail("modem: cannot open " + args[1] + ": " + qnfax::FaxErrorMessage(rc));
-  fe::TComPortLink link(port);
   fe::TFeSendFax fax;
-  fax.SetComPort(&link);
+  qnfax::FaxCommandPort modem;
+  if (int rc = modem.Open(fax, args[1], {}); rc < 0)
+    return qnfax::fail("modem: cannot open " + args[1] + ": " + qnfax::FaxErrorMessage(rc));
   fe::TClassSupport s = fax.ClassSupport();
   if (s.class1) std::printf("Class 1\n");
   if (s.class2) std::printf("Class 2\n");

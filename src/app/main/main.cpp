@@ -7,6 +7,7 @@
 #include "hints.h"
 #include "hooks.h"
 #include "main_screen.h"
+#include "session_hooks.h"
 #include "single_instance.h"
 #include "viewing_hooks.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   qn::InstallHintStyle();
   qn::InstallPrintHooks();
   qn::InstallViewingHooks();
+  qn::InstallSessionHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

@@ -342,6 +342,12 @@ int TFeComPort::AddLogText(std::string_view text) {
   return 0;
 }
 
+int TFeComPort::AddTraceMark(std::string_view text) {
+  if (traceLog_->Tracing() != tlOn) return -ecTracingNotEnabled;
+  traceLog_->TraceMark(text);
+  return 0;
+}
+
 int TFeComPort::AddLogEntry(std::string_view type, std::string_view subType, long data, long otherData) {
   if (traceLog_->Logging() == tlOff) return -ecLoggingNotEnabled;
   traceLog_->LogEvent(type, subType, data, otherData);

@@ -196,6 +196,9 @@ class TFeComPort {
   // ---- event log and trace ----
   // Puts a line of the application's own into the event log (type "User").
   int AddLogText(std::string_view text);
+  // Puts a mark of the application's own into the byte trace (-ecTracingNotEnabled
+  // when tracing is not on).
+  int AddTraceMark(std::string_view text);
   // Puts one event into the event log: engines log their state changes here.
   int AddLogEntry(std::string_view type, std::string_view subType, long data, long otherData);
 

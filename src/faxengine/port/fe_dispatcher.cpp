@@ -314,9 +314,11 @@ void TFeDispatcher::ServiceInput() {
       if (n == 0 || DeviceGone(errno)) gone = true;  // EIO: the far end or the device went away
       break;
     }
+    // Traced before a reader is woken, so that whatever the reader does next
+    // (a mark in the trace, a reply) comes after these bytes in the trace.
+    if (!fresh.empty() && traceLog_) traceLog_->TraceBytes(false, fresh.data(), fresh.size());
     if (!fresh.empty()) inputCv_.notify_all();
   }
-  if (!fresh.empty() && traceLog_) traceLog_->TraceBytes(false, fresh.data(), fresh.size());
   std::vector<std::tuple<unsigned, unsigned, long>> events;
   std::vector<int> matched;
   std::size_t i = 0;

@@ -165,8 +165,15 @@ void TFeTraceLog::TraceBytes(bool out, const std::uint8_t* data, std::size_t n) 
   const auto now = Clock::now();
   for (std::size_t i = 0; i < n; ++i) {
     if (trace_.size() >= traceSize_) trace_.pop_front();
-    trace_.push_back(TraceEntry{now, out, data[i]});
+    trace_.push_back(TraceEntry{now, out, data[i], {}});
   }
+}
+
+void TFeTraceLog::TraceMark(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (tracing_ != tlOn || traceSize_ == 0 || text.empty()) return;
+  if (trace_.size() >= traceSize_) trace_.pop_front();
+  trace_.push_back(TraceEntry{Clock::now(), false, 0, std::string(text)});
 }
 
 void TFeTraceLog::LogEvent(std::string_view type, std::string_view subType, long data, long otherData) {
@@ -186,14 +193,21 @@ void TFeTraceLog::LogText(std::string_view text) {
 // The trace groups runs of bytes in one direction into lines of at most 16:
 //   08:01:02.345 Out  41 54 0D                                          |AT.|
 // with TraceHex, or the printable characters alone (others as \xNN) without it.
+// A mark is a line of its own:
+//   08:01:02.345 Mark Check_for_modem
 std::string TFeTraceLog::FormatTrace() const {
   std::lock_guard<std::mutex> lock(mu_);
   std::string out = "Time         Dir  Bytes\r\n";
   std::size_t i = 0;
   while (i < trace_.size()) {
     const auto& first = trace_[i];
+    if (!first.mark.empty()) {
+      out += Stamp(first.time) + " Mark " + first.mark + "\r\n";
+      ++i;
+      continue;
+    }
     std::size_t j = i;
-    while (j < trace_.size() && j - i < 16 && trace_[j].out == first.out &&
+    while (j < trace_.size() && j - i < 16 && trace_[j].out == first.out && trace_[j].mark.empty() &&
            trace_[j].time - first.time < std::chrono::milliseconds(100))
       ++j;
     std::string line = Stamp(first.time) + (first.out ? " Out  " : " In   ");

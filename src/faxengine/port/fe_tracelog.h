@@ -45,6 +45,9 @@ class TFeTraceLog {
 
   // Records bytes sent (out) or received when tracing is on.
   void TraceBytes(bool out, const std::uint8_t* data, std::size_t n);
+  // Records a line of the application's own between the bytes (a mark of where
+  // a session stands) when tracing is on; it takes one entry.
+  void TraceMark(std::string_view text);
   // Records one event when logging is on.
   void LogEvent(std::string_view type, std::string_view subType, long data, long otherData);
   void LogText(std::string_view text);
@@ -59,6 +62,7 @@ class TFeTraceLog {
     Clock::time_point time;
     bool out;
     std::uint8_t byte;
+    std::string mark;  // not empty: a mark line instead of a byte
   };
   struct LogEntry {
     Clock::time_point time;

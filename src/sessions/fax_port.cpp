@@ -1,0 +1,200 @@
+#include "sessions/fax_port.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "fe_errors.h"
+#include "fe_texts.h"
+
+namespace qn {
+
+namespace {
+
+constexpr long kModemReplyTicks = 36;  // about 2 s for a modem's "OK"
+constexpr long kSettleTicks = 12;      // about 0.66 s before the first "AT"
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string RealPath(const std::string& path) {
+  char buf[PATH_MAX];
+  if (::realpath(path.c_str(), buf)) return buf;
+  return {};
+}
+
+std::string ProcessName(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+}  // namespace
+
+unsigned ComNumberOf(const std::string& name) {
+  const std::string upper = Upper(name);
+  if (upper.size() < 4 || upper.size() > 6 || upper.compare(0, 3, "COM") != 0) return 0;
+  unsigned n = 0;
+  for (size_t i = 3; i < upper.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(upper[i]))) return 0;
+    n = n * 10 + static_cast<unsigned>(upper[i] - '0');
+  }
+  return n;
+}
+
+std::string PortHolder(const std::string& device) {
+  const std::string target = RealPath(device);
+  if (target.empty()) return {};
+  const std::string self = std::to_string(::getpid());
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return {};
+  std::string found;
+  while (dirent* e = ::readdir(proc)) {
+    const std::string pid = e->d_name;
+    if (pid.empty() || !std::isdigit(static_cast<unsigned char>(pid[0])) || pid == self) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds) continue;  // another user's process: the system does not tell
+    while (dirent* f = ::readdir(fds)) {
+      if (f->d_name[0] == '.') continue;
+      char link[PATH_MAX];
+      const ssize_t n = ::readlink((fdDir + "/" + f->d_name).c_str(), link, sizeof link - 1);
+      if (n <= 0) continue;
+      link[n] = 0;
+      if (target == link) {
+        found = ProcessName(pid) + " (process " + pid + ")";
+        break;
+      }
+    }
+    ::closedir(fds);
+    if (!found.empty()) break;
+  }
+  ::closedir(proc);
+  return found;
+}
+
+std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device) {
+  const std::string n = std::to_string(portNumber);
+  if (code == -fe::ecAlreadyOpen || code == -fe::ecHardware) {
+    std::string text = "The communications port is in use ( Com " + n +
+                       " )\r\n\r\nPlease make sure that all communication programs (internet, AOL, etc) are "
+                       "closed, and then try again.";
+    if (!device.empty()) {
+      if (const std::string holder = PortHolder(device); !holder.empty())
+        text += "\r\n\r\n" + device + " is held by " + holder + ".";
+    }
+    return text;
+  }
+  const std::string head = "Unable to open the specified communications port ( Com" + n + " )";
+  if (code == -fe::ecBadId) return head;
+  const int abs = code < 0 ? -code : code;
+  return head + "\r\nError message: " + (fe::HasErrorText(abs) ? fe::ErrorText(abs) : std::string("Unknown error"));
+}
+
+TFaxSessionPort::TFaxSessionPort() {
+  Idle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+}
+
+TFaxSessionPort::~TFaxSessionPort() {
+  Close();
+}
+
+int TFaxSessionPort::Open(const std::string& name, const std::string& traceFile) {
+  port.SetAutoOpen(false);
+  port.SetTapiMode(fe::tmOff);
+  port.SetPromptForPort(false);
+  fe::ConfigureFaxPort(port);
+  port.SetBufferFull(7372);
+  port.SetBufferResume(819);
+  port.SetTraceSize(32000);
+  port.SetLogSize(65500);
+  if (const unsigned n = ComNumberOf(name)) {
+    port.SetDevicePath({});
+    port.SetComNumber(n);
+  } else {
+    port.SetDevicePath(name);
+  }
+  traceFile_ = traceFile;
+  if (!traceFile_.empty()) {
+    port.SetTraceName(traceFile_);
+    port.SetTracing(fe::tlOn);
+  }
+  const int rc = port.SetOpen(true);
+  return rc;
+}
+
+int TFaxSessionPort::Open(fe::TFeAbstractFax& fax, const std::string& name, const std::string& traceFile) {
+  if (const int rc = Open(name, traceFile); rc < 0) return rc;
+  Attach(fax);
+  return 0;
+}
+
+void TFaxSessionPort::Attach(fe::TFeAbstractFax& fax, fe::TFeEventSink* events) {
+  if (!link_) link_.emplace(port);
+  fax.SetComPort(&*link_);
+  fax.SetEventSink(events ? events : &sink);
+  fax_ = &fax;
+}
+
+bool TFaxSessionPort::AwaitOk(const std::string& command) {
+  port.FlushInBuffer();
+  if (port.SendText(command + "\r") < 0) return false;
+  return port.AwaitText("OK", kModemReplyTicks, true, false) == 1;
+}
+
+bool TFaxSessionPort::CheckForModem(const std::string& resetString) {
+  if (!port.Open()) return false;
+  if (Idle)
+    Idle(static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(fe::TicksToDuration(kSettleTicks)).count()));
+  if (AwaitOk("AT")) return true;
+  std::string reset = resetString;
+  while (!reset.empty() && std::isspace(static_cast<unsigned char>(reset.back()))) reset.pop_back();
+  while (!reset.empty() && std::isspace(static_cast<unsigned char>(reset.front()))) reset.erase(0, 1);
+  if (reset.empty()) return false;
+  return AwaitOk(resetString);
+}
+
+bool TFaxSessionPort::SendModemCommand(std::string& command) {
+  if (Upper(command).find("AT") == std::string::npos) command = "AT" + command;
+  if (!port.Open()) return false;
+  return AwaitOk(command);
+}
+
+bool TFaxSessionPort::Tracing() const {
+  return port.Tracing() == fe::tlOn;
+}
+
+void TFaxSessionPort::Mark(const std::string& text) {
+  port.AddTraceMark(text);
+}
+
+void TFaxSessionPort::PauseTrace() {
+  if (Tracing()) port.SetTracing(fe::tlPause);
+}
+
+int TFaxSessionPort::DumpTrace() {
+  if (traceFile_.empty() || port.Tracing() == fe::tlOff) return 0;
+  return port.SetTracing(fe::tlDump);
+}
+
+void TFaxSessionPort::Close() {
+  if (fax_) {
+    fax_->SetComPort(nullptr);
+    fax_->SetEventSink(nullptr);
+    fax_ = nullptr;
+  }
+  link_.reset();
+  if (port.Open()) port.SetOpen(false);
+}
+
+}  // namespace qn

@@ -1,0 +1,100 @@
+// The port of one fax session: opening the modem's port with a message a user can
+// read, checking that a modem answers, one command the modem must acknowledge,
+// the serial trace with the session's marks, and the order in which a session
+// lets go of its fax component, link, event sink and port. qnfax send and
+// receive, the send window, receive mode and the modem tools all run their
+// sessions through it.
+//
+// Conventions callers rely on:
+//  - No Qt. Everything runs on the owning thread (the thread that receives the
+//    fax component's events), except CheckForModem and SendModemCommand, which
+//    may run on a helper thread while the owner keeps its event loop going.
+//  - Port operations return 0 or a negated fe::ErrorCode; the checks return
+//    true or false; nothing throws.
+//  - Port names: "COM<n>" (any letter case, n from 1) is mapped as the program
+//    maps port numbers (QN_COM<n>, [Ports] in QN.INI, the default devices);
+//    anything else is a device path.
+//  - A fax component attached with Attach() is detached again by Close() or the
+//    destructor before the link, the sink and the port go, so the component never
+//    points at freed memory. Declare the session port after the component, or
+//    call Close() before the component goes. The component must not be running
+//    when the port closes (see fe::TFeAbstractFax::Running).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "abstract_fax.h"
+#include "comport_link.h"
+#include "fe_comport.h"
+#include "fe_eventsink.h"
+
+namespace qn {
+
+// The message a user reads when opening port number `portNumber` failed with
+// `code` (negative). A port held by another program names that program where
+// the system tells (see PortHolder).
+std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device = {});
+
+// "ModemManager (process 812)" for the first other process that has `device`
+// open, as far as /proc shows it (processes of other users are hidden from an
+// ordinary user); empty when none is found.
+std::string PortHolder(const std::string& device);
+
+// The port number named by "COM<n>", 0 for anything else.
+unsigned ComNumberOf(const std::string& name);
+
+class TFaxSessionPort {
+ public:
+  TFaxSessionPort();
+  ~TFaxSessionPort();
+  TFaxSessionPort(const TFaxSessionPort&) = delete;
+  TFaxSessionPort& operator=(const TFaxSessionPort&) = delete;
+
+  // Opens the port `name` with the settings of a fax session (8192-byte buffers,
+  // RTS/CTS flow control off at 7372 and on at 819 bytes, trace of 32000 bytes).
+  // With a trace file named, the byte trace is on from the first byte.
+  int Open(const std::string& name, const std::string& traceFile = {});
+  // Open() and Attach(fax) in one: what a command-line session needs.
+  int Open(fe::TFeAbstractFax& fax, const std::string& name, const std::string& traceFile);
+  bool IsOpen() const { return port.Open(); }
+
+  // Gives the component this port and the sink its events run through (the
+  // session port's own queue sink when none is given).
+  void Attach(fe::TFeAbstractFax& fax, fe::TFeEventSink* events = nullptr);
+
+  // Is there a modem? Waits 12 ticks (letting the owner's events run through
+  // Idle), sends "AT", waits up to 36 ticks for "OK" (any case); without it and
+  // with a reset string, sends that string as it is and waits the same way.
+  bool CheckForModem(const std::string& resetString);
+  // Sends the command (with "AT" put in front when its upper-case form lacks it;
+  // the caller's string is changed) and waits up to 36 ticks for "OK".
+  bool SendModemCommand(std::string& command);
+
+  // The byte trace: a mark between the bytes (only while tracing), pausing it
+  // for the rest of the session, and writing it to the trace file (replacing it).
+  bool Tracing() const;
+  void Mark(const std::string& text);
+  void PauseTrace();
+  int DumpTrace();
+
+  // Lets go of the component, the link and the port, in that order.
+  void Close();
+
+  // Waits `ms` milliseconds while letting the owner's events run; plain sleep
+  // unless the owner sets it (a window keeps painting).
+  std::function<void(int ms)> Idle;
+
+  fe::TFeComPort port;
+  fe::TFeQueueSink sink;  // events run on the owning thread, as on a user interface's
+
+ private:
+  bool AwaitOk(const std::string& command);
+
+  std::optional<fe::TComPortLink> link_;
+  fe::TFeAbstractFax* fax_ = nullptr;
+  std::string traceFile_;
+};
+
+}  // namespace qn

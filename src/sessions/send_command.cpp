@@ -1,0 +1,102 @@
+#include "sessions/send_command.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "common/dialogs.h"
+#include "common/folders.h"
+#include "sessions/send_fax_form.h"
+#include "sessions/settings.h"
+
+namespace qn {
+
+namespace {
+
+QString FromField(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string ToField(const QString& s) {
+  return s.toLatin1().toStdString();
+}
+
+}  // namespace
+
+TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc, const std::string& faxCover) {
+  auto existing = [&](const std::string& name) -> std::string {
+    if (name.empty()) return {};
+    const std::string path = ResolvePath(sendFolder + name);
+    return FileExists(path) ? path : std::string();
+  };
+  const std::string doc = existing(faxDoc), cover = existing(faxCover);
+  TFaxFilesToSend files;
+  if (!doc.empty()) {
+    files.faxFile = doc;
+    files.coverFile = cover;
+  } else {
+    files.faxFile = cover;
+  }
+  return files;
+}
+
+int StoreSendResult(xb::Table& table, uint32_t recNo, const QString& result, const QString& phone,
+                    const QDateTime& now) {
+  table.go(recNo);  // a failure to get back is not reported; the edit then fails
+  if (!result.trimmed().isEmpty())
+    if (const int rc = table.setString("LASTRESULT", ToField(result)); rc < 0) return rc;
+  if (const int rc = table.setString("PHONE", ToField(phone)); rc < 0) return rc;
+  const QString upper = result.toUpper();
+  if (upper == QLatin1String("SENT") || upper == QLatin1String("OK")) {
+    table.setDate("DATESENT", ToField(now.date().toString(QStringLiteral("yyyyMMdd"))));
+    table.setString("TIMESENT", ToField(now.time().toString(QStringLiteral("hh:mm"))));
+  }
+  return table.post();
+}
+
+bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(const QString&)>& status) {
+  const uint32_t recNo = table.recNo();
+  auto say = [&](const QString& text) {
+    if (status) status(text);
+  };
+  say(QStringLiteral("Preparing fax files..."));
+  const TFaxFilesToSend files =
+      ChooseFaxFiles(SendFolder(), table.getTrimString("FAXDOC"), table.getTrimString("FAXCOVER"));
+  if (files.faxFile.empty()) {
+    say(QString());
+    MessageBoxText(QStringLiteral("Error opening fax file"), QStringLiteral("Send Fax"), mbOk | mbIconError);
+    return false;
+  }
+  say(QStringLiteral("Preparing Send Fax form..."));
+  FaxSettings& s = Settings();
+  QString result, phone;
+  {
+    TSendFaxForm form(parent);
+    CentreForm(&form);
+    form.FaxFile = QString::fromStdString(files.faxFile);
+    form.CoverFile = QString::fromStdString(files.coverFile);
+    form.ToLabel->setText(FromField(table.getTrimString("RECIPIENT")));
+    form.Subjectlabel->setText(FromField(table.getTrimString("SUBJECT")));
+    form.NumberGiven = FromField(table.getTrimString("PHONE"));
+    form.PortNumber = static_cast<unsigned>(s.ComPort + 1);
+    form.sfDialPrefix->setText(QString::fromStdString(s.DialPrefix));
+    form.sfDialsuffix->setText(QString::fromStdString(s.DialSuffix));
+    form.DisablePrefix->setChecked(s.PrefixDisable);
+    form.DisableSuffix->setChecked(s.SuffixDisable);
+    CentreForm(&form);
+    form.exec();
+    result = form.ResultText;
+    phone = form.sfPhoneNumber->text();
+    s.DialPrefix = form.sfDialPrefix->text().toStdString();
+    s.DialSuffix = form.sfDialsuffix->text().toStdString();
+    s.PrefixDisable = form.DisablePrefix->isChecked();
+    s.SuffixDisable = form.DisableSuffix->isChecked();
+    SaveSettings();
+    // Still under the window's hourglass; it goes with the window.
+    StoreSendResult(table, recNo, result, phone, QDateTime::currentDateTime());
+  }
+  say(QString());
+  return true;
+}
+
+}  // namespace qn
