@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "common/dialogs.h"
+#include "faxprep_hooks.h"
 #include "hints.h"
 #include "main_screen.h"
 #include "single_instance.h"
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
 
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
+  qn::InstallFaxPrepHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
