@@ -77,8 +77,9 @@ void DrawShape(QPainter& p, const TemplateRecord& r, const Box& b, int divisor) 
   if (r.fillType == sftTransparent) p.setBrush(Qt::NoBrush);
   else if (r.fillType == sftFilledWhite) p.setBrush(Qt::white);
   else if (r.fillType == sftFilledBlack) p.setBrush(Qt::black);
-  // Right and bottom edges lie outside the figure, as on the design panel.
-  const QRect rect(QPoint(b.x1, b.y1), QPoint(b.x2 - 1, b.y2 - 1));
+  // Right and bottom edges lie outside the figure, as on the design panel; an
+  // outlined rectangle of width w covers w + 1 pixels in the painter, hence - 2.
+  const QRect rect(QPoint(b.x1, b.y1), QPoint(b.x2 - 2, b.y2 - 2));
   switch (r.shapeType) {
     case stRectangle:
     case stSquare:
@@ -277,10 +278,15 @@ QImage RenderCoverPage(const std::string& fctPath, const CoverData& data, const 
 std::string RenderCover(const std::string& targetApf, const std::string& fctPath, const CoverData& data,
                         const QStringList& message) {
   const QImage page = RenderCoverPage(fctPath, data, message);
+  if (targetApf.empty()) qn::ForceFolder(qn::SendFolder());
   std::string target = targetApf.empty() ? qn::NewSendFileName("COV") : targetApf;
   fe::TFeFaxConverter conv;
   conv.Options = fe::coYield;
   conv.Resolution = fe::frHigh;
+  // The page bitmap is already the whole page with its margins: the converter's
+  // default left margin would push it 50 pixels right and cut off its right edge.
+  conv.LeftMargin = 0;
+  conv.TopMargin = 0;
   conv.OutFileName = target;
   target = conv.OutputFileName();
   // The page is written beside the target and renamed over it once complete.
