@@ -274,11 +274,12 @@ bool WriteTemplateFile(const std::string& fctPath, const std::vector<TemplateRec
   return WriteWholeFile(fctPath, SerializeTemplate(records));
 }
 
+std::string DescriptionLine(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find_first_of("\r\n"))); }
+
 std::string ReadDescription(const std::string& desPath) {
   std::string bytes;
   if (!ReadWholeFile(desPath, bytes, 64 * 1024)) return {};
-  const std::size_t end = bytes.find_first_of("\r\n");
-  return end == std::string::npos ? bytes : bytes.substr(0, end);
+  return DescriptionLine(bytes);
 }
 
 bool WriteDescription(const std::string& desPath, const std::string& description) {

@@ -160,6 +160,8 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes);
 bool ReadTemplateFile(const std::string& fctPath, std::vector<TemplateRecord>& records);
 bool WriteTemplateFile(const std::string& fctPath, const std::vector<TemplateRecord>& records);
 
+// Line 1 of a description's bytes (up to the first line end).
+std::string DescriptionLine(std::string_view bytes);
 // Line 1 of a description file; empty when the file is missing or has no lines.
 std::string ReadDescription(const std::string& desPath);
 bool WriteDescription(const std::string& desPath, const std::string& description);

@@ -26,7 +26,7 @@ constexpr std::size_t kFaxDocWidth = 12;
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
   if (s.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), s.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                    [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
 }
 
 std::string RealFolder(const std::string& folder) {
