@@ -62,10 +62,15 @@ struct FontSpec {
   bool bold = false, italic = false, underline = false;
 };
 
-const std::map<std::string, int> kFieldKinds = {
-    {"date", cfDate},           {"time", cfTime},       {"regarding", cfRegarding},
-    {"recipient", cfRecipient}, {"recipientfax", cfRecipientFax}, {"sender", cfSender},
-    {"company", cfSenderCompany}, {"senderfax", cfSenderFax}, {"sendervoice", cfSenderVoice}};
+const std::map<std::string, int> kFieldKinds = {{"date", cfDate},
+                                                {"time", cfTime},
+                                                {"regarding", cfRegarding},
+                                                {"recipient", cfRecipient},
+                                                {"recipientfax", cfRecipientFax},
+                                                {"sender", cfSender},
+                                                {"company", cfSenderCompany},
+                                                {"senderfax", cfSenderFax},
+                                                {"sendervoice", cfSenderVoice}};
 const std::map<std::string, int> kShapes = {{"rect", stRectangle},      {"square", stSquare},
                                             {"roundrect", stRoundRect}, {"roundsquare", stRoundSquare},
                                             {"ellipse", stEllipse},     {"circle", stCircle}};
@@ -86,10 +91,14 @@ class LineCompiler {
     f = FontSpec{t_[i].text, static_cast<int>(points)};
     i += 2;
     while (i < t_.size() && !t_[i].quoted) {
-      if (t_[i].text == "bold") f.bold = true;
-      else if (t_[i].text == "italic") f.italic = true;
-      else if (t_[i].text == "underline") f.underline = true;
-      else break;
+      if (t_[i].text == "bold")
+        f.bold = true;
+      else if (t_[i].text == "italic")
+        f.italic = true;
+      else if (t_[i].text == "underline")
+        f.underline = true;
+      else
+        break;
       ++i;
     }
     return true;
@@ -151,8 +160,8 @@ class LineCompiler {
       if (r.kind == okLine && kLineStyles.count(key)) {
         r.lineStyle = kLineStyles.at(key);
         ++i;
-      } else if ((r.kind == okLine || r.kind == okShape) && key == "pen" && i + 1 < t_.size() &&
-                 Number(t_[i + 1], v) && v >= 1 && v <= 10) {
+      } else if ((r.kind == okLine || r.kind == okShape) && key == "pen" && i + 1 < t_.size() && Number(t_[i + 1], v) &&
+                 v >= 1 && v <= 10) {
         r.penWidth = static_cast<int>(v) * 2;
         i += 2;
       } else if (r.kind == okShape && key == "fill" && i + 1 < t_.size() && kFills.count(t_[i + 1].text)) {

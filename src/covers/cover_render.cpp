@@ -1,6 +1,7 @@
 #include "cover_render.h"
 
 #include <fontconfig/fontconfig.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QFontMetrics>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 #include "common/folders.h"
 #include "fe_exceptions.h"
@@ -33,7 +33,9 @@ constexpr int kMaxFontPixels = 4 * kCoverPageHeight;
 constexpr int kMaxDrawnChars = 4096;
 constexpr int kDefaultFontPixels = 27;  // the canvas font: 20 points at 96 per inch
 
-int Clamp(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -kCoordLimit, kCoordLimit)); }
+int Clamp(std::int64_t v) {
+  return static_cast<int>(std::clamp<std::int64_t>(v, -kCoordLimit, kCoordLimit));
+}
 
 struct Box {
   int x1, y1, x2, y2;
@@ -74,9 +76,12 @@ QPen ShapePen(const TemplateRecord& r, int divisor) {
 
 void DrawShape(QPainter& p, const TemplateRecord& r, const Box& b, int divisor) {
   p.setPen(ShapePen(r, divisor));
-  if (r.fillType == sftTransparent) p.setBrush(Qt::NoBrush);
-  else if (r.fillType == sftFilledWhite) p.setBrush(Qt::white);
-  else if (r.fillType == sftFilledBlack) p.setBrush(Qt::black);
+  if (r.fillType == sftTransparent)
+    p.setBrush(Qt::NoBrush);
+  else if (r.fillType == sftFilledWhite)
+    p.setBrush(Qt::white);
+  else if (r.fillType == sftFilledBlack)
+    p.setBrush(Qt::black);
   // Right and bottom edges lie outside the figure, as on the design panel; an
   // outlined rectangle of width w covers w + 1 pixels in the painter, hence - 2.
   const QRect rect(QPoint(b.x1, b.y1), QPoint(b.x2 - 2, b.y2 - 2));
@@ -104,11 +109,20 @@ void DrawShape(QPainter& p, const TemplateRecord& r, const Box& b, int divisor) 
 void DrawLine(QPainter& p, const TemplateRecord& r, const Box& b, int divisor) {
   p.setPen(ShapePen(r, divisor));
   switch (r.lineStyle) {
-    case stHorizontal: p.drawLine(b.x1, b.y1, b.x2, b.y1); break;
-    case stVertical: p.drawLine(b.x1, b.y1, b.x1, b.y2); break;
-    case stAngleSlopingUp: p.drawLine(b.x1, b.y2, b.x2, b.y1); break;
-    case stAngleSlopingDown: p.drawLine(b.x1, b.y1, b.x2, b.y2); break;
-    default: break;
+    case stHorizontal:
+      p.drawLine(b.x1, b.y1, b.x2, b.y1);
+      break;
+    case stVertical:
+      p.drawLine(b.x1, b.y1, b.x1, b.y2);
+      break;
+    case stAngleSlopingUp:
+      p.drawLine(b.x1, b.y2, b.x2, b.y1);
+      break;
+    case stAngleSlopingDown:
+      p.drawLine(b.x1, b.y1, b.x2, b.y2);
+      break;
+    default:
+      break;
   }
 }
 
@@ -142,7 +156,9 @@ void DrawMessage(QPainter& p, const TemplateRecord& r, const Box& b, const QStri
   p.restore();
 }
 
-QString TodayText(const QString& format) { return QLocale().toString(QDate::currentDate(), format); }
+QString TodayText(const QString& format) {
+  return QLocale().toString(QDate::currentDate(), format);
+}
 
 }  // namespace
 
@@ -251,9 +267,8 @@ QImage ToOneBit(const QImage& canvas) {
   QImage mono(canvas.size(), QImage::Format_Mono);
   mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
   mono.fill(0);
-  const QImage grey = canvas.format() == QImage::Format_Grayscale8
-                          ? canvas
-                          : canvas.convertToFormat(QImage::Format_Grayscale8);
+  const QImage grey =
+      canvas.format() == QImage::Format_Grayscale8 ? canvas : canvas.convertToFormat(QImage::Format_Grayscale8);
   for (int y = 0; y < grey.height(); ++y) {
     const uchar* in = grey.constScanLine(y);
     uchar* out = mono.scanLine(y);
@@ -309,7 +324,9 @@ std::string RenderCover(const std::string& targetApf, const std::string& fctPath
   return target;
 }
 
-std::string LongDateText() { return TodayText(QStringLiteral("MMMM d, yyyy")).toStdString(); }
+std::string LongDateText() {
+  return TodayText(QStringLiteral("MMMM d, yyyy")).toStdString();
+}
 
 std::string LongTimeText() {
   QString format = QLocale().timeFormat(QLocale::LongFormat);

@@ -1,16 +1,18 @@
 #include "cover_template.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <unistd.h>
 
 namespace covers {
 
-const std::array<const char*, kCoverFieldCount> kCoverFieldNames = {
-    "Date", "Time", "Regarding", "Recipient", "Recipient Fax", "Sender", "Sender Company", "Sender Fax", "Sender Phone"};
+const std::array<const char*, kCoverFieldCount> kCoverFieldNames = {"Date",           "Time",          "Regarding",
+                                                                    "Recipient",      "Recipient Fax", "Sender",
+                                                                    "Sender Company", "Sender Fax",    "Sender Phone"};
 
 bool CoverData::AnyFlag() const {
   for (bool f : flags)
@@ -88,9 +90,12 @@ bool TaggedReader::Int(std::int32_t& v) {
   }
   std::uint32_t u = 0;
   for (int i = 0; i < bytes; ++i) u |= std::uint32_t{at[i]} << (8 * i);
-  if (bytes == 1) v = static_cast<std::int8_t>(u);
-  else if (bytes == 2) v = static_cast<std::int16_t>(u);
-  else v = static_cast<std::int32_t>(u);
+  if (bytes == 1)
+    v = static_cast<std::int8_t>(u);
+  else if (bytes == 2)
+    v = static_cast<std::int16_t>(u);
+  else
+    v = static_cast<std::int32_t>(u);
   return true;
 }
 
@@ -114,8 +119,8 @@ bool TaggedReader::Text(std::string& s) {
   } else if (Expect(tagLongText)) {
     const std::uint8_t* at = nullptr;
     if (Take(4, at)) {
-      const std::size_t len = std::size_t{at[0]} | std::size_t{at[1]} << 8 | std::size_t{at[2]} << 16 |
-                              std::size_t{at[3]} << 24;
+      const std::size_t len =
+          std::size_t{at[0]} | std::size_t{at[1]} << 8 | std::size_t{at[2]} << 16 | std::size_t{at[3]} << 24;
       if (Take(len, at)) {
         s.assign(reinterpret_cast<const char*>(at), len);
         return true;
@@ -274,7 +279,9 @@ bool WriteTemplateFile(const std::string& fctPath, const std::vector<TemplateRec
   return WriteWholeFile(fctPath, SerializeTemplate(records));
 }
 
-std::string DescriptionLine(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find_first_of("\r\n"))); }
+std::string DescriptionLine(std::string_view bytes) {
+  return std::string(bytes.substr(0, bytes.find_first_of("\r\n")));
+}
 
 std::string ReadDescription(const std::string& desPath) {
   std::string bytes;

@@ -61,19 +61,18 @@ class TaggedWriter {
 class TaggedReader {
  public:
   TaggedReader(const std::uint8_t* data, std::size_t size) : p_(data), n_(size) {}
-  explicit TaggedReader(std::string_view s)
-      : TaggedReader(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()) {}
+  explicit TaggedReader(std::string_view s) : TaggedReader(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()) {}
   bool AtEnd() const { return pos_ >= n_; }
   std::size_t Position() const { return pos_; }
   // The next tag without taking it; -1 at the end.
   int PeekTag() const { return AtEnd() ? -1 : p_[pos_]; }
   // Takes the tag when it is the expected one.
   bool Expect(std::uint8_t tag);
-  bool Int(std::int32_t& v);         // tags 2, 3, 4
-  bool Text(std::string& s);         // tags 6, 12
-  bool Flag(bool& b);                // true only for tag 9; any other whole value reads false
-  bool ShortText(std::string& s);    // one length byte, then the characters (no tag)
-  bool Ident(std::string& s);        // tag 7
+  bool Int(std::int32_t& v);       // tags 2, 3, 4
+  bool Text(std::string& s);       // tags 6, 12
+  bool Flag(bool& b);              // true only for tag 9; any other whole value reads false
+  bool ShortText(std::string& s);  // one length byte, then the characters (no tag)
+  bool Ident(std::string& s);      // tag 7
   // Skips one whole value of any known tag (a set with its members).
   bool SkipValue();
 

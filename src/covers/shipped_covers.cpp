@@ -43,8 +43,7 @@ int InstallShippedCovers(const std::string& coversFolder) {
     if (qn::FileExists(fct)) continue;
     CoverDescription d;
     std::string error;
-    if (!CompileCoverDescription(cover.text, d, error) || !SaveFlatTemplate(fct, d.records, d.description))
-      return -1;
+    if (!CompileCoverDescription(cover.text, d, error) || !SaveFlatTemplate(fct, d.records, d.description)) return -1;
     ++written;
   }
   return written;

@@ -55,7 +55,9 @@ QString Problem(const std::string& jfdName, const QString& why) {
   return QStringLiteral("The printed fax \"%1\" was not picked up: %2.").arg(QString::fromStdString(jfdName), why);
 }
 
-QString FieldText(const std::string& bytes) { return covers::DecodeText(bytes); }
+QString FieldText(const std::string& bytes) {
+  return covers::DecodeText(bytes);
+}
 
 }  // namespace
 
@@ -91,7 +93,8 @@ PickUpReport PickUpPrintedFaxes(xb::Table& fax) {
       continue;
     }
     if (!qn::FileExists(apf)) {
-      report.problems << Problem(jfdName, QStringLiteral("its fax file %1 is missing").arg(QString::fromStdString(apfName)));
+      report.problems << Problem(jfdName,
+                                 QStringLiteral("its fax file %1 is missing").arg(QString::fromStdString(apfName)));
       continue;
     }
     if (!InsideSend(apf, realSend)) {

@@ -32,8 +32,12 @@ namespace {
 constexpr int kEditorHelpTopic = 1029;
 constexpr int kChooserHelpTopic = 1030;
 
-QString Text(const std::string& bytes) { return covers::DecodeText(bytes); }
-std::string Bytes(const QString& s) { return s.toStdString(); }
+QString Text(const std::string& bytes) {
+  return covers::DecodeText(bytes);
+}
+std::string Bytes(const QString& s) {
+  return s.toStdString();
+}
 
 QLineEdit* Edit(QWidget* parent, int maxLength) {
   auto* e = new QLineEdit(parent);
@@ -55,6 +59,14 @@ QStringList TemplateFiles() {
     if (name.endsWith(QLatin1String(".fct"), Qt::CaseInsensitive)) out << name;
   out.sort(Qt::CaseInsensitive);
   return out;
+}
+
+// A row of buttons at the right of a dialog's foot.
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  for (QPushButton* b : buttons) row->addWidget(b);
+  return row;
 }
 
 QString CoversPath(const QString& name) {
@@ -115,11 +127,6 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   OkButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cance&l"), this);
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(OkButton);
-  buttons->addWidget(CancelButton);
-  buttons->addWidget(HelpButton);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
@@ -127,7 +134,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   layout->addWidget(Label(QStringLiteral("&Message"), FaxMessage, this));
   layout->addWidget(FaxMessage, 1);
   layout->addLayout(templateRow);
-  layout->addLayout(buttons);
+  layout->addLayout(ButtonRow({OkButton, CancelButton, HelpButton}));
 
   setTabOrder(Recipient, AddressButton);
   setTabOrder(AddressButton, RecipientFax);
@@ -177,7 +184,9 @@ QStringList TCreateEditQuickFax::MessageLines() const {
   return text.split(QLatin1Char('\n'));
 }
 
-void TCreateEditQuickFax::SetMessageLines(const QStringList& lines) { FaxMessage->setPlainText(lines.join('\n')); }
+void TCreateEditQuickFax::SetMessageLines(const QStringList& lines) {
+  FaxMessage->setPlainText(lines.join('\n'));
+}
 
 void TCreateEditQuickFax::UpdateSenderHint() {
   const qn::FaxSettings& s = qn::Settings();
@@ -252,15 +261,10 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(const QString& current, QWidget* pa
   auto* top = new QHBoxLayout;
   top->addWidget(FileList);
   top->addWidget(Preview);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(OkButton);
-  buttons->addWidget(CancelButton);
-  buttons->addWidget(HelpButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top, 1);
   layout->addWidget(Description);
-  layout->addLayout(buttons);
+  layout->addLayout(ButtonRow({OkButton, CancelButton, HelpButton}));
 
   connect(FileList, &QListWidget::currentRowChanged, this, &TPreviewQuickFaxForms::SelectionChanged);
   connect(FileList, &QListWidget::itemDoubleClicked, this, &TPreviewQuickFaxForms::OkButtonClick);
@@ -331,13 +335,9 @@ TSenderInfo::TSenderInfo(QWidget* parent) : QDialog(parent) {
   AcceptButton = new QPushButton(QStringLiteral("&Accept"), this);
   AcceptButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cance&l"), this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(AcceptButton);
-  buttons->addWidget(CancelButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
-  layout->addLayout(buttons);
+  layout->addLayout(ButtonRow({AcceptButton, CancelButton}));
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   resize(380, sizeHint().height());
@@ -406,8 +406,9 @@ bool EditAddQuickFax(QWidget* parent, xb::Table& fax, bool newFax) {
   try {
     coverPath = covers::RenderCover(coverPath, fct, data, lines);
   } catch (const std::exception& e) {
-    qn::MessageBoxText(QStringLiteral("The cover sheet could not be written:\r%1").arg(QString::fromLocal8Bit(e.what())),
-                       QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconError);
+    qn::MessageBoxText(
+        QStringLiteral("The cover sheet could not be written:\r%1").arg(QString::fromLocal8Bit(e.what())),
+        QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconError);
     return false;
   }
   const bool madeNewFile = faxCover.empty();

@@ -1,16 +1,17 @@
 // The main window with fax preparation linked in: start-up writes the hand-off
 // file and installs the shipped templates, printed faxes are picked up, "&New"
 // and "&Edit" go through the Fax Cover Sheet Editor into the outgoing list.
+#include "app/main/faxprep_hooks.h"
+
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/main/faxprep_hooks.h"
+#include "apf_writer.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
-#include "apf_writer.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "faxprep/quick_fax.h"

@@ -49,11 +49,10 @@ bool DecodeFirstPage(const std::string& apf, Page& page) {
   page.width = info.wide() ? 2048 : 1728;
   page.highRes = info.highRes();
   page.rows.clear();
-  fe::MhDecodePage(data.data(), data.size(), info.lineRecords(), page.width,
-                   [&](const std::uint8_t* line, unsigned) {
-                     page.rows.emplace_back(line, line + page.width / 8);
-                     return true;
-                   });
+  fe::MhDecodePage(data.data(), data.size(), info.lineRecords(), page.width, [&](const std::uint8_t* line, unsigned) {
+    page.rows.emplace_back(line, line + page.width / 8);
+    return true;
+  });
   return true;
 }
 
@@ -73,8 +72,8 @@ bool DecodeWithFax2tiff(const std::string& apf, const std::string& workDir, Page
     stream = data;
   }
   const std::string raw = workDir + "/page.raw", tif = workDir + "/page.tif", pbm = workDir + "/page.pbm";
-  std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
-                                             static_cast<std::streamsize>(stream.size()));
+  std::ofstream(raw, std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
   const std::string cmd = "fax2tiff -1 -L -W -X 1728 -u -o " + tif + " " + raw + " >/dev/null 2>&1 && tifftopnm " +
                           tif + " > " + pbm + " 2>/dev/null";
   if (std::system(cmd.c_str()) != 0) return false;

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/folders.h"
 #include "covers/cover_description.h"
 #include "covers/cover_render.h"
 #include "covers/shipped_covers.h"
-#include "common/folders.h"
 #include "covers_test_util.h"
 
 using namespace covers;
@@ -59,8 +59,8 @@ long InkOutside(const Page& p, const std::vector<Rect>& allowed) {
       if (x == 1727 && y == 2155) continue;  // the corner pixel that keeps the page's height
       bool inside = false;
       for (const Rect& r : allowed)
-        inside = inside || (static_cast<int>(x) >= r.x1 && static_cast<int>(x) < r.x2 &&
-                            static_cast<int>(y) >= r.y1 && static_cast<int>(y) < r.y2);
+        inside = inside || (static_cast<int>(x) >= r.x1 && static_cast<int>(x) < r.x2 && static_cast<int>(y) >= r.y1 &&
+                            static_cast<int>(y) < r.y2);
       if (!inside) ++n;
     }
   return n;
@@ -98,7 +98,8 @@ class Render : public ::testing::Test {
 CoverData NumberedData() {
   // Text i is i+1 letters long, so each field's ink ends further right.
   CoverData d;
-  for (int i = 0; i < kCoverFieldCount; ++i) d.texts[static_cast<std::size_t>(i)] = std::string(static_cast<std::size_t>(i + 1), 'M');
+  for (int i = 0; i < kCoverFieldCount; ++i)
+    d.texts[static_cast<std::size_t>(i)] = std::string(static_cast<std::size_t>(i + 1), 'M');
   return d;
 }
 
@@ -264,7 +265,8 @@ TEST_F(Render, HostileTemplatesDrawWhatTheyCan) {
   std::srand(7);
   for (int round = 0; round < 40; ++round) {
     std::string damaged = real;
-    for (int k = 0; k < 8; ++k) damaged[static_cast<std::size_t>(std::rand()) % damaged.size()] = static_cast<char>(std::rand());
+    for (int k = 0; k < 8; ++k)
+      damaged[static_cast<std::size_t>(std::rand()) % damaged.size()] = static_cast<char>(std::rand());
     QImage canvas = BlankCanvas(kPreviewWidth, kPreviewHeight);
     QPainter p(&canvas);
     DrawTemplateRecords(p, ParseTemplate(damaged), data, {"m"}, 1);

@@ -106,19 +106,21 @@ TEST(TaggedValues, TextsFlagsAndShortReads) {
 
 TEST(FlatTemplate, RecordLayoutIsSeventeenValuesBetweenStartAndEnd) {
   const std::string bytes = SerializeTemplate({FieldRecord()});
-  const std::string expected = Bytes({1,                                         // start
-                                      2, 5,                                      // kind: merge field
-                                      2, 98,                                     // left
-                                      3, 0x2C, 0x01,                             // top 300
-                                      4, 0x40, 0x9C, 0x00, 0x00,                 // width 40000
-                                      2, 49,                                     // height
-                                      6, 0,                                      // caption
-                                      6, 5, 'A', 'r', 'i', 'a', 'l',             // font name
-                                      2, 20,                                     // font size x 2
-                                      9, 8, 8,                                   // bold, italic, underline
+  // clang-format off
+  const std::string expected = Bytes({1,                                  // start
+                                      2, 5,                               // kind: merge field
+                                      2, 98,                              // left
+                                      3, 0x2C, 0x01,                      // top 300
+                                      4, 0x40, 0x9C, 0x00, 0x00,          // width 40000
+                                      2, 49,                              // height
+                                      6, 0,                               // caption
+                                      6, 5, 'A', 'r', 'i', 'a', 'l',      // font name
+                                      2, 20,                              // font size x 2
+                                      9, 8, 8,                            // bold, italic, underline
                                       2, 0xFF, 2, 0xFF, 2, 0xFF, 2, 0xFF, 2, 0xFF,  // five unused: -1
-                                      2, 3,                                      // field kind: recipient
-                                      0});                                       // end
+                                      2, 3,                               // field kind: recipient
+                                      0});                                // end
+  // clang-format on
   EXPECT_EQ(bytes, expected);
   const auto back = ParseTemplate(bytes);
   ASSERT_EQ(back.size(), 1u);
@@ -175,12 +177,12 @@ TEST(Units, PixelsToFaxUnitsRoundsHalvesToEven) {
   EXPECT_EQ(PixelsToFaxUnits(48, 96), 98);
   EXPECT_EQ(PixelsToFaxUnits(0, 96), 0);
   EXPECT_EQ(PixelsToFaxUnits(768, 96), 1568);
-  EXPECT_EQ(PixelsToFaxUnits(12, 96), 24);   // 24.5 -> 24
-  EXPECT_EQ(PixelsToFaxUnits(36, 96), 74);   // 73.5 -> 74
+  EXPECT_EQ(PixelsToFaxUnits(12, 96), 24);    // 24.5 -> 24
+  EXPECT_EQ(PixelsToFaxUnits(36, 96), 74);    // 73.5 -> 74
   EXPECT_EQ(PixelsToFaxUnits(-12, 96), -24);  // -24.5 -> -24
   EXPECT_EQ(PixelsToFaxUnits(-36, 96), -74);
-  EXPECT_EQ(PixelsToFaxUnits(1, 96), 2);     // 2.04
-  EXPECT_EQ(PixelsToFaxUnits(5, 120), 8);    // 8.1666
+  EXPECT_EQ(PixelsToFaxUnits(1, 96), 2);   // 2.04
+  EXPECT_EQ(PixelsToFaxUnits(5, 120), 8);  // 8.1666
   EXPECT_EQ(PixelsToFaxUnits(INT64_C(1) << 40, 96), INT32_MAX);
 }
 

@@ -1,5 +1,7 @@
 // Pick-up of printed faxes: pairs become records exactly once; doubtful files
 // are refused with a reason and never deleted or turned into records.
+#include "faxprep/pickup.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,14 +10,15 @@
 
 #include "apf_writer.h"
 #include "common/folders.h"
-#include "faxprep/pickup.h"
 #include "records/record_tables.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void WriteText(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+void WriteText(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
 
 void WriteFax(const fs::path& p) {
   fe::TApfWriter w;
@@ -60,9 +63,9 @@ class PickUp : public ::testing::Test {
 TEST_F(PickUp, ThreePairsBecomeThreeRecordsOnce) {
   for (int i = 1; i <= 3; ++i) {
     WriteFax(Send("JOB" + std::to_string(i) + ".APF"));
-    WriteText(Send("JOB" + std::to_string(i) + ".JFD"),
-              "555-010" + std::to_string(i) + "\r\nRecipient " + std::to_string(i) + "\r\nSubject \xc3\xa9 " +
-                  std::to_string(i) + "\r\n");
+    WriteText(Send("JOB" + std::to_string(i) + ".JFD"), "555-010" + std::to_string(i) + "\r\nRecipient " +
+                                                            std::to_string(i) + "\r\nSubject \xc3\xa9 " +
+                                                            std::to_string(i) + "\r\n");
   }
   WriteFax(Send("FAX00000.APF"));  // a fax file of an existing record: not a printed job
   const auto report = faxprep::PickUpPrintedFaxes(fax_);

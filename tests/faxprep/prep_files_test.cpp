@@ -1,4 +1,6 @@
 // The cover data file, the job description and the hand-off file.
+#include "faxprep/prep_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,7 +9,6 @@
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "covers/cover_template.h"
-#include "faxprep/prep_files.h"
 
 using namespace faxprep;
 
@@ -50,7 +51,7 @@ TEST(JobDescription, ThreeTextLinesOrARefusal) {
   EXPECT_EQ(job.subject, "Subject only");
 
   for (const std::string& bad : {std::string(""), std::string("555\nJane\n"), std::string("555\0x\nA\nB\n", 11),
-                                std::string("555\x1b[2J\nA\nB\n"), std::string(5000, 'a') + "\n\n\n"}) {
+                                 std::string("555\x1b[2J\nA\nB\n"), std::string(5000, 'a') + "\n\n\n"}) {
     why.clear();
     EXPECT_FALSE(ParseJobDescription(bad, job, why)) << bad.size();
     EXPECT_FALSE(why.empty());

@@ -1,6 +1,8 @@
 // The Fax Cover Sheet Editor driven as a user drives it: typing, ticking,
 // choosing a template, saving; the cover file, its ".FCD" and the record after
 // each round.
+#include "faxprep/quick_fax.h"
+
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -14,7 +16,6 @@
 #include "common/folders.h"
 #include "covers/shipped_covers.h"
 #include "faxprep/prep_files.h"
-#include "faxprep/quick_fax.h"
 #include "modal_script.h"
 #include "records/record_tables.h"
 #include "sessions/settings.h"
@@ -36,7 +37,9 @@ unsigned Pages(const std::string& apf) {
   return r.Open(apf) == 0 ? r.PageCount() : 0;
 }
 
-TCreateEditQuickFax* Editor(QWidget* w) { return qobject_cast<TCreateEditQuickFax*>(w); }
+TCreateEditQuickFax* Editor(QWidget* w) {
+  return qobject_cast<TCreateEditQuickFax*>(w);
+}
 
 void Type(QLineEdit* e, const QString& text) {
   e->setFocus();

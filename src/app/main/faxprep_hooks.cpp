@@ -18,8 +18,10 @@ namespace {
 
 void EditCover(TMainScreen& w, bool newFax) {
   const bool saved = faxprep::EditAddQuickFax(&w, w.FaxTable, newFax);
-  if (saved && newFax) w.FaxTableCloseAndOpen();
-  else if (saved) w.FaxGrid->Refresh();
+  if (saved && newFax)
+    w.FaxTableCloseAndOpen();
+  else if (saved)
+    w.FaxGrid->Refresh();
   w.SetButtons();
 }
 

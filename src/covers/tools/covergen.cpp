@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: qn-covergen OUTPUT-FOLDER FILE.cover...\n       qn-covergen --shipped OUTPUT-FOLDER\n");
+    std::fprintf(stderr,
+                 "usage: qn-covergen OUTPUT-FOLDER FILE.cover...\n       qn-covergen --shipped OUTPUT-FOLDER\n");
     return 2;
   }
   std::string folder = argv[1];

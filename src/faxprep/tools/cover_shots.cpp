@@ -22,10 +22,13 @@
 
 namespace {
 
-const QStringList kMessage = {QStringLiteral("Dear Ms Doe,"), QString(),
+const QStringList kMessage = {QStringLiteral("Dear Ms Doe,"),
+                              QString(),
                               QStringLiteral("here are the revised plans for the extension, as discussed on the phone. "
                                              "Please check the measurements on page 2 and let me know by Friday."),
-                              QString(), QStringLiteral("Kind regards,"), QStringLiteral("Sam Sender")};
+                              QString(),
+                              QStringLiteral("Kind regards,"),
+                              QStringLiteral("Sam Sender")};
 
 int Editor(const QString& out) {
   faxprep::TCreateEditQuickFax editor;
@@ -49,9 +52,9 @@ int Editor(const QString& out) {
 
 int Page(const QString& out) {
   covers::CoverData data;
-  data.texts = {covers::LongDateText(), covers::LongTimeText(), "Revised plans for the extension",
-                "Jane Doe, Doe Architects", "+44 20 7946 0958", "Sam Sender", "Sender & Sons Builders",
-                "+44 20 7946 0100", "+44 20 7946 0101"};
+  data.texts = {covers::LongDateText(),     covers::LongTimeText(), "Revised plans for the extension",
+                "Jane Doe, Doe Architects", "+44 20 7946 0958",     "Sam Sender",
+                "Sender & Sons Builders",   "+44 20 7946 0100",     "+44 20 7946 0101"};
   data.flags = {true, false, false, true, false};
   const std::string fct = qn::CoversFolder() + "QN0002.FCT";
   const std::string apf = covers::RenderCover("", fct, data, kMessage);
