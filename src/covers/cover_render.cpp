@@ -183,6 +183,7 @@ QString ResolveFontFamily(const QString& name) {
     }
     FcPatternDestroy(pattern);
   }
+  if (cache.size() >= 256) cache.clear();  // a handful in real templates; damaged ones may have many
   cache.insert(name, family);
   return family;
 }

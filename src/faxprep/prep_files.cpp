@@ -8,15 +8,15 @@ namespace faxprep {
 
 namespace {
 
+// Lines end at CR LF, LF or a lone CR, as text files from either system do.
 std::vector<std::string> SplitLines(std::string_view bytes) {
   std::vector<std::string> lines;
   while (!bytes.empty()) {
-    const std::size_t nl = bytes.find('\n');
-    std::string_view line = bytes.substr(0, nl);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-    if (nl == std::string_view::npos) break;
-    bytes.remove_prefix(nl + 1);
+    const std::size_t end = bytes.find_first_of("\r\n");
+    lines.emplace_back(bytes.substr(0, end));
+    if (end == std::string_view::npos) break;
+    const std::size_t next = bytes.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+    bytes.remove_prefix(next);
   }
   return lines;
 }

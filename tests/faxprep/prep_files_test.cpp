@@ -46,6 +46,8 @@ TEST(JobDescription, ThreeTextLinesOrARefusal) {
   EXPECT_EQ(job.phone, "555-0100");
   EXPECT_EQ(job.recipient, "Jane Doe");
   EXPECT_EQ(job.subject, "Quarterly report");
+  ASSERT_TRUE(ParseJobDescription("555\rJane\rOld Mac lines", job, why));  // lone CRs end lines too
+  EXPECT_EQ(job.recipient, "Jane");
   ASSERT_TRUE(ParseJobDescription("\n\nSubject only", job, why));
   EXPECT_EQ(job.phone, "");
   EXPECT_EQ(job.subject, "Subject only");
