@@ -1,5 +1,7 @@
 #include "covers_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <QGuiApplication>
 #include <cstdlib>
 #include <fstream>
@@ -10,12 +12,7 @@
 namespace covers_test {
 
 void EnsureApp() {
-  static int argc = 1;
-  static char name[] = "test_covers";
-  static char* argv[] = {name, nullptr};
-  if (QGuiApplication::instance()) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QGuiApplication app(argc, argv);
+  if (!QGuiApplication::instance()) std::abort();  // main() makes it
 }
 
 std::filesystem::path TempDir(const std::string& name) {
@@ -91,3 +88,12 @@ bool DecodeWithFax2tiff(const std::string& apf, const std::string& workDir, Page
 }
 
 }  // namespace covers_test
+
+// The tests run inside one offscreen application that is closed before the
+// program ends, so that its font caches go with it.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -58,7 +58,8 @@ TEST(TaggedValues, IntegersUseTheSmallestTagLittleEndian) {
     EXPECT_TRUE(r.AtEnd());
   }
   // A reader takes any integer tag, whatever size the writer should have used.
-  TaggedReader wide(Bytes({4, 5, 0, 0, 0, 3, 0xFE, 0xFF}));
+  const std::string wideBytes = Bytes({4, 5, 0, 0, 0, 3, 0xFE, 0xFF});
+  TaggedReader wide(wideBytes);
   std::int32_t a = 0, b = 0;
   EXPECT_TRUE(wide.Int(a) && wide.Int(b));
   EXPECT_EQ(a, 5);
@@ -89,16 +90,19 @@ TEST(TaggedValues, TextsFlagsAndShortReads) {
   EXPECT_TRUE(r.Flag(f) && !f);
 
   // Only tag 9 reads true: another whole value reads false and is passed over.
-  TaggedReader other(Bytes({2, 1, 9}));
+  const std::string otherBytes = Bytes({2, 1, 9});
+  TaggedReader other(otherBytes);
   EXPECT_TRUE(other.Flag(f));
   EXPECT_FALSE(f);
   EXPECT_TRUE(other.Flag(f) && f);
 
   // A length beyond the data fails without moving the position.
-  TaggedReader lying(Bytes({12, 0xFF, 0xFF, 0xFF, 0x7F, 'x'}));
+  const std::string lyingBytes = Bytes({12, 0xFF, 0xFF, 0xFF, 0x7F, 'x'});
+  TaggedReader lying(lyingBytes);
   EXPECT_FALSE(lying.Text(s));
   EXPECT_EQ(lying.Position(), 0u);
-  TaggedReader cut(Bytes({3, 0x01}));
+  const std::string cutBytes = Bytes({3, 0x01});
+  TaggedReader cut(cutBytes);
   std::int32_t v = 0;
   EXPECT_FALSE(cut.Int(v));
   EXPECT_EQ(cut.Position(), 0u);
