@@ -8,6 +8,10 @@
 #                                                    windows while a fax goes out
 #                                                    through faxmodem-sim
 #                                                    (docs/send-window.png)
+#        scripts/screenshot.sh covers                docs/cover-editor.png (the Fax
+#                                                    Cover Sheet Editor) and
+#                                                    docs/cover-page.png (a cover
+#                                                    page read back from its file)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +41,15 @@ capture() {
   ' capture "$@"
   echo "wrote $out"
 }
+
+if [ "${1:-}" = covers ]; then
+  build quillon-covershots
+  fresh_home
+  xvfb-run -a -s "-screen 0 1024x768x24" build/bin/quillon-covershots editor docs/cover-editor.png
+  QT_QPA_PLATFORM=offscreen build/bin/quillon-covershots page docs/cover-page.png
+  echo "wrote docs/cover-editor.png docs/cover-page.png"
+  exit 0
+fi
 
 if [ "${1:-}" = send ]; then
   out=${2:-docs/send-window.png}

@@ -16,6 +16,8 @@ packages=(
   libtiff-dev libtiff-tools libspandsp-dev efax dbview imagemagick netpbm poppler-utils
   # virtual display for screenshots and widget tests, fonts
   xvfb xauth fonts-liberation fonts-dejavu-core
+  # cover templates name their fonts; fontconfig finds the installed equivalents
+  libfontconfig-dev
 )
 
 missing=()

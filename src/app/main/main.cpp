@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "common/dialogs.h"
+#include "faxprep_hooks.h"
 #include "hints.h"
 #include "hooks.h"
 #include "main_screen.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
   qn::InstallPrintHooks();
   qn::InstallViewingHooks();
   qn::InstallSessionHooks();
+  qn::InstallFaxPrepHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

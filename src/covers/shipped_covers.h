@@ -1,0 +1,27 @@
+// The cover templates Quillon ships (data/covers, compiled into the program) and
+// their installation into the Covers folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cover_template.h"
+
+namespace covers {
+
+// Writes the flat template, its preview picture and its description, in that
+// order, under the base name of fctPath. False when any file cannot be written.
+bool SaveFlatTemplate(const std::string& fctPath, const std::vector<TemplateRecord>& records,
+                      const std::string& description);
+
+// Compiles every shipped template into the folder (".FCT", ".bmp", ".DES");
+// templates whose ".FCT" exists in any letter case are left alone. Returns how
+// many were written, or -1 when one of them cannot be compiled or written.
+int InstallShippedCovers(const std::string& coversFolder);
+
+// On the first start, when the Covers folder does not exist yet: creates it and
+// installs the shipped templates. A Covers folder the user already has is not
+// touched (templates the user deleted stay deleted).
+void InstallCoversOnFirstStart();
+
+}  // namespace covers
