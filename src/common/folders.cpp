@@ -146,9 +146,12 @@ std::string NewSendFileName(const std::string& prefix) { return NewFaxFileName(S
 std::string NewTempFileName(const std::string& prefix) { return NewFaxFileName(ProgramFolder(), prefix); }
 
 bool CopyFaxFile(const std::string& source, const std::string& destination) {
-  if (source == destination) return false;
   const std::string from = ResolvePath(source);
   const std::string to = ResolvePath(destination);
+  // Opening the destination truncates it: a copy onto the source itself would
+  // empty it and the failure path would then remove it.
+  std::error_code ec;
+  if (from == to || fs::equivalent(from, to, ec)) return false;
   std::FILE* in = std::fopen(from.c_str(), "rb");
   if (!in) return false;
   struct stat st {};

@@ -44,8 +44,9 @@ std::string NewSendFileName(const std::string& prefix);  // in the send folder
 std::string NewTempFileName(const std::string& prefix);  // in the program folder
 
 // Copies source to destination in 2048-byte blocks. False when both name the
-// same text, when the source cannot be opened, the destination cannot be created,
-// or a read or write fails part-way (the partial destination is then removed).
+// same file (in any spelling: letter case, "./", links), when the source cannot
+// be opened, the destination cannot be created, or a read or write fails
+// part-way (the partial destination is then removed).
 bool CopyFaxFile(const std::string& source, const std::string& destination);
 
 // The name part of a path ("SEND/FAX00001.APF" -> "FAX00001.APF").

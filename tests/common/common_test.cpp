@@ -80,6 +80,16 @@ class SharedLayerTest : public QObject {
     QCOMPARE(copy.readAll(), data);
     QVERIFY(!CopyFaxFile(src, src));  // onto itself: nothing done
     QCOMPARE(QFileInfo(home_ + "src.apf").size(), qint64(data.size()));
+    // Nor onto another spelling of itself: letter case, "./", a link.
+    QVERIFY(QDir().mkpath(home_ + "SEND"));
+    Touch(home_ + "SEND/a.apf", data);
+    QVERIFY(QFile::link(home_ + "SEND/a.apf", home_ + "link.apf"));
+    for (const QString& other : {home_ + "send/A.APF", home_ + "SEND/./a.apf", home_ + "link.apf"}) {
+      QVERIFY2(!CopyFaxFile((home_ + "SEND/a.apf").toStdString(), other.toStdString()), qPrintable(other));
+      QFile kept(home_ + "SEND/a.apf");
+      QVERIFY(kept.open(QIODevice::ReadOnly));
+      QCOMPARE(kept.readAll(), data);
+    }
     QVERIFY(!CopyFaxFile((home_ + "missing.apf").toStdString(), (home_ + "x.apf").toStdString()));
     QVERIFY(!QFile::exists(home_ + "x.apf"));
     QVERIFY(!CopyFaxFile(src, (home_ + "no/such/folder/x.apf").toStdString()));
