@@ -115,6 +115,18 @@ bool DeleteFileCI(const std::string& path) {
   return fs::remove(real, ec);
 }
 
+bool IsPlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name)
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+  if (!IsPlainFileName(name)) return {};
+  return ResolvePath(WithSlash(folder) + name);
+}
+
 void MakeDataFolders() {
   ForceFolder(ProgramFolder() + "SEND");
   ForceFolder(ProgramFolder() + "Receive");

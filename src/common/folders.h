@@ -32,6 +32,14 @@ bool FolderExists(const std::string& path);  // exists and is a folder, through 
 // Removes a file whatever its letter case; false when nothing was removed.
 bool DeleteFileCI(const std::string& path);
 
+// A file that a record names inside one of the program's folders: the folder
+// joined with the name, resolved whatever the letter case. Records come from
+// files other programs may have written, so only a plain file name is taken
+// ("FAX00001.APF"); a name with a "/", ".", ".." or a control character is
+// treated as naming no file at all, and the result is then empty.
+bool IsPlainFileName(const std::string& name);
+std::string FileInFolder(const std::string& folder, const std::string& name);
+
 // Creates the send and receive folders when missing; failures are ignored.
 void MakeDataFolders();
 // Drops one trailing "/", then creates the folder and any missing parents.

@@ -3,12 +3,12 @@
 #include <QColor>
 #include <QDate>
 #include <QFile>
-#include <QTextStream>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QTextStream>
 
-#include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "records/record_tables.h"
 
 namespace qn {
@@ -56,11 +56,24 @@ TRecordModel::TRecordModel(xb::Table& table, std::vector<ColumnSpec> columns, QO
   Reload();
 }
 
+TRecordModel::Source TRecordModel::CurrentSource() const {
+  if (!table_.isOpen()) return {};
+  return {true, table_.changeStamp(), table_.recCount(), table_.order(), table_.filter(), xb::env().deleted};
+}
+
 void TRecordModel::Reload() {
   beginResetModel();
-  recnos_ = table_.isOpen() ? table_.visibleRecNos() : std::vector<uint32_t>{};
+  source_ = CurrentSource();
+  recnos_ = source_.open ? table_.visibleRecNos() : std::vector<uint32_t>{};
   cachedRow_ = -1;
+  paths_.clear();
   endResetModel();
+}
+
+bool TRecordModel::ReloadIfChanged() {
+  if (CurrentSource() == source_) return false;
+  Reload();
+  return true;
 }
 
 int TRecordModel::rowCount(const QModelIndex& parent) const {
@@ -124,21 +137,34 @@ QString TRecordModel::CellText(int row, int column) const {
   const auto* rec = Record(row);
   if (!rec || column < 0 || column >= static_cast<int>(columns_.size())) return {};
   const ColumnSpec& c = columns_[column];
-  const QString folder = QString::fromStdString(ProgramFolder());
   switch (c.kind) {
     case ColumnKind::Field: return FieldText(*rec, c.field, true);
     case ColumnKind::CalcFaxFile: {
       const QString doc = FieldText(*rec, QStringLiteral("FAXDOC"), false).trimmed();
       if (doc.isEmpty()) return QString::fromLatin1(records::kCoverOnly);
-      return (folder + QStringLiteral("Send/") + doc).toLower();
+      return FilePathText(row, SendFolder(), doc);
     }
     case ColumnKind::CalcRecFaxFile:
-      return (folder + QStringLiteral("Receive/") + FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed())
-          .toLower();
-    case ColumnKind::IsDeleted: return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
-    case ColumnKind::IsArchived: return IsArchivedRow(row) ? QStringLiteral("Yes") : QStringLiteral("No ");
+      return FilePathText(row, ReceiveFolder(), FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed());
+    case ColumnKind::IsDeleted:
+      return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
+    case ColumnKind::IsArchived:
+      return IsArchivedRow(row) ? QStringLiteral("Yes") : QStringLiteral("No ");
   }
   return {};
+}
+
+QString TRecordModel::FilePathText(int row, const std::string& folder, const QString& name) const {
+  // Resolving looks at the folder, so each row's path is found once per read
+  // of the list (and the cache is kept small).
+  const uint32_t recno = RecNoAt(row);
+  if (auto it = paths_.find(recno); it != paths_.end()) return it.value();
+  if (paths_.size() > 4096) paths_.clear();
+  const std::string file = FileInFolder(folder, ToField(name));
+  // A name that is no plain file name is shown as stored, never looked up.
+  const QString text = file.empty() ? QString::fromStdString(folder) + name : QString::fromStdString(file);
+  paths_.insert(recno, text);
+  return text;
 }
 
 QVariant TRecordModel::data(const QModelIndex& index, int role) const {
@@ -206,7 +232,7 @@ bool TRecordGrid::HasCurrent() const {
 void TRecordGrid::Refresh() {
   if (!model_) return;
   syncing_ = true;
-  model_->Reload();
+  model_->ReloadIfChanged();
   syncing_ = false;
   SyncToTable();
 }

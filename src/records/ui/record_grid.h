@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <cstdint>
@@ -45,6 +46,9 @@ class TRecordModel : public QAbstractTableModel {
 
   // Reads the list of visible records again.
   void Reload();
+  // Reads it again only when the table, its order, filter or SET DELETED changed
+  // since the last read (a whole list is a pass over the table). True when read.
+  bool ReloadIfChanged();
   xb::Table& table() const { return table_; }
   const std::vector<ColumnSpec>& columns() const { return columns_; }
   int ColumnOf(const QString& field) const;  // -1 when absent
@@ -56,13 +60,28 @@ class TRecordModel : public QAbstractTableModel {
 
  private:
   const std::vector<uint8_t>* Record(int row) const;
+  // The resolved path of a file a row names in a folder (calculated columns).
+  QString FilePathText(int row, const std::string& folder, const QString& name) const;
   QString FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const;
 
   xb::Table& table_;
   std::vector<ColumnSpec> columns_;
   std::vector<uint32_t> recnos_;
+  // What the list was read from (see ReloadIfChanged).
+  struct Source {
+    bool open = false;
+    uint64_t stamp = 0;
+    uint32_t count = 0;
+    int order = 0;
+    std::string filter;
+    bool deleted = false;
+    bool operator==(const Source&) const = default;
+  };
+  Source CurrentSource() const;
+  Source source_;
   mutable int cachedRow_ = -1;
   mutable std::vector<uint8_t> cache_;
+  mutable QHash<uint32_t, QString> paths_;
 };
 
 // Draws archived rows in red, or white while selected.
@@ -80,7 +99,7 @@ class TRecordGrid : public QTableView {
   explicit TRecordGrid(QWidget* parent = nullptr);
   void SetRecordModel(TRecordModel* model);
   TRecordModel* recordModel() const { return model_; }
-  // Re-reads the records and selects the handle's current record.
+  // Re-reads the records when they changed and selects the handle's current record.
   void Refresh();
   // Selects the handle's current record without re-reading.
   void SyncToTable();
