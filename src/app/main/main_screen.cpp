@@ -110,14 +110,10 @@ void TMainScreen::FormCreate() {
 }
 
 void TMainScreen::ApplyListFilter() {
+  // A current record that no longer passes is left for the first one that
+  // does by the table itself.
   FaxTable.setFilter(ListFilter.toStdString());
   RecTable.setFilter(ListFilter.toStdString());
-  for (xb::Table* t : {&FaxTable, &RecTable}) {
-    // The current record may no longer pass: step to the first one that does.
-    if (!t->isOpen()) continue;
-    const auto visible = t->visibleRecNos();
-    if (std::find(visible.begin(), visible.end(), t->recNo()) == visible.end()) t->goTop();
-  }
   RefreshGrids();
 }
 
@@ -264,13 +260,16 @@ void TMainScreen::SetButtons() {
   if (faxEmpty) {
     if (FaxTable.order() != 0) FaxTable.setOrder(0);
   } else if (FaxTable.order() == 0) {
-    SetFaxOrder("DATESENT", mnuDateSent);
+    // The first record of the new order is current before the list is read.
+    FaxTable.setOrder(FaxTable.tagArea("DATESENT"));
+    mnuDateSent->setChecked(true);
     FaxTable.goTop();
   }
   FaxGrid->setEnabled(faxHas);
   const bool recEmpty = recModel_->rowCount() == 0;
   if (!recEmpty && RecTable.order() == 0) {
-    SetRecOrder("DATETIME", mnuSortDateReceived);
+    RecTable.setOrder(RecTable.tagArea("DATETIME"));
+    mnuSortDateReceived->setChecked(true);
     RecTable.goTop();
   } else if (recEmpty && RecTable.order() != 0) {
     RecTable.setOrder(0);

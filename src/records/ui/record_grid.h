@@ -44,16 +44,24 @@ class TRecordModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-  // Reads the list of visible records again.
+  // Reads the list of visible records again. A large table is listed in steps:
+  // the first rows at once, the rest in short steps from the event loop (or at
+  // once where a caller needs a row not yet listed), so that a window shows
+  // its list without waiting for a pass over the whole table.
   void Reload();
   // Reads it again only when the table, its order, filter or SET DELETED changed
-  // since the last read (a whole list is a pass over the table). True when read.
+  // since the last read. True when read.
   bool ReloadIfChanged();
+  // Lists the rest of a large table now.
+  void Complete();
+  bool IsComplete() const { return complete_; }
+  bool canFetchMore(const QModelIndex& parent) const override;
+  void fetchMore(const QModelIndex& parent) override;
   xb::Table& table() const { return table_; }
   const std::vector<ColumnSpec>& columns() const { return columns_; }
   int ColumnOf(const QString& field) const;  // -1 when absent
   uint32_t RecNoAt(int row) const;           // 0 when out of range
-  int RowOf(uint32_t recno) const;           // -1 when not listed
+  int RowOf(uint32_t recno);                 // -1 when not listed (completes the list first)
   bool IsArchivedRow(int row) const;
   // The text of a cell as shown.
   QString CellText(int row, int column) const;
@@ -78,7 +86,11 @@ class TRecordModel : public QAbstractTableModel {
     bool operator==(const Source&) const = default;
   };
   Source CurrentSource() const;
+  // Lists more of a large table, for about budgetMs; schedules the next step.
+  void ListMore(int budgetMs);
   Source source_;
+  bool complete_ = true;
+  bool stepQueued_ = false;
   mutable int cachedRow_ = -1;
   mutable std::vector<uint8_t> cache_;
   mutable QHash<uint32_t, QString> paths_;
