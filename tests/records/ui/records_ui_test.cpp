@@ -441,6 +441,42 @@ class RecordsUiTest : public QObject {
     QVERIFY(rec_.tagArea("DATEND") > 0);  // the other tables were still rebuilt
   }
 
+  void largeListsShowAtOnceAndCompleteInSteps() {
+    OpenTables();
+    for (int i = 0; i < 5000; ++i) {
+      QCOMPARE(fax_.appendBlank(), 0);
+      fax_.setString("RECIPIENT", QStringLiteral("R%1").arg(i, 5, 10, QLatin1Char('0')).toStdString());
+      fax_.setLogical("ARCHIVED", i % 10 == 0);
+      QCOMPARE(fax_.post(), 0);
+    }
+    fax_.setFilter(".not. archived");
+    fax_.setOrder("RECIPIENT");
+    fax_.goTop();
+    TRecordModel model(fax_, FaxTableColumns());
+    QVERIFY(!model.IsComplete());
+    QVERIFY(model.rowCount() > 0 && model.rowCount() < 4500);
+    const int recipient = model.ColumnOf(QStringLiteral("RECIPIENT"));
+    QCOMPARE(model.CellText(0, recipient), QStringLiteral("R00001"));
+    // A record not listed yet is found (the list is completed for it) ...
+    QCOMPARE(model.RowOf(4999 + 1), 4499);
+    QVERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4500);
+    // ... and the steps from the event loop end in the same list.
+    fax_.setOrder(0);
+    model.Reload();
+    QVERIFY(!model.IsComplete());
+    QTRY_VERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4500);
+    QCOMPARE(model.CellText(4499, recipient), QStringLiteral("R04999"));
+    // A change of the table while listing starts the listing again.
+    fax_.go(2);
+    fax_.setLogical("ARCHIVED", true);
+    QCOMPARE(fax_.post(), 0);
+    QVERIFY(model.ReloadIfChanged());
+    QTRY_VERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4499);
+  }
+
   void dateTimeTextOfAFax() {
     OpenTables();
     AddOut(fax_, "never", "");
