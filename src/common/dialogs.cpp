@@ -115,24 +115,25 @@ QString PlacementSection(const QString& className, int logicalDpi) {
   return section;
 }
 
-QRect PullOntoScreen(const QRect& r, const QSize& screen) {
+QRect PullOntoScreen(const QRect& r, const QRect& screen) {
   // Edges as left/top/right/bottom with right and bottom exclusive.
+  const int screenRight = screen.left() + screen.width(), screenBottom = screen.top() + screen.height();
   int left = r.left(), top = r.top(), right = r.left() + r.width(), bottom = r.top() + r.height();
-  if (right > screen.width()) {
-    left -= right - screen.width();
-    right = screen.width();
+  if (right > screenRight) {
+    left -= right - screenRight;
+    right = screenRight;
   }
-  if (left < 0) {
-    right += 1 - left;
-    left = 1;
+  if (left < screen.left()) {
+    right += screen.left() + 1 - left;
+    left = screen.left() + 1;
   }
-  if (bottom > screen.height()) {
-    top -= bottom - screen.height();
-    bottom = screen.height();
+  if (bottom > screenBottom) {
+    top -= bottom - screenBottom;
+    bottom = screenBottom;
   }
-  if (top < 0) {
-    bottom += 1 - top;
-    top = 1;
+  if (top < screen.top()) {
+    bottom += screen.top() + 1 - top;
+    top = screen.top() + 1;
   }
   return QRect(left, top, right - left, bottom - top);
 }
@@ -154,7 +155,9 @@ void RestorePlacement(QWidget* w) {
     CentreForm(w);
     r = w->geometry();
   }
-  w->setGeometry(PullOntoScreen(r, ScreenRect(w).size()));
+  // The screen the stored place lies on, else the one the window is on.
+  QScreen* on = QGuiApplication::screenAt(r.center());
+  w->setGeometry(PullOntoScreen(r, on ? on->geometry() : ScreenRect(w)));
 }
 
 void SavePlacement(QWidget* w) {

@@ -52,10 +52,11 @@ QPoint CentredOver(const QRect& outer, const QSize& inner);
 // Placement section: class name + "_Placement", with the logical resolution
 // appended above 96 dots per inch.
 QString PlacementSection(const QString& className, int logicalDpi);
-// Pulls a rectangle (left, top, right, bottom) back inside a screen of the given
-// size: moved left by the excess beyond the right edge, then to x = 1 when the
-// left edge became negative; the same vertically.
-QRect PullOntoScreen(const QRect& r, const QSize& screen);
+// Pulls a rectangle (left, top, right, bottom) back inside a screen's area:
+// moved left by the excess beyond the right edge, then to 1 pixel inside the
+// left edge when it lies beyond it; the same vertically. A window restored
+// goes to the screen its stored place lies on (else the screen it is on).
+QRect PullOntoScreen(const QRect& r, const QRect& screen);
 void RestorePlacement(QWidget* w);
 void SavePlacement(QWidget* w);
 

@@ -115,6 +115,18 @@ bool DeleteFileCI(const std::string& path) {
   return fs::remove(real, ec);
 }
 
+bool IsPlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name)
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+  if (!IsPlainFileName(name)) return {};
+  return ResolvePath(WithSlash(folder) + name);
+}
+
 void MakeDataFolders() {
   ForceFolder(ProgramFolder() + "SEND");
   ForceFolder(ProgramFolder() + "Receive");
@@ -146,9 +158,12 @@ std::string NewSendFileName(const std::string& prefix) { return NewFaxFileName(S
 std::string NewTempFileName(const std::string& prefix) { return NewFaxFileName(ProgramFolder(), prefix); }
 
 bool CopyFaxFile(const std::string& source, const std::string& destination) {
-  if (source == destination) return false;
   const std::string from = ResolvePath(source);
   const std::string to = ResolvePath(destination);
+  // Opening the destination truncates it: a copy onto the source itself would
+  // empty it and the failure path would then remove it.
+  std::error_code ec;
+  if (from == to || fs::equivalent(from, to, ec)) return false;
   std::FILE* in = std::fopen(from.c_str(), "rb");
   if (!in) return false;
   struct stat st {};

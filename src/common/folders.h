@@ -32,6 +32,14 @@ bool FolderExists(const std::string& path);  // exists and is a folder, through 
 // Removes a file whatever its letter case; false when nothing was removed.
 bool DeleteFileCI(const std::string& path);
 
+// A file that a record names inside one of the program's folders: the folder
+// joined with the name, resolved whatever the letter case. Records come from
+// files other programs may have written, so only a plain file name is taken
+// ("FAX00001.APF"); a name with a "/", ".", ".." or a control character is
+// treated as naming no file at all, and the result is then empty.
+bool IsPlainFileName(const std::string& name);
+std::string FileInFolder(const std::string& folder, const std::string& name);
+
 // Creates the send and receive folders when missing; failures are ignored.
 void MakeDataFolders();
 // Drops one trailing "/", then creates the folder and any missing parents.
@@ -44,8 +52,9 @@ std::string NewSendFileName(const std::string& prefix);  // in the send folder
 std::string NewTempFileName(const std::string& prefix);  // in the program folder
 
 // Copies source to destination in 2048-byte blocks. False when both name the
-// same text, when the source cannot be opened, the destination cannot be created,
-// or a read or write fails part-way (the partial destination is then removed).
+// same file (in any spelling: letter case, "./", links), when the source cannot
+// be opened, the destination cannot be created, or a read or write fails
+// part-way (the partial destination is then removed).
 bool CopyFaxFile(const std::string& source, const std::string& destination);
 
 // The name part of a path ("SEND/FAX00001.APF" -> "FAX00001.APF").

@@ -16,6 +16,9 @@ int rebuildOne(xb::Table& t, const TableSpec& layout, bool byName, const Rebuild
   auto progress = [&](int pct) {
     if (sink.progress) sink.progress(pct);
   };
+  // Packing needs the table to itself; anything else would leave it without
+  // its index once the CDX is gone.
+  if (t.mode() != xb::OpenMode::Exclusive) return -xb::xbReadOnly;
   xb::setGaugeHook(progress);
   int order = t.order();
   std::string cdx = t.indexPath();
@@ -35,23 +38,33 @@ int rebuildOne(xb::Table& t, const TableSpec& layout, bool byName, const Rebuild
       if (rc != 0) break;
     }
   }
-  if (rc == 0) rc = byName ? t.setOrder("NAME") : t.setOrder(order);
+  if (rc == 0) {
+    rc = byName ? t.setOrder("NAME") : t.setOrder(order);
+  } else if (t.isOpen()) {
+    // A failed step must not leave the table without its tags: whatever of them
+    // is missing is built again from the (possibly unpacked) table.
+    for (const auto& tag : layout.rebuildTags)
+      if (t.tagArea(tag.name) == 0) t.createTag(tag.name, tag.keyExpr, kNotDeleted, tag.descending);
+    byName ? t.setOrder("NAME") : t.setOrder(order);
+  }
   xb::setGaugeHook({});
   return rc;
 }
 
 }  // namespace
 
-int RebuildIndexes(xb::Table& fax, xb::Table& rec, xb::Table& phone, const std::string& folder,
-                   const RebuildSink& sink) {
+int RebuildIndexes(xb::Table& fax, xb::Table& rec, xb::Table& phone, const std::string& folder, const RebuildSink& sink,
+                   std::string* error) {
   int first = 0;
-  auto keep = [&](int rc) {
-    if (first == 0) first = rc;
+  auto keep = [&](int rc, const xb::Table& t) {
+    if (first != 0 || rc == 0) return;
+    first = rc;
+    if (error) *error = rc == -xb::xbReadOnly ? t.path() + " is not open for this program alone" : t.lastError();
   };
-  if (fax.isOpen()) keep(rebuildOne(fax, faxSpec(), false, sink));
-  if (rec.isOpen()) keep(rebuildOne(rec, recFaxSpec(), false, sink));
+  if (fax.isOpen()) keep(rebuildOne(fax, faxSpec(), false, sink), fax);
+  if (rec.isOpen()) keep(rebuildOne(rec, recFaxSpec(), false, sink), rec);
   if (OpenPhoneDBF(phone, folder, true)) {
-    keep(rebuildOne(phone, phoneSpec(), true, sink));
+    keep(rebuildOne(phone, phoneSpec(), true, sink), phone);
     phone.close();
   }
   return first;

@@ -18,8 +18,11 @@ struct RebuildSink {
 // fax and rec are the open handles of QNOUT and QNREC (their current order is
 // restored afterwards); phone is a closed handle that the pass opens
 // exclusively for its step and closes again (the step is skipped when the phone
-// book cannot be opened). Returns 0 or the first negated error code.
+// book cannot be opened). A table not open exclusively is left alone
+// (-xbReadOnly); a step that fails has the table's tags built again. Returns 0
+// or the first negated error code (its text in the failing table's lastError(),
+// or in *error when given).
 int RebuildIndexes(xb::Table& fax, xb::Table& rec, xb::Table& phone, const std::string& folder,
-                   const RebuildSink& sink = {});
+                   const RebuildSink& sink = {}, std::string* error = nullptr);
 
 }  // namespace records

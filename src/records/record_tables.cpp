@@ -189,7 +189,8 @@ StartupResult OpenTablesAtStartup(xb::Table& fax, xb::Table& rec, const std::str
   } else {
     result = StartupResult::FaxFailed;
   }
-  if (!OpenRecFaxDBF(rec, folder)) return StartupResult::RecFailed;
+  if (!OpenRecFaxDBF(rec, folder))
+    return result == StartupResult::FaxFailed ? StartupResult::BothFailed : StartupResult::RecFailed;
   if (fax.isOpen()) fax.setFilter(listFilter);
   rec.setFilter(listFilter);
   return result;

@@ -64,7 +64,8 @@ bool OpenPhoneDBF(xb::Table& table, const std::string& folder, bool exclusive);
 
 // Start-up: engine settings (century on, SET DELETED on, property 1009), QNOUT
 // opened, order 1 and first record, QNREC opened, then the list filter on both.
-enum class StartupResult { Ok, FaxFailed, RecFailed };
+// QNREC is tried whether or not QNOUT opened; the result names what failed.
+enum class StartupResult { Ok, FaxFailed, RecFailed, BothFailed };
 StartupResult OpenTablesAtStartup(xb::Table& fax, xb::Table& rec, const std::string& folder,
                                   const std::string& listFilter = kNotArchived);
 

@@ -310,6 +310,19 @@ std::vector<uint32_t> Table::visibleRecNos() {
     // Without a filter, a tag that already leaves out marked records needs no
     // record reads at all.
     bool keysOnly = !d.filter.valid() && (!env().deleted || rt.forIsNotDeleted);
+    if (!keysOnly && !d.scoped) {
+      // A whole list with a filter: one sequential pass marks the visible records,
+      // far cheaper than one random read per key.
+      const uint32_t count = t.dbf.recordCount();
+      std::vector<bool> visible(static_cast<size_t>(count) + 1);
+      scanAll(t, [&](uint32_t r, const uint8_t* rec) { visible[r] = d.visibleRecord(rec); });
+      for (CdxPos p = desc ? t.cdx.last(tag) : t.cdx.first(tag); p.valid(); p = desc ? t.cdx.prev(p) : t.cdx.next(p)) {
+        uint32_t r = t.cdx.recnoAt(p);
+        if (r < 1 || r > count) failWith(xbBadIndex, "index names record " + std::to_string(r) + " beyond the table");
+        if (visible[r]) out.push_back(r);
+      }
+      return 0;
+    }
     std::vector<uint8_t> rec;
     for (CdxPos p = desc ? t.cdx.last(tag) : t.cdx.first(tag); p.valid(); p = desc ? t.cdx.prev(p) : t.cdx.next(p)) {
       if (keysOnly) {

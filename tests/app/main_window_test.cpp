@@ -7,18 +7,19 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
 
-#include "common/folders.h"
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
 #include "app/main/single_instance.h"
+#include "common/folders.h"
+#include "common/ini_file.h"
 #include "modal_script.h"
 #include "records/ui/editors.h"
 #include "records/ui/record_grid.h"
-#include "common/ini_file.h"
 #include "sessions/settings.h"
 
 using namespace qn;
@@ -382,18 +383,169 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->FaxTable.getTrimString("RECIPIENT"), std::string("Ann"));
     QVERIFY(w->FaxTable.getTrimString("NOTES").empty());
 
-    // A cover without its .fcd is not cloned: the new record has neither file.
+    // A cover without its .fcd, or a body that is gone, is not cloned: no record
+    // would name a file that is there.
+    const int before = w->FaxGrid->recordModel()->rowCount();
     Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("no fcd"));
-    script.Answer(QMessageBox::Yes);
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
     w->mnuClone->trigger();
-    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("[clone]no fcd"));
-    QVERIFY(w->FaxTable.getTrimString("FAXCOVER").empty());
+    QVERIFY(script.Done());
+    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax could not be cloned")));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), before);
+    QVERIFY(!Column(w->FaxGrid, "SUBJECT").contains(QStringLiteral("[clone]no fcd")));
     QVERIFY(!QFile::exists(home_ + "SEND/COV00003.APF"));
+    QVERIFY(QFile::remove(home_ + "SEND/FAX00000.APF"));
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("full"));
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    w->mnuClone->trigger();
+    QVERIFY(script.Done());
+    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax could not be cloned")));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), before);
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00003.APF"));  // the cover copied first is gone again
     // Answering No clones nothing.
     const int rows = w->FaxGrid->recordModel()->rowCount();
     script.Answer(QMessageBox::No);
     w->mnuClone->trigger();
     QCOMPARE(w->FaxGrid->recordModel()->rowCount(), rows);
+  }
+
+  // Reopens a table of the window so that it refuses every write.
+  static void MakeReadOnly(xb::Table& t) {
+    const std::string path = t.path();
+    t.close();
+    QCOMPARE(t.open(path, xb::OpenMode::ReadOnly), 0);
+    t.goTop();
+  }
+
+  void deletingKeepsTheFilesWhenTheTableRefuses() {
+    Prepare();
+    auto w = Start();
+    for (const char* f : {"FAX00000.APF", "COV00000.APF", "COV00000.fcd"}) Touch(home_ + "SEND/" + f);
+    Touch(home_ + "Receive/REC00000.APF");
+    AddOut(w->FaxTable, {"both", "", "20261101", "FAX00000.APF", "COV00000.APF"});
+    AddRec(w->RecTable, "ACME", "REC00000.APF");
+    MakeReadOnly(w->FaxTable);
+    MakeReadOnly(w->RecTable);
+    w->SetButtons();
+    QVERIFY(w->DeleteButton->isEnabled());
+    ModalScript script;
+    for (int item : {0, 1, 2}) {
+      script.Then([item](QWidget* d) {
+        qobject_cast<TDeleteWhat*>(d)->SetItemIndex(item);
+        qobject_cast<QDialog*>(d)->accept();
+      });
+      script.Answer(QMessageBox::Ok);
+      w->DeleteButton->click();
+      QVERIFY(script.Done());
+      QCOMPARE(script.seen().back().caption, QStringLiteral("Error"));
+    }
+    w->ShowPage(false);
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    w->DeleteButton->click();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().back().caption, QStringLiteral("Error"));
+    for (const char* f : {"SEND/FAX00000.APF", "SEND/COV00000.APF", "SEND/COV00000.fcd", "Receive/REC00000.APF"})
+      QVERIFY2(QFile::exists(home_ + f), f);
+    QCOMPARE(w->RecFaxGrid->recordModel()->rowCount(), 1);
+    w->ShowPage(true);
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 1);
+    QCOMPARE(w->FaxTable.getTrimString("FAXCOVER"), std::string("COV00000.APF"));
+  }
+
+  void recordsNamingFilesOutsideTheirFolderDeleteNothing() {
+    Prepare();
+    auto w = Start();
+    QVERIFY(QFile::exists(home_ + "QN.INI"));
+    AddOut(w->FaxTable, {"escape", "", "20261101", "../QN.INI", "/etc/hostname"});
+    AddRec(w->RecTable, "up", "../QN.INI");
+    AddRec(w->RecTable, "root", "/etc/hostname");
+    w->SetButtons();
+    ModalScript script;
+    script.Then([](QWidget* d) {
+      qobject_cast<TDeleteWhat*>(d)->SetItemIndex(2);
+      qobject_cast<QDialog*>(d)->accept();
+    });
+    w->DeleteButton->click();
+    QVERIFY(script.Done());
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), 0);
+    w->ShowPage(false);
+    for (int i = 0; i < 2; ++i) {
+      script.Answer(QMessageBox::Yes);
+      w->DeleteButton->click();
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(w->RecFaxGrid->recordModel()->rowCount(), 0);
+    QVERIFY(QFile::exists(home_ + "QN.INI"));
+    QVERIFY(QFile::exists(QStringLiteral("/etc/hostname")));
+  }
+
+  void bothTablesFailingAreBothReported() {
+    for (const char* name : {"QNOUT.DBF", "QNREC.DBF"}) {
+      QFile f(home_ + name);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray(300, '\x7f'));
+    }
+    ModalScript script;
+    script.Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
+    auto w = std::make_unique<TMainScreen>();
+    QVERIFY(!w->TablesOpen());
+    w->show();
+    QTRY_VERIFY(!w->isVisible());
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().size(), size_t(2));
+    QCOMPARE(script.seen()[0].text, QStringLiteral("Unable to open/create the FAX datafile - closing program"));
+    QCOMPARE(script.seen()[1].text, QStringLiteral("Unable to open/create the FAX RECEIVE datafile - closing program"));
+  }
+
+  void failedForwardIsReportedAndLeavesNoCopy() {
+    Prepare();
+    auto w = Start();
+    Touch(home_ + "Receive/REC00007.APF");
+    AddRec(w->RecTable, "Head Office", "REC00007.APF");
+    MakeReadOnly(w->FaxTable);
+    w->ShowPage(false);
+    w->RecTable.goTop();
+    w->SetButtons();
+    ModalScript script;
+    script.Answer(QMessageBox::Yes).Then([](QWidget* d) { qobject_cast<TFaxEditor*>(d)->AcceptButton->click(); });
+    script.Answer(QMessageBox::Ok);
+    w->mnuForward->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().back().caption, QStringLiteral("Error"));
+    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax could not be forwarded.")));
+    QVERIFY(!QFile::exists(home_ + "SEND/FWD00000.APF"));
+    QCOMPARE(w->FaxTable.recCount(), 0u);
+  }
+
+  void faxFileColumnShowsTheFileAsItIs() {
+    Prepare();
+    auto w = Start();
+    Touch(home_ + "SEND/FAX00000.APF");
+    Touch(home_ + "Receive/Rec00001.apf");
+    AddOut(w->FaxTable, {"one", "", "20261101", "fax00000.apf"});
+    AddOut(w->FaxTable, {"cover", "", "20261102", "", "COV00000.APF"});
+    AddRec(w->RecTable, "ACME", "REC00001.APF");
+    w->SetButtons();
+    const QStringList out = Column(w->FaxGrid, "calcFaxFile");
+    QVERIFY(out.contains(home_ + "SEND/FAX00000.APF"));
+    QVERIFY(out.contains(QStringLiteral("(Cover only)")));
+    QCOMPARE(Column(w->RecFaxGrid, "calcFaxfile"), QStringList{home_ + "Receive/Rec00001.apf"});
+  }
+
+  void statusTipsFollowTheHintsSetting() {
+    Prepare();
+    auto w = Start();
+    QVERIFY(w->mnuShowHint->isChecked());
+    w->mnuEdit->showStatusText(w->FaxGrid);
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Edit the currently selected fax"));
+    w->mnuShowHint->trigger();  // hints off
+    QVERIFY(!Settings().HintsOn);
+    w->statusBar()->clearMessage();
+    w->mnuEdit->showStatusText(w->FaxGrid);
+    QCOMPARE(w->statusBar()->currentMessage(), QString());
+    w->mnuShowHint->trigger();
+    w->mnuEdit->showStatusText(w->FaxGrid);
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Edit the currently selected fax"));
   }
 
   void forwardMakesAnOutgoingCopy() {

@@ -7,12 +7,12 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "common/help.h"
+#include "common/ini_file.h"
 #include "common/print_options.h"
 #include "modal_script.h"
-#include "common/ini_file.h"
 
 using namespace qn;
 using qntest::ModalScript;
@@ -80,6 +80,16 @@ class SharedLayerTest : public QObject {
     QCOMPARE(copy.readAll(), data);
     QVERIFY(!CopyFaxFile(src, src));  // onto itself: nothing done
     QCOMPARE(QFileInfo(home_ + "src.apf").size(), qint64(data.size()));
+    // Nor onto another spelling of itself: letter case, "./", a link.
+    QVERIFY(QDir().mkpath(home_ + "SEND"));
+    Touch(home_ + "SEND/a.apf", data);
+    QVERIFY(QFile::link(home_ + "SEND/a.apf", home_ + "link.apf"));
+    for (const QString& other : {home_ + "send/A.APF", home_ + "SEND/./a.apf", home_ + "link.apf"}) {
+      QVERIFY2(!CopyFaxFile((home_ + "SEND/a.apf").toStdString(), other.toStdString()), qPrintable(other));
+      QFile kept(home_ + "SEND/a.apf");
+      QVERIFY(kept.open(QIODevice::ReadOnly));
+      QCOMPARE(kept.readAll(), data);
+    }
     QVERIFY(!CopyFaxFile((home_ + "missing.apf").toStdString(), (home_ + "x.apf").toStdString()));
     QVERIFY(!QFile::exists(home_ + "x.apf"));
     QVERIFY(!CopyFaxFile(src, (home_ + "no/such/folder/x.apf").toStdString()));
@@ -127,10 +137,16 @@ class SharedLayerTest : public QObject {
   void placementIsPulledBackOntoTheScreen() {
     QCOMPARE(PlacementSection(QStringLiteral("TMainScreen"), 96), QStringLiteral("TMainScreen_Placement"));
     QCOMPARE(PlacementSection(QStringLiteral("TMainScreen"), 120), QStringLiteral("TMainScreen_Placement120"));
-    const QSize screen(800, 600);
+    const QRect screen(0, 0, 800, 600);
     QCOMPARE(PullOntoScreen(QRect(700, 500, 300, 200), screen), QRect(500, 400, 300, 200));
     QCOMPARE(PullOntoScreen(QRect(-50, -20, 300, 200), screen), QRect(1, 1, 300, 200));
     QCOMPARE(PullOntoScreen(QRect(100, 0, 1000, 200), screen), QRect(1, 0, 1000, 200));  // wider than the screen
+    // A second screen to the right of the first: a place on it stays there, and
+    // one beyond its edges comes back onto it, not onto the first.
+    const QRect second(800, 0, 1280, 1024);
+    QCOMPARE(PullOntoScreen(QRect(900, 100, 400, 300), second), QRect(900, 100, 400, 300));
+    QCOMPARE(PullOntoScreen(QRect(1900, 900, 400, 300), second), QRect(1680, 724, 400, 300));
+    QCOMPARE(PullOntoScreen(QRect(700, -10, 400, 300), second), QRect(801, 1, 400, 300));
 
     // A placement stored on a larger screen comes back inside this one.
     TMainScreen w;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QProxyStyle>
+#include <QStatusTipEvent>
 #include <QToolTip>
 #include <QWidget>
 
@@ -23,12 +24,14 @@ class THintStyle : public QProxyStyle {
   }
 };
 
-// Swallows hint events while hints are off; shows them for 30 s with the
+// Swallows hint and status-tip events while hints are off; shows them for 30 s with the
 // program's "\r" line breaks while they are on.
 class THintFilter : public QObject {
  public:
   using QObject::QObject;
   bool eventFilter(QObject* watched, QEvent* e) override {
+    // Status-line tips are hints too (an empty one only clears the line).
+    if (e->type() == QEvent::StatusTip) return !g_hintsOn && !static_cast<QStatusTipEvent*>(e)->tip().isEmpty();
     if (e->type() != QEvent::ToolTip || !watched->isWidgetType()) return false;
     if (!g_hintsOn) return true;
     auto* w = static_cast<QWidget*>(watched);

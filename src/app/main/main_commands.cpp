@@ -10,8 +10,9 @@
 #include <QUrl>
 
 #include "about.h"
-#include "common/folders.h"
+#include "common/app_events.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "common/help.h"
 #include "delete_what.h"
 #include "hints.h"
@@ -225,17 +226,21 @@ void TMainScreen::DeleteFromSend() {
                                QStringLiteral("Delete"))) {
     action = 2;
   }
+  // The files go only once the record no longer names them.
   if (action >= 0 && FaxTable.go(recno) == 0) {
-    if (action == 0) {
-      FaxTable.setString("FAXCOVER", "");
-      FaxTable.post();
-      DeleteOutgoingCover(cover);
-    } else if (action == 1) {
-      FaxTable.setString("FAXDOC", "");
-      FaxTable.post();
-      DeleteOutgoingBody(doc);
+    if (action == 0 || action == 1) {
+      if (FaxTable.setString(action == 0 ? "FAXCOVER" : "FAXDOC", "") != 0 || FaxTable.post() != 0) {
+        const std::string reason = FaxTable.lastError();
+        FaxTable.cancel();
+        ShowRecordError(QStringLiteral("The fax could not be changed; its files were kept."), reason);
+      } else if (action == 0) {
+        DeleteOutgoingCover(cover);
+      } else {
+        DeleteOutgoingBody(doc);
+      }
+    } else if (FaxTable.deleteRecord() != 0) {
+      ShowRecordError(QStringLiteral("The fax could not be deleted; its files were kept."), FaxTable.lastError());
     } else {
-      FaxTable.deleteRecord();
       DeleteOutgoingBody(doc);
       DeleteOutgoingCover(cover);
       StepOffHidden(FaxTable);
@@ -256,9 +261,12 @@ void TMainScreen::DeleteFromRec() {
                         QStringLiteral("Delete")) &&
       RecTable.go(recno) == 0) {
     const std::string file = RecTable.getTrimString("FAXFILE");
-    RecTable.deleteRecord();
-    DeleteReceivedFile(file);
-    StepOffHidden(RecTable);
+    if (RecTable.deleteRecord() != 0) {
+      ShowRecordError(QStringLiteral("The fax could not be deleted; its file was kept."), RecTable.lastError());
+    } else {
+      DeleteReceivedFile(file);
+      StepOffHidden(RecTable);
+    }
   }
   RecFaxGrid->Refresh();
   SetButtons();
@@ -275,10 +283,20 @@ void TMainScreen::mnuCloneClick() {
     return;
   const std::string doc = FaxTable.getTrimString("FAXDOC");
   const std::string cover = FaxTable.getTrimString("FAXCOVER");
-  if (doc.empty() && cover.empty()) return;
-  CloneAPFFax(FaxTable, doc.empty() ? std::string() : SendFolder() + doc,
-              cover.empty() ? std::string() : SendFolder() + cover, FaxTable.getTrimString("PHONE"),
-              FaxTable.getTrimString("RECIPIENT"), FaxTable.getTrimString("SUBJECT"));
+  // A part the record names but that is not there (or not a plain file name)
+  // refuses the clone: the copy would name no file.
+  const std::string docPath = doc.empty() ? std::string() : FileInFolder(SendFolder(), doc);
+  const std::string coverPath = cover.empty() ? std::string() : FileInFolder(SendFolder(), cover);
+  const int rc = (doc.empty() || !docPath.empty()) && (cover.empty() || !coverPath.empty())
+                     ? CloneAPFFax(FaxTable, docPath, coverPath, FaxTable.getTrimString("PHONE"),
+                                   FaxTable.getTrimString("RECIPIENT"), FaxTable.getTrimString("SUBJECT"))
+                     : kCloneFilesMissing;
+  if (rc == kCloneFilesMissing)
+    ShowInfo(
+        QStringLiteral("The fax could not be cloned: its fax file or cover sheet is missing or could not be "
+                       "copied."));
+  else if (rc != 0)
+    ShowRecordError(QStringLiteral("The fax could not be cloned."), FaxTable.lastError());
   SetButtons();
   FaxTableCloseAndOpen();
 }
@@ -287,8 +305,8 @@ void TMainScreen::mnuForwardClick() {
   if (RefusedInReceiveMode()) return;
   if (!RecFaxGrid->HasCurrent()) return;
   const std::string file = RecTable.getTrimString("FAXFILE");
-  const std::string source = ProgramFolder() + "RECEIVE/" + file;
-  if (file.empty() || !FileExists(source)) return;
+  const std::string source = FileInFolder(ReceiveFolder(), file);
+  if (source.empty() || !FileExists(source)) return;
   const QString from = Field(RecTable, "FROM");
   if (!AskYesNoDefaultNo(QStringLiteral("Forward the current fax to be sent?\r\n(from: ") + from + QStringLiteral(")"),
                          QStringLiteral("Forward")))
@@ -302,14 +320,27 @@ void TMainScreen::mnuForwardClick() {
     ShowInfo(QStringLiteral("The received fax could not be copied into the SEND folder."));
     return;
   }
-  if (FaxTable.appendBlank() == 0) {
+  int rc = FaxTable.appendBlank();
+  if (rc == 0) {
     FaxTable.setString("RECIPIENT", ToField(editor.Recipient->text()));
     FaxTable.setString("SUBJECT", ToField(editor.Subject->text()));
     FaxTable.setString("PHONE", ToField(editor.FaxNumber->text()));
     FaxTable.setString("NOTES", ToField(editor.Notes->text()));
     FaxTable.setString("CODES", ToField(editor.Codes->text()));
     FaxTable.setString("FAXDOC", FileNameOnly(target));
-    FaxTable.post();
+    rc = FaxTable.post();
+    if (rc != 0) {
+      FaxTable.cancel();
+      FaxTable.deleteRecord();  // the blank record, should the table still take that
+    }
+  }
+  if (rc != 0) {
+    // No copy may stay behind that no record names.
+    ShowRecordError(QStringLiteral("The fax could not be forwarded."), FaxTable.lastError());
+    DeleteFileCI(target);
+    FaxGrid->Refresh();
+    SetButtons();
+    return;
   }
   ShowPage(true);
   QCoreApplication::processEvents();
@@ -321,12 +352,20 @@ void TMainScreen::FaxTableCloseAndOpen() {
   FaxGrid->setUpdatesEnabled(false);
   const int order = FaxTable.order();
   FaxTable.close();
-  records::OpenFaxDBF(FaxTable, ProgramFolder(), ListFilter.toStdString());
+  if (!records::OpenFaxDBF(FaxTable, ProgramFolder(), ListFilter.toStdString())) {
+    // Without its outgoing table the window cannot go on, as at start-up.
+    FaxGrid->setUpdatesEnabled(true);
+    FaxGrid->recordModel()->Reload();
+    ShowInfo(QString::fromLatin1(kFaxTableFailed));
+    QCoreApplication::postEvent(this, new QEvent(kCloseWindowEvent));
+    return;
+  }
   QCoreApplication::processEvents();
   FaxTable.setFilter(ListFilter.toStdString());
   FaxTable.setOrder(order);
   if (FaxTable.go(recno) != 0) FaxTable.goTop();
   FaxGrid->setUpdatesEnabled(true);
+  FaxGrid->recordModel()->Reload();  // a reopened table starts its change count afresh
   FaxGrid->Refresh();
   SetButtons();
 }

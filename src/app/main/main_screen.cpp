@@ -14,15 +14,15 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "common/folders.h"
 #include "common/app_events.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "common/help.h"
 #include "hints.h"
 #include "hooks.h"
 #include "records/record_tables.h"
-#include "records/ui/record_grid.h"
 #include "records/ui/rebuild_window.h"
+#include "records/ui/record_grid.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -74,19 +74,16 @@ void TMainScreen::FormCreate() {
   // The tables: a failure to open the outgoing table is reported and the window
   // closes itself, but the received table is still tried, as the user sees both messages.
   const std::string folder = ProgramFolder();
-  switch (records::OpenTablesAtStartup(FaxTable, RecTable, folder, ListFilter.toStdString())) {
-    case records::StartupResult::Ok: tablesOpen_ = true; break;
-    case records::StartupResult::FaxFailed:
-      ShowInfo(QStringLiteral("Unable to open/create the FAX datafile - closing program"));
-      QCoreApplication::postEvent(this, new QEvent(kCloseWindowEvent));
-      if (!records::OpenRecFaxDBF(RecTable, folder))
-        ShowInfo(QStringLiteral("Unable to open/create the FAX RECEIVE datafile - closing program"));
-      return;
-    case records::StartupResult::RecFailed:
-      ShowInfo(QStringLiteral("Unable to open/create the FAX RECEIVE datafile - closing program"));
-      QCoreApplication::postEvent(this, new QEvent(kCloseWindowEvent));
-      return;
+  // Each table that fails is reported, then the window closes itself.
+  const records::StartupResult opened =
+      records::OpenTablesAtStartup(FaxTable, RecTable, folder, ListFilter.toStdString());
+  if (opened != records::StartupResult::Ok) {
+    if (opened != records::StartupResult::RecFailed) ShowInfo(QString::fromLatin1(kFaxTableFailed));
+    if (opened != records::StartupResult::FaxFailed) ShowInfo(QString::fromLatin1(kRecTableFailed));
+    QCoreApplication::postEvent(this, new QEvent(kCloseWindowEvent));
+    return;
   }
+  tablesOpen_ = true;
   faxModel_ = new TRecordModel(FaxTable, FaxTableColumns(), this);
   recModel_ = new TRecordModel(RecTable, RecTableColumns(), this);
   FaxGrid->SetRecordModel(faxModel_);
@@ -113,14 +110,10 @@ void TMainScreen::FormCreate() {
 }
 
 void TMainScreen::ApplyListFilter() {
+  // A current record that no longer passes is left for the first one that
+  // does by the table itself.
   FaxTable.setFilter(ListFilter.toStdString());
   RecTable.setFilter(ListFilter.toStdString());
-  for (xb::Table* t : {&FaxTable, &RecTable}) {
-    // The current record may no longer pass: step to the first one that does.
-    if (!t->isOpen()) continue;
-    const auto visible = t->visibleRecNos();
-    if (std::find(visible.begin(), visible.end(), t->recNo()) == visible.end()) t->goTop();
-  }
   RefreshGrids();
 }
 
@@ -259,17 +252,24 @@ void TMainScreen::SetButtons() {
   mnuSend->setEnabled(SendButton->isEnabled());
   SetArchiveCaptions();
 
-  const bool faxEmpty = FaxTable.countVisible() == 0;
+  // The lists know how many records are visible; asking the tables would be
+  // another pass over each.
+  faxModel_->ReloadIfChanged();
+  recModel_->ReloadIfChanged();
+  const bool faxEmpty = faxModel_->rowCount() == 0;
   if (faxEmpty) {
     if (FaxTable.order() != 0) FaxTable.setOrder(0);
   } else if (FaxTable.order() == 0) {
-    SetFaxOrder("DATESENT", mnuDateSent);
+    // The first record of the new order is current before the list is read.
+    FaxTable.setOrder(FaxTable.tagArea("DATESENT"));
+    mnuDateSent->setChecked(true);
     FaxTable.goTop();
   }
   FaxGrid->setEnabled(faxHas);
-  const bool recEmpty = RecTable.countVisible() == 0;
+  const bool recEmpty = recModel_->rowCount() == 0;
   if (!recEmpty && RecTable.order() == 0) {
-    SetRecOrder("DATETIME", mnuSortDateReceived);
+    RecTable.setOrder(RecTable.tagArea("DATETIME"));
+    mnuSortDateReceived->setChecked(true);
     RecTable.goTop();
   } else if (recEmpty && RecTable.order() != 0) {
     RecTable.setOrder(0);

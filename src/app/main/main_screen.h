@@ -25,6 +25,9 @@ inline constexpr const char* kGuardMessage =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop button "
     "to end\rFax Receive mode";
 
+inline constexpr const char* kFaxTableFailed = "Unable to open/create the FAX datafile - closing program";
+inline constexpr const char* kRecTableFailed = "Unable to open/create the FAX RECEIVE datafile - closing program";
+
 class TMainScreen : public QMainWindow {
   Q_OBJECT
  public:

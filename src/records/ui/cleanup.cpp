@@ -328,17 +328,18 @@ void TDMForm::UpdateStates() {
   for (QAction* a : mnuActions->actions()) a->setEnabled(CurrentGrid()->isEnabled());
 }
 
-void TDMForm::DeleteRecordAndFiles(xb::Table& t, bool outgoing) {
-  if (outgoing) {
-    if (fullMode_) {
-      DeleteOutgoingBody(t.getTrimString("FAXDOC"));
-      DeleteOutgoingCover(t.getTrimString("FAXCOVER"));
-    }
-  } else {
-    DeleteReceivedFile(t.getTrimString("FAXFILE"));
-  }
-  t.deleteRecord();
+bool TDMForm::DeleteRecordAndFiles(xb::Table& t, bool outgoing) {
+  const std::string file = t.getTrimString(outgoing ? "FAXDOC" : "FAXFILE");
+  const std::string cover = outgoing ? t.getTrimString("FAXCOVER") : std::string();
+  if (t.deleteRecord() != 0) return false;
   somethingDeleted_ = true;
+  if (!outgoing) {
+    DeleteReceivedFile(file);
+  } else if (fullMode_) {
+    DeleteOutgoingBody(file);
+    DeleteOutgoingCover(cover);
+  }
+  return true;
 }
 
 void TDMForm::mnuToggleDeletedStateClick() {
@@ -352,9 +353,13 @@ void TDMForm::mnuToggleDeletedStateClick() {
   t.skip(1);
   const uint32_t next = t.recNo();
   t.go(recno);
-  DeleteRecordAndFiles(t, OutgoingPageShown());
-  if (next != t.recCount() + 1) t.go(next);
-  else t.goBottom();
+  if (!DeleteRecordAndFiles(t, OutgoingPageShown())) {
+    ShowRecordError(QStringLiteral("The fax could not be deleted; its files were kept."), t.lastError());
+  } else if (next != t.recCount() + 1) {
+    t.go(next);
+  } else {
+    t.goBottom();
+  }
   CurrentGrid()->Refresh();
   UpdateStates();
 }
@@ -370,15 +375,29 @@ int TDMForm::DeleteWhere(const QString& condition) {
   grid->setUpdatesEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const std::string cond = ToField(condition);
-  int count = 0;
+  // The condition is tried on every record before anything is deleted, so that
+  // one it cannot be evaluated on leaves the table as it was.
+  std::vector<uint32_t> matches;
+  bool evaluated = true;
   for (t.goTop(); !t.eof(); t.skip(1)) {
     bool match = false;
-    if (t.evalLogical(cond, match) != 0) break;  // a condition that cannot be evaluated deletes nothing more
-    if (match && !t.isDeleted()) {
-      DeleteRecordAndFiles(t, outgoing);
-      ++count;
+    if (t.evalLogical(cond, match) != 0) {
+      evaluated = false;
+      break;
     }
+    if (match && !t.isDeleted()) matches.push_back(t.recNo());
   }
+  const std::string evalError = evaluated ? std::string() : t.lastError();
+  int count = 0;
+  bool refused = false;
+  for (const uint32_t r : evaluated ? matches : std::vector<uint32_t>{}) {
+    if (t.go(r) != 0 || !DeleteRecordAndFiles(t, outgoing)) {
+      refused = true;
+      break;
+    }
+    ++count;
+  }
+  const std::string refusal = refused ? t.lastError() : std::string();
   xb::setDeleted(true);
   grid->setUpdatesEnabled(true);
   t.setOrder(order);
@@ -386,6 +405,12 @@ int TDMForm::DeleteWhere(const QString& condition) {
   grid->Refresh();
   grid->setFocus();
   QApplication::restoreOverrideCursor();
+  if (!evaluated) {
+    ShowRecordError(QStringLiteral("Nothing was deleted: the condition could not be checked."), evalError);
+    UpdateStates();
+    return -1;
+  }
+  if (refused) ShowRecordError(QStringLiteral("A fax could not be deleted; its files were kept."), refusal);
   ShowInfo(QString::number(count) + QStringLiteral(" deleted."));
   UpdateStates();
   return count;
@@ -404,12 +429,13 @@ void TDMForm::DeleteBeforeDate() {
   const bool outgoing = OutgoingPageShown();
   const QString kind = outgoing ? QStringLiteral("outgoing") : QStringLiteral("received");
   const QString f = outgoing ? QStringLiteral("DATESENT") : QStringLiteral("DATEREC");
-  const QString q = QStringLiteral("\"");
-  const QString condition = QStringLiteral("(") + f + QStringLiteral("<CTOD(") + q +
-                            QLocale::c().toString(d, QStringLiteral("MM/dd/yy")) + q + QStringLiteral(")) .and. (.not. EMPTY(") +
-                            f + QStringLiteral("))");
-  Bulk(QStringLiteral("Delete all ") + kind + QStringLiteral(" faxes prior to ") + QLocale().toString(d, QLocale::LongFormat) +
-           kActionPermanent + QStringLiteral("?"),
+  // Compared as "CCYYMMDD" text: a date written with a two-digit year would be
+  // read back in the sliding century window (1970 as 2070).
+  const QString condition = QStringLiteral("(DTOS(") + f + QStringLiteral(")<\"") +
+                            d.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral("\") .and. (.not. EMPTY(") + f +
+                            QStringLiteral("))");
+  Bulk(QStringLiteral("Delete all ") + kind + QStringLiteral(" faxes prior to ") +
+           QLocale().toString(d, QLocale::LongFormat) + kActionPermanent + QStringLiteral("?"),
        kDelete, condition);
 }
 

@@ -67,6 +67,9 @@ class TDMForm : public QDialog {
 
   // Marks every record of the current page's table for which the condition holds
   // (and that is not marked yet), removing its files; shows and returns the count.
+  // A condition that cannot be evaluated on some record deletes nothing and is
+  // reported (-1); a record the table refuses to mark keeps its files, ends the
+  // run and is reported, and the count shown is of what was deleted.
   int DeleteWhere(const QString& condition);
   bool OutgoingPageShown() const;
   void ShowPage(bool outgoing);
@@ -86,7 +89,9 @@ class TDMForm : public QDialog {
   void UpdateStates();
   xb::Table& CurrentTable();
   TRecordGrid* CurrentGrid();
-  void DeleteRecordAndFiles(xb::Table& t, bool outgoing);
+  // Marks the current record, then removes its files; false (files kept) when
+  // the table refused the mark.
+  bool DeleteRecordAndFiles(xb::Table& t, bool outgoing);
   void mnuToggleDeletedStateClick();
   void DeleteBeforeDate();
   void Bulk(const QString& question, const QString& caption, const QString& condition);

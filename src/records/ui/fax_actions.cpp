@@ -3,50 +3,71 @@
 #include <QDate>
 #include <QLocale>
 #include <QTime>
+#include <vector>
 
-#include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 
 namespace qn {
-namespace {
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-}  // namespace
 
 void DeleteOutgoingBody(const std::string& faxDoc) {
-  if (!faxDoc.empty()) DeleteFileCI(SendFolder() + Upper(faxDoc));
+  const std::string body = FileInFolder(SendFolder(), faxDoc);
+  if (!body.empty()) DeleteFileCI(body);
 }
 
 void DeleteOutgoingCover(const std::string& faxCover) {
-  if (faxCover.empty()) return;
-  const std::string cover = SendFolder() + Upper(faxCover);
+  const std::string cover = FileInFolder(SendFolder(), faxCover);
+  if (cover.empty()) return;
   DeleteFileCI(cover);
   DeleteFileCI(ChangeFileExt(cover, ".fcd"));
 }
 
 void DeleteReceivedFile(const std::string& faxFile) {
-  if (!faxFile.empty()) DeleteFileCI(ProgramFolder() + "RECEIVE/" + faxFile);
+  const std::string file = FileInFolder(ReceiveFolder(), faxFile);
+  if (!file.empty()) DeleteFileCI(file);
 }
 
 int CloneAPFFax(xb::Table& fax, const std::string& docPath, const std::string& coverPath, const std::string& phone,
                 const std::string& recipient, const std::string& subject) {
-  if (int rc = fax.appendBlank(); rc != 0) return rc;
-  if (!docPath.empty() && FileExists(docPath)) {
-    const std::string target = NewSendFileName("FAX");
-    if (CopyFaxFile(ResolvePath(docPath), target)) fax.setString("FAXDOC", FileNameOnly(target));
+  std::vector<std::string> made;  // copies to remove when the clone fails
+  auto undo = [&made](int rc) {
+    for (const std::string& f : made) DeleteFileCI(f);
+    return rc;
+  };
+  auto copy = [&made](const std::string& from, const std::string& to) {
+    if (!FileExists(from) || !CopyFaxFile(ResolvePath(from), to)) return false;
+    made.push_back(to);
+    return true;
+  };
+  std::string doc, cover;
+  if (!docPath.empty()) {
+    doc = NewSendFileName("FAX");
+    if (!copy(docPath, doc)) return undo(kCloneFilesMissing);
   }
-  const std::string fcd = ChangeFileExt(coverPath, ".fcd");
-  if (!coverPath.empty() && FileExists(coverPath) && FileExists(fcd)) {
-    const std::string target = NewSendFileName("COV");
-    if (CopyFaxFile(ResolvePath(coverPath), target) && CopyFaxFile(ResolvePath(fcd), ChangeFileExt(target, ".fcd")))
-      fax.setString("FAXCOVER", FileNameOnly(target));
+  if (!coverPath.empty()) {
+    cover = NewSendFileName("COV");
+    if (!FileExists(ChangeFileExt(coverPath, ".fcd")) || !copy(coverPath, cover) ||
+        !copy(ChangeFileExt(coverPath, ".fcd"), ChangeFileExt(cover, ".fcd")))
+      return undo(kCloneFilesMissing);
   }
+  if (doc.empty() && cover.empty()) return kCloneFilesMissing;
+  if (int rc = fax.appendBlank(); rc != 0) return undo(rc);
+  if (!doc.empty()) fax.setString("FAXDOC", FileNameOnly(doc));
+  if (!cover.empty()) fax.setString("FAXCOVER", FileNameOnly(cover));
   fax.setString("RECIPIENT", recipient);
   fax.setString("SUBJECT", "[clone]" + subject);
   fax.setString("PHONE", phone);
-  return fax.post();
+  if (int rc = fax.post(); rc != 0) {
+    fax.cancel();
+    fax.deleteRecord();  // the blank record appendBlank wrote, should the table still take that
+    return undo(rc);
+  }
+  return 0;
+}
+
+void ShowRecordError(const QString& what, const std::string& reason) {
+  MessageBoxText(what + QStringLiteral("\r") + QString::fromStdString(reason), QStringLiteral("Error"),
+                 mbOk | mbIconError);
 }
 
 QString GetDatetimeAsString(const xb::Table& table, bool outgoing) {

@@ -10,18 +10,28 @@
 namespace qn {
 
 // Removes the files of the current outgoing record: the body named by FAXDOC and
-// the cover sheet named by FAXCOVER with its ".fcd" beside it. Errors are ignored.
+// the cover sheet named by FAXCOVER with its ".fcd" beside it, in the send
+// folder. A name that is not a plain file name names no file (see FileInFolder)
+// and nothing is removed for it. Errors are ignored.
 void DeleteOutgoingBody(const std::string& faxDoc);
 void DeleteOutgoingCover(const std::string& faxCover);
-// Removes program folder + "RECEIVE/" + FAXFILE (any letter case); errors ignored.
+// Removes FAXFILE in the receive folder (any letter case), on the same terms.
 void DeleteReceivedFile(const std::string& faxFile);
 
 // Appends an outgoing record that copies a fax: the document to a new FAX#####.APF,
-// the cover (only when its ".fcd" exists too) to a new COV#####.APF with its
-// ".fcd", recipient and phone as given, the subject "[clone]" + subject. The new
-// record is current afterwards. Returns 0 or the table's negated error.
+// the cover with its ".fcd" to a new COV#####.APF and ".fcd", recipient and phone
+// as given, the subject "[clone]" + subject. An empty path means the fax has no
+// such part. Every named file must exist (a cover with its ".fcd") and copy;
+// otherwise nothing is added, the copies made are removed and the result is
+// kCloneFilesMissing. The new record is current afterwards. Returns 0, that
+// code, or the table's negated error (the copies are then removed too).
+inline constexpr int kCloneFilesMissing = 1;
 int CloneAPFFax(xb::Table& fax, const std::string& docPath, const std::string& coverPath, const std::string& phone,
                 const std::string& recipient, const std::string& subject);
+
+// Tells the user that a change of the fax records failed: what failed, then the
+// table's own reason on a line of its own (error box, caption "Error").
+void ShowRecordError(const QString& what, const std::string& reason);
 
 // The date/time text of the current fax: outgoing "not sent" when DATESENT is
 // more than 2000 days before today (a blank date included), else date + " at " +

@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "common/folders.h"
 #include "common/app_events.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "records/rebuild.h"
 
 namespace qn {
@@ -49,7 +49,7 @@ void TRebuildInd::FormActivate() {
     Gauge1->setValue(std::clamp(percent, 0, 100));
     QCoreApplication::processEvents();
   };
-  passResult_ = records::RebuildIndexes(fax_, rec_, phone_, ProgramFolder(), sink);
+  passResult_ = records::RebuildIndexes(fax_, rec_, phone_, ProgramFolder(), sink, &passError_);
   QCoreApplication::postEvent(this, new QEvent(kCloseWindowEvent));
 }
 
@@ -67,6 +67,9 @@ int RunIndexRebuild(xb::Table& fax, xb::Table& rec, xb::Table& phone, QWidget* p
   TRebuildInd window(fax, rec, phone, parent);
   CentreForm(&window);
   window.exec();
+  if (window.result() != 0)
+    MessageBoxText(QStringLiteral("The indexes could not be rebuilt.\r") + QString::fromStdString(window.PassError()),
+                   QStringLiteral("Rebuild Indexes"), mbOk | mbIconError);
   return window.result();
 }
 

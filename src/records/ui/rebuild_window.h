@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
 
 #include "xbase/xb_table.h"
 
@@ -18,6 +19,7 @@ class TRebuildInd : public QDialog {
   QProgressBar* Gauge1;
   QLabel* WhatAmIDoing;
   int result() const { return passResult_; }
+  const std::string& PassError() const { return passError_; }
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -32,9 +34,11 @@ class TRebuildInd : public QDialog {
   xb::Table& phone_;
   bool started_ = false;
   int passResult_ = 0;
+  std::string passError_;
 };
 
-// Shows the rebuild window modally over parent, centred; returns the pass result.
+// Shows the rebuild window modally over parent, centred; a failed pass is
+// reported in an error box. Returns the pass result.
 int RunIndexRebuild(xb::Table& fax, xb::Table& rec, xb::Table& phone, QWidget* parent);
 
 }  // namespace qn

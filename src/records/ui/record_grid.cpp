@@ -2,13 +2,16 @@
 
 #include <QColor>
 #include <QDate>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
-#include <QTextStream>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <algorithm>
+#include <QTextStream>
 
-#include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/folders.h"
 #include "records/record_tables.h"
 
 namespace qn {
@@ -56,11 +59,113 @@ TRecordModel::TRecordModel(xb::Table& table, std::vector<ColumnSpec> columns, QO
   Reload();
 }
 
+TRecordModel::Source TRecordModel::CurrentSource() const {
+  if (!table_.isOpen()) return {};
+  return {true, table_.changeStamp(), table_.recCount(), table_.order(), table_.filter(), xb::env().deleted};
+}
+
+namespace {
+// Tables up to this size are listed in one pass; larger ones in steps.
+constexpr uint32_t kListAtOnce = 4000;
+// A step of the stepwise listing takes about this long; the first one lists a
+// screenful of rows and no more, so that the list shows at once.
+constexpr int kStepMs = 4;
+constexpr size_t kFirstRows = 128;
+}  // namespace
+
 void TRecordModel::Reload() {
   beginResetModel();
-  recnos_ = table_.isOpen() ? table_.visibleRecNos() : std::vector<uint32_t>{};
+  source_ = CurrentSource();
+  recnos_.clear();
+  complete_ = true;
+  if (source_.open && source_.count <= kListAtOnce) recnos_ = table_.visibleRecNos();
+  else if (source_.open) complete_ = false;
   cachedRow_ = -1;
+  paths_.clear();
   endResetModel();
+  if (!complete_) ListMore(0);
+}
+
+bool TRecordModel::ReloadIfChanged() {
+  if (CurrentSource() == source_) return false;
+  Reload();
+  return true;
+}
+
+void TRecordModel::ListMore(int budgetMs) {
+  if (complete_) return;
+  if (CurrentSource() != source_) {  // the table changed under the listing: start again
+    Reload();
+    return;
+  }
+  // A handle of its own walks the order, so the table's current record stays.
+  xb::Table cursor;
+  std::vector<uint32_t> more;
+  bool atEnd = true;
+  if (cursor.open(table_.path(), xb::OpenMode::ReadOnly) == 0 && cursor.setOrder(source_.order) == 0 &&
+      cursor.setFilter(source_.filter) == 0) {
+    const int rc = recnos_.empty() ? cursor.goTop() : cursor.go(recnos_.back());
+    if (rc == 0 && !recnos_.empty()) cursor.skip(1);
+    QElapsedTimer clock;
+    clock.start();
+    while (!cursor.eof()) {
+      more.push_back(cursor.recNo());
+      if (recnos_.size() + more.size() >= kFirstRows && more.size() % 32 == 0 && clock.elapsed() >= budgetMs) {
+        atEnd = false;
+        break;
+      }
+      cursor.skip(1);
+    }
+  } else {
+    // The table cannot be walked apart from its handle: list it in one pass.
+    const std::vector<uint32_t> all = table_.visibleRecNos();
+    more.assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), recnos_.size())), all.end());
+  }
+  cursor.close();
+  if (!more.empty()) {
+    const int first = static_cast<int>(recnos_.size());
+    beginInsertRows({}, first, first + static_cast<int>(more.size()) - 1);
+    recnos_.insert(recnos_.end(), more.begin(), more.end());
+    endInsertRows();
+  }
+  complete_ = atEnd;
+  if (!complete_ && !stepQueued_) {
+    stepQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      stepQueued_ = false;
+      ListMore(kStepMs);
+    });
+  }
+}
+
+void TRecordModel::Complete() {
+  if (complete_) return;
+  if (CurrentSource() != source_) Reload();
+  if (complete_) return;
+  // One pass over the table is quicker than walking the rest record by record.
+  const std::vector<uint32_t> all = table_.visibleRecNos();
+  if (all.size() >= recnos_.size() && std::equal(recnos_.begin(), recnos_.end(), all.begin())) {
+    if (all.size() > recnos_.size()) {
+      beginInsertRows({}, static_cast<int>(recnos_.size()), static_cast<int>(all.size()) - 1);
+      recnos_ = all;
+      endInsertRows();
+    }
+  } else {
+    beginResetModel();
+    recnos_ = all;
+    cachedRow_ = -1;
+    paths_.clear();
+    endResetModel();
+  }
+  complete_ = true;
+}
+
+bool TRecordModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && !complete_;
+}
+
+void TRecordModel::fetchMore(const QModelIndex& parent) {
+  if (!parent.isValid()) ListMore(kStepMs);
 }
 
 int TRecordModel::rowCount(const QModelIndex& parent) const {
@@ -80,8 +185,13 @@ uint32_t TRecordModel::RecNoAt(int row) const {
   return row >= 0 && row < static_cast<int>(recnos_.size()) ? recnos_[row] : 0;
 }
 
-int TRecordModel::RowOf(uint32_t recno) const {
+int TRecordModel::RowOf(uint32_t recno) {
   for (size_t i = 0; i < recnos_.size(); ++i)
+    if (recnos_[i] == recno) return static_cast<int>(i);
+  if (complete_) return -1;
+  const size_t listed = recnos_.size();
+  Complete();
+  for (size_t i = listed; i < recnos_.size(); ++i)
     if (recnos_[i] == recno) return static_cast<int>(i);
   return -1;
 }
@@ -124,21 +234,34 @@ QString TRecordModel::CellText(int row, int column) const {
   const auto* rec = Record(row);
   if (!rec || column < 0 || column >= static_cast<int>(columns_.size())) return {};
   const ColumnSpec& c = columns_[column];
-  const QString folder = QString::fromStdString(ProgramFolder());
   switch (c.kind) {
     case ColumnKind::Field: return FieldText(*rec, c.field, true);
     case ColumnKind::CalcFaxFile: {
       const QString doc = FieldText(*rec, QStringLiteral("FAXDOC"), false).trimmed();
       if (doc.isEmpty()) return QString::fromLatin1(records::kCoverOnly);
-      return (folder + QStringLiteral("Send/") + doc).toLower();
+      return FilePathText(row, SendFolder(), doc);
     }
     case ColumnKind::CalcRecFaxFile:
-      return (folder + QStringLiteral("Receive/") + FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed())
-          .toLower();
-    case ColumnKind::IsDeleted: return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
-    case ColumnKind::IsArchived: return IsArchivedRow(row) ? QStringLiteral("Yes") : QStringLiteral("No ");
+      return FilePathText(row, ReceiveFolder(), FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed());
+    case ColumnKind::IsDeleted:
+      return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
+    case ColumnKind::IsArchived:
+      return IsArchivedRow(row) ? QStringLiteral("Yes") : QStringLiteral("No ");
   }
   return {};
+}
+
+QString TRecordModel::FilePathText(int row, const std::string& folder, const QString& name) const {
+  // Resolving looks at the folder, so each row's path is found once per read
+  // of the list (and the cache is kept small).
+  const uint32_t recno = RecNoAt(row);
+  if (auto it = paths_.find(recno); it != paths_.end()) return it.value();
+  if (paths_.size() > 4096) paths_.clear();
+  const std::string file = FileInFolder(folder, ToField(name));
+  // A name that is no plain file name is shown as stored, never looked up.
+  const QString text = file.empty() ? QString::fromStdString(folder) + name : QString::fromStdString(file);
+  paths_.insert(recno, text);
+  return text;
 }
 
 QVariant TRecordModel::data(const QModelIndex& index, int role) const {
@@ -206,7 +329,7 @@ bool TRecordGrid::HasCurrent() const {
 void TRecordGrid::Refresh() {
   if (!model_) return;
   syncing_ = true;
-  model_->Reload();
+  model_->ReloadIfChanged();
   syncing_ = false;
   SyncToTable();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <cstdint>
@@ -43,26 +44,56 @@ class TRecordModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-  // Reads the list of visible records again.
+  // Reads the list of visible records again. A large table is listed in steps:
+  // the first rows at once, the rest in short steps from the event loop (or at
+  // once where a caller needs a row not yet listed), so that a window shows
+  // its list without waiting for a pass over the whole table.
   void Reload();
+  // Reads it again only when the table, its order, filter or SET DELETED changed
+  // since the last read. True when read.
+  bool ReloadIfChanged();
+  // Lists the rest of a large table now.
+  void Complete();
+  bool IsComplete() const { return complete_; }
+  bool canFetchMore(const QModelIndex& parent) const override;
+  void fetchMore(const QModelIndex& parent) override;
   xb::Table& table() const { return table_; }
   const std::vector<ColumnSpec>& columns() const { return columns_; }
   int ColumnOf(const QString& field) const;  // -1 when absent
   uint32_t RecNoAt(int row) const;           // 0 when out of range
-  int RowOf(uint32_t recno) const;           // -1 when not listed
+  int RowOf(uint32_t recno);                 // -1 when not listed (completes the list first)
   bool IsArchivedRow(int row) const;
   // The text of a cell as shown.
   QString CellText(int row, int column) const;
 
  private:
   const std::vector<uint8_t>* Record(int row) const;
+  // The resolved path of a file a row names in a folder (calculated columns).
+  QString FilePathText(int row, const std::string& folder, const QString& name) const;
   QString FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const;
 
   xb::Table& table_;
   std::vector<ColumnSpec> columns_;
   std::vector<uint32_t> recnos_;
+  // What the list was read from (see ReloadIfChanged).
+  struct Source {
+    bool open = false;
+    uint64_t stamp = 0;
+    uint32_t count = 0;
+    int order = 0;
+    std::string filter;
+    bool deleted = false;
+    bool operator==(const Source&) const = default;
+  };
+  Source CurrentSource() const;
+  // Lists more of a large table, for about budgetMs; schedules the next step.
+  void ListMore(int budgetMs);
+  Source source_;
+  bool complete_ = true;
+  bool stepQueued_ = false;
   mutable int cachedRow_ = -1;
   mutable std::vector<uint8_t> cache_;
+  mutable QHash<uint32_t, QString> paths_;
 };
 
 // Draws archived rows in red, or white while selected.
@@ -80,7 +111,7 @@ class TRecordGrid : public QTableView {
   explicit TRecordGrid(QWidget* parent = nullptr);
   void SetRecordModel(TRecordModel* model);
   TRecordModel* recordModel() const { return model_; }
-  // Re-reads the records and selects the handle's current record.
+  // Re-reads the records when they changed and selects the handle's current record.
   void Refresh();
   // Selects the handle's current record without re-reading.
   void SyncToTable();

@@ -11,11 +11,11 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "common/dialogs.h"
 #include "common/folders.h"
 #include "modal_script.h"
 #include "records/record_tables.h"
 #include "records/ui/cleanup.h"
-#include "common/dialogs.h"
 #include "records/ui/editors.h"
 #include "records/ui/fax_actions.h"
 #include "records/ui/rebuild_window.h"
@@ -314,6 +314,167 @@ class RecordsUiTest : public QObject {
     QCOMPARE(script.seen().at(2).caption, QStringLiteral("DELETE ALL"));
     form.close();
     QCOMPARE(fax_.filter(), std::string(".not. archived"));  // put back on closing
+  }
+
+  void deletingBeforeADateUsesTheWholeYear() {
+    OpenTables();
+    for (int year = 2020; year <= 2026; ++year)
+      AddOut(fax_, qPrintable(QString::number(year)), qPrintable(QStringLiteral("%1").arg(year) + "0615"));
+    TDMForm form(fax_, rec_);
+    form.show();
+    auto before = [&](const QDate& date) {
+      ModalScript script;
+      script.Then([date](QWidget* d) {
+        qobject_cast<TDateSelector*>(d)->SetDate(date);
+        qobject_cast<QDialog*>(d)->accept();
+      });
+      script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+      form.aBeforeDate->trigger();
+      return script.Done() && script.seen().size() == 2 ? script.seen().back().text : QStringLiteral("not finished");
+    };
+    // 1970 is not taken for 2070: nothing is older.
+    QCOMPARE(before(QDate(1970, 1, 1)), QStringLiteral("0 deleted."));
+    QCOMPARE(Visible(fax_, "RECIPIENT").size(), 7);
+    QCOMPARE(before(QDate(2023, 1, 1)), QStringLiteral("3 deleted."));
+    QCOMPARE(Visible(fax_, "RECIPIENT"), (QStringList{"2026", "2025", "2024", "2023"}));
+  }
+
+  void refusedDeletionsKeepTheirFilesAndAreReported() {
+    OpenTables();
+    for (const char* f : {"A.APF", "B.APF"}) Touch(home_ + "SEND/" + f);
+    AddOut(fax_, "Ann", "20240101", "A.APF");
+    AddOut(fax_, "Bob", "20250101", "B.APF");
+    fax_.close();
+    // A table that refuses every write.
+    QVERIFY(records::OpenFaxDBF(fax_, folder_, "", xb::OpenMode::ReadOnly));
+    TDMForm form(fax_, rec_);
+    form.SetFullMode(true);
+    form.show();
+    ModalScript script;
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok).Answer(QMessageBox::Ok);
+    form.aAll->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().at(1).caption, QStringLiteral("Error"));
+    QVERIFY(script.seen().at(1).text.startsWith(QStringLiteral("A fax could not be deleted; its files were kept.")));
+    QCOMPARE(script.seen().at(2).text, QStringLiteral("0 deleted."));
+    QVERIFY(!form.SomethingDeleted());
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    form.aDeleteCurrent->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().back().caption, QStringLiteral("Error"));
+    QVERIFY(QFile::exists(home_ + "SEND/A.APF") && QFile::exists(home_ + "SEND/B.APF"));
+    QCOMPARE(Visible(fax_, "RECIPIENT").size(), 2);
+  }
+
+  void conditionThatCannotBeCheckedDeletesNothing() {
+    OpenTables();
+    AddOut(fax_, "Ann", "20240101");
+    AddOut(fax_, "Bob", "20250101");
+    TDMForm form(fax_, rec_);
+    form.show();
+    ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    QCOMPARE(form.DeleteWhere(QStringLiteral("NOSUCHFIELD = 1")), -1);
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().size(), size_t(1));  // the error, and no count
+    QCOMPARE(script.seen().at(0).caption, QStringLiteral("Error"));
+    QVERIFY(script.seen().at(0).text.startsWith(QStringLiteral("Nothing was deleted")));
+    QCOMPARE(Visible(fax_, "RECIPIENT").size(), 2);
+    QVERIFY(!form.SomethingDeleted());
+  }
+
+  void recordsNamingFilesOutsideTheirFolderRemoveNothing() {
+    OpenTables();
+    Touch(home_ + "QN.INI");
+    Touch(home_ + "SEND/QN.INI");
+    AddOut(fax_, "up", "20240101", "../QN.INI");
+    QCOMPARE(rec_.appendBlank(), 0);
+    rec_.setString("FAXFILE", "../QN.INI");
+    QCOMPARE(rec_.post(), 0);
+    QCOMPARE(rec_.appendBlank(), 0);
+    rec_.setString("FAXFILE", "/etc/hostname");
+    QCOMPARE(rec_.post(), 0);
+    TDMForm form(fax_, rec_);
+    form.SetFullMode(true);
+    form.show();
+    for (bool outgoing : {true, false}) {
+      form.ShowPage(outgoing);
+      ModalScript script;
+      script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+      form.aAll->trigger();
+      QVERIFY(script.Done());
+      QCOMPARE(script.seen().back().text, outgoing ? QStringLiteral("1 deleted.") : QStringLiteral("2 deleted."));
+    }
+    QVERIFY(QFile::exists(home_ + "QN.INI") && QFile::exists(home_ + "SEND/QN.INI"));
+    QVERIFY(QFile::exists(QStringLiteral("/etc/hostname")));
+  }
+
+  void failedRebuildIsReportedAndKeepsTheTags() {
+    OpenTables();
+    AddOut(fax_, "Ann", "20240101");
+    fax_.close();
+    QVERIFY(records::OpenFaxDBF(fax_, folder_, "", xb::OpenMode::ReadOnly));
+    const int tags = fax_.tagCount();
+    QVERIFY(tags >= 5);
+    // The rebuild window may or may not be seen before it closes itself; the
+    // step waits for the message box that follows it.
+    ModalScript script;
+    QString caption, text;
+    std::function<void(QWidget*)> answer = [&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (!box) {
+        script.Then(answer);
+        return;
+      }
+      caption = box->windowTitle();
+      text = box->text();
+      box->button(QMessageBox::Ok)->click();
+    };
+    script.Then(answer);
+    xb::Table phone;
+    QVERIFY(RunIndexRebuild(fax_, rec_, phone, nullptr) != 0);
+    QVERIFY(script.Done());
+    QCOMPARE(caption, QStringLiteral("Rebuild Indexes"));
+    QVERIFY(text.startsWith(QStringLiteral("The indexes could not be rebuilt.")));
+    QCOMPARE(fax_.tagCount(), tags);
+    QVERIFY(QFile::exists(home_ + "QNOUT.CDX"));
+    QVERIFY(rec_.tagArea("DATEND") > 0);  // the other tables were still rebuilt
+  }
+
+  void largeListsShowAtOnceAndCompleteInSteps() {
+    OpenTables();
+    for (int i = 0; i < 5000; ++i) {
+      QCOMPARE(fax_.appendBlank(), 0);
+      fax_.setString("RECIPIENT", QStringLiteral("R%1").arg(i, 5, 10, QLatin1Char('0')).toStdString());
+      fax_.setLogical("ARCHIVED", i % 10 == 0);
+      QCOMPARE(fax_.post(), 0);
+    }
+    fax_.setFilter(".not. archived");
+    fax_.setOrder("RECIPIENT");
+    fax_.goTop();
+    TRecordModel model(fax_, FaxTableColumns());
+    QVERIFY(!model.IsComplete());
+    QVERIFY(model.rowCount() > 0 && model.rowCount() < 4500);
+    const int recipient = model.ColumnOf(QStringLiteral("RECIPIENT"));
+    QCOMPARE(model.CellText(0, recipient), QStringLiteral("R00001"));
+    // A record not listed yet is found (the list is completed for it) ...
+    QCOMPARE(model.RowOf(4999 + 1), 4499);
+    QVERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4500);
+    // ... and the steps from the event loop end in the same list.
+    fax_.setOrder(0);
+    model.Reload();
+    QVERIFY(!model.IsComplete());
+    QTRY_VERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4500);
+    QCOMPARE(model.CellText(4499, recipient), QStringLiteral("R04999"));
+    // A change of the table while listing starts the listing again.
+    fax_.go(2);
+    fax_.setLogical("ARCHIVED", true);
+    QCOMPARE(fax_.post(), 0);
+    QVERIFY(model.ReloadIfChanged());
+    QTRY_VERIFY(model.IsComplete());
+    QCOMPARE(model.rowCount(), 4499);
   }
 
   void dateTimeTextOfAFax() {
