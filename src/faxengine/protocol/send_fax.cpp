@@ -581,6 +581,9 @@ void TFeSendFax::BeginPageData() {
     v.pageLength = stream_.Length();
     v.bytesTransferred = 0;
   });
+  // XON/XOFF from the modem paces the page data only: frames and replies are
+  // binary and would lose their DC1/DC3 bytes.
+  if (SoftwareFlow) link_->SetSoftwareFlow(true);
   SetStatus(fsSendingPage);
   lastStatusTick_ = NowMs();
   out_.clear();
@@ -588,9 +591,6 @@ void TFeSendFax::BeginPageData() {
   pageDataDone_ = false;
   SetState(page.kind == TSendPage::kTextCover ? tfSendCover : tfSendPage);
   SetTimer(kPageTicks);
-  // XON/XOFF from the modem paces the page data only: frames and replies are
-  // binary and would lose their DC1/DC3 bytes.
-  if (SoftwareFlow) link_->SetSoftwareFlow(true);
   PumpPage();
 }
 

@@ -44,15 +44,15 @@ struct RecvTiming : RecvFixture {
   }
 };
 
-// The owner's thread is busy for 1.5 s right after the page began (as an
-// interface thread stuck in other work): the call goes on and fails meanwhile,
-// and every log, error and finish still runs, once each and in order.
+// The owner's thread is busy for 1.5 s (as an interface thread stuck in other
+// work) right after it showed the caller's hang-up report: the call fails
+// meanwhile, and every log, error and finish still runs, once each and in order.
 TEST_F(RecvTiming, SlowOwnerLosesNoLogErrorOrFinish) {
   rx.ExitOnError = true;
   rx.SetEventSink(&sink);
   std::vector<std::string> seq;  // only touched on this thread
-  bool pageBegan = false;
-  rx.OnFaxStatus = [&](fe::TFeAbstractFax& f, bool, bool) { pageBegan |= f.Status() == fe::fsGettingPage; };
+  bool hungUp = false;
+  rx.OnFaxStatus = [&](fe::TFeAbstractFax& f, bool, bool) { hungUp |= f.Status() == fe::fsGotFHNG; };
   rx.OnFaxLog = [&](fe::TFeAbstractFax&, int code) { seq.push_back("log " + std::to_string(code)); };
   rx.OnFaxError = [&](fe::TFeAbstractFax&, int code) { seq.push_back("error " + std::to_string(code)); };
   rx.OnFaxFinish = [&](fe::TFeAbstractFax&, int code) { seq.push_back("finish " + std::to_string(code)); };
@@ -63,7 +63,7 @@ TEST_F(RecvTiming, SlowOwnerLosesNoLogErrorOrFinish) {
   modem.ExpectPrefix("+++").Reply("OK");
   Open();
   ASSERT_EQ(rx.StartReceive(), 0);
-  ASSERT_TRUE(sink.RunUntil([&] { return pageBegan; }, 30s));
+  ASSERT_TRUE(sink.RunUntil([&] { return hungUp; }, 30s));
   std::this_thread::sleep_for(1500ms);
   EXPECT_TRUE(sink.RunUntil([&] { return !seq.empty() && seq.back().rfind("finish", 0) == 0; }, 30s));
   sink.RunFor(300ms);  // nothing may follow the finish

@@ -405,6 +405,30 @@ TEST_F(Class2Send, Class20PagesEndWithDleCommaAndDot) {
   EXPECT_EQ(rig->fax.Session().bps, 9600);
 }
 
+// With SoftwareFlow the modem is asked for XON/XOFF and the port paces the page
+// data by it; the port goes back to hardware flow after the page.
+TEST_F(Class2Send, SoftwareFlowForThePageData) {
+  modem.Answer(kInit).Answer("AT+FCLASS=2.0").Answer("AT+FLI=\"QN TEST\"").Answer("AT+FLO=1");
+  modem.Answer("AT+FNR=1,1,1,0").Answer("AT+FCC=1,3,0,2,0,0,0,0");
+  modem.Expect("ATDT5551234").Reply("+FCO").Reply("+FIS:1,3,0,2,0,0,0,0").Reply("OK");
+  modem.Expect("AT+FDT").Reply("+FCS:1,3,0,2,0,0,0,0").Reply("CONNECT").ExpectData(",;.");
+  modem.Reply("+FPS:1").Reply("+FHS:00").Reply("OK").Answer("AT");
+  Start2(true, {pfHighRes});
+  std::vector<TSWFlowOptions> flow;
+  rig->fax.OnFaxStatus = [&, counted = rig->fax.OnFaxStatus](TFeAbstractFax& cp, bool first, bool last) {
+    if (cp.Status() == fsSendingPage) flow.push_back(rig->port.SWFlowOptions());
+    counted(cp, first, last);
+  };
+  rig->fax.SoftwareFlow = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);
+  ASSERT_FALSE(flow.empty());
+  EXPECT_EQ(flow.front(), swfTransmit);
+  EXPECT_EQ(rig->port.SWFlowOptions(), swfNone);
+}
+
 TEST_F(Class2Send, RemoteWithoutFineIs8060BeforeAnyPage) {
   Prep(false);
   modem.Expect("ATDT5551234").Reply("+FCON").Reply("+FDIS:0,3,0,2,0,0,0,0").Reply("OK");
