@@ -16,9 +16,11 @@ namespace {
 
 const char* kUsage =
     "usage: qnfax receive --port COMn|DEVICE --dir FOLDER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
-    "                     [--station-id ID] [--rings N] [--one] [--init STRING] [--trace FILE]\n\n"
+    "                     [--station-id ID] [--rings N] [--one] [--init STRING] [--trace FILE]\n"
+    "                     [--log FILE]\n\n"
     "Waits for calls and stores each fax as FAXnnnn.APF in FOLDER. --rings: rings\n"
-    "before answering (1); --one: stop after one fax. Ctrl+C stops. Exit status 0\n"
+    "before answering (1); --one: stop after one fax; --log: the fax history file\n"
+    "each fax's lines are added to. Ctrl+C stops. Exit status 0\n"
     "when the receiver stopped without an error.\n";
 
 volatile std::sig_atomic_t gStop = 0;
@@ -31,6 +33,7 @@ int RunReceive(const std::vector<std::string>& args) {
     std::printf("%s", kUsage);
     return args.empty() ? 2 : 0;
   }
+  fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeReceiveFax fax;
   fax.ConstantStatus = true;
   std::string portName, trace;
@@ -75,6 +78,9 @@ int RunReceive(const std::vector<std::string>& args) {
       ok = value(fax.ModemInit);
     } else if (a == "--trace") {
       ok = value(trace);
+    } else if (a == "--log") {
+      ok = value(history.FaxHistoryName) && !history.FaxHistoryName.empty();
+      fax.FaxLog = &history;
     } else {
       return qnfax::fail("receive: unknown option " + a + "\n" + kUsage, 2);
     }

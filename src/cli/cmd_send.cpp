@@ -14,15 +14,17 @@ const char* kUsage =
     "usage: qnfax send --port COMn|DEVICE --number NUMBER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
     "                  [--station-id ID] [--header TEXT] [--cover FILE] [--prefix P] [--attempts N]\n"
     "                  [--retry-wait S] [--init STRING] [--blind-dial] [--ignore-busy] [--pulse]\n"
-    "                  [--trace FILE] FILE.APF...\n\n"
+    "                  [--trace FILE] [--log FILE] FILE.APF...\n\n"
     "Header tokens: $D date, $T time, $I station id, $P page, $N pages, $F sender,\n"
-    "$R recipient, $S title. Exit status 0 only when the fax was sent.\n";
+    "$R recipient, $S title. --log: the fax history file the lines of this fax are\n"
+    "added to. Exit status 0 only when the fax was sent.\n";
 
 int RunSend(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::printf("%s", kUsage);
     return args.empty() ? 2 : 0;
   }
+  fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeSendFax fax;
   std::string portName, trace;
   std::vector<std::string> files;
@@ -81,7 +83,10 @@ int RunSend(const std::vector<std::string>& args) {
       fax.ToneDial = false;
     else if (a == "--trace")
       ok = value(trace);
-    else if (a.rfind("--", 0) == 0)
+    else if (a == "--log") {
+      ok = value(history.FaxHistoryName) && !history.FaxHistoryName.empty();
+      fax.FaxLog = &history;
+    } else if (a.rfind("--", 0) == 0)
       return qnfax::fail("send: unknown option " + a + "\n" + kUsage, 2);
     else
       files.push_back(a);

@@ -135,6 +135,13 @@ int TFeFaxUnpacker::ProcessPage(TApfReader& reader, unsigned n, unsigned& widthP
   TMhPageDecoder decoder(data.data(), data.size(), info.lineRecords(), inPixels);
   std::vector<std::uint8_t> line(inPixels / 8);
   unsigned sinceYield = 0;
+  lastStats_ = {};
+  // The counts go out however the loop ends: a damaged page is told as such.
+  struct KeepStats {
+    TMhDecodeStats& to;
+    const TMhPageDecoder& from;
+    ~KeepStats() { to = from.Stats(); }
+  } keep{lastStats_, decoder};
   while (decoder.NextLine(line.data())) {
     if (OnStatus) OnStatus(*this, InFileName, n, info.dataOffset + decoder.Consumed(), reader.FileSize());
     if ((Options & uoAbort) && abortRequested_) return -ecUnpackAbort;
@@ -204,6 +211,7 @@ int TFeFaxUnpacker::CollectPage(TApfReader& reader, unsigned n, PageImage& image
   };
   if (int rc = ProcessPage(reader, n, width, begin, sink)) return rc;
   image.widthPixels = width;
+  image.damage = lastStats_;
   TApfPageInfo info;
   reader.LocatePage(n, &info);
   const bool standard = !info.highRes();

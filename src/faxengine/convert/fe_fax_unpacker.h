@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fe_converter_core.h"
+#include "mh_codec.h"
 
 namespace fe {
 
@@ -66,10 +67,21 @@ class TFeFaxUnpacker {
   // Output file name: OutFileName, or InFileName with `ext`, when it has no extension.
   std::string ExportName(const std::string& ext) const;
 
+  // What the decoder found wrong in the page decoded last (by any of the calls
+  // above; during DoUnpack, readable in the page's Ending OnOutputLine event):
+  // lines with an invalid code, lines longer than the page width, line records
+  // running past the page data, page data that ends inside a code. Damaged
+  // pages still unpack as far as they can be read; LastPageDamaged() tells the
+  // user's view that what it shows is not all the sender sent. Reset to a
+  // clean page when a decoding starts.
+  const TMhDecodeStats& LastPageStats() const { return lastStats_; }
+  bool LastPageDamaged() const { return !lastStats_.clean(); }
+
   // Lines of one page after aspect correction, whitespace compression and scaling.
   struct PageImage {
     unsigned widthPixels = 0, height = 0, dpiX = 0, dpiY = 0;
     std::vector<std::uint8_t> rows;  // height rows of (widthPixels + 7) / 8 bytes
+    TMhDecodeStats damage;           // the decoder's counts for this page
   };
 
  private:
@@ -82,6 +94,7 @@ class TFeFaxUnpacker {
   int OpenInput(TApfReader& reader);
 
   bool abortRequested_ = false;
+  TMhDecodeStats lastStats_;
 };
 
 }  // namespace fe

@@ -29,6 +29,11 @@ bool TFeQueueSink::Send(std::function<void()> call, std::chrono::milliseconds ti
   if (closed_) return false;
   queue_.push_back(item);
   cv_.notify_all();
+  // wait_for with the largest duration would overflow the clock: wait without limit.
+  if (timeout == std::chrono::milliseconds::max()) {
+    cv_.wait(lock, [&] { return item->done; });
+    return true;
+  }
   if (cv_.wait_for(lock, timeout, [&] { return item->done; })) return true;
   // Not handled in time: withdraw it, unless it is running right now.
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
@@ -39,6 +44,19 @@ bool TFeQueueSink::Send(std::function<void()> call, std::chrono::milliseconds ti
   }
   cv_.wait(lock, [&] { return item->done; });
   return true;
+}
+
+void TFeQueueSink::Post(std::function<void()> call) {
+  if (std::this_thread::get_id() == owner_) {
+    if (call) call();
+    return;
+  }
+  auto item = std::make_shared<Item>();
+  item->call = std::move(call);
+  std::lock_guard<std::mutex> lock(mu_);
+  if (closed_) return;
+  queue_.push_back(std::move(item));
+  cv_.notify_all();
 }
 
 void TFeQueueSink::ProcessPending() {

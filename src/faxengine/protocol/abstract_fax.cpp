@@ -12,13 +12,19 @@
 namespace fe {
 
 namespace {
-long TicksToMs(long ticks) { return ticks * 92 * 1000 / 1675; }
+long TicksToMs(long ticks) {
+  return ticks * 92 * 1000 / 1675;
+}
 }  // namespace
 
 TFeAbstractFax::TFeAbstractFax() = default;
 
 TFeAbstractFax::~TFeAbstractFax() {
   if (link_ && attached_) link_->Detach();
+  // Events still queued for the owner run now when this is the owner's thread;
+  // elsewhere they are dropped when their turn comes.
+  sink_->ProcessPending();
+  alive_.reset();
 }
 
 std::string TFeAbstractFax::InitString(bool detectBusy, bool blindDial) {
@@ -49,7 +55,8 @@ void TFeAbstractFax::LinkEvent(TLinkEvent ev) {
   if (running_) {
     std::lock_guard<std::recursive_mutex> lk(engineMu_);
     ++inHandler_;
-    if (running_) OnLinkEvent(ev);
+    // A cancel request ends the session before anything else is looked at.
+    if (running_ && !cancelRequested_) OnLinkEvent(ev);
     if (running_ && cancelRequested_) OnCancel();
     --inHandler_;
   }
@@ -59,14 +66,12 @@ void TFeAbstractFax::LinkEvent(TLinkEvent ev) {
 
 void TFeAbstractFax::Cancel() {
   cancelRequested_ = true;
-  if (!running_) return;
-  std::unique_lock<std::recursive_mutex> lk(engineMu_, std::try_to_lock);
-  // Busy (or called from inside an event of this engine): the dispatch thread
-  // sees the request when the current step returns.
-  if (!lk.owns_lock() || inHandler_ > 0) return;
-  ++inHandler_;
-  if (running_) OnCancel();
-  --inHandler_;
+  if (!running_ || !link_) return;
+  // The hang-up takes seconds and the events go out from the dispatch thread:
+  // the caller only leaves the request. A dispatch thread that is busy sees it
+  // when the current step returns; an idle one is woken by the engine's timer.
+  // (An engine step that sets the timer meanwhile checks the request after it.)
+  link_->SetTimer(1);
 }
 
 bool TFeAbstractFax::WaitDone(int timeoutMs) {
@@ -108,6 +113,20 @@ bool TFeAbstractFax::SendToOwner(int msg, std::function<void()> call) {
   return sink_->Send(std::move(call), std::chrono::milliseconds(kFaxMessageTimeoutMs));
 }
 
+void TFeAbstractFax::PostToOwner(int msg, std::function<void()> call) {
+  (void)msg;
+  sink_->Post([alive = std::weak_ptr<int>(alive_), call = std::move(call)] {
+    if (auto hold = alive.lock()) call();
+  });
+}
+
+void TFeAbstractFax::SetHangup(int code, const std::string& reported) {
+  UpdateSession([&](TFaxSessionValues& v) {
+    v.hangupCode = code;
+    v.hangupReport = reported;
+  });
+}
+
 TFaxLogInfo TFeAbstractFax::LogInfo() const {
   TFaxSessionValues v = Session();
   TFaxLogInfo info;
@@ -115,22 +134,27 @@ TFaxLogInfo TFeAbstractFax::LogInfo() const {
   if (!v.faxFile.empty()) info.faxFiles.push_back(v.faxFile);
   info.phoneNumber = v.phoneNumber;
   info.remoteId = v.remoteId;
-  info.hangupCode = v.hangupCode;
+  info.hangupCode = !v.hangupReport.empty() ? v.hangupReport : std::to_string(v.hangupCode);
   info.lastError = v.lastError;
   return info;
 }
 
 void TFeAbstractFax::SetStatus(int code, bool first, bool last) {
   UpdateSession([&](TFaxSessionValues& v) { v.status = code; });
-  SendToOwner(fmFaxStatus, [this, first, last] {
+  auto call = [this, first, last] {
     if (OnFaxStatus) OnFaxStatus(*this, first, last);
     if (StatusDisplay) StatusDisplay->FaxStatus(*this, first, last);
-  });
+  };
+  // The display opens and closes on these: they must not be skipped.
+  if (first || last)
+    PostToOwner(fmFaxStatus, call);
+  else
+    SendToOwner(fmFaxStatus, call);
 }
 
 void TFeAbstractFax::PostLog(int logCode) {
   TFaxLogInfo info = LogInfo();
-  SendToOwner(fmFaxLog, [this, logCode, info] {
+  PostToOwner(fmFaxLog, [this, logCode, info] {
     if (OnFaxLog) OnFaxLog(*this, logCode);
     if (FaxLog) FaxLog->LogFax(logCode, info);
   });
@@ -138,18 +162,20 @@ void TFeAbstractFax::PostLog(int logCode) {
 
 void TFeAbstractFax::PostError(int code) {
   UpdateSession([&](TFaxSessionValues& v) { v.lastError = code; });
-  SendToOwner(fmFaxError, [this, code] {
+  PostToOwner(fmFaxError, [this, code] {
     if (OnFaxError) OnFaxError(*this, code);
   });
 }
 
 void TFeAbstractFax::PostFinish(int code) {
-  SendToOwner(fmFaxFinish, [this, code] {
+  PostToOwner(fmFaxFinish, [this, code] {
     if (OnFaxFinish) OnFaxFinish(*this, code);
   });
 }
 
-void TFeAbstractFax::Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void TFeAbstractFax::Sleep(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 int TFeAbstractFax::WriteBytes(const void* data, size_t n) {
   if (!link_) return -ecPortNotAssigned;
@@ -187,15 +213,18 @@ int TFeAbstractFax::SyncCommand(const std::string& cmd, long timeoutTicks, std::
     while (reader_.TakeLine(line)) {
       if (line == cmd) continue;  // echo
       switch (ClassifyReply(line)) {
-        case TModemReply::Ok: return 0;
+        case TModemReply::Ok:
+          return 0;
         case TModemReply::None:
           if (answer) {
             if (!answer->empty()) *answer += '\n';
             *answer += line;
           }
           break;
-        case TModemReply::Ring: break;
-        default: return -ecFaxBadModemResult;
+        case TModemReply::Ring:
+          break;
+        default:
+          return -ecFaxBadModemResult;
       }
     }
     if (!link_->IsOpen()) return -ecNotOpen;
@@ -234,10 +263,14 @@ int TFeAbstractFax::PrepareModem(const std::string& initString) {
   TFaxClass cls = FaxClass == TFaxClass::fcUnknown ? TFaxClass::fcDetect : FaxClass;
   if (cls == TFaxClass::fcDetect) {
     TClassSupport s = supportKnown_ ? support_ : QueryClasses(initString);
-    if (s.class2_0) cls = TFaxClass::fcClass2_0;
-    else if (s.class2) cls = TFaxClass::fcClass2;
-    else if (s.class1) cls = TFaxClass::fcClass1;
-    else return -ecFaxBadModemResult;
+    if (s.class2_0)
+      cls = TFaxClass::fcClass2_0;
+    else if (s.class2)
+      cls = TFaxClass::fcClass2;
+    else if (s.class1)
+      cls = TFaxClass::fcClass1;
+    else
+      return -ecFaxBadModemResult;
     support_ = s;
   }
   if (!initialised_) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,19 +54,20 @@ class TFeAbstractFaxStatus {
 
 // Read-only values of the running session.
 struct TFaxSessionValues {
-  std::string remoteId;        // up to 20 characters
-  int status = 0;              // current status code
-  int page = 0;                // current page (0 while the cover page is sent)
-  int pages = 0;               // total pages
-  long pageLength = 0;         // bytes of the current page
-  long bytesTransferred = 0;   // bytes of it sent or received so far
-  int bps = 0;                 // connect speed
+  std::string remoteId;       // up to 20 characters
+  int status = 0;             // current status code
+  int page = 0;               // current page (0 while the cover page is sent)
+  int pages = 0;              // total pages
+  long pageLength = 0;        // bytes of the current page
+  long bytesTransferred = 0;  // bytes of it sent or received so far
+  int bps = 0;                // connect speed
   bool fine = false;
   bool wide = false;
   bool ecm = false;
   int dialAttempt = 0;
-  int hangupCode = 0;          // Class 2/2.0 hang-up code
-  int lastError = 0;           // last error code reported
+  int hangupCode = 0;        // Class 2/2.0 hang-up code
+  std::string hangupReport;  // the same as the modem wrote it (Class 2 decimal, 2.0 hex)
+  int lastError = 0;         // last error code reported
   std::string phoneNumber;
   std::string faxFile;
   std::string coverFile;
@@ -117,7 +119,8 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   // be set and the port open; answers "no class" when the modem does not answer.
   TClassSupport ClassSupport();
 
-  // Stops a running session at once (error 6005, status 42).
+  // Asks a running session to stop (error 6005, status 42) and returns at once:
+  // the port's dispatch thread ends the session, hangs up and reports.
   void Cancel();
   // Waits until the run has ended; false on time-out.
   bool WaitDone(int timeoutMs);
@@ -136,11 +139,15 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   virtual void LogState(int state, const char* name);
 
   // --- run bookkeeping ---
-  void BeginRun();   // marks running, attaches to the link
+  void BeginRun();             // marks running, attaches to the link
   void EndRun(int finalCode);  // last status, finish message, detaches
   bool CancelRequested() const { return cancelRequested_; }
 
-  // --- reporting (all through the window with its time-out) ---
+  // --- reporting ---
+  // A status update waits at most the message time-out for the owner and is
+  // skipped when late; the first and last ones (which show and hide the status
+  // display), logs, errors and the finish are queued and always arrive, once
+  // each and in order.
   void SetStatus(int code, bool first = false, bool last = false);
   void PostLog(int logCode);
   void PostError(int code);
@@ -148,6 +155,11 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   // Runs call on the owner's thread (message msg, 1-second time-out); false when
   // it was not taken in time. The call must own what it uses.
   bool SendToOwner(int msg, std::function<void()> call);
+  // Queues call for the owner's thread without waiting; it runs however late,
+  // unless this component is gone by then.
+  void PostToOwner(int msg, std::function<void()> call);
+  // Records a Class 2/2.0 hang-up report: its code and the text the modem gave.
+  void SetHangup(int code, const std::string& reported);
   // What the history log writes about this fax.
   virtual TFaxLogInfo LogInfo() const;
   template <typename F>
@@ -198,6 +210,8 @@ class TFeAbstractFax : protected TFaxLinkHandler {
 
   TFeDirectSink directSink_;
   TFeEventSink* sink_ = &directSink_;
+  // Queued calls hold a weak reference: they do nothing once the component is gone.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   mutable std::mutex valuesMu_;
   TFaxSessionValues values_;
   std::atomic<bool> running_{false};

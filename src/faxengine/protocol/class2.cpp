@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 #include "t30.h"
 
@@ -10,14 +11,18 @@ namespace fe {
 
 namespace {
 const TClass2Commands kClass2 = {"AT+FCLASS=2", "AT+FMDL?", "AT+FMFR?", "AT+FREV?", "AT+FDIS", "AT+FLID", "AT+FDCC",
-                                 "+FCON", "+FDCS", "+FTSI", "+FCSI", "+FPTS", "+FHNG"};
+                                 "+FCON",       "+FDCS",    "+FTSI",    "+FCSI",    "+FPTS",   "+FHNG"};
 const TClass2Commands kClass2_0 = {"AT+FCLASS=2.0", "AT+FMI?", "AT+FMM?", "AT+FMR?", "AT+FIS", "AT+FLI", "AT+FCC",
-                                   "+FCO", "+FCS", "+FTI", "+FCI", "+FPS", "+FHS"};
+                                   "+FCO",          "+FCS",    "+FTI",    "+FCI",    "+FPS",   "+FHS"};
 
-bool Has(std::string_view s, std::string_view what) { return s.find(what) != std::string_view::npos; }
+bool Has(std::string_view s, std::string_view what) {
+  return s.find(what) != std::string_view::npos;
+}
 }  // namespace
 
-const TClass2Commands& Class2Commands(TFaxClass c) { return c == TFaxClass::fcClass2_0 ? kClass2_0 : kClass2; }
+const TClass2Commands& Class2Commands(TFaxClass c) {
+  return c == TFaxClass::fcClass2_0 ? kClass2_0 : kClass2;
+}
 
 TModemReply ClassifyReply(std::string_view line) {
   // Order matters: "NO ANSWER" must not read as something else, "VCON" before
@@ -56,17 +61,33 @@ std::vector<int> ReportFields(std::string_view value) {
     std::string_view f = value.substr(pos, comma - pos);
     while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
     while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+    // Class 2.0 modems may report hexadecimal fields; digits read as decimal. A
+    // field that is no number, or too large for one, is -1: modem output is
+    // outside data and never stops the parse.
+    const bool digits =
+        std::all_of(f.begin(), f.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
     int v = -1;
-    if (!f.empty() && f.size() < 9 && std::all_of(f.begin(), f.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
-      // Class 2.0 modems may report hexadecimal fields; digits read the same.
-      v = std::all_of(f.begin(), f.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })
-              ? std::stoi(std::string(f))
-              : std::stoi(std::string(f), nullptr, 16);
+    if (!f.empty()) {
+      int parsed = 0;
+      const auto r = std::from_chars(f.data(), f.data() + f.size(), parsed, digits ? 10 : 16);
+      if (r.ec == std::errc() && r.ptr == f.data() + f.size() && parsed >= 0) v = parsed;
     }
     out.push_back(v);
     pos = comma + 1;
   }
   return out;
+}
+
+std::string FirstReportField(std::string_view value) {
+  std::string_view f = value.substr(0, value.find(','));
+  while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
+  while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+  return std::string(f);
+}
+
+bool IsReportLine(std::string_view line) {
+  const size_t at = line.find_first_not_of(' ');
+  return at != std::string_view::npos && line.size() > at + 1 && line[at] == '+' && line[at + 1] == 'F';
 }
 
 std::optional<TClass2Params> ParseClass2Params(std::string_view value) {
@@ -123,8 +144,10 @@ TClassSupport ParseClassSupport(std::string answer) {
     token.clear();
   };
   for (char c : answer) {
-    if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') token += c;
-    else take();
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '.')
+      token += c;
+    else
+      take();
   }
   take();
   return r;

@@ -35,16 +35,16 @@ const TClass2Commands& Class2Commands(TFaxClass c);  // Class 2.0 table for fcCl
 
 // What a modem line says, recognised by substring as modems vary the wording.
 enum class TModemReply {
-  None,       // nothing recognised (echo, blank, an unknown report)
-  Ok,         // "OK"
-  Connect,    // "CONNECT"
-  NoCarrier,  // "RRIER"
-  Error,      // "ERROR"
-  Busy,       // "BUSY"
-  NoAnswer,   // "ANSWER"
-  Voice,      // "VOICE" or "VCON"
-  NoDialTone, // "NO DIAL"
-  Ring,       // "RING"
+  None,        // nothing recognised (echo, blank, an unknown report)
+  Ok,          // "OK"
+  Connect,     // "CONNECT"
+  NoCarrier,   // "RRIER"
+  Error,       // "ERROR"
+  Busy,        // "BUSY"
+  NoAnswer,    // "ANSWER"
+  Voice,       // "VOICE" or "VCON"
+  NoDialTone,  // "NO DIAL"
+  Ring,        // "RING"
 };
 TModemReply ClassifyReply(std::string_view line);
 
@@ -55,6 +55,13 @@ std::optional<std::string> ReportValue(std::string_view line, std::string_view p
 // Comma-separated numeric fields of a report value ("1,3,0,2" -> 1 3 0 2);
 // a field that is not a number is -1.
 std::vector<int> ReportFields(std::string_view value);
+
+// The first field of a report value as written ("50,1" -> "50"), blanks trimmed.
+std::string FirstReportField(std::string_view value);
+
+// True for a report line ("+FTSI:...", "+FHS:50"): its text is data, never a
+// result code, even when it holds words like "OK" or "ERROR".
+bool IsReportLine(std::string_view line);
 
 // Session or capability report: VR,BR,WD,LN,DF,EC,BF,ST.
 struct TClass2Params {

@@ -32,9 +32,8 @@ int TComPortLink::Attach(TFaxLinkHandler* h) {
   handler_ = h;
   AddTriggers();
   if (handlerId_ == 0) {
-    handlerId_ = port_.RegisterTriggerHandler([this](unsigned msg, unsigned wParam, long lParam) {
-      Trigger(msg, wParam, lParam);
-    });
+    handlerId_ = port_.RegisterTriggerHandler(
+        [this](unsigned msg, unsigned wParam, long lParam) { Trigger(msg, wParam, lParam); });
   }
   return handlerId_ > 0 ? 0 : handlerId_;
 }
@@ -55,21 +54,28 @@ void TComPortLink::Trigger(unsigned msg, unsigned wParam, long lParam) {
   if (!h) return;
   const int handle = static_cast<int>(wParam);
   switch (msg) {
-    case kTriggerAvail: h->LinkEvent(TLinkEvent::Data); break;
-    case kTriggerData: break;
+    case kTriggerAvail:
+      h->LinkEvent(TLinkEvent::Data);
+      break;
+    case kTriggerData:
+      break;
     case kTriggerTimer:
       if (handle == timer_) h->LinkEvent(TLinkEvent::Timer);
       break;
     case kTriggerStatus:
-      if (handle == outFree_) h->LinkEvent(TLinkEvent::OutFree);
-      else if (handle == outUsed_) h->LinkEvent(TLinkEvent::OutUsed);
-      else if (handle == outSent_) h->LinkEvent(TLinkEvent::OutEmpty);
+      if (handle == outFree_)
+        h->LinkEvent(TLinkEvent::OutFree);
+      else if (handle == outUsed_)
+        h->LinkEvent(TLinkEvent::OutUsed);
+      else if (handle == outSent_)
+        h->LinkEvent(TLinkEvent::OutEmpty);
       break;
     case kPortClosing:
       avail_ = timer_ = outFree_ = outUsed_ = outSent_ = 0;
       h->LinkEvent(TLinkEvent::Closing);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -97,6 +103,10 @@ size_t TComPortLink::OutUsed() {
 
 void TComPortLink::SetTimer(long ticks) {
   if (timer_ > 0) port_.SetTimerTrigger(timer_, ticks, ticks > 0);
+}
+
+void TComPortLink::SetSoftwareFlow(bool on) {
+  port_.SetSWFlowOptions(on ? swfTransmit : swfNone);
 }
 
 void TComPortLink::WatchOutFree(size_t bytes) {

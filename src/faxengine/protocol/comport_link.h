@@ -29,6 +29,7 @@ class TComPortLink final : public TFaxLink {
   void WatchOutFree(size_t bytes) override;
   void WatchOutUsed(size_t level) override;
   void WatchOutEmpty(bool on) override;
+  void SetSoftwareFlow(bool on) override;
   void SetDTR(bool on) override { port_.SetDTR(on); }
   bool IsOpen() override { return port_.Open(); }
   int Baud() override { return static_cast<int>(port_.Baud()); }

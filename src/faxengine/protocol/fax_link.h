@@ -54,6 +54,8 @@ class TFaxLink {
   virtual void WatchOutEmpty(bool on) = 0;
 
   virtual void SetDTR(bool on) = 0;
+  // Output paced by the modem's XON/XOFF (on) or by hardware flow only (off).
+  virtual void SetSoftwareFlow(bool on) = 0;
   virtual bool IsOpen() = 0;
   virtual int Baud() = 0;
   virtual void SetBaud(int baud) = 0;

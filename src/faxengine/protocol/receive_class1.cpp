@@ -137,10 +137,12 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
 
     case rf1SendCFR:
       if (r == TModemReply::Ok) {
-        if (!CreateFile()) return;
+        // The page carrier follows CFR at once: the modem listens for it first,
+        // then the file is named and created while the data waits in the port.
         SetState(rf1WtPgCnnct);
         Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, false), 0);
         Timer(kReplyTicks);
+        CreateFile();
         return;
       }
       if (r == TModemReply::Error || r == TModemReply::NoCarrier) return Fail(ecFaxSessionError);

@@ -43,7 +43,7 @@ void TFeReceiveFax::Class2Report(const std::string& line) {
 void TFeReceiveFax::Class2Line(const std::string& line) {
   if (auto v = ReportValue(line, c2_->hangup)) {
     const int code = FirstField(*v);
-    UpdateSession([&](TFaxSessionValues& s) { s.hangupCode = code; });
+    SetHangup(code, FirstReportField(*v));
     SetStatus(fsGotFHNG);
     if (lastPageDone_) {
       SetState(rf2GetFHNG);
@@ -52,7 +52,9 @@ void TFeReceiveFax::Class2Line(const std::string& line) {
     }
     return Fail(ecFaxSessionError);
   }
-  const TModemReply r = ClassifyReply(line);
+  // Reports are parsed for what they say; only other lines are result codes (a
+  // caller's id like "TOKYO OFFICE" holds "OK").
+  const TModemReply r = IsReportLine(line) ? TModemReply::None : ClassifyReply(line);
   switch (state_) {
     case rf2ValCnnct:
       if (ReportValue(line, c2_->connected)) {
@@ -105,7 +107,9 @@ void TFeReceiveFax::Class2Line(const std::string& line) {
         // A modem that gave no page status: the page is taken as good.
         if (pageStatus_ < 0) Class2PageStatus(1);
         if (!Running() || state_ != rf2GtPgRslt) return;
-        if (fet_ == 2) {
+        // A refused last page comes again (or the caller gives up and hangs
+        // up): the fax is complete only once its last page is kept.
+        if (fet_ == 2 && pageKept_) {
           lastPageDone_ = true;
           ReceiveFinished();
           SetStatus(fsGettingHangup);
@@ -143,7 +147,8 @@ void TFeReceiveFax::Class2Line(const std::string& line) {
 // caller sends it again, into the same place in the file.
 void TFeReceiveFax::Class2PageStatus(int value) {
   if (!file_.PageOpen()) return;
-  if (value == 1 || value == 3 || value == 5) {
+  pageKept_ = value == 1 || value == 3 || value == 5;
+  if (pageKept_) {
     const int rc = file_.EndPage();
     if (rc < 0) return Fail(-rc);
     UpdateSession([&](TFaxSessionValues& s) { s.pages = file_.Pages(); });

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
 
 #include "fe_errors.h"
@@ -143,7 +144,7 @@ void TFeReceiveFax::HandleLine(const std::string& line) {
         Command(Class2CapsCommand(*c2_, true, DesiredBPS, false, DesiredECM));
       } else if (state_ == rf2Init1A) {
         SetState(rf2Init1B);
-        Command("AT+FLO=2");
+        Command(SoftwareFlow ? "AT+FLO=1" : "AT+FLO=2");
       } else if (state_ == rf2Init1B) {
         SetState(rf2Init3);
         Command("AT+FNR=1,1,1,0");
@@ -208,6 +209,12 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
     v.bytesTransferred = file_.PageBytes();
     v.pageLength = file_.PageBytes();
   });
+  // The byte count as the page arrives, every StatusInterval seconds.
+  const auto now = std::chrono::steady_clock::now();
+  if (StatusInterval > 0 && now - lastStatus_ >= std::chrono::seconds(StatusInterval)) {
+    lastStatus_ = now;
+    SetStatus(fsGettingPage);
+  }
   Timer(kPageTicks);
 }
 
@@ -233,6 +240,7 @@ void TFeReceiveFax::HandleBlockEnd() {
     SetState(rf2GtPgRslt);
     fet_ = -1;
     pageStatus_ = -1;
+    pageKept_ = false;
   }
   Timer(kReplyTicks);
 }
@@ -362,7 +370,15 @@ bool TFeReceiveFax::CreateFile() {
   auto asked = std::make_shared<std::string>();
   if (OnFaxName) SendToOwner(fmFaxName, [this, asked] { OnFaxName(*this, *asked); });
   std::string name = *asked;
-  if (name.empty()) name = ReceiveFileName(DestinationDir, FaxFileExt, Naming);
+  if (name.empty()) {
+    // A name of the scheme is claimed exclusively: a file that exists already
+    // (another overflow fax, or one written since the folder was scanned) stays.
+    name = ReceiveFileName(DestinationDir, FaxFileExt, Naming);
+    if (const int rc = ClaimReceiveFileName(name); rc < 0) {
+      Fail(-rc);
+      return false;
+    }
+  }
   FaxFile = name;
   UpdateSession([&](TFaxSessionValues& v) { v.faxFile = name; });
   const int rc = file_.Create(name, remoteId_);
@@ -390,6 +406,7 @@ void TFeReceiveFax::BeginPage() {
     v.wide = wide;
   });
   SetStatus(fsGettingPage);
+  lastStatus_ = std::chrono::steady_clock::now();
   SetState(rfGtPgDta);
   Timer(kPageTicks);
 }

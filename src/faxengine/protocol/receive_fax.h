@@ -3,6 +3,7 @@
 // machine on the shared fax base, run on the port's dispatch thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -112,6 +113,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::uint8_t postPage_ = 0;  // MPS, EOM or EOP of the page just received
   int fet_ = -1;               // Class 2: +FET value of the page just received
   int pageStatus_ = -1;        // Class 2: page status report of the page just received
+  bool pageKept_ = false;      // Class 2: the page just received was kept (not refused)
   bool lastPageDone_ = false;
   bool fineParam_ = false, wideParam_ = false;
   // Class 2 page data bit order, found from the first page and kept for the modem.
@@ -124,6 +126,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::vector<std::uint8_t> pageStart_;
   RxFaxFile file_;
   int faxesReceived_ = 0;
+  std::chrono::steady_clock::time_point lastStatus_;  // last progress report of the page
 };
 
 }  // namespace fe

@@ -41,6 +41,8 @@ int RxFaxFile::Append(const std::uint8_t* data, std::size_t n) {
 
 int RxFaxFile::EndPage() {
   if (!IsOpen() || !PageOpen()) return -ecFileNotOpenForOutput;
+  // A page without data (the carrier came, the image did not) is no page.
+  if (writer_.PageLength() == 0) return writer_.AbandonPage();
   return writer_.EndPage();
 }
 

@@ -32,7 +32,7 @@ class RxFaxFile {
   int BeginPage(std::uint16_t flags);
   int Append(const std::uint8_t* data, std::size_t n);
   // Finishes the open page: its length goes into the page header, the page count
-  // into the file header.
+  // into the file header. A page without data is dropped instead.
   int EndPage();
   // Drops the open page's data so that a retransmission overwrites it.
   int RestartPage();

@@ -1,10 +1,16 @@
 #include "rx_naming.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <unordered_set>
+
+#include "fe_errors.h"
+#include "fe_texts.h"
 
 namespace fe {
 
@@ -50,6 +56,23 @@ std::string ReceiveFileName(const std::string& dir, const std::string& ext, TRec
     if (!taken.count(Upper(name))) return JoinDir(dir, name);
   }
   return JoinDir(dir, "NONAME.APF");
+}
+
+int ClaimReceiveFileName(std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name.size();
+  std::string candidate = name;
+  for (int n = 2;; ++n) {
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      name = candidate;
+      return 0;
+    }
+    if (errno != EEXIST || n > 9999) return -IoErrorCode(errno);
+    candidate = name.substr(0, dot) + std::to_string(n) + name.substr(dot);
+  }
 }
 
 }  // namespace fe

@@ -24,4 +24,9 @@ std::string JoinDir(const std::string& dir, const std::string& name);
 std::string ReceiveFileName(const std::string& dir, const std::string& ext,
                             TReceiveNaming scheme = TReceiveNaming::rnFaxNumber, std::time_t now = std::time(nullptr));
 
+// Creates the (empty) file `name` exclusively, so that no existing file is
+// overwritten. When the name is taken, "NAME2.EXT", "NAME3.EXT" ... up to 9999
+// are tried and `name` becomes the one created. 0 or a negative error code.
+int ClaimReceiveFileName(std::string& name);
+
 }  // namespace fe

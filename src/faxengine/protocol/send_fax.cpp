@@ -2,6 +2,8 @@
 // Class 1 (T.30 over the modem's HDLC commands) is in send_class1.cpp.
 #include "send_fax.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <unistd.h>
 
 #include "apf_reader.h"
 #include "fe_errors.h"
@@ -49,7 +50,9 @@ void TFeSendFax::Send(const std::string& cmd, int delayMs) {
   if (rc < 0) FaxFailed(connected_ ? ecFaxSessionError : ecFaxBadModemResult);
 }
 
-void TFeSendFax::WriteRaw(const std::vector<uint8_t>& bytes) { WriteBytes(bytes.data(), bytes.size()); }
+void TFeSendFax::WriteRaw(const std::vector<uint8_t>& bytes) {
+  WriteBytes(bytes.data(), bytes.size());
+}
 
 // ---------------------------------------------------------------- run level --
 
@@ -121,8 +124,14 @@ void TFeSendFax::NextFax() {
   phone_ = phone;
   faxFile_ = file;
   coverFile_ = cover;
+  // The session shows the file the user chose, not the temporary joined one.
+  const std::string shownFile = file == joinedFile_ && !FaxFileList.empty() ? FaxFileList.front() : file;
   pageIdx_ = 0;
   refusals_ = 0;
+  // Every fax starts with fresh attempt counts.
+  turnAttempts_ = 0;
+  postAttempts_ = 0;
+  dcsAttempts_ = 0;
   connected_ = false;
   dialing_ = false;
   disSeen_ = false;
@@ -132,7 +141,7 @@ void TFeSendFax::NextFax() {
   UpdateSession([&](TFaxSessionValues& v) {
     v = TFaxSessionValues{};
     v.phoneNumber = phone;
-    v.faxFile = file;
+    v.faxFile = shownFile;
     v.coverFile = cover;
   });
   if (joinError_ < 0 && requests_ == 1 && !joinedFile_.empty()) {
@@ -196,6 +205,7 @@ void TFeSendFax::FaxFailed(int code) {
   connected_ = dialing_ = false;
   stream_ = TPageStream();
   if (link_ && link_->IsOpen()) {
+    if (SoftwareFlow) link_->SetSoftwareFlow(false);
     if (inPageData) link_->FlushOut();
     if (lineInUse) HangUp();
     Drain();
@@ -203,10 +213,14 @@ void TFeSendFax::FaxFailed(int code) {
   }
   hdlc_ = Hdlc::Idle;
   runResult_ = code;
+  // The error is recorded before the log line is written, which names it.
+  UpdateSession([&](TFaxSessionValues& v) { v.lastError = code; });
   PostLog(lfTransmitFailed);
   PostError(code);
   bool portGone = !link_ || !link_->IsOpen();
-  if (ExitOnError || AbortNoConnect || code == ecCancelRequested || CancelRequested() || portGone) {
+  // A remote that ends the call (DCN, procedure interrupt) fails this fax only;
+  // the run ends on the user's cancel or as the options ask.
+  if (ExitOnError || AbortNoConnect || CancelRequested() || portGone) {
     SetStatus(fsUserAbort);
     EndTheRun(code);
     return;
@@ -228,7 +242,9 @@ TFaxLogInfo TFeSendFax::LogInfo() const {
   return info;
 }
 
-void TFeSendFax::OnCancel() { FaxFailed(ecCancelRequested); }
+void TFeSendFax::OnCancel() {
+  FaxFailed(ecCancelRequested);
+}
 
 // ------------------------------------------------------------------ dialling --
 
@@ -263,11 +279,18 @@ void TFeSendFax::DialResult(TModemReply r) {
       SetTimer(SecondsToTicks(DialRetryWait));
       return;
     }
-    case TModemReply::Voice: FaxFailed(ecFaxVoiceCall); return;
-    case TModemReply::NoDialTone: FaxFailed(ecFaxNoDialTone); return;
+    case TModemReply::Voice:
+      FaxFailed(ecFaxVoiceCall);
+      return;
+    case TModemReply::NoDialTone:
+      FaxFailed(ecFaxNoDialTone);
+      return;
     case TModemReply::NoCarrier:
-    case TModemReply::Error: FaxFailed(ecFaxNoCarrier); return;
-    default: return;
+    case TModemReply::Error:
+      FaxFailed(ecFaxNoCarrier);
+      return;
+    default:
+      return;
   }
 }
 
@@ -275,12 +298,20 @@ void TFeSendFax::DialResult(TModemReply r) {
 
 void TFeSendFax::OnLinkEvent(TLinkEvent ev) {
   switch (ev) {
-    case TLinkEvent::Data: ProcessInput(); break;
-    case TLinkEvent::Timer: HandleTimer(); break;
+    case TLinkEvent::Data:
+      ProcessInput();
+      break;
+    case TLinkEvent::Timer:
+      HandleTimer();
+      break;
     case TLinkEvent::OutFree:
     case TLinkEvent::OutUsed:
-    case TLinkEvent::OutEmpty: HandleOutput(ev); break;
-    case TLinkEvent::Closing: FaxFailed(connected_ ? ecFaxSessionError : ecFaxBadModemResult); break;
+    case TLinkEvent::OutEmpty:
+      HandleOutput(ev);
+      break;
+    case TLinkEvent::Closing:
+      FaxFailed(connected_ ? ecFaxSessionError : ecFaxBadModemResult);
+      break;
   }
 }
 
@@ -322,8 +353,10 @@ void TFeSendFax::HandleLine(const std::string& line) {
   }
   if (hdlc_ == Hdlc::WaitResult) {
     hdlc_ = Hdlc::Idle;
-    if (r == TModemReply::Ok) FrameArrived(t30::ParseFrame(frameBuf_));
-    else FrameArrived(std::nullopt);
+    if (r == TModemReply::Ok)
+      FrameArrived(t30::ParseFrame(frameBuf_));
+    else
+      FrameArrived(std::nullopt);
     return;
   }
   if (activeClass_ != TFaxClass::fcClass1) {
@@ -332,8 +365,10 @@ void TFeSendFax::HandleLine(const std::string& line) {
   }
   switch (state_) {
     case tf1Init1:
-      if (r == TModemReply::Ok) Dial();
-      else if (r != TModemReply::None) FaxFailed(ecFaxInitError);
+      if (r == TModemReply::Ok)
+        Dial();
+      else if (r != TModemReply::None)
+        FaxFailed(ecFaxInitError);
       break;
     case tf1Connect:
       if (r == TModemReply::Connect) {
@@ -381,8 +416,10 @@ void TFeSendFax::HandleLine(const std::string& line) {
       }
       break;
     case tf1TrainStrt:
-      if (r == TModemReply::Connect) SendTraining();
-      else if (r != TModemReply::None) FaxFailed(ecFaxSessionError);
+      if (r == TModemReply::Connect)
+        SendTraining();
+      else if (r != TModemReply::None)
+        FaxFailed(ecFaxSessionError);
       break;
     case tf1TrainFnsh:
       if (r == TModemReply::Ok) {
@@ -402,12 +439,16 @@ void TFeSendFax::HandleLine(const std::string& line) {
       }
       break;
     case tf1PageEnd:
-      if (r == TModemReply::Ok) PrepPostPage();
-      else if (r != TModemReply::None) FaxFailed(ecFaxSessionError);
+      if (r == TModemReply::Ok)
+        PrepPostPage();
+      else if (r != TModemReply::None)
+        FaxFailed(ecFaxSessionError);
       break;
     case tf1PrepEOP:
-      if (r == TModemReply::Connect) SendPostPage();
-      else if (r != TModemReply::None && r != TModemReply::Ok) PrepPostPage();
+      if (r == TModemReply::Connect)
+        SendPostPage();
+      else if (r != TModemReply::None && r != TModemReply::Ok)
+        PrepPostPage();
       break;
     case tf1SendEOP:
       if (r == TModemReply::Ok) {
@@ -442,14 +483,19 @@ void TFeSendFax::HandleLine(const std::string& line) {
         FaxDone();
       }
       break;
-    default: break;  // unexpected lines are ignored; the state's timer guards it
+    default:
+      break;  // unexpected lines are ignored; the state's timer guards it
   }
 }
 
 void TFeSendFax::HandleTimer() {
   switch (state_) {
-    case tfGetEntry: NextFax(); break;
-    case tfRetryWait: Dial(); break;
+    case tfGetEntry:
+      NextFax();
+      break;
+    case tfRetryWait:
+      Dial();
+      break;
     case tf1Connect:
     case tf2Connect:
       if (!connected_) {
@@ -477,17 +523,24 @@ void TFeSendFax::HandleTimer() {
     case tf1WaitCFR:
       WriteBytes("\r", 1);
       hdlc_ = Hdlc::Idle;
-      if (++dcsAttempts_ >= 3) FaxFailed(ecTimeout);
-      else StartTSI();
+      if (++dcsAttempts_ >= 3)
+        FaxFailed(ecTimeout);
+      else
+        StartTSI();
       break;
-    default: FaxFailed(ecTimeout); break;
+    default:
+      FaxFailed(ecTimeout);
+      break;
   }
 }
 
 void TFeSendFax::HandleOutput(TLinkEvent ev) {
-  if (state_ == tfWaitFrHead && ev == TLinkEvent::OutFree) BeginPageData();
-  else if (state_ == tfSendPage || state_ == tfSendCover) PumpPage();
-  else if (state_ == tfDrainPage && ev == TLinkEvent::OutEmpty) EndPageData();
+  if (state_ == tfWaitFrHead && ev == TLinkEvent::OutFree)
+    BeginPageData();
+  else if (state_ == tfSendPage || state_ == tfSendCover)
+    PumpPage();
+  else if (state_ == tfDrainPage && ev == TLinkEvent::OutEmpty)
+    EndPageData();
 }
 
 // ----------------------------------------------------------------- page data --
@@ -517,8 +570,8 @@ void TFeSendFax::BeginPageData() {
   std::string header = HeaderLine.empty() ? std::string() : ExpandHeaderLine(HeaderLine, hv);
   int minLine = t30::MinLineBytes(scan_, bps_);
   SetState(page.number == 0 ? tfOpenCover : tfPrepPage);
-  int rc = stream_.Open(page, header, minLine, EnhTextEnabled ? EnhHeaderFont : nullptr,
-                        EnhTextEnabled ? EnhFont : nullptr);
+  int rc =
+      stream_.Open(page, header, minLine, EnhTextEnabled ? EnhHeaderFont : nullptr, EnhTextEnabled ? EnhFont : nullptr);
   if (rc < 0) {
     FaxFailed(-rc);
     return;
@@ -528,6 +581,9 @@ void TFeSendFax::BeginPageData() {
     v.pageLength = stream_.Length();
     v.bytesTransferred = 0;
   });
+  // XON/XOFF from the modem paces the page data only: frames and replies are
+  // binary and would lose their DC1/DC3 bytes.
+  if (SoftwareFlow) link_->SetSoftwareFlow(true);
   SetStatus(fsSendingPage);
   lastStatusTick_ = NowMs();
   out_.clear();
@@ -573,11 +629,14 @@ void TFeSendFax::PumpPage() {
     link_->WatchOutEmpty(true);
     return;
   }
-  if (outOff_ < out_.size()) link_->WatchOutFree(std::min<size_t>(out_.size() - outOff_, 4096));
-  else link_->WatchOutUsed(minimum - 1);
+  if (outOff_ < out_.size())
+    link_->WatchOutFree(std::min<size_t>(out_.size() - outOff_, 4096));
+  else
+    link_->WatchOutUsed(minimum - 1);
 }
 
 void TFeSendFax::EndPageData() {
+  if (SoftwareFlow) link_->SetSoftwareFlow(false);
   const bool last = pageIdx_ + 1 >= pages_.size();
   if (activeClass_ == TFaxClass::fcClass1) {
     const uint8_t end[2] = {t30::kDLE, t30::kETX};
@@ -611,7 +670,7 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
   if (auto v = ReportValue(line, t.hangup)) {
     auto f = ReportFields(*v);
     int code = f.empty() ? 0 : f[0];
-    UpdateSession([&](TFaxSessionValues& s) { s.hangupCode = code; });
+    SetHangup(code, FirstReportField(*v));
     // The modem hung up before the fax was through: no point waiting for more.
     if (code > 0 && state_ != tf2WaitFET && state_ != tf20ChckPg)
       FaxFailed(connected_ && pageIdx_ == 0 && refusals_ == 0 ? ecFaxNoCarrier : ecFaxSessionError);
@@ -657,6 +716,8 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
     SetTimer(kFdtTicks);
     return;
   }
+  // A report the engine has no use for is no result code either.
+  if (IsReportLine(line)) r = TModemReply::None;
   switch (state_) {
     case tf2Init1:
       if (r == TModemReply::Ok) {
@@ -668,7 +729,7 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
       break;
     case tf2Init1A:
       if (r == TModemReply::Ok) {
-        Send("AT+FLO=2");
+        Send(SoftwareFlow ? "AT+FLO=1" : "AT+FLO=2");
         SetState(tf2Init1B);
       } else if (r != TModemReply::None) {
         FaxFailed(ecFaxInitError);
@@ -692,10 +753,14 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
       }
       break;
     case tf2Init3:
-      if (r == TModemReply::Ok) Dial();
-      else if (r != TModemReply::None) FaxFailed(ecFaxInitError);
+      if (r == TModemReply::Ok)
+        Dial();
+      else if (r != TModemReply::None)
+        FaxFailed(ecFaxInitError);
       break;
-    case tf2Connect: DialResult(r); break;
+    case tf2Connect:
+      DialResult(r);
+      break;
     case tf2GetParams:
       // The dial command ends with "OK" once the remote's reports are in.
       if (r == TModemReply::Ok) {
@@ -732,8 +797,10 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
       break;
     case tf2WaitFET:
     case tf20ChckPg:
-      if (r == TModemReply::Ok) Class2PageStatus();
-      else if (r != TModemReply::None) FaxFailed(pageStatus_ < 0 ? ecFaxPageError : ecFaxSessionError);
+      if (r == TModemReply::Ok)
+        Class2PageStatus();
+      else if (r != TModemReply::None)
+        FaxFailed(pageStatus_ < 0 ? ecFaxPageError : ecFaxSessionError);
       break;
     case tf2SndNwPrm:
       if (r == TModemReply::Ok) {
@@ -743,7 +810,8 @@ void TFeSendFax::Class2Line(const std::string& line, TModemReply r) {
         FaxFailed(ecFaxSessionError);
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -781,8 +849,12 @@ void TFeSendFax::Class2PageStatus() {
       Class2SendFDT();
       return;
     case 4:
-    case 5: FaxFailed(ecCancelRequested); return;
-    default: FaxFailed(ecFaxPageError); return;
+    case 5:
+      FaxFailed(ecCancelRequested);
+      return;
+    default:
+      FaxFailed(ecFaxPageError);
+      return;
   }
 }
 

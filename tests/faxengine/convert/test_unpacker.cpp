@@ -177,6 +177,46 @@ TEST(Unpacker, RawStreamAndLineRecordsDecodeAlike) {
   EXPECT_EQ(pages[1].rows, lines);
 }
 
+// The decoder's damage counts reach the unpacker's caller: a received page with
+// a line too long for it is told apart from a clean one, page by page.
+TEST(Unpacker, TellsDamagedPages) {
+  const auto dir = fe_test::TempDir("damage");
+  const auto lines = Lines(20);
+  std::vector<std::uint8_t> coded(kMaxCodedLine);
+  TApfWriter w;
+  ASSERT_EQ(w.Create(dir / "rx.apf"), 0);
+  for (int page = 0; page < 2; ++page) {
+    ASSERT_EQ(w.BeginPage(0), 0);
+    for (const auto& l : lines)
+      ASSERT_EQ(w.AppendRaw(coded.data(), MhEncodeLine(l.data(), 1728, 1728, false, coded.data())), 0);
+    if (page == 1) {
+      // A line of a wider page: its runs go past the 1728 pixels.
+      Raster wide(256, 0);
+      wide[250] = 0xFF;
+      ASSERT_EQ(w.AppendRaw(coded.data(), MhEncodeLine(wide.data(), 2048, 2048, false, coded.data())), 0);
+    }
+    ASSERT_EQ(w.AppendRaw(coded.data(), MhEncodeRtc(coded.data())), 0);
+    ASSERT_EQ(w.EndPage(), 0);
+  }
+  ASSERT_EQ(w.Close(), 0);
+
+  TFeFaxUnpacker u;
+  u.InFileName = (dir / "rx.apf").string();
+  ASSERT_TRUE(u.UnpackPageToBitmap(1));
+  EXPECT_FALSE(u.LastPageDamaged());
+  ASSERT_TRUE(u.UnpackPageToBitmap(2));
+  EXPECT_TRUE(u.LastPageDamaged());
+  EXPECT_GE(u.LastPageStats().longLines, 1u);
+  EXPECT_EQ(u.LastPageStats().lines, 21u);  // still unpacked as far as it reads
+
+  std::vector<bool> damaged;
+  u.OnOutputLine = [&](TFeFaxUnpacker& self, bool, bool ending, const std::uint8_t*, unsigned, unsigned) {
+    if (ending) damaged.push_back(self.LastPageDamaged());
+  };
+  ASSERT_EQ(u.DoUnpack(1, 0), 0);
+  EXPECT_EQ(damaged, (std::vector<bool>{false, true}));
+}
+
 TEST(Unpacker, AbortAndStatus) {
   const auto dir = fe_test::TempDir("abort");
   WriteApf(dir / "a.apf", {Lines(300), Lines(300)}, 0);

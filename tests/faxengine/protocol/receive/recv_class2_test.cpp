@@ -1,6 +1,10 @@
 // The receiver against scripted Class 2 and Class 2.0 modems: the session
 // reports, a page refused and sent again, the hang-up report.
+#include <ctime>
+#include <thread>
+
 #include "fe_errors.h"
+#include "fe_faxlog.h"
 #include "recv_fixture.h"
 
 namespace recvtest {
@@ -35,7 +39,125 @@ class RecvClass2 : public RecvFixture, public ::testing::WithParamInterface<Spel
         .Answer(std::string(s.caps) + "=1,3,0,2,0,0,0,0");
     if (s.cls == fe::TFaxClass::fcClass2_0) modem.Answer("AT+FLO=2").Answer("AT+FNR=1,1,1,0");
   }
+  // The reset between calls.
+  void Reset(const Spelling& s) {
+    modem.Answer(s.select).Answer(std::string(s.caps) + "=1,3,0,2,0,0,0,0");
+    if (s.cls == fe::TFaxClass::fcClass2_0) modem.Answer("AT+FLO=2").Answer("AT+FNR=1,1,1,0");
+  }
+  // A call up to the first page's data from a caller with this id.
+  void CallWithPage(const Spelling& s, const std::string& id, const std::string& page) {
+    modem.Ring(1)
+        .Expect("ATA")
+        .Reply(s.connected)
+        .Reply(std::string(s.tsi) + ":\"" + id + "\"")
+        .Reply(std::string(s.params) + ":1,3,0,2,0,0,0,0")
+        .Reply("OK")
+        .Expect("AT+FDR")
+        .Reply("CONNECT")
+        .ExpectByte('\x12')
+        .Send(Stuffed(page));
+  }
+  // The history file, each date and time shown as "<T>".
+  std::string History() {
+    std::ifstream in(dir / "FAXHIST.HIS", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::time_t t = began - 1; t <= std::time(nullptr) + 1; ++t) {
+      const std::string at = fe::FormatDateTime(t);
+      for (size_t pos; (pos = text.find(at)) != std::string::npos;) text.replace(pos, at.size(), "<T>");
+    }
+    return text;
+  }
+  void LogTo() {
+    history.FaxHistoryName = (dir / "FAXHIST.HIS").string();
+    rx.FaxLog = &history;
+  }
+  std::time_t began = std::time(nullptr);
+  fe::TFeFaxLog history;
 };
+
+// Callers whose ids hold result words ("OK" in TOKYO, "ERROR", "NO CARRIER"):
+// the ids are reports, each fax is received and named after its caller.
+TEST_P(RecvClass2, CallerIdsThatHoldResultWords) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  rx.OneFax = false;
+  LogTo();
+  const std::vector<std::string> ids = {"TOKYO OFFICE", "ERROR FREE CO", "NO CARRIER LTD"};
+  Prep(s);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    CallWithPage(s, ids[i], CodedPage(10, 40 + static_cast<unsigned>(i)));
+    modem.Reply(std::string(s.pageStatus) + ":1")
+        .Reply("+FET:2")
+        .Reply("OK")
+        .Expect("AT+FDR")
+        .Reply(std::string(s.hangup) + ":0")
+        .Reply("OK");
+    Reset(s);
+  }
+  Open();
+  ASSERT_EQ(rx.StartReceive(), 0);
+  EXPECT_TRUE(modem.WaitDone(30s)) << modem.Report();
+  for (int i = 0; i < 100 && rx.FaxesReceived() < 3; ++i) std::this_thread::sleep_for(50ms);
+  rx.Cancel();
+  ASSERT_TRUE(rx.WaitDone(10000));
+  EXPECT_EQ(rx.FaxesReceived(), 3);
+  std::string expected;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const std::string file = (dir / ("FAX000" + std::to_string(i + 1) + ".APF")).string();
+    fe::TApfReader r;
+    ASSERT_EQ(r.Open(file), 0);
+    EXPECT_EQ(r.PageCount(), 1u);
+    EXPECT_EQ(r.Header().stationId, ids[i] + std::string(20 - ids[i].size(), ' '));
+    expected += "Receive " + file + " from " + ids[i] + " started at <T>\r\nReceive finished OK at <T>\r\n\r\n";
+  }
+  EXPECT_EQ(History(), expected);
+  EXPECT_TRUE(ev.Errors().empty() || ev.Errors() == std::vector<int>{fe::ecCancelRequested});
+}
+
+// The last page refused: the fax is complete only when it comes again; a caller
+// that hangs up instead leaves a failed fax, never one "finished OK".
+TEST_P(RecvClass2, RefusedLastPage) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  rx.ExitOnError = true;
+  std::vector<std::vector<std::uint8_t>> sent;
+  const std::string bad = CodedPage(40, 51), good = CodedPage(20, 52, &sent);
+  Prep(s);
+  CallWithPage(s, "RETRY CO", bad);
+  modem.Reply(std::string(s.pageStatus) + ":2").Reply("+FET:2").Reply("OK");
+  modem.Expect("AT+FDR").Reply("CONNECT").ExpectByte('\x12').Send(Stuffed(good));
+  modem.Reply(std::string(s.pageStatus) + ":1").Reply("+FET:2").Reply("OK");
+  modem.Expect("AT+FDR").Reply(std::string(s.hangup) + ":0").Reply("OK");
+  Open();
+  ASSERT_EQ(rx.StartReceive(), 0);
+  ASSERT_TRUE(rx.WaitDone(30000));
+  EXPECT_EQ(rx.FinalCode(), 0);
+  const std::string file = (dir / "FAX0001.APF").string();
+  fe::TApfReader r;
+  ASSERT_EQ(r.Open(file), 0);
+  ASSERT_EQ(r.PageCount(), 1u);
+  EXPECT_EQ(DecodePage(file, 1), sent);
+  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 5}));
+}
+
+TEST_P(RecvClass2, RefusedLastPageNotSentAgain) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  rx.ExitOnError = true;
+  Prep(s);
+  CallWithPage(s, "GONE CO", CodedPage(40, 53));
+  modem.Reply(std::string(s.pageStatus) + ":2").Reply("+FET:2").Reply("OK");
+  modem.Expect("AT+FDR").Reply(std::string(s.hangup) + ":0").Reply("OK");
+  modem.ExpectPrefix("+++").Reply("OK");
+  Open();
+  ASSERT_EQ(rx.StartReceive(), 0);
+  ASSERT_TRUE(rx.WaitDone(30000));
+  EXPECT_EQ(rx.FinalCode(), fe::ecFaxSessionError);
+  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 7}));
+  fe::TApfReader r;
+  ASSERT_EQ(r.Open((dir / "FAX0001.APF").string()), 0);
+  EXPECT_EQ(r.PageCount(), 0u);
+}
 
 // Page 1 arrives damaged, is refused (page status 2) and sent again shorter; the
 // second copy replaces the first in the file. Page 2 is standard resolution.

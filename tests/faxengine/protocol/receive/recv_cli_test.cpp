@@ -88,7 +88,7 @@ TEST_F(RecvCli, PrintsReceivedFileAndStopsAfterOne) {
       .Reply("OK");
   modem.Start();
   Child c = Spawn({"receive", "--port", modem.DevicePath(), "--dir", dir.string(), "--class", "2", "--rings", "2",
-                   "--station-id", "qn", "--one"},
+                   "--station-id", "qn", "--one", "--log", (dir / "FAXHIST.HIS").string()},
                   (dir / "out.txt").string());
   EXPECT_EQ(c.Wait(30s), 0) << c.Output();
   EXPECT_TRUE(modem.WaitDone(2s)) << modem.Report();
@@ -96,6 +96,10 @@ TEST_F(RecvCli, PrintsReceivedFileAndStopsAfterOne) {
   EXPECT_NE(out.find("Waiting for incoming call"), std::string::npos) << out;
   EXPECT_NE(out.find("Received " + (dir / "FAX0001.APF").string() + ": 1 page from REMOTE"), std::string::npos) << out;
   EXPECT_EQ(DecodePage((dir / "FAX0001.APF").string(), 1).size(), 20u);
+  std::ifstream in(dir / "FAXHIST.HIS", std::ios::binary);
+  const std::string history((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(history.rfind("Receive " + (dir / "FAX0001.APF").string() + " from REMOTE started at ", 0), 0u) << history;
+  EXPECT_NE(history.find("\r\nReceive finished OK at "), std::string::npos) << history;
 }
 
 TEST_F(RecvCli, CtrlCStopsCleanly) {

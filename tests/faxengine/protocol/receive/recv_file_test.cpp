@@ -78,7 +78,11 @@ TEST_F(RecvFileTest, PagesRetransmissionAndHeader) {
   auto p2 = Bytes(700, 0x33);
   ASSERT_EQ(f.Append(p2.data(), p2.size()), 0);
   ASSERT_EQ(f.EndPage(), 0);
-  // A page begun but never filled is not counted.
+  // A page that ended without data (a page carrier with no image) is no page,
+  // whether it is ended or cut off at close.
+  ASSERT_EQ(f.BeginPage(0), 0);
+  ASSERT_EQ(f.EndPage(), 0);
+  EXPECT_EQ(f.Pages(), 2u);
   ASSERT_EQ(f.BeginPage(0), 0);
   ASSERT_EQ(f.Close(), 0);
   std::string id;

@@ -48,6 +48,22 @@ TEST(RecvNaming, FirstFreeNumberAndFallback) {
   }
   EXPECT_EQ(fe::ReceiveFileName(dir, "APF"), dir + "/NONAME.APF");
   EXPECT_EQ(fe::ReceiveFileName(dir, "APF", fe::TReceiveNaming::rnOther), dir + "/noname.apf");
+
+  // Every overflow fax gets a file of its own: a name that is taken is never
+  // reused, the next numbered one is created instead.
+  std::vector<std::string> claimed;
+  for (int i = 0; i < 3; ++i) {
+    std::string name = fe::ReceiveFileName(dir, "APF");
+    ASSERT_EQ(fe::ClaimReceiveFileName(name), 0);
+    claimed.push_back(name);
+  }
+  EXPECT_EQ(claimed, (std::vector<std::string>{dir + "/NONAME.APF", dir + "/NONAME2.APF", dir + "/NONAME3.APF"}));
+  d.Touch("NONAME.APF");  // the first overflow fax's contents
+  std::string again = dir + "/NONAME.APF";
+  ASSERT_EQ(fe::ClaimReceiveFileName(again), 0);
+  EXPECT_EQ(again, dir + "/NONAME4.APF");
+  std::ifstream first(d.path / "NONAME.APF");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(first), {}), "x");
 }
 
 TEST(RecvNaming, MonthDaySchemeAndEmptyFolder) {

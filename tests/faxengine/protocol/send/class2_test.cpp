@@ -1,8 +1,9 @@
 // Class 2/2.0 command tables, modem replies and reports, the class support
 // answer, and the splitting of modem input into lines and DLE blocks.
+#include "class2.h"
+
 #include <gtest/gtest.h>
 
-#include "class2.h"
 #include "modem_reader.h"
 
 namespace fe {
@@ -32,6 +33,16 @@ TEST(Class2Replies, ReportValuesAndFields) {
   EXPECT_EQ(ReportFields("1,5,0,2,0,0,0,0"), (std::vector<int>{1, 5, 0, 2, 0, 0, 0, 0}));
   EXPECT_EQ(ReportFields("1,x1z,3"), (std::vector<int>{1, -1, 3}));
   EXPECT_EQ(ReportFields("0A"), (std::vector<int>{10}));  // Class 2.0 hexadecimal
+  // Fields too large for a number are no number; the parse never throws.
+  EXPECT_EQ(ReportFields("ABCDEF12,99999999,7FFFFFFF"), (std::vector<int>{-1, 99999999, 0x7FFFFFFF}));
+  EXPECT_EQ(ReportFields("123456789012,-5"), (std::vector<int>{-1, -1}));
+  EXPECT_FALSE(ParseClass2Params("ABCDEF12,5,0"));
+  // Report lines are data: a caller id with a result word in it is no result.
+  EXPECT_TRUE(IsReportLine("+FTSI:\"TOKYO OFFICE\""));
+  EXPECT_TRUE(IsReportLine("  +FHS:50"));
+  EXPECT_FALSE(IsReportLine("OK"));
+  EXPECT_FALSE(IsReportLine("+"));
+  EXPECT_EQ(FirstReportField(" 50 ,1"), "50");
   auto p = ParseClass2Params("1,5,1,2,0,1,0,0");
   ASSERT_TRUE(p);
   EXPECT_TRUE(p->fine && p->wide && p->ecm);

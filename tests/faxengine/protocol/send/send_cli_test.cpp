@@ -31,14 +31,22 @@ TEST(SendCli, BusyNumberPrintsStatusesAndFails) {
   modem.Answer("AT+FCLASS=1").Expect("ATDP9,123").Reply("BUSY");
   modem.Start();
   std::string fax = std::string(QN_BINARY_DIR) + "/send-cli-test.apf";
+  std::string history = std::string(QN_BINARY_DIR) + "/send-cli-test.his";
+  std::remove(history.c_str());
   fe::test::MakeFax(fax, {0}, 3);
+  const std::time_t began = std::time(nullptr);
   Result r = Qnfax("send --port " + modem.DevicePath() + " --number 123 --prefix 9, --pulse --blind-dial --class 1 " +
-                   "--attempts 1 " + fax);
+                   "--attempts 1 --log " + history + " " + fax);
   EXPECT_TRUE(modem.WaitDone(5s)) << modem.Report();
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("Initializing modem for fax processing\nDialing\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("8064 Called fax number was busy"), std::string::npos) << r.out;
+  EXPECT_EQ(fe::test::HistoryText(history, began),
+            "Transmit " + fax +
+                " to 123 started at <T>\r\n"
+                "Transmit failed at <T>\r\n  (Called fax number was busy) 0\r\n\r\n");
   std::remove(fax.c_str());
+  std::remove(history.c_str());
 }
 
 TEST(SendCli, BadOptionsAreRefused) {

@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "apf_writer.h"
 #include "comport_link.h"
 #include "fe_comport.h"
+#include "fe_faxlog.h"
 #include "send_fax.h"
 
 namespace fe::test {
@@ -52,10 +56,22 @@ inline std::string TempDir(const std::string& name) {
   return dir.string();
 }
 
+// A history file as read back, each date and time written since `since` shown as "<T>".
+inline std::string HistoryText(const std::string& path, std::time_t since) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (std::time_t t = since - 1; t <= std::time(nullptr) + 1; ++t) {
+    const std::string at = FormatDateTime(t);
+    for (size_t pos; !at.empty() && (pos = text.find(at)) != std::string::npos;) text.replace(pos, at.size(), "<T>");
+  }
+  return text;
+}
+
 // The engine, its port and everything its events said.
 struct SendRig {
   TFeComPort port;
   std::unique_ptr<TComPortLink> link;
+  TFeFaxLog history;
   TFeSendFax fax;
   std::mutex mu;
   std::vector<int> statuses, errors, finishes, logs;  // statuses: all but the last update
@@ -72,8 +88,10 @@ struct SendRig {
     fax.OnFaxStatus = [this](TFeAbstractFax& cp, bool first, bool last) {
       std::lock_guard<std::mutex> lk(mu);
       if (first) ++firsts;
-      if (last) ++lasts;
-      else statuses.push_back(cp.Status());
+      if (last)
+        ++lasts;
+      else
+        statuses.push_back(cp.Status());
     };
     fax.OnFaxError = [this](TFeAbstractFax&, int code) {
       std::lock_guard<std::mutex> lk(mu);

@@ -34,7 +34,9 @@ std::string Dis(bool v17 = false, bool fine = true, bool wide = false) {
   uint8_t o3 = (wide ? 0x01 : 0) | 0x08;
   return Fr({0xFF, 0x13, t30::fcfDIS, 0x00, o2, o3});
 }
-std::string Resp(uint8_t fcf) { return Fr({0xFF, 0x13, fcf}); }
+std::string Resp(uint8_t fcf) {
+  return Fr({0xFF, 0x13, fcf});
+}
 
 void Class1Prep(ScriptedModem& m, const char* ftm = "24,48,72,96") {
   m.Answer(kInit).Answer("AT+FCLASS=1").Expect("AT+FTM=?").Reply(ftm).Reply("OK").Answer("AT+FCLASS=1");
@@ -43,19 +45,27 @@ void Class1Dial(ScriptedModem& m, const std::string& dis) {
   m.Expect("ATDT5551234").Reply("CONNECT").Frame(Csi("REMOTE 1")).Reply("OK");
   m.Answer("AT+FRH=3", "CONNECT").Frame(dis).Reply("OK");
 }
-void Class1TsiDcs(ScriptedModem& m) { m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("CONNECT").ExpectData().Reply("OK"); }
+void Class1TsiDcs(ScriptedModem& m) {
+  m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("CONNECT").ExpectData().Reply("OK");
+}
 void Class1Train(ScriptedModem& m, const std::string& code, uint8_t answer) {
   m.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK");
   m.Answer("AT+FRH=3", "CONNECT").Frame(Resp(answer)).Reply("OK");
 }
-void Class1Page(ScriptedModem& m, const std::string& code) { m.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK"); }
+void Class1Page(ScriptedModem& m, const std::string& code) {
+  m.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK");
+}
 void Class1PostPage(ScriptedModem& m, uint8_t answer) {
   m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
   m.Answer("AT+FRH=3", "CONNECT").Frame(Resp(answer)).Reply("OK");
 }
-void Class1End(ScriptedModem& m) { m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Answer("ATH"); }
+void Class1End(ScriptedModem& m) {
+  m.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Answer("ATH");
+}
 // The hang-up after a failed call, then one command that shows the port still works.
-void HangUpThenAt(ScriptedModem& m) { m.ExpectPrefix("+++").Reply("OK").Answer("AT"); }
+void HangUpThenAt(ScriptedModem& m) {
+  m.ExpectPrefix("+++").Reply("OK").Answer("AT");
+}
 
 bool PortAnswers(SendRig& rig) {
   if (rig.port.SendText("AT\r") < 0) return false;
@@ -65,8 +75,12 @@ bool PortAnswers(SendRig& rig) {
 struct Class1Send : ::testing::Test {
   std::string dir = TempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string fax = dir + "/FAX.APF";
+  std::string historyFile = dir + "/FAXHIST.HIS";
+  std::time_t began = std::time(nullptr);
   ScriptedModem modem;
   std::unique_ptr<SendRig> rig;
+
+  std::string History() const { return HistoryText(historyFile, began); }
 
   void Start(std::vector<uint16_t> pages = {pfHighRes}, unsigned lines = 30) {
     MakeFax(fax, pages, lines);
@@ -77,6 +91,8 @@ struct Class1Send : ::testing::Test {
     rig->fax.PhoneNumber = "5551234";
     rig->fax.StationID = "qn test";
     rig->fax.DialRetryWait = 1;
+    rig->history.FaxHistoryName = historyFile;
+    rig->fax.FaxLog = &rig->history;
   }
   ~Class1Send() override { std::filesystem::remove_all(dir); }
 };
@@ -97,6 +113,9 @@ TEST_F(Class1Send, OnePageWithHeaderLineFramesAndPageData) {
   ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
   EXPECT_EQ(rig->fax.Session().remoteId, "REMOTE 1");
   EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFinished}));
+  EXPECT_EQ(History(), "Transmit " + fax +
+                           " to 5551234 started at <T>\r\n"
+                           "Transmit to REMOTE 1 finished OK at <T> 0\r\n\r\n");
   EXPECT_TRUE(rig->errors.empty());
   EXPECT_EQ(rig->Count(rig->statuses, fsGotRemoteId), 1);
   EXPECT_EQ(rig->statuses.back(), fsFinished);
@@ -254,6 +273,10 @@ TEST_F(Class1Send, BusyThreeTimesWithThreeAttempts) {
   EXPECT_EQ(rig->Count(rig->statuses, fsBusyWaitRedial), 2);
   EXPECT_EQ(rig->fax.DialAttempt(), 3);
   EXPECT_EQ(rig->errors, std::vector<int>{ecFaxBusy});
+  // The failure line names the error of this fax.
+  EXPECT_EQ(History(), "Transmit " + fax +
+                           " to 5551234 started at <T>\r\n"
+                           "Transmit failed at <T>\r\n  (Called fax number was busy) 0\r\n\r\n");
 }
 
 TEST_F(Class1Send, UnlimitedAttemptsRedialPastThree) {
@@ -273,7 +296,9 @@ struct DialOutcome {
   const char* reply;
   int code;
 };
-void PrintTo(const DialOutcome& d, std::ostream* os) { *os << d.reply; }
+void PrintTo(const DialOutcome& d, std::ostream* os) {
+  *os << d.reply;
+}
 class Class1DialOutcome : public Class1Send, public ::testing::WithParamInterface<DialOutcome> {};
 
 TEST_P(Class1DialOutcome, EndsWithItsCode) {
@@ -303,6 +328,7 @@ TEST_F(Class1Send, NoAnswerWithinDialWait) {
 }
 
 TEST_F(Class1Send, GarbageRepliesTimeOut) {
+  modem.SetExpectTimeout(20s);  // the modem outwaits the engine's 10 s for a reply
   modem.Answer(kInit).Answer("AT+FCLASS=1").Expect("AT+FTM=?").Reply("24,48,72,96").Reply("OK");
   modem.Expect("AT+FCLASS=1").Garbage(300, 7).Reply("#?!").Answer("AT");
   Start();
@@ -379,6 +405,30 @@ TEST_F(Class2Send, Class20PagesEndWithDleCommaAndDot) {
   EXPECT_EQ(rig->fax.Session().bps, 9600);
 }
 
+// With SoftwareFlow the modem is asked for XON/XOFF and the port paces the page
+// data by it; the port goes back to hardware flow after the page.
+TEST_F(Class2Send, SoftwareFlowForThePageData) {
+  modem.Answer(kInit).Answer("AT+FCLASS=2.0").Answer("AT+FLI=\"QN TEST\"").Answer("AT+FLO=1");
+  modem.Answer("AT+FNR=1,1,1,0").Answer("AT+FCC=1,3,0,2,0,0,0,0");
+  modem.Expect("ATDT5551234").Reply("+FCO").Reply("+FIS:1,3,0,2,0,0,0,0").Reply("OK");
+  modem.Expect("AT+FDT").Reply("+FCS:1,3,0,2,0,0,0,0").Reply("CONNECT").ExpectData(",;.");
+  modem.Reply("+FPS:1").Reply("+FHS:00").Reply("OK").Answer("AT");
+  Start2(true, {pfHighRes});
+  std::vector<TSWFlowOptions> flow;
+  rig->fax.OnFaxStatus = [&, counted = rig->fax.OnFaxStatus](TFeAbstractFax& cp, bool first, bool last) {
+    if (cp.Status() == fsSendingPage) flow.push_back(rig->port.SWFlowOptions());
+    counted(cp, first, last);
+  };
+  rig->fax.SoftwareFlow = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);
+  ASSERT_FALSE(flow.empty());
+  EXPECT_EQ(flow.front(), swfTransmit);
+  EXPECT_EQ(rig->port.SWFlowOptions(), swfNone);
+}
+
 TEST_F(Class2Send, RemoteWithoutFineIs8060BeforeAnyPage) {
   Prep(false);
   modem.Expect("ATDT5551234").Reply("+FCON").Reply("+FDIS:0,3,0,2,0,0,0,0").Reply("OK");
@@ -402,6 +452,109 @@ TEST_F(Class2Send, HangUpReportBeforeThePageEndsTheFaxAtOnce) {
   EXPECT_EQ(rig->fax.Session().hangupCode, 50);
   EXPECT_TRUE(PortAnswers(*rig));
   ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  // The hang-up code is written whole, as the modem reported it.
+  EXPECT_EQ(History(), "Transmit " + fax +
+                           " to 5551234 started at <T>\r\n"
+                           "Transmit failed at <T>\r\n  (Failed to connect to remote fax) 50\r\n\r\n");
+}
+
+// Several files sent as one fax: the session shows the user's first file, never
+// the temporary file they were joined into; the log names each file.
+TEST_F(Class1Send, JoinedFilesShowTheUsersFile) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234").Reply("NO CARRIER");
+  HangUpThenAt(modem);
+  Start();
+  const std::string second = dir + "/SECOND.APF";
+  MakeFax(second, {pfHighRes}, 10, 5);
+  rig->fax.FaxFile.clear();
+  rig->fax.FaxFileList = {fax, second};
+  std::vector<std::string> shown;
+  rig->fax.OnFaxStatus = [&, counted = rig->fax.OnFaxStatus](TFeAbstractFax& cp, bool first, bool last) {
+    shown.push_back(cp.Session().faxFile);
+    counted(cp, first, last);
+  };
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxNoCarrier});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  ASSERT_FALSE(shown.empty());
+  for (const auto& f : shown) EXPECT_EQ(f, fax);
+  EXPECT_EQ(rig->fax.Session().faxFile, fax);
+  EXPECT_EQ(History(), "Transmit " + fax +
+                           " to 5551234 started at <T>\r\n"
+                           "Transmit " +
+                           second +
+                           " to 5551234 started at <T>\r\n"
+                           "Transmit failed at <T>\r\n  (Failed to connect to remote fax) 0\r\n\r\n");
+}
+
+// A fax run fed by OnFaxNext. Each fax is asked for once; an empty number ends.
+struct NextFaxes {
+  std::vector<std::string> numbers;
+  size_t asked = 0;
+  void Attach(TFeSendFax& f, const std::string& file) {
+    f.OnFaxNext = [this, file](TFeAbstractFax&, std::string& phone, std::string& faxFile, std::string&) {
+      if (asked < numbers.size()) {
+        phone = numbers[asked];
+        faxFile = file;
+      }
+      ++asked;
+    };
+  }
+};
+
+// The remote ending the call (DCN) fails that fax only: no user abort, and the
+// run goes on with the next fax.
+TEST_F(Class1Send, RemoteHangUpIsNoUserAbort) {
+  Class1Prep(modem);
+  modem.Expect("ATDT5551234").Reply("CONNECT").Frame(Resp(t30::fcfDCN)).Reply("OK");
+  modem.ExpectPrefix("+++").Reply("OK");
+  modem.Answer("AT+FCLASS=1").Expect("ATDT5551235").Reply("BUSY");
+  modem.Answer("AT");
+  Start();
+  NextFaxes next{{"5551234", "5551235"}};
+  next.Attach(rig->fax, fax);
+  rig->fax.DialAttempts = 1;
+  EXPECT_EQ(rig->Run(30s), std::vector<int>{ecFaxBusy});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(next.asked, 3u);
+  EXPECT_EQ(rig->Count(rig->statuses, fsUserAbort), 0);
+  EXPECT_EQ(rig->errors, (std::vector<int>{ecCancelRequested, ecFaxBusy}));
+  EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFailed, lfTransmitStarted, lfTransmitFailed}));
+}
+
+// The first fax of a run fails after two unanswered post-page frames; the second
+// fax gets its own three tries at its post-page frame.
+TEST_F(Class1Send, PostPageRetriesStartAfreshForEachFax) {
+  auto unanswered = [&] {
+    modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
+    modem.Expect("AT+FRH=3").Reply("ERROR");
+  };
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  unanswered();
+  unanswered();
+  Class1PostPage(modem, t30::fcfRTN);
+  modem.ExpectPrefix("+++").Reply("OK");
+  modem.Answer("AT+FCLASS=1");
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  unanswered();
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start();
+  NextFaxes next{{"5551234", "5551234"}};
+  next.Attach(rig->fax, fax);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->errors, std::vector<int>{ecFaxSessionError});
+  EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFailed, lfTransmitStarted, lfTransmitFinished}));
 }
 
 }  // namespace
