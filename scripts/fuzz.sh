@@ -70,6 +70,8 @@ if (( merge )); then
     [[ -d $work/$n/corpus ]] && inputs+=("$work/$n/corpus")
     nice -n 10 "${binary[$n]}" -merge=1 "$merged" "${inputs[@]}" > "$work/$n/merge.log" 2>&1 ||
       { echo "$n: merge failed, see $work/$n/merge.log" >&2; exit 1; }
+    # libFuzzer names merged inputs by their SHA-1: drop copies of the kept ones.
+    find "$c" -mindepth 2 -type f -exec sha1sum {} + | while read -r sum _; do rm -f "$merged/$sum"; done
     find "$c" -maxdepth 1 -type f -delete
     cp "$merged"/* "$c"/ 2>/dev/null || true
     echo "$n: $(find "$c" -maxdepth 1 -type f | wc -l) inputs after merge"
