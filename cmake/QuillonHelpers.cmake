@@ -32,24 +32,44 @@ function(qn_add_gtest name)
 endfunction()
 
 # qn_add_fuzzer(NAME SOURCES a.cpp LIBS lib1)
-# A fuzz target defines LLVMFuzzerTestOneInput. With QN_FUZZ (clang) it becomes a
-# libFuzzer binary; otherwise it is linked with a small driver that replays every
-# file of fuzz/corpus/NAME, and that replay runs as an ordinary test.
+# A fuzz target defines LLVMFuzzerTestOneInput. With QN_FUZZ (clang, the whole
+# tree instrumented: see the top-level CMakeLists.txt) it becomes a libFuzzer
+# binary; otherwise it is linked with a small driver. Either way the test
+# fuzz-corpus-NAME replays every file of fuzz/corpus/NAME once. Each target is
+# also listed in <build>/fuzz_targets.txt ("NAME<tab>binary<tab>corpus" per
+# line), which scripts/fuzz.sh reads, and the `fuzzers` target builds them all.
 function(qn_add_fuzzer name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
   set(target fuzz-${name})
+  set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
   if(QN_FUZZ)
     add_executable(${target} ${F_SOURCES})
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    # -runs=0: run the corpus once and stop instead of fuzzing on.
+    set(replay ${target} -runs=0 ${corpus})
   else()
     add_executable(${target} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+    set(replay ${target} ${corpus})
   endif()
   target_link_libraries(${target} PRIVATE ${F_LIBS})
-  add_test(NAME fuzz-corpus-${name}
-    COMMAND ${target} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
+  if(NOT TARGET fuzzers)
+    add_custom_target(fuzzers)
+  endif()
+  add_dependencies(fuzzers ${target})
+  set_property(GLOBAL APPEND PROPERTY QN_FUZZ_TARGETS "${name}\t$<TARGET_FILE:${target}>\t${corpus}")
+  add_test(NAME fuzz-corpus-${name} COMMAND ${replay})
   set_tests_properties(fuzz-corpus-${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
+
+# Writes the list of fuzz targets once every folder has declared its own.
+function(qn_write_fuzz_list)
+  get_property(entries GLOBAL PROPERTY QN_FUZZ_TARGETS)
+  list(JOIN entries "\n" text)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/fuzz_targets.txt CONTENT "${text}\n")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qn_write_fuzz_list)
 
 # qn_add_benchmark(NAME SOURCES a.cpp LIBS lib1): builds build/bin/bench-NAME.
 function(qn_add_benchmark name)

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "xbase/xb_cdx.h"
 #include "xbase/xb_env.h"
 #include "xbase/xb_expr.h"
@@ -17,21 +17,8 @@
 
 namespace {
 
-const std::string& workDir() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/qn-fuzz-xbase-XXXXXX";
-    const char* d = ::mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
-  }();
-  return dir;
-}
-
-void writeFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return;
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
+using qnfuzz::WorkDir;
+using qnfuzz::WriteFile;
 
 std::vector<xb::FieldDef> fixedFields() {
   return {{"NAME", 'C', 12, 0, 1}, {"BORN", 'D', 8, 0, 13}, {"OK", 'L', 1, 0, 21}, {"N", 'N', 6, 2, 22}};
@@ -61,9 +48,9 @@ void fuzzExpression(const uint8_t* data, size_t size) {
 }
 
 void fuzzDbf(const uint8_t* data, size_t size) {
-  std::string path = workDir() + "/F.DBF";
-  writeFile(path, data, size);
-  ::unlink((workDir() + "/F.CDX").c_str());
+  std::string path = WorkDir() + "/F.DBF";
+  WriteFile(path, data, size);
+  ::unlink((WorkDir() + "/F.CDX").c_str());
   xb::Table t;
   if (t.open(path, xb::OpenMode::ReadOnly) != 0) return;
   walk(t);
@@ -71,7 +58,7 @@ void fuzzDbf(const uint8_t* data, size_t size) {
 
 void fuzzCdx(const uint8_t* data, size_t size) {
   static const std::string dbf = [] {
-    std::string path = workDir() + "/C.DBF";
+    std::string path = WorkDir() + "/C.DBF";
     // The outgoing-fax layout, so that the program's own index files are valid inputs.
     std::vector<xb::FieldDef> fields = {
         {"SUBJECT", 'C', 50, 0, 0},   {"DATESENT", 'D', 8, 0, 0},  {"TIMESENT", 'C', 5, 0, 0},
@@ -95,7 +82,7 @@ void fuzzCdx(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
   // Without our stamp the index is taken as written by another tool and used.
   if (bytes.size() >= 20) bytes[16] = bytes[17] = bytes[18] = bytes[19] = 0;
-  writeFile(workDir() + "/C.CDX", bytes.data(), bytes.size());
+  WriteFile(WorkDir() + "/C.CDX", bytes.data(), bytes.size());
   xb::Table t;
   if (t.open(dbf, xb::OpenMode::ReadOnly) != 0) return;
   for (int order = 1; order <= t.tagCount() && order <= 8; ++order) {

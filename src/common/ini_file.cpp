@@ -21,12 +21,24 @@ std::string Trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(ws) - b + 1);
 }
 
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool SameName(const std::string& a, const std::string& b) {
+  return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
 
 // A value enclosed in matching quotes is read without them.
 std::string Unquote(const std::string& v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
     return v.substr(1, v.size() - 2);
+  return v;
+}
+
+// The text written for a value: one that reading would change (spaces at either
+// end, or enclosed in matching quotes) is written in quotes, which reading drops.
+std::string QuoteForWrite(const std::string& v) {
+  if (v.empty()) return v;
+  auto space = [](char c) { return c == ' ' || c == '\t'; };
+  const bool padded = space(v.front()) || space(v.back());
+  if (padded || Unquote(v).size() != v.size()) return '"' + v + '"';
   return v;
 }
 
@@ -79,7 +91,9 @@ int IniFile::FindSectionEnd(const std::string& section) const {
   return end;
 }
 
-bool IniFile::HasKey(const std::string& section, const std::string& key) const { return FindKey(section, key) >= 0; }
+bool IniFile::HasKey(const std::string& section, const std::string& key) const {
+  return FindKey(section, key) >= 0;
+}
 
 bool IniFile::HasSection(const std::string& section) const {
   for (const Line& l : lines_)
@@ -131,7 +145,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   std::string clean = value;
   for (char& c : clean)
     if (c == '\n' || c == '\r') c = ' ';
-  const std::string text = key + "=" + clean;
+  const std::string text = key + "=" + QuoteForWrite(clean);
   const int i = FindKey(section, key);
   if (i >= 0) {
     if (lines_[i].text != text) {

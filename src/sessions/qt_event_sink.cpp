@@ -50,6 +50,22 @@ bool TQtEventSink::Send(std::function<void()> call, std::chrono::milliseconds ti
   return shared->cv.wait_for(lock, timeout, [&] { return *done || shared->closed; }) && *done;
 }
 
+void TQtEventSink::Post(std::function<void()> call) {
+  if (QThread::currentThread() == receiver_->thread()) {
+    if (call) call();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    if (shared_->closed) return;
+  }
+  QMetaObject::invokeMethod(
+      receiver_.get(), [call = std::move(call)] {
+        if (call) call();
+      },
+      Qt::QueuedConnection);
+}
+
 void TQtEventSink::ProcessPending() {
   if (QThread::currentThread() != receiver_->thread()) return;
   QCoreApplication::sendPostedEvents(receiver_.get(), QEvent::MetaCall);

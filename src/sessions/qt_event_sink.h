@@ -1,6 +1,6 @@
 // The fax engine's event sink on the Qt event loop: a call sent from an engine
 // thread runs on the thread that created the sink (the user-interface thread)
-// as a queued call, and the sender waits for it up to its time-out.
+// as a queued call; Send waits for it up to its time-out, Post does not wait.
 //
 // Conventions: create and destroy the sink on the user-interface thread. A call
 // is never withdrawn: one not handled within the time-out still runs when the
@@ -25,6 +25,8 @@ class TQtEventSink final : public fe::TFeEventSink {
   TQtEventSink& operator=(const TQtEventSink&) = delete;
 
   bool Send(std::function<void()> call, std::chrono::milliseconds timeout) override;
+  // Queues the call behind every earlier one and returns at once.
+  void Post(std::function<void()> call) override;
   // Runs the calls waiting for this sink (user-interface thread only).
   void ProcessPending() override;
 

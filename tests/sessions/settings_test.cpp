@@ -1,5 +1,7 @@
 // Settings file: private-profile behaviour of the INI layer and the settings
 // record's defaults, dependent receive defaults and full write-back.
+#include "sessions/settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 
 #include "common/fax_names.h"
 #include "common/ini_file.h"
-#include "sessions/settings.h"
 
 namespace fs = std::filesystem;
 using namespace qn;
@@ -47,7 +48,7 @@ TEST_F(SettingsFileTest, IniUpdatesInPlaceAndKeepsEverythingElse) {
   EXPECT_EQ(ini.ReadString("Modem", "Missing", "dflt"), "dflt");
   ini.WriteInteger("Modem", "ComPort", 4);
   ini.WriteString("Modem", "FaxClass", "2");  // new key goes into its section
-  ini.WriteString("User", "Name", "Ann");    // new section at the end
+  ini.WriteString("User", "Name", "Ann");     // new section at the end
   ASSERT_TRUE(ini.Flush());
   const std::string text = Read();
   EXPECT_NE(text.find("; my comment"), std::string::npos);
@@ -72,6 +73,24 @@ TEST_F(SettingsFileTest, IntegersAndBooleansReadLikeProfileValues) {
   EXPECT_FALSE(ini.ReadBool("A", "no", true));
   EXPECT_TRUE(ini.ReadBool("A", "missing", true));
   EXPECT_EQ(ini.ReadString("A", "q", ""), "quoted value");
+}
+
+TEST_F(SettingsFileTest, ValuesReadBackAsWritten) {
+  // Reading trims spaces and drops enclosing quotes, so such values are written
+  // in quotes; a company called "Smith" keeps its quotes, a name its spaces.
+  Settings() = FaxSettings{};
+  Settings().Company = "\"Smith\"";
+  Settings().Name = "  Ann ";
+  Settings().DialPrefix = "'9";
+  Settings().InitString = "AT&F\r\nATZ";
+  ASSERT_TRUE(SaveSettings(ini_));
+  EXPECT_NE(Read().find("DialPrefix='9\n"), std::string::npos);  // needs no quotes
+  Settings() = FaxSettings{};
+  LoadSettings(ini_);
+  EXPECT_EQ(Settings().Company, "\"Smith\"");
+  EXPECT_EQ(Settings().Name, "  Ann ");
+  EXPECT_EQ(Settings().DialPrefix, "'9");
+  EXPECT_EQ(Settings().InitString, "AT&F  ATZ");  // line breaks cannot be kept in one line
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
@@ -119,17 +138,39 @@ TEST_F(SettingsFileTest, SaveWritesEveryKeyVersionAndKeepsForeignSections) {
   EXPECT_EQ(ini.ReadString("Ports", "COM1", ""), "/dev/pts/9");
   EXPECT_EQ(ini.ReadInteger("TMainScreen_Placement", "Left", 0), 5);
   EXPECT_EQ(ini.ReadString("User", "Name", ""), "Quill Test");
-  const char* keys[][2] = {{"User", "Fax"}, {"User", "Voice"}, {"User", "Company"}, {"User", "PrefixDisable"},
-                           {"User", "SuffixDisable"}, {"Dialing", "DialPrefix"}, {"Dialing", "DialSuffix"},
-                           {"Dialing", "DialAttempts"}, {"Dialing", "RetryWait"}, {"Dialing", "BlindDial"},
-                           {"Dialing", "IgnoreBusy"}, {"Dialing", "ToneOrPulse"}, {"Dialing", "ECM"},
-                           {"Modem", "ComPort"}, {"Modem", "FaxClass"}, {"Modem", "MaximumBPS"},
-                           {"Modem", "InitString"}, {"Modem", "RenegotiateBetween"}, {"Modem", "FaxClassReceive"},
-                           {"Modem", "MaximumBPSReceive"}, {"Modem", "InitStringReceive"}, {"Resetting", "String"},
-                           {"Resetting", "AfterString"}, {"Receive", "AtStartup"}, {"Receive", "AnswerOnRing"},
-                           {"Receive", "ECMReceive"}, {"Receive", "Wav"}, {"Receive", "PrintOnReceipt"},
-                           {"Receive", "PrintOnReceiptPrinter"}, {"Receive", "DisableReceivingFaxesNotification"},
-                           {"Hints", "On"}, {"Other", "ImposeWaitBeforePrinting"}, {"Other", "UseMotorolaSM56Fix"}};
+  const char* keys[][2] = {{"User", "Fax"},
+                           {"User", "Voice"},
+                           {"User", "Company"},
+                           {"User", "PrefixDisable"},
+                           {"User", "SuffixDisable"},
+                           {"Dialing", "DialPrefix"},
+                           {"Dialing", "DialSuffix"},
+                           {"Dialing", "DialAttempts"},
+                           {"Dialing", "RetryWait"},
+                           {"Dialing", "BlindDial"},
+                           {"Dialing", "IgnoreBusy"},
+                           {"Dialing", "ToneOrPulse"},
+                           {"Dialing", "ECM"},
+                           {"Modem", "ComPort"},
+                           {"Modem", "FaxClass"},
+                           {"Modem", "MaximumBPS"},
+                           {"Modem", "InitString"},
+                           {"Modem", "RenegotiateBetween"},
+                           {"Modem", "FaxClassReceive"},
+                           {"Modem", "MaximumBPSReceive"},
+                           {"Modem", "InitStringReceive"},
+                           {"Resetting", "String"},
+                           {"Resetting", "AfterString"},
+                           {"Receive", "AtStartup"},
+                           {"Receive", "AnswerOnRing"},
+                           {"Receive", "ECMReceive"},
+                           {"Receive", "Wav"},
+                           {"Receive", "PrintOnReceipt"},
+                           {"Receive", "PrintOnReceiptPrinter"},
+                           {"Receive", "DisableReceivingFaxesNotification"},
+                           {"Hints", "On"},
+                           {"Other", "ImposeWaitBeforePrinting"},
+                           {"Other", "UseMotorolaSM56Fix"}};
   for (const auto& k : keys) EXPECT_TRUE(ini.HasKey(k[0], k[1])) << k[0] << "/" << k[1];
   // Dependent defaults are written back as values of their own.
   EXPECT_EQ(ini.ReadInteger("Modem", "FaxClassReceive", 0), 1);
