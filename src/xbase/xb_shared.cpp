@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "xb_table_impl.h"
+#include "xb_text.h"
 
 namespace xb {
 
@@ -153,7 +154,7 @@ void TableShared::compileTags() {
 static void keyFromValue(Type type, const Value& v, size_t len, uint8_t* key) {
   switch (type) {
     case Type::Char: {
-      size_t n = std::min(v.s.size(), len);
+      size_t n = fitText(v.s, len);
       std::memcpy(key, v.s.data(), n);
       std::memset(key + n, ' ', len - n);
       return;
@@ -397,11 +398,16 @@ std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mod
                                                   : path + " is opened exclusively by another program");
   OpLock lock(mode == OpenMode::Exclusive ? nullptr : s.get());
   s->dbf.reloadHeader();
+  // A table from an older program gets the UTF-8 mark at its first writable
+  // opening, and its index is made again: keys from Windows-1252 bytes differ
+  // from the ones the same text gives now.
+  const bool legacyText = s->dbf.writable() && !s->dbf.utf8();
+  if (legacyText && s->dbf.markUtf8() != 0) failWith(xbIoError, path + ": cannot write the header");
   std::string cdxPath = findIndexPath(path);
   if (std::filesystem::exists(cdxPath)) {
     s->cdx.open(cdxPath, mode != OpenMode::ReadOnly);
     s->compileTags();
-    if (!s->indexUpToDate()) {
+    if (!s->indexUpToDate() || legacyText) {
       if (s->dbf.writable())
         s->rebuildIndex({});
       else
