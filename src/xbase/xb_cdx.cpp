@@ -706,16 +706,20 @@ bool CdxFile::mergeLeaf(size_t tag, std::vector<std::pair<uint32_t, int>>& path)
     n.recnos.insert(n.recnos.end(), b.recnos.begin(), b.recnos.end());
     return n;
   };
+  // The sibling that stays takes the joined entries; the emptied leaf goes.
+  auto giveTo = [&](CdxNode& keep, CdxNode& both) {
+    keep.keys = std::move(both.keys);
+    keep.recnos = std::move(both.recnos);
+    keep.dirty = true;
+    leaf.keys.clear();
+    leaf.recnos.clear();
+    removeChild(tag, path);
+  };
   if (idx + 1 < parent.count()) {
     CdxNode& right = node(parent.children[idx + 1], tag);
     CdxNode both = joined(leaf, right);
     if (leafBytes(both) <= kCdxPage) {
-      right.keys = std::move(both.keys);
-      right.recnos = std::move(both.recnos);
-      right.dirty = true;
-      leaf.keys.clear();
-      leaf.recnos.clear();
-      removeChild(tag, path);
+      giveTo(right, both);
       return true;
     }
   }
@@ -725,12 +729,7 @@ bool CdxFile::mergeLeaf(size_t tag, std::vector<std::pair<uint32_t, int>>& path)
     if (leafBytes(both) <= kCdxPage) {
       std::memcpy(&parent.keys[(idx - 1) * keyLen], leaf.key(leaf.count() - 1), keyLen);
       parent.recnos[idx - 1] = leaf.recnos.back();
-      left.keys = std::move(both.keys);
-      left.recnos = std::move(both.recnos);
-      left.dirty = true;
-      leaf.keys.clear();
-      leaf.recnos.clear();
-      removeChild(tag, path);
+      giveTo(left, both);
       return true;
     }
   }

@@ -174,6 +174,40 @@ static void keyFromValue(Type type, const Value& v, size_t len, uint8_t* key) {
   }
 }
 
+// Order of the entries by (key, record number); entries are in record order.
+// The first 16 key bytes travel with each entry, so most comparisons stay in
+// the entry array instead of reaching into a million scattered keys.
+static void sortEntries(const std::vector<uint8_t>& keys, size_t len, std::vector<uint32_t>& order) {
+  struct Entry {
+    uint64_t hi, lo;
+    uint32_t index;
+  };
+  const size_t count = len ? keys.size() / len : 0;
+  std::vector<Entry> entries(count);
+  const uint8_t* kp = keys.data();
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t head[16] = {};
+    std::memcpy(head, kp + i * len, std::min<size_t>(16, len));
+    uint64_t hi = 0, lo = 0;
+    for (int b = 0; b < 8; ++b) {
+      hi = (hi << 8) | head[b];
+      lo = (lo << 8) | head[8 + b];
+    }
+    entries[i] = {hi, lo, static_cast<uint32_t>(i)};
+  }
+  std::sort(entries.begin(), entries.end(), [kp, len](const Entry& a, const Entry& b) {
+    if (a.hi != b.hi) return a.hi < b.hi;
+    if (a.lo != b.lo) return a.lo < b.lo;
+    if (len > 16) {
+      int c = std::memcmp(kp + a.index * len + 16, kp + b.index * len + 16, len - 16);
+      if (c != 0) return c < 0;
+    }
+    return a.index < b.index;  // record numbers ascend with the index
+  });
+  order.resize(count);
+  for (size_t i = 0; i < count; ++i) order[i] = entries[i].index;
+}
+
 void TableShared::makeKey(size_t tag, const uint8_t* record, uint8_t* key) const {
   const TagRuntime& rt = tagRt[tag];
   keyFromValue(rt.keyType, rt.key.eval(record), static_cast<size_t>(cdx.tags()[tag].keyLen), key);
@@ -312,13 +346,7 @@ void TableShared::addTag(const CdxTag& def, const ProgressFn& progress) {
       int pct = static_cast<int>(80.0 * (rn + n - 1) / count);
       if (pct != lastPct) report(lastPct = pct);
     }
-    order.resize(recnos.size());
-    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    const uint8_t* kp = keys.data();
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      int c = std::memcmp(kp + a * len, kp + b * len, len);
-      return c != 0 ? c < 0 : recnos[a] < recnos[b];
-    });
+    sortEntries(keys, len, order);
     report(90);
     cdx.addTag(t, keys, recnos, order);
   } catch (...) {
