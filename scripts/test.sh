@@ -4,7 +4,10 @@
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer build: the suite again,
 #                except the real-time modem sessions (label "realtime"), which only
 #                wait on the clock and gain nothing from a second run.
-# QN_SKIP_ASAN=1 skips the sanitizer pass (for a quick local run).
+#   build-release/ Release build (-O3, as a packager builds it) with warnings as
+#                errors: built, not run, for the warnings that only optimisation shows.
+# QN_SKIP_ASAN=1 skips the sanitizer pass, QN_SKIP_RELEASE=1 the Release build
+# (for a quick local run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,5 +19,8 @@ if [ "${QN_SKIP_ASAN:-0}" != "1" ]; then
   bash scripts/build.sh build-asan -DQN_SANITIZE=ON
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900 -LE realtime || status=1
+fi
+if [ "${QN_SKIP_RELEASE:-0}" != "1" ]; then
+  bash scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release || status=1
 fi
 exit $status

@@ -6,6 +6,7 @@
 //
 //   bench-xbase              10 000 and 100 000 records
 //   bench-xbase N [N ...]    the given sizes (1000000 for the large case)
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,7 +35,9 @@ struct Clock {
   }
 };
 
-double seconds(double since) { return Clock::now() - since; }
+double seconds(double since) {
+  return Clock::now() - since;
+}
 
 std::map<std::string, double> runSize(uint32_t n) {
   char tmpl[] = "/tmp/qn-bench-xbase-XXXXXX";
@@ -122,6 +125,9 @@ int main(int argc, char** argv) {
     auto t = runSize(n);
     std::printf("%u records:\n", n);
     for (const auto& [step, secs] : t) std::printf("  %-24s %8.3f s  %12.0f records/s\n", step.c_str(), secs, n / secs);
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("  %-24s %8ld MB so far\n", "peak memory", usage.ru_maxrss / 1024);
     std::fflush(stdout);
     all[n] = t;
   }

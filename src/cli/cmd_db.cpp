@@ -89,7 +89,10 @@ int runDump(xb::Table& t) {
   for (int rc = t.goTop(); !t.eof(); rc = t.skip()) {
     if (rc != 0) return tableError(t, "reading");
     std::string line = std::to_string(t.recNo()) + (t.isDeleted() ? "*" : "");
-    for (const auto& f : t.fields()) line += "\t" + fieldText(t, f);
+    for (const auto& f : t.fields()) {
+      line += '\t';
+      line += fieldText(t, f);
+    }
     std::printf("%s\n", line.c_str());
   }
   return 0;

@@ -7,21 +7,11 @@
 
 #include "common/dialogs.h"
 #include "common/folders.h"
+#include "records/ui/record_grid.h"
 #include "sessions/send_fax_form.h"
 #include "sessions/settings.h"
 
 namespace qn {
-
-namespace {
-
-QString FromField(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string ToField(const QString& s) {
-  return s.toLatin1().toStdString();
-}
-
-}  // namespace
 
 TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc, const std::string& faxCover) {
   auto existing = [&](const std::string& name) -> std::string {

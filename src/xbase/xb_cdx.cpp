@@ -282,6 +282,9 @@ void CdxFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   cache_.clear();
+  free_.clear();
+  freeStable_ = 0;
+  freeHeadDirty_ = false;
   tags_.clear();
   dirtyHeaders_.clear();
   hasStamp_ = false;
@@ -299,6 +302,7 @@ void CdxFile::readDirectory() {
   stampCount_ = hasStamp_ ? le32(h + 24) : 0;
   tags_.clear();
   cache_.clear();
+  readFreeList(le32(h + 4));
   std::vector<uint8_t> names;
   std::vector<uint32_t> offsets;
   collect(kDirectory, names, offsets);
@@ -322,7 +326,55 @@ void CdxFile::readDirectory() {
   tags_ = std::move(found);
 }
 
+void CdxFile::readFreeList(uint32_t head) {
+  free_.clear();
+  freeHeadDirty_ = false;
+  const uint64_t pages = fileEnd_ / kCdxPage;
+  std::vector<uint32_t> chain;
+  while (head != kCdxNone) {
+    uint8_t link[4];
+    // A list that leaves the file or loops is not followed: its pages are lost
+    // until the next rebuild, but no page in use can be handed out twice.
+    if (head % kCdxPage != 0 || head < 1024 || head + kCdxPage > fileEnd_ || chain.size() >= pages ||
+        preadAll(fd_, link, sizeof link, head) != 0) {
+      chain.clear();
+      break;
+    }
+    chain.push_back(head);
+    head = le32(link);
+  }
+  free_.assign(chain.rbegin(), chain.rend());
+  freeStable_ = free_.size();
+}
+
+void CdxFile::freePage(uint32_t offset) {
+  cache_.erase(offset);
+  free_.push_back(offset);
+  freeHeadDirty_ = true;
+}
+
+void CdxFile::writeFreeList() {
+  if (!freeHeadDirty_) return;
+  uint8_t page[kCdxPage] = {};
+  for (size_t i = freeStable_; i < free_.size(); ++i) {
+    putLe32(page, i ? free_[i - 1] : kCdxNone);
+    if (pwriteAll(fd_, page, sizeof page, free_[i]) != 0) failWith(xbIoError, "cannot write index page");
+  }
+  freeStable_ = free_.size();
+  uint8_t head[4];
+  putLe32(head, free_.empty() ? kCdxNone : free_.back());
+  if (pwriteAll(fd_, head, sizeof head, 4) != 0) failWith(xbIoError, "cannot write the index header");
+  freeHeadDirty_ = false;
+}
+
 uint32_t CdxFile::allocPages(uint32_t count) {
+  if (count == 1 && !free_.empty()) {
+    uint32_t off = free_.back();
+    free_.pop_back();
+    freeStable_ = std::min(freeStable_, free_.size());
+    freeHeadDirty_ = true;
+    return off;
+  }
   uint64_t off = fileEnd_;
   if (off + static_cast<uint64_t>(count) * kCdxPage > 0xFFFFFE00ull) failWith(xbDiskFull, "index file too large");
   fileEnd_ += static_cast<uint64_t>(count) * kCdxPage;
@@ -356,7 +408,7 @@ CdxNode& CdxFile::newNode(size_t tag, bool leaf, uint32_t& offset) {
 void CdxFile::writeTagHeader(const CdxTag& t) {
   uint8_t h[1024] = {};
   putLe32(h, t.root);
-  putLe32(h + 4, kCdxNone);
+  putLe32(h + 4, t.header == 0 && freeStable_ > 0 ? free_[freeStable_ - 1] : kCdxNone);
   putLe16(h + 12, static_cast<uint32_t>(t.keyLen));
   h[14] = t.options;
   h[15] = 0x01;
@@ -406,6 +458,7 @@ void CdxFile::flush() {
     if (pwriteAll(fd_, page, sizeof page, off) != 0) failWith(xbIoError, "cannot write index page");
     n.dirty = false;
   }
+  writeFreeList();
   std::sort(dirtyHeaders_.begin(), dirtyHeaders_.end());
   dirtyHeaders_.erase(std::unique(dirtyHeaders_.begin(), dirtyHeaders_.end()), dirtyHeaders_.end());
   for (uint32_t h : dirtyHeaders_) {
@@ -414,7 +467,17 @@ void CdxFile::flush() {
       if (t.header == h) writeTagHeader(t);
   }
   dirtyHeaders_.clear();
-  if (cache_.size() > kCdxCacheLimit) cache_.clear();
+  if (cache_.size() > kCdxCacheLimit) trimCache();
+}
+
+void CdxFile::trimCache() {
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (it->second.leaf && !it->second.dirty)
+      it = cache_.erase(it);
+    else
+      ++it;
+  }
+  if (cache_.size() > kCdxCacheLimit / 2) cache_.clear();
 }
 
 void CdxFile::dropCache() {
@@ -585,7 +648,7 @@ void CdxFile::removeChild(size_t tag, std::vector<std::pair<uint32_t, int>>& pat
     r.left = n.left;
     r.dirty = true;
   }
-  cache_.erase(off);  // the page is no longer referenced
+  freePage(off);  // the page is no longer referenced
   path.pop_back();
   CdxNode& parent = node(path.back().first, tag);
   size_t idx = static_cast<size_t>(path.back().second);
@@ -620,8 +683,57 @@ void CdxFile::remove(size_t tag, const uint8_t* key, uint32_t recno) {
   ++modCount_;
   if (leaf.count() == 0 && path.size() > 1)
     removeChild(tag, path);
-  else
+  else if (path.size() < 2 || leafBytes(leaf) >= kCdxPage / 3 || !mergeLeaf(tag, path))
     fixMaxKeys(tag, path, 0);
+}
+
+// A leaf under a third full gives its entries to a sibling under the same
+// parent when they fit there, and its page goes to the free list: leaves
+// thinned by deletions do not pile up.
+bool CdxFile::mergeLeaf(size_t tag, std::vector<std::pair<uint32_t, int>>& path) {
+  CdxNode& leaf = node(path.back().first, tag);
+  CdxNode& parent = node(path[path.size() - 2].first, tag);
+  const size_t idx = static_cast<size_t>(path[path.size() - 2].second);
+  const size_t keyLen = static_cast<size_t>(leaf.keyLen);
+  auto joined = [](const CdxNode& a, const CdxNode& b) {
+    CdxNode n;
+    n.leaf = true;
+    n.keyLen = a.keyLen;
+    n.pad = a.pad;
+    n.keys = a.keys;
+    n.keys.insert(n.keys.end(), b.keys.begin(), b.keys.end());
+    n.recnos = a.recnos;
+    n.recnos.insert(n.recnos.end(), b.recnos.begin(), b.recnos.end());
+    return n;
+  };
+  // The sibling that stays takes the joined entries; the emptied leaf goes.
+  auto giveTo = [&](CdxNode& keep, CdxNode& both) {
+    keep.keys = std::move(both.keys);
+    keep.recnos = std::move(both.recnos);
+    keep.dirty = true;
+    leaf.keys.clear();
+    leaf.recnos.clear();
+    removeChild(tag, path);
+  };
+  if (idx + 1 < parent.count()) {
+    CdxNode& right = node(parent.children[idx + 1], tag);
+    CdxNode both = joined(leaf, right);
+    if (leafBytes(both) <= kCdxPage) {
+      giveTo(right, both);
+      return true;
+    }
+  }
+  if (idx > 0) {
+    CdxNode& left = node(parent.children[idx - 1], tag);
+    CdxNode both = joined(left, leaf);
+    if (leafBytes(both) <= kCdxPage) {
+      std::memcpy(&parent.keys[(idx - 1) * keyLen], leaf.key(leaf.count() - 1), keyLen);
+      parent.recnos[idx - 1] = leaf.recnos.back();
+      giveTo(left, both);
+      return true;
+    }
+  }
+  return false;
 }
 
 // ---- positions ------------------------------------------------------------------------

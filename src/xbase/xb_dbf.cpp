@@ -118,6 +118,7 @@ int DbfFile::create(const std::string& path, const std::vector<FieldDef>& fields
   }
   h[32 + 32 * fields.size()] = 0x0D;
   h[0] = 0x03;
+  h[29] = kUtf8LanguageByte;
   stampDate(h.data());
   putLe32(&h[4], 0);
   putLe16(&h[8], static_cast<uint32_t>(h.size()));
@@ -268,6 +269,12 @@ int DbfFile::writeHeader() {
 int DbfFile::setStructuralFlag(bool on) {
   if (!writable_) return -xbReadOnly;
   flags_ = on ? (flags_ | 1) : (flags_ & ~1);
+  return writeHeader();
+}
+
+int DbfFile::markUtf8() {
+  if (!writable_) return -xbReadOnly;
+  hdr_[29] = kUtf8LanguageByte;
   return writeHeader();
 }
 

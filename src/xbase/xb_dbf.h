@@ -2,7 +2,8 @@
 //
 // Layout as other xBase tools expect it: 32-byte header (version 0x03, date of
 // last update, record count, header length, record length, byte 28 bit 0 =
-// structural CDX present), 32-byte field descriptors ended by 0x0D, records
+// structural CDX present, byte 29 = kUtf8LanguageByte when the text is UTF-8),
+// 32-byte field descriptors ended by 0x0D, records
 // starting with the deletion mark, 0x1A after the last record.
 // Bytes 16-19 of the header (reserved for other tools' multi-user use, ignored
 // by them) hold our change stamp, which the CDX repeats when it is up to date.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "xb_expr.h"
+#include "xb_text.h"
 
 namespace xb {
 
@@ -47,6 +49,9 @@ class DbfFile {
   // Re-reads count, stamp and flags from the file; true when something changed.
   bool reloadHeader();
   int setStructuralFlag(bool on);
+  // Byte 29 (language) says the character fields hold UTF-8 (xb_text.h).
+  bool utf8() const { return hdr_[29] == kUtf8LanguageByte; }
+  int markUtf8();
 
   int readRecord(uint32_t recno, uint8_t* out) const;  // recno from 1
   // Reads count consecutive records starting at recno into out.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "xb_env.h"
+#include "xb_text.h"
 
 namespace xb {
 
@@ -572,7 +573,7 @@ void readField(const FieldDef& f, const uint8_t* rec, Value& out) {
     }
     default:
       out.type = Type::Char;
-      out.s.assign(p, f.width);
+      textFromBytes(std::string_view(p, static_cast<size_t>(f.width)), out.s);
       return;
   }
 }
@@ -776,13 +777,10 @@ void evalNode(const ExprNode& n, const uint8_t* rec, Value& out) {
     case Op::Upper:
     case Op::Lower: {
       evalChild(n, 0, rec, out);
-      bool up = n.op == Op::Upper;
-      for (auto& c : out.s) {
-        if (up && c >= 'a' && c <= 'z')
-          c = static_cast<char>(c - 32);
-        else if (!up && c >= 'A' && c <= 'Z')
-          c = static_cast<char>(c + 32);
-      }
+      if (n.op == Op::Upper)
+        upperInPlace(out.s);
+      else
+        lowerInPlace(out.s);
       return;
     }
     case Op::AllTrim:

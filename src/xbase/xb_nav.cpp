@@ -598,7 +598,10 @@ int Table::checkIndex() {
         t.makeKey(tag, rec, key.data());
         expected.emplace_back(key, r);
       });
-      std::sort(expected.begin(), expected.end());
+      std::sort(expected.begin(), expected.end(), [len](const auto& a, const auto& b) {
+        int c = std::memcmp(a.first.data(), b.first.data(), len);
+        return c != 0 ? c < 0 : a.second < b.second;
+      });
       if (expected.size() != recnos.size())
         failWith(xbBadIndex, "tag " + name + " holds " + std::to_string(recnos.size()) + " keys, the table gives " +
                                  std::to_string(expected.size()));

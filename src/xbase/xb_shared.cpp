@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "xb_table_impl.h"
+#include "xb_text.h"
 
 namespace xb {
 
@@ -153,7 +154,7 @@ void TableShared::compileTags() {
 static void keyFromValue(Type type, const Value& v, size_t len, uint8_t* key) {
   switch (type) {
     case Type::Char: {
-      size_t n = std::min(v.s.size(), len);
+      size_t n = fitText(v.s, len);
       std::memcpy(key, v.s.data(), n);
       std::memset(key + n, ' ', len - n);
       return;
@@ -171,6 +172,40 @@ static void keyFromValue(Type type, const Value& v, size_t len, uint8_t* key) {
       return;
     }
   }
+}
+
+// Order of the entries by (key, record number); entries are in record order.
+// The first 16 key bytes travel with each entry, so most comparisons stay in
+// the entry array instead of reaching into a million scattered keys.
+static void sortEntries(const std::vector<uint8_t>& keys, size_t len, std::vector<uint32_t>& order) {
+  struct Entry {
+    uint64_t hi, lo;
+    uint32_t index;
+  };
+  const size_t count = len ? keys.size() / len : 0;
+  std::vector<Entry> entries(count);
+  const uint8_t* kp = keys.data();
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t head[16] = {};
+    std::memcpy(head, kp + i * len, std::min<size_t>(16, len));
+    uint64_t hi = 0, lo = 0;
+    for (int b = 0; b < 8; ++b) {
+      hi = (hi << 8) | head[b];
+      lo = (lo << 8) | head[8 + b];
+    }
+    entries[i] = {hi, lo, static_cast<uint32_t>(i)};
+  }
+  std::sort(entries.begin(), entries.end(), [kp, len](const Entry& a, const Entry& b) {
+    if (a.hi != b.hi) return a.hi < b.hi;
+    if (a.lo != b.lo) return a.lo < b.lo;
+    if (len > 16) {
+      int c = std::memcmp(kp + a.index * len + 16, kp + b.index * len + 16, len - 16);
+      if (c != 0) return c < 0;
+    }
+    return a.index < b.index;  // record numbers ascend with the index
+  });
+  order.resize(count);
+  for (size_t i = 0; i < count; ++i) order[i] = entries[i].index;
 }
 
 void TableShared::makeKey(size_t tag, const uint8_t* record, uint8_t* key) const {
@@ -311,13 +346,7 @@ void TableShared::addTag(const CdxTag& def, const ProgressFn& progress) {
       int pct = static_cast<int>(80.0 * (rn + n - 1) / count);
       if (pct != lastPct) report(lastPct = pct);
     }
-    order.resize(recnos.size());
-    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    const uint8_t* kp = keys.data();
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      int c = std::memcmp(kp + a * len, kp + b * len, len);
-      return c != 0 ? c < 0 : recnos[a] < recnos[b];
-    });
+    sortEntries(keys, len, order);
     report(90);
     cdx.addTag(t, keys, recnos, order);
   } catch (...) {
@@ -397,11 +426,16 @@ std::shared_ptr<TableShared> acquireShared(const std::string& path, OpenMode mod
                                                   : path + " is opened exclusively by another program");
   OpLock lock(mode == OpenMode::Exclusive ? nullptr : s.get());
   s->dbf.reloadHeader();
+  // A table from an older program gets the UTF-8 mark at its first writable
+  // opening, and its index is made again: keys from Windows-1252 bytes differ
+  // from the ones the same text gives now.
+  const bool legacyText = s->dbf.writable() && !s->dbf.utf8();
+  if (legacyText && s->dbf.markUtf8() != 0) failWith(xbIoError, path + ": cannot write the header");
   std::string cdxPath = findIndexPath(path);
   if (std::filesystem::exists(cdxPath)) {
     s->cdx.open(cdxPath, mode != OpenMode::ReadOnly);
     s->compileTags();
-    if (!s->indexUpToDate()) {
+    if (!s->indexUpToDate() || legacyText) {
       if (s->dbf.writable())
         s->rebuildIndex({});
       else

@@ -10,12 +10,22 @@
 #include <new>
 
 #include "xb_table_impl.h"
+#include "xb_text.h"
 
 namespace xb {
 
 namespace {
 
 const FieldDef kNoField{};
+
+// 'text' for messages, built by appending: GCC 12 sees a false overlap in
+// "'" + std::string(...) in optimised builds.
+std::string quoted(std::string_view text) {
+  std::string s(1, '\'');
+  s.append(text);
+  s += '\'';
+  return s;
+}
 
 std::string upper(std::string_view s) {
   std::string out(s);
@@ -148,8 +158,7 @@ const std::vector<uint8_t>& Table::recordBuffer() const {
 std::string Table::getString(int index) const {
   const FieldDef& f = field(index);
   if (f.name.empty()) return "";
-  const auto& b = recordBuffer();
-  return std::string(reinterpret_cast<const char*>(b.data() + f.offset), static_cast<size_t>(f.width));
+  return fieldText(f, recordBuffer().data());
 }
 
 std::string Table::getString(std::string_view name) const {
@@ -230,12 +239,18 @@ int Table::setString(std::string_view name, std::string_view value) {
     bool blank = v.find_first_not_of(' ') == std::string::npos;
     if (!blank && (end == v.c_str() || !std::isfinite(n))) {
       d_->code = xbBadArgument;
-      d_->error = "'" + v + "' is not a number";
+      d_->error = quoted(v) + " is not a number";
       return -xbBadArgument;
     }
     return setNumber(name, blank ? 0 : n);
   }
-  return editField(*d_, i, [&](const FieldDef& f) { storeField(d_->buf, f, value); });
+  // Character fields hold UTF-8: other bytes are taken as Windows-1252, and a
+  // value too long for the field loses whole characters only.
+  return editField(*d_, i, [&](const FieldDef& f) {
+    std::string text = isUtf8(value) ? std::string(value) : textFromBytes(value);
+    text.resize(fitText(text, static_cast<size_t>(f.width)));
+    storeField(d_->buf, f, text);
+  });
 }
 
 int Table::setDate(std::string_view name, std::string_view text) {
@@ -246,7 +261,7 @@ int Table::setDate(std::string_view name, std::string_view text) {
     if (!j) j = ctod(text);
     if (!j) {
       d_->code = xbBadArgument;
-      d_->error = "'" + std::string(text) + "' is not a date (CCYYMMDD or mm/dd/yyyy)";
+      d_->error = quoted(text) + " is not a date (CCYYMMDD or mm/dd/yyyy)";
       return -xbBadArgument;
     }
   }
@@ -460,7 +475,7 @@ int Table::evalLogical(std::string_view expression, bool& result) {
   if (rc != 0) return rc;
   if (v.type != Type::Logical) {
     d_->code = xbTypeMismatch;
-    d_->error = "'" + std::string(expression) + "' is not a logical expression";
+    d_->error = quoted(expression) + " is not a logical expression";
     return -xbTypeMismatch;
   }
   result = v.b;

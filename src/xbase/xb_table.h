@@ -28,6 +28,7 @@
 #include "xb_env.h"
 #include "xb_errors.h"
 #include "xb_expr.h"
+#include "xb_text.h"
 #include "xb_value.h"
 
 namespace xb {
@@ -76,7 +77,7 @@ class Table {
   int recordSize() const;                       // deletion byte included
 
   // ---- record values (current record; field by name or 0-based index) -----
-  std::string getString(std::string_view field) const;      // as stored, padded
+  std::string getString(std::string_view field) const;      // the text, padded (UTF-8: see xb_text.h)
   std::string getTrimString(std::string_view field) const;  // trailing blanks removed
   std::string getDate(std::string_view field) const;        // "CCYYMMDD" or 8 blanks
   std::string getDateString(std::string_view field) const;  // "mm/dd/yyyy" (century) or "mm/dd/yy"; blank = ""
@@ -87,7 +88,7 @@ class Table {
   // Raw record bytes of the current record (deletion byte first).
   const std::vector<uint8_t>& recordBuffer() const;
 
-  int setString(std::string_view field, std::string_view value);   // padded or cut to the width
+  int setString(std::string_view field, std::string_view value);   // padded, or cut between characters
   int setDate(std::string_view field, std::string_view ccyymmdd);  // "" or blanks = blank date
   int setDate(std::string_view field, int32_t julian);             // 0 = blank
   int setLogical(std::string_view field, bool value);

@@ -63,7 +63,7 @@ std::string dtosFromJulian(int32_t j) {
   if (j <= 0) return std::string(8, ' ');
   int y, m, d;
   ymdFromJulian(j, y, m, d);
-  char buf[16];
+  char buf[40];  // room for any int the compiler cannot rule out, so nothing is cut
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", y % 10000, m, d);
   return std::string(buf, 8);
 }
@@ -117,7 +117,7 @@ std::string dtoc(int32_t j, bool century) {
   if (j <= 0) return century ? std::string(10, ' ') : std::string(8, ' ');
   int y, m, d;
   ymdFromJulian(j, y, m, d);
-  char buf[24];
+  char buf[40];
   if (century)
     std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m, d, y);
   else

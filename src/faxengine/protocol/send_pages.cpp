@@ -28,7 +28,9 @@ int HeaderPageNumber(const std::vector<TSendPage>& pages, size_t idx) {
 }
 
 bool CoverIsApf(const std::string& coverFile, const std::string& ext) {
-  return Upper(coverFile).find("." + Upper(ext)) != std::string::npos;
+  std::string dotExt(1, '.');  // appended: GCC 12 at -O3 sees a false overlap in "." + std::string
+  dotExt += Upper(ext);
+  return Upper(coverFile).find(dotExt) != std::string::npos;
 }
 
 int ListFaxPages(const std::string& faxFile, const std::string& coverFile, const std::string& ext,

@@ -29,6 +29,7 @@ TEnterEdit* AddField(QWidget* parent, QFormLayout* form, const QString& label, c
   auto* e = new TEnterEdit(parent);
   e->setObjectName(QLatin1String(name));
   e->setMaxLength(maxLength);
+  LimitToFieldBytes(e, maxLength);
   e->setToolTip(DisplayText(hint));
   form->addRow(label, e);
   return e;
@@ -55,10 +56,12 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   Name = new QLineEdit(this);
   Name->setObjectName(QStringLiteral("Name"));
   Name->setMaxLength(35);
+  LimitToFieldBytes(Name, 35);
   Name->setToolTip(QStringLiteral("Type the recipient's name here"));
   Number = new QLineEdit(this);
   Number->setObjectName(QStringLiteral("Number"));
   Number->setMaxLength(25);
+  LimitToFieldBytes(Number, 25);
   Number->setToolTip(QStringLiteral("Type the fax number here"));
   form->addRow(QStringLiteral("Name"), Name);
   form->addRow(QStringLiteral("Fax Number"), Number);
@@ -289,6 +292,7 @@ TEditReceiveNotes::TEditReceiveNotes(const QString& from, const QString& notes, 
   NotesEdit = new QLineEdit(notes, this);
   NotesEdit->setObjectName(QStringLiteral("Notes"));
   NotesEdit->setMaxLength(60);
+  LimitToFieldBytes(NotesEdit, 60);
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), {});
   AcceptButton->setDefault(true);
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), {});

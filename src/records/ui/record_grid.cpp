@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QFile>
+#include <QValidator>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <algorithm>
@@ -15,6 +16,23 @@
 #include "records/record_tables.h"
 
 namespace qn {
+
+namespace {
+
+class TFieldBytesValidator : public QValidator {
+ public:
+  TFieldBytesValidator(int bytes, QObject* parent) : QValidator(parent), bytes_(bytes) {}
+  State validate(QString& input, int&) const override {
+    return input.toUtf8().size() <= bytes_ ? Acceptable : Invalid;
+  }
+
+ private:
+  int bytes_;
+};
+
+}  // namespace
+
+void LimitToFieldBytes(QLineEdit* edit, int bytes) { edit->setValidator(new TFieldBytesValidator(bytes, edit)); }
 
 std::vector<ColumnSpec> FaxTableColumns() {
   return {
@@ -210,8 +228,7 @@ QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, const QString& 
   if (i < 0) return {};
   const xb::FieldDef& f = table_.field(i);
   if (f.offset + f.width > static_cast<int>(rec.size())) return {};
-  const std::string raw(reinterpret_cast<const char*>(rec.data()) + f.offset, static_cast<size_t>(f.width));
-  QString text = QString::fromLatin1(raw.data(), static_cast<int>(raw.size()));
+  QString text = FromField(xb::fieldText(f, rec.data()));
   if (f.type == 'D' && display) {
     const QDate d = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
     return d.isValid() ? d.toString(UserShortDateFormat()) : QString();

@@ -6,6 +6,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <cstdint>
@@ -15,9 +16,12 @@
 
 namespace qn {
 
-// Field bytes are Latin-1 text: one character per byte, so widths hold.
-inline QString FromField(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-inline std::string ToField(const QString& s) { return s.toLatin1().toStdString(); }
+// Table text is UTF-8 (xbase/xb_text.h); field widths count its bytes.
+inline QString FromField(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+inline std::string ToField(const QString& s) { return s.toUtf8().toStdString(); }
+// Refuses input whose UTF-8 form would not fit a field of the given bytes, so
+// nothing typed is cut when it is stored.
+void LimitToFieldBytes(QLineEdit* edit, int bytes);
 
 enum class ColumnKind { Field, CalcFaxFile, CalcRecFaxFile, IsDeleted, IsArchived };
 
