@@ -16,6 +16,9 @@ packages=(
   libtiff-dev libtiff-tools libspandsp-dev efax dbview imagemagick netpbm poppler-utils
   # virtual display for screenshots and widget tests, fonts
   xvfb xauth fonts-liberation fonts-dejavu-core
+  # installing and packaging: desktop entry and file type checks, the .deb and its checks
+  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
+  dpkg-dev fakeroot lintian man-db
 )
 
 missing=()
