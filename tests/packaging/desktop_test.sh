@@ -4,16 +4,10 @@
 # without one, by its signature) while a text file stays text; with the viewer
 # installed, fax files open in it.
 # usage: desktop_test.sh BUILD_DIR SOURCE_DIR
-set -euo pipefail
-build=$(cd "$1" && pwd -P)
-source=$(cd "$2" && pwd -P)
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
 type=application/x-quillon-fax
 
-DESTDIR=$stage/root cmake --install "$build" --prefix /usr >/dev/null
-root=$stage/root/usr
+stage_install
 
 # -- desktop entries (the viewer's is checked from the sources when not installed) --
 entries=("$root"/share/applications/*.desktop)

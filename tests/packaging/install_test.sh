@@ -4,15 +4,9 @@
 # program has the source or build folder compiled in, and the installed qnfax
 # converts, decodes and opens tables with both folders hidden.
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
-set -euo pipefail
-build=$(cd "$1" && pwd -P)
-source=$(cd "$2" && pwd -P)
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
 
-DESTDIR=$stage/root cmake --install "$build" --prefix /usr >/dev/null
-root=$stage/root/usr
+stage_install
 unset QUILLON_DATA QUILLON_HOME
 
 # -- files the programs and the desktop need --

@@ -4,12 +4,7 @@
 # script that adds nobody to a group and tells about the dialout group once, and
 # no lintian errors (warnings are printed).
 # usage: package_test.sh BUILD_DIR SOURCE_DIR
-set -euo pipefail
-build=$(cd "$1" && pwd -P)
-source=$(cd "$2" && pwd -P)
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
 version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
 
 (cd "$build" && cpack -G DEB -B "$stage/out" >"$stage/cpack.log" 2>&1) || { cat "$stage/cpack.log"; fail "cpack failed"; }
