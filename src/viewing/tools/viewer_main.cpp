@@ -14,9 +14,9 @@ namespace {
 constexpr char kUsage[] =
     "usage: quillon-viewer FILE.APF\n"
     "\n"
-    "Shows a Quillon fax file in the Fax Viewer window: page by page, zoomed,\n"
-    "turned, printed or exported as BMP, PCX or DCX. A file that cannot be read\n"
-    "is reported in a message and the window stays empty.\n"
+    "Shows a Quillon fax file in the Fax Viewer window, page by page, to zoom,\n"
+    "turn or export as BMP, PCX or DCX. A file that cannot be read is reported\n"
+    "in a message and the window stays empty.\n"
     "\n"
     "options:\n"
     "  --help, -h     show this text and exit\n"
