@@ -1,6 +1,7 @@
 # Installation in the usual places (GNUInstallDirs) and the Debian package (CPack).
 #   <bindir>                      quillon, qnfax, quillon-viewer
-#   <datadir>/quillon/            read-only data: help pages (and sample covers)
+#   <datadir>/quillon/            read-only data: the help pages (the fax font and the
+#                                 shipped cover templates are compiled into the programs)
 #   <datadir>/applications/       desktop entries
 #   <datadir>/icons/hicolor/      the icon, SVG and PNG sizes
 #   <datadir>/mime/packages/      the fax file type (".apf", found by its signature)
@@ -25,7 +26,7 @@ endforeach()
 # ---- data, installed and mirrored into the build tree ----
 cmake_path(SET qn_build_data NORMALIZE "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${QN_DATA_FROM_BINDIR}")
 file(MAKE_DIRECTORY ${qn_build_data})
-foreach(folder help covers)
+foreach(folder help)
   if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/data/${folder})
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/${folder} DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon)
     file(CREATE_LINK ${PROJECT_SOURCE_DIR}/data/${folder} ${qn_build_data}/${folder} SYMBOLIC)

@@ -32,7 +32,7 @@ bool FolderExists(const std::string& path);  // exists and is a folder, through 
 // Removes a file whatever its letter case; false when nothing was removed.
 bool DeleteFileCI(const std::string& path);
 
-// The folder of the program's read-only data (help pages, sample covers), with a
+// The folder of the program's read-only data (the help pages), with a
 // trailing "/": $QUILLON_DATA when set; else the data folder at its installed place
 // relative to the running program (<bindir>/../share/quillon for the usual layout,
 // which the build tree mirrors); else the absolute folder of the installation.

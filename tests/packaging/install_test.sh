@@ -17,9 +17,6 @@ for f in bin/quillon bin/qnfax share/applications/quillon.desktop share/mime/pac
 done
 # Every help page of the sources is installed (the help window opens them by name).
 diff -r "$source/data/help" "$root/share/quillon/help" || fail "installed help pages differ from data/help"
-if [ -d "$source/data/covers" ]; then
-  diff -r "$source/data/covers" "$root/share/quillon/covers" || fail "installed covers differ from data/covers"
-fi
 # Programs find their data relative to their own folder: bin/../share/quillon.
 [ -d "$root/bin/../share/quillon/help/qn" ] || fail "no help beside the installed programs"
 
