@@ -61,7 +61,7 @@ fi
 
 if [ "${1:-}" = viewer ]; then
   out=${2:-docs/fax-viewer.png}
-  build quillon-view qnfax
+  build quillon-viewer qnfax
   fresh_home
   cat > "$home/letter.txt" <<'TXT'
 HARBOUR SUPPLIES LTD                         Quay Road 14, Portsmouth
@@ -106,7 +106,7 @@ Right=900
 Bottom=700
 Maximized=0
 INI
-  OUT=$out capture 900x700 build/bin/quillon-view "$home/LETTER.APF" "Fax printout"
+  OUT=$out capture 900x700 build/bin/quillon-viewer "$home/LETTER.APF"
   exit 0
 fi
 

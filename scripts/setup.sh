@@ -18,6 +18,9 @@ packages=(
   xvfb xauth fonts-liberation fonts-dejavu-core
   # cover templates name their fonts; fontconfig finds the installed equivalents
   libfontconfig-dev
+  # installing and packaging: desktop entry and file type checks, the .deb and its checks
+  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
+  dpkg-dev fakeroot lintian man-db
 )
 
 missing=()

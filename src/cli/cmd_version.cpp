@@ -5,7 +5,7 @@
 
 namespace {
 int runVersion(const std::vector<std::string>&) {
-  std::printf("qnfax (Quillon) 0.1.0\n");
+  std::printf("qnfax (Quillon) %s\n", QN_VERSION);
   return 0;
 }
 }  // namespace

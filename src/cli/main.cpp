@@ -17,7 +17,13 @@ void printHelp(FILE* out) {
   std::fprintf(out, "usage: qnfax COMMAND [ARGS...]\n\ncommands:\n");
   auto sorted = registry();
   std::sort(sorted.begin(), sorted.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
-  for (const auto& c : sorted) std::fprintf(out, "  %-50s %s\n", c.usage.c_str(), c.summary.c_str());
+  // A usage too long for its column puts the summary on a line of its own.
+  for (const auto& c : sorted) {
+    if (c.usage.size() < 50)
+      std::fprintf(out, "  %-50s %s\n", c.usage.c_str(), c.summary.c_str());
+    else
+      std::fprintf(out, "  %s\n  %-50s %s\n", c.usage.c_str(), "", c.summary.c_str());
+  }
   std::fprintf(out, "\nqnfax COMMAND --help shows the options of one command.\n");
 }
 }  // namespace

@@ -45,6 +45,18 @@ std::string MatchComponent(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
+std::string DataFolder() {
+  const std::string env = EnvOr("QUILLON_DATA", "");
+  if (!env.empty()) return WithSlash(env);
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const fs::path beside = (exe.parent_path() / QN_DATA_FROM_BINDIR).lexically_normal();
+    if (fs::is_directory(beside, ec)) return WithSlash(beside.string());
+  }
+  return WithSlash(QN_DATA_INSTALLED);
+}
+
 std::string ProgramFolder() {
   std::lock_guard<std::mutex> lock(g_folderMutex);
   if (!g_programFolder) {

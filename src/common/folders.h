@@ -40,6 +40,13 @@ bool DeleteFileCI(const std::string& path);
 bool IsPlainFileName(const std::string& name);
 std::string FileInFolder(const std::string& folder, const std::string& name);
 
+// The folder of the program's read-only data (the help pages), with a
+// trailing "/": $QUILLON_DATA when set; else the data folder at its installed place
+// relative to the running program (<bindir>/../share/quillon for the usual layout,
+// which the build tree mirrors); else the absolute folder of the installation.
+// Never a path into the source or build tree.
+std::string DataFolder();
+
 // Creates the send and receive folders when missing; failures are ignored.
 void MakeDataFolders();
 // Drops one trailing "/", then creates the folder and any missing parents.

@@ -1,6 +1,5 @@
 #include "help.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -68,13 +67,7 @@ QString HelpSetName() {
 
 }  // namespace
 
-QString HelpFolder() {
-  const QByteArray env = qgetenv("QUILLON_DATA");
-  if (!env.isEmpty()) return QDir(QString::fromLocal8Bit(env)).filePath(QStringLiteral("help"));
-  const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/quillon/help");
-  if (QFileInfo(installed).isDir()) return QDir::cleanPath(installed);
-  return QStringLiteral(QN_DATA_DIR "/help");
-}
+QString HelpFolder() { return QString::fromStdString(DataFolder()) + QStringLiteral("help"); }
 
 QString ApplicationHelpFile() { return g_helpFile; }
 void SetApplicationHelpFile(const QString& path) { g_helpFile = path; }

@@ -1,4 +1,5 @@
-// The help window: HTML pages under data/help, one per topic number, in one
+// The help window: HTML pages in the help folder of the program's data (data/help
+// in the sources, <datadir>/quillon/help installed), one per topic number, in one
 // folder per help file ("qn" for the program's help, "faxps" for the problem solver).
 #pragma once
 
@@ -8,7 +9,7 @@ class QWidget;
 
 namespace qn {
 
-// The folder holding the help files' page folders (data/help).
+// The folder holding the help files' page folders (DataFolder() + "help").
 QString HelpFolder();
 // The application help file (program folder + "QN.hlp" once start-up set it).
 QString ApplicationHelpFile();

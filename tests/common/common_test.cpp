@@ -1,6 +1,8 @@
 // The shared layer: folders and file names, copying, message boxes, centring,
 // placement, print options and the help window.
+#include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QMainWindow>
 #include <QScreen>
@@ -200,6 +202,18 @@ class SharedLayerTest : public QObject {
     ShowHelpTopic(1031);
     QVERIFY(browser->toPlainText().contains(QStringLiteral("Delete Fax Cover")));
     HelpWindow()->close();
+  }
+
+  // Without QUILLON_DATA the help comes from the data folder beside the program,
+  // which the build tree lays out as an installation does (bin/../share/quillon).
+  void dataFolderBesideTheProgram() {
+    const QByteArray given = qgetenv("QUILLON_DATA");
+    qunsetenv("QUILLON_DATA");
+    const QString folder = QString::fromStdString(DataFolder());
+    qputenv("QUILLON_DATA", given);
+    QCOMPARE(folder, QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/quillon") + "/");
+    QVERIFY(QFile::exists(folder + "help/qn/1009.html"));
+    QCOMPARE(QString::fromStdString(DataFolder()), QString::fromLocal8Bit(given) + "/");
   }
 };
 

@@ -2,6 +2,8 @@
 // the main window.
 #include <QApplication>
 #include <QLocale>
+#include <cstdio>
+#include <cstring>
 
 #include "common/dialogs.h"
 #include "faxprep_hooks.h"
@@ -12,7 +14,47 @@
 #include "single_instance.h"
 #include "viewing_hooks.h"
 
+namespace {
+
+// What `quillon --help` prints; the manual page is made from this text too.
+constexpr char kUsage[] =
+    "usage: quillon [--help | --version]\n"
+    "\n"
+    "Starts Quillon, the desktop fax program: the outgoing and incoming fax lists,\n"
+    "the phone book, sending and receiving through a fax modem on a serial port.\n"
+    "One copy runs per user and program folder; starting it again brings the\n"
+    "running window forward. Fax files are viewed with quillon-viewer FILE.APF.\n"
+    "\n"
+    "options:\n"
+    "  --help, -h     show this text and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "environment:\n"
+    "  QUILLON_HOME   the program folder: settings (QN.INI), fax tables and the\n"
+    "                 SEND, Receive and Covers folders\n"
+    "                 (default $XDG_DATA_HOME/quillon, else ~/.local/share/quillon)\n"
+    "  QUILLON_DATA   a folder to read the help pages from instead of the\n"
+    "                 installed data folder\n";
+
+// --help and --version answer without a display; anything else is left to Qt.
+bool AnswerInformationOption(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      std::fputs(kUsage, stdout);
+      return true;
+    }
+    if (!std::strcmp(argv[i], "--version")) {
+      std::printf("quillon (Quillon) %s\n", QN_VERSION);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (AnswerInformationOption(argc, argv)) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillon"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));

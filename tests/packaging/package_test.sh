@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The Debian package from the build tree: named quillon_<version>_amd64.deb, its
+# dependencies computed from the programs, everything under /usr, a maintainer
+# script that adds nobody to a group and tells about the dialout group once, and
+# no lintian errors (warnings are printed).
+# usage: package_test.sh BUILD_DIR SOURCE_DIR
+. "$(dirname "$0")/common.sh"
+version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+
+(cd "$build" && cpack -G DEB -B "$stage/out" >"$stage/cpack.log" 2>&1) || { cat "$stage/cpack.log"; fail "cpack failed"; }
+deb=$stage/out/quillon_${version}_amd64.deb
+[ -f "$deb" ] || { ls "$stage/out"; fail "no quillon_${version}_amd64.deb"; }
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libc6 libqt6core6 libqt6widgets6 libstdc++6; do
+  grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib"
+done
+dpkg-deb -c "$deb" | awk '{print $6}' > "$stage/contents"
+for f in ./usr/bin/quillon ./usr/bin/qnfax ./usr/share/applications/quillon.desktop \
+  ./usr/share/mime/packages/quillon.xml ./usr/share/man/man1/qnfax.1.gz ./usr/share/quillon/help/qn/1009.html; do
+  grep -qx "$f" "$stage/contents" || fail "the package lacks $f"
+done
+if grep -v '^\./usr/' "$stage/contents" | grep -qv '^\./$'; then fail "files outside /usr: $(grep -v '^\./usr/' "$stage/contents")"; fi
+
+# -- maintainer scripts: run with group tools that only record being called --
+dpkg-deb -e "$deb" "$stage/control"
+mkdir "$stage/fake"
+for tool in adduser addgroup usermod gpasswd useradd groupadd; do
+  printf '#!/bin/sh\necho "%s $*" >> "%s/called"\n' "$tool" "$stage" > "$stage/fake/$tool"
+  chmod +x "$stage/fake/$tool"
+done
+for script in preinst postinst prerm postrm; do
+  [ -f "$stage/control/$script" ] || continue
+  for args in "configure" "configure $version" "remove" "purge" "upgrade $version" "install"; do
+    PATH=$stage/fake:$PATH sh "$stage/control/$script" $args > "$stage/out-$script-${args// /_}" 2>&1 \
+      || fail "$script $args failed"
+  done
+done
+[ ! -e "$stage/called" ] || fail "a maintainer script changes groups: $(cat "$stage/called")"
+grep -q dialout "$stage/out-postinst-configure" || fail "the first installation does not mention the dialout group"
+[ ! -s "$stage/out-postinst-configure_$version" ] || fail "an upgrade repeats the dialout message"
+
+# -- lintian: errors fail, warnings are shown --
+lintian --tag-display-limit 0 --fail-on error "$deb" > "$stage/lintian" 2>&1 || { cat "$stage/lintian"; fail "lintian errors"; }
+echo "lintian:"
+cat "$stage/lintian"
+echo "package test passed: $(basename "$deb")"
