@@ -12,6 +12,7 @@
 #include "apf_writer.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
+#include "grid_columns.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "faxprep/quick_fax.h"
@@ -38,13 +39,6 @@ void WriteText(const QString& path, const QByteArray& text) {
   QFile f(path);
   QVERIFY(f.open(QIODevice::WriteOnly));
   f.write(text);
-}
-
-QStringList Column(TRecordGrid* grid, const char* field) {
-  QStringList out;
-  auto* m = grid->recordModel();
-  for (int r = 0; r < m->rowCount(); ++r) out << m->CellText(r, m->ColumnOf(QLatin1String(field)));
-  return out;
 }
 
 }  // namespace

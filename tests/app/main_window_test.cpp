@@ -14,6 +14,7 @@
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
+#include "grid_columns.h"
 #include "app/main/single_instance.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
@@ -64,13 +65,6 @@ void Touch(const QString& path) {
   QFile f(path);
   QVERIFY(f.open(QIODevice::WriteOnly));
   f.write("APF test data");
-}
-
-QStringList Column(TRecordGrid* grid, const char* field) {
-  QStringList out;
-  auto* m = grid->recordModel();
-  for (int r = 0; r < m->rowCount(); ++r) out << m->CellText(r, m->ColumnOf(QLatin1String(field)));
-  return out;
 }
 
 }  // namespace
