@@ -15,9 +15,8 @@ namespace qn {
 
 TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string& faxDoc, const std::string& faxCover) {
   auto existing = [&](const std::string& name) -> std::string {
-    if (name.empty()) return {};
-    const std::string path = ResolvePath(sendFolder + name);
-    return FileExists(path) ? path : std::string();
+    const std::string path = FileInFolder(sendFolder, name);
+    return !path.empty() && FileExists(path) ? path : std::string();
   };
   const std::string doc = existing(faxDoc), cover = existing(faxCover);
   TFaxFilesToSend files;

@@ -33,17 +33,17 @@ bool HasRecord(const xb::Table& table) {
   return table.isOpen() && table.recNo() != table.recCount() + 1;
 }
 
-// folder + the file a field names, when the field is filled and the file exists.
+// The file a field names inside its folder, when it is a plain file name and the
+// file exists.
 std::string ExistingFile(const std::string& folder, const std::string& name) {
-  if (name.empty()) return {};
-  const std::string path = ResolvePath(folder + name);
-  return FileExists(path) ? path : std::string();
+  const std::string path = FileInFolder(folder, name);
+  return !path.empty() && FileExists(path) ? path : std::string();
 }
 }  // namespace
 
 ChosenFaxFile ChooseFaxFile(const xb::Table& table, bool outgoing) {
   if (!HasRecord(table)) return {};
-  if (!outgoing) return {ExistingFile(ProgramFolder() + "RECEIVE/", table.getTrimString("FAXFILE")), false};
+  if (!outgoing) return {ExistingFile(ReceiveFolder(), table.getTrimString("FAXFILE")), false};
   const std::string cover = ExistingFile(SendFolder(), table.getTrimString("FAXCOVER"));
   const std::string body = ExistingFile(SendFolder(), table.getTrimString("FAXDOC"));
   if (!cover.empty() && !body.empty()) {

@@ -288,6 +288,9 @@ class SendWindowTest : public QObject {
     QCOMPARE(bodyOnly.faxFile, send + "FAX00002.APF");
     QCOMPARE(bodyOnly.coverFile, std::string());
     QCOMPARE(ChooseFaxFiles(send, "", "GONE.APF").faxFile, std::string());
+    // A record naming a file outside the send folder names no file at all.
+    WriteApf(ProgramFolder() + "OUTSIDE.APF", qn::sim::makeTestPages(1, 10, false, 1));
+    QCOMPARE(ChooseFaxFiles(send, "../OUTSIDE.APF", "").faxFile, std::string());
     QVERIFY(!SameFaxResolution(both.faxFile, both.coverFile));
 
     AddRecord("FAX00002.APF", "", "1");
