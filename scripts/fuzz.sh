@@ -80,6 +80,8 @@ if (( merge )); then
 fi
 
 failed=0
+# Caches of third-party libraries that live until exit are not our leaks.
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # Targets whose reader takes a path write their files under TMPDIR.
 [[ -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
 printf '%-16s %12s %8s %8s  %s\n' target executions cov ft finding

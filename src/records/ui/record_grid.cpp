@@ -3,13 +3,13 @@
 #include <QColor>
 #include <QDate>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QFile>
-#include <QValidator>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <algorithm>
 #include <QTextStream>
+#include <QTimer>
+#include <QValidator>
+#include <algorithm>
 
 #include "common/dialogs.h"
 #include "common/folders.h"
@@ -22,9 +22,7 @@ namespace {
 class TFieldBytesValidator : public QValidator {
  public:
   TFieldBytesValidator(int bytes, QObject* parent) : QValidator(parent), bytes_(bytes) {}
-  State validate(QString& input, int&) const override {
-    return input.toUtf8().size() <= bytes_ ? Acceptable : Invalid;
-  }
+  State validate(QString& input, int&) const override { return input.toUtf8().size() <= bytes_ ? Acceptable : Invalid; }
 
  private:
   int bytes_;
@@ -32,7 +30,9 @@ class TFieldBytesValidator : public QValidator {
 
 }  // namespace
 
-void LimitToFieldBytes(QLineEdit* edit, int bytes) { edit->setValidator(new TFieldBytesValidator(bytes, edit)); }
+void LimitToFieldBytes(QLineEdit* edit, int bytes) {
+  edit->setValidator(new TFieldBytesValidator(bytes, edit));
+}
 
 std::vector<ColumnSpec> FaxTableColumns() {
   return {
@@ -89,17 +89,32 @@ constexpr uint32_t kListAtOnce = 4000;
 // screenful of rows and no more, so that the list shows at once.
 constexpr int kStepMs = 4;
 constexpr size_t kFirstRows = 128;
+// The steps after the first wait this long after a read of the list, so that
+// the window paints its first screenful before the rest is listed.
+constexpr int kFirstStepDelayMs = 150;
 }  // namespace
+
+void TRecordModel::ResolveFields() {
+  auto index = [this](const QString& name) { return table_.isOpen() ? table_.fieldIndex(ToField(name)) : -1; };
+  columnField_.clear();
+  for (const ColumnSpec& c : columns_) columnField_.push_back(c.kind == ColumnKind::Field ? index(c.field) : -1);
+  archivedField_ = index(QStringLiteral("ARCHIVED"));
+  faxDocField_ = index(QStringLiteral("FAXDOC"));
+  faxFileField_ = index(QStringLiteral("FAXFILE"));
+}
 
 void TRecordModel::Reload() {
   beginResetModel();
   source_ = CurrentSource();
   recnos_.clear();
   complete_ = true;
-  if (source_.open && source_.count <= kListAtOnce) recnos_ = table_.visibleRecNos();
-  else if (source_.open) complete_ = false;
+  if (source_.open && source_.count <= kListAtOnce)
+    recnos_ = table_.visibleRecNos();
+  else if (source_.open)
+    complete_ = false;
   cachedRow_ = -1;
   paths_.clear();
+  ResolveFields();
   endResetModel();
   if (!complete_) ListMore(0);
 }
@@ -149,7 +164,7 @@ void TRecordModel::ListMore(int budgetMs) {
   complete_ = atEnd;
   if (!complete_ && !stepQueued_) {
     stepQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(budgetMs == 0 ? kFirstStepDelayMs : 0, this, [this] {
       stepQueued_ = false;
       ListMore(kStepMs);
     });
@@ -223,9 +238,8 @@ const std::vector<uint8_t>* TRecordModel::Record(int row) const {
   return &cache_;
 }
 
-QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const {
-  const int i = table_.fieldIndex(field.toStdString());
-  if (i < 0) return {};
+QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, int i, bool display) const {
+  if (i < 0 || i >= table_.fieldCount()) return {};
   const xb::FieldDef& f = table_.field(i);
   if (f.offset + f.width > static_cast<int>(rec.size())) return {};
   QString text = FromField(xb::fieldText(f, rec.data()));
@@ -233,10 +247,11 @@ QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, const QString& 
     const QDate d = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
     return d.isValid() ? d.toString(UserShortDateFormat()) : QString();
   }
-  if (f.type == 'L') return (text == QLatin1String("T") || text == QLatin1String("t") || text == QLatin1String("Y") ||
-                             text == QLatin1String("y"))
-                                ? QStringLiteral("True")
-                                : QStringLiteral("False");
+  if (f.type == 'L')
+    return (text == QLatin1String("T") || text == QLatin1String("t") || text == QLatin1String("Y") ||
+            text == QLatin1String("y"))
+               ? QStringLiteral("True")
+               : QStringLiteral("False");
   while (text.endsWith(QLatin1Char(' '))) text.chop(1);
   if (f.type == 'N') text = text.trimmed();
   return text;
@@ -244,7 +259,7 @@ QString TRecordModel::FieldText(const std::vector<uint8_t>& rec, const QString& 
 
 bool TRecordModel::IsArchivedRow(int row) const {
   const auto* rec = Record(row);
-  return rec && FieldText(*rec, QStringLiteral("ARCHIVED"), false) == QLatin1String("True");
+  return rec && FieldText(*rec, archivedField_, false) == QLatin1String("True");
 }
 
 QString TRecordModel::CellText(int row, int column) const {
@@ -252,14 +267,15 @@ QString TRecordModel::CellText(int row, int column) const {
   if (!rec || column < 0 || column >= static_cast<int>(columns_.size())) return {};
   const ColumnSpec& c = columns_[column];
   switch (c.kind) {
-    case ColumnKind::Field: return FieldText(*rec, c.field, true);
+    case ColumnKind::Field:
+      return FieldText(*rec, columnField_[static_cast<size_t>(column)], true);
     case ColumnKind::CalcFaxFile: {
-      const QString doc = FieldText(*rec, QStringLiteral("FAXDOC"), false).trimmed();
+      const QString doc = FieldText(*rec, faxDocField_, false).trimmed();
       if (doc.isEmpty()) return QString::fromLatin1(records::kCoverOnly);
       return FilePathText(row, SendFolder(), doc);
     }
     case ColumnKind::CalcRecFaxFile:
-      return FilePathText(row, ReceiveFolder(), FieldText(*rec, QStringLiteral("FAXFILE"), false).trimmed());
+      return FilePathText(row, ReceiveFolder(), FieldText(*rec, faxFileField_, false).trimmed());
     case ColumnKind::IsDeleted:
       return (*rec)[0] == '*' ? QStringLiteral("Yes") : QStringLiteral("No ");
     case ColumnKind::IsArchived:
@@ -409,8 +425,10 @@ void TRecordGrid::LoadLayout(const QString& base) {
       bool ok = false;
       const int width = QString::fromLatin1(widths.readLine()).trimmed().toInt(&ok);
       if (!ok || width < 0 || width > 10000) continue;
-      if (line == 0) verticalHeader()->setFixedWidth(width);
-      else h->resizeSection(shown[line - 1], width);
+      if (line == 0)
+        verticalHeader()->setFixedWidth(width);
+      else
+        h->resizeSection(shown[line - 1], width);
     }
   }
 }

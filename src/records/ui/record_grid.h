@@ -17,8 +17,12 @@
 namespace qn {
 
 // Table text is UTF-8 (xbase/xb_text.h); field widths count its bytes.
-inline QString FromField(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-inline std::string ToField(const QString& s) { return s.toUtf8().toStdString(); }
+inline QString FromField(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+inline std::string ToField(const QString& s) {
+  return s.toUtf8().toStdString();
+}
 // Refuses input whose UTF-8 form would not fit a field of the given bytes, so
 // nothing typed is cut when it is stored.
 void LimitToFieldBytes(QLineEdit* edit, int bytes);
@@ -26,9 +30,9 @@ void LimitToFieldBytes(QLineEdit* edit, int bytes);
 enum class ColumnKind { Field, CalcFaxFile, CalcRecFaxFile, IsDeleted, IsArchived };
 
 struct ColumnSpec {
-  QString field;      // field name, or the calculated field's name
-  QString label;      // column title
-  int widthChars = 0; // display width in characters, 0 = the field's own width
+  QString field;       // field name, or the calculated field's name
+  QString label;       // column title
+  int widthChars = 0;  // display width in characters, 0 = the field's own width
   bool hidden = false;
   ColumnKind kind = ColumnKind::Field;
 };
@@ -74,7 +78,10 @@ class TRecordModel : public QAbstractTableModel {
   const std::vector<uint8_t>* Record(int row) const;
   // The resolved path of a file a row names in a folder (calculated columns).
   QString FilePathText(int row, const std::string& folder, const QString& name) const;
-  QString FieldText(const std::vector<uint8_t>& rec, const QString& field, bool display) const;
+  QString FieldText(const std::vector<uint8_t>& rec, int fieldIndex, bool display) const;
+  // Field indexes of the columns and of the fields the calculated columns read,
+  // resolved once per read of the list instead of once per cell.
+  void ResolveFields();
 
   xb::Table& table_;
   std::vector<ColumnSpec> columns_;
@@ -95,6 +102,8 @@ class TRecordModel : public QAbstractTableModel {
   Source source_;
   bool complete_ = true;
   bool stepQueued_ = false;
+  std::vector<int> columnField_;  // per column, -1 for calculated columns
+  int archivedField_ = -1, faxDocField_ = -1, faxFileField_ = -1;
   mutable int cachedRow_ = -1;
   mutable std::vector<uint8_t> cache_;
   mutable QHash<uint32_t, QString> paths_;
