@@ -9,9 +9,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "design_test_util.h"
+
 using design::TGBasePanel;
 using design::TGGraphicControl;
 using design::TGHandle;
+using qntest::Click;
+using qntest::Drag;
 
 namespace {
 
@@ -30,29 +34,6 @@ class DrawPanel : public TGBasePanel {
  protected:
   void CreateObjectFor(const QRect& r) override { drawn << r; }
 };
-
-// The widget a press at a panel point reaches: the frame when it lies on top.
-QWidget* At(TGBasePanel* panel, QPoint p) {
-  QWidget* w = panel->childAt(p);
-  return w ? w : panel;
-}
-
-// Press, move and release as one gesture on the widget that took the press
-// (the implicit mouse grab), slow enough to count as a drag.
-void Drag(TGBasePanel* panel, QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
-  QWidget* w = At(panel, from);
-  auto local = [&](QPoint p) { return w == panel ? p : w->mapFrom(panel, p); };
-  QTest::mousePress(w, Qt::LeftButton, mods, local(from));
-  QTest::mouseMove(w, local(from), 20);
-  QTest::mouseMove(w, local((from + to) / 2), 20);
-  QTest::mouseMove(w, local(to), 20);
-  QTest::mouseRelease(w, Qt::LeftButton, mods, local(to), 200);
-}
-
-void Click(TGBasePanel* panel, QPoint p, Qt::KeyboardModifiers mods = {}, Qt::MouseButton b = Qt::LeftButton) {
-  QWidget* w = At(panel, p);
-  QTest::mouseClick(w, b, mods, w == panel ? p : w->mapFrom(panel, p));
-}
 
 }  // namespace
 
