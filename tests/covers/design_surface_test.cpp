@@ -110,6 +110,34 @@ class DesignSurfaceTest : public QObject {
     QVERIFY(panel_->Selection().isEmpty());
   }
 
+  void rightPressesAndDoubleClicksOpenMenus() {
+    Box* a = Add({100, 100, 50, 40});
+    Box* b = Add({300, 100, 50, 40});
+    // A right press on an object selects it and opens its menu.
+    Click(panel_.get(), {120, 120}, {}, Qt::RightButton);
+    QCOMPARE(panel_->Selection(), QList<TGGraphicControl*>{a});
+    QTRY_VERIFY(a->Menu()->isVisible());
+    a->Menu()->hide();
+    // On the frame: within 2 pixels of the object its menu, else the panel's.
+    Click(panel_.get(), {99, 99}, {}, Qt::RightButton);
+    QTRY_VERIFY(a->Menu()->isVisible());
+    a->Menu()->hide();
+    panel_->AddToSelection(b);
+    Click(panel_.get(), {200, 120}, {}, Qt::RightButton);
+    QTRY_VERIFY(panel_->Menu()->isVisible());
+    QVERIFY(panel_->MenuAction(QStringLiteral("Delete"))->isEnabled());
+    panel_->Menu()->hide();
+    // A double click on the single selected object opens its menu; with two
+    // selected the frame ignores it.
+    QTest::mouseDClick(panel_->Handle(), Qt::LeftButton, {}, panel_->Handle()->mapFrom(panel_.get(), QPoint(310, 110)));
+    QVERIFY(!b->Menu()->isVisible());
+    panel_->ClearSelection();
+    QTest::mouseDClick(panel_.get(), Qt::LeftButton, {}, QPoint(310, 110));
+    QTRY_VERIFY(b->Menu()->isVisible());
+    b->Menu()->hide();
+    QCOMPARE(b->BoundsRect(), QRect(300, 100, 50, 40));
+  }
+
   void rubberBandSelectsAndToggles() {
     Box* a = Add({100, 100, 40, 40});
     Box* b = Add({200, 100, 40, 40});
