@@ -155,14 +155,15 @@ class DesignSurfaceTest : public QObject {
 
   void drawingToolBandCreatesForTheRectangle() {
     QSignalSpy dropped(panel_.get(), &TGBasePanel::droppedObject);
+    Box* a = Add({100, 100, 40, 40});
+    panel_->AddToSelection(a);
     panel_->SetPointing(false);
-    Add({100, 100, 40, 40});
     // A press on an object while drawing starts a band too.
     Drag(panel_.get(), {150, 130}, {110, 105});
     QCOMPARE(panel_->drawn, QList<QRect>{QRect(110, 105, 40, 25)});
     QCOMPARE(dropped.size(), 1);
     QCOMPARE(dropped[0][0].toRect(), QRect(110, 105, 40, 25));
-    QVERIFY(panel_->Selection().isEmpty());
+    QCOMPARE(a->BoundsRect(), QRect(100, 100, 40, 40));
   }
 
   void handleDragsInEveryDirectionWithSnapping_data() {

@@ -572,6 +572,8 @@ TGBasePanel::~TGBasePanel() {
 
 void TGBasePanel::SetPointing(bool on) {
   pointing_ = on;
+  // While a drawing tool is active, presses over the selection draw too.
+  handle_->setAttribute(Qt::WA_TransparentForMouseEvents, !on);
   if (on)
     unsetCursor();
   else
