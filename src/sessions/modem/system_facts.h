@@ -11,23 +11,24 @@
 //  - The facts are a snapshot: gathered once, then passed around by value.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace qn {
 
 // One serial device node.
 struct SerialDevice {
-  std::string path;      // "/dev/ttyUSB0": the node itself
-  std::string byId;      // "/dev/serial/by-id/usb-..." naming it, empty when none
-  std::string vendor;    // as udev knows it (database name first), empty when unknown
+  std::string path;    // "/dev/ttyUSB0": the node itself
+  std::string byId;    // "/dev/serial/by-id/usb-..." naming it, empty when none
+  std::string vendor;  // as udev knows it (database name first), empty when unknown
   std::string model;
-  std::string driver;    // kernel driver ("cdc_acm", "pl2303", "serial8250"), empty when unknown
-  std::string owner;     // user name (or number) owning the node
-  std::string group;     // group name (or number) owning the node
-  unsigned mode = 0;     // permission bits (0660)
+  std::string driver;  // kernel driver ("cdc_acm", "pl2303", "serial8250"), empty when unknown
+  std::string owner;   // user name (or number) owning the node
+  std::string group;   // group name (or number) owning the node
+  unsigned mode = 0;   // permission bits (0660)
   gid_t gid = 0;
   bool userInGroup = false;  // the user is in the owning group (or is its owner, or root)
   bool accessible = false;   // the user may open it for reading and writing
@@ -42,10 +43,10 @@ struct ProcessInfo {
 };
 
 struct SystemFacts {
-  std::string osName;       // PRETTY_NAME of os-release
-  std::string kernel;       // "Linux 6.1.0-13-amd64 #1 SMP ... x86_64"
-  std::string processor;    // model name of the first processor
-  unsigned processors = 0;  // number of processors listed
+  std::string osName;                                                    // PRETTY_NAME of os-release
+  std::string kernel;                                                    // "Linux 6.1.0-13-amd64 #1 SMP ... x86_64"
+  std::string processor;                                                 // model name of the first processor
+  unsigned processors = 0;                                               // number of processors listed
   uint64_t memTotal = 0, memAvailable = 0, swapTotal = 0, swapFree = 0;  // bytes
   std::string userName;
   std::vector<SerialDevice> serialDevices;  // by node path, no duplicates
