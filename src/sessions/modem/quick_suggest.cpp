@@ -1,5 +1,6 @@
 #include "sessions/modem/quick_suggest.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -330,7 +331,16 @@ bool TQuickSuggest::OfferSelected() const {
 void TQuickSuggest::GoTo(int page) {
   Pages->setCurrentIndex(page);
   UpdateButtons();
-  if (QWidget* w = Pages->currentWidget()) w->setFocus();
+  // The page's first offer takes the keyboard; pages without one leave it on Next.
+  if (QWidget* w = Pages->currentWidget()) {
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+      if (b->isEnabled() && b->isVisibleTo(w)) {
+        b->setFocus();
+        return;
+      }
+    }
+  }
+  NextButton->setFocus();
 }
 
 void TQuickSuggest::NextClick() {
