@@ -172,6 +172,30 @@ class ModemToolsTest : public QObject {
     QVERIFY(!std::filesystem::exists(home_.path().toStdString() + "/QN.INI"));
   }
 
+  // Cancel while a silent port is tried: the finder stops after that port,
+  // leaves the other lines as they were and says so.
+  void finderCancel() {
+    qnsim::ScriptedModem silent;
+    for (int n = 1; n <= 6; ++n) PointCom(n, silent.DevicePath());
+    qn::TFindModemForm form;
+    QElapsedTimer clock;
+    QTimer::singleShot(300, &form, [&] {
+      QVERIFY(form.Working());
+      QTest::mouseClick(form.CancelButton, Qt::LeftButton);
+      clock.start();
+    });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &form, [&] {
+      if (!form.Working() && form.OkButton->isVisible()) form.OkButton->click();
+    });
+    poll.start(20);
+    form.exec();
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Lines(&form), (QStringList{"Com 1: Unknown", "Com 2:", "Com 3:", "Com 4:", "Com 5:", "Com 6:"}));
+    QVERIFY(form.Message->text().startsWith(QStringLiteral("Testing was stopped. No modem found.")));
+    QCOMPARE(form.Result(), -1);
+  }
+
   // No modem anywhere, one port in use: the longer message. A USB modem from the
   // list of other devices takes the first COM number whose device is missing,
   // under its by-id name, in [Ports] of QN.INI; the rest of the file stays.
