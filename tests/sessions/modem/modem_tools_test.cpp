@@ -47,15 +47,14 @@ qntest::ModalScript::Step WhenDone(std::function<void(Form*)> step) {
       w->close();
       return;
     }
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [form, step, poll] {
-      if (form->Working() || !form->OkButton->isVisible()) {
-        QTimer::singleShot(20, form, *poll);
-        return;
-      }
+    // The timer belongs to the window, so it goes with it.
+    auto* timer = new QTimer(form);
+    QObject::connect(timer, &QTimer::timeout, form, [form, step, timer] {
+      if (form->Working() || !form->OkButton->isVisible()) return;
+      timer->stop();
       step(form);
-    };
-    (*poll)();
+    });
+    timer->start(20);
   };
 }
 
