@@ -11,6 +11,7 @@
 #include "hooks.h"
 #include "main_screen.h"
 #include "session_hooks.h"
+#include "sessions/modem/modem_hooks.h"
 #include "single_instance.h"
 #include "viewing_hooks.h"
 
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
   qn::InstallViewingHooks();
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
+  qn::InstallModemToolHooks(qn::Hooks());
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
