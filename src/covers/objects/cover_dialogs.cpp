@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "common/help.h"
 #include "covers/cover_render.h"
@@ -22,14 +23,14 @@ constexpr int kFirstChar = 32;
 constexpr int kLastChar = 255;
 
 // Ok, Cancel and Help; Help shows the topic and keeps the dialog open.
-QDialogButtonBox* Buttons(QDialog* d, int helpTopic) {
+QDialogButtonBox* Buttons(QDialog* d, std::function<void()> showHelp) {
   auto* box = new QDialogButtonBox(d);
   box->addButton(QStringLiteral("&Ok"), QDialogButtonBox::AcceptRole)->setDefault(true);
   box->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
   QPushButton* help = box->addButton(QStringLiteral("&Help"), QDialogButtonBox::HelpRole);
   QObject::connect(box, &QDialogButtonBox::accepted, d, &QDialog::accept);
   QObject::connect(box, &QDialogButtonBox::rejected, d, &QDialog::reject);
-  QObject::connect(help, &QPushButton::clicked, d, [helpTopic] { qn::ShowHelpTopic(helpTopic); });
+  QObject::connect(help, &QPushButton::clicked, d, std::move(showHelp));
   return box;
 }
 
@@ -45,7 +46,7 @@ TCoverTextDialog::TCoverTextDialog(const QString& text, QWidget* parent) : QDial
   label->setBuddy(edit_);
   layout->addWidget(label);
   layout->addWidget(edit_);
-  layout->addWidget(Buttons(this, 40004));
+  layout->addWidget(Buttons(this, [] { qn::ShowHelpTopic(40004); }));
 }
 
 QString TCoverTextDialog::Text() const {
@@ -72,7 +73,7 @@ TRuneboardDialog::TRuneboardDialog(const QFont& font, int character, QWidget* pa
   row->addWidget(sample_);
   row->addWidget(fontButton_, 1);
   layout->addLayout(row);
-  layout->addWidget(Buttons(this, 40005));
+  layout->addWidget(Buttons(this, [] { qn::ShowHelpTopic(40005); }));
   connect(fontButton_, &QPushButton::clicked, this, [this] {
     bool ok = false;
     const QFont f = QFontDialog::getFont(&ok, font_, this, QString(), QFontDialog::DontUseNativeDialog);
