@@ -9,27 +9,6 @@ namespace covers {
 
 namespace {
 
-struct NamedColor {
-  const char* name;
-  std::int32_t value;
-};
-constexpr std::array<NamedColor, 16> kColors = {{{"clBlack", 0x000000},
-                                                 {"clMaroon", 0x000080},
-                                                 {"clGreen", 0x008000},
-                                                 {"clOlive", 0x008080},
-                                                 {"clNavy", 0x800000},
-                                                 {"clPurple", 0x800080},
-                                                 {"clTeal", 0x808000},
-                                                 {"clGray", 0x808080},
-                                                 {"clSilver", 0xC0C0C0},
-                                                 {"clRed", 0x0000FF},
-                                                 {"clLime", 0x00FF00},
-                                                 {"clYellow", 0x00FFFF},
-                                                 {"clBlue", 0xFF0000},
-                                                 {"clFuchsia", 0xFF00FF},
-                                                 {"clAqua", 0xFFFF00},
-                                                 {"clWhite", 0xFFFFFF}}};
-
 using Names = std::vector<const char*>;
 const Names kFieldTypes = {"cfDate",   "cfTime",          "cfRegarding", "cfRecipient",  "cfRecipientFax",
                            "cfSender", "cfSenderCompany", "cfSenderFax", "cfSenderVoice"};
@@ -46,12 +25,6 @@ const Names kPitches = {"fpDefault", "fpVariable", "fpFixed"};
 // as the first identifier so the file always reads back.
 StreamIdent Ident(const Names& names, std::int32_t v) {
   return {names[v >= 0 && static_cast<std::size_t>(v) < names.size() ? static_cast<std::size_t>(v) : 0]};
-}
-
-StreamValue ColorValue(std::int32_t color) {
-  std::string id = ColorIdent(color);
-  if (!id.empty()) return StreamIdent{std::move(id)};
-  return color;
 }
 
 std::int32_t MulDivRound(std::int64_t a, std::int64_t b, std::int64_t c) {
@@ -192,18 +165,6 @@ int CoverClassKind(std::string_view className) {
 
 bool IsTextLikeKind(int kind) {
   return kind == okText || kind == okSymbol || kind == okImportance || kind == okField || kind == okMessage;
-}
-
-std::string ColorIdent(std::int32_t color) {
-  for (const NamedColor& c : kColors)
-    if (c.value == color) return c.name;
-  return {};
-}
-
-std::optional<std::int32_t> ColorFromIdent(std::string_view ident) {
-  for (const NamedColor& c : kColors)
-    if (ident == c.name) return c.value;
-  return std::nullopt;
 }
 
 std::int32_t FontHeightForSize(std::int32_t points, int pixelsPerInch) {

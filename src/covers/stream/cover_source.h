@@ -33,12 +33,6 @@ inline constexpr const char* kCoverClassNames[] = {"TFaxCoverLabel",  "TFaxCover
 int CoverClassKind(std::string_view className);
 bool IsTextLikeKind(int kind);  // text, symbol, importance, field, message
 
-// Colors are stored as 0x00BBGGRR; the named ones are written as identifiers.
-inline constexpr std::int32_t clBlack = 0x000000;
-inline constexpr std::int32_t clWhite = 0xFFFFFF;
-// The identifier of a color ("clBlack"), or empty when it has none.
-std::string ColorIdent(std::int32_t color);
-std::optional<std::int32_t> ColorFromIdent(std::string_view ident);
 
 enum TPenMode : std::int32_t {
   pmBlack,

@@ -1,5 +1,7 @@
 #include "object_stream.h"
 
+#include <array>
+
 #include "covers/cover_template.h"
 
 namespace covers {
@@ -7,6 +9,28 @@ namespace covers {
 namespace {
 
 constexpr std::string_view kSignature = "TPF0";
+
+struct NamedColor {
+  const char* name;
+  std::int32_t value;
+};
+constexpr std::array<NamedColor, 16> kColors = {{{"clBlack", 0x000000},
+                                                 {"clMaroon", 0x000080},
+                                                 {"clGreen", 0x008000},
+                                                 {"clOlive", 0x008080},
+                                                 {"clNavy", 0x800000},
+                                                 {"clPurple", 0x800080},
+                                                 {"clTeal", 0x808000},
+                                                 {"clGray", 0x808080},
+                                                 {"clSilver", 0xC0C0C0},
+                                                 {"clRed", 0x0000FF},
+                                                 {"clLime", 0x00FF00},
+                                                 {"clYellow", 0x00FFFF},
+                                                 {"clBlue", 0xFF0000},
+                                                 {"clFuchsia", 0xFF00FF},
+                                                 {"clAqua", 0xFFFF00},
+                                                 {"clWhite", 0xFFFFFF}}};
+
 
 void PutShortText(std::string& out, std::string_view s) {
   if (s.size() > 255) s = s.substr(0, 255);
@@ -231,6 +255,24 @@ const char* StreamValueKind(const StreamValue& v) {
     default:
       return "a set";
   }
+}
+
+std::string ColorIdent(std::int32_t color) {
+  for (const NamedColor& c : kColors)
+    if (c.value == color) return c.name;
+  return {};
+}
+
+std::optional<std::int32_t> ColorFromIdent(std::string_view ident) {
+  for (const NamedColor& c : kColors)
+    if (ident == c.name) return c.value;
+  return std::nullopt;
+}
+
+StreamValue ColorValue(std::int32_t color) {
+  std::string id = ColorIdent(color);
+  if (!id.empty()) return StreamIdent{std::move(id)};
+  return color;
 }
 
 const StreamProperty* StreamObject::Find(std::string_view propertyName) const {

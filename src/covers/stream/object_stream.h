@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -61,6 +62,15 @@ struct StreamObject {
 void WriteObjectStream(std::string& out, const StreamObject& object);
 // A start tag, one object stream per object, an end tag.
 std::string WriteObjectList(const std::vector<StreamObject>& objects);
+
+// Colors are stored as 0x00BBGGRR; the named ones are written as identifiers.
+inline constexpr std::int32_t clBlack = 0x000000;
+inline constexpr std::int32_t clWhite = 0xFFFFFF;
+// The identifier of a color ("clBlack"), or empty when it has none.
+std::string ColorIdent(std::int32_t color);
+std::optional<std::int32_t> ColorFromIdent(std::string_view ident);
+// A color as a property value: its identifier, else the number.
+StreamValue ColorValue(std::int32_t color);
 
 // Deepest nesting of children the reader follows by default. The cover classes
 // have no children at all; their files are read with a depth of 0.
