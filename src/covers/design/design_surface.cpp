@@ -419,8 +419,11 @@ void TGHandle::ApplyFrame(const QRect& nf) {
   for (TGGraphicControl* o : objs) {
     if (o->Locked()) continue;
     const QRect b = o->BoundsRect();
-    o->SetBounds(nf.x() + (b.x() - old.x()), nf.y() + (b.y() - old.y()), nf.width() + (b.width() - old.width()),
-                 nf.height() + (b.height() - old.height()));
+    // An object never shrinks below one pixel: one without area would be
+    // dropped from the page at the next save.
+    o->SetBounds(nf.x() + (b.x() - old.x()), nf.y() + (b.y() - old.y()),
+                 std::max(nf.width() + (b.width() - old.width()), 1),
+                 std::max(nf.height() + (b.height() - old.height()), 1));
   }
   Fit();
 }
@@ -614,9 +617,8 @@ void TGBasePanel::SetSnapToGrid(bool on) {
 void TGBasePanel::SetZoom(float z) {
   if (z <= 0 || z == zoom_) return;
   const double z0 = zoom_ == 0 ? 1.0 : zoom_;
-  const double f = z / z0;
   changing_ = true;
-  auto scale = [f](int v) { return static_cast<int>(std::trunc(v * f)); };
+  auto scale = [z, z0](int v) { return static_cast<int>(std::trunc(v * static_cast<double>(z) / z0)); };
   resize(scale(width()), scale(height()));
   for (TGGraphicControl* o : objects_) {
     o->SetZoom(z);

@@ -21,7 +21,8 @@
 //    by kind:
 //        Integer -> int            Text  -> QString
 //        Flag    -> bool           Ident -> QString (an enumeration identifier,
-//                                           one of PublishedProperty::idents)
+//                                           one of PublishedProperty::idents, or
+//                                           any identifier when idents is empty)
 //        Color   -> int (a colour number, 0x00BBGGRR as stored)
 //        Set     -> QStringList (member identifiers, each one of idents)
 //    PublishedProperty::suppressed, when not null, is the value for which the

@@ -29,6 +29,7 @@
 #include <QString>
 #include <memory>
 
+#include "covers/cover_template.h"
 #include "covers/design/design_surface.h"
 
 namespace covers {
@@ -62,27 +63,12 @@ struct CoverPen {
   bool operator==(const CoverPen&) const = default;
 };
 
-// The merge field kinds with their identifiers and menu texts.
-enum TCoverFieldType {
-  cfDate,
-  cfTime,
-  cfRegarding,
-  cfRecipient,
-  cfRecipientFax,
-  cfSender,
-  cfSenderCompany,
-  cfSenderFax,
-  cfSenderVoice
-};
+// Identifiers of the merge field kinds ("cfDate" ... "cfSenderVoice"), of the
+// fill types, shape types and line styles, in the order of their values.
 QStringList CoverFieldIdents();
-QStringList CoverFieldTexts();
-
-enum TShapeFillType { sftTransparent, sftFilledWhite, sftFilledBlack };
-enum TShapeType { stRectangle, stSquare, stRoundRect, stRoundSquare, stEllipse, stCircle };
-enum TLineStyle { stHorizontal, stVertical, stAngleSlopingUp, stAngleSlopingDown };
-
-// The importance row's text.
-extern const char* const kImportanceText;
+QStringList ShapeFillIdents();
+QStringList ShapeTypeIdents();
+QStringList LineStyleIdents();
 
 class TFaxCoverBaseLabel : public design::TGGraphicControl {
  public:
@@ -112,6 +98,8 @@ class TFaxCoverBaseLabel : public design::TGGraphicControl {
   // Text, importance and field objects grow to fit their text.
   virtual bool GrowsToFit() const { return true; }
   void GrowToFit();
+  // After a text or font change: grow or fit, refit the frame, report the change.
+  void ContentChanged();
 
   QString caption_;
   CoverFont font_;
