@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "common/dialogs.h"
 #include "common/folders.h"
@@ -36,9 +38,13 @@ constexpr char kFontSection[] = "CD Default Font";
 const QString kTitle = QStringLiteral("Cover Sheet Template Designer");
 
 // Hints are written with "\r" line breaks.
-QString Hint(const char* text) { return qn::DisplayText(QString::fromUtf8(text)); }
+QString Hint(const char* text) {
+  return qn::DisplayText(QString::fromUtf8(text));
+}
 
-std::string Settings() { return qn::SettingsFile(); }
+std::string Settings() {
+  return qn::SettingsFile();
+}
 
 }  // namespace
 
@@ -52,12 +58,12 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
   tools_ = new QButtonGroup(this);
   tools_->setExclusive(true);
   using P = TFaxCoverPanel;
-  Pointerbutton = ToolButton(QStringLiteral("Select"),
-                             Hint("Selection tool -  use this tool to select existing items\ron the cover sheet"),
-                             P::psPointing);
-  DrawLabelButton = ToolButton(
-      QStringLiteral("Text"), Hint("Text tool - use this tool to place static text on the\rcover sheet template"),
-      P::psLabel);
+  Pointerbutton =
+      ToolButton(QStringLiteral("Select"),
+                 Hint("Selection tool -  use this tool to select existing items\ron the cover sheet"), P::psPointing);
+  DrawLabelButton =
+      ToolButton(QStringLiteral("Text"),
+                 Hint("Text tool - use this tool to place static text on the\rcover sheet template"), P::psLabel);
   DrawSymbolButton = ToolButton(
       QStringLiteral("Symbol"),
       Hint("Symbol tool - use this tool to place various symbols\ron the cover sheet  template"), P::psSymbolLabel);
@@ -231,6 +237,8 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(MRU, &TMRUFileList::clicked, this, &TCoverDesMainScreen::RecentFileClick);
   connect(Clipboard, &TCoverClipboard::failed, this, &TCoverDesMainScreen::ShowError);
+  connect(LabelPanel, &design::TGBasePanel::objectDeleting, this,
+          [this](design::TGGraphicControl* o) { designBounds_.remove(o); });
   for (QObject* o : {static_cast<QObject*>(LabelPanel), static_cast<QObject*>(LabelPanel->Handle())})
     o->installEventFilter(this);
 
@@ -335,10 +343,13 @@ void TCoverDesMainScreen::closeEvent(QCloseEvent* e) {
   }
   SaveDefaultFont();
   qn::SavePlacement(this);
-  QDialog::closeEvent(e);
+  e->accept();
+  QDialog::reject();  // hides the window and ends exec()
 }
 
-void TCoverDesMainScreen::reject() { close(); }
+void TCoverDesMainScreen::reject() {
+  close();
+}
 
 bool TCoverDesMainScreen::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::KeyRelease) {
@@ -379,13 +390,40 @@ bool TCoverDesMainScreen::eventFilter(QObject* watched, QEvent* e) {
 
 // ---- zoom ----------------------------------------------------------------------------
 
+// The panel scales bounds with truncation, so zooming out and back again would
+// move and shrink objects by a pixel each time. The unscaled bounds of every
+// object are therefore kept here and each zoom is computed from them; an object
+// moved or resized since the last zoom is measured anew.
 void TCoverDesMainScreen::SetZoomPercent(int percent) {
   LabelPanel->ClearSelection();
   const bool wasLoading = loading_;
   loading_ = true;
+  const double z0 = LabelPanel->Zoom() > 0 ? LabelPanel->Zoom() : 1.0;
+  const double z = percent / 100.0;
+  QHash<design::TGGraphicControl*, QRect> unscaled;
+  for (design::TGGraphicControl* o : LabelPanel->Objects()) {
+    const auto known = designBounds_.constFind(o);
+    const QRect b = o->BoundsRect();
+    if (known != designBounds_.constEnd() && known->first == b)
+      unscaled.insert(o, known->second);
+    else
+      unscaled.insert(o,
+                      QRect(qRound(b.x() / z0), qRound(b.y() / z0), qRound(b.width() / z0), qRound(b.height() / z0)));
+  }
   zoomPercent_ = percent;
-  LabelPanel->SetZoom(static_cast<float>(percent) / 100.0F);
-  LabelPanel->setFixedSize(LabelPanel->size());
+  LabelPanel->SetZoom(static_cast<float>(z));
+  designBounds_.clear();
+  auto scale = [z](int v) { return static_cast<int>(std::trunc(v * z)); };
+  for (design::TGGraphicControl* o : LabelPanel->Objects()) {
+    const QRect u = unscaled.value(o, o->BoundsRect());
+    const QRect zoomed(scale(u.x()), scale(u.y()), scale(u.width()), scale(u.height()));
+    o->SetLoading(true);
+    o->SetBounds(zoomed);
+    o->SetLoading(false);
+    designBounds_.insert(o, {o->BoundsRect(), u});
+  }
+  LabelPanel->setFixedSize(scale(TFaxCoverPanel::kPageWidth), scale(TFaxCoverPanel::kPageHeight));
+  LabelPanel->update();
   loading_ = wasLoading;
   ZoomCaption->setText(QStringLiteral("%1%").arg(percent));
 }
@@ -437,10 +475,13 @@ void TCoverDesMainScreen::OpenLabelFile(const QString& path) {
 }
 
 bool TCoverDesMainScreen::SaveLabelFile(const QString& path, const QString& description) {
+  const int zoom = zoomPercent_;
+  if (zoom != 100) SetZoomPercent(100);
   const bool wasLoading = loading_;
   loading_ = true;
   const TemplateResult r = SaveTemplate(*LabelPanel, path.toStdString(), description.toStdString());
   loading_ = wasLoading;
+  if (zoom != 100) SetZoomPercent(zoom);
   if (!r.ok) {
     ShowError(QStringLiteral("The template was not saved completely. ") + r.error);
     return false;

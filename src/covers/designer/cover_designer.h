@@ -16,6 +16,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QPair>
+#include <QRect>
 #include <QString>
 
 class QAction;
@@ -26,6 +29,10 @@ class QPushButton;
 class QScrollArea;
 class QToolButton;
 class QButtonGroup;
+
+namespace design {
+class TGGraphicControl;
+}
 
 namespace covers {
 
@@ -110,6 +117,8 @@ class TCoverDesMainScreen : public QDialog {
   bool loading_ = true;
   bool activated_ = false;
   int zoomPercent_ = 100;
+  // Per object: the bounds the last zoom gave it and its bounds at 100 %.
+  QHash<design::TGGraphicControl*, QPair<QRect, QRect>> designBounds_;
 };
 
 // Opens the designer modally over the parent.

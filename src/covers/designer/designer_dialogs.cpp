@@ -31,7 +31,9 @@ constexpr int kSelectHelpTopic = 50002;
 constexpr int kPreviewHelpTopic = 50003;
 constexpr char kMruSection[] = "CDMRU";
 
-QString CoversDir() { return QString::fromStdString(qn::ResolvePath(qn::CoversFolder())); }
+QString CoversDir() {
+  return QString::fromStdString(qn::ResolvePath(qn::CoversFolder()));
+}
 
 QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   auto* row = new QHBoxLayout;
@@ -84,7 +86,8 @@ void TMRUFileList::Load(const std::string& iniPath) {
 bool TMRUFileList::Save(const std::string& iniPath) const {
   qn::IniFile ini(iniPath);
   ini.EraseSection(kMruSection);
-  for (int i = 0; i < files_.size(); ++i) ini.WriteString(kMruSection, "F" + std::to_string(i), files_[i].toStdString());
+  for (int i = 0; i < files_.size(); ++i)
+    ini.WriteString(kMruSection, "F" + std::to_string(i), files_[i].toStdString());
   return ini.Flush();
 }
 
@@ -232,8 +235,7 @@ TPreviewCovers::TPreviewCovers(const QString& currentFile, bool browseOnly, QWid
   connect(OkButton, &QPushButton::clicked, this, &TPreviewCovers::OkClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(HelpButton, &QPushButton::clicked, this, [this] {
-    qn::ShowHelpTopic(windowTitle().toUpper().contains(QLatin1String("SELECT")) ? kSelectHelpTopic
-                                                                                : kPreviewHelpTopic);
+    qn::ShowHelpTopic(windowTitle().toUpper().contains(QLatin1String("SELECT")) ? kSelectHelpTopic : kPreviewHelpTopic);
   });
 }
 

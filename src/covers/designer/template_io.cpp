@@ -15,15 +15,16 @@ namespace {
 using design::TGBasePanel;
 using design::TGGraphicControl;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // The panel's font as an object without a font of its own shows it.
 FontData PanelFontData(const TGBasePanel& panel, int ppi) {
   const QFont f = panel.PanelFont();
   FontData d;
   d.name = StoredText(f.family());
-  const int points =
-      f.pointSize() > 0 ? f.pointSize() : f.pixelSize() > 0 ? (f.pixelSize() * 72 + 48) / 96 : 10;
+  const int points = f.pointSize() > 0 ? f.pointSize() : f.pixelSize() > 0 ? (f.pixelSize() * 72 + 48) / 96 : 10;
   d.height = FontHeightForSize(points, ppi);
   d.bold = f.bold();
   d.italic = f.italic();
@@ -53,8 +54,12 @@ class UnitZoom {
 
 }  // namespace
 
-std::string StoredText(const QString& text) { return text.toStdString(); }
-QString ReadStoredText(const std::string& bytes) { return DecodeText(bytes); }
+std::string StoredText(const QString& text) {
+  return text.toStdString();
+}
+QString ReadStoredText(const std::string& bytes) {
+  return DecodeText(bytes);
+}
 
 std::string WriteObjects(const QList<TGGraphicControl*>& objects) {
   std::vector<StreamObject> streams;
@@ -79,8 +84,7 @@ std::string FlattenPanel(const TGBasePanel& panel, int ppi, QString* error) {
   return SerializeTemplate(FlattenObjects(objects, panelFont, ppi));
 }
 
-TemplateResult SaveTemplate(TGBasePanel& panel, const std::string& fcsPath, const std::string& description,
-                            int ppi) {
+TemplateResult SaveTemplate(TGBasePanel& panel, const std::string& fcsPath, const std::string& description, int ppi) {
   TemplateResult result;
   UnitZoom unit(panel);
   panel.ClearSelection();

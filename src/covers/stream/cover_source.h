@@ -33,7 +33,6 @@ inline constexpr const char* kCoverClassNames[] = {"TFaxCoverLabel",  "TFaxCover
 int CoverClassKind(std::string_view className);
 bool IsTextLikeKind(int kind);  // text, symbol, importance, field, message
 
-
 enum TPenMode : std::int32_t {
   pmBlack,
   pmWhite,

@@ -31,7 +31,6 @@ constexpr std::array<NamedColor, 16> kColors = {{{"clBlack", 0x000000},
                                                  {"clAqua", 0xFFFF00},
                                                  {"clWhite", 0xFFFFFF}}};
 
-
 void PutShortText(std::string& out, std::string_view s) {
   if (s.size() > 255) s = s.substr(0, 255);
   out.push_back(static_cast<char>(s.size()));
