@@ -49,13 +49,13 @@ class DesignerHooksTest : public QObject {
     QCOMPARE(title, QStringLiteral("Cover Sheet Template Designer"));
 
     // In receive mode the command only says why not.
-    w.ReceivingNow = true;
+    w.InReceiveMode = true;
     ModalScript refused;
     refused.Answer(QMessageBox::Ok);
     w.CovreSheetTemplateEditor1Click();
     QVERIFY(refused.Done());
     QVERIFY(refused.seen().at(0).text.startsWith(QStringLiteral("You are in Fax Receive mode")));
-    w.ReceivingNow = false;
+    w.InReceiveMode = false;
     w.close();
   }
 };

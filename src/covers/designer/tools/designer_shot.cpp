@@ -34,8 +34,8 @@ std::vector<StreamProperty> Font(int height, bool bold, std::vector<StreamProper
   return before;
 }
 
-StreamObject Text(int l, int t, const char* caption, int height = -13, bool bold = false) {
-  return Object("TFaxCoverLabel", l, t, 100, 20, Font(height, bold, {{"Caption", std::string(caption)}}));
+StreamObject Text(int l, int t, const char* caption, int height = -13, bool bold = false, int w = 110, int h = 22) {
+  return Object("TFaxCoverLabel", l, t, w, h, Font(height, bold, {{"Caption", std::string(caption)}}));
 }
 
 StreamObject Field(int l, int t, const char* kind, const char* caption) {
@@ -45,33 +45,31 @@ StreamObject Field(int l, int t, const char* kind, const char* caption) {
 }
 
 std::vector<StreamObject> BusinessCover() {
-  return {Object("TFaxCoverShapes", 24, 24, 720, 112,
-                 {{"ShapeFilltype", StreamIdent{"sftFilledBlack"}}, {"Shape", StreamIdent{"stRoundRect"}}}),
-          Object("TFaxCoverShapes", 40, 40, 150, 80, {{"ShapeFilltype", StreamIdent{"sftFilledWhite"}}}),
-          Text(60, 52, "FAX", -53, true),
-          Object("TFaxCoverSymbol", 660, 48, 60, 60,
-                 {{"Caption", std::string("(")}, {"Font.Color", StreamIdent{"clWhite"}}, {"Font.Height", -48},
-                  {"Font.Name", std::string("WingDings")}, {"Font.Style", StreamSet{}}}),
-          Text(48, 168, "To:", -16, true),
-          Field(170, 168, "cfRecipient", "[Recipient]"),
-          Text(48, 200, "Fax:", -16, true),
-          Field(170, 200, "cfRecipientFax", "[Recipient Fax]"),
-          Text(48, 232, "From:", -16, true),
-          Field(170, 232, "cfSender", "[Sender]"),
-          Text(430, 168, "Date:", -16, true),
-          Field(530, 168, "cfDate", "[Date]"),
-          Text(430, 200, "Phone:", -16, true),
-          Field(530, 200, "cfSenderVoice", "[Sender Phone]"),
-          Text(48, 280, "Regarding:", -16, true),
-          Field(170, 280, "cfRegarding", "[Regarding]"),
-          Object("TFaxCoverLine", 24, 320, 720, 10, {{"Pen.Width", 2}}),
-          Object("TFaxCoverImportance", 48, 340, 660, 20,
-                 Font(-13, false, {{"Caption", std::string(covers::kImportanceText)}})),
-          Object("TFaxCoverLine", 24, 372, 720, 10, {{"Pen.Width", 2}}),
-          Object("TFaxCoverMessage", 48, 400, 672, 420,
-                 Font(-16, false, {{"Caption", std::string("[Fax Message]")}})),
-          Object("TFaxCoverLine", 24, 860, 720, 10),
-          Field(48, 876, "cfSenderCompany", "[Sender Company]")};
+  return {
+      Object(
+          "TFaxCoverShapes", 24, 24, 720, 112,
+          {{"ShapeFilltype", StreamIdent{"sftFilledBlack"}}, {"RoundPerc", 20}, {"Shape", StreamIdent{"stRoundRect"}}}),
+      Object("TFaxCoverShapes", 40, 40, 150, 80, {{"ShapeFilltype", StreamIdent{"sftFilledWhite"}}}),
+      Text(58, 48, "FAX", -53, true, 128, 66),
+      Text(48, 168, "To:", -16, true),
+      Field(170, 168, "cfRecipient", "[Recipient]"),
+      Text(48, 200, "Fax:", -16, true),
+      Field(170, 200, "cfRecipientFax", "[Recipient Fax]"),
+      Text(48, 232, "From:", -16, true),
+      Field(170, 232, "cfSender", "[Sender]"),
+      Text(430, 168, "Date:", -16, true),
+      Field(530, 168, "cfDate", "[Date]"),
+      Text(430, 200, "Phone:", -16, true),
+      Field(530, 200, "cfSenderVoice", "[Sender Phone]"),
+      Text(48, 280, "Regarding:", -16, true),
+      Field(170, 280, "cfRegarding", "[Regarding]"),
+      Object("TFaxCoverLine", 24, 320, 720, 10, {{"Pen.Width", 2}}),
+      Object("TFaxCoverImportance", 48, 340, 660, 20,
+             Font(-13, false, {{"Caption", std::string(covers::kImportanceText)}})),
+      Object("TFaxCoverLine", 24, 372, 720, 10, {{"Pen.Width", 2}}),
+      Object("TFaxCoverMessage", 48, 400, 672, 420, Font(-16, false, {{"Caption", std::string("[Fax Message]")}})),
+      Object("TFaxCoverLine", 24, 860, 720, 10),
+      Field(48, 876, "cfSenderCompany", "[Sender Company]")};
 }
 
 }  // namespace
