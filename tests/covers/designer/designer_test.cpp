@@ -2,7 +2,10 @@
 // the tools, saving through the save-as dialog, reopening, the unsaved-changes
 // question, recent files, zoom, the clipboard between two designers, clone,
 // damaged design sources; the files a save writes, flattened and rendered.
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -421,6 +424,52 @@ class DesignerTest : public QObject {
     QVERIFY(SaveTemplate(*panel, fcs, "empty").ok);
     QCOMPARE(ReadAll(QString::fromStdString(qn::ChangeFileExt(fcs, ".FCT"))).size(), 0);
     QCOMPARE(ReadAll(QString::fromStdString(fcs)), QByteArray("\x01\x00", 2));
+  }
+
+  // "&Delete" removes the four files of the chosen template, whatever their
+  // case, after asking with No as the default; "&Cancel" reopens the saved state.
+  void deleteAndCancel() {
+    TCoverDesMainScreen w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Add(*w.LabelPanel, "TFaxCoverShapes", 10, 10, 50, 50);
+    qn::ForceFolder(qn::CoversFolder());
+    const QString fcs = Covers(QStringLiteral("DEL.FCS"));
+    QVERIFY(w.SaveLabelFile(fcs, QStringLiteral("to delete")));
+    QFile::rename(Covers(QStringLiteral("DEL.bmp")), Covers(QStringLiteral("del.BMP")));
+    WriteAll(Covers(QStringLiteral("KEEP.FCT")), "");
+
+    w.OpenLabelFile(fcs);
+    Add(*w.LabelPanel, "TFaxCoverLine", 100, 100, 50, 10);
+    w.LabelPanel->NotifyChanged();
+    QVERIFY(w.CancelButton->isVisible());
+    ModalScript cancel;
+    cancel.Answer(QMessageBox::Yes);
+    QTest::mouseClick(w.CancelButton, Qt::LeftButton);
+    QVERIFY(cancel.Done());
+    QCOMPARE(cancel.seen().at(0).text, QStringLiteral("Cancel all changes?"));
+    QCOMPARE(w.LabelPanel->Objects().size(), 1);
+    QVERIFY(!w.ChangesMade());
+
+    ModalScript script;
+    script
+        .Then([&fcs](QWidget* d) {
+          auto* dialog = qobject_cast<QFileDialog*>(d);
+          QVERIFY(dialog);
+          QCOMPARE(dialog->windowTitle(), QStringLiteral("Delete Fax Cover Template File"));
+          auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+          QVERIFY(name);
+          name->setText(QFileInfo(fcs).fileName());
+          QTest::keyClick(name, Qt::Key_Return);
+        })
+        .Answer(QMessageBox::Yes);
+    w.Delete1->trigger();
+    QVERIFY(script.Done());
+    QCOMPARE(script.seen().at(0).caption, QStringLiteral("CONFIRM"));
+    QCOMPARE(script.seen().at(0).text, QStringLiteral("Delete ") + fcs + QStringLiteral("?"));
+    QCOMPARE(script.seen().at(0).defaultButton, QMessageBox::No);
+    QCOMPARE(QDir(Covers(QString())).entryList(QDir::Files), QStringList{QStringLiteral("KEEP.FCT")});
+    QCOMPARE(w.CurrentFile(), fcs);  // the open drawing stays
   }
 
   // Saving drops objects that lie off the page, at the edges the rule gives.
