@@ -9,9 +9,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "design_test_util.h"
+
 using design::TGBasePanel;
 using design::TGGraphicControl;
 using design::TGHandle;
+using qntest::Click;
+using qntest::Drag;
 
 namespace {
 
@@ -30,29 +34,6 @@ class DrawPanel : public TGBasePanel {
  protected:
   void CreateObjectFor(const QRect& r) override { drawn << r; }
 };
-
-// The widget a press at a panel point reaches: the frame when it lies on top.
-QWidget* At(TGBasePanel* panel, QPoint p) {
-  QWidget* w = panel->childAt(p);
-  return w ? w : panel;
-}
-
-// Press, move and release as one gesture on the widget that took the press
-// (the implicit mouse grab), slow enough to count as a drag.
-void Drag(TGBasePanel* panel, QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
-  QWidget* w = At(panel, from);
-  auto local = [&](QPoint p) { return w == panel ? p : w->mapFrom(panel, p); };
-  QTest::mousePress(w, Qt::LeftButton, mods, local(from));
-  QTest::mouseMove(w, local(from), 20);
-  QTest::mouseMove(w, local((from + to) / 2), 20);
-  QTest::mouseMove(w, local(to), 20);
-  QTest::mouseRelease(w, Qt::LeftButton, mods, local(to), 200);
-}
-
-void Click(TGBasePanel* panel, QPoint p, Qt::KeyboardModifiers mods = {}, Qt::MouseButton b = Qt::LeftButton) {
-  QWidget* w = At(panel, p);
-  QTest::mouseClick(w, b, mods, w == panel ? p : w->mapFrom(panel, p));
-}
 
 }  // namespace
 
@@ -129,6 +110,34 @@ class DesignSurfaceTest : public QObject {
     QVERIFY(panel_->Selection().isEmpty());
   }
 
+  void rightPressesAndDoubleClicksOpenMenus() {
+    Box* a = Add({100, 100, 50, 40});
+    Box* b = Add({300, 100, 50, 40});
+    // A right press on an object selects it and opens its menu.
+    Click(panel_.get(), {120, 120}, {}, Qt::RightButton);
+    QCOMPARE(panel_->Selection(), QList<TGGraphicControl*>{a});
+    QTRY_VERIFY(a->Menu()->isVisible());
+    a->Menu()->hide();
+    // On the frame: within 2 pixels of the object its menu, else the panel's.
+    Click(panel_.get(), {99, 99}, {}, Qt::RightButton);
+    QTRY_VERIFY(a->Menu()->isVisible());
+    a->Menu()->hide();
+    panel_->AddToSelection(b);
+    Click(panel_.get(), {200, 120}, {}, Qt::RightButton);
+    QTRY_VERIFY(panel_->Menu()->isVisible());
+    QVERIFY(panel_->MenuAction(QStringLiteral("Delete"))->isEnabled());
+    panel_->Menu()->hide();
+    // A double click on the single selected object opens its menu; with two
+    // selected the frame ignores it.
+    QTest::mouseDClick(panel_->Handle(), Qt::LeftButton, {}, panel_->Handle()->mapFrom(panel_.get(), QPoint(310, 110)));
+    QVERIFY(!b->Menu()->isVisible());
+    panel_->ClearSelection();
+    QTest::mouseDClick(panel_.get(), Qt::LeftButton, {}, QPoint(310, 110));
+    QTRY_VERIFY(b->Menu()->isVisible());
+    b->Menu()->hide();
+    QCOMPARE(b->BoundsRect(), QRect(300, 100, 50, 40));
+  }
+
   void rubberBandSelectsAndToggles() {
     Box* a = Add({100, 100, 40, 40});
     Box* b = Add({200, 100, 40, 40});
@@ -146,14 +155,15 @@ class DesignSurfaceTest : public QObject {
 
   void drawingToolBandCreatesForTheRectangle() {
     QSignalSpy dropped(panel_.get(), &TGBasePanel::droppedObject);
+    Box* a = Add({100, 100, 40, 40});
+    panel_->AddToSelection(a);
     panel_->SetPointing(false);
-    Add({100, 100, 40, 40});
     // A press on an object while drawing starts a band too.
     Drag(panel_.get(), {150, 130}, {110, 105});
     QCOMPARE(panel_->drawn, QList<QRect>{QRect(110, 105, 40, 25)});
     QCOMPARE(dropped.size(), 1);
     QCOMPARE(dropped[0][0].toRect(), QRect(110, 105, 40, 25));
-    QVERIFY(panel_->Selection().isEmpty());
+    QCOMPARE(a->BoundsRect(), QRect(100, 100, 40, 40));
   }
 
   void handleDragsInEveryDirectionWithSnapping_data() {

@@ -54,7 +54,9 @@ QColor ColorFromNumber(int number) {
 TGGraphicControl::TGGraphicControl() = default;
 
 TGGraphicControl::~TGGraphicControl() {
-  delete menu_;
+  // An object may be freed by a command of its own menu: the menu goes once
+  // that command has returned.
+  if (menu_) menu_->deleteLater();
 }
 
 void TGGraphicControl::SetBounds(int left, int top, int width, int height) {
@@ -147,7 +149,7 @@ bool TGGraphicControl::SetPublished(const QString& name, const QVariant& value) 
 
 QMenu* TGGraphicControl::Menu() {
   if (!menu_) {
-    menu_ = new QMenu;
+    menu_ = new QMenu(panel_);
     BuildCommonMenu();
     BuildMenu(menu_);
   }
@@ -570,6 +572,8 @@ TGBasePanel::~TGBasePanel() {
 
 void TGBasePanel::SetPointing(bool on) {
   pointing_ = on;
+  // While a drawing tool is active, presses over the selection draw too.
+  handle_->setAttribute(Qt::WA_TransparentForMouseEvents, !on);
   if (on)
     unsetCursor();
   else
@@ -685,6 +689,7 @@ void TGBasePanel::Attach(TGGraphicControl* obj) {
   obj->panel_ = this;
   obj->zoom_ = zoom_;
   obj->lastBounds_ = obj->bounds_;
+  if (obj->menu_ && !obj->menu_->parent()) obj->menu_->setParent(this, obj->menu_->windowFlags());
   objects_.append(obj);
 }
 

@@ -175,7 +175,7 @@ class TGGraphicControl {
   QString hint_;
   float zoom_ = 1.0F;
   bool loading_ = false;
-  QMenu* menu_ = nullptr;
+  QPointer<QMenu> menu_;  // a child of the panel once placed, so it never outlives it
   QAction* lockedAction_ = nullptr;
   QAction* unselectableAction_ = nullptr;
 };
