@@ -472,6 +472,46 @@ class DesignerTest : public QObject {
     QCOMPARE(w.CurrentFile(), fcs);  // the open drawing stays
   }
 
+  // Every stored property of every class, away from its default, goes through
+  // the real objects and comes back as the same bytes.
+  void everyPropertyThroughTheObjects() {
+    std::vector<StreamObject> streams;
+    int n = 0;
+    for (const char* cls : kCoverClassNames) {
+      CoverObjectData o;
+      o.className = cls;
+      o.name = "Component" + std::to_string(n++);
+      o.tag = -40000;
+      o.left = 11 + n;
+      o.top = 300;
+      o.width = 200;
+      o.height = 40;
+      o.cursor = -21;
+      o.hint = std::string(300, 'h');
+      o.locked = o.unselectable = true;
+      if (IsTextLikeKind(o.Kind())) {
+        o.caption = "Caption \xC3\xA9 & more";
+        o.hasFont = true;
+        o.font = {0x123456, -37, "Courier New", fpFixed, true, true, true, true};
+        if (o.Kind() == okField) o.fieldType = cfSenderVoice;
+      } else {
+        o.pen = {0x0000FF, pmXor, psDashDot, 7};
+        o.fillType = sftFilledBlack;
+        o.roundPerc = 60;
+        o.shape = stCircle;
+        o.lineStyle = stAngleSlopingDown;
+      }
+      streams.push_back(ToStreamObject(o));
+    }
+    const std::string bytes = WriteObjectList(streams);
+    TCoverDesMainScreen w;
+    const TemplateResult r = LoadObjects(*w.LabelPanel, bytes, 0, 0);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QCOMPARE(r.objects, 7);
+    QList<design::TGGraphicControl*> objects(w.LabelPanel->Objects().begin(), w.LabelPanel->Objects().end());
+    QCOMPARE(QByteArray::fromStdString(WriteObjects(objects)), QByteArray::fromStdString(bytes));
+  }
+
   // Saving drops objects that lie off the page, at the edges the rule gives.
   void saveKeepsOnlyObjectsOnThePage() {
     TCoverDesMainScreen w;
