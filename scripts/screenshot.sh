@@ -15,6 +15,9 @@
 #                                                    Cover Sheet Editor) and
 #                                                    docs/cover-page.png (a cover
 #                                                    page read back from its file)
+#        scripts/screenshot.sh designer [OUTPUT.png] the Cover Sheet Template Designer
+#                                                    with a template open
+#                                                    (docs/cover-designer.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,6 +62,15 @@ if [ "${1:-}" = modem ]; then
   fresh_home
   xvfb-run -a -s "-screen 0 1024x768x24" build/bin/modem-tools-shot docs
   echo "wrote docs/modem-finder.png docs/quick-analysis.png docs/config-info.png"
+  exit 0
+fi
+
+if [ "${1:-}" = designer ]; then
+  out=${2:-docs/cover-designer.png}
+  build quillon-designershot
+  fresh_home
+  xvfb-run -a -s "-screen 0 1024x800x24" build/bin/quillon-designershot "$out"
+  echo "wrote $out"
   exit 0
 fi
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/dialogs.h"
+#include "designer_hooks.h"
 #include "faxprep_hooks.h"
 #include "hints.h"
 #include "hooks.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
   qn::InstallModemToolHooks(qn::Hooks());
+  qn::InstallDesignerHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
