@@ -10,6 +10,7 @@
 #include "hints.h"
 #include "hooks.h"
 #include "main_screen.h"
+#include "prefs_hooks.h"
 #include "session_hooks.h"
 #include "single_instance.h"
 #include "viewing_hooks.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
   qn::InstallViewingHooks();
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
+  qn::InstallPrefsHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

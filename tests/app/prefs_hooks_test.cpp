@@ -1,0 +1,133 @@
+// Quick Setup and the Preferences Wizard reached the way a user reaches them:
+// the first start of the program, the main window's "P&references" and the
+// Send Fax window's "Preferences" button, with the hooks start-up installs.
+#include "app/main/prefs_hooks.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/main/hooks.h"
+#include "app/main/main_screen.h"
+#include "common/folders.h"
+#include "common/ini_file.h"
+#include "modal_script.h"
+#include "sessions/prefs/preferences.h"
+#include "sessions/prefs/prefs_tools.h"
+#include "sessions/prefs/quick_setup.h"
+#include "sessions/send_fax_form.h"
+#include "sessions/settings.h"
+
+using namespace qn;
+using qntest::ModalScript;
+
+namespace {
+
+void Type(QLineEdit* e, const QString& text) {
+  e->setFocus();
+  QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(e, Qt::Key_Delete);
+  QTest::keyClicks(e, text);
+}
+
+std::unique_ptr<TMainScreen> Start() {
+  auto w = std::make_unique<TMainScreen>();
+  QSignalSpy done(w.get(), &TMainScreen::FirstActivationDone);
+  w->show();
+  if (done.isEmpty()) done.wait(20000);
+  return w;
+}
+
+}  // namespace
+
+class PrefsHooksTest : public QObject {
+  Q_OBJECT
+  QString home_;
+
+ private slots:
+  void init() {
+    home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    ResetProgramFolder();
+    Hooks() = MainHooks{};
+    Settings() = FaxSettings{};
+    g_FirstRun = false;
+    InstallPrefsHooks();
+  }
+
+  // The first start asks for the port, name and fax number and keeps them.
+  void firstStartRunsQuickSetup() {
+    ModalScript script;
+    script.Then([](QWidget* w) {
+      auto* f = qobject_cast<TQuickSetupForm*>(w);
+      QVERIFY(f);
+      QTest::mouseClick(f->PortGroup->Button(2), Qt::LeftButton, {}, QPoint(6, f->PortGroup->Button(2)->height() / 2));
+      Type(f->NameEdit, QStringLiteral("Harbour Supplies"));
+      Type(f->FaxEdit, QStringLiteral("555 0123"));
+      QTest::mouseClick(f->OkButton, Qt::LeftButton);
+    });
+    auto w = Start();
+    QVERIFY(script.Done());
+    QVERIFY(!w->FirstRun);
+    QVERIFY(!g_FirstRun);
+    const IniFile ini((home_ + "QN.INI").toStdString());
+    QCOMPARE(ini.ReadInteger("Modem", "ComPort", -1), 2);
+    QCOMPARE(ini.ReadString("User", "Name", ""), std::string("Harbour Supplies"));
+    QCOMPARE(ini.ReadString("User", "Fax", ""), std::string("555 0123"));
+    w->close();
+  }
+
+  // "P&references" opens the wizard; so does the Send Fax window's button,
+  // which then shows the dialling settings the wizard saved.
+  void preferencesFromMainAndSendWindows() {
+    {
+      IniFile ini((home_ + "QN.INI").toStdString());
+      ini.WriteInteger("Modem", "ComPort", 1);
+      QVERIFY(ini.Flush());
+    }
+    auto w = Start();
+    {
+      ModalScript script;
+      script
+          .Then([](QWidget* d) {
+            auto* p = qobject_cast<TPreferences*>(d);
+            QVERIFY(p);
+            QVERIFY(p->FinishButton->isEnabled());  // not a first run
+            QCOMPARE(p->PortGroup->ItemIndex(), 1);
+            p->SetPage(3);
+            Type(p->PrefixEdit, QStringLiteral("9,"));
+            QTest::mouseClick(p->FinishButton, Qt::LeftButton);
+          })
+          .Answer(QMessageBox::Yes);
+      w->mnuPreferences->trigger();
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("Dialing", "DialPrefix", ""), std::string("9,"));
+
+    TSendFaxForm send;
+    send.show();
+    ModalScript script;
+    script
+        .Then([](QWidget* d) {
+          auto* p = qobject_cast<TPreferences*>(d);
+          QVERIFY(p);
+          QCOMPARE(p->PrefixEdit->text(), QStringLiteral("9,"));
+          p->SetPage(3);
+          Type(p->SuffixEdit, QStringLiteral("#77"));
+          QTest::mouseClick(p->FinishButton, Qt::LeftButton);
+        })
+        .Answer(QMessageBox::Yes);
+    QTest::mouseClick(send.PreferencesButton, Qt::LeftButton);
+    QVERIFY(script.Done());
+    QCOMPARE(send.sfDialsuffix->text(), QStringLiteral("#77"));
+    QCOMPARE(send.sfDialPrefix->text(), QStringLiteral("9,"));
+    QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("Dialing", "DialSuffix", ""), std::string("#77"));
+    send.close();
+    w->close();
+  }
+};
+
+QTEST_MAIN(PrefsHooksTest)
+#include "prefs_hooks_test.moc"
