@@ -8,6 +8,9 @@
 #                                                    windows while a fax goes out
 #                                                    through faxmodem-sim
 #                                                    (docs/send-window.png)
+#        scripts/screenshot.sh modem                 docs/modem-finder.png,
+#                                                    docs/quick-analysis.png and
+#                                                    docs/config-info.png
 #        scripts/screenshot.sh covers                docs/cover-editor.png (the Fax
 #                                                    Cover Sheet Editor) and
 #                                                    docs/cover-page.png (a cover
@@ -64,6 +67,14 @@ if [ "${1:-}" = prefs ]; then
     xvfb-run -a -s "-screen 0 900x640x24" build/bin/prefs-shot $mode "$out"
     echo "wrote $out"
   done
+  exit 0
+fi
+
+if [ "${1:-}" = modem ]; then
+  build modem-tools-shot
+  fresh_home
+  xvfb-run -a -s "-screen 0 1024x768x24" build/bin/modem-tools-shot docs
+  echo "wrote docs/modem-finder.png docs/quick-analysis.png docs/config-info.png"
   exit 0
 fi
 

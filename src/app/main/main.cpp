@@ -12,6 +12,7 @@
 #include "main_screen.h"
 #include "prefs_hooks.h"
 #include "session_hooks.h"
+#include "sessions/modem/modem_hooks.h"
 #include "single_instance.h"
 #include "viewing_hooks.h"
 
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
   qn::InstallPrefsHooks();
+  qn::InstallModemToolHooks(qn::Hooks());
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
