@@ -4,6 +4,7 @@
 #include "app/main/prefs_hooks.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,6 +16,7 @@
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "modal_script.h"
+#include "sessions/modem/init_string_helper.h"
 #include "sessions/prefs/preferences.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/quick_setup.h"
@@ -126,6 +128,39 @@ class PrefsHooksTest : public QObject {
     QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("Dialing", "DialSuffix", ""), std::string("#77"));
     send.close();
     w->close();
+  }
+
+  // The init-string buttons of the wizard run the helper for sending and for
+  // receiving, and the string it builds lands in the edit beside the button.
+  void initStringButtonsRunTheHelper() {
+    ModalScript script;
+    script
+        .Then([](QWidget* d) {
+          auto* p = qobject_cast<TPreferences*>(d);
+          QVERIFY(p);
+          p->SetPage(2);
+          QTest::mouseClick(p->InitHelpButton, Qt::LeftButton);
+          QCOMPARE(p->InitEdit->text(), QStringLiteral("AT&H3&I2&R2S7=90S36=8S33=34"));
+          p->SetPage(5);
+          QTest::mouseClick(p->InitReceiveHelpButton, Qt::LeftButton);
+          QCOMPARE(p->InitReceiveEdit->text(), QStringLiteral("AT&F&C1&D2&K3S7=65"));
+          QTest::mouseClick(p->CancelButton, Qt::LeftButton);
+        })
+        .Then([](QWidget* d) {
+          auto* h = qobject_cast<TModemInitStringHelperForm*>(d);
+          QVERIFY(h);
+          QVERIFY(h->LongWaitBox->isVisible());  // for sending
+          h->Kinds[4]->setChecked(true);
+          QTest::mouseClick(h->OkButton, Qt::LeftButton);
+        })
+        .Then([](QWidget* d) {
+          auto* h = qobject_cast<TModemInitStringHelperForm*>(d);
+          QVERIFY(h);
+          QVERIFY(!h->LongWaitBox->isVisible());  // for receiving
+          QTest::mouseClick(h->OkButton, Qt::LeftButton);
+        });
+    QVERIFY(!RunPreferencesWizard());
+    QVERIFY(script.Done());
   }
 };
 
