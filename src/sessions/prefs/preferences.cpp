@@ -508,6 +508,13 @@ void TPreferences::FinishButtonClick() {
 
 void TPreferences::CheckClass(TRadioGroup* target) {
   if (!ModemTools().CheckFaxClass) return;
+  // The check needs a port; a stored port the group cannot show is not one to test.
+  if (PortGroup->ItemIndex() < 0) {
+    ShowInfo(QStringLiteral("Please choose the Port of your modem first."));
+    SetPage(1);
+    PortGroup->setFocus();
+    return;
+  }
   const int com = PortGroup->ItemIndex() + 1;
   QString name;
   const int r = ModemTools().CheckFaxClass(this, com, &name);

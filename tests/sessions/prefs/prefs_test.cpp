@@ -316,6 +316,14 @@ class PrefsTest : public QObject {
       QCOMPARE(p->Page(), 1);
       QCOMPARE(p->PageList->currentText(), QStringLiteral("Modem and Communications Port"));
       QCOMPARE(p->CaptionLabel->text(), p->PageList->currentText());
+      // Tab walks a page's controls top to bottom, then the buttons.
+      p->SetPage(3);
+      p->NameEdit->setFocus();
+      for (QWidget* next :
+           std::initializer_list<QWidget*>{p->FaxEdit, p->ECMBox, p->PrefixEdit, p->SuffixEdit, p->HelpButton}) {
+        QTest::keyClick(p->focusWidget(), Qt::Key_Tab);
+        QCOMPARE(p->focusWidget(), next);
+      }
       Click(p->CancelButton);
     });
     QVERIFY(!g_FirstRun);
@@ -485,6 +493,18 @@ class PrefsTest : public QObject {
     QCOMPARE(finderSelected, QList<int>{2});
     QCOMPARE(checkedPorts, (QList<int>{3, 3}));
     QCOMPARE(helperForSending, (QList<bool>{true, false}));
+
+    // A port the group cannot show is not tested: the user is sent to choose one.
+    Settings().ComPort = 9;
+    Wizard(
+        [](TPreferences* p) {
+          p->SetPage(5);
+          Click(p->CheckClassReceiveButton);
+          QCOMPARE(p->Page(), 1);
+          Click(p->CancelButton);
+        },
+        [](ModalScript& s) { s.Answer(QMessageBox::Ok); });
+    QCOMPARE(checkedPorts.size(), 2);
   }
 
   // Quick Setup on a first run: Com1 offered, the answers saved to QN.INI on
