@@ -221,9 +221,9 @@ QWidget* TPreferences::BuildModemPage() {
   ResetAfterEdit = Edit(p.page);
   p.Question(3);
   p.Add(Caption(QStringLiteral("Use this reset string BEFORE  fax sessions:"), ResetBeforeEdit, p.page));
-  p.Add(Row({ResetBeforeEdit, Text(QStringLiteral("(usually AT&F or blank)"), p.page)}, false));
+  p.Add(Row({ResetBeforeEdit, new QLabel(QStringLiteral("(usually AT&F or blank)"), p.page)}, false));
   p.Add(Caption(QStringLiteral("Use this reset string AFTER fax sessions"), ResetAfterEdit, p.page));
-  p.Add(Row({ResetAfterEdit, Text(QStringLiteral("(usually ATZ or blank)"), p.page)}, false));
+  p.Add(Row({ResetAfterEdit, new QLabel(QStringLiteral("(usually ATZ or blank)"), p.page)}, false));
   SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), p.page);
   p.Add(SM56Box);
   connect(FindModemButton, &QPushButton::clicked, this, [this] { FindModemPort(this, PortGroup); });

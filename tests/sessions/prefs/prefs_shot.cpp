@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/dialogs.h"
@@ -18,13 +19,15 @@
 #include "sessions/settings.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard"))) {
-    std::fputs("usage: prefs-shot quick|wizard OUTPUT.png  (QUILLON_HOME names a scratch program folder)\n", stderr);
+  if (argc < 3 || argc > 4 || (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard"))) {
+    std::fputs("usage: prefs-shot quick|wizard OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program folder)\n",
+               stderr);
     return 2;
   }
   QApplication app(argc, argv);
   const bool quick = !std::strcmp(argv[1], "quick");
   const QString output = QString::fromLocal8Bit(argv[2]);
+  const int page = argc == 4 ? std::atoi(argv[3]) : 2;  // the wizard's page
   // The buttons of the modem tools show enabled, as in the program.
   qn::ModemTools().FindModem = [](QWidget*, int) { return 0; };
   qn::ModemTools().CheckFaxClass = [](QWidget*, int, QString*) { return -1; };
@@ -42,7 +45,7 @@ int main(int argc, char** argv) {
       app.exit(1);
       return;
     }
-    if (auto* p = qobject_cast<qn::TPreferences*>(w)) p->SetPage(2);
+    if (auto* p = qobject_cast<qn::TPreferences*>(w)) p->SetPage(page);
     QTimer::singleShot(600, [&, w] {
       const QRect r = w->frameGeometry();
       saved = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).save(output);
