@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "common/folders.h"
 #include "common/help.h"
@@ -93,16 +94,50 @@ void WriteStartingFile(const std::string& path) {
   QVERIFY(ini.Flush());
 }
 
+// Answers the message boxes that open, in order, with the given buttons and
+// keeps their texts. Only a visible message box is answered, so the window
+// that opened it is never taken for one, however the boxes follow each other.
+class BoxAnswers : public QObject {
+ public:
+  explicit BoxAnswers(std::vector<QMessageBox::StandardButton> buttons) : buttons_(std::move(buttons)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (busy_ || !box || !box->isVisible() || next_ >= buttons_.size()) return;
+      busy_ = true;
+      const QMessageBox::StandardButton button = buttons_[next_++];
+      QTimer::singleShot(0, this, [this, box = QPointer<QMessageBox>(box), button] {
+        if (box) {
+          texts << box->text();
+          if (QAbstractButton* b = box->button(button)) b->click();
+        }
+        busy_ = false;
+      });
+    });
+    timer_.start(10);
+  }
+  bool AllAnswered() const { return next_ == buttons_.size() && !busy_; }
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+  std::vector<QMessageBox::StandardButton> buttons_;
+  size_t next_ = 0;
+  bool busy_ = false;
+};
+
 }  // namespace
 
 class PrefsTest : public QObject {
   Q_OBJECT
   QString home_;
   std::string ini_;
+  QStringList boxTexts_;
 
   // Opens the wizard over the loaded settings, runs `act` on it and returns
-  // what RunPreferencesWizard returned; `more` answers the boxes that follow.
-  bool Wizard(const std::function<void(TPreferences*)>& act, const std::function<void(ModalScript&)>& more = {}) {
+  // what RunPreferencesWizard returned; the message boxes on the way are
+  // answered with `answers`, and their texts kept in boxTexts_.
+  bool Wizard(const std::function<void(TPreferences*)>& act, std::vector<QMessageBox::StandardButton> answers = {}) {
+    BoxAnswers boxes(std::move(answers));
     ModalScript script;
     script.Then([&](QWidget* w) {
       auto* p = qobject_cast<TPreferences*>(w);
@@ -113,8 +148,9 @@ class PrefsTest : public QObject {
       act(p);
       if (p->isVisible()) p->reject();  // a failed check must not leave the wizard open
     });
-    if (more) more(script);
     const bool saved = RunPreferencesWizard();
+    boxTexts_ = boxes.texts;
+    [&] { QVERIFY2(boxes.AllAnswered(), qPrintable(boxes.texts.join(u'|'))); }();
     [&] { QVERIFY(script.Done()); }();
     [&] { QVERIFY2(script.unexpected().isEmpty(), qPrintable(script.unexpected().join(u','))); }();
     return saved;
@@ -210,8 +246,9 @@ class PrefsTest : public QObject {
           Click(p->ImposeWaitBox);
           Click(p->FinishButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::Yes); });
+        {QMessageBox::Yes});
     QVERIFY(saved);
+    QCOMPARE(boxTexts_, QStringList{QStringLiteral("Save changes?")});
 
     const QStringList printers = [] {
       QStringList all;
@@ -281,7 +318,7 @@ class PrefsTest : public QObject {
           QCOMPARE(p->NameEdit->text(), QStringLiteral("Changed"));
           Click(p->CancelButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::No); });
+        {QMessageBox::No});
     QVERIFY(!saved);
     QCOMPARE(FileBytes(QString::fromStdString(ini_)), before);
     QCOMPARE(Settings().Name, record.Name);
@@ -360,7 +397,7 @@ class PrefsTest : public QObject {
           QCOMPARE(p->PortGroup->ItemIndex(), -1);
           Click(p->FinishButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::Yes); }));
+        {QMessageBox::Yes}));
     const IniFile ini(ini_);
     QCOMPARE(ini.ReadInteger("Modem", "MaximumBPS", 0), 9600);
     QCOMPARE(ini.ReadString("Receive", "PrintOnReceiptPrinter", ""), std::string("Default Windows Printer"));
@@ -392,8 +429,10 @@ class PrefsTest : public QObject {
           QCOMPARE(p->NameEdit->text().size(), 35);
           Click(p->CancelButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok); });
+        {QMessageBox::Yes, QMessageBox::Ok});
     QVERIFY(!saved);
+    QCOMPARE(boxTexts_,
+             (QStringList{QStringLiteral("Save changes?"), QStringLiteral("'' is not a valid integer value")}));
     QVERIFY(!QFile::exists(QString::fromStdString(ini_)));
     QCOMPARE(Settings().Name, std::string());
   }
@@ -488,8 +527,9 @@ class PrefsTest : public QObject {
           QCOMPARE(p->InitReceiveEdit->text(), QStringLiteral("S7=120"));
           Click(p->CancelButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::Yes).Answer(QMessageBox::No); });
+        {QMessageBox::Yes, QMessageBox::No});
     QVERIFY(!saved);
+    QCOMPARE(boxTexts_, QStringList(2, QStringLiteral("Set fax class as Class 2 ?")));
     QCOMPARE(finderSelected, QList<int>{2});
     QCOMPARE(checkedPorts, (QList<int>{3, 3}));
     QCOMPARE(helperForSending, (QList<bool>{true, false}));
@@ -503,7 +543,7 @@ class PrefsTest : public QObject {
           QCOMPARE(p->Page(), 1);
           Click(p->CancelButton);
         },
-        [](ModalScript& s) { s.Answer(QMessageBox::Ok); });
+        {QMessageBox::Ok});
     QCOMPARE(checkedPorts.size(), 2);
   }
 
