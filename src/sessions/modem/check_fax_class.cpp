@@ -80,6 +80,7 @@ void TCheckFaxClassForm::UnknownLines() {
 }
 
 void TCheckFaxClassForm::CheckFaxClass() {
+  if (!isVisible()) return;  // closed before the work began
   working_ = true;
   result_ = -1;
   name_.clear();

@@ -186,6 +186,7 @@ void TFindModemForm::reject() {
 }
 
 void TFindModemForm::FindModem() {
+  if (!isVisible()) return;  // closed before the work began
   working_ = true;
   OkButton->hide();
   QApplication::setOverrideCursor(Qt::WaitCursor);

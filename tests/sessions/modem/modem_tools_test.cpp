@@ -47,15 +47,14 @@ qntest::ModalScript::Step WhenDone(std::function<void(Form*)> step) {
       w->close();
       return;
     }
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [form, step, poll] {
-      if (form->Working() || !form->OkButton->isVisible()) {
-        QTimer::singleShot(20, form, *poll);
-        return;
-      }
+    // The timer belongs to the window, so it goes with it.
+    auto* timer = new QTimer(form);
+    QObject::connect(timer, &QTimer::timeout, form, [form, step, timer] {
+      if (form->Working() || !form->OkButton->isVisible()) return;
+      timer->stop();
       step(form);
-    };
-    (*poll)();
+    });
+    timer->start(20);
   };
 }
 
@@ -170,6 +169,30 @@ class ModemToolsTest : public QObject {
     // The silent device was asked, and the modem answered: each port was closed again.
     QVERIFY(modem.WaitDone(2s));
     QVERIFY(!std::filesystem::exists(home_.path().toStdString() + "/QN.INI"));
+  }
+
+  // Cancel while a silent port is tried: the finder stops after that port,
+  // leaves the other lines as they were and says so.
+  void finderCancel() {
+    qnsim::ScriptedModem silent;
+    for (int n = 1; n <= 6; ++n) PointCom(n, silent.DevicePath());
+    qn::TFindModemForm form;
+    QElapsedTimer clock;
+    QTimer::singleShot(300, &form, [&] {
+      QVERIFY(form.Working());
+      QTest::mouseClick(form.CancelButton, Qt::LeftButton);
+      clock.start();
+    });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &form, [&] {
+      if (!form.Working() && form.OkButton->isVisible()) form.OkButton->click();
+    });
+    poll.start(20);
+    form.exec();
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Lines(&form), (QStringList{"Com 1: Unknown", "Com 2:", "Com 3:", "Com 4:", "Com 5:", "Com 6:"}));
+    QVERIFY(form.Message->text().startsWith(QStringLiteral("Testing was stopped. No modem found.")));
+    QCOMPARE(form.Result(), -1);
   }
 
   // No modem anywhere, one port in use: the longer message. A USB modem from the

@@ -20,8 +20,10 @@
 #include <fstream>
 
 #include "common/folders.h"
+#include "common/ini_file.h"
 #include "modal_script.h"
 #include "sessions/modem/config_info.h"
+#include "sessions/modem/modem_hooks.h"
 #include "sessions/modem/quick_suggest.h"
 #include "sessions/modem/system_facts.h"
 #include "sessions/settings.h"
@@ -338,6 +340,65 @@ class ReportTest : public QObject {
     QCOMPARE(s.FaxClassReceive, 1);
     QCOMPARE(s.InitStringReceive, std::string("AT&H3&I2&R2S7=90S36=8S33=34"));
     QCOMPARE(s.ECMReceive, true);
+  }
+
+  // The Help menu's commands through the hooks: the report window opens over
+  // the main window; the analysis saves what Finish chose to QN.INI, Cancel
+  // saves nothing.
+  void helpCommandsThroughHooks() {
+    struct {
+      std::function<void(QWidget&)> ConfigurationInformation, QuickConfigurationAnalysis;
+    } hooks;
+    qn::InstallModemToolHooks(hooks);
+    QWidget main;
+    qn::Settings() = qn::FaxSettings{};
+    qn::Settings().String = "ATZ";
+    qn::Settings().InitString = "AT&F";
+    qn::Settings().IgnoreBusy = true;
+    {
+      QString caption;
+      QStringList report;
+      qntest::ModalScript script;
+      script.Then([&](QWidget* w) {
+        caption = w->windowTitle();
+        if (auto* info = qobject_cast<qn::TConfigurationInfo*>(w)) {
+          report = info->Memo->toPlainText().split('\n');
+          info->OkButton->click();
+        } else {
+          w->close();
+        }
+      });
+      hooks.ConfigurationInformation(main);
+      QVERIFY(script.Done());
+      QCOMPARE(caption, QStringLiteral("Configuration Information"));
+      QVERIFY(report.contains(QStringLiteral("Ignore Busy:          \tYes")));
+    }
+    const std::string ini = qn::SettingsFile();
+    std::filesystem::remove(ini);
+    {
+      qntest::ModalScript script;
+      script.Then([](QWidget* w) {
+        auto* wizard = qobject_cast<qn::TQuickSuggest*>(w);
+        wizard->Offer[Q::pgIgnoreBusy]->click();
+        wizard->CancelButton->click();
+      });
+      hooks.QuickConfigurationAnalysis(main);
+      QVERIFY(script.Done());
+      QVERIFY(!std::filesystem::exists(ini));
+      QVERIFY(qn::Settings().IgnoreBusy);
+    }
+    {
+      qntest::ModalScript script;
+      script.Then([](QWidget* w) {
+        auto* wizard = qobject_cast<qn::TQuickSuggest*>(w);
+        wizard->Offer[Q::pgIgnoreBusy]->click();
+        wizard->FinishButton->click();
+      });
+      hooks.QuickConfigurationAnalysis(main);
+      QVERIFY(script.Done());
+      QCOMPARE(qn::IniFile(ini).ReadString("Dialing", "IgnoreBusy", "?"), std::string("0"));
+      QVERIFY(!qn::Settings().IgnoreBusy);
+    }
   }
 
   // The two Linux faults: a device the user may not open (the page names the
