@@ -18,6 +18,10 @@
 #        scripts/screenshot.sh designer [OUTPUT.png] the Cover Sheet Template Designer
 #                                                    with a template open
 #                                                    (docs/cover-designer.png)
+#        scripts/screenshot.sh prefs                 docs/quick-setup.png (Quick Setup
+#                                                    on a first run) and
+#                                                    docs/preferences-wizard.png (a
+#                                                    page of the Preferences Wizard)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -54,6 +58,18 @@ if [ "${1:-}" = covers ]; then
   xvfb-run -a -s "-screen 0 1024x768x24" build/bin/quillon-covershots editor docs/cover-editor.png
   QT_QPA_PLATFORM=offscreen build/bin/quillon-covershots page docs/cover-page.png
   echo "wrote docs/cover-editor.png docs/cover-page.png"
+  exit 0
+fi
+
+if [ "${1:-}" = prefs ]; then
+  build prefs-shot
+  fresh_home
+  for mode in quick wizard; do
+    case $mode in quick) out=docs/quick-setup.png ;; *) out=docs/preferences-wizard.png ;; esac
+    rm -f "$home/QN.INI"
+    xvfb-run -a -s "-screen 0 900x640x24" build/bin/prefs-shot $mode "$out"
+    echo "wrote $out"
+  done
   exit 0
 fi
 

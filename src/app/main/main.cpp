@@ -11,6 +11,7 @@
 #include "hints.h"
 #include "hooks.h"
 #include "main_screen.h"
+#include "prefs_hooks.h"
 #include "session_hooks.h"
 #include "sessions/modem/modem_hooks.h"
 #include "single_instance.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   qn::InstallViewingHooks();
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
+  qn::InstallPrefsHooks();
   qn::InstallModemToolHooks(qn::Hooks());
   qn::InstallDesignerHooks();
   qn::TMainScreen window;

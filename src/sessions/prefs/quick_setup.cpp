@@ -1,0 +1,117 @@
+#include "sessions/prefs/quick_setup.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "common/dialogs.h"
+#include "sessions/prefs/prefs_tools.h"
+#include "sessions/settings.h"
+
+namespace qn {
+namespace {
+
+QLabel* Wrapped(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  return label;
+}
+
+}  // namespace
+
+TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("TQuickSetupForm"));
+  setWindowTitle(QStringLiteral("Quick Setup Form"));
+
+  auto* intro = Wrapped(QStringLiteral("Welcome to Quillon. Answer these two questions to get your fax modem "
+                                       "working."),
+                        this);
+  PortGroup = new TRadioGroup(QStringLiteral("Port"),
+                              {QStringLiteral("Com1"), QStringLiteral("Com2"), QStringLiteral("Com3"),
+                               QStringLiteral("Com4"), QStringLiteral("Com5"), QStringLiteral("Com6")},
+                              3, this);
+  FindModemButton = new QPushButton(QStringLiteral("Find Modem Port"), this);
+  FindModemButton->setEnabled(static_cast<bool>(ModemTools().FindModem));
+  auto* portText = Wrapped(QStringLiteral("Which communications port is your fax modem on? If you do not know, "
+                                          "click \"Find Modem Port\"."),
+                           this);
+  NameEdit = new QLineEdit(this);
+  NameEdit->setMaxLength(35);
+  FaxEdit = new QLineEdit(this);
+  FaxEdit->setMaxLength(20);
+  auto* nameLabel = new QLabel(QStringLiteral("Your &name"), this);
+  nameLabel->setBuddy(NameEdit);
+  auto* faxLabel = new QLabel(QStringLiteral("Your &fax number (Station ID#)"), this);
+  faxLabel->setBuddy(FaxEdit);
+  SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), this);
+  auto* closing = Wrapped(QStringLiteral("You can fine-tune these and every other fax setting at any time with the "
+                                         "Preferences button of the main window."),
+                          this);
+  OkButton = new QPushButton(QStringLiteral("Ok"), this);
+  OkButton->setDefault(true);
+  CancelButton = new QPushButton(QStringLiteral("Cance&l"), this);
+
+  auto* grid = new QGridLayout;
+  grid->setColumnStretch(1, 1);
+  // The questions read "1." and "2." here.
+  QLabel* first = QuestionNumber(1, this);
+  first->setText(QStringLiteral("1."));
+  QLabel* second = QuestionNumber(2, this);
+  second->setText(QStringLiteral("2."));
+  grid->addWidget(first, 0, 0);
+  grid->addWidget(portText, 0, 1, 1, 2);
+  grid->addWidget(PortGroup, 1, 1);
+  grid->addWidget(FindModemButton, 1, 2, Qt::AlignTop);
+  grid->addWidget(second, 2, 0);
+  grid->addWidget(nameLabel, 2, 1, 1, 2);
+  grid->addWidget(NameEdit, 3, 1, 1, 2);
+  grid->addWidget(faxLabel, 4, 1, 1, 2);
+  grid->addWidget(FaxEdit, 5, 1, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("(Note: these are optional fields)"), this), 6, 1, 1, 2);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(OkButton);
+  buttons->addWidget(CancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(intro);
+  layout->addLayout(grid);
+  layout->addWidget(SM56Box);
+  layout->addWidget(closing);
+  layout->addStretch();
+  layout->addLayout(buttons);
+  setMinimumWidth(460);
+
+  connect(FindModemButton, &QPushButton::clicked, this, [this] { FindModemPort(this, PortGroup); });
+  connect(SM56Box, &QCheckBox::clicked, this, [](bool on) { SetWorkingSM56Fix(on); });
+  connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool RunQuickSetup(QWidget* parent) {
+  TQuickSetupForm form(parent);
+  LoadSettings();
+  FaxSettings& s = Settings();
+  // A first run sends through COM1 until a port is chosen: the main window
+  // works with that port, and Ok must never store "no port".
+  if (s.ComPort < 0) s.ComPort = 0;
+  form.PortGroup->SetItemIndex(s.ComPort);
+  form.NameEdit->setText(Q(s.Name));
+  form.FaxEdit->setText(Q(s.Fax));
+  form.SM56Box->setChecked(s.UseMotorolaSM56Fix);
+  CentreForm(&form);
+  if (form.exec() != QDialog::Accepted) return false;
+  g_FirstRun = false;
+  if (form.PortGroup->ItemIndex() >= 0) s.ComPort = form.PortGroup->ItemIndex();
+  s.Name = S(form.NameEdit->text());
+  s.Fax = S(form.FaxEdit->text());
+  s.UseMotorolaSM56Fix = form.SM56Box->isChecked();
+  SaveSettingsOrSay(QStringLiteral("Quick Setup Form"));
+  return true;
+}
+
+}  // namespace qn

@@ -1,0 +1,38 @@
+// Quick Setup: on the first run of the program, the port of the modem (with the
+// modem finder), the user's name and fax number and the SM56 box, saved to
+// QN.INI when the user presses Ok.
+//
+// Conventions callers rely on:
+//  - User-interface thread only. RunQuickSetup loads the settings afresh, and
+//    only Ok changes the record and saves it; Cancel stores nothing and leaves
+//    the first-run flag set.
+//  - A record that names no port yet (ComPort -1) shows Com1 selected, the port
+//    a first run works with until the user chooses another.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace qn {
+
+class TRadioGroup;
+
+// True when the user pressed Ok (the settings were updated and saved).
+bool RunQuickSetup(QWidget* parent = nullptr);
+
+class TQuickSetupForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TQuickSetupForm(QWidget* parent = nullptr);
+
+  TRadioGroup* PortGroup;
+  QPushButton* FindModemButton;
+  QLineEdit *NameEdit, *FaxEdit;
+  QCheckBox* SM56Box;
+  QPushButton *OkButton, *CancelButton;
+};
+
+}  // namespace qn

@@ -1,0 +1,66 @@
+// The pictures of docs/quick-setup.png and docs/preferences-wizard.png
+// (scripts/screenshot.sh prefs): Quick Setup on a first run and the wizard's
+// first sending page, each opened as the program opens it, captured from the
+// screen of a virtual display and cut to the window.
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/dialogs.h"
+#include "common/folders.h"
+#include "sessions/prefs/preferences.h"
+#include "sessions/prefs/prefs_tools.h"
+#include "sessions/prefs/quick_setup.h"
+#include "sessions/settings.h"
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4 || (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard"))) {
+    std::fputs("usage: prefs-shot quick|wizard OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program folder)\n",
+               stderr);
+    return 2;
+  }
+  QApplication app(argc, argv);
+  const bool quick = !std::strcmp(argv[1], "quick");
+  const QString output = QString::fromLocal8Bit(argv[2]);
+  const int page = argc == 4 ? std::atoi(argv[3]) : 2;  // the wizard's page
+  // The buttons of the modem tools show enabled, as in the program.
+  qn::ModemTools().FindModem = [](QWidget*, int) { return 0; };
+  qn::ModemTools().CheckFaxClass = [](QWidget*, int, QString*) { return -1; };
+  qn::ModemTools().InitStringHelper = [](QWidget*, const QString& s, bool) { return s; };
+
+  qn::Settings().Name = "Harbour Supplies Ltd";
+  qn::Settings().Fax = "+44 20 7946 0321";
+  qn::Settings().ComPort = 2;
+  qn::Settings().InitString = "AT&F&C1&D2&K3S7=65";
+  qn::SaveSettings();
+  bool saved = false;
+  QTimer::singleShot(1200, [&] {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w) {
+      app.exit(1);
+      return;
+    }
+    if (auto* p = qobject_cast<qn::TPreferences*>(w)) p->SetPage(page);
+    QTimer::singleShot(600, [&, w] {
+      const QRect r = w->frameGeometry();
+      saved = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).save(output);
+      w->close();
+    });
+  });
+  if (quick) {
+    qn::g_FirstRun = true;
+    qn::RunQuickSetup();
+  } else {
+    qn::RunPreferencesWizard();
+  }
+  if (!saved) {
+    std::fprintf(stderr, "prefs-shot: could not capture %s\n", argv[2]);
+    return 1;
+  }
+  return 0;
+}
