@@ -21,8 +21,8 @@
 //   [data, data + size) and writes only WidthBytes() bytes of the caller's line.
 //   A bad MR line, and every 2-D line after it up to the next 1-D line, is
 //   reported as bad and emitted as a copy of the last good line (white if none);
-//   decoding resumes at the next EOL. In MMR a bad line ends the page: nothing
-//   after it can be trusted.
+//   decoding resumes at the next EOL. In MMR a bad line is counted but not
+//   emitted, and it ends the page: nothing after it can be trusted.
 // - Encoders never fail: any raster of the configured width codes.
 #pragma once
 
@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "mh_codec.h"
 
 namespace fe {
 
@@ -79,7 +81,6 @@ class T2dEncoder {
   unsigned k_;
   unsigned minLineBits_;
   unsigned lines_ = 0;
-  unsigned since1d_ = 0;                // 2-D lines since the last 1-D line
   std::uint64_t acc_ = 0;               // pending bits, first at bit 0
   unsigned count_ = 0;                  // pending bit count (< 8 between calls)
   std::vector<std::uint32_t> refRuns_;  // colour changes of the reference line
@@ -94,7 +95,6 @@ std::vector<std::uint8_t> EncodePage2d(TFaxCoding coding, const std::uint8_t* ra
 // Re-codes an MH page (APF line records when `lineRecords`, else a raw MH
 // stream) as MR or MMR, ending with RTC or EOFB. Lines the MH decoder could not
 // read are coded as it returned them; `mhStats` receives its statistics.
-struct TMhDecodeStats;
 std::vector<std::uint8_t> TranscodeMhPage(const std::uint8_t* data, std::size_t size, bool lineRecords,
                                           unsigned widthPixels, TFaxCoding coding, unsigned k = 4,
                                           unsigned minLineBits = 0, TMhDecodeStats* mhStats = nullptr);
@@ -127,25 +127,17 @@ class T2dPageDecoder {
   // Bytes of the data consumed so far (after EOFB/RTC: up to the end of it).
   std::size_t Consumed() const;
 
-  struct Reader {
-    const std::uint8_t* p = nullptr;    // next byte to load
-    const std::uint8_t* end = nullptr;  // end of the data
-    std::uint64_t bits = 0;             // unread bits, first stream bit at bit 0
-    unsigned count = 0;                 // valid bits in `bits`
-    void Refill();
-    void Drop(unsigned n) {  // n < 64
-      bits >>= n;
-      count -= n;
-    }
-  };
+  using Reader = TMhPageDecoder::Reader;
 
  private:
-  enum class Result { Line, Bad, End };
-  Result DecodeMrLine();
-  Result Decode2d(std::uint32_t* out);
-  Result Decode1d(std::uint32_t* out);
-  bool FindEol();  // skips to just past the next EOL; false at the end of data
-  void RenderLine(std::uint8_t* line) const;
+  enum class Result;
+  Result Decode2d(unsigned& n);  // into cur_, n changes
+  Result Decode1d(unsigned& n);
+  bool NextMrLine(std::uint8_t* line);
+  bool NextMmrLine(std::uint8_t* line);
+  bool EmitGood(std::uint8_t* line, unsigned n);
+  bool EmitBad(std::uint8_t* line);
+  void Render(const std::vector<std::uint32_t>& changes, unsigned n, std::uint8_t* line);
 
   const std::uint8_t* data_;
   TFaxCoding coding_;
@@ -154,12 +146,13 @@ class T2dPageDecoder {
   bool started_ = false;
   bool done_ = false;
   bool lastBad_ = false;
-  bool refBad_ = false;              // MR: the reference line is unusable
-  bool haveGood_ = false;            // a good line has been decoded
-  unsigned pendingTag_ = 0;          // MR: tag bit of the line after the last EOL
-  std::vector<std::uint32_t> ref_;   // changes of the reference line, then width, width
-  std::vector<std::uint32_t> cur_;   // changes of the line being decoded
-  std::vector<std::uint32_t> good_;  // changes of the last good line
+  bool refBad_ = false;               // MR: 2-D lines cannot be trusted until the next good 1-D line
+  bool eolTaken_ = false;             // the last line's decoding read the EOL after it
+  unsigned eolRun_ = 0;               // MR: EOLs in a row without a line between
+  unsigned refCount_ = 0;             // changes on the reference line
+  std::vector<std::uint32_t> ref_;    // changes of the last good line, then width x3
+  std::vector<std::uint32_t> cur_;    // changes of the line being decoded
+  std::vector<std::uint8_t> raster_;  // a line with slack for whole-word stores
   T2dDecodeStats stats_;
 };
 
