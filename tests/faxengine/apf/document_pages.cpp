@@ -64,7 +64,7 @@ TRasterImage FormPage(unsigned width, unsigned height, bool fine) {
   const unsigned cols[] = {left, left + (right - left) / 3, left + 2 * (right - left) / 3, right};
   unsigned field = 0;
   DrawText(img, font, "ORDER FORM - please fill in every field in block letters", left, rowHeight / 2);
-  for (unsigned top = 2 * rowHeight; top + rowHeight < height - rowHeight; top += rowHeight) {
+  for (unsigned top = 2 * rowHeight; top + 2 * rowHeight < height; top += rowHeight) {
     FillRect(img, left, top, right + 3, top + 3);  // rule above the row
     for (unsigned c : cols) FillRect(img, c, top, c + 3, top + rowHeight);
     for (unsigned c = 0; c < 3; ++c) {
@@ -73,8 +73,7 @@ TRasterImage FormPage(unsigned width, unsigned height, bool fine) {
     }
     if (field % 9 == 0) FillRect(img, cols[1] + 24, top + rowHeight - 20, cols[1] + 200, top + rowHeight - 16);
   }
-  unsigned bottom = height - rowHeight;
-  FillRect(img, left, bottom, right + 3, bottom + 3);
+  if (height > 3 * rowHeight) FillRect(img, left, height - rowHeight, right + 3, height - rowHeight + 3);
   return img;
 }
 

@@ -180,6 +180,22 @@ TEST(MrCodec, MrStreamLayoutTagsFillAndRtc) {
   }
 }
 
+TEST(MrCodec, RtcWithTwoDimensionalTagsStillEndsThePage) {
+  // Some coders end MR pages with six EOL+0; the page must end there all the same.
+  TRasterImage page = testing::FormPage(kStandardWidth, 300, false);
+  Bytes stream = Encode(page, TFaxCoding::MR, 4);
+  std::vector<int> bits = Bits(stream);
+  std::vector<std::size_t> eols = EolEnds(bits);
+  ASSERT_EQ(eols.size(), page.height + 6);
+  for (std::size_t i = page.height; i < eols.size(); ++i)
+    stream[eols[i] / 8] &= static_cast<std::uint8_t>(~(1u << (eols[i] % 8)));
+  stream.insert(stream.end(), 20, 0xAA);
+  Decoded d = Decode(stream, TFaxCoding::MR, kStandardWidth);
+  EXPECT_TRUE(d.stats.rtc);
+  EXPECT_TRUE(d.stats.clean());
+  EXPECT_EQ(d.img.bits, page.bits);
+}
+
 TEST(MrCodec, DecoderFollowsTagsWhateverK) {
   TRasterImage page = testing::TextPage(testing::SampleText(), kStandardWidth, 400, false);
   for (unsigned k : {1u, 3u, 1000u}) {
