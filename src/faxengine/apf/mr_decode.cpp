@@ -77,7 +77,8 @@ T2dPageDecoder::T2dPageDecoder(const std::uint8_t* data, std::size_t size, TFaxC
   in_.end = data ? data + size : data;
   ref_.assign(width_ + kSentinels + 1, width_);  // an all-white line
   cur_.assign(width_ + kSentinels + 1, width_);
-  raster_.assign(width_ / 8 + 8, 0);
+  raster_.assign((width_ + 63) / 64 * 8 + 8, 0);
+  marks_.assign((width_ + 63) / 64, 0);
   mh::DecodeTables();
   Modes();
 }
@@ -101,11 +102,19 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
   unsigned colour = 0, ib = 0;
   n = 0;
   while (a0 < end) {
-    if (r.count < kModeBits) {
-      r.Refill();
-      if (r.count == 0) {
-        result = Result::End;
-        break;
+    if (r.count < 32) {
+      if (r.end - r.p >= 8) {  // the common case of Refill, inline
+        std::uint64_t w;
+        std::memcpy(&w, r.p, 8);
+        r.bits |= w << r.count;
+        r.p += (63 - r.count) >> 3;
+        r.count |= 56;
+      } else {
+        r.Refill();
+        if (r.count == 0) {
+          result = Result::End;
+          break;
+        }
       }
     }
     ModeEntry m = modes.entries[r.bits & ((1u << kModeBits) - 1)];
@@ -137,7 +146,7 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
         result = Result::Bad;
         break;
       }
-      if (a1 < end) PushChange(cur, n, static_cast<unsigned>(a1));
+      if (a1 < end) cur[n++] = static_cast<unsigned>(a1);  // right of every change so far
       a0 = a1;
       colour ^= 1;
     } else if (m.mode == kPass) {
@@ -210,8 +219,32 @@ T2dPageDecoder::Result T2dPageDecoder::Decode1d(unsigned& n) {
 
 void T2dPageDecoder::Render(const std::vector<std::uint32_t>& changes, unsigned n, std::uint8_t* line) {
   std::uint8_t* buf = raster_.data();
-  std::memset(buf, 0, width_ / 8);
-  for (unsigned i = 0; i < n; i += 2) mh::FillBlack(buf, changes[i], i + 1 < n ? changes[i + 1] : width_);
+  const unsigned words = (width_ + 63) / 64;
+  if (n < 24) {  // few runs: fill them one by one
+    std::memset(buf, 0, width_ / 8);
+    for (unsigned i = 0; i < n; i += 2) mh::FillBlack(buf, changes[i], i + 1 < n ? changes[i + 1] : width_);
+  } else {
+    // Many runs: mark each change, then a prefix XOR over each word (pixel 0 in
+    // the most significant bit) turns the marks into the pixels, and the last
+    // pixel of a word carries its colour into the next.
+    std::uint64_t* marks = marks_.data();
+    std::memset(marks, 0, words * 8);
+    for (unsigned i = 0; i < n; ++i) marks[changes[i] >> 6] ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
+    std::uint64_t carry = 0;
+    for (unsigned k = 0; k < words; ++k) {
+      std::uint64_t x = marks[k];
+      x ^= x >> 1;
+      x ^= x >> 2;
+      x ^= x >> 4;
+      x ^= x >> 8;
+      x ^= x >> 16;
+      x ^= x >> 32;
+      x ^= carry;
+      carry = 0 - (x & 1);
+      x = __builtin_bswap64(x);
+      std::memcpy(buf + k * 8, &x, 8);
+    }
+  }
   std::memcpy(line, buf, width_ / 8);
 }
 
