@@ -13,7 +13,7 @@ namespace fe {
 
 namespace {
 
-constexpr unsigned kSentinels = 3;
+constexpr unsigned kSentinels = 4;  // width entries behind the last change
 
 enum Mode : std::uint8_t { kVL3, kVL2, kVL1, kV0, kVR1, kVR2, kVR3, kPass, kHorizontal, kExtension, kModeZeros };
 
@@ -135,12 +135,16 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
       break;
     }
     r.Drop(m.length);
-    // b1, b2 as the encoder finds them (see mr_encode.cpp).
-    unsigned i = ib + ((ib & 1) != colour);
+    // b1, b2 as the encoder finds them (see mr_encode.cpp). Every step leaves ib
+    // on the first candidate of the right parity (a0's colour) that may lie right
+    // of the new a0, so the search mostly ends at once.
+    unsigned i = ib;
     while (static_cast<int>(ref[i]) <= a0) i += 2;
     int b1 = static_cast<int>(ref[i]), b2 = static_cast<int>(ref[i + 1]);
-    ib = i ? i - 1 : 0;
     if (m.mode <= kVR3) {
+      // a1 at or right of b1: the next candidate follows b1; left of it, the
+      // change before b1 may still lie right of a1.
+      ib = m.mode >= kV0 || i == 0 ? i + 1 : i - 1;
       int a1 = b1 + static_cast<int>(m.mode) - 3;
       if (a1 <= a0 || a1 > end) {
         result = Result::Bad;
@@ -151,6 +155,7 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
       colour ^= 1;
     } else if (m.mode == kPass) {
       a0 = b2;
+      ib = i + 2;
     } else if (m.mode == kHorizontal) {
       unsigned run1 = 0, run2 = 0;
       mh::RunEnd e1 = colour ? ReadRunOf<1>(t, r, run1, truncated) : ReadRunOf<0>(t, r, run1, truncated);
@@ -171,6 +176,7 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
       if (a1 < end) PushChange(cur, n, static_cast<unsigned>(a1));
       if (a2 < end) PushChange(cur, n, static_cast<unsigned>(a2));
       a0 = a2;
+      ib = i;
     } else {  // uncompressed mode is never offered
       result = Result::Bad;
       break;

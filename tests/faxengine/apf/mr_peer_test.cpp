@@ -30,12 +30,10 @@ std::vector<Page> Pages(unsigned width) {
           {"blank", testing::BlankPage(width, 100), false}};
 }
 
-// Stores `stream` as the single strip of a Group 3 2-D (coding MR) or Group 4
-// TIFF, bits filled from the least significant bit.
-bool WriteCodedTiff(const std::string& path, const Bytes& stream, TFaxCoding coding, unsigned width, unsigned height,
-                    bool fine) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  if (!tif) return false;
+// The fields of a one-strip Group 3 2-D (coding MR) or Group 4 fax TIFF, bits
+// filled from the least significant bit; libtiff takes K from the vertical
+// resolution (4 when fine, 2 when not).
+void SetFaxFields(TIFF* tif, TFaxCoding coding, unsigned width, unsigned height, bool fine) {
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
@@ -52,6 +50,15 @@ bool WriteCodedTiff(const std::string& path, const Bytes& stream, TFaxCoding cod
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
     TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
   }
+}
+
+// Stores `stream` as the single strip of a Group 3 2-D (coding MR) or Group 4
+// TIFF, bits filled from the least significant bit.
+bool WriteCodedTiff(const std::string& path, const Bytes& stream, TFaxCoding coding, unsigned width, unsigned height,
+                    bool fine) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  SetFaxFields(tif, coding, width, height, fine);
   bool ok =
       TIFFWriteRawStrip(tif, 0, const_cast<std::uint8_t*>(stream.data()), static_cast<tmsize_t>(stream.size())) >= 0;
   TIFFClose(tif);
@@ -76,22 +83,7 @@ bool ReadTiffRows(const std::string& path, TRasterImage* img) {
 Bytes LibtiffStrip(const std::string& path, const TRasterImage& img, TFaxCoding coding, bool fine) {
   TIFF* tif = TIFFOpen(path.c_str(), "w");
   if (!tif) return {};
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, img.width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, img.height);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, img.height);
-  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
-  TIFFSetField(tif, TIFFTAG_YRESOLUTION, fine ? 196.0 : 98.0);
-  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  if (coding == TFaxCoding::MMR) {
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-  } else {
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
-  }
+  SetFaxFields(tif, coding, img.width, img.height, fine);
   TIFFWriteEncodedStrip(tif, 0, const_cast<std::uint8_t*>(img.bits.data()), static_cast<tmsize_t>(img.bits.size()));
   TIFFClose(tif);
   tif = TIFFOpen(path.c_str(), "r");
