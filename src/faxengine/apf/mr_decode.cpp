@@ -20,23 +20,42 @@ enum Mode : std::uint8_t { kVL3, kVL2, kVL1, kV0, kVR1, kVR2, kVR3, kPass, kHori
 struct ModeEntry {
   std::uint8_t mode;
   std::uint8_t length;
+  std::uint8_t second;  // a vertical mode whose code follows within the index bits, else kNoMode
+  std::uint8_t total;   // code length of both
 };
+constexpr std::uint8_t kNoMode = 0xFF;
 
-constexpr unsigned kModeBits = 7;
+constexpr unsigned kModeBits = 7;    // the longest mode code
+constexpr unsigned kTableBits = 10;  // room for two short vertical codes
 
+// Indexed by the next kTableBits stream bits: the mode they start with, and a
+// second one when the first is vertical and another vertical code follows
+// completely inside the index (common in busy pictures), so one lookup decodes both.
 struct ModeTable {
-  ModeEntry entries[1u << kModeBits] = {};
+  ModeEntry entries[1u << kTableBits] = {};
   ModeTable() {
+    ModeEntry single[1u << kModeBits] = {};
     auto add = [&](mh::TCode c, Mode m) {
       std::uint32_t v = mh::Reverse(c.bits, c.length);
       for (unsigned i = v; i < (1u << kModeBits); i += 1u << c.length)
-        entries[i] = {m, static_cast<std::uint8_t>(c.length)};
+        single[i] = {m, static_cast<std::uint8_t>(c.length), kNoMode, 0};
     };
     for (int d = 0; d < 7; ++d) add(mh::kVerticalCodes[d], static_cast<Mode>(kVL3 + d));
     add(mh::kPassCode, kPass);
     add(mh::kHorizontalCode, kHorizontal);
     add({0b0000001, 7}, kExtension);
-    entries[0] = {kModeZeros, kModeBits};
+    single[0] = {kModeZeros, kModeBits, kNoMode, 0};
+    for (unsigned i = 0; i < (1u << kTableBits); ++i) {
+      ModeEntry e = single[i & ((1u << kModeBits) - 1)];
+      if (e.mode <= kVR3) {
+        ModeEntry next = single[(i >> e.length) & ((1u << kModeBits) - 1)];
+        if (next.mode <= kVR3 && e.length + next.length <= kTableBits) {
+          e.second = next.mode;
+          e.total = static_cast<std::uint8_t>(e.length + next.length);
+        }
+      }
+      entries[i] = e;
+    }
   }
 };
 
@@ -101,38 +120,49 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
   int a0 = -1;
   unsigned colour = 0, ib = 0;
   n = 0;
+  std::uint8_t pending = kNoMode, pendingLength = 0;  // the second mode of the last lookup
   while (a0 < end) {
-    if (r.count < 32) {
-      if (r.end - r.p >= 8) {  // the common case of Refill, inline
-        std::uint64_t w;
-        std::memcpy(&w, r.p, 8);
-        r.bits |= w << r.count;
-        r.p += (63 - r.count) >> 3;
-        r.count |= 56;
-      } else {
-        r.Refill();
-        if (r.count == 0) {
-          result = Result::End;
-          break;
+    ModeEntry m;
+    if (pending != kNoMode) {
+      m = {pending, pendingLength, kNoMode, 0};
+      pending = kNoMode;
+    } else {
+      if (r.count < 32) {
+        if (r.end - r.p >= 8) {  // the common case of Refill, inline
+          std::uint64_t w;
+          std::memcpy(&w, r.p, 8);
+          r.bits |= w << r.count;
+          r.p += (63 - r.count) >> 3;
+          r.count |= 56;
+        } else {
+          r.Refill();
+          if (r.count == 0) {
+            result = Result::End;
+            break;
+          }
         }
       }
-    }
-    ModeEntry m = modes.entries[r.bits & ((1u << kModeBits) - 1)];
-    if (m.mode == kModeZeros) {
-      mh::RunEnd e = mh::ReadEolAfterZeros(r);
-      if (e == mh::RunEnd::Eol) {
-        eolTaken_ = true;
-        result = a0 < 0 && n == 0 ? Result::EmptyEol : Result::Bad;
-      } else {
-        result = e == mh::RunEnd::End ? Result::End : Result::Bad;
+      m = modes.entries[r.bits & ((1u << kTableBits) - 1)];
+      if (m.mode == kModeZeros) {
+        mh::RunEnd e = mh::ReadEolAfterZeros(r);
+        if (e == mh::RunEnd::Eol) {
+          eolTaken_ = true;
+          result = a0 < 0 && n == 0 ? Result::EmptyEol : Result::Bad;
+        } else {
+          result = e == mh::RunEnd::End ? Result::End : Result::Bad;
+        }
+        break;
       }
-      break;
-    }
-    if (m.length > r.count) {  // a code cut off by the end of the data
-      r.bits = 0;
-      r.count = 0;
-      result = Result::End;
-      break;
+      if (m.length > r.count) {  // a code cut off by the end of the data
+        r.bits = 0;
+        r.count = 0;
+        result = Result::End;
+        break;
+      }
+      if (m.second != kNoMode && m.total <= r.count) {
+        pending = m.second;
+        pendingLength = static_cast<std::uint8_t>(m.total - m.length);
+      }
     }
     r.Drop(m.length);
     // b1, b2 as the encoder finds them (see mr_encode.cpp). Every step leaves ib
@@ -197,6 +227,18 @@ T2dPageDecoder::Result T2dPageDecoder::Decode1d(unsigned& n) {
   unsigned pos = 0, colour = 0;
   n = 0;
   for (;;) {
+    if (colour == 0) {
+      // Most often a white and a black terminating code follow each other.
+      if (r.count < 16) r.Refill();
+      const mh::Pair pair = t.pairs[r.bits & ((1u << mh::kPairBits) - 1)];
+      if (pair.length && pair.length <= r.count && pos + pair.white + pair.black < width_) {
+        r.Drop(pair.length);
+        PushChange(cur, n, pos + pair.white);
+        pos += pair.white + pair.black;
+        PushChange(cur, n, pos);
+        continue;
+      }
+    }
     unsigned run = 0;
     mh::RunEnd e = colour ? ReadRunOf<1>(t, r, run, truncated) : ReadRunOf<0>(t, r, run, truncated);
     if (e == mh::RunEnd::Run) {
