@@ -188,9 +188,20 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
       ib = i + 2;
     } else if (m.mode == kHorizontal) {
       unsigned run1 = 0, run2 = 0;
-      mh::RunEnd e1 = colour ? ReadRunOf<1>(t, r, run1, truncated) : ReadRunOf<0>(t, r, run1, truncated);
-      mh::RunEnd e2 = mh::RunEnd::Bad;
-      if (e1 == mh::RunEnd::Run)
+      mh::RunEnd e1 = mh::RunEnd::Bad, e2 = mh::RunEnd::Bad;
+      if (colour == 0) {  // white then black: often two terminating codes read at once
+        if (r.count < 16) r.Refill();
+        const mh::Pair pair = t.pairs[r.bits & ((1u << mh::kPairBits) - 1)];
+        if (pair.length && pair.length <= r.count) {
+          r.Drop(pair.length);
+          run1 = pair.white;
+          run2 = pair.black;
+          e1 = e2 = mh::RunEnd::Run;
+        }
+      }
+      if (e1 != mh::RunEnd::Run)
+        e1 = colour ? ReadRunOf<1>(t, r, run1, truncated) : ReadRunOf<0>(t, r, run1, truncated);
+      if (e1 == mh::RunEnd::Run && e2 != mh::RunEnd::Run)
         e2 = colour ? ReadRunOf<0>(t, r, run2, truncated) : ReadRunOf<1>(t, r, run2, truncated);
       if (e1 != mh::RunEnd::Run || e2 != mh::RunEnd::Run) {
         mh::RunEnd e = e1 != mh::RunEnd::Run ? e1 : e2;
