@@ -153,7 +153,6 @@ class T2dPageDecoder {
   std::vector<std::uint32_t> ref_;    // changes of the last good line, then width x3
   std::vector<std::uint32_t> cur_;    // changes of the line being decoded
   std::vector<std::uint8_t> raster_;  // a line with slack for whole-word stores
-  std::vector<std::uint64_t> marks_;  // changes marked for drawing a busy line
   T2dDecodeStats stats_;
 };
 

@@ -97,7 +97,6 @@ T2dPageDecoder::T2dPageDecoder(const std::uint8_t* data, std::size_t size, TFaxC
   ref_.assign(width_ + kSentinels + 1, width_);  // an all-white line
   cur_.assign(width_ + kSentinels + 1, width_);
   raster_.assign((width_ + 63) / 64 * 8 + 8, 0);
-  marks_.assign((width_ + 63) / 64, 0);
   mh::DecodeTables();
   Modes();
 }
@@ -283,15 +282,14 @@ void T2dPageDecoder::Render(const std::vector<std::uint32_t>& changes, unsigned 
     std::memset(buf, 0, width_ / 8);
     for (unsigned i = 0; i < n; i += 2) mh::FillBlack(buf, changes[i], i + 1 < n ? changes[i + 1] : width_);
   } else {
-    // Many runs: mark each change, then a prefix XOR over each word (pixel 0 in
-    // the most significant bit) turns the marks into the pixels, and the last
-    // pixel of a word carries its colour into the next.
-    std::uint64_t* marks = marks_.data();
-    std::memset(marks, 0, words * 8);
-    for (unsigned i = 0; i < n; ++i) marks[changes[i] >> 6] ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
+    // Many runs: the changes in each 64-pixel word are gathered as bits (pixel 0
+    // in the most significant bit, changes come in order), a prefix XOR turns them
+    // into the pixels, and the last pixel of a word carries its colour into the next.
     std::uint64_t carry = 0;
+    unsigned i = 0;
     for (unsigned k = 0; k < words; ++k) {
-      std::uint64_t x = marks[k];
+      std::uint64_t x = 0;
+      for (; i < n && (changes[i] >> 6) == k; ++i) x ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
       x ^= x >> 1;
       x ^= x >> 2;
       x ^= x >> 4;
