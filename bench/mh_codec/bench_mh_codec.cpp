@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_codec.h"
 #include "mh_codec.h"
 
 namespace {
@@ -86,51 +87,9 @@ Page Form() {
   return p;
 }
 
-// ---- libtiff in memory ----
-struct MemFile {
-  std::vector<std::uint8_t> data;
-  toff_t pos = 0;
-};
-tmsize_t MemRead(thandle_t h, void* buf, tmsize_t n) {
-  auto* f = static_cast<MemFile*>(h);
-  tmsize_t avail = static_cast<tmsize_t>(f->data.size()) - static_cast<tmsize_t>(f->pos);
-  n = std::max<tmsize_t>(0, std::min(n, avail));
-  std::memcpy(buf, f->data.data() + f->pos, static_cast<std::size_t>(n));
-  f->pos += static_cast<toff_t>(n);
-  return n;
-}
-tmsize_t MemWrite(thandle_t h, void* buf, tmsize_t n) {
-  auto* f = static_cast<MemFile*>(h);
-  if (f->pos + static_cast<toff_t>(n) > f->data.size()) f->data.resize(f->pos + static_cast<toff_t>(n));
-  std::memcpy(f->data.data() + f->pos, buf, static_cast<std::size_t>(n));
-  f->pos += static_cast<toff_t>(n);
-  return n;
-}
-toff_t MemSeek(thandle_t h, toff_t off, int whence) {
-  auto* f = static_cast<MemFile*>(h);
-  if (whence == SEEK_SET)
-    f->pos = off;
-  else if (whence == SEEK_CUR)
-    f->pos += off;
-  else
-    f->pos = f->data.size() + off;
-  return f->pos;
-}
-int MemClose(thandle_t) {
-  return 0;
-}
-toff_t MemSize(thandle_t h) {
-  return static_cast<MemFile*>(h)->data.size();
-}
-int MemMap(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void MemUnmap(thandle_t, void*, toff_t) {}
-
-TIFF* OpenMem(MemFile* f, const char* mode) {
-  f->pos = 0;
-  return TIFFClientOpen("mem", mode, f, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
-}
+using qn::bench::BestOfAlternating;
+using qn::bench::MemFile;
+using qn::bench::OpenMem;
 
 void LibtiffEncode(const Page& p, MemFile* f) {
   f->data.clear();
@@ -174,24 +133,6 @@ unsigned OursDecode(const std::vector<std::uint8_t>& stream, std::vector<std::ui
   unsigned y = 0;
   while (y < kHeight && dec.NextLine(raster->data() + y * kStride)) ++y;
   return y;
-}
-
-double Seconds(const std::function<void()>& f) {
-  auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Best time of each of two contenders, measured alternately so that both see the
-// same load on a shared machine.
-std::pair<double, double> BestOfAlternating(const std::function<void()>& a, const std::function<void()>& b,
-                                            int rounds) {
-  double ba = 1e9, bb = 1e9;
-  for (int r = 0; r < rounds; ++r) {
-    ba = std::min(ba, Seconds(a));
-    bb = std::min(bb, Seconds(b));
-  }
-  return {ba, bb};
 }
 
 }  // namespace

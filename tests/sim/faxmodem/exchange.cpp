@@ -25,6 +25,10 @@ void Exchange::release(Call& call) {
     if (noise != nullptr) awgn_free(noise);
     noise = nullptr;
   }
+  for (auto*& noise : call.burst) {
+    if (noise != nullptr) awgn_free(noise);
+    noise = nullptr;
+  }
   for (auto*& gateway : call.gateway) {
     if (gateway != nullptr) t38_gateway_free(gateway);
     gateway = nullptr;
@@ -127,13 +131,37 @@ void Exchange::connectLine(Call& call) {
   }
   if (impairment_.noiseDbm0 > -99.0f)
     for (int dir = 0; dir < 2; ++dir) call.noise[dir] = awgn_init_dbm0(nullptr, 1234567 + dir, impairment_.noiseDbm0);
+  if (impairment_.burstMs > 0)
+    for (int dir = 0; dir < 2; ++dir) call.burst[dir] = awgn_init_dbm0(nullptr, 7654321 + dir, impairment_.burstDbm0);
+}
+
+bool Exchange::burstDue(Call& call, int dir, const int16_t* amp, int samples) {
+  if (call.burst[dir] == nullptr) return false;
+  // Signal on: a mean power above about -43 dBm0 (spandsp's 0 dBm0 is an RMS of
+  // about 16000). Gaps shorter than 60 ms do not end a carrier.
+  double energy = 0;
+  for (int i = 0; i < samples; ++i) energy += double(amp[i]) * amp[i];
+  const bool on = samples > 0 && energy / samples > 100.0 * 100.0;
+  const int ms = samples / 8;
+  if (on) {
+    call.silentMs[dir] = 0;
+    call.signalMs[dir] += ms;
+  } else if ((call.silentMs[dir] += ms) >= 60) {
+    call.signalMs[dir] = 0;
+  }
+  // The first burst a whole period into the carrier (past the training check and
+  // any V.21 exchange), then one every period.
+  const int period = impairment_.burstPeriodMs, into = call.signalMs[dir] - period;
+  return on && into >= 0 && into % period < impairment_.burstMs;
 }
 
 void Exchange::impair(Call& call, int dir, int16_t* amp, int samples) {
   if (!impairment_.active()) return;
   const float gain = std::pow(10.0f, -impairment_.lossDb / 20.0f);
+  awgn_state_s* burst = burstDue(call, dir, amp, samples) ? call.burst[dir] : nullptr;
   for (int i = 0; i < samples; ++i) {
-    float v = amp[i] * gain + (call.noise[dir] != nullptr ? awgn(call.noise[dir]) : 0);
+    float v =
+        amp[i] * gain + (call.noise[dir] != nullptr ? awgn(call.noise[dir]) : 0) + (burst != nullptr ? awgn(burst) : 0);
     amp[i] = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
   }
 }

@@ -20,11 +20,17 @@ struct t38_gateway_state_s;
 namespace faxsim {
 
 // Debian's libspandsp does not carry the telephone line models of spandsp's
-// test suite, so a line is impaired by loss and by additive white noise.
+// test suite, so a line is impaired by loss, by additive white noise, and by
+// short bursts of loud noise on long carriers. Steady white noise breaks training
+// before it damages page rows; a burst every few seconds of a page damages rows
+// while training and the short V.21 exchanges get through.
 struct Impairment {
   float lossDb = 0.0f;       // attenuation in each direction
   float noiseDbm0 = -99.0f;  // noise level; -99 or below: no noise
-  bool active() const { return lossDb != 0.0f || noiseDbm0 > -99.0f; }
+  int burstMs = 0;           // length of a noise burst; 0: none
+  float burstDbm0 = -20.0f;  // its level
+  int burstPeriodMs = 3000;  // a burst at the end of every period of unbroken signal
+  bool active() const { return lossDb != 0.0f || noiseDbm0 > -99.0f || burstMs > 0; }
 };
 
 struct LineTiming {
@@ -67,6 +73,9 @@ class Exchange {
     int rings = 0;
     int drainLeftMs = 0;
     awgn_state_s* noise[2] = {nullptr, nullptr};  // [0]: towards the callee, [1]: towards the caller
+    awgn_state_s* burst[2] = {nullptr, nullptr};  // noise bursts, same directions
+    int signalMs[2] = {0, 0};                     // how long the signal in each direction has been on
+    int silentMs[2] = {0, 0};                     // and how long it has been off
     // Between two Class 1 modems: the gateway facing each ([0] the caller) and
     // the T.38 packets waiting for it.
     t38_gateway_state_s* gateway[2] = {nullptr, nullptr};
@@ -80,6 +89,7 @@ class Exchange {
   void fail(Call& call, CallFailure failure);
   void connectLine(Call& call);
   void impair(Call& call, int dir, int16_t* amp, int samples);
+  bool burstDue(Call& call, int dir, const int16_t* amp, int samples);
   void passAudio(Call& call, int samples);
   void passThroughGateways(Call& call, int samples);
   static int playGateway(t38_gateway_state_s* gateway, bool& pagePlaying, int16_t* amp, int samples);

@@ -104,6 +104,9 @@ TEST(FaxModemSimLine, BadCommandLinesAreRefusedWithAReason) {
       {{"--modem", "class1::100", "--terminal", "receive:100:x.tif"}, "given twice"},
       {{"--terminal", "fetch:200:x.tif"}, "sends or receives"},
       {{"--impair", "loud"}, "bad number"},
+      {{"--bursts", "20:-20"}, "--bursts MS:DBM0:PERIOD_MS"},
+      {{"--bursts", "40:-20:30"}, "0 < MS < PERIOD_MS"},
+      {{"--terminal", "receive:201:x.tif:rnr=many"}, "bad number"},
       {{}, "nothing to simulate"},
   };
   for (const auto& [args, reason] : cases) {

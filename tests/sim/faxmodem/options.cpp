@@ -78,6 +78,12 @@ TerminalConfig parseTerminal(const std::string& text) {
       terminal.ecm = true;
     else if (key == "wide")
       terminal.wide = true;
+    else if (key == "mh")
+      terminal.mhOnly = true;
+    else if (key == "t6")
+      terminal.t6 = true;
+    else if (key == "rnr")
+      terminal.notReady = toInt(value, option);
     else
       throw std::invalid_argument("unknown terminal option " + option);
   }
@@ -89,8 +95,9 @@ TerminalConfig parseTerminal(const std::string& text) {
 const char* usage() {
   return "usage: faxmodem-sim [--modem class1|class2|class2.0:LINK:NUMBER]...\n"
          "                    [--terminal "
-         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm][:wide]]...\n"
-         "                    [--busy NUMBER]... [--impair LOSS_DB[:NOISE_DBM0]] [--ring-period MS] [--max-rings N]\n"
+         "send|receive:NUMBER:FILE[:call=NUMBER][:after=MS][:ident=ID][:rings=N][:ecm][:wide][:mh][:t6][:rnr=N]]...\n"
+         "                    [--busy NUMBER]... [--impair LOSS_DB[:NOISE_DBM0]] [--bursts MS:DBM0:PERIOD_MS]\n"
+         "                    [--ring-period MS] [--max-rings N]\n"
          "                    [--ready-file FILE] [--events FILE] [--log FILE] [--control FIFO] [--exit-with-parent]\n";
 }
 
@@ -115,6 +122,15 @@ Options parseOptions(const std::vector<std::string>& args) {
       auto parts = split(value, ':');
       options.impairment.lossDb = static_cast<float>(toInt(parts[0], arg));
       if (parts.size() > 1) options.impairment.noiseDbm0 = static_cast<float>(toInt(parts[1], arg));
+    } else if (arg == "--bursts") {
+      // MS:DBM0:PERIOD_MS, e.g. "20:-20:3000"
+      auto parts = split(value, ':');
+      if (parts.size() != 3) throw std::invalid_argument("--bursts MS:DBM0:PERIOD_MS, got " + value);
+      options.impairment.burstMs = toInt(parts[0], arg);
+      options.impairment.burstDbm0 = static_cast<float>(toInt(parts[1], arg));
+      options.impairment.burstPeriodMs = toInt(parts[2], arg);
+      if (options.impairment.burstMs <= 0 || options.impairment.burstPeriodMs <= options.impairment.burstMs)
+        throw std::invalid_argument("--bursts needs 0 < MS < PERIOD_MS, got " + value);
     } else if (arg == "--ring-period") {
       options.timing.ringPeriodMs = toInt(value, arg);
     } else if (arg == "--max-rings") {

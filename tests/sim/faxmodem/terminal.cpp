@@ -35,7 +35,11 @@ void Terminal::start(bool calling) {
   else
     t30_set_rx_file(t30, config_.file.c_str(), -1);
   t30_set_ecm_capability(t30, config_.ecm);
-  t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION);
+  int compressions = T30_SUPPORT_T4_1D_COMPRESSION;
+  if (!config_.mhOnly) compressions |= T30_SUPPORT_T4_2D_COMPRESSION;
+  if (config_.t6) compressions |= T30_SUPPORT_T6_COMPRESSION;
+  t30_set_supported_compressions(t30, compressions);
+  if (config_.notReady > 0) t30_set_receiver_not_ready(t30, config_.notReady);
   if (config_.wide) {
     // spandsp's default offers 215 mm only; every page length is offered with the widths.
     t30_set_supported_image_sizes(

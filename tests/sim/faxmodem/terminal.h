@@ -23,6 +23,11 @@ struct TerminalConfig {
   int answerAfterRings = 1;
   bool ecm = false;
   bool wide = false;  // offer 255 mm (2048-pixel) pages as well as 215 mm
+  // Codings offered (receiving) or allowed (sending): 1-D always, 2-D (MR)
+  // unless mhOnly, T.6 (MMR, used only with ECM) when t6.
+  bool mhOnly = false;
+  bool t6 = false;
+  int notReady = 0;  // answer this many receiver-not-ready before confirming (ECM)
 };
 
 class Terminal : public Endpoint {
