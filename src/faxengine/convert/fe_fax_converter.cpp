@@ -114,7 +114,7 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
       break;
     case idTiff:
       if (int rc = openFile()) return rc;
-      reader = std::make_unique<TiffReader>(file.Bytes());
+      reader = std::make_unique<TiffReader>(file.Bytes(), s.highRes, s.width);
       break;
     case idPcx:
     case idDcx:
