@@ -62,6 +62,10 @@ DocumentReader::~DocumentReader() = default;
 
 int DocumentReader::open() {
   static const PopplerSetup setup;
+  if (doc_) {
+    page_ = 0;
+    return renderPage();
+  }
   if (pdf_.empty() || pdf_.size() > std::size_t(INT32_MAX)) return kBad;
   doc_.reset(poppler::document::load_from_raw_data(reinterpret_cast<const char*>(pdf_.data()), int(pdf_.size())));
   if (!doc_ || doc_->is_locked()) return kBad;

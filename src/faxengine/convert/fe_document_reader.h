@@ -31,7 +31,9 @@ class DocumentReader : public RasterReader {
   // lineWidth: the fax line in pixels (1728 or 2048); highRes: 196 lines per inch.
   DocumentReader(std::span<const std::uint8_t> pdf, unsigned lineWidth, bool highRes);
   ~DocumentReader() override;
-  int open() override;  // -8002 for bytes that are no readable PDF or have no pages
+  // -8002 for bytes that are no readable PDF or have no pages. Opening again
+  // starts again at the first page (pageCount() is known after the first open).
+  int open() override;
   unsigned imageWidth() const override { return width_; }
   int readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) override;
   std::uint64_t bytesRead() const override;
