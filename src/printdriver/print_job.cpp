@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -150,6 +151,10 @@ JobResult RunPrintJob(const JobRequest& req) {
     if (!ok) return Fail(why);
   }
   if (!BecomeUser(pw, why)) return Fail(why);
+  // CUPS' temporary folder belongs to its own account: the interpreter's
+  // temporary files go to the system's shared one when ours is not writable.
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp && *tmp && ::access(tmp, W_OK | X_OK) != 0) ::setenv("TMPDIR", "/tmp", 1);
   if (doc.empty()) return Fail("the job is empty: there is nothing to fax");
 
   const std::string programFolder = home + "/.local/share/quillon/";

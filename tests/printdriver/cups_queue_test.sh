@@ -72,4 +72,10 @@ for _ in $(seq 100); do [ -f "$send/FAX00000.JFD" ] && break; sleep 0.2; done
 [ -f "$send/FAX00000.APF" ] && [ -f "$send/FAX00000.JFD" ] || fail "no fax in $send"
 [ "$(sed -n 3p "$send/FAX00000.JFD")" = "Printed through CUPS" ] || fail "JFD: $(cat -A "$send/FAX00000.JFD")"
 "$build/bin/qnfax" info "$send/FAX00000.APF" | grep -q '^Pages: *2$' || fail "not two pages"
+# PostScript reaches the backend as it is and goes through the interpreter
+# (as the printing user, with CUPS' own temporary folder not writable for it).
+lp -d "$queue" -t "PostScript job" "$dir/doc.ps" || fail "lp refused the PostScript job"
+for _ in $(seq 100); do [ -f "$send/FAX00001.JFD" ] && break; sleep 0.2; done
+[ -f "$send/FAX00001.APF" ] || fail "no fax of the PostScript job"
+"$build/bin/qnfax" info "$send/FAX00001.APF" | grep -q '^Pages: *2$' || fail "PostScript job: not two pages"
 echo "cups queue test passed"
