@@ -22,6 +22,13 @@
 
 #include "fe_errors.h"
 
+// Under LeakSanitizer (sanitizer builds): fontconfig, which poppler's font
+// lookup starts, keeps its configuration for the life of the process on purpose.
+// The runtime looks this function up; ordinary builds never call it.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace fe {
 
 namespace {
