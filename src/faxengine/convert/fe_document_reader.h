@@ -10,8 +10,8 @@
 //    one-bit shapes; pictures and tints are screened (ordered dither).
 //  - Page lines are a multiple of 32 pixels wide (white beyond the page's edge).
 //  - The bytes handed to DocumentReader must stay alive while it reads.
-//  - Not thread-safe across instances: the PostScript interpreter runs one job at a
-//    time per process.
+//  - PostScriptToPdf calls are serialised: the interpreter runs one job at a time
+//    per process.
 #pragma once
 
 #include <memory>
