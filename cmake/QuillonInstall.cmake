@@ -7,6 +7,8 @@
 #   <datadir>/mime/packages/      the fax file type (".apf", found by its signature)
 #   <mandir>/man1/                manual pages, made from each program's --help
 #   <datadir>/doc/quillon/        copyright and changelog
+#   lib/cups/backend/quillon      the "Quillon Fax" print queue's backend (0700), with
+#   <datadir>/ppd/quillon/        its PPD and <datadir>/quillon/install-printer.sh
 # The programs find their data relative to their own folder (QN_DATA_FROM_BINDIR);
 # the build tree mirrors the installed layout, so build/bin/quillon finds the same
 # pages through build/share/quillon, which links to the source folders.
@@ -22,6 +24,15 @@ foreach(program quillon qnfax quillon-viewer)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+# ---- the fax print queue: CUPS backend (mode 0700: CUPS then runs it as root, and
+# it writes as the printing user), its PPD, and the script that adds the queue ----
+if(TARGET quillon-backend)
+  install(PROGRAMS $<TARGET_FILE:quillon-backend> DESTINATION lib/cups/backend RENAME quillon
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/printdriver/quillon-fax.ppd DESTINATION ${CMAKE_INSTALL_DATADIR}/ppd/quillon)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/install-printer.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon)
+endif()
 
 # ---- data, installed and mirrored into the build tree ----
 cmake_path(SET qn_build_data NORMALIZE "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${QN_DATA_FROM_BINDIR}")

@@ -18,6 +18,8 @@ packages=(
   xvfb xauth fonts-liberation fonts-dejavu-core
   # cover templates name their fonts; fontconfig finds the installed equivalents
   libfontconfig-dev
+  # print to fax: PDF rendering, the PostScript interpreter (library and gs), the print spooler
+  libpoppler-cpp-dev libgs-dev ghostscript cups cups-client cups-bsd
   # installing and packaging: desktop entry and file type checks, the .deb and its checks
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
   dpkg-dev fakeroot lintian man-db

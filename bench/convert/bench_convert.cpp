@@ -5,62 +5,24 @@
 // are measured; on a shared, loaded machine the processor time is the steadier
 // figure, so the ratio is taken from it. Last line:
 // ratio convert=<efix CPU time / qnfax CPU time> ...
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "bench_time.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using bench::Timing;
 
 constexpr int kPages = 200, kLinesPerPage = 60, kRuns = 5;
 
-struct Timing {
-  double wall = -1, cpu = -1;
-};
-
-// Runs a program (found on PATH) with its output discarded; -1 times on failure.
-Timing Time(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  int status = 0;
-  struct rusage usage {};
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-          seconds(usage.ru_utime) + seconds(usage.ru_stime)};
-}
-
 Timing Best(const std::vector<std::string>& args) {
-  Timing best;
-  for (int i = 0; i < kRuns; ++i) {
-    const Timing t = Time(args);
-    if (t.wall < 0) return {};
-    if (best.wall < 0 || t.wall < best.wall) best.wall = t.wall;
-    if (best.cpu < 0 || t.cpu < best.cpu) best.cpu = t.cpu;
-  }
-  return best;
+  return bench::Best(args, kRuns);
 }
 
 }  // namespace

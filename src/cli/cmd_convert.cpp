@@ -1,4 +1,4 @@
-// qnfax convert: text and image files into APF fax files.
+// qnfax convert: text, image and document (PDF, PostScript) files into APF fax files.
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -11,14 +11,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qnfax convert IN -o OUT.APF [--type text|textex|tiff|pcx|dcx|bmp]\n"
+    "usage: qnfax convert IN -o OUT.APF [--type text|textex|tiff|pcx|dcx|bmp|pdf|ps]\n"
     "  --fine                 high resolution (about 196 lines per inch)\n"
     "  --wide                 2048-pixel lines instead of 1728\n"
     "  --small-font           the 12x8 built-in font instead of 20x16 (text)\n"
     "  --font FAMILY[,SIZE]   screen font for --type textex (size in points)\n"
     "  --lines-per-page N     text lines per page, 0 = no limit (60)\n"
     "  --tab N                tab stop interval in characters (4)\n"
-    "  --left-margin PIXELS   white pixels at the left of every line (50)\n"
+    "  --left-margin PIXELS   white pixels at the left of every line (50;\n"
+    "                         PDF and PostScript pages keep their own margins)\n"
     "  --top-margin LINES     blank lines at the top of every page (0)\n"
     "  --station ID           station identifier stored in the file\n"
     "  --options LIST         comma list of double-width, half-height, center,\n"
@@ -39,6 +40,10 @@ bool ExtensionType(const std::string& name, fe::TFaxInputDocumentType& type) {
     type = fe::idDcx;
   else if (ext == "bmp")
     type = fe::idBmp;
+  else if (ext == "pdf")
+    type = fe::idPdf;
+  else if (ext == "ps" || ext == "eps")
+    type = fe::idPostScript;
   else
     return false;
   return true;
@@ -48,8 +53,8 @@ bool TypeName(const std::string& s, fe::TFaxInputDocumentType& type) {
   static const struct {
     const char* name;
     fe::TFaxInputDocumentType type;
-  } kTypes[] = {{"text", fe::idText}, {"textex", fe::idTextEx}, {"tiff", fe::idTiff},
-                {"pcx", fe::idPcx},   {"dcx", fe::idDcx},       {"bmp", fe::idBmp}};
+  } kTypes[] = {{"text", fe::idText}, {"textex", fe::idTextEx}, {"tiff", fe::idTiff}, {"pcx", fe::idPcx},
+                {"dcx", fe::idDcx},   {"bmp", fe::idBmp},       {"pdf", fe::idPdf},   {"ps", fe::idPostScript}};
   for (const auto& t : kTypes)
     if (s == t.name) {
       type = t.type;
@@ -169,5 +174,5 @@ int RunConvert(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(convert, "convert IN -o OUT.APF [--type text|textex|tiff|pcx|dcx|bmp]",
-              "convert a text or image file into an APF fax file", RunConvert);
+QNFAX_COMMAND(convert, "convert IN -o OUT.APF [--type text|textex|tiff|pcx|dcx|bmp|pdf|ps]",
+              "convert a text, image, PDF or PostScript file into an APF fax file", RunConvert);

@@ -1,4 +1,4 @@
-// qnfax unpack: APF fax pages into BMP, PCX or DCX images.
+// qnfax unpack: APF fax pages into BMP, PCX or DCX images, or a whole fax as PDF or TIFF.
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,9 +9,10 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qnfax unpack IN.APF -o OUT.(bmp|pcx|dcx) [--page N]\n"
-    "  --page N                 page to write (bmp, pcx: 1; dcx: every page)\n"
-    "  --aspect MODE            none, double-height (default) or half-width:\n"
+    "usage: qnfax unpack IN.APF -o OUT.(bmp|pcx|dcx|pdf|tif) [--page N]\n"
+    "  --page N                 page to write (bmp, pcx: 1; dcx, pdf, tif: every page)\n"
+    "  --aspect MODE            none, double-height (default; none for pdf and tif,\n"
+    "                           which keep each page's resolution) or half-width:\n"
     "                           how standard-resolution pages are corrected\n"
     "  --whitespace FROM,TO     runs of at least FROM blank lines become TO lines\n"
     "  --scale HM/HD,VM/VD      scale width by HM/HD and height by VM/VD\n";
@@ -32,6 +33,7 @@ int RunUnpack(const std::vector<std::string>& args) {
   fe::TFeFaxUnpacker unpacker;
   unpacker.Options = 0;
   unsigned page = 0;
+  bool aspectGiven = false;
   std::vector<std::string> inputs;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -47,6 +49,7 @@ int RunUnpack(const std::vector<std::string>& args) {
       if (!hasValue || !ParseNumber(args[++i], at, 0, page) || page == 0) return qnfax::fail("--page needs N >= 1");
     } else if (a == "--aspect") {
       const std::string v = hasValue ? args[++i] : "";
+      aspectGiven = true;
       if (v == "none")
         unpacker.AutoScaleMode = fe::asNone;
       else if (v == "double-height")
@@ -78,7 +81,14 @@ int RunUnpack(const std::vector<std::string>& args) {
   for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
   try {
     const unsigned pages = unpacker.NumPages();
-    if (ext == "dcx") {
+    if (ext == "pdf" || ext == "tif" || ext == "tiff") {
+      if (page) return qnfax::fail("--page does not apply to " + ext + ", which holds every page");
+      if (!aspectGiven) unpacker.AutoScaleMode = fe::asNone;
+      if (ext == "pdf")
+        unpacker.UnpackFileToPdf();
+      else
+        unpacker.UnpackFileToTiff();
+    } else if (ext == "dcx") {
       if (page) return qnfax::fail("--page does not apply to dcx, which holds every page");
       unpacker.UnpackFileToDcx();
     } else if (ext == "bmp" || ext == "pcx") {
@@ -89,7 +99,7 @@ int RunUnpack(const std::vector<std::string>& args) {
       if (!page && pages > 1)
         std::fprintf(stderr, "qnfax: page 1 of %u written; --page N picks another, .dcx takes them all\n", pages);
     } else {
-      return qnfax::fail("the output must end in .bmp, .pcx or .dcx");
+      return qnfax::fail("the output must end in .bmp, .pcx, .dcx, .pdf or .tif");
     }
   } catch (const fe::EFeException& e) {
     return qnfax::fail(std::to_string(-e.ErrorCode()) + " " + e.what());
@@ -99,5 +109,5 @@ int RunUnpack(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(unpack, "unpack IN.APF -o OUT.(bmp|pcx|dcx) [--page N]",
-              "write fax pages as BMP, PCX or multi-page DCX images", RunUnpack);
+QNFAX_COMMAND(unpack, "unpack IN.APF -o OUT.(bmp|pcx|dcx|pdf|tif) [--page N]",
+              "write fax pages as BMP, PCX, multi-page DCX, PDF or G4 TIFF", RunUnpack);

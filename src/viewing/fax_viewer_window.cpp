@@ -31,8 +31,9 @@ constexpr int kZoomLevels[4] = {25, 50, 75, 100};
 const char* const kZoomCaptions[4] = {"50%", "100%", "150%", "200%"};
 const char* const kRotationCaptions[4] = {"No rotation", "Rotate 90 degrees", "Rotate 180 degrees",
                                           "Rotate 270 degrees"};
-const char* const kExportCaptions[3] = {"Export this page as BMP File", "Export this page as PCX File",
-                                        "Export this page as DCX File"};
+const char* const kExportCaptions[5] = {"Export this page as BMP File", "Export this page as PCX File",
+                                        "Export this page as DCX File", "Export the whole fax as PDF File",
+                                        "Export the whole fax as TIFF File"};
 
 int ZoomIndex(int level) {
   for (int i = 0; i < 4; ++i)
@@ -165,12 +166,13 @@ void TFaxViewer::BuildMenus() {
   }
   RotationItems[0]->setChecked(true);
   QMenu* exportMenu = bar->addMenu(QStringLiteral("Export"));
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 5; ++i) {
+    if (i == 3) exportMenu->addSeparator();
     ExportItems[i] = exportMenu->addAction(QString::fromLatin1(kExportCaptions[i]));
     // The format is the one the caption names.
     connect(ExportItems[i], &QAction::triggered, this, [this, i] {
       const QString caption = ExportItems[i]->text();
-      for (const char* format : {"BMP", "PCX", "DCX"})
+      for (const char* format : {"BMP", "PCX", "DCX", "PDF", "TIF"})
         if (caption.contains(QLatin1String(format))) return ExportPage(QString::fromLatin1(format));
     });
   }
@@ -345,12 +347,20 @@ bool TFaxViewer::ExportPageTo(const QString& format, const QString& path) {
   const unsigned page = FaxViewer->CurrentPage();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
-    if (format == QLatin1String("BMP"))
+    if (format == QLatin1String("PDF") || format == QLatin1String("TIF")) {
+      unpacker.AutoScaleMode = fe::asNone;  // each page keeps its own resolution
+      unpacker.WhitespaceCompression = false;
+      if (format == QLatin1String("PDF"))
+        unpacker.UnpackFileToPdf();
+      else
+        unpacker.UnpackFileToTiff();
+    } else if (format == QLatin1String("BMP")) {
       unpacker.UnpackPageToBmp(page);
-    else if (format == QLatin1String("PCX"))
+    } else if (format == QLatin1String("PCX")) {
       unpacker.UnpackPageToPcx(page);
-    else
+    } else {
       unpacker.UnpackPageToDcx(page);
+    }
   } catch (const std::exception& e) {
     QApplication::restoreOverrideCursor();
     const int code = ErrorCodeOf(e);

@@ -1,6 +1,7 @@
 // TFaxViewer: the Fax Viewer window. Shows one fax file in a TFeFaxViewer with
 // page buttons (only for faxes of more than one page), zoom levels, rotation,
-// export of the current page as BMP, PCX or DCX, and the printing buttons whose
+// export of the current page as BMP, PCX or DCX and of the whole fax as PDF or
+// TIFF, and the printing buttons whose
 // work the printing side supplies (viewer_seam.h).
 //
 // Use: create, SetFile (file, status prefix, heading text), exec(), delete. The
@@ -45,9 +46,11 @@ class TFaxViewer : public QDialog {
   void ZoomOut();
   void SetRotation(int quarterTurns);
   QString StatusText() const;
-  // Writes the current page as "BMP", "PCX" or "DCX" after asking for the file name.
+  // Writes the current page as "BMP", "PCX" or "DCX", or the whole fax as "PDF"
+  // or "TIF" (Group 4), after asking for the file name.
   void ExportPage(const QString& format);
-  // Writes the current page to `path` in the format; false (with a message) on failure.
+  // Writes to `path` in the format; false (with a message) on failure. PDF and
+  // TIFF hold every page at its own resolution, unscaled.
   bool ExportPageTo(const QString& format, const QString& path);
 
   // Called instead of the system beep (tests count the beeps).
@@ -59,7 +62,7 @@ class TFaxViewer : public QDialog {
       *PrinterSetupButton, *PrintButton, *PrintPageButton, *CloseButton, *HelpButton;
   QAction* ZoomItems[4];      // "50%", "100%", "150%", "200%" (levels 25, 50, 75, 100)
   QAction* RotationItems[4];  // no rotation, 90, 180, 270 degrees
-  QAction* ExportItems[3];    // BMP, PCX, DCX
+  QAction* ExportItems[5];    // BMP, PCX, DCX (this page); PDF, TIFF (the whole fax)
 
  protected:
   void showEvent(QShowEvent* e) override;

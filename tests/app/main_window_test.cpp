@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -14,10 +15,10 @@
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
-#include "grid_columns.h"
 #include "app/main/single_instance.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
+#include "grid_columns.h"
 #include "modal_script.h"
 #include "records/ui/editors.h"
 #include "records/ui/record_grid.h"
@@ -179,8 +180,8 @@ class MainWindowTest : public QObject {
   void buttonStatesFollowTheListsAndPages() {
     Prepare();
     auto w = Start();
-    for (QPushButton* b : {w->SendButton, w->DeleteButton, w->EditButton, w->ButtonviewPrint, w->Printbutton,
-                           w->AddCoverButton})
+    for (QPushButton* b :
+         {w->SendButton, w->DeleteButton, w->EditButton, w->ButtonviewPrint, w->Printbutton, w->AddCoverButton})
       QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
     QVERIFY(!w->mnuClone->isEnabled() && !w->mnuArchive->isEnabled() && !w->mnuPrint->isEnabled());
     QVERIFY(w->Newbutton->isEnabled() && w->OrderButton->isEnabled() && w->mnuNewCover->isEnabled());
@@ -222,12 +223,12 @@ class MainWindowTest : public QObject {
     w->RecTable.goTop();
     w->SetButtons();
     int hookCalls = 0;
-    Hooks().NewCoverSheet = Hooks().AddCoverSheet = Hooks().Preferences = Hooks().CoverDesigner =
-        [&](TMainScreen&) { ++hookCalls; };
+    Hooks().NewCoverSheet = Hooks().AddCoverSheet = Hooks().Preferences =
+        Hooks().CoverDesigner = [&](TMainScreen&) { ++hookCalls; };
     w->InReceiveMode = true;
-    const QList<QAction*> guarded = {w->mnuNewCover, w->mnuAddCover, w->mnuPhoneBook, w->mnuPreferences,
-                                     w->mnuRebuildIndexes, w->mnuCleanup, w->mnuForward, w->mnuDesigner,
-                                     w->mnuOnLine};
+    const QList<QAction*> guarded = {w->mnuNewCover,    w->mnuAddCover,       w->mnuPhoneBook,
+                                     w->mnuPreferences, w->mnuRebuildIndexes, w->mnuCleanup,
+                                     w->mnuForward,     w->mnuDesigner,       w->mnuOnLine};
     ModalScript script;
     for (int i = 0; i < guarded.size(); ++i) script.Answer(QMessageBox::Ok);
     for (QAction* a : guarded) {
@@ -238,8 +239,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(hookCalls, 0);
     for (const auto& s : script.seen()) {
       QCOMPARE(s.caption, QStringLiteral("Information"));
-      QCOMPARE(s.text, QStringLiteral("You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive "
-                                      "mode. Click the Stop button to end\nFax Receive mode"));
+      QCOMPARE(s.text,
+               QStringLiteral("You are in Fax Receive mode. This operation cannot be done\nwhile in Fax Receive "
+                              "mode. Click the Stop button to end\nFax Receive mode"));
     }
     QVERIFY(script.unexpected().isEmpty());
     w->InReceiveMode = false;
@@ -279,9 +281,9 @@ class MainWindowTest : public QObject {
     Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("alpha"));
     const int row = w->FaxGrid->currentIndex().row();
     QVERIFY(w->FaxGrid->recordModel()->IsArchivedRow(row));
-    QCOMPARE(w->FaxGrid->recordModel()->data(w->FaxGrid->recordModel()->index(row, 0), Qt::ForegroundRole)
-                 .value<QColor>(),
-             QColor(Qt::red));
+    QCOMPARE(
+        w->FaxGrid->recordModel()->data(w->FaxGrid->recordModel()->index(row, 0), Qt::ForegroundRole).value<QColor>(),
+        QColor(Qt::red));
     QCOMPARE(w->mnuArchive->text(), QStringLiteral("Un&Archive"));
     w->mnuShowArchives->trigger();
     QCOMPARE(w->ListFilter, QStringLiteral(".not. ARCHIVED"));
@@ -654,6 +656,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(second.exitCode(), 0);
     QVERIFY(forward.count() == 1 || forward.wait(3000));
     QVERIFY(!QFile::exists(home_ + "QNOUT.DBF"));  // the second copy opened nothing
+  }
+
+  // The print queue's backend asks for a pick-up; that is no request to come forward.
+  void printQueueAsksForAPickUp() {
+    TJustOne first;
+    QVERIFY(first.Claim());
+    QSignalSpy forward(&first, &TJustOne::ComeForward), pickUp(&first, &TJustOne::PickUpRequested);
+    QLocalSocket backend;
+    backend.connectToServer(TJustOne::ServerName());
+    QVERIFY(backend.waitForConnected(3000));
+    backend.write("pickup\n");
+    QVERIFY(backend.waitForBytesWritten(3000));
+    backend.disconnectFromServer();
+    QVERIFY(pickUp.count() == 1 || pickUp.wait(3000));
+    QCOMPARE(forward.count(), 0);
   }
 };
 

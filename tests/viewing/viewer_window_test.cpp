@@ -21,6 +21,7 @@
 #include "common/fax_files.h"
 #include "common/folders.h"
 #include "fax_samples.h"
+#include "fe_fax_unpacker.h"
 #include "fe_fax_viewer.h"
 #include "modal_script.h"
 #include "records/record_tables.h"
@@ -219,6 +220,43 @@ class ViewerWindowTest : public QObject {
                    0);
           QVERIFY2(SamePixels(ReadPbm(pbm), page), qPrintable(QStringLiteral("%1 PCX via netpbm").arg(file)));
         }
+      }
+    }
+
+    // The whole fax as PDF and as TIFF: every page, read back by poppler and
+    // libtiff's tools at the page's resolution, is the raster of the page.
+    for (const char* file : {"fine5.apf", "std2.apf"}) {
+      auto w = Open(File(file));
+      const unsigned pages = w->PageCount();
+      fe::TFeFaxUnpacker u;
+      u.InFileName = File(file);
+      u.AutoScaleMode = fe::asNone;
+      const QString pdf = home_ + QStringLiteral("all.PDF"), tif = home_ + QStringLiteral("all.TIF");
+      QVERIFY(w->ExportPageTo(QStringLiteral("PDF"), pdf));
+      QVERIFY(w->ExportPageTo(QStringLiteral("TIF"), tif));
+      for (unsigned n = 1; n <= pages; ++n) {
+        const QImage page = *u.UnpackPageToBitmap(n);
+        const int dpiY = u.PageResolution() == fe::frHigh ? 196 : 98;
+        const QString pbm = home_ + QStringLiteral("p");
+        QFile::remove(pbm + QStringLiteral(".pbm"));
+        QCOMPARE(std::system(qPrintable(QStringLiteral("pdftoppm -mono -aa no -aaVector no -rx 204 -ry %1 -f %2 -l %2 "
+                                                       "-singlefile '%3' '%4' 2>/dev/null")
+                                            .arg(dpiY)
+                                            .arg(n)
+                                            .arg(pdf, pbm))),
+                 0);
+        QVERIFY2(SamePixels(ReadPbm(pbm + QStringLiteral(".pbm")), page),
+                 qPrintable(QStringLiteral("%1 pdf").arg(file)));
+        QFile::remove(pbm + QStringLiteral(".pbm"));
+        QCOMPARE(std::system(qPrintable(QStringLiteral("tiffcp -c none '%1,%2' '%3.tif' && tifftopnm '%3.tif' > "
+                                                       "'%3.pbm' 2>/dev/null")
+                                            .arg(tif)
+                                            .arg(n - 1)
+                                            .arg(pbm))),
+                 0);
+        QVERIFY2(SamePixels(ReadPbm(pbm + QStringLiteral(".pbm")), page),
+                 qPrintable(QStringLiteral("%1 tif").arg(file)));
+        QFile::remove(pbm + QStringLiteral(".tif"));
       }
     }
 

@@ -80,6 +80,9 @@ int main(int argc, char** argv) {
     window.raise();
     window.activateWindow();
   });
+  QObject::connect(&justOne, &qn::TJustOne::PickUpRequested, &window, [&window] {
+    if (!window.FirstActivation) window.PickUpPrintedFaxes();
+  });
   window.show();
   return QApplication::exec();
 }

@@ -51,9 +51,9 @@ class TMainScreen : public QMainWindow {
   QPushButton *Newbutton, *AddCoverButton, *EditButton, *DeleteButton, *Printbutton, *OrderButton, *ButtonviewPrint,
       *SendButton, *ReceiveButton, *Exitbutton, *BitBtn1, *ProblemSolverButton;
   QAction *mnuNewCover, *mnuAddCover, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive, *mnuForward, *mnuPrint,
-      *mnuPrintSetup, *mnuShowArchives, *mnuCleanup, *mnuSend, *mnuReceive, *mnuViewPrint, *mnuPhoneBook,
-      *mnuDesigner, *mnuRebuildIndexes, *mnuPreferences, *mnuExit, *mnuStartHere, *mnuQuickAnalysis,
-      *mnuProblemSolver, *mnuConfigInfo, *mnuContents, *mnuAbout, *mnuFaq, *mnuSupport, *mnuOnLine, *mnuShowHint;
+      *mnuPrintSetup, *mnuShowArchives, *mnuCleanup, *mnuSend, *mnuReceive, *mnuViewPrint, *mnuPhoneBook, *mnuDesigner,
+      *mnuRebuildIndexes, *mnuPreferences, *mnuExit, *mnuStartHere, *mnuQuickAnalysis, *mnuProblemSolver,
+      *mnuConfigInfo, *mnuContents, *mnuAbout, *mnuFaq, *mnuSupport, *mnuOnLine, *mnuShowHint;
   QMenu *FaxSortMenu, *RecSortMenu;
   QAction *mnuDateSent, *mnuSubject, *mnuRecipient, *mnuSortDateReceived, *mnuSortFrom;
 
@@ -104,6 +104,9 @@ class TMainScreen : public QMainWindow {
   void mnuSortFromClick();
 
   QPrinter* Printer();
+  // Picks up faxes printed into the SEND folder now and shows them, as on
+  // activation (nothing happens before the first activation has run).
+  void PickUpPrintedFaxes() { FormActivate(); }
 
  signals:
   // The first activation has run all its steps.

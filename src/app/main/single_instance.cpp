@@ -5,8 +5,10 @@
 #include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <memory>
 
 #include "common/folders.h"
+#include "common/instance_channel.h"
 
 namespace qn {
 
@@ -14,9 +16,7 @@ TJustOne::TJustOne(QObject* parent) : QObject(parent) {}
 TJustOne::~TJustOne() = default;
 
 QString TJustOne::ServerName() {
-  const QByteArray folder = QByteArray::fromStdString(ProgramFolder());
-  const QByteArray hash = QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12);
-  return QStringLiteral("quillon-%1-%2").arg(getuid()).arg(QString::fromLatin1(hash));
+  return InstanceChannelName(ProgramFolder(), getuid());
 }
 
 bool TJustOne::Claim() {
@@ -25,7 +25,7 @@ bool TJustOne::Claim() {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (socket.waitForConnected(1000)) {
-      socket.write("forward\n");
+      socket.write(QByteArray(kChannelForward) + '\n');
       socket.waitForBytesWritten(1000);
       socket.disconnectFromServer();
       return false;
@@ -38,8 +38,23 @@ bool TJustOne::Claim() {
   if (!server_->listen(name)) return true;  // run anyway; only the forwarding is lost
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* s = server_->nextPendingConnection()) {
+      // The request is the line the caller sends; a caller that sends nothing
+      // (or something unknown) is taken as a later copy asking to come forward.
+      auto handled = std::make_shared<bool>(false);
+      auto handle = [this, s, handled] {
+        if (*handled) return;
+        if (!s->canReadLine() && s->state() == QLocalSocket::ConnectedState && s->bytesAvailable() < 64) return;
+        *handled = true;
+        const QByteArray line = s->readLine(64).trimmed();
+        if (line == kChannelPickUp)
+          emit PickUpRequested();
+        else
+          emit ComeForward();
+      };
+      connect(s, &QLocalSocket::readyRead, this, handle);
+      connect(s, &QLocalSocket::disconnected, this, handle);
       connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
-      emit ComeForward();
+      handle();
     }
   });
   return true;

@@ -1,5 +1,6 @@
 // One running copy per user and program folder: the first copy listens on a
-// local socket; a later copy asks it to come forward and ends.
+// local socket (common/instance_channel.h); a later copy asks it to come forward
+// and ends; the fax print queue's backend asks it to pick up a printed fax.
 #pragma once
 
 #include <QObject>
@@ -22,6 +23,7 @@ class TJustOne : public QObject {
 
  signals:
   void ComeForward();
+  void PickUpRequested();
 
  private:
   QLocalServer* server_ = nullptr;

@@ -12,7 +12,21 @@
 
 namespace fe {
 
-enum TFaxInputDocumentType { idNone, idText, idTextEx, idTiff, idPcx, idDcx, idBmp, idBitmap, idUser };
+// idPdf and idPostScript are documents: each page is rendered at the fax resolution
+// on the whole fax line (no left margin, no width doubling or height halving).
+enum TFaxInputDocumentType {
+  idNone,
+  idText,
+  idTextEx,
+  idTiff,
+  idPcx,
+  idDcx,
+  idBmp,
+  idBitmap,
+  idUser,
+  idPdf,
+  idPostScript
+};
 // Option bits (a set of TFaxCvtOptions).
 enum TFaxCvtOptions : unsigned {
   coDoubleWidth = 1,

@@ -7,6 +7,7 @@
 #include "apf_format.h"
 #include "fe_bitmap_reader.h"
 #include "fe_bmp_reader.h"
+#include "fe_document_reader.h"
 #include "fe_errors.h"
 #include "fe_exceptions.h"
 #include "fe_mapped_file.h"
@@ -65,7 +66,14 @@ TFaxConverterCore::Settings TFeFaxConverter::Settings() const {
 }
 
 int TFeFaxConverter::Convert(const QImage* bitmap) {
-  const auto s = Settings();
+  auto s = Settings();
+  const TFaxInputDocumentType kind = bitmap ? idBitmap : InputDocumentType;
+  if (kind == idPdf || kind == idPostScript) {
+    // A document page carries its own margins and is already at the fax
+    // resolution: it starts at the line's left edge, as the page's own left edge.
+    s.leftMargin = 0;
+    s.options &= ~unsigned(coDoubleWidth | coHalfHeight | coCenterImage);
+  }
   TFaxConverterCore core(s);
   if (OnStatus)
     core.SetStatus([this](const TConvertProgress& p) {
@@ -91,7 +99,8 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
   std::unique_ptr<RasterReader> reader;
   FontLineRenderer fontRenderer;
   ScreenFontLineRenderer screenRenderer;
-  switch (bitmap ? idBitmap : InputDocumentType) {
+  std::vector<std::uint8_t> psAsPdf;
+  switch (kind) {
     case idText:
       if (int rc = fontRenderer.Init(FontType, s.highRes, s.width, s.leftMargin)) return rc;
       if (int rc = openFile()) return rc;
@@ -105,7 +114,7 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
       break;
     case idTiff:
       if (int rc = openFile()) return rc;
-      reader = std::make_unique<TiffReader>(file.Bytes());
+      reader = std::make_unique<TiffReader>(file.Bytes(), s.highRes, s.width);
       break;
     case idPcx:
     case idDcx:
@@ -115,6 +124,14 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
     case idBmp:
       if (int rc = openFile()) return rc;
       reader = std::make_unique<BmpReader>(file.Bytes());
+      break;
+    case idPdf:
+      if (int rc = openFile()) return rc;
+      reader = std::make_unique<DocumentReader>(file.Bytes(), s.width, s.highRes);
+      break;
+    case idPostScript:
+      if (int rc = PostScriptToPdf(DocumentFile, psAsPdf)) return rc;
+      reader = std::make_unique<DocumentReader>(psAsPdf, s.width, s.highRes);
       break;
     case idBitmap:
       if (!bitmap) return -ecBadArgument;

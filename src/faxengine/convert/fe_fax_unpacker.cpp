@@ -10,6 +10,7 @@
 #include "fe_errors.h"
 #include "fe_exceptions.h"
 #include "fe_fax_converter.h"
+#include "fe_fax_exports.h"
 #include "fe_image_writers.h"
 #include "mh_codec.h"
 
@@ -281,6 +282,20 @@ int TFeFaxUnpacker::DoUnpackToDcx(unsigned firstPage, unsigned lastPage) {
   return dcx.Close();
 }
 
+int TFeFaxUnpacker::DoExport(bool pdf) {
+  TApfReader reader;
+  if (int rc = OpenInput(reader)) return rc;
+  const unsigned pages = reader.PageCount();
+  FaxExportWriter out(pdf ? FaxExportWriter::Kind::Pdf : FaxExportWriter::Kind::Tiff, ExportName(pdf ? "PDF" : "TIF"));
+  if (int rc = out.Create(pages)) return rc;
+  for (unsigned n = 1; n <= pages; ++n) {
+    PageImage img;
+    if (int rc = CollectPage(reader, n, img, kMaxPcxLines)) return rc;
+    if (int rc = out.AddPage({img.widthPixels, img.height, img.dpiX, img.dpiY, img.rows.data()})) return rc;
+  }
+  return out.Close();
+}
+
 unsigned TFeFaxUnpacker::NumPages() {
   unsigned pages = 0;
   CheckFe(DoNumPages(pages));
@@ -318,6 +333,12 @@ void TFeFaxUnpacker::UnpackPageToBmp(unsigned page) {
 }
 void TFeFaxUnpacker::UnpackFileToDcx() {
   CheckFe(DoUnpackToDcx());
+}
+void TFeFaxUnpacker::UnpackFileToPdf() {
+  CheckFe(DoUnpackToPdf());
+}
+void TFeFaxUnpacker::UnpackFileToTiff() {
+  CheckFe(DoUnpackToTiff());
 }
 void TFeFaxUnpacker::UnpackPageToDcx(unsigned page) {
   CheckFe(page == 0 ? -ecFaxBadFormat : DoUnpackToDcx(page, page));

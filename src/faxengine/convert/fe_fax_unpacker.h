@@ -55,6 +55,11 @@ class TFeFaxUnpacker {
   void UnpackPageToBmp(unsigned page);
   void UnpackFileToDcx();
   void UnpackPageToDcx(unsigned page);  // a DCX file holding that one page
+  // The whole fax as a PDF (one page per fax page at its true size) or as a
+  // multi-page TIFF with Group 4 coding; extensions default to "PDF" and "TIF".
+  // Nothing is left at the output name when the export fails.
+  void UnpackFileToPdf();
+  void UnpackFileToTiff();
 
   int DoNumPages(unsigned& pages);
   int DoPageFlags(std::uint16_t& flags);
@@ -63,6 +68,8 @@ class TFeFaxUnpacker {
   int DoUnpackToPcx(unsigned page);
   int DoUnpackToBmp(unsigned page);
   int DoUnpackToDcx(unsigned firstPage = 1, unsigned lastPage = 0);  // 0 = through the last page
+  int DoUnpackToPdf() { return DoExport(true); }
+  int DoUnpackToTiff() { return DoExport(false); }
 
   // Output file name: OutFileName, or InFileName with `ext`, when it has no extension.
   std::string ExportName(const std::string& ext) const;
@@ -92,6 +99,7 @@ class TFeFaxUnpacker {
                   const LineSink& sink);
   int CollectPage(TApfReader& reader, unsigned n, PageImage& image, unsigned maxLines);
   int OpenInput(TApfReader& reader);
+  int DoExport(bool pdf);
 
   bool abortRequested_ = false;
   TMhDecodeStats lastStats_;

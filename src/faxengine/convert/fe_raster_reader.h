@@ -55,4 +55,10 @@ class ByteView {
 // black when red + green + blue is below it.
 unsigned DitherThreshold(unsigned x, unsigned y);
 
+// One row of grey pixels (0 black - 255 white) to raster bits ((width + 7) / 8
+// bytes in out). Near-black and near-white pixels are taken as they are, so
+// crisp text and lines stay solid; the greys between (pictures, tints) are
+// ordered-dithered with the matrix above, evenly over the whole grey scale.
+void GreyRowToBits(const std::uint8_t* grey, unsigned width, unsigned row, std::uint8_t* out);
+
 }  // namespace fe

@@ -1,191 +1,191 @@
-// Reads bilevel TIFF files strip by strip. Every offset and count is checked
-// against the file before it is used; nothing is allocated from a header value
-// beyond the strip table, which is bounded by the file's size.
+// Reads TIFF files with libtiff from memory. Each page is decoded whole into
+// RGBA, which libtiff produces for every photometric interpretation, bit depth,
+// fill order and tiling, then reduced to grey, scaled to the fax grid and handed
+// out one bit deep line by line.
 #include "fe_tiff_reader.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
-#include "fe_bits.h"
 #include "fe_errors.h"
 
 namespace fe {
 
 namespace {
-constexpr std::uint16_t kTagWidth = 256, kTagLength = 257, kTagBitsPerSample = 258, kTagCompression = 259,
-                        kTagPhotometric = 262, kTagFillOrder = 266, kTagStripOffsets = 273, kTagSamplesPerPixel = 277,
-                        kTagRowsPerStrip = 278, kTagStripByteCounts = 279;
-constexpr std::uint32_t kCompressionNone = 1, kCompressionPackBits = 32773;
-constexpr std::size_t kMaxPages = 4096;
 constexpr int kBad = -ecBadGraphicsFormat;
-}  // namespace
+constexpr unsigned kMaxPages = 4096;
+constexpr double kDotsPerInch = 204.0;
 
-int TiffReader::open() {
-  if (!file_.has(0, 8)) return kBad;
-  if (file_.u8(0) == 'I' && file_.u8(1) == 'I') {
-    bigEndian_ = false;
-  } else if (file_.u8(0) == 'M' && file_.u8(1) == 'M') {
-    bigEndian_ = true;
-  } else {
-    return kBad;
-  }
-  if (u16(2) != 42) return kBad;
-  return readDirectory(u32(4));
+TIFF* AsTiff(void* p) {
+  return static_cast<TIFF*>(p);
 }
 
-bool TiffReader::fieldValues(std::size_t entry, std::vector<std::uint32_t>& out, std::size_t maxCount) const {
-  const std::uint16_t type = u16(entry + 2);
-  const std::uint32_t count = u32(entry + 4);
-  const unsigned size = type == 3 ? 2 : type == 4 ? 4 : type == 1 ? 1 : 0;
-  if (size == 0 || count == 0 || count > maxCount) return false;
-  std::size_t at = entry + 8;
-  if (std::uint64_t(count) * size > 4) {
-    at = u32(entry + 8);
-    if (!file_.has(at, std::uint64_t(count) * size)) return false;
-  }
-  out.resize(count);
-  for (std::uint32_t i = 0; i < count; ++i)
-    out[i] = size == 2 ? u16(at + 2 * i) : size == 4 ? u32(at + 4 * i) : file_.u8(at + i);
-  return true;
+tmsize_t MemRead(thandle_t h, void* buf, tmsize_t size) {
+  auto* m = static_cast<TiffReader::Memory*>(h);
+  if (size < 0 || m->pos >= m->bytes.size()) return 0;
+  const std::size_t n = std::min<std::uint64_t>(std::uint64_t(size), m->bytes.size() - m->pos);
+  std::memcpy(buf, m->bytes.data() + m->pos, n);
+  m->pos += n;
+  return tmsize_t(n);
 }
-
-int TiffReader::readDirectory(std::uint32_t at) {
-  if (std::find(visited_.begin(), visited_.end(), at) != visited_.end() || visited_.size() >= kMaxPages) return kBad;
-  visited_.push_back(at);
-  if (!file_.has(at, 2)) return kBad;
-  const unsigned entries = u16(at);
-  if (!file_.has(at + 2, std::uint64_t(entries) * 12 + 4)) return kBad;
-  // Strips are bounded by the file: every strip needs at least one byte.
-  const std::size_t maxStrips = std::max<std::size_t>(1, file_.size());
-  std::uint32_t bits = 1, compression = kCompressionNone, photometric = 0, fillOrder = 1, samples = 1;
-  width_ = length_ = 0;
-  rowsPerStrip_ = 0xFFFFFFFF;
-  std::vector<std::uint32_t> offsets, counts, v;
-  for (unsigned i = 0; i < entries; ++i) {
-    const std::size_t e = at + 2 + std::size_t(i) * 12;
-    const std::uint16_t tag = u16(e);
-    const bool many = tag == kTagStripOffsets || tag == kTagStripByteCounts;
-    if (tag != kTagBitsPerSample && !many && (tag < kTagWidth || tag > kTagStripByteCounts))  // not a tag we use
-      continue;
-    if (!fieldValues(e, v, many ? maxStrips : tag == kTagBitsPerSample ? 4 : 1)) {
-      if (tag == kTagWidth || tag == kTagLength || many || tag == kTagCompression || tag == kTagBitsPerSample)
-        return kBad;
-      continue;
-    }
-    switch (tag) {
-      case kTagWidth:
-        width_ = v[0];
-        break;
-      case kTagLength:
-        length_ = v[0];
-        break;
-      case kTagBitsPerSample:
-        bits = v.size() == 1 ? v[0] : 0;
-        break;
-      case kTagCompression:
-        compression = v[0];
-        break;
-      case kTagPhotometric:
-        photometric = v[0];
-        break;
-      case kTagFillOrder:
-        fillOrder = v[0];
-        break;
-      case kTagSamplesPerPixel:
-        samples = v[0];
-        break;
-      case kTagRowsPerStrip:
-        rowsPerStrip_ = v[0];
-        break;
-      case kTagStripOffsets:
-        offsets = v;
-        break;
-      case kTagStripByteCounts:
-        counts = v;
-        break;
-      default:
-        break;
-    }
-  }
-  nextDirectory_ = u32(at + 2 + std::size_t(entries) * 12);
-  if (width_ == 0 || width_ > kMaxRasterPixels || length_ == 0 || offsets.empty()) return kBad;
-  if (bits != 1 || samples != 1 || photometric > 1 || (fillOrder != 1 && fillOrder != 2)) return kBad;
-  if (compression != kCompressionNone && compression != kCompressionPackBits) return kBad;
-  if (rowsPerStrip_ == 0) return kBad;
-  packBits_ = compression == kCompressionPackBits;
-  invert_ = photometric == 1;  // BlackIsZero
-  reversedBits_ = fillOrder == 2;
-  rowBytes_ = (width_ + 7) / 8;
-  const std::uint64_t stripsNeeded = (std::uint64_t(length_) + rowsPerStrip_ - 1) / rowsPerStrip_;
-  if (offsets.size() < stripsNeeded) return kBad;
-  if (!counts.empty() && counts.size() != offsets.size()) return kBad;
-  strips_.assign(offsets.size(), {});
-  for (std::size_t i = 0; i < offsets.size(); ++i) {
-    if (offsets[i] > file_.size()) return kBad;
-    const std::uint32_t avail = std::uint32_t(file_.size() - offsets[i]);
-    // Without byte counts an uncompressed strip is as long as its rows.
-    std::uint64_t size = counts.empty() ? std::uint64_t(rowBytes_) * rowsPerStrip_ : counts[i];
-    if (counts.empty() && packBits_) size = avail;
-    strips_[i] = {offsets[i], std::uint32_t(std::min<std::uint64_t>(size, avail))};
-  }
-  row_ = 0;
-  strip_ = 0;
-  stripPos_ = 0;
+tmsize_t MemWrite(thandle_t, void*, tmsize_t) {
   return 0;
 }
+toff_t MemSeek(thandle_t h, toff_t off, int whence) {
+  auto* m = static_cast<TiffReader::Memory*>(h);
+  const std::uint64_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->bytes.size() : 0;
+  m->pos = base + off;
+  return m->pos;
+}
+int MemClose(thandle_t) {
+  return 0;
+}
+toff_t MemSize(thandle_t h) {
+  return static_cast<TiffReader::Memory*>(h)->bytes.size();
+}
+int MemMap(thandle_t h, void** base, toff_t* size) {
+  auto* m = static_cast<TiffReader::Memory*>(h);
+  *base = const_cast<std::uint8_t*>(m->bytes.data());
+  *size = m->bytes.size();
+  return 1;
+}
+void MemUnmap(thandle_t, void*, toff_t) {}
+int Quiet(TIFF*, void*, const char*, const char*, va_list) {
+  return 1;
+}
 
-int TiffReader::decodeRow(std::uint8_t* buf) {
-  const std::size_t strip = row_ / rowsPerStrip_;
-  if (strip != strip_) {
-    strip_ = strip;
-    stripPos_ = 0;
+// Dots per inch of the image in x and y; 0 when the file does not say.
+void Resolution(TIFF* tif, double& dpiX, double& dpiY) {
+  float x = 0, y = 0;
+  std::uint16_t unit = RESUNIT_INCH;
+  dpiX = dpiY = 0;
+  if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) || !TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) return;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : unit == RESUNIT_INCH ? 1.0 : 0.0;
+  if (!(x > 0 && y > 0 && std::isfinite(x) && std::isfinite(y)) || perInch == 0) return;
+  dpiX = x * perInch;
+  dpiY = y * perInch;
+}
+
+// Area-averaging (shrinking) or pixel-repeating (enlarging) resample of one axis.
+std::vector<std::uint8_t> ScaleRows(const std::vector<std::uint8_t>& in, unsigned w, unsigned h, unsigned outH) {
+  std::vector<std::uint8_t> out(std::size_t(w) * outH);
+  std::vector<unsigned> sum(w);
+  for (unsigned oy = 0; oy < outH; ++oy) {
+    unsigned from = unsigned(std::uint64_t(oy) * h / outH), to = unsigned(std::uint64_t(oy + 1) * h / outH);
+    if (to <= from) to = from + 1;
+    std::fill(sum.begin(), sum.end(), 0);
+    for (unsigned y = from; y < to; ++y)
+      for (unsigned x = 0; x < w; ++x) sum[x] += in[std::size_t(y) * w + x];
+    for (unsigned x = 0; x < w; ++x) out[std::size_t(oy) * w + x] = std::uint8_t(sum[x] / (to - from));
   }
-  const Strip& s = strips_[strip_];
-  const std::uint8_t* src = file_.data() + s.offset;
-  if (!packBits_) {
-    if (std::uint64_t(stripPos_) + rowBytes_ > s.size) return kBad;  // truncated strip
-    std::memcpy(buf, src + stripPos_, rowBytes_);
-    stripPos_ += rowBytes_;
-    consumed_ += rowBytes_;
-    return 0;
-  }
-  unsigned filled = 0;
-  while (filled < rowBytes_) {
-    if (stripPos_ >= s.size) return kBad;
-    const int n = static_cast<std::int8_t>(src[stripPos_++]);
-    if (n >= 0) {  // n + 1 literal bytes
-      const unsigned count = unsigned(n) + 1;
-      if (stripPos_ + count > s.size || filled + count > rowBytes_) return kBad;
-      std::memcpy(buf + filled, src + stripPos_, count);
-      stripPos_ += count;
-      filled += count;
-    } else if (n != -128) {  // 1 - n copies of the next byte
-      const unsigned count = unsigned(1 - n);
-      if (stripPos_ >= s.size || filled + count > rowBytes_) return kBad;
-      std::memset(buf + filled, src[stripPos_++], count);
-      filled += count;
+  return out;
+}
+std::vector<std::uint8_t> ScaleColumns(const std::vector<std::uint8_t>& in, unsigned w, unsigned h, unsigned outW) {
+  std::vector<std::uint8_t> out(std::size_t(outW) * h);
+  for (unsigned ox = 0; ox < outW; ++ox) {
+    unsigned from = unsigned(std::uint64_t(ox) * w / outW), to = unsigned(std::uint64_t(ox + 1) * w / outW);
+    if (to <= from) to = from + 1;
+    for (unsigned y = 0; y < h; ++y) {
+      unsigned s = 0;
+      for (unsigned x = from; x < to; ++x) s += in[std::size_t(y) * w + x];
+      out[std::size_t(y) * outW + ox] = std::uint8_t(s / (to - from));
     }
   }
-  consumed_ = std::max<std::uint64_t>(consumed_, s.offset + stripPos_);
+  return out;
+}
+}  // namespace
+
+void TiffReader::TiffCloser::operator()(void* tif) const {
+  TIFFClose(AsTiff(tif));
+}
+
+TiffReader::TiffReader(std::span<const std::uint8_t> file, bool highRes, unsigned lineWidth)
+    : mem_{ByteView(file), 0}, file_(file), highRes_(highRes), lineWidth_(lineWidth) {}
+
+TiffReader::~TiffReader() = default;
+
+std::uint64_t TiffReader::bytesRead() const {
+  return pages_ ? file_.size() * page_ / pages_ : 0;
+}
+
+int TiffReader::open() {
+  if (file_.size() < 8) return kBad;
+  TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(opts, Quiet, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts, Quiet, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(opts, tmsize_t(kMaxTiffPixels * 4 + 65536));
+  // "m": no memory mapping of our own buffer is needed beyond MemMap; "h": header only.
+  tif_.reset(
+      TIFFClientOpenExt("input", "r", &mem_, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap, opts));
+  TIFFOpenOptionsFree(opts);
+  if (!tif_) return kBad;
+  // Count the directories first (libtiff refuses loops in the chain).
+  pages_ = 1;
+  while (pages_ < kMaxPages && TIFFReadDirectory(AsTiff(tif_.get()))) ++pages_;
+  if (!TIFFSetDirectory(AsTiff(tif_.get()), 0)) return kBad;
+  page_ = 1;
+  return readPage();
+}
+
+int TiffReader::readPage() {
+  TIFF* tif = AsTiff(tif_.get());
+  std::uint32_t w = 0, h = 0;
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h)) return kBad;
+  if (w == 0 || h == 0 || w > kMaxRasterPixels || std::uint64_t(w) * h > kMaxTiffPixels) return kBad;
+  char message[1024];
+  if (!TIFFRGBAImageOK(tif, message)) return kBad;
+  std::vector<std::uint32_t> rgba(std::size_t(w) * h);
+  if (!TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 1)) return kBad;
+
+  // Grey on white paper: transparent pixels are paper.
+  std::vector<std::uint8_t> grey(rgba.size());
+  for (std::size_t i = 0; i < rgba.size(); ++i) {
+    const std::uint32_t p = rgba[i];
+    const unsigned a = TIFFGetA(p);
+    const unsigned lum = (TIFFGetR(p) * 77 + TIFFGetG(p) * 150 + TIFFGetB(p) * 29) >> 8;
+    grey[i] = std::uint8_t((lum * a + 255 * (255 - a)) / 255);
+  }
+  rgba = {};
+
+  // Scale to the fax grid when the image says how large its pixels are.
+  unsigned outW = w, outH = h;
+  double dpiX = 0, dpiY = 0;
+  Resolution(tif, dpiX, dpiY);
+  if (dpiX > 0) {
+    double sx = kDotsPerInch / dpiX, sy = (highRes_ ? 196.0 : 98.0) / dpiY;
+    if (w * sx > lineWidth_) {  // too wide for the fax line: shrink as a whole
+      const double fit = lineWidth_ / (w * sx);
+      sx *= fit;
+      sy *= fit;
+    }
+    if (std::fabs(sx - 1) > 0.03) outW = std::max(1u, unsigned(std::lround(w * sx)));
+    if (std::fabs(sy - 1) > 0.03) outH = std::max(1u, unsigned(std::lround(h * sy)));
+    if (std::uint64_t(outW) * outH > kMaxTiffPixels || outW > kMaxRasterPixels) return kBad;
+  }
+  if (outH != h) grey = ScaleRows(grey, w, h, outH);
+  if (outW != w) grey = ScaleColumns(grey, w, outH, outW);
+  grey_ = std::move(grey);
+  width_ = outW;
+  height_ = outH;
+  row_ = 0;
   return 0;
 }
 
 int TiffReader::readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) {
-  endOfPage = morePages = false;
-  len = 0;
-  if (row_ >= length_) return kBad;
-  if (int rc = decodeRow(buf)) return rc;
-  if (reversedBits_)
-    for (unsigned i = 0; i < rowBytes_; ++i) buf[i] = ReverseBits(buf[i]);
-  if (invert_)
-    for (unsigned i = 0; i < rowBytes_; ++i) buf[i] = std::uint8_t(~buf[i]);
-  ClearPadBits(buf, width_);
-  len = rowBytes_;
-  if (++row_ < length_) return 0;
-  endOfPage = true;
-  if (nextDirectory_ != 0) {
-    if (int rc = readDirectory(nextDirectory_)) return rc;
-    morePages = true;
+  if (row_ >= height_) return kBad;
+  GreyRowToBits(grey_.data() + std::size_t(row_) * width_, width_, row_, buf);
+  len = (width_ + 7) / 8;
+  ++row_;
+  endOfPage = row_ == height_;
+  morePages = endOfPage && page_ < pages_;
+  if (morePages) {
+    if (!TIFFReadDirectory(AsTiff(tif_.get()))) return kBad;
+    ++page_;
+    return readPage();
   }
   return 0;
 }

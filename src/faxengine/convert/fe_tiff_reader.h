@@ -1,45 +1,58 @@
-// TIFF input: bilevel images, uncompressed or PackBits, in one or many strips,
-// either byte order. Every directory of the file is one fax page.
+// TIFF input through libtiff: any compression libtiff decodes (none, PackBits,
+// Group 3 1-D and 2-D, Group 4, LZW, Deflate, JPEG), either byte order and fill
+// order, strips or tiles, bilevel, grey or colour. Every directory of the file
+// is one fax page.
+//
+// Conventions callers rely on:
+//  - An image that states its resolution is scaled to the fax grid: 204 pixels
+//    per inch across, 196 (fine) or 98 (normal) lines per inch down, and shrunk
+//    as a whole when it would then be wider than the fax line. An image without
+//    a resolution (or within 3% of the grid) keeps its pixels one for one.
+//  - Bilevel pixels stay exactly as they are; greys (colour, scaled pixels) are
+//    ordered-dithered (GreyRowToBits).
+//  - Nothing is printed: libtiff's messages are dropped and every failure is 8002.
+//  - Memory is bounded: a page of more than kMaxTiffPixels pixels is refused.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "fe_raster_reader.h"
 
 namespace fe {
 
+inline constexpr std::uint64_t kMaxTiffPixels = 64ull << 20;
+
 class TiffReader : public RasterReader {
  public:
-  explicit TiffReader(std::span<const std::uint8_t> file) : file_(file) {}
+  explicit TiffReader(std::span<const std::uint8_t> file, bool highRes = true, unsigned lineWidth = 1728);
+  ~TiffReader() override;
   int open() override;
   unsigned imageWidth() const override { return width_; }
   int readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) override;
-  std::uint64_t bytesRead() const override { return consumed_; }
+  std::uint64_t bytesRead() const override;
   std::uint64_t bytesTotal() const override { return file_.size(); }
 
- private:
-  struct Strip {
-    std::uint32_t offset = 0;
-    std::uint32_t size = 0;
+  struct Memory {  // libtiff's view of the file
+    ByteView bytes;
+    std::uint64_t pos = 0;
   };
-  int readDirectory(std::uint32_t at);
-  bool fieldValues(std::size_t entry, std::vector<std::uint32_t>& out, std::size_t maxCount) const;
-  std::uint16_t u16(std::size_t at) const { return bigEndian_ ? file_.u16be(at) : file_.u16le(at); }
-  std::uint32_t u32(std::size_t at) const { return bigEndian_ ? file_.u32be(at) : file_.u32le(at); }
-  int decodeRow(std::uint8_t* buf);
 
+ private:
+  int readPage();
+
+  Memory mem_;
   ByteView file_;
-  bool bigEndian_ = false;
-  std::vector<std::uint32_t> visited_;  // directory offsets seen, against loops
-  // current directory
-  std::uint32_t width_ = 0, length_ = 0, rowsPerStrip_ = 0, nextDirectory_ = 0;
-  unsigned rowBytes_ = 0;
-  bool packBits_ = false, invert_ = false, reversedBits_ = false;
-  std::vector<Strip> strips_;
-  // decoding position
+  bool highRes_;
+  unsigned lineWidth_;
+  struct TiffCloser {
+    void operator()(void* tif) const;
+  };
+  std::unique_ptr<void, TiffCloser> tif_;
+  unsigned pages_ = 0, page_ = 0;    // directories in the file; the one being read (1-based)
+  unsigned width_ = 0, height_ = 0;  // of the page as it goes out
   std::uint32_t row_ = 0;
-  std::size_t strip_ = 0, stripPos_ = 0;
-  std::uint64_t consumed_ = 0;
+  std::vector<std::uint8_t> grey_;  // the page as it goes out, width_ bytes a row, 0 = black
 };
 
 }  // namespace fe

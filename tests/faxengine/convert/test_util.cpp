@@ -29,6 +29,8 @@ std::vector<Page> DecodeApf(const std::string& path) {
     pages.back().rows.emplace_back(data, data + len);
   };
   u.UnpackFile();
+  const bool highRes = !pages.empty() && u.PageResolution() == fe::frHigh;  // page 1's flag
+  for (auto& p : pages) p.highRes = highRes;
   return pages;
 }
 

@@ -1,0 +1,200 @@
+// PDF pages through poppler's Splash renderer, PostScript through Ghostscript's
+// PDF writer. Pages are rendered one bit deep without anti-aliasing.
+#include "fe_document_reader.h"
+
+#include <ghostscript/gserrors.h>
+#include <ghostscript/iapi.h>
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-global.h>
+#include <poppler/cpp/poppler-image.h>
+#include <poppler/cpp/poppler-page-renderer.h>
+#include <poppler/cpp/poppler-page.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "fe_errors.h"
+
+// Under LeakSanitizer (sanitizer builds): fontconfig, which poppler's font
+// lookup starts, keeps its configuration for the life of the process on purpose.
+// The runtime looks this function up; ordinary builds never call it.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
+namespace fe {
+
+namespace {
+constexpr double kDotsPerInch = 204.0;
+constexpr int kBad = -ecBadGraphicsFormat;
+
+// poppler reports damaged files on stderr by default; the caller gets 8002 instead.
+void QuietPoppler(const std::string&, void*) {}
+
+struct PopplerSetup {
+  PopplerSetup() { poppler::set_debug_error_function(QuietPoppler, nullptr); }
+};
+
+bool StartsWith(std::span<const std::uint8_t> bytes, std::size_t at, const char* text) {
+  const std::size_t n = std::strlen(text);
+  return bytes.size() >= at + n && std::memcmp(bytes.data() + at, text, n) == 0;
+}
+}  // namespace
+
+bool LooksLikePdf(std::span<const std::uint8_t> bytes) {
+  // Readers accept the header anywhere in the first kilobyte.
+  const std::size_t limit = std::min<std::size_t>(bytes.size(), 1024);
+  for (std::size_t i = 0; i + 5 <= limit; ++i)
+    if (StartsWith(bytes, i, "%PDF-")) return true;
+  return false;
+}
+
+bool LooksLikePostScript(std::span<const std::uint8_t> bytes) {
+  static const std::uint8_t kDosEps[] = {0xC5, 0xD0, 0xD3, 0xC6};
+  return StartsWith(bytes, 0, "%!") || StartsWith(bytes, 0, "\x04%!") ||
+         (bytes.size() >= 4 && std::memcmp(bytes.data(), kDosEps, 4) == 0);
+}
+
+DocumentReader::DocumentReader(std::span<const std::uint8_t> pdf, unsigned lineWidth, bool highRes)
+    : pdf_(pdf), lineWidth_(lineWidth), linesPerInch_(highRes ? 196.0 : 98.0) {}
+
+DocumentReader::~DocumentReader() = default;
+
+int DocumentReader::open() {
+  static const PopplerSetup setup;
+  if (doc_) {
+    page_ = 0;
+    return renderPage();
+  }
+  if (pdf_.empty() || pdf_.size() > std::size_t(INT32_MAX)) return kBad;
+  doc_.reset(poppler::document::load_from_raw_data(reinterpret_cast<const char*>(pdf_.data()), int(pdf_.size())));
+  if (!doc_ || doc_->is_locked()) return kBad;
+  const int pages = doc_->pages();
+  if (pages <= 0) return kBad;
+  pages_ = unsigned(pages);
+  return renderPage();
+}
+
+std::uint64_t DocumentReader::bytesRead() const {
+  return pages_ ? pdf_.size() * std::uint64_t(page_) / pages_ : 0;
+}
+
+int DocumentReader::renderPage() {
+  std::unique_ptr<poppler::page> page(doc_->create_page(int(page_)));
+  ++page_;
+  if (!page) return kBad;
+  const poppler::rectf box = page->page_rect(poppler::media_box);
+  double wPt = box.width(), hPt = box.height();
+  if (!(wPt > 1 && hPt > 1) || wPt > 14400 || hPt > 14400) return kBad;  // 1/72 inch to 200 inches
+  // page_rect already accounts for the page's own rotation; a landscape page is
+  // turned so that its long side runs down the fax.
+  const poppler::rotation_enum turn = wPt > hPt ? poppler::rotate_90 : poppler::rotate_0;
+  if (turn == poppler::rotate_90) std::swap(wPt, hPt);
+  const double scale = std::min(1.0, lineWidth_ / (wPt / 72.0 * kDotsPerInch));
+  // One bit per pixel straight from the renderer: without anti-aliasing text and
+  // lines come out as solid shapes, and pictures and tints are screened by it.
+  // The slice is rendered a multiple of 32 pixels wide (white beyond the page) so
+  // that its rows are whole 32-bit words, the row size the renderer pads to.
+  poppler::page_renderer renderer;
+  renderer.set_image_format(poppler::image::format_mono);
+  renderer.set_render_hints(0);
+  renderer.set_paper_color(0xffffffff);
+  const double xres = kDotsPerInch * scale, yres = linesPerInch_ * scale;
+  const unsigned pageWidth = std::min<unsigned>(unsigned(std::lround(wPt / 72.0 * xres)), lineWidth_);
+  const unsigned sliceWidth = std::min((pageWidth + 31) / 32 * 32, lineWidth_ / 32 * 32);
+  const int sliceHeight = int(std::lround(hPt / 72.0 * yres));
+  if (sliceWidth == 0 || sliceHeight <= 0) return kBad;
+  const poppler::image img = renderer.render_page(page.get(), xres, yres, 0, 0, int(sliceWidth), sliceHeight, turn);
+  if (!img.is_valid() || unsigned(img.width()) != sliceWidth || img.height() != sliceHeight ||
+      img.format() != poppler::image::format_mono || unsigned(img.bytes_per_row()) != sliceWidth / 8)
+    return kBad;
+  width_ = sliceWidth;
+  height_ = unsigned(sliceHeight);
+  const std::size_t rowBytes = width_ / 8;
+  bits_.resize(rowBytes * height_);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(img.const_data());
+  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] = std::uint8_t(~data[i]);  // the renderer's 1 is white
+  row_ = 0;
+  return 0;
+}
+
+int DocumentReader::readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) {
+  if (row_ >= height_) return kBad;  // read past the last page
+  len = width_ / 8;
+  std::memcpy(buf, bits_.data() + std::size_t(row_) * len, len);
+  ++row_;
+  endOfPage = row_ == height_;
+  morePages = endOfPage && page_ < pages_;
+  if (morePages) return renderPage();
+  return 0;
+}
+
+namespace {
+// The interpreter's messages go nowhere, except its standard output, which
+// carries the page count asked for after the job; a failure is reported as 8002.
+int GSDLLCALL GsQuiet(void*, const char*, int len) {
+  return len;
+}
+int GSDLLCALL GsOut(void* handle, const char* text, int len) {
+  auto* out = static_cast<std::string*>(handle);
+  if (out->size() < 4096) out->append(text, std::size_t(len));
+  return len;
+}
+constexpr char kPageCountTag[] = "QNPAGES=";
+int GSDLLCALL GsNoInput(void*, char*, int) {
+  return 0;
+}
+
+std::mutex g_gsMutex;  // one interpreter instance per process
+}  // namespace
+
+int PostScriptToPdf(const std::string& psPath, std::vector<std::uint8_t>& pdf) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_regular_file(psPath, ec)) return -ecFileNotFound;
+  std::string tmpl = (fs::temp_directory_path(ec) / "qnps-XXXXXX").string();
+  if (ec) tmpl = "/tmp/qnps-XXXXXX";
+  const int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) return -ecAccessDenied;
+  ::close(fd);
+  struct Remove {
+    std::string path;
+    ~Remove() { ::unlink(path.c_str()); }
+  } removeTemp{tmpl};
+
+  const std::string out = "-sOutputFile=" + tmpl;
+  const char* argv[] = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pdfwrite",
+                        "-dCompatibilityLevel=1.4", out.c_str(), "-f", psPath.c_str(),
+                        // The PDF writer makes a blank page for a job that shows none.
+                        "-c", "(QNPAGES=) print currentpagedevice /PageCount get == flush"};
+  std::string printed;
+  int rc = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_gsMutex);
+    void* gs = nullptr;
+    if (gsapi_new_instance(&gs, &printed) < 0) return -ecInternal;
+    gsapi_set_stdio(gs, GsNoInput, GsOut, GsQuiet);
+    gsapi_set_arg_encoding(gs, GS_ARG_ENCODING_UTF8);
+    rc = gsapi_init_with_args(gs, int(std::size(argv)), const_cast<char**>(argv));
+    const int exitRc = gsapi_exit(gs);
+    gsapi_delete_instance(gs);
+    if (rc == gs_error_Quit || rc == gs_error_Info) rc = 0;
+    if (rc == 0) rc = exitRc;
+  }
+  if (rc < 0) return kBad;
+  const std::size_t tag = printed.rfind(kPageCountTag);
+  if (tag == std::string::npos || std::atoi(printed.c_str() + tag + std::strlen(kPageCountTag)) <= 0) return kBad;
+  std::ifstream in(tmpl, std::ios::binary);
+  pdf.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (pdf.empty() || !LooksLikePdf(pdf)) return kBad;  // a program that drew no page
+  return 0;
+}
+
+}  // namespace fe

@@ -1,0 +1,53 @@
+// One job of the "Quillon Fax" print queue: the document CUPS hands to the
+// backend becomes a fine fax (APF) and its job description (".JFD", the job's
+// title as the subject) in the printing user's SEND folder.
+//
+// Conventions callers rely on:
+//  - Run as root (as CUPS runs a backend whose file is mode 0700), the job
+//    reads its input first, then gives up root for the printing user for good:
+//    every file is made by that user, and only inside that user's folder.
+//  - The user name must be a plain account name of an existing user; the title
+//    only ever becomes text in the ".JFD" (control characters turned to spaces),
+//    never part of a path.
+//  - Nothing half-made is left: the APF and the ".JFD" are written under hidden
+//    temporary names and renamed into place, the APF first, so the program's
+//    pick-up never sees one without the other complete.
+//  - Failures come back as a message for the CUPS job log; no Qt widgets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace printdriver {
+
+inline constexpr unsigned kMaxFaxPages = 200;
+inline constexpr std::size_t kMaxJobBytes = std::size_t(512) << 20;
+
+struct JobRequest {
+  std::string user, title;
+  std::string inputPath;  // empty: the document comes on standard input
+  // Folder holding the users' homes by name, instead of their account's home
+  // directory; set only through the environment of a test run (cupsd hands a
+  // backend only the variables its own configuration names).
+  std::string homesOverride;
+};
+
+struct JobResult {
+  bool ok = false;
+  std::string message;           // for the job log: what was made, or why not
+  std::string apfPath, jfdPath;  // the files made
+  unsigned pages = 0;
+  bool programTold = false;  // a running Quillon was asked to pick the fax up
+};
+
+// Account names: letters, digits, ".", "_", "-", not starting with "-" or ".",
+// at most 32 bytes.
+bool IsPlainUserName(const std::string& user);
+// The title as one line of text: control characters become spaces, trimmed,
+// cut to 80 bytes on a character boundary; "Printed document" when empty.
+std::string DescriptionFromTitle(const std::string& title);
+
+JobResult RunPrintJob(const JobRequest& request);
+
+}  // namespace printdriver

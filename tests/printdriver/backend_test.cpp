@@ -1,0 +1,207 @@
+// The "Quillon Fax" backend run as CUPS runs it: argv job-id user title copies
+// options [file], DEVICE_URI set, the document as a file or on standard input.
+// Good jobs leave an APF and its ".JFD" in the user's SEND folder, which the
+// program's pick-up turns into one record; bad jobs are cancelled with a clear
+// message and leave nothing behind.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "common/folders.h"
+#include "common/instance_channel.h"
+#include "faxprep/pickup.h"
+#include "fe_fax_unpacker.h"
+#include "records/record_tables.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBackend = std::string(QN_BINARY_DIR) + "/bin/quillon-backend";
+
+struct JobRun {
+  int status = -1;
+  std::string log;  // what the backend wrote for the CUPS job log
+};
+
+std::string Me() {
+  return ::getpwuid(::getuid())->pw_name;
+}
+
+void Write(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string Read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A PostScript document of `pages` pages with a line of text on each.
+std::string PostScript(int pages) {
+  std::string ps = "%!PS\n/Helvetica findfont 20 scalefont setfont\n";
+  for (int i = 1; i <= pages; ++i) ps += "72 720 moveto (Page " + std::to_string(i) + ") show showpage\n";
+  return ps;
+}
+
+class Backend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    homes_ = fs::path(QN_BINARY_DIR) / "test-output" / "printdriver" /
+             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(homes_);
+    program_ = homes_ / Me() / ".local/share/quillon";
+    fs::create_directories(program_);
+  }
+  fs::path SendFolder() const { return program_ / "SEND"; }
+
+  // Runs the backend; input: a file name (6th argument) or, when stdinFile is
+  // set, that file on standard input.
+  JobRun Print(const std::string& user, const std::string& title, const std::string& file, bool onStdin = false) {
+    const fs::path log = homes_ / "log.txt";
+    std::string cmd = "cd '" + homes_.string() + "' && DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" + homes_.string() +
+                      "' '" + kBackend + "' 42 '" + user + "' '" + title + "' 1 'media=A4'";
+    cmd += onStdin ? " < '" + file + "'" : " '" + file + "'";
+    cmd += " 2> '" + log.string() + "'";
+    JobRun r;
+    const int st = std::system(cmd.c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.log = Read(log);
+    return r;
+  }
+
+  // Every file under the homes folder, relative to it (the log excepted).
+  std::set<std::string> Files() const {
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(homes_))
+      if (e.is_regular_file() && e.path().filename() != "log.txt" && e.path().parent_path() != homes_)
+        out.insert(fs::relative(e.path(), homes_).string());
+    return out;
+  }
+
+  fs::path homes_, program_;
+};
+
+TEST_F(Backend, PdfAndPostScriptJobsBecomeFaxesThePickUpTakes) {
+  // Without arguments the backend names its device for lpinfo.
+  FILE* p = ::popen(kBackend.c_str(), "r");
+  char line[200] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, p));
+  ::pclose(p);
+  EXPECT_STREQ(line, "direct quillon \"Unknown\" \"Quillon Fax\"\n");
+
+  Write(homes_ / "doc.ps", PostScript(3));
+  ASSERT_EQ(
+      std::system(("ps2pdf '" + (homes_ / "doc.ps").string() + "' '" + (homes_ / "doc.pdf").string() + "'").c_str()),
+      0);
+  JobRun r = Print(Me(), "Quarterly report", (homes_ / "doc.pdf").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(r.log.find("INFO: Quillon Fax: 3 pages faxed to"), std::string::npos) << r.log;
+  r = Print(Me(), "Letter from stdin", (homes_ / "doc.ps").string(), true);
+  ASSERT_EQ(r.status, 0) << r.log;
+
+  const std::set<std::string> want = {
+      Me() + "/.local/share/quillon/SEND/FAX00000.APF", Me() + "/.local/share/quillon/SEND/FAX00000.JFD",
+      Me() + "/.local/share/quillon/SEND/FAX00001.APF", Me() + "/.local/share/quillon/SEND/FAX00001.JFD"};
+  EXPECT_EQ(Files(), want);
+  EXPECT_EQ(Read(SendFolder() / "FAX00000.JFD"), "\n\nQuarterly report\n");
+  for (const char* apf : {"FAX00000.APF", "FAX00001.APF"}) {
+    fe::TFeFaxUnpacker u;
+    u.InFileName = (SendFolder() / apf).string();
+    EXPECT_EQ(u.NumPages(), 3u) << apf;
+    EXPECT_EQ(u.PageResolution(), fe::frHigh);
+    EXPECT_EQ(u.PageWidth(), fe::fwNormal);
+  }
+
+  // The program's pick-up makes one record per printed fax, the title as subject.
+  setenv("QUILLON_HOME", program_.c_str(), 1);
+  qn::ResetProgramFolder();
+  xb::Table fax;
+  ASSERT_TRUE(records::OpenFaxDBF(fax, qn::ProgramFolder(), ""));
+  const faxprep::PickUpReport report = faxprep::PickUpPrintedFaxes(fax);
+  EXPECT_EQ(report.added, 2) << report.problems.join(QLatin1Char('\n')).toStdString();
+  fax.goTop();
+  EXPECT_EQ(fax.getString("SUBJECT").substr(0, 16), "Quarterly report");
+  fax.close();
+  unsetenv("QUILLON_HOME");
+  qn::ResetProgramFolder();
+}
+
+TEST_F(Backend, RunningProgramIsToldAtOnce) {
+  // A running Quillon listens on its channel; the backend's line asks for a pick-up.
+  const std::string folder = program_.string() + "/";
+  const std::string path = "/tmp/" + qn::InstanceChannelName(folder, ::getuid()).toStdString();
+  ::unlink(path.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  Write(homes_ / "doc.ps", PostScript(1));
+  const JobRun r = Print(Me(), "Told", (homes_ / "doc.ps").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  const int c = ::accept(fd, nullptr, nullptr);
+  ASSERT_GE(c, 0);
+  char buf[32] = {};
+  EXPECT_GT(::read(c, buf, sizeof buf - 1), 0);
+  EXPECT_STREQ(buf, "pickup\n");
+  ::close(c);
+  ::close(fd);
+  ::unlink(path.c_str());
+  EXPECT_EQ(r.log.find("picks it up when it starts"), std::string::npos) << r.log;
+}
+
+TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {
+  const std::string mine = Me();
+  auto cancelled = [&](const JobRun& r, const std::string& words) {
+    EXPECT_EQ(r.status, 5) << r.log;  // CUPS_BACKEND_CANCEL: the job goes, the queue stays
+    EXPECT_NE(r.log.find("ERROR: Quillon Fax: " + words), std::string::npos) << r.log;
+  };
+  Write(homes_ / "empty.pdf", "");
+  cancelled(Print(mine, "t", (homes_ / "empty.pdf").string()), "the job is empty");
+  Write(homes_ / "corrupt.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ngarbage\n%%EOF\n");
+  cancelled(Print(mine, "t", (homes_ / "corrupt.pdf").string()), "the document is damaged");
+  Write(homes_ / "text.txt", "just text\n");
+  cancelled(Print(mine, "t", (homes_ / "text.txt").string()), "the document is neither PDF nor PostScript");
+
+  // 500 pages: refused after counting, before any page is rendered.
+  Write(homes_ / "long.ps", PostScript(500));
+  const auto start = std::chrono::steady_clock::now();
+  cancelled(Print(mine, "t", (homes_ / "long.ps").string()), "the document has 500 pages; a fax takes at most 200");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+
+  // User names that would lead elsewhere, and users that do not exist.
+  Write(homes_ / "doc.ps", PostScript(1));
+  for (const std::string& user : std::vector<std::string>{"../" + mine, "/etc", "-x", ".hidden", mine + "/..", "a b"})
+    cancelled(Print(user, "t", (homes_ / "doc.ps").string()), "the user name");
+  cancelled(Print("nosuchuser4711", "t", (homes_ / "doc.ps").string()), "there is no user \"nosuchuser4711\"");
+  EXPECT_TRUE(Files().empty()) << *Files().begin();
+  EXPECT_FALSE(fs::exists(SendFolder()) && !fs::is_empty(SendFolder()));
+
+  // A user without a Quillon folder: a message that says what to do.
+  fs::remove_all(homes_ / mine);
+  cancelled(Print(mine, "t", (homes_ / "doc.ps").string()), "user " + mine + " has no Quillon folder");
+  EXPECT_FALSE(fs::exists(homes_ / mine));
+}
+
+TEST_F(Backend, TitlesOnlyEverBecomeText) {
+  Write(homes_ / "doc.ps", PostScript(1));
+  const std::string title = "../../../etc/passwd\x01\x1b[31m\nsecond line\t/abs";
+  const JobRun r = Print(Me(), title, (homes_ / "doc.ps").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(Files(), (std::set<std::string>{Me() + "/.local/share/quillon/SEND/FAX00000.APF",
+                                            Me() + "/.local/share/quillon/SEND/FAX00000.JFD"}));
+  EXPECT_EQ(Read(SendFolder() / "FAX00000.JFD"), "\n\n../../../etc/passwd  [31m second line /abs\n");
+  EXPECT_EQ(r.log.find('\x1b'), std::string::npos);
+}
+
+}  // namespace

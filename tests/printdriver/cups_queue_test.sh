@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# A whole print job through a real CUPS queue: a private cupsd (own folders and
+# socket, nothing of the system's CUPS touched), install-printer.sh's lpadmin
+# line for the "Quillon Fax" queue, `lp` of a PDF; the fax and its job
+# description must appear in the printing user's SEND folder. Skipped (77) when
+# cupsd cannot run here: not root, or no cupsd.
+# usage: cups_queue_test.sh BUILD_DIR SOURCE_DIR
+set -uo pipefail
+build=$1 source=$2
+[ "$(id -u)" -eq 0 ] || { echo "skipped: cupsd needs root"; exit 77; }
+command -v cupsd >/dev/null && command -v lpadmin >/dev/null && command -v lp >/dev/null ||
+  { echo "skipped: no cupsd"; exit 77; }
+
+dir=$build/test-output/printdriver/cups-queue
+rm -rf "$dir"
+mkdir -p "$dir"/{serverbin/backend,spool,tmp,cache,state,log,ppd,homes/root/.local/share/quillon}
+chmod 0755 "$dir" "$dir/serverbin" "$dir/serverbin/backend"
+install -m 0700 "$build/bin/quillon-backend" "$dir/serverbin/backend/quillon"
+# cupsd starts every backend through its cups-exec helper, found under ServerBin.
+serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+[ -x "$serverbin/daemon/cups-exec" ] || { echo "skipped: no cups-exec"; exit 77; }
+mkdir -p "$dir/serverbin/daemon" && cp "$serverbin/daemon/cups-exec" "$dir/serverbin/daemon/"
+# Only the backend is run: the PPD passes PDF through unchanged.
+cat > "$dir/cupsd.conf" <<CONF
+Listen $dir/cups.sock
+LogLevel debug
+WebInterface No
+Browsing No
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Location /admin>
+  Order allow,deny
+  Allow all
+</Location>
+CONF
+cat > "$dir/cups-files.conf" <<CONF
+ServerRoot $dir
+ServerBin $dir/serverbin
+DataDir /usr/share/cups
+RequestRoot $dir/spool
+TempDir $dir/tmp
+CacheDir $dir/cache
+StateDir $dir/state
+AccessLog $dir/log/access_log
+ErrorLog $dir/log/error_log
+PageLog $dir/log/page_log
+SystemGroup root
+Sandboxing relaxed
+FileDevice No
+SetEnv QUILLON_BACKEND_HOMES $dir/homes
+CONF
+cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
+pid=$!
+trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
+export CUPS_SERVER=$dir/cups.sock
+for _ in $(seq 50); do lpstat -r >/dev/null 2>&1 && break; sleep 0.2; done
+lpstat -r >/dev/null 2>&1 || { echo "skipped: cupsd did not start"; tail -20 "$dir/log/error_log"; exit 77; }
+
+fail() { echo "FAIL: $*"; tail -40 "$dir/log/error_log"; exit 1; }
+# The queue as install-printer.sh adds it.
+line=$(grep '^lpadmin -p' "$source/scripts/install-printer.sh") || fail "no lpadmin line in install-printer.sh"
+queue=Quillon_Fax ppd=$source/src/printdriver/quillon-fax.ppd
+eval "$line" || fail "lpadmin refused the queue"
+
+printf '%%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Through CUPS) show showpage\nshowpage\n' > "$dir/doc.ps"
+ps2pdf "$dir/doc.ps" "$dir/doc.pdf" || fail "ps2pdf"
+lp -d "$queue" -t "Printed through CUPS" "$dir/doc.pdf" || fail "lp refused the job"
+send=$dir/homes/root/.local/share/quillon/SEND
+for _ in $(seq 100); do [ -f "$send/FAX00000.JFD" ] && break; sleep 0.2; done
+[ -f "$send/FAX00000.APF" ] && [ -f "$send/FAX00000.JFD" ] || fail "no fax in $send"
+[ "$(sed -n 3p "$send/FAX00000.JFD")" = "Printed through CUPS" ] || fail "JFD: $(cat -A "$send/FAX00000.JFD")"
+"$build/bin/qnfax" info "$send/FAX00000.APF" | grep -q '^Pages: *2$' || fail "not two pages"
+# PostScript reaches the backend as it is and goes through the interpreter
+# (as the printing user, with CUPS' own temporary folder not writable for it).
+lp -d "$queue" -t "PostScript job" "$dir/doc.ps" || fail "lp refused the PostScript job"
+for _ in $(seq 100); do [ -f "$send/FAX00001.JFD" ] && break; sleep 0.2; done
+[ -f "$send/FAX00001.APF" ] || fail "no fax of the PostScript job"
+"$build/bin/qnfax" info "$send/FAX00001.APF" | grep -q '^Pages: *2$' || fail "PostScript job: not two pages"
+echo "cups queue test passed"
