@@ -2,6 +2,7 @@
 // the main window.
 #include <QApplication>
 #include <QLocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "hints.h"
 #include "hooks.h"
 #include "main_screen.h"
+#include "receive_hooks.h"
 #include "session_hooks.h"
 #include "single_instance.h"
 #include "viewing_hooks.h"
@@ -55,6 +57,8 @@ bool AnswerInformationOption(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (AnswerInformationOption(argc, argv)) return 0;
+  // A file size limit must end a fax being received with "disk full", not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillon"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
@@ -68,6 +72,7 @@ int main(int argc, char** argv) {
   qn::InstallViewingHooks();
   qn::InstallSessionHooks();
   qn::InstallFaxPrepHooks();
+  qn::InstallReceiveHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();
