@@ -250,6 +250,23 @@ class ReceiveModeTest : public QObject {
     return stored.count() >= count;
   }
 
+  // Waits (with the event loop running) until the simulator has reported
+  // `count` events starting with prefix, then for the receiver to wait again.
+  static bool WaitForSimEvent(const qn::sim::FaxModemSim& sim, const std::string& prefix, int count = 1) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 30000) {
+      int seen = 0;
+      for (const std::string& e : sim.events()) seen += e.rfind(prefix, 0) == 0;
+      if (seen >= count) {
+        QTest::qWait(1500);  // the receiver hangs up and resets the modem
+        return true;
+      }
+      QTest::qWait(100);
+    }
+    return false;
+  }
+
   // Three faxes in a row from three terminals through one virtual modem.
   void ThreeFaxesThrough(qn::sim::ModemKind kind, int faxClass) {
     qn::sim::FaxModemSim sim;
@@ -284,8 +301,10 @@ class ReceiveModeTest : public QObject {
     QCOMPARE(w->ReceiveButton->text(), QStringLiteral("STOP"));
     for (size_t i = 0; i < senders.size(); ++i) {
       QVERIFY(sim.call("20" + std::to_string(i), "100"));
-      QVERIFY2(WaitForFaxes(stored, static_cast<int>(i) + 1, 90s), sim.logFile().c_str());
+      QVERIFY2(WaitForFaxes(stored, static_cast<int>(i) + 1, 90s),
+               qPrintable(QStringLiteral("fax %1, ").arg(i + 1) + QString::fromStdString(sim.logFile())));
       QVERIFY(stored.last().at(1).toBool());
+      QVERIFY(WaitForSimEvent(sim, "result 20" + std::to_string(i) + " 0 "));
     }
     QTest::qWait(300);  // the sound requests are queued behind the last fax
     QCOMPARE(sounds_, 3);
@@ -750,6 +769,7 @@ class ReceiveModeTest : public QObject {
     for (int i = 0; i < 10; ++i) {
       QVERIFY(sim.call("200", "100"));
       QVERIFY2(WaitForFaxes(stored, i + 1, 60s), sim.logFile().c_str());
+      QVERIFY(WaitForSimEvent(sim, "result 200 0 pages=1", i + 1));
       if (i == 1) afterSecond = RssKb();
     }
     const long afterTenth = RssKb();
