@@ -361,21 +361,7 @@ void TReceiveMode::Stop() {
   notification_->hide();
   Status(QStringLiteral("Ending fax receive mode..."));
   ProcessMessages();
-  if (fax_) {
-    fax_->Cancel();
-    fe::TFeReceiveFax* receiver = fax_.get();
-    RunAside([receiver] { return receiver->WaitDone(kCancelWaitMs); });
-  }
-  ProcessMessages();
-  const FaxSettings& s = Settings();
-  if (!s.AfterString.empty() && port_ && port_->IsOpen()) {
-    Status(QStringLiteral("Sending AFTER reset string..."));
-    ProcessMessages();
-    std::string command = s.AfterString;
-    TFaxSessionPort* port = port_.get();
-    RunAside([port, &command] { return port->SendModemCommand(command); });
-    Settings().AfterString = command;
-  }
+  CancelReceiver();
   EndSession();
   ProcessMessages();
   *host_.inReceiveMode = false;
@@ -392,15 +378,7 @@ void TReceiveMode::Stop() {
   emit ModeChanged(false);
 }
 
-bool TReceiveMode::CloseQuery() {
-  if (Receiving() && !AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!")))
-    return false;
-  if (!On()) return true;
-  stopping_ = true;
-  notification_->hide();
-  Status(QStringLiteral("Shutting down fax..."));
-  ProcessMessages();
-  Hourglass();
+void TReceiveMode::CancelReceiver() {
   if (fax_) {
     fax_->Cancel();
     fe::TFeReceiveFax* receiver = fax_.get();
@@ -416,6 +394,18 @@ bool TReceiveMode::CloseQuery() {
     RunAside([port, &command] { return port->SendModemCommand(command); });
     Settings().AfterString = command;
   }
+}
+
+bool TReceiveMode::CloseQuery() {
+  if (Receiving() && !AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!")))
+    return false;
+  if (!On()) return true;
+  stopping_ = true;
+  notification_->hide();
+  Status(QStringLiteral("Shutting down fax..."));
+  ProcessMessages();
+  Hourglass();
+  CancelReceiver();
   if (port_) port_->Close();
   // A moment for the modem to settle after the line was let go of.
   std::this_thread::sleep_for(fe::TicksToDuration(18));

@@ -108,6 +108,9 @@ class TReceiveMode : public QObject {
   bool Start();
   void Stop();
   void EndSession();
+  // Cancels the receiver, waits until it has hung up and stopped, and sends
+  // the after-reset string (its answer is not needed).
+  void CancelReceiver();
   void SetCaptions(bool on);
   void Status(const QString& text);
   void Hourglass();

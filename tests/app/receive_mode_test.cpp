@@ -198,6 +198,24 @@ class ReceiveModeTest : public QObject {
     wav.write("RIFF");
   }
 
+  // The error window's caption and text go to *seen; it is closed with OK.
+  static ModalScript::Step RecordErrorBox(QStringList* seen) {
+    return [seen](QWidget* wd) {
+      if (auto* box = qobject_cast<TShowErrorForm*>(wd)) {
+        *seen << box->windowTitle() << box->Memo1->toPlainText();
+        box->OkButton->click();
+      }
+    };
+  }
+
+  // The main window with COM3 on the scripted Class 2 modem (its script started).
+  std::unique_ptr<TMainScreen> StartOnClass2(qnsim::ScriptedModem& modem) {
+    modem.Start();
+    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
+    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
+    return Start();
+  }
+
   // Closes the window; the tables must pass the index check afterwards.
   void CloseAndCheck(std::unique_ptr<TMainScreen>& w) {
     w->close();
@@ -429,10 +447,7 @@ class ReceiveModeTest : public QObject {
     qnsim::ScriptedModem modem;
     Class2Prep(modem);
     Class2Reset(modem);
-    modem.Start();
-    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
-    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
-    auto w = Start();
+    auto w = StartOnClass2(modem);
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QVERIFY(w->OutgoingPageShown());
@@ -584,20 +599,12 @@ class ReceiveModeTest : public QObject {
         .ExpectPrefix("+++")
         .Reply("OK");
     Class2Reset(modem);
-    modem.Start();
-    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
-    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
-    auto w = Start();
+    auto w = StartOnClass2(modem);
     TReceiveMode& mode = ReceiveModeOf(*w);
     QSignalSpy stored(&mode, &TReceiveMode::FaxStored);
     QStringList seen;
     ModalScript script;
-    script.Then([&seen](QWidget* wd) {
-      if (auto* box = qobject_cast<TShowErrorForm*>(wd)) {
-        seen << box->windowTitle() << box->Memo1->toPlainText();
-        box->OkButton->click();
-      }
-    });
+    script.Then(RecordErrorBox(&seen));
     w->ReceiveButton->click();
     QVERIFY(w->InReceiveMode);
     QTRY_VERIFY_WITH_TIMEOUT(script.Done(), 30000);
@@ -642,20 +649,12 @@ class ReceiveModeTest : public QObject {
         .ExpectPrefix("+++")
         .Reply("OK");
     Class2Reset(modem);
-    modem.Start();
-    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
-    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
-    auto w = Start();
+    auto w = StartOnClass2(modem);
     TReceiveMode& mode = ReceiveModeOf(*w);
     QSignalSpy stored(&mode, &TReceiveMode::FaxStored);
     QStringList seen;
     ModalScript script;
-    script.Then([&seen](QWidget* wd) {
-      if (auto* box = qobject_cast<TShowErrorForm*>(wd)) {
-        seen << box->windowTitle() << box->Memo1->toPlainText();
-        box->OkButton->click();
-      }
-    });
+    script.Then(RecordErrorBox(&seen));
     rlimit old{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
@@ -685,18 +684,10 @@ class ReceiveModeTest : public QObject {
     Class2Prep(modem);
     Class2Reset(modem);
     modem.Pause(1500ms).HangUp();
-    modem.Start();
-    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
-    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
-    auto w = Start();
+    auto w = StartOnClass2(modem);
     QStringList seen;
     ModalScript script;
-    script.Then([&seen](QWidget* wd) {
-      if (auto* box = qobject_cast<TShowErrorForm*>(wd)) {
-        seen << box->windowTitle() << box->Memo1->toPlainText();
-        box->OkButton->click();
-      }
-    });
+    script.Then(RecordErrorBox(&seen));
     w->ReceiveButton->click();
     QVERIFY(w->InReceiveMode);
     QTRY_VERIFY_WITH_TIMEOUT(script.Done(), 20000);
@@ -717,10 +708,7 @@ class ReceiveModeTest : public QObject {
     Class2Reset(modem);
     Class2Call(modem, "SLOW");
     modem.Pause(20s);
-    modem.Start();
-    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
-    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 2); });
-    auto w = Start();
+    auto w = StartOnClass2(modem);
     w->ReceiveButton->click();
     QTRY_VERIFY_WITH_TIMEOUT(w->ReceivingNow, 15000);
     ModalScript no;
