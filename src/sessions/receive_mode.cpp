@@ -28,8 +28,8 @@
 #include "receive_fax.h"
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
+#include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
-#include "sessions/run_aside.h"
 #include "sessions/send_fax_form.h"
 #include "sessions/session_log.h"
 #include "sessions/settings.h"
@@ -260,7 +260,7 @@ bool TReceiveMode::Start() {
     AddtoLastRecLog(QStringLiteral("Checking for modem"));
     TFaxSessionPort* port = port_.get();
     const std::string reset = s.String;
-    if (!RunAside([port, reset] { return port->CheckForModem(reset); })) {
+    if (!RunOffThread([port, reset] { return port->CheckForModem(reset); }, QEventLoop::ExcludeUserInputEvents)) {
       AddtoLastRecLog(QStringLiteral("Error checking for modem"));
       notification_->hide();
       NormalCursor();
@@ -287,7 +287,8 @@ bool TReceiveMode::Start() {
       Status(QStringLiteral("Sending reset string..."));
       AddtoLastRecLog(QStringLiteral("Sending reset string: ") + Q(command));
       ProcessMessages();
-      const bool ok = RunAside([port, &command] { return port->SendModemCommand(command); });
+      const bool ok = RunOffThread([port, &command] { return port->SendModemCommand(command); },
+                                   QEventLoop::ExcludeUserInputEvents);
       Settings().String = command;  // the setting keeps the "AT" put in front
       if (!ok) {
         notification_->hide();
@@ -317,7 +318,9 @@ bool TReceiveMode::Start() {
     AddtoLastRecLog(QStringLiteral("StartReceive"));
     port_->Attach(fax, sink_.get());
     fe::TFeReceiveFax* receiver = fax_.get();
-    if (const int rc = RunAside([receiver] { return receiver->StartReceive(); }); rc < 0) {
+    if (const int rc =
+            RunOffThread([receiver] { return receiver->StartReceive(); }, QEventLoop::ExcludeUserInputEvents);
+        rc < 0) {
       AddtoLastRecLog(QStringLiteral("Message:") + Q(fe::ErrorText(-rc)));
       return false;
     }
@@ -334,7 +337,7 @@ bool TReceiveMode::Start() {
     if (fax_ && fax_->Running()) {
       fax_->Cancel();
       fe::TFeReceiveFax* receiver = fax_.get();
-      RunAside([receiver] { return receiver->WaitDone(kCancelWaitMs); });
+      RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
     }
     if (port_) port_->Close();
     NormalCursor();
@@ -382,7 +385,7 @@ void TReceiveMode::CancelReceiver() {
   if (fax_) {
     fax_->Cancel();
     fe::TFeReceiveFax* receiver = fax_.get();
-    RunAside([receiver] { return receiver->WaitDone(kCancelWaitMs); });
+    RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
   }
   ProcessMessages();
   const FaxSettings& s = Settings();
@@ -391,7 +394,7 @@ void TReceiveMode::CancelReceiver() {
     ProcessMessages();
     std::string command = s.AfterString;
     TFaxSessionPort* port = port_.get();
-    RunAside([port, &command] { return port->SendModemCommand(command); });
+    RunOffThread([port, &command] { return port->SendModemCommand(command); }, QEventLoop::ExcludeUserInputEvents);
     Settings().AfterString = command;
   }
 }
@@ -583,7 +586,7 @@ void TReceiveMode::StoppedByItself() {
   const int code = lastError_;
   if (fax_) {
     fe::TFeReceiveFax* receiver = fax_.get();
-    RunAside([receiver] { return receiver->WaitDone(kCancelWaitMs); });
+    RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
   }
   EndSession();
   *host_.inReceiveMode = false;

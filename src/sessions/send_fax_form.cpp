@@ -28,8 +28,8 @@
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
 #include "sessions/fax_status.h"
+#include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
-#include "sessions/run_aside.h"
 #include "sessions/session_log.h"
 #include "sessions/settings.h"
 
@@ -401,7 +401,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   AddtoLastSendLog(QStringLiteral("Checking for modem"));
   TFaxSessionPort* port = port_.get();
   const std::string reset = s.String;
-  if (!RunAside([port, reset] { return port->CheckForModem(reset); })) {
+  if (!RunOffThread([port, reset] { return port->CheckForModem(reset); }, QEventLoop::ExcludeUserInputEvents)) {
     NormalCursor();
     AddtoLastSendLog(QStringLiteral("Error checking for modem"));
     const bool goOn = ShowErrorBox(
@@ -429,7 +429,8 @@ void TSendFaxForm::SendFaxButtonClick() {
     Mark(QStringLiteral("Sending_RESET_string:") + Q(command));
     AddtoLastSendLog(QStringLiteral("Sending reset string: ") + Q(command));
     Status(QStringLiteral("Sending reset string..."));
-    const bool ok = RunAside([port, &command] { return port->SendModemCommand(command); });
+    const bool ok =
+        RunOffThread([port, &command] { return port->SendModemCommand(command); }, QEventLoop::ExcludeUserInputEvents);
     Settings().String = command;  // the setting keeps the "AT" put in front
     if (!ok) {
       AddtoLastSendLog(QStringLiteral("Failure sending reset string: ") + Q(command));
@@ -539,7 +540,7 @@ bool TSendFaxForm::StartTransmission() {
   AddtoLastSendLog(QStringLiteral("StartTransmit"));
   starting_ = true;
   fe::TFeSendFax* sender = fax_.get();
-  RunAside([sender] { return sender->StartSend(); });
+  RunOffThread([sender] { return sender->StartSend(); }, QEventLoop::ExcludeUserInputEvents);
   starting_ = false;
   if (finishPending_) QTimer::singleShot(0, this, &TSendFaxForm::FinishSession);
   return true;
@@ -561,14 +562,14 @@ void TSendFaxForm::OnFinish(int code) {
 
 void TSendFaxForm::FinishSession() {
   fe::TFeSendFax* sender = fax_.get();
-  if (sender) RunAside([sender] { return sender->WaitDone(30000); });
+  if (sender) RunOffThread([sender] { return sender->WaitDone(30000); }, QEventLoop::ExcludeUserInputEvents);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   const FaxSettings& s = Settings();
   if (!s.AfterString.empty() && port_) {
     StatusLine->setText(QStringLiteral("Sending AFTER reset string..."));
     std::string command = s.AfterString;
     TFaxSessionPort* port = port_.get();
-    RunAside([port, &command] { return port->SendModemCommand(command); });
+    RunOffThread([port, &command] { return port->SendModemCommand(command); }, QEventLoop::ExcludeUserInputEvents);
     Settings().AfterString = command;
   }
   EndSession();
