@@ -11,6 +11,10 @@
 #        scripts/screenshot.sh modem                 docs/modem-finder.png,
 #                                                    docs/quick-analysis.png and
 #                                                    docs/config-info.png
+#        scripts/screenshot.sh receive [OUTPUT.png]  the main window in receive mode
+#                                                    after a fax came in through
+#                                                    faxmodem-sim
+#                                                    (docs/receive-mode.png)
 #        scripts/screenshot.sh covers                docs/cover-editor.png (the Fax
 #                                                    Cover Sheet Editor) and
 #                                                    docs/cover-page.png (a cover
@@ -94,6 +98,15 @@ if [ "${1:-}" = send ]; then
   out=${2:-docs/send-window.png}
   build send-window-shot faxmodem-sim
   QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1040x600x24" build/bin/send-window-shot "$out"
+  echo "wrote $out"
+  exit 0
+fi
+
+if [ "${1:-}" = receive ]; then
+  out=${2:-docs/receive-mode.png}
+  build receive-mode-shot quillon-sample faxmodem-sim
+  fresh_home
+  QN_BINARY_DIR=$PWD/build xvfb-run -a -s "-screen 0 1100x620x24" build/bin/receive-mode-shot "$out"
   echo "wrote $out"
   exit 0
 fi

@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <fstream>
-#include <thread>
 
 #include "common/dialogs.h"
 #include "common/fax_files.h"
@@ -32,6 +30,7 @@
 #include "sessions/fax_status.h"
 #include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
+#include "sessions/session_log.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -47,13 +46,6 @@ std::string S(const QString& s) {
   return s.toLocal8Bit().toStdString();
 }
 
-QString NowText() {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QLocale locale;
-  return locale.toString(now.date(), QLocale::LongFormat) + QLatin1Char(' ') +
-         locale.toString(now.time(), QLocale::LongFormat);
-}
-
 std::string Trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return {};
@@ -63,20 +55,6 @@ std::string Trim(const std::string& s) {
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-fe::TFaxClass EngineClass(int classIndex) {
-  // 0 detect, 1 Class 1, 2 Class 2, 3 Class 2.0; a value out of range detects.
-  switch (classIndex) {
-    case 1:
-      return fe::TFaxClass::fcClass1;
-    case 2:
-      return fe::TFaxClass::fcClass2;
-    case 3:
-      return fe::TFaxClass::fcClass2_0;
-    default:
-      return fe::TFaxClass::fcDetect;
-  }
 }
 
 }  // namespace
@@ -92,6 +70,20 @@ int DialWaitFromInitString(const std::string& initString) {
   for (char c : digits)
     if (!std::isdigit(static_cast<unsigned char>(c))) return 60;
   return std::max(55, std::stoi(digits));
+}
+
+fe::TFaxClass EngineFaxClass(int classIndex) {
+  // 0 detect, 1 Class 1, 2 Class 2, 3 Class 2.0; a value out of range detects.
+  switch (classIndex) {
+    case 1:
+      return fe::TFaxClass::fcClass1;
+    case 2:
+      return fe::TFaxClass::fcClass2;
+    case 3:
+      return fe::TFaxClass::fcClass2_0;
+    default:
+      return fe::TFaxClass::fcDetect;
+  }
 }
 
 std::string ModemInitFrom(const std::string& initString) {
@@ -292,16 +284,11 @@ void TSendFaxForm::PreferencesButtonClick() {
 // ---- log, status, cursor ------------------------------------------------------------
 
 void TSendFaxForm::AddtoLastSendLog(const QString& line) {
-  if (!logLines_.isEmpty() && line == lastLogLine_) return;
-  logLines_.append(line);
-  lastLogLine_ = line;
+  AddSessionLogLine(logLines_, lastLogLine_, line);
 }
 
 void TSendFaxForm::SaveLocalLog() {
-  AddtoLastSendLog(QStringLiteral("Finish: ") + NowText());
-  std::ofstream out(ProgramFolder() + "Lastsend.log", std::ios::binary | std::ios::trunc);
-  for (const QString& line : logLines_) out << S(line) << kCrLf;
-  // A log that cannot be written is no reason to disturb the user.
+  SaveSessionLog(logLines_, lastLogLine_, ProgramFolder() + "Lastsend.log");
 }
 
 void TSendFaxForm::Status(const QString& text) {
@@ -376,7 +363,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   closeWhenDone_ = false;
   finishPending_ = false;
   StatusLine->show();
-  AddtoLastSendLog(QStringLiteral("Start:") + NowText());
+  AddtoLastSendLog(QStringLiteral("Start:") + SessionLogTime());
 
   port_ = std::make_unique<TFaxSessionPort>();
   std::string trace;
@@ -528,7 +515,7 @@ bool TSendFaxForm::StartTransmission() {
   if (!DisableSuffix->isChecked()) dial += S(sfDialsuffix->text());
   fax.PhoneNumber = dial;
   fax.ToneDial = s.ToneOrPulse == 0;
-  fax.FaxClass = EngineClass(s.FaxClass);
+  fax.FaxClass = EngineFaxClass(s.FaxClass);
   fax.DialAttempts = std::max(0, s.DialAttempts);
   fax.DialRetryWait = std::max(0, s.RetryWait);
   fax.DialWait = DialWaitFromInitString(s.InitString);

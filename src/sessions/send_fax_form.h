@@ -24,6 +24,8 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
+#include "class2.h"
+
 namespace fe {
 class TFeSendFax;
 }
@@ -39,6 +41,9 @@ class TQtEventSink;
 int DialWaitFromInitString(const std::string& initString);
 // The initialisation string as the modem gets it: "AT" in front unless present.
 std::string ModemInitFrom(const std::string& initString);
+// The engine's fax class for a class setting (0 detect, 1 Class 1, 2 Class 2,
+// 3 Class 2.0); a value out of range detects.
+fe::TFaxClass EngineFaxClass(int classIndex);
 
 class TSendFaxForm : public QDialog {
   Q_OBJECT

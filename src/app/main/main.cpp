@@ -2,6 +2,7 @@
 // the main window.
 #include <QApplication>
 #include <QLocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include "hooks.h"
 #include "main_screen.h"
 #include "prefs_hooks.h"
+#include "receive_hooks.h"
 #include "session_hooks.h"
 #include "sessions/modem/modem_hooks.h"
 #include "single_instance.h"
@@ -58,6 +60,8 @@ bool AnswerInformationOption(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (AnswerInformationOption(argc, argv)) return 0;
+  // A file size limit must end a fax being received with "disk full", not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillon"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
   qn::InstallPrefsHooks();
   qn::InstallModemToolHooks(qn::Hooks());
   qn::InstallDesignerHooks();
+  qn::InstallReceiveHooks();
   qn::TMainScreen window;
   QObject::connect(&justOne, &qn::TJustOne::ComeForward, &window, [&window] {
     if (window.isMinimized()) window.showNormal();

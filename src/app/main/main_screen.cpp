@@ -303,6 +303,12 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
     }
     if (k->key() == Qt::Key_Z && k->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
       ReceiveLogging = !ReceiveLogging;
+      if (!ReceiveLogging)
+        ShowInfo(QStringLiteral("Logging is now OFF"));
+      else
+        ShowInfo(
+            QStringLiteral("Logging is now ON. Log file will be saved\rfor this fax session as QNIN.LOG. This "
+                           "will\roverwrite any previous QNIN.LOG."));
       return true;
     }
   }

@@ -32,7 +32,30 @@ std::string TFeAbstractFax::InitString(bool detectBusy, bool blindDial) {
   return std::string("ATE0Q0V1X") + x + "S0=0S2=43";
 }
 
+namespace {
+// While a posted log event runs, Session() on that thread answers with the
+// values of the moment the event happened: by the time the owner gets to it the
+// engine may already wait for the next call with its values reset.
+thread_local const TFeAbstractFax* tEventFax = nullptr;
+thread_local const TFaxSessionValues* tEventValues = nullptr;
+
+struct EventValuesScope {
+  EventValuesScope(const TFeAbstractFax* fax, const TFaxSessionValues* values)
+      : outerFax(tEventFax), outerValues(tEventValues) {
+    tEventFax = fax;
+    tEventValues = values;
+  }
+  ~EventValuesScope() {
+    tEventFax = outerFax;
+    tEventValues = outerValues;
+  }
+  const TFeAbstractFax* outerFax;
+  const TFaxSessionValues* outerValues;
+};
+}  // namespace
+
 TFaxSessionValues TFeAbstractFax::Session() const {
+  if (tEventFax == this && tEventValues) return *tEventValues;
   std::lock_guard<std::mutex> lk(valuesMu_);
   return values_;
 }
@@ -154,8 +177,12 @@ void TFeAbstractFax::SetStatus(int code, bool first, bool last) {
 
 void TFeAbstractFax::PostLog(int logCode) {
   TFaxLogInfo info = LogInfo();
-  PostToOwner(fmFaxLog, [this, logCode, info] {
-    if (OnFaxLog) OnFaxLog(*this, logCode);
+  auto values = std::make_shared<const TFaxSessionValues>(Session());
+  PostToOwner(fmFaxLog, [this, logCode, info, values] {
+    if (OnFaxLog) {
+      EventValuesScope scope(this, values.get());
+      OnFaxLog(*this, logCode);
+    }
     if (FaxLog) FaxLog->LogFax(logCode, info);
   });
 }

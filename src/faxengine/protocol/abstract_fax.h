@@ -110,6 +110,7 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   void SetEventSink(TFeEventSink* sink) { sink_ = sink ? sink : &directSink_; }
 
   // --- read-only session values ---
+  // Inside an OnFaxLog handler: the values of the moment the log event happened.
   TFaxSessionValues Session() const;
   int Status() const;
   bool Running() const { return running_; }

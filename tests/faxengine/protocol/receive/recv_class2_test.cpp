@@ -259,6 +259,46 @@ TEST_P(RecvClass2, HangupMidFax) {
   EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 7}));
 }
 
+// An owner that gets to a fax's log event only after the receiver went back to
+// waiting (its values reset for the next call) still reads that fax's values.
+TEST_P(RecvClass2, LateLogHandlerSeesItsFaxValues) {
+  const Spelling& s = GetParam();
+  rx.FaxClass = s.cls;
+  rx.OneFax = false;
+  fe::TFeQueueSink late;  // drained only once the call is over
+  std::string idAtLog, fileAtLog;
+  int pagesAtLog = -1;
+  rx.OnFaxLog = [&](fe::TFeAbstractFax& f, int code) {
+    if (code != fe::lfReceiveFinished) return;
+    const fe::TFaxSessionValues v = f.Session();
+    idAtLog = v.remoteId;
+    fileAtLog = v.faxFile;
+    pagesAtLog = v.pages;
+  };
+  Prep(s);
+  CallWithPage(s, "LATE OWNER", CodedPage(10, 61));
+  modem.Reply(std::string(s.pageStatus) + ":1")
+      .Reply("+FET:2")
+      .Reply("OK")
+      .Expect("AT+FDR")
+      .Reply(std::string(s.hangup) + ":0")
+      .Reply("OK");
+  Reset(s);
+  Open();
+  rx.SetEventSink(&late);
+  ASSERT_EQ(rx.StartReceive(), 0);
+  EXPECT_TRUE(modem.WaitDone(60s)) << modem.Report();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(rx.Session().remoteId, "");  // waiting for the next call
+  late.ProcessPending();
+  EXPECT_EQ(idAtLog, "LATE OWNER");
+  EXPECT_EQ(pagesAtLog, 1);
+  EXPECT_TRUE(fileAtLog.size() > 11 && fileAtLog.compare(fileAtLog.size() - 11, 11, "FAX0001.APF") == 0) << fileAtLog;
+  rx.Cancel();
+  rx.WaitDone(10000);
+  rx.SetEventSink(nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Classes, RecvClass2, ::testing::Values(kClass2, kClass20), [](const auto& info) {
   return info.param.cls == fe::TFaxClass::fcClass2 ? "Class2" : "Class20";
 });
