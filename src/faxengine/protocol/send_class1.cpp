@@ -45,10 +45,8 @@ void TFeSendFax::FrameArrived(const std::optional<t30::Frame>& f) {
         TrainingAnswer(*f);
       } else if (f && !f->final) {
         ListenFrames();
-      } else if (++dcsAttempts_ >= 3) {
-        FaxFailed(ecTimeout);
       } else {
-        StartTSI(true);  // no answer we can use: send DCS and the training again
+        NoTrainingAnswer();
       }
       break;
     case tf1WaitMCF: PostPageAnswer(f); break;
@@ -99,18 +97,32 @@ void TFeSendFax::SendTraining() {
   SetTimer(kReplyTicks);
 }
 
+void TFeSendFax::NoTrainingAnswer() {
+  // No CFR and no FTT: DCS and training again, three times in all; a remote
+  // that still says nothing most likely never heard the training at this speed,
+  // so carry on one speed lower as after FTT.
+  if (++dcsAttempts_ < 3) {
+    StartTSI(true);
+    return;
+  }
+  StepDownAndTrain();
+}
+
+void TFeSendFax::StepDownAndTrain() {
+  int next = t30::StepDown(remote_, bps_, txModulations_);
+  if (next == 0) {
+    FaxFailed(ecFaxTrainError);
+    return;
+  }
+  bps_ = next;
+  dcsAttempts_ = 0;
+  turnAttempts_ = 0;
+  StartTSI();
+}
+
 void TFeSendFax::TrainingAnswer(const t30::Frame& f) {
   if (f.Kind() == t30::fcfFTT) {
-    // Step down one speed and train again.
-    int next = t30::StepDown(remote_, bps_, txModulations_);
-    if (next == 0) {
-      FaxFailed(ecFaxTrainError);
-      return;
-    }
-    bps_ = next;
-    dcsAttempts_ = 0;
-    turnAttempts_ = 0;
-    StartTSI();
+    StepDownAndTrain();
     return;
   }
   UpdateSession([&](TFaxSessionValues& v) {

@@ -523,10 +523,7 @@ void TFeSendFax::HandleTimer() {
     case tf1WaitCFR:
       WriteBytes("\r", 1);
       hdlc_ = Hdlc::Idle;
-      if (++dcsAttempts_ >= 3)
-        FaxFailed(ecTimeout);
-      else
-        StartTSI();
+      NoTrainingAnswer();
       break;
     default:
       FaxFailed(ecTimeout);

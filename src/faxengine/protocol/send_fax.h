@@ -96,6 +96,10 @@ class TFeSendFax : public TFeAbstractFax {
   void StartTSI(bool retry = false);
   void SendTraining();
   void TrainingAnswer(const t30::Frame& f);
+  // Training went unanswered: train again, or one speed lower after three tries.
+  void NoTrainingAnswer();
+  // After FTT or unanswered trainings: DCS and training at the next lower speed.
+  void StepDownAndTrain();
   void StartPageModulation();
   void PrepPostPage();
   void SendPostPage();

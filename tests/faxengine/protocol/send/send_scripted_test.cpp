@@ -185,6 +185,44 @@ TEST_F(Class1Send, FttStepsDownAndPagesUseShortTraining) {
   EXPECT_EQ(rig->fax.Session().bps, 12000);
 }
 
+TEST_F(Class1Send, UnansweredTrainingIsRepeatedThenStepsDown) {
+  // Neither CFR nor FTT at 14400, three times: then 12000 as after FTT.
+  Class1Prep(modem, "24,48,72,73,74,96,97,98,121,122,145,146");
+  Class1Dial(modem, Dis(true));
+  for (int i = 0; i < 3; ++i) {
+    Class1TsiDcs(modem);
+    modem.Answer("AT+FTM=145", "CONNECT").ExpectData().Reply("OK");
+    modem.Answer("AT+FRH=3", "NO CARRIER");
+  }
+  Class1TsiDcs(modem);
+  Class1Train(modem, "121", t30::fcfCFR);
+  Class1Page(modem, "122");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start();
+  rig->fax.DesiredBPS = 14400;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->fax.Session().bps, 12000);
+}
+
+TEST_F(Class1Send, TrainingUnansweredAtEverySpeedIsATrainingFailure) {
+  Class1Prep(modem, "24,48");
+  Class1Dial(modem, Dis());
+  for (const char* code : {"48", "24"}) {
+    for (int i = 0; i < 3; ++i) {
+      Class1TsiDcs(modem);
+      modem.Answer(std::string("AT+FTM=") + code, "CONNECT").ExpectData().Reply("OK");
+      modem.Answer("AT+FRH=3", "NO CARRIER");
+    }
+  }
+  HangUpThenAt(modem);
+  Start();
+  EXPECT_EQ(rig->Run(90s), std::vector<int>{ecFaxTrainError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+}
+
 TEST_F(Class1Send, RtnFailsMidSession) {
   Class1Prep(modem);
   Class1Dial(modem, Dis());
