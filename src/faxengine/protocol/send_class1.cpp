@@ -70,6 +70,10 @@ void TFeSendFax::RemoteFrames() {
   sessionFine_ = p.fine;
   sessionWide_ = p.wide;
   scan_ = t30::ScanFor(remote_, p.fine);
+  // Error correction when the user asked for it and the remote offers it; a
+  // remote without it gets a plain MH session (the session values say so).
+  ecm_ = DesiredECM && remote_.ecm;
+  if (ecm_) scan_ = t30::scan0ms;  // frames need no fill
   SetStatus(fsGettingParams);
   dcsAttempts_ = 0;
   turnAttempts_ = 0;
@@ -129,7 +133,7 @@ void TFeSendFax::TrainingAnswer(const t30::Frame& f) {
     v.bps = bps_;
     v.fine = sessionFine_;
     v.wide = sessionWide_;
-    v.ecm = false;
+    v.ecm = ecm_;
   });
   StartPageModulation();
 }
@@ -141,6 +145,9 @@ void TFeSendFax::StartPageModulation() {
   // modem offers it; the training check itself always uses the long one.
   int shortCode = std::atoi(s.shortCode);
   bool hasShort = std::find(txModulations_.begin(), txModulations_.end(), shortCode) != txModulations_.end();
+  // After a change of speed (CTC) the remote trains afresh: long training.
+  if (ecmLongTrain_) hasShort = false;
+  ecmLongTrain_ = false;
   Send(std::string("AT+FTM=") + (hasShort ? s.shortCode : s.longCode), kDelayCommandMs);
   SetTimer(kReplyTicks);
 }
@@ -166,7 +173,7 @@ void TFeSendFax::PrepPostPage() {
 void TFeSendFax::SendPostPage() {
   turnAttempts_ = 0;
   postFcf_ = PostPageFcf();
-  t30::Frame f{static_cast<uint8_t>(postFcf_ | t30::kXBit), true, {}};
+  t30::Frame f = ecm_ ? EcmCommand() : t30::Frame{static_cast<uint8_t>(postFcf_ | t30::kXBit), true, {}};
   WriteRaw(t30::BuildFrame(f));
   SetState(tf1SendEOP);
   SetStatus(fsSendingEOP);
@@ -174,6 +181,10 @@ void TFeSendFax::SendPostPage() {
 }
 
 void TFeSendFax::PostPageAnswer(const std::optional<t30::Frame>& f) {
+  if (ecm_) {
+    EcmAnswer(f);
+    return;
+  }
   uint8_t kind = f ? f->Kind() : 0;
   switch (kind) {
     case t30::fcfMCF:
