@@ -41,35 +41,7 @@ inline unsigned NextChange(const std::uint8_t* buf, unsigned pos, unsigned end) 
   return end;
 }
 
-// Appends codes to the output through a 64-bit buffer: every code is ORed in and
-// the whole bytes are stored at once (the output has room for a word behind).
-class BitWriter {
- public:
-  explicit BitWriter(std::uint8_t* out) : out_(out) {}
-  void Put(std::uint32_t bits, unsigned length) {  // length <= 25
-    acc_ |= std::uint64_t{bits} << count_;
-    count_ += length;
-    std::memcpy(out_ + bytes_, &acc_, 8);
-    bytes_ += count_ >> 3;
-    acc_ >>= count_ & ~7u;
-    count_ &= 7;
-  }
-  void PutRun(const mh::TRunCode* codes, unsigned run, unsigned colour) {
-    const mh::TRunCode& c = codes[run * 2 + colour];
-    Put(c.bits, c.length);
-  }
-  // Stores the rest (zero bytes behind it) and returns whole bytes filled + 2.
-  std::size_t Finish() {
-    std::memcpy(out_ + bytes_, &acc_, 8);
-    return bytes_ + 2;
-  }
-
- private:
-  std::uint8_t* out_;
-  std::uint64_t acc_ = 0;
-  unsigned count_ = 0;
-  std::size_t bytes_ = 0;
-};
+using mh::BitWriter;
 
 // Input of half width: each run doubled, the last one ending exactly at `width`.
 void EncodeDoubled(const std::uint8_t* buf, unsigned span, unsigned width, BitWriter& w) {

@@ -1,0 +1,390 @@
+// MR and MMR decoder. The next seven stream bits index a mode table (pass,
+// horizontal, the seven vertical modes, the uncompressed-mode extension, or
+// zeros that may start an EOL); horizontal mode reads its two runs with the MH
+// run tables. A line is decoded into the list of its colour changes, which
+// becomes the reference for the next line and is then drawn into the raster.
+#include <algorithm>
+#include <cstring>
+
+#include "mh_decode_tables.h"
+#include "mr_codec.h"
+
+namespace fe {
+
+namespace {
+
+constexpr unsigned kSentinels = 3;
+
+enum Mode : std::uint8_t { kVL3, kVL2, kVL1, kV0, kVR1, kVR2, kVR3, kPass, kHorizontal, kExtension, kModeZeros };
+
+struct ModeEntry {
+  std::uint8_t mode;
+  std::uint8_t length;
+};
+
+constexpr unsigned kModeBits = 7;
+
+struct ModeTable {
+  ModeEntry entries[1u << kModeBits] = {};
+  ModeTable() {
+    auto add = [&](mh::TCode c, Mode m) {
+      std::uint32_t v = mh::Reverse(c.bits, c.length);
+      for (unsigned i = v; i < (1u << kModeBits); i += 1u << c.length)
+        entries[i] = {m, static_cast<std::uint8_t>(c.length)};
+    };
+    for (int d = 0; d < 7; ++d) add(mh::kVerticalCodes[d], static_cast<Mode>(kVL3 + d));
+    add(mh::kPassCode, kPass);
+    add(mh::kHorizontalCode, kHorizontal);
+    add({0b0000001, 7}, kExtension);
+    entries[0] = {kModeZeros, kModeBits};
+  }
+};
+
+const ModeTable& Modes() {
+  static const ModeTable table;
+  return table;
+}
+
+template <int C>
+inline mh::RunEnd ReadRunOf(const mh::Tables& t, T2dPageDecoder::Reader& r, unsigned& run, bool& truncated) {
+  return mh::ReadRun<C>(t, r, run, truncated);
+}
+
+// Appends a change at `p` (< width); a change at the same place as the last one
+// cancels it (a run of length 0 inside a line).
+inline void PushChange(std::uint32_t* cur, unsigned& n, unsigned p) {
+  if (n && cur[n - 1] == p)
+    --n;
+  else
+    cur[n++] = p;
+}
+
+}  // namespace
+
+// How a line ended.
+enum class T2dPageDecoder::Result {
+  Line,      // complete; the stream is just past its last code
+  Bad,       // invalid; eolTaken_ tells whether the EOL after it was read
+  EmptyEol,  // an EOL came before any code: no line (part of RTC or EOFB)
+  End,       // the data ended
+};
+
+T2dPageDecoder::T2dPageDecoder(const std::uint8_t* data, std::size_t size, TFaxCoding coding, unsigned widthPixels)
+    : data_(data),
+      coding_(coding == TFaxCoding::MMR ? TFaxCoding::MMR : TFaxCoding::MR),
+      width_(std::clamp(widthPixels & ~7u, 8u, kMax2dLineWidth)) {
+  in_.p = data;
+  in_.end = data ? data + size : data;
+  ref_.assign(width_ + kSentinels + 1, width_);  // an all-white line
+  cur_.assign(width_ + kSentinels + 1, width_);
+  raster_.assign((width_ + 63) / 64 * 8 + 8, 0);
+  marks_.assign((width_ + 63) / 64, 0);
+  mh::DecodeTables();
+  Modes();
+}
+
+std::size_t T2dPageDecoder::Consumed() const {
+  if (!in_.p) return 0;
+  std::size_t at = static_cast<std::size_t>(in_.p - data_), unread = in_.count / 8;
+  return at > unread ? at - unread : 0;
+}
+
+T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
+  const mh::Tables& t = mh::DecodeTables();
+  const ModeTable& modes = Modes();
+  const std::uint32_t* ref = ref_.data();
+  std::uint32_t* cur = cur_.data();
+  const int end = static_cast<int>(width_);
+  Reader r = in_;
+  Result result = Result::Line;
+  bool truncated = false;
+  int a0 = -1;
+  unsigned colour = 0, ib = 0;
+  n = 0;
+  while (a0 < end) {
+    if (r.count < 32) {
+      if (r.end - r.p >= 8) {  // the common case of Refill, inline
+        std::uint64_t w;
+        std::memcpy(&w, r.p, 8);
+        r.bits |= w << r.count;
+        r.p += (63 - r.count) >> 3;
+        r.count |= 56;
+      } else {
+        r.Refill();
+        if (r.count == 0) {
+          result = Result::End;
+          break;
+        }
+      }
+    }
+    ModeEntry m = modes.entries[r.bits & ((1u << kModeBits) - 1)];
+    if (m.mode == kModeZeros) {
+      mh::RunEnd e = mh::ReadEolAfterZeros(r);
+      if (e == mh::RunEnd::Eol) {
+        eolTaken_ = true;
+        result = a0 < 0 && n == 0 ? Result::EmptyEol : Result::Bad;
+      } else {
+        result = e == mh::RunEnd::End ? Result::End : Result::Bad;
+      }
+      break;
+    }
+    if (m.length > r.count) {  // a code cut off by the end of the data
+      r.bits = 0;
+      r.count = 0;
+      result = Result::End;
+      break;
+    }
+    r.Drop(m.length);
+    // b1, b2 as the encoder finds them (see mr_encode.cpp).
+    unsigned i = ib + ((ib & 1) != colour);
+    while (static_cast<int>(ref[i]) <= a0) i += 2;
+    int b1 = static_cast<int>(ref[i]), b2 = static_cast<int>(ref[i + 1]);
+    ib = i ? i - 1 : 0;
+    if (m.mode <= kVR3) {
+      int a1 = b1 + static_cast<int>(m.mode) - 3;
+      if (a1 <= a0 || a1 > end) {
+        result = Result::Bad;
+        break;
+      }
+      if (a1 < end) cur[n++] = static_cast<unsigned>(a1);  // right of every change so far
+      a0 = a1;
+      colour ^= 1;
+    } else if (m.mode == kPass) {
+      a0 = b2;
+    } else if (m.mode == kHorizontal) {
+      unsigned run1 = 0, run2 = 0;
+      mh::RunEnd e1 = colour ? ReadRunOf<1>(t, r, run1, truncated) : ReadRunOf<0>(t, r, run1, truncated);
+      mh::RunEnd e2 = mh::RunEnd::Bad;
+      if (e1 == mh::RunEnd::Run)
+        e2 = colour ? ReadRunOf<0>(t, r, run2, truncated) : ReadRunOf<1>(t, r, run2, truncated);
+      if (e1 != mh::RunEnd::Run || e2 != mh::RunEnd::Run) {
+        mh::RunEnd e = e1 != mh::RunEnd::Run ? e1 : e2;
+        eolTaken_ = e == mh::RunEnd::Eol;
+        result = e == mh::RunEnd::End ? Result::End : Result::Bad;
+        break;
+      }
+      int a1 = std::max(a0, 0) + static_cast<int>(run1), a2 = a1 + static_cast<int>(run2);
+      if (a2 > end) {
+        result = Result::Bad;
+        break;
+      }
+      if (a1 < end) PushChange(cur, n, static_cast<unsigned>(a1));
+      if (a2 < end) PushChange(cur, n, static_cast<unsigned>(a2));
+      a0 = a2;
+    } else {  // uncompressed mode is never offered
+      result = Result::Bad;
+      break;
+    }
+  }
+  if (truncated) result = Result::End;
+  in_ = r;
+  for (unsigned k = 0; k < kSentinels; ++k) cur[n + k] = width_;
+  return result;
+}
+
+T2dPageDecoder::Result T2dPageDecoder::Decode1d(unsigned& n) {
+  const mh::Tables& t = mh::DecodeTables();
+  std::uint32_t* cur = cur_.data();
+  Reader r = in_;
+  Result result = Result::Line;
+  bool truncated = false;
+  unsigned pos = 0, colour = 0;
+  n = 0;
+  for (;;) {
+    unsigned run = 0;
+    mh::RunEnd e = colour ? ReadRunOf<1>(t, r, run, truncated) : ReadRunOf<0>(t, r, run, truncated);
+    if (e == mh::RunEnd::Run) {
+      pos += run;
+      if (pos >= width_) {
+        if (pos > width_) ++stats_.longLines;
+        break;
+      }
+      PushChange(cur, n, pos);
+      colour ^= 1;
+      continue;
+    }
+    if (e == mh::RunEnd::Eol) {
+      eolTaken_ = true;
+      result = pos == 0 && colour == 0 && run == 0 ? Result::EmptyEol : Result::Bad;
+    } else {
+      result = e == mh::RunEnd::End ? Result::End : Result::Bad;
+    }
+    break;
+  }
+  if (truncated) result = Result::End;
+  in_ = r;
+  for (unsigned k = 0; k < kSentinels; ++k) cur[n + k] = width_;
+  return result;
+}
+
+void T2dPageDecoder::Render(const std::vector<std::uint32_t>& changes, unsigned n, std::uint8_t* line) {
+  std::uint8_t* buf = raster_.data();
+  const unsigned words = (width_ + 63) / 64;
+  if (n < 24) {  // few runs: fill them one by one
+    std::memset(buf, 0, width_ / 8);
+    for (unsigned i = 0; i < n; i += 2) mh::FillBlack(buf, changes[i], i + 1 < n ? changes[i + 1] : width_);
+  } else {
+    // Many runs: mark each change, then a prefix XOR over each word (pixel 0 in
+    // the most significant bit) turns the marks into the pixels, and the last
+    // pixel of a word carries its colour into the next.
+    std::uint64_t* marks = marks_.data();
+    std::memset(marks, 0, words * 8);
+    for (unsigned i = 0; i < n; ++i) marks[changes[i] >> 6] ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
+    std::uint64_t carry = 0;
+    for (unsigned k = 0; k < words; ++k) {
+      std::uint64_t x = marks[k];
+      x ^= x >> 1;
+      x ^= x >> 2;
+      x ^= x >> 4;
+      x ^= x >> 8;
+      x ^= x >> 16;
+      x ^= x >> 32;
+      x ^= carry;
+      carry = 0 - (x & 1);
+      x = __builtin_bswap64(x);
+      std::memcpy(buf + k * 8, &x, 8);
+    }
+  }
+  std::memcpy(line, buf, width_ / 8);
+}
+
+bool T2dPageDecoder::EmitGood(std::uint8_t* line, unsigned n) {
+  Render(cur_, n, line);
+  std::swap(ref_, cur_);
+  refCount_ = n;
+  ++stats_.lines;
+  return true;
+}
+
+bool T2dPageDecoder::EmitBad(std::uint8_t* line) {
+  Render(ref_, refCount_, line);  // the reference is the last good line
+  lastBad_ = true;
+  ++stats_.lines;
+  ++stats_.badLines;
+  return true;
+}
+
+bool T2dPageDecoder::NextMmrLine(std::uint8_t* line) {
+  unsigned n = 0;
+  switch (Decode2d(n)) {
+    case Result::Line:
+      return EmitGood(line, n);
+    case Result::EmptyEol: {
+      // EOFB is two EOLs; a lone EOL has no place in the stream.
+      eolTaken_ = false;
+      if (in_.count < mh::kEolLength) in_.Refill();
+      mh::RunEnd e = mh::ReadEolAfterZeros(in_);
+      if (e == mh::RunEnd::Eol)
+        stats_.eofb = true;
+      else if (e == mh::RunEnd::End)
+        stats_.truncated = true;
+      else
+        ++stats_.badLines;
+      break;
+    }
+    case Result::End:
+      stats_.truncated = true;
+      break;
+    case Result::Bad:
+      ++stats_.badLines;
+      break;
+  }
+  done_ = true;
+  return false;
+}
+
+bool T2dPageDecoder::NextMrLine(std::uint8_t* line) {
+  if (!started_) {  // fill before the first EOL is skipped
+    started_ = true;
+    if (!mh::SkipToEol(in_)) {
+      stats_.truncated = true;
+      done_ = true;
+      return false;
+    }
+    eolRun_ = 1;
+  }
+  for (;;) {
+    // Just past an EOL: the tag bit tells how the line is coded.
+    if (in_.count == 0) in_.Refill();
+    if (in_.count == 0) {
+      stats_.truncated = true;
+      done_ = true;
+      return false;
+    }
+    bool oneD = in_.bits & 1;
+    in_.Drop(1);
+    unsigned n = 0;
+    eolTaken_ = false;
+    // A 2-D line after a bad line is still decoded (against the last good line)
+    // to find RTC, but cannot be right.
+    Result res = oneD ? Decode1d(n) : Decode2d(n);
+    if (res == Result::EmptyEol) {
+      if (++eolRun_ >= 6) {
+        stats_.rtc = true;
+        if (in_.count == 0) in_.Refill();
+        if (in_.count) in_.Drop(1);  // the last tag bit of RTC
+        done_ = true;
+        return false;
+      }
+      continue;
+    }
+    eolRun_ = 0;
+    if (res == Result::End) {
+      stats_.truncated = true;
+      done_ = true;
+      return false;
+    }
+    if (res == Result::Line) {
+      // Only fill may stand between the line and the next EOL.
+      if (in_.count < 16) in_.Refill();
+      mh::RunEnd e = mh::ReadEolAfterZeros(in_);
+      if (e == mh::RunEnd::Eol) {
+        eolTaken_ = true;
+      } else if (e == mh::RunEnd::Bad) {
+        res = Result::Bad;
+      }
+    }
+    if (eolTaken_) eolRun_ = 1;
+    if (res == Result::Bad || (!oneD && refBad_)) {
+      refBad_ = true;
+      if (!eolTaken_) eolRun_ = mh::SkipToEol(in_) ? 1 : 0;
+      return EmitBad(line);
+    }
+    if (oneD) refBad_ = false;
+    return EmitGood(line, n);
+  }
+}
+
+bool T2dPageDecoder::NextLine(std::uint8_t* line) {
+  lastBad_ = false;
+  if (done_) return false;
+  return coding_ == TFaxCoding::MMR ? NextMmrLine(line) : NextMrLine(line);
+}
+
+T2dDecodeStats DecodePage2d(const std::uint8_t* data, std::size_t size, TFaxCoding coding, unsigned widthPixels,
+                            const T2dLineSink& sink) {
+  T2dPageDecoder dec(data, size, coding, widthPixels);
+  std::vector<std::uint8_t> line(dec.WidthBytes());
+  while (dec.NextLine(line.data()))
+    if (sink && !sink(line.data(), dec.WidthBytes(), dec.LastLineBad())) break;
+  return dec.Stats();
+}
+
+T2dDecodeStats DecodePage2dToMhRecords(const std::uint8_t* data, std::size_t size, TFaxCoding coding,
+                                       unsigned widthPixels, std::vector<std::uint8_t>& records) {
+  std::uint8_t coded[kMaxCodedLine];
+  auto append = [&](std::size_t n) {
+    records.push_back(static_cast<std::uint8_t>(n));
+    records.push_back(static_cast<std::uint8_t>(n >> 8));
+    records.insert(records.end(), coded, coded + n);
+  };
+  const unsigned width = std::min<unsigned>(widthPixels, kMaxLineWidthBytes * 8);
+  T2dDecodeStats stats = DecodePage2d(data, size, coding, width, [&](const std::uint8_t* line, unsigned bytes, bool) {
+    append(MhEncodeLine(line, bytes * 8, bytes * 8, false, coded));
+    return true;
+  });
+  append(MhEncodeRtc(coded));
+  return stats;
+}
+
+}  // namespace fe
