@@ -74,6 +74,7 @@ void TFeSendFax::RemoteFrames() {
   // remote without it gets a plain MH session (the session values say so).
   ecm_ = DesiredECM && remote_.ecm;
   if (ecm_) scan_ = t30::scan0ms;  // frames need no fill
+  coding_ = t30::ChooseCoding(remote_, ecm_, true, true);
   SetStatus(fsGettingParams);
   dcsAttempts_ = 0;
   turnAttempts_ = 0;

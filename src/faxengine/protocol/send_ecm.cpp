@@ -42,13 +42,27 @@ std::vector<uint8_t> PlainPage(TPageStream& stream, int& err) {
 }
 }  // namespace
 
-bool TFeSendFax::EcmBurst() {
+bool TFeSendFax::WholePageData() {
   if (!ecmPage_) {
     int err = 0;
     std::vector<uint8_t> page = PlainPage(stream_, err);
     if (err) {
       FaxFailed(err);
       return false;
+    }
+    if (coding_ != t30::Coding::MH) {
+      // APF pages are MH; the line gets the coding agreed. Without error
+      // correction MR lines keep the remote's minimum scan-line time.
+      const TSendPage& sp = pages_[pageIdx_];
+      const unsigned minBits = ecm_ ? 0u : static_cast<unsigned>(t30::MinLineBytes(scan_, bps_)) * 8u;
+      page = TranscodeMhPage(page.data(), page.size(), false, sp.wide ? 2048u : 1728u, coding_,
+                             static_cast<unsigned>(t30::MrK(sp.fine)), minBits);
+    }
+    if (!ecm_) {
+      out_.clear();
+      t30::AppendStuffed(out_, page.data(), page.size());
+      outOff_ = 0;
+      return true;
     }
     ecmPage_ = std::make_unique<ecm::TPageFrames>(page, 256);
     ecmBlock_ = 0;

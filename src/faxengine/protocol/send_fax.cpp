@@ -137,6 +137,7 @@ void TFeSendFax::NextFax() {
   disSeen_ = false;
   afterEOM_ = false;
   ecm_ = false;
+  coding_ = t30::Coding::MH;
   ecmPage_.reset();
   ecmPages_ = 0;
   ecmLongTrain_ = false;
@@ -406,6 +407,7 @@ void TFeSendFax::HandleLine(const std::string& line) {
         p.b4Length = !remote_.unlimitedLength && remote_.b4Length;
         p.scan = scan_;
         p.ecm = ecm_;
+        p.coding = coding_;
         t30::Frame dcs{static_cast<uint8_t>(t30::fcfDCS | t30::kXBit), true, t30::BuildDcs(p)};
         WriteRaw(t30::BuildFrame(dcs));
         SetState(tf1DCSRspns);
@@ -596,7 +598,7 @@ void TFeSendFax::BeginPageData() {
   pageDataDone_ = false;
   SetState(page.kind == TSendPage::kTextCover ? tfSendCover : tfSendPage);
   SetTimer(kPageTicks);
-  if (ecm_ && !EcmBurst()) return;
+  if ((ecm_ || coding_ != t30::Coding::MH) && !WholePageData()) return;
   PumpPage();
 }
 
@@ -611,7 +613,7 @@ void TFeSendFax::PumpPage() {
       ++count;
     }
     if (link_->OutUsed() >= minimum) break;
-    if (ecm_) {  // the burst was the whole of it
+    if (ecm_ || coding_ != t30::Coding::MH) {  // the whole page or burst was in out_
       out_.clear();
       pageDataDone_ = true;
       break;

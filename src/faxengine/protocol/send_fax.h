@@ -104,7 +104,10 @@ class TFeSendFax : public TFeAbstractFax {
   // After FTT or unanswered trainings: DCS and training at the next lower speed.
   void StepDownAndTrain();
   // error correction: burst, PPS/CTC/EOR/RR, their answers
-  bool EcmBurst();  // false when the page could not be read (the fax has failed)
+  // The page's data when it goes out as a whole (error correction or 2-D
+  // coding): transcoded, then cut into frames or doubled for the modem; false
+  // when the page could not be read (the fax has failed).
+  bool WholePageData();
   t30::Frame EcmCommand() const;
   void EcmAnswer(const std::optional<t30::Frame>& f);
   void EcmPpr(const t30::Frame& f);
@@ -161,7 +164,8 @@ class TFeSendFax : public TFeAbstractFax {
   uint8_t postFcf_ = 0;
   bool afterEOM_ = false;
 
-  // Class 1 error correction
+  // Class 1 error correction and coding
+  t30::Coding coding_ = t30::Coding::MH;
   bool ecm_ = false;                           // agreed for this session
   std::unique_ptr<ecm::TPageFrames> ecmPage_;  // the page being sent, in frames
   size_t ecmBlock_ = 0;

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mr_codec.h"
+
 namespace fe::t30 {
 
 constexpr uint8_t kDLE = 0x10;
@@ -139,7 +141,7 @@ DisCaps ParseDis(const std::vector<uint8_t>& fif);
 std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps);
 
 // Page coding on the line.
-enum class Coding { MH, MR, MMR };
+using Coding = TFaxCoding;
 const char* CodingName(Coding c);
 
 struct DcsParams {

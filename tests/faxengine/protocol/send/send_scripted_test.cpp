@@ -774,3 +774,38 @@ TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
 
 }  // namespace
 }  // namespace fe::test
+
+namespace fe::test {
+namespace {
+
+TEST_F(Class1Send, RemoteOfferingMrGetsMrPagesWithFill) {
+  Class1Prep(modem);
+  // DIS: V.29, fine, MR (bit 16), 20 ms scan lines.
+  Class1Dial(modem, Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x04 | 0x08 | 0x40 | 0x80, 0x08}));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start({pfHighRes}, 60);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 4u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_EQ(dcs->coding, t30::Coding::MR);
+  EXPECT_FALSE(dcs->ecm);
+  const auto* page = reinterpret_cast<const uint8_t*>(b[3].data());
+  auto stats =
+      DecodePage2d(page, b[3].size(), TFaxCoding::MR, 1728, [](const uint8_t*, unsigned, bool) { return true; });
+  EXPECT_TRUE(stats.clean());
+  EXPECT_TRUE(stats.rtc);
+  EXPECT_GE(stats.lines, 60u);
+  // 20 ms at fine is 10 ms a line: at 9600 bit/s no line is under 12 octets,
+  // so the page is at least that long per line.
+  EXPECT_GE(b[3].size(), stats.lines * 12u);
+}
+
+}  // namespace
+}  // namespace fe::test
