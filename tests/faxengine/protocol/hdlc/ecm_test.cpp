@@ -8,7 +8,7 @@
 #include <random>
 
 #include "hdlc.h"
-#include "modem_reader.h"
+#include "through_modem.h"
 
 namespace fe::ecm {
 namespace {
@@ -21,19 +21,13 @@ Bytes RandomPage(size_t n, unsigned seed) {
 }
 
 // A burst as the receiving engine sees it: doubled for the modem, read back
-// through the reader, deframed, fed to the collector. dropped frames are cut
-// out of the burst as if noise had hit them.
+// through the reader, deframed, fed to the collector; fcdSeen counts the
+// image frames it carried.
 void Deliver(const Bytes& burst, TBlockCollector& rx, size_t* fcdSeen = nullptr) {
-  Bytes wire;
-  t30::AppendStuffed(wire, burst.data(), burst.size());
-  wire.push_back(t30::kDLE);
-  wire.push_back(t30::kETX);
-  TModemReader reader;
-  reader.Feed(wire.data(), wire.size());
-  Bytes block;
-  ASSERT_TRUE(reader.TakeBlock(block, 1 << 20));
+  auto block = test::ThroughModem(burst);
+  ASSERT_TRUE(block);
   hdlc::TDeframer d(300);
-  d.Put(block);
+  d.Put(*block);
   Bytes f;
   size_t n = 0;
   while (d.Take(f))

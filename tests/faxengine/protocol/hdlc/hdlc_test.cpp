@@ -9,8 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "modem_reader.h"
-#include "t30.h"
+#include "through_modem.h"
 
 extern "C" {
 #include <spandsp.h>
@@ -142,17 +141,11 @@ TEST(Hdlc, SurvivesTheModemsDleTransparency) {
   // undoes it: the stream itself is full of DLE and DLE ETX look-alikes.
   auto frames = AwkwardFrames();
   Bytes bits = Burst(frames);
-  Bytes wire;
-  t30::AppendStuffed(wire, bits.data(), bits.size());
-  wire.push_back(t30::kDLE);
-  wire.push_back(t30::kETX);
-  TModemReader reader;
-  reader.Feed(wire.data(), wire.size());
-  Bytes block;
-  ASSERT_TRUE(reader.TakeBlock(block, 1 << 20));
-  EXPECT_EQ(block, bits);
+  auto block = test::ThroughModem(bits);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(*block, bits);
   TDeframer d;
-  d.Put(block);
+  d.Put(*block);
   EXPECT_EQ(TakeAll(d), frames);
 }
 
