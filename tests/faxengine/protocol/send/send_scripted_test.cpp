@@ -767,7 +767,9 @@ TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
   EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
   ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
   EXPECT_FALSE(rig->fax.Session().ecm);
-  auto dcs = t30::ParseDcs({modem.DataBlocks()[1].begin() + 3, modem.DataBlocks()[1].end()});
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 2u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
   ASSERT_TRUE(dcs);
   EXPECT_FALSE(dcs->ecm);
 }
