@@ -178,13 +178,14 @@ void TFeSendFax::EcmPpr(const t30::Frame& f) {
   }
   // The fourth PPR for this block. If frames still got through, a lower speed
   // may do better: CTC. Otherwise EOR, which leaves holes in the page; when
-  // more than half the block is missing that page is not worth sending.
+  // more than half the block is missing that page is not worth sending, and an
+  // MMR page with a hole is lost from there on, so neither gets EOR.
   ecmPprs_ = 0;
   const int lower = t30::StepDown(remote_, bps_, txModulations_);
   if (lower > 0 && bad < ecmSent_) {
     ecmCtcBps_ = lower;
     ecmCmd_ = ecm::fcfCTC;
-  } else if (bad * 2 > ecmPage_->FramesIn(ecmBlock_)) {
+  } else if (coding_ == t30::Coding::MMR || bad * 2 > ecmPage_->FramesIn(ecmBlock_)) {
     FaxFailed(ecFaxSessionError);
     return;
   } else {

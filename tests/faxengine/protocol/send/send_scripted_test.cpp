@@ -754,6 +754,33 @@ TEST_F(Class1Ecm, FourthPprWithoutProgressAndMostFramesMissingHangsUp) {
   ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
 }
 
+TEST_F(Class1Ecm, MmrPageIsNeverEndedWithEor) {
+  // V.27ter only, ECM and T.6: MMR at 2400, nothing lower to change to, and
+  // one frame that never gets through. MH or MR would take EOR; MMR hangs up.
+  Class1Prep(modem, "24,48");
+  Class1Dial(modem, Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x40 | 0x80, 0x08 | 0x80, 0x04 | 0x40}));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "24", t30::fcfCFR);
+  Burst("24");
+  for (int i = 0; i < 3; ++i) {
+    Command(Ppr({0}));
+    Burst("24");
+  }
+  Command(Ppr({0}));
+  HangUpThenAt(modem);
+  Start({pfHighRes}, 400);
+  rig->fax.DesiredECM = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecFaxSessionError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 2u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_EQ(dcs->coding, t30::Coding::MMR);
+  EXPECT_TRUE(dcs->ecm);
+}
+
 TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
   Class1Prep(modem);
   Class1Dial(modem, Dis());
