@@ -45,10 +45,8 @@ void TFeSendFax::FrameArrived(const std::optional<t30::Frame>& f) {
         TrainingAnswer(*f);
       } else if (f && !f->final) {
         ListenFrames();
-      } else if (++dcsAttempts_ >= 3) {
-        FaxFailed(ecTimeout);
       } else {
-        StartTSI(true);  // no answer we can use: send DCS and the training again
+        NoTrainingAnswer();
       }
       break;
     case tf1WaitMCF: PostPageAnswer(f); break;
@@ -72,6 +70,11 @@ void TFeSendFax::RemoteFrames() {
   sessionFine_ = p.fine;
   sessionWide_ = p.wide;
   scan_ = t30::ScanFor(remote_, p.fine);
+  // Error correction when the user asked for it and the remote offers it; a
+  // remote without it gets a plain MH session (the session values say so).
+  ecm_ = DesiredECM && remote_.ecm;
+  if (ecm_) scan_ = t30::scan0ms;  // frames need no fill
+  coding_ = t30::ChooseCoding(remote_, ecm_, true, true);
   SetStatus(fsGettingParams);
   dcsAttempts_ = 0;
   turnAttempts_ = 0;
@@ -99,25 +102,39 @@ void TFeSendFax::SendTraining() {
   SetTimer(kReplyTicks);
 }
 
+void TFeSendFax::NoTrainingAnswer() {
+  // No CFR and no FTT: DCS and training again, three times in all; a remote
+  // that still says nothing most likely never heard the training at this speed,
+  // so carry on one speed lower as after FTT.
+  if (++dcsAttempts_ < 3) {
+    StartTSI(true);
+    return;
+  }
+  StepDownAndTrain();
+}
+
+void TFeSendFax::StepDownAndTrain() {
+  int next = t30::StepDown(remote_, bps_, txModulations_);
+  if (next == 0) {
+    FaxFailed(ecFaxTrainError);
+    return;
+  }
+  bps_ = next;
+  dcsAttempts_ = 0;
+  turnAttempts_ = 0;
+  StartTSI();
+}
+
 void TFeSendFax::TrainingAnswer(const t30::Frame& f) {
   if (f.Kind() == t30::fcfFTT) {
-    // Step down one speed and train again.
-    int next = t30::StepDown(remote_, bps_, txModulations_);
-    if (next == 0) {
-      FaxFailed(ecFaxTrainError);
-      return;
-    }
-    bps_ = next;
-    dcsAttempts_ = 0;
-    turnAttempts_ = 0;
-    StartTSI();
+    StepDownAndTrain();
     return;
   }
   UpdateSession([&](TFaxSessionValues& v) {
     v.bps = bps_;
     v.fine = sessionFine_;
     v.wide = sessionWide_;
-    v.ecm = false;
+    v.ecm = ecm_;
   });
   StartPageModulation();
 }
@@ -129,6 +146,9 @@ void TFeSendFax::StartPageModulation() {
   // modem offers it; the training check itself always uses the long one.
   int shortCode = std::atoi(s.shortCode);
   bool hasShort = std::find(txModulations_.begin(), txModulations_.end(), shortCode) != txModulations_.end();
+  // After a change of speed (CTC) the remote trains afresh: long training.
+  if (ecmLongTrain_) hasShort = false;
+  ecmLongTrain_ = false;
   Send(std::string("AT+FTM=") + (hasShort ? s.shortCode : s.longCode), kDelayCommandMs);
   SetTimer(kReplyTicks);
 }
@@ -154,7 +174,7 @@ void TFeSendFax::PrepPostPage() {
 void TFeSendFax::SendPostPage() {
   turnAttempts_ = 0;
   postFcf_ = PostPageFcf();
-  t30::Frame f{static_cast<uint8_t>(postFcf_ | t30::kXBit), true, {}};
+  t30::Frame f = ecm_ ? EcmCommand() : t30::Frame{static_cast<uint8_t>(postFcf_ | t30::kXBit), true, {}};
   WriteRaw(t30::BuildFrame(f));
   SetState(tf1SendEOP);
   SetStatus(fsSendingEOP);
@@ -162,6 +182,10 @@ void TFeSendFax::SendPostPage() {
 }
 
 void TFeSendFax::PostPageAnswer(const std::optional<t30::Frame>& f) {
+  if (ecm_) {
+    EcmAnswer(f);
+    return;
+  }
   uint8_t kind = f ? f->Kind() : 0;
   switch (kind) {
     case t30::fcfMCF:

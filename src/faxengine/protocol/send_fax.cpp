@@ -136,6 +136,12 @@ void TFeSendFax::NextFax() {
   dialing_ = false;
   disSeen_ = false;
   afterEOM_ = false;
+  ecm_ = false;
+  coding_ = t30::Coding::MH;
+  ecmPage_.reset();
+  ecmPages_ = 0;
+  ecmLongTrain_ = false;
+  ecmT5End_.reset();
   pages_.clear();
   stream_ = TPageStream();
   UpdateSession([&](TFaxSessionValues& v) {
@@ -400,6 +406,8 @@ void TFeSendFax::HandleLine(const std::string& line) {
         p.unlimitedLength = remote_.unlimitedLength;
         p.b4Length = !remote_.unlimitedLength && remote_.b4Length;
         p.scan = scan_;
+        p.ecm = ecm_;
+        p.coding = coding_;
         t30::Frame dcs{static_cast<uint8_t>(t30::fcfDCS | t30::kXBit), true, t30::BuildDcs(p)};
         WriteRaw(t30::BuildFrame(dcs));
         SetState(tf1DCSRspns);
@@ -433,7 +441,9 @@ void TFeSendFax::HandleLine(const std::string& line) {
     case tf1WaitPgCn:
       if (r == TModemReply::Connect) {
         SetState(tfWaitXon);
-        SetTimer(SecondsToTicks(1));  // a one-second pause before the page data
+        // A one-second pause before the page data; a burst of frames starts
+        // with its own flags.
+        SetTimer(ecm_ ? 1 : SecondsToTicks(1));
       } else if (r != TModemReply::None) {
         FaxFailed(ecFaxSessionError);
       }
@@ -523,10 +533,7 @@ void TFeSendFax::HandleTimer() {
     case tf1WaitCFR:
       WriteBytes("\r", 1);
       hdlc_ = Hdlc::Idle;
-      if (++dcsAttempts_ >= 3)
-        FaxFailed(ecTimeout);
-      else
-        StartTSI();
+      NoTrainingAnswer();
       break;
     default:
       FaxFailed(ecTimeout);
@@ -591,6 +598,7 @@ void TFeSendFax::BeginPageData() {
   pageDataDone_ = false;
   SetState(page.kind == TSendPage::kTextCover ? tfSendCover : tfSendPage);
   SetTimer(kPageTicks);
+  if ((ecm_ || coding_ != t30::Coding::MH) && !WholePageData()) return;
   PumpPage();
 }
 
@@ -605,6 +613,11 @@ void TFeSendFax::PumpPage() {
       ++count;
     }
     if (link_->OutUsed() >= minimum) break;
+    if (ecm_ || coding_ != t30::Coding::MH) {  // the whole page or burst was in out_
+      out_.clear();
+      pageDataDone_ = true;
+      break;
+    }
     int rc = stream_.Next(out_);
     outOff_ = 0;
     if (rc < 0) {

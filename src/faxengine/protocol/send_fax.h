@@ -3,11 +3,14 @@
 // machine on the port's dispatch thread; see the states in fax_states.h.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "abstract_fax.h"
+#include "ecm.h"
 #include "send_pages.h"
 #include "t30.h"
 
@@ -96,6 +99,19 @@ class TFeSendFax : public TFeAbstractFax {
   void StartTSI(bool retry = false);
   void SendTraining();
   void TrainingAnswer(const t30::Frame& f);
+  // Training went unanswered: train again, or one speed lower after three tries.
+  void NoTrainingAnswer();
+  // After FTT or unanswered trainings: DCS and training at the next lower speed.
+  void StepDownAndTrain();
+  // error correction: burst, PPS/CTC/EOR/RR, their answers
+  // The page's data when it goes out as a whole (error correction or 2-D
+  // coding): transcoded, then cut into frames or doubled for the modem; false
+  // when the page could not be read (the fax has failed).
+  bool WholePageData();
+  t30::Frame EcmCommand() const;
+  void EcmAnswer(const std::optional<t30::Frame>& f);
+  void EcmPpr(const t30::Frame& f);
+  void EcmBlockDone();
   void StartPageModulation();
   void PrepPostPage();
   void SendPostPage();
@@ -147,6 +163,20 @@ class TFeSendFax : public TFeAbstractFax {
   int dcsAttempts_ = 0;
   uint8_t postFcf_ = 0;
   bool afterEOM_ = false;
+
+  // Class 1 error correction and coding
+  t30::Coding coding_ = t30::Coding::MH;
+  bool ecm_ = false;                           // agreed for this session
+  std::unique_ptr<ecm::TPageFrames> ecmPage_;  // the page being sent, in frames
+  size_t ecmBlock_ = 0;
+  ecm::FrameMap ecmSend_;  // frames of the block the next burst carries
+  size_t ecmSent_ = 0;     // frames in the last burst
+  int ecmPprs_ = 0;        // PPRs for this block since the last CTC
+  uint8_t ecmCmd_ = 0;     // the frame after a burst: PPS, CTC, EOR or RR
+  uint8_t ecmPages_ = 0;   // page counter of the call
+  int ecmCtcBps_ = 0;      // the speed a CTC offered
+  bool ecmLongTrain_ = false;
+  std::optional<std::chrono::steady_clock::time_point> ecmT5End_;  // while the remote is not ready
 
   // Class 2
   int pageStatus_ = -1;

@@ -19,7 +19,10 @@ constexpr uint8_t kBit18Width303 = 0x02;
 constexpr uint8_t kBit19B4 = 0x04;
 constexpr uint8_t kBit20Unlimited = 0x08;
 constexpr uint8_t kExtend = 0x80;
+constexpr uint8_t kBit16Mr = 0x80;
 constexpr uint8_t kBit27Ecm = 0x04;
+constexpr uint8_t kBit28Frame64 = 0x08;
+constexpr uint8_t kBit31T6 = 0x40;
 
 const std::vector<SpeedInfo> kSpeeds = {
     {2400, Modulation::V27ter, "24", "24", '0', 0x00},
@@ -211,7 +214,11 @@ DisCaps ParseDis(const std::vector<uint8_t>& fif) {
   int idx = (o3 >> 4) & 7;
   c.scanNormal = FromMs(kNormalMs[idx]);
   c.scanFine = FromMs(kFineMs[idx]);
-  if ((o3 & kExtend) && fif.size() > 3) c.ecm = (fif[3] & kBit27Ecm) != 0;
+  c.mr = (o2 & kBit16Mr) != 0;
+  if ((o3 & kExtend) && fif.size() > 3) {
+    c.ecm = (fif[3] & kBit27Ecm) != 0;
+    c.t6 = (fif[3] & kBit31T6) != 0;
+  }
   return c;
 }
 
@@ -221,6 +228,7 @@ std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps) {
   else if (maxBps >= 7200) o2 |= kBit11 | kBit12;
   else if (maxBps >= 4800) o2 |= kBit12;
   if (caps.fine) o2 |= kBit15Fine;
+  if (caps.mr) o2 |= kBit16Mr;
   uint8_t o3 = 0;
   if (caps.wide) o3 |= kBit17Width255;
   if (caps.unlimitedLength) o3 |= kBit20Unlimited;
@@ -229,7 +237,8 @@ std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps) {
   std::vector<uint8_t> fif = {0, o2, o3};
   if (caps.ecm) {
     fif[2] |= kExtend;
-    fif.push_back(kBit27Ecm);
+    // T.6 is offered only together with error correction.
+    fif.push_back(static_cast<uint8_t>(kBit27Ecm | (caps.t6 ? kBit31T6 : 0)));
   }
   return fif;
 }
@@ -237,11 +246,17 @@ std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps) {
 std::vector<uint8_t> BuildDcs(const DcsParams& p) {
   uint8_t o2 = kBit10Receiver | SpeedFor(p.bps).dcsBits;
   if (p.fine) o2 |= kBit15Fine;
-  uint8_t o3 = static_cast<uint8_t>(p.scan << 4);
+  if (p.coding == Coding::MR) o2 |= kBit16Mr;
+  // With error correction the receiver needs no fill: scan-line time 0.
+  uint8_t o3 = static_cast<uint8_t>((p.ecm ? scan0ms : p.scan) << 4);
   if (p.wide) o3 |= kBit17Width255;
   if (p.unlimitedLength) o3 |= kBit20Unlimited;
   else if (p.b4Length) o3 |= kBit19B4;
-  return {0, o2, o3};
+  if (!p.ecm) return {0, o2, o3};
+  uint8_t o4 = kBit27Ecm;
+  if (p.frame64) o4 |= kBit28Frame64;
+  if (p.coding == Coding::MMR) o4 |= kBit31T6;
+  return {0, o2, static_cast<uint8_t>(o3 | kExtend), o4};
 }
 
 std::optional<DcsParams> ParseDcs(const std::vector<uint8_t>& fif) {
@@ -260,7 +275,37 @@ std::optional<DcsParams> ParseDcs(const std::vector<uint8_t>& fif) {
   p.unlimitedLength = (fif[2] & kBit20Unlimited) != 0;
   p.b4Length = (fif[2] & kBit19B4) != 0;
   p.scan = FromMs(ScanTimeMs(static_cast<ScanTime>((fif[2] >> 4) & 7)));
+  if ((fif[1] & kBit16Mr) != 0) p.coding = Coding::MR;
+  if ((fif[2] & kExtend) != 0 && fif.size() > 3) {
+    p.ecm = (fif[3] & kBit27Ecm) != 0;
+    p.frame64 = p.ecm && (fif[3] & kBit28Frame64) != 0;
+    if ((fif[3] & kBit31T6) != 0) {
+      if (!p.ecm) return std::nullopt;
+      p.coding = Coding::MMR;
+    }
+  }
   return p;
+}
+
+Coding ChooseCoding(const DisCaps& remote, bool ecm, bool localMr, bool localMmr) {
+  if (ecm && remote.ecm && remote.t6 && localMmr) return Coding::MMR;
+  if (remote.mr && localMr) return Coding::MR;
+  return Coding::MH;
+}
+
+int MrK(bool fine) {
+  return fine ? 4 : 2;
+}
+
+const char* CodingName(Coding c) {
+  switch (c) {
+    case Coding::MR:
+      return "MR";
+    case Coding::MMR:
+      return "MMR";
+    default:
+      return "MH";
+  }
 }
 
 int ChooseSpeed(const DisCaps& remote, int limit, const std::vector<int>& modemCodes) {

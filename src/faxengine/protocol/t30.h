@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mr_codec.h"
+
 namespace fe::t30 {
 
 constexpr uint8_t kDLE = 0x10;
@@ -126,6 +128,8 @@ struct DisCaps {
   bool unlimitedLength = false;  // bit 20
   bool b4Length = false;         // bit 19
   bool ecm = false;              // bit 27
+  bool mr = false;               // bit 16: two-dimensional coding (T.4 MR)
+  bool t6 = false;               // bit 31: T.6 coding (MMR); counts only with ecm
   ScanTime scanNormal = scan20ms;  // minimum scan-line time at standard resolution
   ScanTime scanFine = scan20ms;    // at fine resolution
 
@@ -136,19 +140,36 @@ DisCaps ParseDis(const std::vector<uint8_t>& fif);
 // A DIS offering these capabilities (used by the receiving side).
 std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps);
 
+// Page coding on the line.
+using Coding = TFaxCoding;
+const char* CodingName(Coding c);
+
 struct DcsParams {
   int bps = 9600;
   bool fine = false;
   bool wide = false;
   bool unlimitedLength = true;
   bool b4Length = false;
-  ScanTime scan = scan20ms;
+  ScanTime scan = scan20ms;  // written as 0 ms whenever ecm is set
+  Coding coding = Coding::MH;
+  bool ecm = false;      // bit 27
+  bool frame64 = false;  // bit 28: 64-octet image frames instead of 256
 };
 
 // Three octets: the first 0, then receiver operation, speed, resolution (octet
-// 2) and width, length, scan time (octet 3).
+// 2) and width, length, scan time (octet 3); a fourth with error correction
+// (bits 27, 28 and 31). MR sets bit 16, MMR bit 31.
 std::vector<uint8_t> BuildDcs(const DcsParams& p);
+// Nothing for a DCS with an unknown speed, or one selecting MMR without error
+// correction (MMR cannot survive a line error, so it is only valid with ECM).
 std::optional<DcsParams> ParseDcs(const std::vector<uint8_t>& fif);
+
+// The best coding both ends offer: MMR when error correction is agreed and both
+// can do T.6, else MR when both can, else MH.
+Coding ChooseCoding(const DisCaps& remote, bool ecm, bool localMr, bool localMmr);
+// Most lines in a row an MR page codes per one-dimensional line: 2 at standard
+// resolution, 4 at fine.
+int MrK(bool fine);
 
 // Highest speed <= limit both the remote and the local modem can use; 0: none.
 int ChooseSpeed(const DisCaps& remote, int limit, const std::vector<int>& modemCodes);

@@ -90,6 +90,28 @@ TEST_F(LineSend, Class1SeveralFinePagesAt14400) {
   EXPECT_EQ(rig->fax.Session().remoteId, "200");
 }
 
+TEST_F(LineSend, Class1ErrorCorrectionToATerminalThatOffersIt) {
+  // A fine page larger than one block (256 frames of 256 octets), then a
+  // standard one: blocks joined by PPS-NULL, then MPS and EOP.
+  Begin(ModemKind::Class1, ":ecm");
+  auto pages = qn::sim::makeTestPages(2, 1100, true, 9);
+  pages[1].fine = false;
+  pages[1].rows.resize(400);
+  WriteApf(dir + "/E.APF", pages);
+  rig->fax.DesiredECM = true;
+  SendAndCompare(dir + "/E.APF", pages, 240s);
+  EXPECT_TRUE(rig->fax.Session().ecm);
+}
+
+TEST_F(LineSend, Class1ErrorCorrectionAskedOfATerminalWithoutIt) {
+  Begin(ModemKind::Class1);
+  auto pages = qn::sim::makeTestPages(1, 200, true, 10);
+  WriteApf(dir + "/N.APF", pages);
+  rig->fax.DesiredECM = true;
+  SendAndCompare(dir + "/N.APF", pages, 120s);
+  EXPECT_FALSE(rig->fax.Session().ecm);  // a plain MH session
+}
+
 TEST_F(LineSend, Class1CoverThenBodyWithFineAndStandardMixed) {
   Begin(ModemKind::Class1);
   auto cover = qn::sim::makeTestPages(1, 150, false, 21);

@@ -3,7 +3,9 @@
 // exactly one finish carrying the right code, and leave the port usable.
 #include <gtest/gtest.h>
 
+#include "ecm.h"
 #include "fe_errors.h"
+#include "hdlc.h"
 #include "mh_codec.h"
 #include "scripted_modem.h"
 #include "send_rig.h"
@@ -183,6 +185,44 @@ TEST_F(Class1Send, FttStepsDownAndPagesUseShortTraining) {
   EXPECT_EQ(blocks[2].size(), 2592u);  // training check at 14400
   EXPECT_EQ(blocks[5].size(), 2160u);  // and at 12000
   EXPECT_EQ(rig->fax.Session().bps, 12000);
+}
+
+TEST_F(Class1Send, UnansweredTrainingIsRepeatedThenStepsDown) {
+  // Neither CFR nor FTT at 14400, three times: then 12000 as after FTT.
+  Class1Prep(modem, "24,48,72,73,74,96,97,98,121,122,145,146");
+  Class1Dial(modem, Dis(true));
+  for (int i = 0; i < 3; ++i) {
+    Class1TsiDcs(modem);
+    modem.Answer("AT+FTM=145", "CONNECT").ExpectData().Reply("OK");
+    modem.Answer("AT+FRH=3", "NO CARRIER");
+  }
+  Class1TsiDcs(modem);
+  Class1Train(modem, "121", t30::fcfCFR);
+  Class1Page(modem, "122");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start();
+  rig->fax.DesiredBPS = 14400;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_EQ(rig->fax.Session().bps, 12000);
+}
+
+TEST_F(Class1Send, TrainingUnansweredAtEverySpeedIsATrainingFailure) {
+  Class1Prep(modem, "24,48");
+  Class1Dial(modem, Dis());
+  for (const char* code : {"48", "24"}) {
+    for (int i = 0; i < 3; ++i) {
+      Class1TsiDcs(modem);
+      modem.Answer(std::string("AT+FTM=") + code, "CONNECT").ExpectData().Reply("OK");
+      modem.Answer("AT+FRH=3", "NO CARRIER");
+    }
+  }
+  HangUpThenAt(modem);
+  Start();
+  EXPECT_EQ(rig->Run(90s), std::vector<int>{ecFaxTrainError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
 }
 
 TEST_F(Class1Send, RtnFailsMidSession) {
@@ -555,6 +595,245 @@ TEST_F(Class1Send, PostPageRetriesStartAfreshForEachFax) {
   ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
   EXPECT_EQ(rig->errors, std::vector<int>{ecFaxSessionError});
   EXPECT_EQ(rig->logs, (std::vector<int>{lfTransmitStarted, lfTransmitFailed, lfTransmitStarted, lfTransmitFinished}));
+}
+
+}  // namespace
+}  // namespace fe::test
+
+// ------------------------------------------------ error correction (Class 1) --
+
+namespace fe::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// DIS with V.17, fine and ECM (bit 27 in a fourth octet).
+std::string EcmDis() {
+  return Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x04 | 0x08 | 0x20 | 0x40, 0x08 | 0x80, 0x04});
+}
+std::string Ppr(const std::vector<int>& frames, uint8_t fill = 0) {
+  Bytes f = {0xFF, 0x13, ecm::fcfPPR};
+  Bytes map(32, fill);
+  for (int n : frames) map[static_cast<size_t>(n / 8)] |= static_cast<uint8_t>(1 << (n % 8));
+  f.insert(f.end(), map.begin(), map.end());
+  return Fr(f);
+}
+
+// The FCD frame numbers in a burst as the modem received it.
+std::vector<int> BurstFrames(const std::string& block) {
+  hdlc::TDeframer d(300);
+  d.Put(reinterpret_cast<const uint8_t*>(block.data()), block.size());
+  std::vector<int> n;
+  Bytes f;
+  while (d.Take(f))
+    if (f.size() > 4 && f[2] == ecm::fcfFCD) n.push_back(f[3]);
+  return n;
+}
+
+struct Class1Ecm : Class1Send {
+  // Phase B up to CFR with ECM on both sides.
+  void Negotiate(const char* code = "145") {
+    Class1Prep(modem, "24,48,72,73,74,96,97,98,121,122,145,146");
+    Class1Dial(modem, EcmDis());
+    Class1TsiDcs(modem);
+    Class1Train(modem, code, t30::fcfCFR);
+  }
+  void Burst(const std::string& code) { modem.Answer("AT+FTM=" + code, "CONNECT").ExpectData().Reply("OK"); }
+  void Command(const std::string& answer) {
+    modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
+    modem.Answer("AT+FRH=3", "CONNECT").Frame(answer).Reply("OK");
+  }
+  void Go(std::chrono::seconds limit = 60s) {
+    Start({pfHighRes}, 400);  // a page of some frames
+    rig->fax.DesiredBPS = 14400;
+    rig->fax.DesiredECM = true;
+    EXPECT_EQ(rig->Run(limit), std::vector<int>{0});
+    ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+    EXPECT_TRUE(rig->fax.Session().ecm);
+  }
+  // Data blocks: 0 TSI, 1 DCS, 2 training, then burst, PPS, burst, PPS...
+  std::vector<std::string> Blocks() { return modem.DataBlocks(); }
+  static std::optional<ecm::Pps> PpsOf(const std::string& b) {
+    auto f = t30::ParseFrame(Bytes(b.begin(), b.end()), false);
+    if (!f || f->Kind() != ecm::fcfPPS) return std::nullopt;
+    return ecm::ParsePpsFif(f->fif);
+  }
+};
+
+TEST_F(Class1Ecm, PprResendsOnlyTheMarkedFramesOfOurBlock) {
+  Negotiate();
+  Burst("146");
+  Command(Ppr({1, 3}, 0xF0));  // bits 4-7 of every octet too: past our frames, some of them
+  Burst("146");
+  Command(Resp(t30::fcfMCF));
+  Class1End(modem);
+  Go();
+  auto b = Blocks();
+  ASSERT_GE(b.size(), 7u);
+  auto all = BurstFrames(b[3]);
+  auto pps = PpsOf(b[4]);
+  ASSERT_TRUE(pps);
+  ASSERT_GE(all.size(), 5u);
+  EXPECT_EQ(pps->frames, static_cast<int>(all.size()));
+  EXPECT_EQ(pps->fcf2, t30::fcfEOP);
+  EXPECT_EQ(pps->page, 0);
+  EXPECT_EQ(pps->block, 0);
+  std::vector<int> want = {1, 3};
+  for (int n = 4; n < static_cast<int>(all.size()); ++n)
+    if ((n % 8) >= 4) want.push_back(n);
+  EXPECT_EQ(BurstFrames(b[5]), want);
+  EXPECT_EQ(PpsOf(b[6])->frames, static_cast<int>(want.size()));
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_TRUE(dcs->ecm);
+  EXPECT_EQ(dcs->scan, t30::scan0ms);
+}
+
+TEST_F(Class1Ecm, BusyReceiverIsPolledWithRrAndOurEchoIsIgnored) {
+  Negotiate();
+  Burst("146");
+  // Our own PPS heard back, then the real answer on a second listen.
+  modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
+  modem.Answer("AT+FRH=3", "CONNECT").Frame(Fr({0xFF, 0x13, ecm::fcfPPS | 1, 0x2F, 0, 0, 5})).Reply("OK");
+  modem.Answer("AT+FRH=3", "CONNECT").Frame(Resp(ecm::fcfRNR)).Reply("OK");
+  Command(Resp(ecm::fcfRNR));
+  Command(Resp(ecm::fcfRNR));
+  Command(Resp(t30::fcfMCF));
+  Class1End(modem);
+  Go();
+  auto b = Blocks();
+  ASSERT_GE(b.size(), 8u);
+  for (int i : {5, 6, 7}) {
+    auto f = t30::ParseFrame(Bytes(b[static_cast<size_t>(i)].begin(), b[static_cast<size_t>(i)].end()), false);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->Kind(), ecm::fcfRR) << i;
+  }
+}
+
+TEST_F(Class1Ecm, FourthPprWithProgressLowersTheSpeedWithCtc) {
+  Negotiate();
+  Burst("146");
+  for (int i = 0; i < 3; ++i) {
+    Command(Ppr({0, 1}));
+    Burst("146");
+  }
+  Command(Ppr({0}));  // frames still get through: a lower speed should help
+  Command(Resp(ecm::fcfCTR));
+  Burst("121");  // long training at 12000
+  Command(Resp(t30::fcfMCF));
+  Class1End(modem);
+  Go();
+  auto b = Blocks();
+  ASSERT_GE(b.size(), 14u);
+  auto ctc = t30::ParseFrame(Bytes(b[11].begin(), b[11].end()), false);
+  ASSERT_TRUE(ctc);
+  EXPECT_EQ(ctc->Kind(), ecm::fcfCTC);
+  auto speed = t30::ParseDcs({ctc->fif[0], ctc->fif[1], 0});
+  ASSERT_TRUE(speed);
+  EXPECT_EQ(speed->bps, 12000);
+  EXPECT_EQ(BurstFrames(b[12]), std::vector<int>{0});
+  EXPECT_EQ(rig->fax.Session().bps, 12000);
+}
+
+TEST_F(Class1Ecm, FourthPprWithoutProgressAndMostFramesMissingHangsUp) {
+  Negotiate("24");  // nothing lower than 2400 to change to
+  Burst("24");
+  std::vector<int> every;
+  for (int n = 0; n < 256; ++n) every.push_back(n);
+  for (int i = 0; i < 3; ++i) {
+    Command(Ppr(every));
+    Burst("24");
+  }
+  Command(Ppr(every));
+  HangUpThenAt(modem);
+  Start();
+  rig->fax.DesiredBPS = 2400;
+  rig->fax.DesiredECM = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecFaxSessionError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+}
+
+TEST_F(Class1Ecm, MmrPageIsNeverEndedWithEor) {
+  // V.27ter only, ECM and T.6: MMR at 2400, nothing lower to change to, and
+  // one frame that never gets through. MH or MR would take EOR; MMR hangs up.
+  Class1Prep(modem, "24,48");
+  Class1Dial(modem, Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x40 | 0x80, 0x08 | 0x80, 0x04 | 0x40}));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "24", t30::fcfCFR);
+  Burst("24");
+  for (int i = 0; i < 3; ++i) {
+    Command(Ppr({0}));
+    Burst("24");
+  }
+  Command(Ppr({0}));
+  HangUpThenAt(modem);
+  Start({pfHighRes}, 400);
+  rig->fax.DesiredECM = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecFaxSessionError});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 2u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_EQ(dcs->coding, t30::Coding::MMR);
+  EXPECT_TRUE(dcs->ecm);
+}
+
+TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start();
+  rig->fax.DesiredECM = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  EXPECT_FALSE(rig->fax.Session().ecm);
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 2u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_FALSE(dcs->ecm);
+}
+
+}  // namespace
+}  // namespace fe::test
+
+namespace fe::test {
+namespace {
+
+TEST_F(Class1Send, RemoteOfferingMrGetsMrPagesWithFill) {
+  Class1Prep(modem);
+  // DIS: V.29, fine, MR (bit 16), 20 ms scan lines.
+  Class1Dial(modem, Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x04 | 0x08 | 0x40 | 0x80, 0x08}));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  Class1PostPage(modem, t30::fcfMCF);
+  Class1End(modem);
+  Start({pfHighRes}, 60);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  auto b = modem.DataBlocks();
+  ASSERT_GE(b.size(), 4u);
+  auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
+  ASSERT_TRUE(dcs);
+  EXPECT_EQ(dcs->coding, t30::Coding::MR);
+  EXPECT_FALSE(dcs->ecm);
+  const auto* page = reinterpret_cast<const uint8_t*>(b[3].data());
+  auto stats =
+      DecodePage2d(page, b[3].size(), TFaxCoding::MR, 1728, [](const uint8_t*, unsigned, bool) { return true; });
+  EXPECT_TRUE(stats.clean());
+  EXPECT_TRUE(stats.rtc);
+  EXPECT_GE(stats.lines, 60u);
+  // 20 ms at fine is 10 ms a line: at 9600 bit/s no line is under 12 octets,
+  // so the page is at least that long per line.
+  EXPECT_GE(b[3].size(), stats.lines * 12u);
 }
 
 }  // namespace

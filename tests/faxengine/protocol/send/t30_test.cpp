@@ -121,6 +121,73 @@ TEST(T30Dis, CapabilitiesAndScanTimesPerResolution) {
   EXPECT_FALSE(ParseDis(BuildDis(want, 9600)).v17);
 }
 
+TEST(T30Negotiation, ErrorCorrectionAndCodingBits) {
+  // A DIS offering MR, ECM and T.6: bits 16, 27 and 31.
+  DisCaps offer;
+  offer.mr = offer.ecm = offer.t6 = true;
+  auto dis = BuildDis(offer, 14400);
+  ASSERT_EQ(dis.size(), 4u);
+  EXPECT_TRUE(Bit(dis, 16) && Bit(dis, 24) && Bit(dis, 27) && Bit(dis, 31));
+  EXPECT_FALSE(Bit(dis, 28));  // a DIS leaves the frame-size bit clear
+  DisCaps got = ParseDis(dis);
+  EXPECT_TRUE(got.mr && got.ecm && got.t6);
+  // T.6 is never offered without error correction.
+  offer.ecm = false;
+  dis = BuildDis(offer, 14400);
+  EXPECT_EQ(dis.size(), 3u);
+  EXPECT_TRUE(Bit(dis, 16));
+  EXPECT_FALSE(ParseDis(dis).t6);
+
+  // DCS with ECM: bit 27, frame size in bit 28 (1 = 64 octets), scan time 0
+  // whatever the remote asked for, MMR in bit 31 and not bit 16.
+  DcsParams p;
+  p.bps = 14400;
+  p.scan = scan20ms;
+  p.ecm = true;
+  p.frame64 = true;
+  p.coding = Coding::MMR;
+  auto dcs = BuildDcs(p);
+  ASSERT_EQ(dcs.size(), 4u);
+  EXPECT_TRUE(Bit(dcs, 21) && Bit(dcs, 22) && Bit(dcs, 23));  // 0 ms
+  EXPECT_TRUE(Bit(dcs, 24) && Bit(dcs, 27) && Bit(dcs, 28) && Bit(dcs, 31));
+  EXPECT_FALSE(Bit(dcs, 16));
+  auto back = ParseDcs(dcs);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(back->ecm && back->frame64);
+  EXPECT_EQ(back->coding, Coding::MMR);
+  EXPECT_EQ(back->scan, scan0ms);
+  // 256-octet frames: bit 28 clear.
+  p.frame64 = false;
+  EXPECT_FALSE(ParseDcs(BuildDcs(p))->frame64);
+  // MR without ECM keeps the remote's scan time and has no fourth octet.
+  p.ecm = false;
+  p.coding = Coding::MR;
+  dcs = BuildDcs(p);
+  EXPECT_EQ(dcs.size(), 3u);
+  EXPECT_TRUE(Bit(dcs, 16));
+  EXPECT_EQ(ParseDcs(dcs)->coding, Coding::MR);
+  EXPECT_EQ(ParseDcs(dcs)->scan, scan20ms);
+  // MMR without ECM is not a valid DCS: a single bit error would ruin the page.
+  EXPECT_FALSE(ParseDcs({0x00, 0x02 | 0x20, 0x80, 0x40}));
+}
+
+TEST(T30Negotiation, CodingIsTheBestBothEndsOffer) {
+  DisCaps remote;
+  remote.mr = remote.ecm = remote.t6 = true;
+  EXPECT_EQ(ChooseCoding(remote, true, true, true), Coding::MMR);
+  EXPECT_EQ(ChooseCoding(remote, false, true, true), Coding::MR);  // MMR only with ECM
+  EXPECT_EQ(ChooseCoding(remote, true, true, false), Coding::MR);
+  remote.t6 = false;
+  EXPECT_EQ(ChooseCoding(remote, true, true, true), Coding::MR);
+  remote.ecm = false;
+  remote.t6 = true;  // T.6 offered without ECM is ignored
+  EXPECT_EQ(ChooseCoding(remote, true, true, true), Coding::MR);
+  remote.mr = false;
+  EXPECT_EQ(ChooseCoding(remote, true, true, true), Coding::MH);
+  EXPECT_EQ(MrK(false), 2);
+  EXPECT_EQ(MrK(true), 4);
+}
+
 TEST(T30Speeds, ChooseAndStepDownWithinRemoteAndModem) {
   DisCaps all = ParseDis({0x00, 0x02 | 0x04 | 0x08 | 0x20, 0x00});
   std::vector<int> any;
