@@ -28,8 +28,12 @@ endforeach()
 # ---- the fax print queue: CUPS backend (mode 0700: CUPS then runs it as root, and
 # it writes as the printing user), its PPD, and the script that adds the queue ----
 if(TARGET quillon-backend)
-  install(PROGRAMS $<TARGET_FILE:quillon-backend> DESTINATION lib/cups/backend RENAME quillon
+  # Installed as a target so that a stripped install (the package) strips it too,
+  # then given the name the queue's device URI uses.
+  install(TARGETS quillon-backend RUNTIME DESTINATION lib/cups/backend
           PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  install(CODE "file(RENAME \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/cups/backend/quillon-backend\"
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/cups/backend/quillon\")")
   install(FILES ${PROJECT_SOURCE_DIR}/src/printdriver/quillon-fax.ppd DESTINATION ${CMAKE_INSTALL_DATADIR}/ppd/quillon)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/install-printer.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon)
 endif()

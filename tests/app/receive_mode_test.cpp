@@ -21,6 +21,7 @@
 #include <fstream>
 #include <random>
 
+#include "apf_pages.h"
 #include "apf_reader.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
@@ -67,27 +68,6 @@ QString MissingInOrder(const QStringList& lines, const QStringList& prefixes) {
     ++at;
   }
   return {};
-}
-
-std::vector<qn::sim::RasterPage> ReadApfPages(const std::string& file) {
-  std::vector<qn::sim::RasterPage> out;
-  fe::TApfReader r;
-  if (r.Open(file) != 0) return out;
-  for (unsigned n = 1; n <= r.PageCount(); ++n) {
-    fe::TApfPageInfo info;
-    std::vector<std::uint8_t> data;
-    if (r.ReadPage(n, &info, &data) != 0) break;
-    qn::sim::RasterPage page;
-    page.width = static_cast<int>(info.widthPixels());
-    page.fine = info.highRes();
-    fe::MhDecodePage(data.data(), data.size(), info.lineRecords(), info.widthPixels(),
-                     [&](const std::uint8_t* line, unsigned bytes) {
-                       page.rows.emplace_back(line, line + bytes);
-                       return true;
-                     });
-    out.push_back(std::move(page));
-  }
-  return out;
 }
 
 // Coded page data as a Class 2 modem hands it over: lines, RTC, DLE doubled, DLE ETX.
@@ -342,7 +322,7 @@ class ReceiveModeTest : public QObject {
       QCOMPARE(w->RecTable.getTrimString("TIMEREC").size(), size_t(5));
       const std::string file = w->RecTable.getTrimString("FAXFILE");
       QCOMPARE(file, "FAX000" + std::to_string(i + 1) + ".APF");
-      const auto got = ReadApfPages(ReceiveFolder() + file);
+      const auto got = qntest::ReadApfPages(ReceiveFolder() + file);
       QCOMPARE(got.size(), want.size());
       for (size_t p = 0; p < want.size(); ++p) {
         std::string why;
@@ -675,7 +655,7 @@ class ReceiveModeTest : public QObject {
     QCOMPARE(w->RecTable.getNumber("PAGES"), 1.0);
     const std::string file = ReceiveFolder() + w->RecTable.getTrimString("FAXFILE");
     QCOMPARE(fe::ValidateApfFile(file), 0);
-    QCOMPARE(ReadApfPages(file).size(), size_t(1));
+    QCOMPARE(qntest::ReadApfPages(file).size(), size_t(1));
     CloseAndCheck(w);
   }
 
@@ -773,7 +753,7 @@ class ReceiveModeTest : public QObject {
     for (uint32_t r = 1; r <= 10; ++r) {
       QCOMPARE(w->RecTable.go(r), 0);
       QCOMPARE(w->RecTable.getNumber("PAGES"), 1.0);
-      const auto got = ReadApfPages(ReceiveFolder() + w->RecTable.getTrimString("FAXFILE"));
+      const auto got = qntest::ReadApfPages(ReceiveFolder() + w->RecTable.getTrimString("FAXFILE"));
       QCOMPARE(got.size(), size_t(1));
       QVERIFY(qn::sim::samePage(page[0], got[0]));
     }

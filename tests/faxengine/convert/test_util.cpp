@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -35,7 +36,10 @@ std::vector<Page> DecodeApf(const std::string& path) {
 }
 
 std::filesystem::path TempDir(const std::string& name) {
-  const auto dir = std::filesystem::path(QN_BINARY_DIR) / "test-output" / "convert" / name;
+  // Each test case is its own process and CTest runs them side by side: the
+  // process id keeps one case from clearing another's folder.
+  const auto dir =
+      std::filesystem::path(QN_BINARY_DIR) / "test-output" / "convert" / (name + "-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

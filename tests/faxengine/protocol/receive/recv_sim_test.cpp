@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "apf_pages.h"
 #include "apf_reader.h"
 #include "comport_link.h"
 #include "fax_pages.h"
@@ -20,27 +21,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qn::sim::ModemKind;
 using qn::sim::RasterPage;
-
-std::vector<RasterPage> ReadApfPages(const std::string& file) {
-  std::vector<RasterPage> out;
-  fe::TApfReader r;
-  if (r.Open(file) != 0) return out;
-  for (unsigned n = 1; n <= r.PageCount(); ++n) {
-    fe::TApfPageInfo info;
-    std::vector<std::uint8_t> data;
-    if (r.ReadPage(n, &info, &data) != 0) break;
-    RasterPage page;
-    page.width = static_cast<int>(info.widthPixels());
-    page.fine = info.highRes();
-    fe::MhDecodePage(data.data(), data.size(), info.lineRecords(), info.widthPixels(),
-                     [&](const std::uint8_t* line, unsigned bytes) {
-                       page.rows.emplace_back(line, line + bytes);
-                       return true;
-                     });
-    out.push_back(std::move(page));
-  }
-  return out;
-}
 
 class RecvFromTerminal : public ::testing::TestWithParam<ModemKind> {
  protected:
@@ -86,7 +66,7 @@ TEST_P(RecvFromTerminal, FineAndStandardPagesArriveExactly) {
   EXPECT_EQ(rx.FinalCode(), 0) << "log: " << sim.logFile();
   EXPECT_NE(sim.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim.logFile();
 
-  const auto got = ReadApfPages(dir + "/FAX0001.APF");
+  const auto got = qntest::ReadApfPages(dir + "/FAX0001.APF");
   ASSERT_EQ(got.size(), pages.size());
   for (std::size_t i = 0; i < pages.size(); ++i) {
     EXPECT_EQ(got[i].fine, pages[i].fine) << "page " << i + 1;
