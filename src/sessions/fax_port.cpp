@@ -115,8 +115,8 @@ int TFaxSessionPort::Open(const std::string& name, const std::string& traceFile)
   fe::ConfigureFaxPort(port);
   port.SetBufferFull(7372);
   port.SetBufferResume(819);
-  port.SetTraceSize(32000);
-  port.SetLogSize(65500);
+  port.SetTraceSize(traceSize_);
+  port.SetLogSize(logSize_);
   if (const unsigned n = ComNumberOf(name)) {
     port.SetDevicePath({});
     port.SetComNumber(n);

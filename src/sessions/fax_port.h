@@ -53,9 +53,16 @@ class TFaxSessionPort {
   TFaxSessionPort& operator=(const TFaxSessionPort&) = delete;
 
   // Opens the port `name` with the settings of a fax session (8192-byte buffers,
-  // RTS/CTS flow control off at 7372 and on at 819 bytes, trace of 32000 bytes).
+  // RTS/CTS flow control off at 7372 and on at 819 bytes, trace and log sizes
+  // as SetLogSizes gave them).
   // With a trace file named, the byte trace is on from the first byte.
   int Open(const std::string& name, const std::string& traceFile = {});
+  // The sizes of the byte trace and the dispatcher log for the next Open()
+  // (32000 and 65500 unless set; receive mode keeps 500000 of each).
+  void SetLogSizes(unsigned traceBytes, unsigned logBytes) {
+    traceSize_ = traceBytes;
+    logSize_ = logBytes;
+  }
   // Open() and Attach(fax) in one: what a command-line session needs.
   int Open(fe::TFeAbstractFax& fax, const std::string& name, const std::string& traceFile);
   bool IsOpen() const { return port.Open(); }
@@ -95,6 +102,7 @@ class TFaxSessionPort {
   std::optional<fe::TComPortLink> link_;
   fe::TFeAbstractFax* fax_ = nullptr;
   std::string traceFile_;
+  unsigned traceSize_ = 32000, logSize_ = 65500;
 };
 
 }  // namespace qn

@@ -209,6 +209,8 @@ bool TReceiveMode::Start() {
     sink_ = std::make_unique<TQtEventSink>();
     fax_ = std::make_unique<fe::TFeReceiveFax>();
     port_ = std::make_unique<TFaxSessionPort>();
+    // Receive mode runs for hours: its trace and dispatcher log hold more.
+    port_->SetLogSizes(500000, 500000);
     fe::TFeReceiveFax& fax = *fax_;
     fax.FaxClass = EngineFaxClass(s.FaxClassReceive);
     fax.StationID = s.Fax;
