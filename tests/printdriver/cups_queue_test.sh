@@ -62,7 +62,11 @@ fail() { echo "FAIL: $*"; tail -40 "$dir/log/error_log"; exit 1; }
 # The queue as install-printer.sh adds it.
 line=$(grep '^lpadmin -p' "$source/scripts/install-printer.sh") || fail "no lpadmin line in install-printer.sh"
 queue=Quillon_Fax ppd=$source/src/printdriver/quillon-fax.ppd
-eval "$line" || fail "lpadmin refused the queue"
+# A cupsd that has just started may still drop its first administrative
+# connections ("Bad file descriptor"): the queue gets a few tries.
+added=0
+for _ in $(seq 10); do eval "$line" && { added=1; break; }; sleep 0.5; done
+[ $added = 1 ] || fail "lpadmin refused the queue"
 
 printf '%%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Through CUPS) show showpage\nshowpage\n' > "$dir/doc.ps"
 ps2pdf "$dir/doc.ps" "$dir/doc.pdf" || fail "ps2pdf"

@@ -153,21 +153,50 @@ int GSDLLCALL GsNoInput(void*, char*, int) {
 }
 
 std::mutex g_gsMutex;  // one interpreter instance per process
+
+// Sets TMPDIR and TEMP for as long as it lives, then restores them.
+class TTempFolderSetting {
+ public:
+  explicit TTempFolderSetting(const std::string& folder) {
+    for (Saved& s : saved_) {
+      if (const char* v = std::getenv(s.name)) s.had = true, s.value = v;
+      ::setenv(s.name, folder.c_str(), 1);
+    }
+  }
+  ~TTempFolderSetting() {
+    for (const Saved& s : saved_) s.had ? ::setenv(s.name, s.value.c_str(), 1) : ::unsetenv(s.name);
+  }
+  TTempFolderSetting(const TTempFolderSetting&) = delete;
+  TTempFolderSetting& operator=(const TTempFolderSetting&) = delete;
+
+ private:
+  struct Saved {
+    const char* name;
+    bool had = false;
+    std::string value;
+  };
+  Saved saved_[2] = {{"TMPDIR", false, {}}, {"TEMP", false, {}}};
+};
 }  // namespace
 
 int PostScriptToPdf(const std::string& psPath, std::vector<std::uint8_t>& pdf) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::is_regular_file(psPath, ec)) return -ecFileNotFound;
-  std::string tmpl = (fs::temp_directory_path(ec) / "qnps-XXXXXX").string();
-  if (ec) tmpl = "/tmp/qnps-XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) return -ecAccessDenied;
-  ::close(fd);
-  struct Remove {
+  // The interpreter's safe mode still lets a program write and delete files in
+  // the temporary folder it is given, so it gets a folder of its own, which
+  // holds only the PDF it makes and is removed afterwards.
+  std::string folder = (fs::temp_directory_path(ec) / "qnps-XXXXXX").string();
+  if (ec) folder = "/tmp/qnps-XXXXXX";
+  if (!::mkdtemp(folder.data())) return -ecAccessDenied;
+  struct RemoveFolder {
     std::string path;
-    ~Remove() { ::unlink(path.c_str()); }
-  } removeTemp{tmpl};
+    ~RemoveFolder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removeFolder{folder};
+  const std::string tmpl = folder + "/job.pdf";
 
   const std::string out = "-sOutputFile=" + tmpl;
   const char* argv[] = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pdfwrite",
@@ -178,6 +207,9 @@ int PostScriptToPdf(const std::string& psPath, std::vector<std::uint8_t>& pdf) {
   int rc = 0;
   {
     std::lock_guard<std::mutex> lock(g_gsMutex);
+    // The interpreter takes its temporary folder from the environment while it
+    // starts; the caller's setting comes back when it is done.
+    TTempFolderSetting tempFolder(folder);
     void* gs = nullptr;
     if (gsapi_new_instance(&gs, &printed) < 0) return -ecInternal;
     gsapi_set_stdio(gs, GsNoInput, GsOut, GsQuiet);
