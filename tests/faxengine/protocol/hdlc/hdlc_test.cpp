@@ -28,9 +28,8 @@ uint8_t Reverse(uint8_t b) {
 std::vector<Bytes> AwkwardFrames() {
   std::vector<Bytes> frames;
   auto fcd = [](uint8_t n, Bytes data) {
-    Bytes f = {0xFF, 0x03, 0x06, n};
-    f.insert(f.end(), data.begin(), data.end());
-    return f;
+    data.insert(data.begin(), {0xFF, 0x03, 0x06, n});
+    return data;
   };
   frames.push_back(fcd(0, Bytes(256, 0x7E)));
   frames.push_back(fcd(1, Bytes(256, 0xFF)));
