@@ -8,59 +8,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <utility>
 
+#include "common/folders.h"
+#include "common/ini_file.h"
 #include "fe_errors.h"
 
 namespace fe {
 
 namespace {
-
-std::string Trim(std::string s) {
-  const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
-  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
-  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
-  return s;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
-// Key `key` of section [Ports] of QN.INI (names compare without case); empty when absent.
-std::string PortsEntry(const std::string& key) {
-  // The file is found whatever the letter case of its name.
-  std::error_code ec;
-  std::string path;
-  for (const auto& entry : std::filesystem::directory_iterator(ProgramFolder(), ec))
-    if (SameText(entry.path().filename().string(), "QN.INI")) path = entry.path().string();
-  std::ifstream in(path);
-  if (path.empty() || !in) return {};
-  std::string line;
-  bool inPorts = false;
-  while (std::getline(in, line)) {
-    line = Trim(line);
-    if (line.empty() || line[0] == ';') continue;
-    if (line.front() == '[') {
-      const auto end = line.find(']');
-      inPorts = end != std::string::npos && SameText(Trim(line.substr(1, end - 1)), "Ports");
-      continue;
-    }
-    const auto eq = line.find('=');
-    if (inPorts && eq != std::string::npos && SameText(Trim(line.substr(0, eq)), key)) return Trim(line.substr(eq + 1));
-  }
-  return {};
-}
 
 // Devices this process has open, by device node, so that a second open is 2008.
 std::mutex gOpenMu;
@@ -113,7 +73,10 @@ std::string MapComNumber(unsigned number) {
   if (number == 0) return {};
   const std::string key = "COM" + std::to_string(number);
   if (const char* env = std::getenv(("QN_" + key).c_str()); env && *env) return env;
-  if (std::string ini = PortsEntry(key); !ini.empty()) return ini;
+  // Key COM<n> of [Ports] in QN.INI, read as every other settings reader reads
+  // it (the modem finder writes it through the same class).
+  const qn::IniFile settings(qn::ResolvePath(ProgramFolder() + "/QN.INI"));
+  if (std::string ini = settings.ReadString("Ports", key, ""); !ini.empty()) return ini;
   if (number <= 4) return "/dev/ttyS" + std::to_string(number - 1);
   if (number == 5) return "/dev/ttyUSB0";
   if (number == 6) return "/dev/ttyACM0";
