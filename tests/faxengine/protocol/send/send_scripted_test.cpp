@@ -781,6 +781,76 @@ TEST_F(Class1Ecm, MmrPageIsNeverEndedWithEor) {
   EXPECT_TRUE(dcs->ecm);
 }
 
+TEST_F(Class1Ecm, FourthPprAtTheLowestSpeedEndsTheBlockWithEorAndTheFaxGoesOn) {
+  // V.27ter at 2400 only: no lower speed to change to. One frame never gets
+  // through; an MH page takes the hole (EOR, answered ERR) and the call ends
+  // normally, with the block counted as sent.
+  Class1Prep(modem, "24,48");
+  Class1Dial(modem, Fr({0xFF, 0x13, t30::fcfDIS, 0x00, 0x02 | 0x40, 0x08 | 0x80, 0x04}));
+  Class1TsiDcs(modem);
+  Class1Train(modem, "24", t30::fcfCFR);
+  Burst("24");
+  for (int i = 0; i < 3; ++i) {
+    Command(Ppr({2}));
+    Burst("24");
+  }
+  Command(Ppr({2}));
+  Command(Resp(ecm::fcfERR));
+  Class1End(modem);
+  Go();
+  auto b = Blocks();
+  ASSERT_GE(b.size(), 13u);
+  for (size_t i : {5u, 7u, 9u}) EXPECT_EQ(BurstFrames(b[i]), std::vector<int>{2}) << i;
+  auto eor = t30::ParseFrame(Bytes(b[11].begin(), b[11].end()), false);
+  ASSERT_TRUE(eor);
+  EXPECT_EQ(eor->Kind(), ecm::fcfEOR);
+  ASSERT_EQ(eor->fif.size(), 1u);
+  EXPECT_EQ(eor->fif[0] & ~t30::kXBit, t30::fcfEOP);  // the post-page command rides in the EOR
+  EXPECT_EQ(rig->errors, std::vector<int>{});
+}
+
+TEST_F(Class1Ecm, LostMcfMeansTheSamePpsAgainNotTheBlock) {
+  // The answer to our PPS never arrives: the same PPS goes out again (not the
+  // burst), and the MCF to that one ends the page.
+  Negotiate();
+  Burst("146");
+  modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Answer("AT+FRH=3", "NO CARRIER");
+  Command(Resp(t30::fcfMCF));
+  Class1End(modem);
+  Go();
+  auto b = Blocks();
+  ASSERT_EQ(b.size(), 7u);  // TSI DCS training burst PPS PPS DCN
+  auto first = PpsOf(b[4]), again = PpsOf(b[5]);
+  ASSERT_TRUE(first && again);
+  EXPECT_EQ(first->frames, again->frames);
+  EXPECT_EQ(first->block, again->block);
+  EXPECT_EQ(first->fcf2, t30::fcfEOP);
+}
+
+TEST_F(Class1Ecm, PagesAreCountedInPpsAndOnlyTheLastEndsWithEop) {
+  Negotiate();
+  Burst("146");
+  Command(Resp(t30::fcfMCF));
+  Burst("146");
+  Command(Resp(t30::fcfMCF));
+  Class1End(modem);
+  Start({pfHighRes, pfHighRes}, 200);
+  rig->fax.DesiredBPS = 14400;
+  rig->fax.DesiredECM = true;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
+  ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
+  auto b = Blocks();
+  ASSERT_EQ(b.size(), 8u);
+  auto p0 = PpsOf(b[4]), p1 = PpsOf(b[6]);
+  ASSERT_TRUE(p0 && p1);
+  EXPECT_EQ(p0->fcf2, t30::fcfMPS);
+  EXPECT_EQ(p0->page, 0);
+  EXPECT_EQ(p1->fcf2, t30::fcfEOP);
+  EXPECT_EQ(p1->page, 1);
+  EXPECT_EQ(p1->block, 0);  // blocks count from 0 again on every page
+  EXPECT_EQ(BurstFrames(b[5]).front(), 0);
+}
+
 TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
   Class1Prep(modem);
   Class1Dial(modem, Dis());
