@@ -26,7 +26,8 @@ constexpr unsigned kPrimaryBits = 9;
 constexpr unsigned kSecondaryBits = 4;  // longest code is 13 bits
 constexpr unsigned kMaxSubTables = 32;
 
-// A white terminating code followed by a black one, read with one lookup.
+// Two terminating codes of different colours read with one lookup (white then
+// black in `pairs`, black then white in `blackWhite`).
 struct Pair {
   std::uint8_t white, black, length, unused;  // length 0: no such pair
 };
@@ -36,6 +37,7 @@ struct Tables {
   Entry primary[2][1u << kPrimaryBits];
   Entry secondary[2][kMaxSubTables][1u << kSecondaryBits];
   Pair pairs[1u << kPairBits] = {};
+  Pair blackWhite[1u << kPairBits] = {};
 
   Tables() {
     for (int colour = 0; colour < 2; ++colour) {
@@ -72,9 +74,12 @@ struct Tables {
         const mh::TCode& cb = mh::kBlackTerm[b];
         unsigned length = cw.length + cb.length;
         if (length > kPairBits) continue;
+        const Pair pair{static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length), 0};
         std::uint32_t v = mh::Reverse(cw.bits, cw.length) | (mh::Reverse(cb.bits, cb.length) << cw.length);
-        for (unsigned i = v; i < (1u << kPairBits); i += 1u << length)
-          pairs[i] = {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length), 0};
+        for (unsigned i = v; i < (1u << kPairBits); i += 1u << length) pairs[i] = pair;
+        // The 2-D decoder's horizontal mode after a black a0 reads black first.
+        v = mh::Reverse(cb.bits, cb.length) | (mh::Reverse(cw.bits, cw.length) << cb.length);
+        for (unsigned i = v; i < (1u << kPairBits); i += 1u << length) blackWhite[i] = pair;
       }
     }
   }

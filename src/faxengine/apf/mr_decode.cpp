@@ -188,13 +188,14 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
     } else if (m.mode == kHorizontal) {
       unsigned run1 = 0, run2 = 0;
       mh::RunEnd e1 = mh::RunEnd::Bad, e2 = mh::RunEnd::Bad;
-      if (colour == 0) {  // white then black: often two terminating codes read at once
+      {  // often two terminating codes, read at once
         if (r.count < 16) r.Refill();
-        const mh::Pair pair = t.pairs[r.bits & ((1u << mh::kPairBits) - 1)];
+        const unsigned index = r.bits & ((1u << mh::kPairBits) - 1);
+        const mh::Pair pair = colour ? t.blackWhite[index] : t.pairs[index];
         if (pair.length && pair.length <= r.count) {
           r.Drop(pair.length);
-          run1 = pair.white;
-          run2 = pair.black;
+          run1 = colour ? pair.black : pair.white;
+          run2 = colour ? pair.white : pair.black;
           e1 = e2 = mh::RunEnd::Run;
         }
       }
