@@ -1,15 +1,8 @@
 // efax, a fax program written by others, sends and receives real faxes through
 // the virtual modems of every class; the pages that arrive must be the pages sent.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "fax_pages.h"
@@ -18,47 +11,7 @@
 namespace qn::sim {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-struct ProgramRun {
-  int status = -1;  // exit status, -1 when killed after the time-out
-  double seconds = 0;
-  std::string output;
-};
-
-ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout) {
-  std::vector<char*> cargs;
-  for (auto& arg : argv) cargs.push_back(arg.data());
-  cargs.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execvp(cargs[0], cargs.data());
-    _exit(127);
-  }
-  ProgramRun run;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() - start > timeout) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      status = -1;
-      break;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.status = status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  std::ifstream in(outputFile);
-  std::stringstream text;
-  text << in.rdbuf();
-  run.output = text.str();
-  return run;
-}
 
 const char* efaxClassOption(ModemKind kind) {
   switch (kind) {

@@ -77,4 +77,14 @@ class FaxModemSim {
   pid_t pid_ = -1;
 };
 
+// A program run to its end, or killed after the time-out: its exit status (-1
+// when killed or ended by a signal), wall time and everything it wrote to
+// stdout and stderr (also left in outputFile). For peer fax programs in tests.
+struct ProgramRun {
+  int status = -1;
+  double seconds = 0;
+  std::string output;
+};
+ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout);
+
 }  // namespace qn::sim
