@@ -33,17 +33,10 @@ class EfaxThroughVirtualModem : public ::testing::TestWithParam<ModemKind> {
     sent_ = dir_ + "/sent.tif";
     ASSERT_TRUE(writeTiff(sent_, pages_));
   }
-  // efax reads its own kind of TIFF file (each page ended by RTC): efix makes them.
   std::vector<std::string> efaxPageFiles() {
-    std::vector<std::string> files;
-    for (size_t i = 0; i < pages_.size(); ++i) {
-      const std::string pbm = dir_ + "/page" + std::to_string(i + 1) + ".pbm";
-      const std::string tif = dir_ + "/page" + std::to_string(i + 1) + ".tif";
-      EXPECT_TRUE(writePbm(pbm, pages_[i]));
-      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir_ + "/efix.out", 30s);
-      EXPECT_EQ(efix.status, 0) << efix.output;
-      files.push_back(tif);
-    }
+    std::string error;
+    auto files = writeEfaxPages(pages_, dir_, &error);
+    EXPECT_FALSE(files.empty()) << error;
     return files;
   }
   // Pages written by the receiving side must match the pages sent, one by one.
@@ -103,13 +96,10 @@ TEST(FaxModemSimBetweenModems, TwoClass1ModemsCarryAFaxBetweenTwoEfaxes) {
   const std::string dir = sim.workDir();
   const auto pages = makeTestPages(2, 150, true, 3);
   std::vector<std::string> argv = {"efax", "-d", "", "-o1", "-h", "", "-v", "ewinc", "-t", "101"};
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const std::string pbm = dir + "/p" + std::to_string(i) + ".pbm";
-    const std::string tif = dir + "/p" + std::to_string(i) + ".tif";
-    ASSERT_TRUE(writePbm(pbm, pages[i]));
-    ASSERT_EQ(runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s).status, 0);
-    argv.push_back(tif);
-  }
+  std::string error;
+  const auto files = writeEfaxPages(pages, dir, &error);
+  ASSERT_FALSE(files.empty()) << error;
+  argv.insert(argv.end(), files.begin(), files.end());
   sim.addModem(ModemKind::Class1, "100");
   sim.addModem(ModemKind::Class1, "101");
   ASSERT_TRUE(sim.start()) << sim.error();

@@ -219,4 +219,24 @@ ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFi
   return run;
 }
 
+std::vector<std::string> writeEfaxPages(const std::vector<RasterPage>& pages, const std::string& dir,
+                                        std::string* error) {
+  std::vector<std::string> files;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string pbm = dir + "/page" + std::to_string(i + 1) + ".pbm";
+    const std::string tif = dir + "/page" + std::to_string(i + 1) + ".tif";
+    if (!writePbm(pbm, pages[i])) {
+      *error = "cannot write " + pbm;
+      return {};
+    }
+    ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s);
+    if (efix.status != 0) {
+      *error = "efix: " + efix.output;
+      return {};
+    }
+    files.push_back(tif);
+  }
+  return files;
+}
+
 }  // namespace qn::sim

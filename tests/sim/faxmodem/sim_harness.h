@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "fax_pages.h"
+
 namespace qn::sim {
 
 enum class ModemKind { Class1, Class2, Class2_0 };
@@ -86,5 +88,11 @@ struct ProgramRun {
   std::string output;
 };
 ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout);
+
+// Page files efax can send (its own TIFF flavour, each page ended by RTC),
+// made with efix in dir (pageN.tif); empty, with *error set, on failure. Pages
+// must be fine: efix takes a PBM image as 204x196 dpi.
+std::vector<std::string> writeEfaxPages(const std::vector<RasterPage>& pages, const std::string& dir,
+                                        std::string* error);
 
 }  // namespace qn::sim

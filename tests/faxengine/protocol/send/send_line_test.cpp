@@ -3,10 +3,6 @@
 // hold exactly the pages we sent (rasters compared after decoding both sides).
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
-#include <thread>
-
 #include "fax_pages.h"
 #include "fe_errors.h"
 #include "line_pages.h"
@@ -45,16 +41,11 @@ struct LineSend : ::testing::Test {
 
   // receiverOptions: extra terminal options (":wide") for the receiving terminal.
   void Begin(ModemKind kind, const std::string& receiverOptions = "") {
+    sim.addModem(kind, "100");
     if (receiverOptions.empty())
       sim.addReceiver("200", tiff);
     else
       sim.addArgs({"--terminal", "receive:200:" + tiff + receiverOptions});
-    StartRig(kind);
-  }
-
-  // Our modem is 100; the far end is whatever the test added.
-  void StartRig(ModemKind kind) {
-    sim.addModem(kind, "100");
     ASSERT_TRUE(sim.start()) << sim.error();
     rig = std::make_unique<SendRig>(sim.device("100"));
     rig->fax.FaxClass = kind == ModemKind::Class1   ? TFaxClass::fcClass1
@@ -119,43 +110,6 @@ TEST_F(LineSend, Class1ErrorCorrectionAskedOfATerminalWithoutIt) {
   const std::string log = SimLog();
   EXPECT_EQ(SelectedCoding(log), "T.4 2-D");
   EXPECT_EQ(CountOf(log, "Rx:  FCD"), 0u);
-}
-
-TEST_F(LineSend, Class1ErrorCorrectionAskedOfEfaxGivesPlainMh) {
-  // efax, another fax program, answers on a second Class 1 modem (the
-  // simulator joins the two through T.38 gateways). It offers neither ECM nor
-  // 2-D coding: the session is plain MH and the pages arrive as sent.
-  sim.addModem(ModemKind::Class1, "101");
-  StartRig(ModemKind::Class1);
-  const auto pages = FineTextPages(2, 300);
-  WriteApf(dir + "/X.APF", pages);
-  qn::sim::ProgramRun efax;
-  std::thread answering([&] {
-    efax = qn::sim::runProgram({"efax", "-d", sim.device("101"), "-o1", "-v", "ewinc", "-r", dir + "/rx"},
-                               dir + "/efax.out", 200s);
-  });
-  rig->fax.PhoneNumber = "101";
-  rig->fax.DesiredECM = true;
-  rig->fax.FaxFile = dir + "/X.APF";
-  EXPECT_EQ(rig->Run(200s), std::vector<int>{0}) << "log: " << sim.logFile();
-  answering.join();
-  EXPECT_EQ(efax.status, 0) << efax.output;
-  EXPECT_FALSE(rig->fax.Session().ecm);
-  // efax reports the DCS it got: "session 196lpi 14.4kbps 8.5"/215mm any 1D - - 0ms"
-  // (coding 1D, no error correction, no file transfer, scan-line time).
-  const size_t at = efax.output.rfind("session ", efax.output.find("kbps"));
-  ASSERT_NE(at, std::string::npos) << efax.output;
-  std::istringstream fields(efax.output.substr(at, efax.output.find('\n', at) - at));
-  std::vector<std::string> dcs{std::istream_iterator<std::string>(fields), {}};
-  ASSERT_GE(dcs.size(), 7u) << efax.output;
-  EXPECT_EQ(dcs[5], "1D");
-  EXPECT_EQ(dcs[6], "-");
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const auto got = qn::sim::readPages(dir + "/rx.00" + std::to_string(i + 1));
-    ASSERT_EQ(got.size(), 1u) << "page " << i + 1;
-    std::string why;
-    EXPECT_TRUE(qn::sim::samePage(got[0], pages[i], &why)) << "page " << i + 1 << ": " << why;
-  }
 }
 
 // Text pages in each coding the terminal can be brought to, with and without
