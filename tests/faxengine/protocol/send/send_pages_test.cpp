@@ -1,13 +1,12 @@
 // What goes out as a page: header line tokens, the header block, cover pages
 // (APF or text) and the byte stream of a page.
-#include "send_pages.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "fe_errors.h"
 #include "mh_codec.h"
+#include "send_pages.h"
 #include "send_rig.h"
 #include "send_text.h"
 #include "t30.h"

@@ -1,15 +1,13 @@
 // The T.30 toolkit: frames as the modem carries them, DIS/DCS bits at the
 // positions ITU-T T.30 gives them, speeds, identifiers, scan-line times.
-#include "t30.h"
-
 #include <gtest/gtest.h>
+
+#include "t30.h"
 
 namespace fe::t30 {
 namespace {
 
-bool Bit(const std::vector<uint8_t>& fif, int n) {
-  return fif[(n - 1) / 8] & (1 << ((n - 1) % 8));
-}
+bool Bit(const std::vector<uint8_t>& fif, int n) { return fif[(n - 1) / 8] & (1 << ((n - 1) % 8)); }
 
 TEST(T30Frames, BuildDoublesDleAndEndsWithDleEtx) {
   Frame f{static_cast<uint8_t>(fcfTSI | kXBit), false, {0x10, 'A', 0x10}};
@@ -25,7 +23,7 @@ TEST(T30Frames, ParseDropsFcsAndRejectsBadFrames) {
   EXPECT_TRUE(f->final);
   EXPECT_EQ(f->Kind(), fcfDIS);
   EXPECT_EQ(f->fif, (std::vector<uint8_t>{0x00, 0x46, 0x11}));
-  EXPECT_FALSE(ParseFrame({0xFF, 0x13, 0x80, 0xAB}));              // FCS only, no FCF left
+  EXPECT_FALSE(ParseFrame({0xFF, 0x13, 0x80, 0xAB}));          // FCS only, no FCF left
   EXPECT_FALSE(ParseFrame({0x7F, 0x13, 0x80, 0x00, 0xAB, 0xCD}));  // wrong address
   EXPECT_FALSE(ParseFrame({0xFF, 0x07, 0x80, 0x00, 0xAB, 0xCD}));  // wrong control
   auto noFcs = ParseFrame({0xFF, 0x03, 0x8D}, false);
@@ -58,7 +56,7 @@ TEST(T30Dcs, BitsAsT30Numbers) {
     int bps;
     std::vector<int> set, clear;
   } cases[] = {
-      {2400, {}, {11, 12, 13, 14}}, {4800, {12}, {11, 13, 14}},  {7200, {11, 12}, {13, 14}},
+      {2400, {}, {11, 12, 13, 14}}, {4800, {12}, {11, 13, 14}}, {7200, {11, 12}, {13, 14}},
       {9600, {11}, {12, 13, 14}},   {12000, {12, 14}, {11, 13}}, {14400, {14}, {11, 12, 13}},
   };
   for (const auto& c : cases) {
