@@ -1,15 +1,8 @@
 // efax, a fax program written by others, sends and receives real faxes through
 // the virtual modems of every class; the pages that arrive must be the pages sent.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "fax_pages.h"
@@ -18,47 +11,7 @@
 namespace qn::sim {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-struct ProgramRun {
-  int status = -1;  // exit status, -1 when killed after the time-out
-  double seconds = 0;
-  std::string output;
-};
-
-ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout) {
-  std::vector<char*> cargs;
-  for (auto& arg : argv) cargs.push_back(arg.data());
-  cargs.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execvp(cargs[0], cargs.data());
-    _exit(127);
-  }
-  ProgramRun run;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() - start > timeout) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      status = -1;
-      break;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.status = status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  std::ifstream in(outputFile);
-  std::stringstream text;
-  text << in.rdbuf();
-  run.output = text.str();
-  return run;
-}
 
 const char* efaxClassOption(ModemKind kind) {
   switch (kind) {
@@ -80,17 +33,10 @@ class EfaxThroughVirtualModem : public ::testing::TestWithParam<ModemKind> {
     sent_ = dir_ + "/sent.tif";
     ASSERT_TRUE(writeTiff(sent_, pages_));
   }
-  // efax reads its own kind of TIFF file (each page ended by RTC): efix makes them.
   std::vector<std::string> efaxPageFiles() {
-    std::vector<std::string> files;
-    for (size_t i = 0; i < pages_.size(); ++i) {
-      const std::string pbm = dir_ + "/page" + std::to_string(i + 1) + ".pbm";
-      const std::string tif = dir_ + "/page" + std::to_string(i + 1) + ".tif";
-      EXPECT_TRUE(writePbm(pbm, pages_[i]));
-      ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir_ + "/efix.out", 30s);
-      EXPECT_EQ(efix.status, 0) << efix.output;
-      files.push_back(tif);
-    }
+    std::string error;
+    auto files = writeEfaxPages(pages_, dir_, &error);
+    EXPECT_FALSE(files.empty()) << error;
     return files;
   }
   // Pages written by the receiving side must match the pages sent, one by one.
@@ -150,13 +96,10 @@ TEST(FaxModemSimBetweenModems, TwoClass1ModemsCarryAFaxBetweenTwoEfaxes) {
   const std::string dir = sim.workDir();
   const auto pages = makeTestPages(2, 150, true, 3);
   std::vector<std::string> argv = {"efax", "-d", "", "-o1", "-h", "", "-v", "ewinc", "-t", "101"};
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const std::string pbm = dir + "/p" + std::to_string(i) + ".pbm";
-    const std::string tif = dir + "/p" + std::to_string(i) + ".tif";
-    ASSERT_TRUE(writePbm(pbm, pages[i]));
-    ASSERT_EQ(runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s).status, 0);
-    argv.push_back(tif);
-  }
+  std::string error;
+  const auto files = writeEfaxPages(pages, dir, &error);
+  ASSERT_FALSE(files.empty()) << error;
+  argv.insert(argv.end(), files.begin(), files.end());
   sim.addModem(ModemKind::Class1, "100");
   sim.addModem(ModemKind::Class1, "101");
   ASSERT_TRUE(sim.start()) << sim.error();

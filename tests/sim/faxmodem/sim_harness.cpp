@@ -186,4 +186,57 @@ std::string FaxModemSim::waitForEvent(const std::string& prefix, std::chrono::mi
   return {};
 }
 
+ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout) {
+  std::vector<char*> cargs;
+  for (auto& arg : argv) cargs.push_back(arg.data());
+  cargs.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execvp(cargs[0], cargs.data());
+    _exit(127);
+  }
+  ProgramRun run;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() - start > timeout) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.status = status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  std::ifstream in(outputFile);
+  std::stringstream text;
+  text << in.rdbuf();
+  run.output = text.str();
+  return run;
+}
+
+std::vector<std::string> writeEfaxPages(const std::vector<RasterPage>& pages, const std::string& dir,
+                                        std::string* error) {
+  std::vector<std::string> files;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string pbm = dir + "/page" + std::to_string(i + 1) + ".pbm";
+    const std::string tif = dir + "/page" + std::to_string(i + 1) + ".tif";
+    if (!writePbm(pbm, pages[i])) {
+      *error = "cannot write " + pbm;
+      return {};
+    }
+    ProgramRun efix = runProgram({"efix", "-i", "pbm", "-o", "tiffg3", "-n", tif, pbm}, dir + "/efix.out", 30s);
+    if (efix.status != 0) {
+      *error = "efix: " + efix.output;
+      return {};
+    }
+    files.push_back(tif);
+  }
+  return files;
+}
+
 }  // namespace qn::sim

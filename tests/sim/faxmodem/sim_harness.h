@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "fax_pages.h"
+
 namespace qn::sim {
 
 enum class ModemKind { Class1, Class2, Class2_0 };
@@ -76,5 +78,21 @@ class FaxModemSim {
   std::string error_;
   pid_t pid_ = -1;
 };
+
+// A program run to its end, or killed after the time-out: its exit status (-1
+// when killed or ended by a signal), wall time and everything it wrote to
+// stdout and stderr (also left in outputFile). For peer fax programs in tests.
+struct ProgramRun {
+  int status = -1;
+  double seconds = 0;
+  std::string output;
+};
+ProgramRun runProgram(std::vector<std::string> argv, const std::string& outputFile, std::chrono::seconds timeout);
+
+// Page files efax can send (its own TIFF flavour, each page ended by RTC),
+// made with efix in dir (pageN.tif); empty, with *error set, on failure. Pages
+// must be fine: efix takes a PBM image as 204x196 dpi.
+std::vector<std::string> writeEfaxPages(const std::vector<RasterPage>& pages, const std::string& dir,
+                                        std::string* error);
 
 }  // namespace qn::sim

@@ -46,6 +46,7 @@ void Terminal::start(bool calling) {
         t30, T30_SUPPORT_215MM_WIDTH | T30_SUPPORT_255MM_WIDTH | T30_SUPPORT_UNLIMITED_LENGTH | T30_SUPPORT_A4_LENGTH |
                  T30_SUPPORT_B4_LENGTH | T30_SUPPORT_US_LETTER_LENGTH | T30_SUPPORT_US_LEGAL_LENGTH);
   }
+  t30_set_phase_d_handler(t30, &Terminal::phaseD, this);
   t30_set_phase_e_handler(t30, &Terminal::phaseE, this);
   if (logging()) {
     for (logging_state_t* log : {fax_get_logging_state(fax_), t30_get_logging_state(t30)}) {
@@ -54,6 +55,8 @@ void Terminal::start(bool calling) {
     }
   }
   hangupInMs_ = -1;
+  imageBytes_ = 0;
+  badRows_ = 0;
 }
 
 void Terminal::stop() {
@@ -63,12 +66,23 @@ void Terminal::stop() {
   fax_ = nullptr;
 }
 
+int Terminal::phaseD(t30_state_s* s, void* user, int) {
+  // Called once a page has ended; the statistics describe that page.
+  auto* self = static_cast<Terminal*>(user);
+  t30_stats_t stats;
+  t30_get_transfer_statistics(s, &stats);
+  self->imageBytes_ += stats.image_size;
+  self->badRows_ += stats.bad_rows;
+  return T30_ERR_OK;
+}
+
 void Terminal::phaseE(t30_state_s* s, void* user, int result) {
   auto* self = static_cast<Terminal*>(user);
   t30_stats_t stats;
   t30_get_transfer_statistics(s, &stats);
   self->events().add("result " + self->number() + " " + std::to_string(result) +
-                     " pages=" + std::to_string(self->config_.send ? stats.pages_tx : stats.pages_rx) + " " +
+                     " pages=" + std::to_string(self->config_.send ? stats.pages_tx : stats.pages_rx) +
+                     " bytes=" + std::to_string(self->imageBytes_) + " bad=" + std::to_string(self->badRows_) + " " +
                      t30_completion_code_to_str(result));
   // Leave the DTE on the other side a moment to hang up first, as a fax machine would.
   self->hangupInMs_ = 1000;

@@ -51,6 +51,7 @@ class Terminal : public Endpoint {
  private:
   void start(bool calling);
   void stop();
+  static int phaseD(t30_state_s* s, void* user, int result);
   static void phaseE(t30_state_s* s, void* user, int result);
 
   TerminalConfig config_;
@@ -58,6 +59,10 @@ class Terminal : public Endpoint {
   int sinceStartMs_ = 0;
   bool callPlaced_ = false;
   int hangupInMs_ = -1;  // hang up this long after the session ended
+  // Summed over the pages of a session, for the result event: coded image
+  // bytes as they went over the line, and rows the receiver found damaged.
+  long imageBytes_ = 0;
+  long badRows_ = 0;
 };
 
 }  // namespace faxsim

@@ -5,6 +5,7 @@
 
 #include "fax_pages.h"
 #include "fe_errors.h"
+#include "line_pages.h"
 #include "send_rig.h"
 #include "sim_harness.h"
 
@@ -15,17 +16,8 @@ using namespace std::chrono_literals;
 using qn::sim::ModemKind;
 using qn::sim::RasterPage;
 
-// Writes pages into an APF file, each page at its own resolution and width.
 void WriteApf(const std::string& path, const std::vector<RasterPage>& pages) {
-  TApfWriter w;
-  ASSERT_EQ(w.Create(path), 0);
-  for (const auto& p : pages) {
-    uint16_t flags = pfLineRecords | (p.fine ? pfHighRes : 0) | (p.width == 2048 ? pfWide : 0);
-    ASSERT_EQ(w.BeginPage(flags), 0);
-    for (const auto& row : p.rows) ASSERT_EQ(w.AppendRasterLine(row.data(), static_cast<unsigned>(p.width)), 0);
-    ASSERT_EQ(w.EndPage(), 0);
-  }
-  ASSERT_EQ(w.Close(), 0);
+  ASSERT_TRUE(WriteApfPages(path, pages)) << path;
 }
 
 // A page 2048 pixels wide with ink out to its right edge.
@@ -64,6 +56,8 @@ struct LineSend : ::testing::Test {
     rig->fax.DesiredBPS = 14400;
   }
 
+  std::string SimLog() const { return ReadText(sim.logFile()); }
+
   // Sends the file (and cover) and checks that the terminal stored exactly `want`.
   void SendAndCompare(const std::string& file, const std::vector<RasterPage>& want, std::chrono::seconds limit) {
     rig->fax.FaxFile = file;
@@ -88,6 +82,7 @@ TEST_F(LineSend, Class1SeveralFinePagesAt14400) {
   SendAndCompare(dir + "/F.APF", pages, 240s);
   EXPECT_EQ(rig->fax.Session().bps, 14400);
   EXPECT_EQ(rig->fax.Session().remoteId, "200");
+  EXPECT_EQ(SelectedCoding(SimLog()), "T.4 2-D");  // the terminal offers MR by default
 }
 
 TEST_F(LineSend, Class1ErrorCorrectionToATerminalThatOffersIt) {
@@ -101,15 +96,87 @@ TEST_F(LineSend, Class1ErrorCorrectionToATerminalThatOffersIt) {
   rig->fax.DesiredECM = true;
   SendAndCompare(dir + "/E.APF", pages, 240s);
   EXPECT_TRUE(rig->fax.Session().ecm);
+  EXPECT_EQ(SelectedCoding(SimLog()), "T.4 2-D");
 }
 
 TEST_F(LineSend, Class1ErrorCorrectionAskedOfATerminalWithoutIt) {
-  Begin(ModemKind::Class1);
+  // The terminal offers T.6 but no ECM: MMR needs ECM, so a plain MR session.
+  Begin(ModemKind::Class1, ":t6");
   auto pages = qn::sim::makeTestPages(1, 200, true, 10);
   WriteApf(dir + "/N.APF", pages);
   rig->fax.DesiredECM = true;
   SendAndCompare(dir + "/N.APF", pages, 120s);
-  EXPECT_FALSE(rig->fax.Session().ecm);  // a plain MH session
+  EXPECT_FALSE(rig->fax.Session().ecm);
+  const std::string log = SimLog();
+  EXPECT_EQ(SelectedCoding(log), "T.4 2-D");
+  EXPECT_EQ(CountOf(log, "Rx:  FCD"), 0u);
+}
+
+// Text pages in each coding the terminal can be brought to, with and without
+// error correction (MR and MR with ECM run above); MMR exists only with ECM.
+struct CodingCase {
+  const char* name;
+  const char* receiverOptions;
+  bool ecm;
+  const char* coding;  // as the terminal logs its choice
+};
+
+void PrintTo(const CodingCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LineCoding : public LineSend, public ::testing::WithParamInterface<CodingCase> {};
+
+TEST_P(LineCoding, Class1TextPagesArriveRowForRow) {
+  Begin(ModemKind::Class1, GetParam().receiverOptions);
+  const auto pages = FineTextPages(2, 500);
+  WriteApf(dir + "/T.APF", pages);
+  rig->fax.DesiredECM = GetParam().ecm;
+  SendAndCompare(dir + "/T.APF", pages, 240s);
+  EXPECT_EQ(rig->fax.Session().ecm, GetParam().ecm);
+  const std::string log = SimLog();
+  EXPECT_EQ(SelectedCoding(log), GetParam().coding);
+  EXPECT_EQ(CountOf(log, "Rx:  FCD") > 0, GetParam().ecm);  // frames only with ECM
+}
+INSTANTIATE_TEST_SUITE_P(Codings, LineCoding,
+                         ::testing::Values(CodingCase{"MH", ":mh", false, "T.4 1-D"},
+                                           CodingCase{"MHWithEcm", ":mh:ecm", true, "T.4 1-D"},
+                                           CodingCase{"MMRWithEcm", ":ecm:t6", true, "T.6"}),
+                         [](const ::testing::TestParamInfo<CodingCase>& info) { return info.param.name; });
+
+// Short noise bursts on the line (20 ms at -20 dBm0 whenever a signal has been
+// on for 3 s): training and V.21 frames pass, page carriers are hit.
+const std::vector<std::string> kBursts = {"--bursts", "20:-20:3000"};
+
+TEST_F(LineSend, Class1ErrorCorrectionDeliversIdenticalPagesThroughNoiseBursts) {
+  sim.addArgs(kBursts);
+  Begin(ModemKind::Class1, ":ecm:t6");
+  const auto pages = FineTextPages(2, 1000);  // each page's burst runs for several seconds
+  WriteApf(dir + "/B.APF", pages);
+  rig->fax.DesiredECM = true;
+  SendAndCompare(dir + "/B.APF", pages, 300s);
+  // The bursts did damage frames, and resending them repaired the pages.
+  EXPECT_GE(CountOf(SimLog(), "Tx:  PPR"), 1u);
+  EXPECT_EQ(ResultField(sim.waitForEvent("result 200 ", 1s), "bad"), 0);
+}
+
+TEST_F(LineSend, Class1MhWithoutErrorCorrectionLosesRowsToNoiseBursts) {
+  // The same bursts on an MH page without ECM: the terminal takes the damaged
+  // rows (it replaces them with their neighbours) and still confirms the page,
+  // so what it stores differs from what we sent. This is what ECM is for.
+  sim.addArgs(kBursts);
+  Begin(ModemKind::Class1, ":mh");
+  const auto pages = FineTextPages(1, 800);
+  WriteApf(dir + "/M.APF", pages);
+  rig->fax.FaxFile = dir + "/M.APF";
+  EXPECT_EQ(rig->Run(240s), std::vector<int>{0}) << "log: " << sim.logFile();
+  const std::string result = sim.waitForEvent("result 200 ", 20s);
+  EXPECT_NE(result.find(" 0 pages=1 "), std::string::npos) << result;
+  EXPECT_GT(ResultField(result, "bad"), 0) << result;
+  const auto got = qn::sim::readPages(tiff);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_FALSE(qn::sim::samePage(got[0], pages[0])) << "the bursts did not damage a row";
+  EXPECT_EQ(SelectedCoding(SimLog()), "T.4 1-D");
 }
 
 TEST_F(LineSend, Class1CoverThenBodyWithFineAndStandardMixed) {
