@@ -186,7 +186,8 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
 
     case rf1SendMCF:
       if (r == TModemReply::Connect) {
-        SendFrame(refusing_ ? static_cast<std::uint8_t>(t30::fcfDCN) : answer_, refusing_ ? std::vector<std::uint8_t>{} : answerFif_, true);
+        SendFrame(refusing_ ? static_cast<std::uint8_t>(t30::fcfDCN) : answer_,
+                  refusing_ ? std::vector<std::uint8_t>{} : answerFif_, true);
         Timer(kReplyTicks);
         return;
       }

@@ -147,10 +147,10 @@ class TFeReceiveFax : public TFeAbstractFax {
   bool havePrev_ = false;
   std::uint8_t lastAnswer_ = 0;  // the last response to a PPS, EOR or CTC, for RR and CRP
   std::vector<std::uint8_t> lastAnswerFif_;
-  int endCode_ = 0;  // the error a DCN of ours ends the call with
-  int fet_ = -1;               // Class 2: +FET value of the page just received
-  int pageStatus_ = -1;        // Class 2: page status report of the page just received
-  bool pageKept_ = false;      // Class 2: the page just received was kept (not refused)
+  int endCode_ = 0;        // the error a DCN of ours ends the call with
+  int fet_ = -1;           // Class 2: +FET value of the page just received
+  int pageStatus_ = -1;    // Class 2: page status report of the page just received
+  bool pageKept_ = false;  // Class 2: the page just received was kept (not refused)
   bool lastPageDone_ = false;
   bool fineParam_ = false, wideParam_ = false;
   // Class 2 page data bit order, found from the first page and kept for the modem.
