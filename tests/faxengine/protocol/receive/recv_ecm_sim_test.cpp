@@ -107,7 +107,9 @@ TEST_P(RecvEcm, PagesArriveExactly) {
   Compare(pages);
   const std::string log = SimLog();
   EXPECT_NE(log.find(c.coding), std::string::npos) << "coding " << c.coding << " not used; log: " << sim.logFile();
-  if (c.bursts) EXPECT_NE(log.find("PPR"), std::string::npos) << "no frame was asked for again; log: " << sim.logFile();
+  if (c.bursts) {
+    EXPECT_NE(log.find("PPR"), std::string::npos) << "no frame was asked for again; log: " << sim.logFile();
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
