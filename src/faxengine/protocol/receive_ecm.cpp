@@ -146,7 +146,7 @@ void TFeReceiveFax::EcmCtc(const t30::Frame& f) {
 // A block is done (confirmed, or given up with EOR): its data joins the page,
 // the counters move on, and the last block of a page ends the page.
 void TFeReceiveFax::EcmBlockDone(const std::vector<std::uint8_t>& data, std::uint8_t fcf2, std::uint8_t answer) {
-  pageData_.insert(pageData_.end(), data.begin(), data.end());
+  KeepPageData(data.data(), data.size());
   UpdateSession([&](TFaxSessionValues& v) {
     v.bytesTransferred = static_cast<long>(pageData_.size());
     v.pageLength = static_cast<long>(pageData_.size());

@@ -206,7 +206,7 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
   }
   std::size_t pageBytes = 0;
   if (PageBuffered()) {
-    pageData_.insert(pageData_.end(), bytes->begin(), bytes->end());
+    KeepPageData(bytes->data(), bytes->size());
     pageBytes = pageData_.size();
   } else {
     const int rc = file_.Append(bytes->data(), bytes->size());
@@ -435,6 +435,13 @@ int TFeReceiveFax::CloseFile() {
   const int rc = file_.Close();
   UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
   return wrc < 0 ? wrc : rc;
+}
+
+void TFeReceiveFax::KeepPageData(const std::uint8_t* data, std::size_t n) {
+  // A caller that never ends its page cannot fill the memory: past the limit
+  // (far beyond any real page) the rest is dropped, as the decoder would.
+  const std::size_t room = kMaxPageData - std::min(kMaxPageData, pageData_.size());
+  pageData_.insert(pageData_.end(), data, data + std::min(n, room));
 }
 
 bool TFeReceiveFax::PageBuffered() const {

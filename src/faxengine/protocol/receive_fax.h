@@ -83,6 +83,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   void ListenPage(bool longTraining);
   void Respond(std::uint8_t fcf, std::vector<std::uint8_t> fif = {});
   bool PageBuffered() const;
+  void KeepPageData(const std::uint8_t* data, std::size_t n);
   int WritePageData();
   int EndPage();
 
@@ -134,6 +135,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::vector<std::uint8_t> answerFif_;
   // Class 1 pages held in memory until they end: MR and MMR pages are decoded
   // then, error-corrected pages are built from the blocks confirmed so far.
+  static constexpr std::size_t kMaxPageData = 32u << 20;
   std::vector<std::uint8_t> pageData_;
   // Class 1 error correction: the frames of the block being received, the
   // counters the next PPS must name and the block confirmed last (a PPS naming

@@ -92,8 +92,8 @@ class RecvEcm : public ::testing::TestWithParam<Case> {
 TEST_P(RecvEcm, PagesArriveExactly) {
   const Case& c = GetParam();
   // Fine, standard, fine: the resolution changes inside the call.
-  auto pages = qn::sim::makeTestPages(2, 400, true, 51);
-  pages.insert(pages.begin() + 1, qn::sim::makeTestPages(1, 150, false, 52)[0]);
+  auto pages = qn::sim::makeTestPages(2, 250, true, 51);
+  pages.insert(pages.begin() + 1, qn::sim::makeTestPages(1, 100, false, 52)[0]);
   fs::create_directories(dir);
   const std::string sent = sim.workDir() + "/sent.tif";
   ASSERT_TRUE(qn::sim::writeTiff(sent, pages));
