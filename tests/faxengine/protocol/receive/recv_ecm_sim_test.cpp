@@ -3,26 +3,16 @@
 // without ECM (also through noise bursts), and our own sender sends to our
 // receiver through the simulator's T.38 gateways. The stored pages (always MH)
 // must decode to exactly the rasters that were sent.
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <thread>
 
-#include "apf_pages.h"
 #include "apf_writer.h"
-#include "comport_link.h"
-#include "fax_pages.h"
-#include "fe_comport.h"
-#include "receive_fax.h"
+#include "recv_sim_rig.h"
 #include "send_fax.h"
-#include "sim_harness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qn::sim::ModemKind;
 using qn::sim::RasterPage;
@@ -39,54 +29,12 @@ void PrintTo(const Case& c, std::ostream* os) {
   *os << c.name;
 }
 
-class RecvEcm : public ::testing::TestWithParam<Case> {
+class RecvEcm : public recvtest::SimReceiver, public ::testing::TestWithParam<Case> {
  protected:
-  void TearDown() override {
-    rx.Cancel();
-    rx.WaitDone(5000);
-    rx.SetComPort(nullptr);
-    link.reset();
-    port.SetOpen(false);
-    sim.stop();
-  }
-
-  // Starts our receiver on modem 100 and waits for the call to end.
-  void Receive(bool ecm) {
-    port.SetDevicePath(sim.device("100"));
-    ASSERT_EQ(port.SetOpen(true), 0);
-    link = std::make_unique<fe::TComPortLink>(port);
-    rx.SetComPort(link.get());
-    rx.FaxClass = fe::TFaxClass::fcClass1;
-    rx.DesiredBPS = 14400;
-    rx.DesiredECM = ecm;
-    rx.StationID = "QUILLON RX";
-    rx.DestinationDir = dir;
-    rx.OneFax = true;
-    ASSERT_EQ(rx.StartReceive(), 0);
-    ASSERT_TRUE(rx.WaitDone(180000)) << "log: " << sim.logFile();
-    EXPECT_EQ(rx.FinalCode(), 0) << "log: " << sim.logFile();
-  }
-
-  void Compare(const std::vector<RasterPage>& pages) {
-    const auto got = qntest::ReadApfPages(dir + "/FAX0001.APF");
-    ASSERT_EQ(got.size(), pages.size());
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      EXPECT_EQ(got[i].fine, pages[i].fine) << "page " << i + 1;
-      std::string why;
-      EXPECT_TRUE(qn::sim::samePage(pages[i], got[i], &why)) << "page " << i + 1 << ": " << why;
-    }
-  }
-
   std::string SimLog() const {
     std::ifstream in(sim.logFile());
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
-
-  qn::sim::FaxModemSim sim;
-  std::string dir = sim.workDir() + "/in";
-  fe::TFeComPort port;
-  std::unique_ptr<fe::TComPortLink> link;
-  fe::TFeReceiveFax rx;
 };
 
 TEST_P(RecvEcm, PagesArriveExactly) {
@@ -94,14 +42,13 @@ TEST_P(RecvEcm, PagesArriveExactly) {
   // Fine, standard, fine: the resolution changes inside the call.
   auto pages = qn::sim::makeTestPages(2, 250, true, 51);
   pages.insert(pages.begin() + 1, qn::sim::makeTestPages(1, 100, false, 52)[0]);
-  fs::create_directories(dir);
   const std::string sent = sim.workDir() + "/sent.tif";
   ASSERT_TRUE(qn::sim::writeTiff(sent, pages));
   sim.addModem(ModemKind::Class1, "100");
   sim.addArgs({"--terminal", "send:200:" + sent + ":call=100:after=1500" + c.terminal});
   if (c.bursts) sim.addArgs({"--bursts", "20:-20:3000"});
   ASSERT_TRUE(sim.start()) << sim.error();
-  Receive(c.ecm);
+  Receive(ModemKind::Class1, c.ecm);
   EXPECT_NE(sim.waitForEvent("result 200 0 pages=3", 15s), "") << "log: " << sim.logFile();
   EXPECT_EQ(rx.Session().ecm, c.ecm);
   Compare(pages);
@@ -128,7 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
 // with MMR and error correction.
 TEST_F(RecvEcm, Class1ToClass1WithMmrAndErrorCorrection) {
   auto pages = qn::sim::makeTestPages(2, 300, true, 61);
-  fs::create_directories(dir);
   const std::string file = sim.workDir() + "/OUT.APF";
   {
     fe::TApfWriter w;
@@ -160,7 +106,7 @@ TEST_F(RecvEcm, Class1ToClass1WithMmrAndErrorCorrection) {
     std::this_thread::sleep_for(1500ms);
     tx.StartSend();
   });
-  Receive(true);
+  Receive(ModemKind::Class1, true);
   sender.join();
   EXPECT_TRUE(tx.WaitDone(30000));
   EXPECT_EQ(tx.FinalCode(), 0);
