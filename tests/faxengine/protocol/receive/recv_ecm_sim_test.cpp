@@ -3,6 +3,7 @@
 // without ECM (also through noise bursts), and our own sender sends to our
 // receiver through the simulator's T.38 gateways. The stored pages (always MH)
 // must decode to exactly the rasters that were sent.
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -113,6 +114,31 @@ TEST_F(RecvEcm, Class1ToClass1WithMmrAndErrorCorrection) {
   EXPECT_TRUE(tx.Session().ecm);
   tx.SetComPort(nullptr);
   EXPECT_EQ(sim.waitForEvent("answer 300 100 t38", 1s), "answer 300 100 t38") << "log: " << sim.logFile();
+  Compare(pages);
+}
+
+// efax (MH only, no error correction) through two Class 1 modems to our
+// receiver that offers everything: a plain MH session, the page intact.
+TEST_F(RecvEcm, EfaxSendsPlainMhToAReceiverOfferingEverything) {
+  const auto pages = qn::sim::makeTestPages(1, 150, true, 71);
+  const std::string pbm = sim.workDir() + "/p.pbm", tif = sim.workDir() + "/p.tif";
+  ASSERT_TRUE(qn::sim::writePbm(pbm, pages[0]));
+  ASSERT_EQ(std::system(("efix -i pbm -o tiffg3 -n " + tif + " " + pbm + " >/dev/null 2>&1").c_str()), 0);
+  sim.addModem(ModemKind::Class1, "100");
+  sim.addModem(ModemKind::Class1, "300");
+  ASSERT_TRUE(sim.start()) << sim.error();
+  const std::string out = sim.workDir() + "/efax.out";
+  int efaxStatus = -1;
+  std::thread caller([&] {
+    std::this_thread::sleep_for(1500ms);
+    efaxStatus = std::system(
+        ("timeout 150 efax -d " + sim.device("300") + " -o1 -h '' -v ewinc -t 100 " + tif + " >" + out + " 2>&1")
+            .c_str());
+  });
+  Receive(ModemKind::Class1, true);
+  caller.join();
+  EXPECT_EQ(efaxStatus, 0) << "efax output: " << out;
+  EXPECT_FALSE(rx.Session().ecm);
   Compare(pages);
 }
 
