@@ -96,6 +96,11 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
         caps.wide = false;
         caps.unlimitedLength = true;
         caps.scanNormal = t30::scan0ms;
+        // MR and MMR pages are decoded here, so 2-D coding is always offered;
+        // error correction (and T.6, which needs it) when asked for.
+        caps.mr = true;
+        caps.ecm = DesiredECM;
+        caps.t6 = DesiredECM;
         SendFrame(t30::fcfDIS, t30::BuildDis(caps, maxBps_), true);
         Timer(kReplyTicks);
         return;
@@ -151,11 +156,23 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
     case rf1WtPgCnnct:
       if (r == TModemReply::Connect) {
         Connected(Input::Page);
-        return BeginPage();
+        if (!ecm_) return BeginPage();
+        // A burst of error-correction frames: a page spans several of them.
+        deframer_.Reset();
+        burstSeen_ = true;
+        if (!file_.PageOpen()) return BeginPage();
+        SetState(rfGtPgDta);
+        Timer(kPageTicks);
+        return;
       }
       if (r == TModemReply::Error || r == TModemReply::NoCarrier) {
-        // No page carrier: the caller is probably repeating its frames (it missed
-        // our answer); listen for them.
+        // No page carrier ("+FCERROR": V.21 instead). With error correction
+        // after a burst, the caller sends a command (PPS again, CTC, EOR, DCN);
+        // otherwise it is probably repeating its frames (it missed our answer).
+        if (ecm_ && burstSeen_) {
+          attempts_ = 0;
+          return ReceiveFrames(rf1WaitEOP, 0);
+        }
         return ReceiveFrames(rf1CollFrms, 0);
       }
       return;
@@ -169,7 +186,8 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
 
     case rf1SendMCF:
       if (r == TModemReply::Connect) {
-        SendFrame(refusing_ ? t30::fcfDCN : t30::fcfMCF, {}, true);
+        SendFrame(refusing_ ? static_cast<std::uint8_t>(t30::fcfDCN) : answer_,
+                  refusing_ ? std::vector<std::uint8_t>{} : answerFif_, true);
         Timer(kReplyTicks);
         return;
       }
@@ -178,6 +196,7 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
           Command("ATH0");
           return RefuseDone();
         }
+        if (ecm_) return EcmAnswered();
         SetStatus(fsGettingEndOfDocument);
         return AfterMcf();
       }
@@ -239,6 +258,8 @@ void TFeReceiveFax::FramesComplete() {
   std::vector<t30::Frame> frames;
   frames.swap(frames_);
   if (state_ == rf1WaitDCN) {
+    // A command for the last block again: our confirmation was lost.
+    if (ecm_ && !frames.empty() && EcmRepeatedCommand(frames.back())) return;
     // DCN (or anything else) from the caller ends the call.
     SetState(rf1WtHngp);
     Command("ATH");
@@ -246,6 +267,7 @@ void TFeReceiveFax::FramesComplete() {
     return;
   }
   if (state_ == rf1WaitEOP) {
+    if (ecm_) return EcmCommand(frames);
     for (const auto& f : frames) {
       const auto k = f.Kind();
       if (k == t30::fcfMPS || k == t30::fcfEOM || k == t30::fcfEOP) return PostPageFrame(f);
@@ -271,6 +293,7 @@ void TFeReceiveFax::FramesComplete() {
             v.bps = dcs_.bps;
             v.fine = dcs_.fine;
             v.wide = dcs_.wide;
+            v.ecm = dcs_.ecm;
           });
           SetStatus(fsGettingParams);
         }
@@ -283,6 +306,11 @@ void TFeReceiveFax::FramesComplete() {
   }
   if (!dcs) return RetryFrames();
   if (!AskAccept()) return Refuse();
+  ecm_ = dcs_.ecm;
+  if (ecm_) EcmStart();
+  if (link_)
+    link_->DebugLog(std::string("session ") + std::to_string(dcs_.bps) + " bps, " + t30::CodingName(dcs_.coding) +
+                    (ecm_ ? dcs_.frame64 ? ", error correction (64-octet frames)" : ", error correction" : ""));
   SetState(rf1StrtTrn);
   trainBytes_ = trainNonZero_ = 0;
   Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, true), 0);
@@ -302,24 +330,41 @@ void TFeReceiveFax::JudgeTraining() {
 void TFeReceiveFax::PostPageFrame(const t30::Frame& f) {
   postPage_ = f.Kind();
   SetStatus(fsGettingEOP);
+  if (const int rc = EndPage(); rc < 0) return Fail(-rc);
+  Respond(t30::fcfMCF);
+}
+
+// Writes the page held in memory, finishes the open page and counts it.
+int TFeReceiveFax::EndPage() {
   SetState(rf1WritePage);
-  if (file_.PageOpen()) {
-    const int rc = file_.EndPage();
-    if (rc < 0) return Fail(-rc);
-    UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
-  }
+  if (!file_.PageOpen()) return 0;
+  if (const int rc = WritePageData(); rc < 0) return rc;
+  const int rc = file_.EndPage();
+  if (rc < 0) return rc;
+  UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  return 0;
+}
+
+// Sends a response frame to the caller's command (rf1SendMCF does the sending).
+void TFeReceiveFax::Respond(std::uint8_t fcf, std::vector<std::uint8_t> fif) {
+  answer_ = fcf;
+  answerFif_ = std::move(fif);
+  if (link_ && ecm_) link_->DebugLog("answer " + t30::FcfName(fcf));
   SetState(rf1SendMCF);
   Command("AT+FTH=3", kDelayTurnaroundMs);
   Timer(kReplyTicks);
 }
 
+void TFeReceiveFax::ListenPage(bool longTraining) {
+  SetState(rf1WtPgCnnct);
+  Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, longTraining), 0);
+  Timer(kReplyTicks);
+}
+
 void TFeReceiveFax::AfterMcf() {
-  if (postPage_ == t30::fcfMPS) {
-    SetState(rf1WtPgCnnct);
-    Command("AT+FRM=" + RxModulationCode(dcsFif_, dcs_.bps, false), 0);
-    Timer(kReplyTicks);
-    return;
-  }
+  // A block inside a page: the next burst follows.
+  if (ecm_ && postPage_ == 0) return ListenPage(false);
+  if (postPage_ == t30::fcfMPS) return ListenPage(false);
   if (postPage_ == t30::fcfEOM) {
     // Another document follows: negotiate again, into the same file.
     SetState(rf1SendCSI);

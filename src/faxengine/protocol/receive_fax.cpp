@@ -181,6 +181,7 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
     return;
   }
   // Page data.
+  if (ecm_ && activeClass_ == TFaxClass::fcClass1) return EcmBurstData(data);
   if (activeClass_ == TFaxClass::fcClass2 && bitOrder_ == BitOrder::Unknown) {
     // Hold the start of the first page until its bit order is known.
     orderProbe_.insert(orderProbe_.end(), data.begin(), data.end());
@@ -203,11 +204,18 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
     ReverseBits(copy.data(), copy.size());
     bytes = &copy;
   }
-  const int rc = file_.Append(bytes->data(), bytes->size());
-  if (rc < 0) return Fail(-rc);
+  std::size_t pageBytes = 0;
+  if (PageBuffered()) {
+    KeepPageData(bytes->data(), bytes->size());
+    pageBytes = pageData_.size();
+  } else {
+    const int rc = file_.Append(bytes->data(), bytes->size());
+    if (rc < 0) return Fail(-rc);
+    pageBytes = file_.PageBytes();
+  }
   UpdateSession([&](TFaxSessionValues& v) {
-    v.bytesTransferred = file_.PageBytes();
-    v.pageLength = file_.PageBytes();
+    v.bytesTransferred = static_cast<long>(pageBytes);
+    v.pageLength = static_cast<long>(pageBytes);
   });
   // The byte count as the page arrives, every StatusInterval seconds.
   const auto now = std::chrono::steady_clock::now();
@@ -306,6 +314,12 @@ void TFeReceiveFax::Reset() {
   asked_ = accepted_ = false;
   haveDcs_ = false;
   lastPageDone_ = false;
+  ecm_ = false;
+  burstSeen_ = false;
+  havePrev_ = false;
+  ecmPage_ = ecmBlock_ = 0;
+  lastAnswer_ = 0;
+  pageData_.clear();
   remoteId_.clear();
   frames_.clear();
   orderProbe_.clear();
@@ -396,8 +410,11 @@ void TFeReceiveFax::BeginPage() {
   const bool wide = activeClass_ == TFaxClass::fcClass1 ? dcs_.wide : wideParam_;
   const int rc = file_.BeginPage((fine ? RxFaxFile::kFine : 0) | (wide ? RxFaxFile::kWide : 0));
   if (rc < 0) return Fail(-rc);
-  beforeFirstEol_ = activeClass_ == TFaxClass::fcClass1;
+  // Class 1 pages start with the modem's fill; an MMR page has no end of line
+  // to find, and error-corrected pages have no fill.
+  beforeFirstEol_ = activeClass_ == TFaxClass::fcClass1 && !ecm_ && dcs_.coding != t30::Coding::MMR;
   pageStart_.clear();
+  pageData_.clear();
   UpdateSession([&](TFaxSessionValues& v) {
     v.page = file_.Pages() + 1;
     v.pageLength = 0;
@@ -412,8 +429,39 @@ void TFeReceiveFax::BeginPage() {
 }
 
 int TFeReceiveFax::CloseFile() {
+  // What arrived of a page held in memory stays, as it does for a streamed page.
+  int wrc = 0;
+  if (file_.PageOpen()) wrc = WritePageData();
   const int rc = file_.Close();
   UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  return wrc < 0 ? wrc : rc;
+}
+
+void TFeReceiveFax::KeepPageData(const std::uint8_t* data, std::size_t n) {
+  // A caller that never ends its page cannot fill the memory: past the limit
+  // (far beyond any real page) the rest is dropped, as the decoder would.
+  const std::size_t room = kMaxPageData - std::min(kMaxPageData, pageData_.size());
+  pageData_.insert(pageData_.end(), data, data + std::min(n, room));
+}
+
+bool TFeReceiveFax::PageBuffered() const {
+  return activeClass_ == TFaxClass::fcClass1 && (ecm_ || dcs_.coding != t30::Coding::MH);
+}
+
+int TFeReceiveFax::WritePageData() {
+  std::vector<std::uint8_t> data;
+  data.swap(pageData_);
+  if (data.empty() || !PageBuffered()) return 0;
+  if (dcs_.coding == t30::Coding::MH) {
+    // An error-corrected MH page is stored as it came, like any MH page.
+    if (!TrimToFirstEol(data)) return 0;
+    return file_.Append(data.data(), data.size());
+  }
+  T2dDecodeStats st;
+  const int rc = file_.AppendDecoded(data.data(), data.size(), dcs_.coding, &st);
+  if (link_)
+    link_->DebugLog(std::string("page ") + t30::CodingName(dcs_.coding) + ": " + std::to_string(st.lines) + " lines, " +
+                    std::to_string(st.badLines) + " bad" + (st.truncated ? ", no end of page" : ""));
   return rc;
 }
 

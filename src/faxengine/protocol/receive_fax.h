@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "abstract_fax.h"
+#include "ecm.h"
+#include "hdlc.h"
 #include "rx_file.h"
 #include "rx_naming.h"
 #include "t30.h"
@@ -78,6 +80,24 @@ class TFeReceiveFax : public TFeAbstractFax {
   void PostPageFrame(const t30::Frame& f);
   void SendNegotiation();
   void AfterMcf();
+  void ListenPage(bool longTraining);
+  void Respond(std::uint8_t fcf, std::vector<std::uint8_t> fif = {});
+  bool PageBuffered() const;
+  void KeepPageData(const std::uint8_t* data, std::size_t n);
+  int WritePageData();
+  int EndPage();
+
+  // Class 1 error correction (receive_ecm.cpp).
+  void EcmStart();
+  void EcmBurstData(const std::vector<std::uint8_t>& data);
+  void EcmCommand(const std::vector<t30::Frame>& frames);
+  bool EcmRepeatedCommand(const t30::Frame& f);
+  void EcmPps(const t30::Frame& f);
+  void EcmEor(const t30::Frame& f);
+  void EcmCtc(const t30::Frame& f);
+  void EcmBlockDone(const std::vector<std::uint8_t>& data, std::uint8_t fcf2, std::uint8_t answer);
+  void EcmAnswered();
+  void EcmEndCall(const std::string& why);
 
   // Class 2 and 2.0.
   void Class2Line(const std::string& line);
@@ -110,10 +130,29 @@ class TFeReceiveFax : public TFeAbstractFax {
   bool haveDcs_ = false;
   std::size_t trainBytes_ = 0, trainNonZero_ = 0;
   bool trainingGood_ = false;
-  std::uint8_t postPage_ = 0;  // MPS, EOM or EOP of the page just received
-  int fet_ = -1;               // Class 2: +FET value of the page just received
-  int pageStatus_ = -1;        // Class 2: page status report of the page just received
-  bool pageKept_ = false;      // Class 2: the page just received was kept (not refused)
+  std::uint8_t postPage_ = 0;  // MPS, EOM or EOP of the page just received (0: a block inside a page)
+  std::uint8_t answer_ = 0;    // Class 1: the response rf1SendMCF sends (MCF, PPR, CTR, ERR, DCN)
+  std::vector<std::uint8_t> answerFif_;
+  // Class 1 pages held in memory until they end: MR and MMR pages are decoded
+  // then, error-corrected pages are built from the blocks confirmed so far.
+  static constexpr std::size_t kMaxPageData = 32u << 20;
+  std::vector<std::uint8_t> pageData_;
+  // Class 1 error correction: the frames of the block being received, the
+  // counters the next PPS must name and the block confirmed last (a PPS naming
+  // it again means our MCF was lost).
+  bool ecm_ = false;
+  bool burstSeen_ = false;  // a burst arrived in this call: V.21 instead of one is a command
+  hdlc::TDeframer deframer_{270};
+  ecm::TBlockCollector collector_{256};
+  std::uint8_t ecmPage_ = 0, ecmBlock_ = 0;
+  std::uint8_t prevPage_ = 0, prevBlock_ = 0, prevFcf2_ = 0;
+  bool havePrev_ = false;
+  std::uint8_t lastAnswer_ = 0;  // the last response to a PPS, EOR or CTC, for RR and CRP
+  std::vector<std::uint8_t> lastAnswerFif_;
+  int endCode_ = 0;        // the error a DCN of ours ends the call with
+  int fet_ = -1;           // Class 2: +FET value of the page just received
+  int pageStatus_ = -1;    // Class 2: page status report of the page just received
+  bool pageKept_ = false;  // Class 2: the page just received was kept (not refused)
   bool lastPageDone_ = false;
   bool fineParam_ = false, wideParam_ = false;
   // Class 2 page data bit order, found from the first page and kept for the modem.

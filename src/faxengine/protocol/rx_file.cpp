@@ -39,6 +39,18 @@ int RxFaxFile::Append(const std::uint8_t* data, std::size_t n) {
   return writer_.AppendRaw(data, n);
 }
 
+int RxFaxFile::AppendDecoded(const std::uint8_t* data, std::size_t n, TFaxCoding coding, T2dDecodeStats* stats) {
+  if (!IsOpen() || !PageOpen()) return -ecFileNotOpenForOutput;
+  const unsigned width = (flags_ & kWide) ? 2048u : 1728u;
+  int rc = 0;
+  const T2dDecodeStats st = DecodePage2d(data, n, coding, width, [&](const std::uint8_t* line, unsigned bytes, bool) {
+    rc = writer_.AppendRasterLine(line, bytes * 8);
+    return rc == 0;
+  });
+  if (stats) *stats = st;
+  return rc;
+}
+
 int RxFaxFile::EndPage() {
   if (!IsOpen() || !PageOpen()) return -ecFileNotOpenForOutput;
   // A page without data (the carrier came, the image did not) is no page.

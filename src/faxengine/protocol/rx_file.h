@@ -1,5 +1,6 @@
 // The file a fax is received into: an APF file whose pages are the raw image
-// stream the modem delivers. The header is kept true after every finished page,
+// stream the modem delivers (MH), or, for pages that came two-dimensionally
+// coded (MR, MMR), the MH coding of their decoded lines. The header is kept true after every finished page,
 // so a call that ends half-way leaves a valid file with the pages that arrived.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "apf_writer.h"
+#include "mr_codec.h"
 
 namespace fe {
 
@@ -31,6 +33,11 @@ class RxFaxFile {
   // Starts a page; a page still open (refused by the caller) is replaced.
   int BeginPage(std::uint16_t flags);
   int Append(const std::uint8_t* data, std::size_t n);
+  // Decodes an MR or MMR page (up to its RTC or EOFB) and appends its lines coded
+  // as MH, to the page width (2048 pixels for a wide page, else 1728). Bad lines
+  // are stored as the decoder returns them (a copy of the last good line); what
+  // the decoder met goes into *stats.
+  int AppendDecoded(const std::uint8_t* data, std::size_t n, TFaxCoding coding, T2dDecodeStats* stats = nullptr);
   // Finishes the open page: its length goes into the page header, the page count
   // into the file header. A page without data is dropped instead.
   int EndPage();

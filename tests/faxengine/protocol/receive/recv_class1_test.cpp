@@ -15,16 +15,6 @@ namespace {
 using fe::t30::fcfCFR;
 using fe::t30::fcfFTT;
 
-std::string Training(std::size_t bytes, std::size_t nonZero) {
-  std::string t(bytes, '\0');
-  for (std::size_t i = 0; i < nonZero; ++i) t[i * bytes / nonZero] = '\xff';
-  return t + "\x10\x03";
-}
-
-std::uint8_t FrameFcf(const std::string& block) {
-  return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0;
-}
-
 using RecvClass1 = RecvFixture;
 
 // Answers on the third ring, offers fine resolution and speeds up to 9600,

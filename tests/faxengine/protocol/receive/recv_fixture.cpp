@@ -121,6 +121,10 @@ void RecvFixture::Class1CallerFrames(const std::string& tsi, int bps, bool fine)
   fe::t30::DcsParams p;
   p.bps = bps;
   p.fine = fine;
+  Class1CallerFrames(tsi, p);
+}
+
+void RecvFixture::Class1CallerFrames(const std::string& tsi, const fe::t30::DcsParams& p) {
   modem.Expect("AT+FRH=3")
       .Reply("CONNECT")
       .Frame(HdlcFrame(fe::t30::fcfTSI | 1, fe::t30::EncodeId(tsi), false))

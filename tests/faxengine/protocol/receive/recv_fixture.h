@@ -18,6 +18,7 @@
 #include "fe_comport.h"
 #include "receive_fax.h"
 #include "scripted_modem.h"
+#include "t30.h"
 
 namespace recvtest {
 
@@ -45,6 +46,18 @@ inline std::string Stuffed(const std::string& data) {
     if (c == '\x10') s += c;
   }
   return s + "\x10\x03";
+}
+
+// A training check as the modem delivers it: `bytes` bytes, `nonZero` of them not zero.
+inline std::string Training(std::size_t bytes, std::size_t nonZero) {
+  std::string t(bytes, '\0');
+  for (std::size_t i = 0; i < nonZero; ++i) t[i * bytes / nonZero] = '\xff';
+  return t + "\x10\x03";
+}
+
+// The FCF of a frame the computer sent (address, control, FCF ...).
+inline std::uint8_t FrameFcf(const std::string& block) {
+  return block.size() > 2 ? static_cast<std::uint8_t>(block[2]) : 0;
 }
 
 // A raw page of coded lines: each raster line of the given pattern, then RTC.
@@ -87,6 +100,7 @@ class RecvFixture : public ::testing::Test {
   // The Class 1 answer up to our DIS; then the caller's TSI and DCS.
   void Class1Answer(int rings = 1);
   void Class1CallerFrames(const std::string& tsi, int bps = 9600, bool fine = true);
+  void Class1CallerFrames(const std::string& tsi, const fe::t30::DcsParams& dcs);
   std::vector<std::string> Files() const;
 
   qnsim::ScriptedModem modem;
