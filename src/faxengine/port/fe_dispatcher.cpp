@@ -398,6 +398,12 @@ void TFeDispatcher::CheckStatus() {
 
 void TFeDispatcher::OutputThread() {
   std::vector<std::uint8_t> chunk;
+  // Bytes at the head of the output buffer already in the trace. Bytes are
+  // traced before they are written: once written, the modem may answer at once,
+  // and its answer (traced by the input thread) and whatever the caller does
+  // next (a mark, a pause of the trace) must come after them.
+  std::size_t traced = 0;
+  std::uint64_t tracedGeneration = 0;
   for (;;) {
     std::uint64_t generation;
     {
@@ -416,9 +422,15 @@ void TFeDispatcher::OutputThread() {
       chunk.assign(p, p + len);
       generation = outGeneration_;
     }
+    if (generation != tracedGeneration) traced = 0;  // a flush dropped what was traced
+    tracedGeneration = generation;
+    if (chunk.size() > traced) {
+      if (traceLog_) traceLog_->TraceBytes(true, chunk.data() + traced, chunk.size() - traced);
+      traced = chunk.size();
+    }
     const ssize_t n = ::write(fd_, chunk.data(), chunk.size());
     if (n > 0) {
-      if (traceLog_) traceLog_->TraceBytes(true, chunk.data(), static_cast<std::size_t>(n));
+      traced -= std::min(traced, static_cast<std::size_t>(n));
       std::lock_guard<std::mutex> lock(outMu_);
       if (generation == outGeneration_) out_.Discard(static_cast<std::size_t>(n));
       continue;
