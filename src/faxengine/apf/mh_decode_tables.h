@@ -74,7 +74,8 @@ struct Tables {
         const mh::TCode& cb = mh::kBlackTerm[b];
         unsigned length = cw.length + cb.length;
         if (length > kPairBits) continue;
-        const Pair pair{static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length), 0};
+        const Pair pair{static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(length),
+                        0};
         std::uint32_t v = mh::Reverse(cw.bits, cw.length) | (mh::Reverse(cb.bits, cb.length) << cw.length);
         for (unsigned i = v; i < (1u << kPairBits); i += 1u << length) pairs[i] = pair;
         // The 2-D decoder's horizontal mode after a black a0 reads black first.

@@ -119,49 +119,38 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
   int a0 = -1;
   unsigned colour = 0, ib = 0;
   n = 0;
-  std::uint8_t pending = kNoMode, pendingLength = 0;  // the second mode of the last lookup
   while (a0 < end) {
-    ModeEntry m;
-    if (pending != kNoMode) {
-      m = {pending, pendingLength, kNoMode, 0};
-      pending = kNoMode;
-    } else {
-      if (r.count < 32) {
-        if (r.end - r.p >= 8) {  // the common case of Refill, inline
-          std::uint64_t w;
-          std::memcpy(&w, r.p, 8);
-          r.bits |= w << r.count;
-          r.p += (63 - r.count) >> 3;
-          r.count |= 56;
-        } else {
-          r.Refill();
-          if (r.count == 0) {
-            result = Result::End;
-            break;
-          }
+    if (r.count < 32) {
+      if (r.end - r.p >= 8) {  // the common case of Refill, inline
+        std::uint64_t w;
+        std::memcpy(&w, r.p, 8);
+        r.bits |= w << r.count;
+        r.p += (63 - r.count) >> 3;
+        r.count |= 56;
+      } else {
+        r.Refill();
+        if (r.count == 0) {
+          result = Result::End;
+          break;
         }
       }
-      m = modes.entries[r.bits & ((1u << kTableBits) - 1)];
-      if (m.mode == kModeZeros) {
-        mh::RunEnd e = mh::ReadEolAfterZeros(r);
-        if (e == mh::RunEnd::Eol) {
-          eolTaken_ = true;
-          result = a0 < 0 && n == 0 ? Result::EmptyEol : Result::Bad;
-        } else {
-          result = e == mh::RunEnd::End ? Result::End : Result::Bad;
-        }
-        break;
+    }
+    const ModeEntry m = modes.entries[r.bits & ((1u << kTableBits) - 1)];
+    if (m.mode == kModeZeros) {
+      mh::RunEnd e = mh::ReadEolAfterZeros(r);
+      if (e == mh::RunEnd::Eol) {
+        eolTaken_ = true;
+        result = a0 < 0 && n == 0 ? Result::EmptyEol : Result::Bad;
+      } else {
+        result = e == mh::RunEnd::End ? Result::End : Result::Bad;
       }
-      if (m.length > r.count) {  // a code cut off by the end of the data
-        r.bits = 0;
-        r.count = 0;
-        result = Result::End;
-        break;
-      }
-      if (m.second != kNoMode && m.total <= r.count) {
-        pending = m.second;
-        pendingLength = static_cast<std::uint8_t>(m.total - m.length);
-      }
+      break;
+    }
+    if (m.length > r.count) {  // a code cut off by the end of the data
+      r.bits = 0;
+      r.count = 0;
+      result = Result::End;
+      break;
     }
     r.Drop(m.length);
     // b1, b2 as the encoder finds them (see mr_encode.cpp). Every step leaves ib
@@ -182,6 +171,21 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
       if (a1 < end) cur[n++] = static_cast<unsigned>(a1);  // right of every change so far
       a0 = a1;
       colour ^= 1;
+      // A second vertical code inside the same lookup, decoded the same way.
+      if (m.second != kNoMode && m.total <= r.count && a0 < end) {
+        r.Drop(m.total - m.length);
+        i = ib;
+        while (static_cast<int>(ref[i]) <= a0) i += 2;
+        ib = m.second >= kV0 || i == 0 ? i + 1 : i - 1;
+        a1 = static_cast<int>(ref[i]) + static_cast<int>(m.second) - 3;
+        if (a1 <= a0 || a1 > end) {
+          result = Result::Bad;
+          break;
+        }
+        if (a1 < end) cur[n++] = static_cast<unsigned>(a1);
+        a0 = a1;
+        colour ^= 1;
+      }
     } else if (m.mode == kPass) {
       a0 = b2;
       ib = i + 2;
@@ -277,33 +281,44 @@ T2dPageDecoder::Result T2dPageDecoder::Decode1d(unsigned& n) {
 }
 
 void T2dPageDecoder::Render(const std::vector<std::uint32_t>& changes, unsigned n, std::uint8_t* line) {
-  std::uint8_t* buf = raster_.data();
-  const unsigned words = (width_ + 63) / 64;
-  if (n < 24) {  // few runs: fill them one by one
-    std::memset(buf, 0, width_ / 8);
-    for (unsigned i = 0; i < n; i += 2) mh::FillBlack(buf, changes[i], i + 1 < n ? changes[i + 1] : width_);
-  } else {
-    // Many runs: the changes in each 64-pixel word are gathered as bits (pixel 0
-    // in the most significant bit, changes come in order), a prefix XOR turns them
-    // into the pixels, and the last pixel of a word carries its colour into the next.
-    std::uint64_t carry = 0;
-    unsigned i = 0;
-    for (unsigned k = 0; k < words; ++k) {
-      std::uint64_t x = 0;
-      for (; i < n && (changes[i] >> 6) == k; ++i) x ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
-      x ^= x >> 1;
-      x ^= x >> 2;
-      x ^= x >> 4;
-      x ^= x >> 8;
-      x ^= x >> 16;
-      x ^= x >> 32;
-      x ^= carry;
-      carry = 0 - (x & 1);
-      x = __builtin_bswap64(x);
-      std::memcpy(buf + k * 8, &x, 8);
+  const unsigned bytes = width_ / 8;
+  if (n < 24) {
+    // Few runs: fill them one by one, straight into the caller's line. A run
+    // whose 8-byte store would pass the line's end goes byte by byte.
+    std::memset(line, 0, bytes);
+    for (unsigned i = 0; i < n; i += 2) {
+      const unsigned from = changes[i], to = i + 1 < n ? changes[i + 1] : width_;
+      if ((from >> 3) + 8 <= bytes) {
+        mh::FillBlack(line, from, to);
+      } else {
+        for (unsigned x = from; x < to; ++x) line[x >> 3] |= static_cast<std::uint8_t>(0x80u >> (x & 7));
+      }
     }
+    return;
   }
-  std::memcpy(line, buf, width_ / 8);
+  // Many runs: the changes in each 64-pixel word are gathered as bits (pixel 0
+  // in the most significant bit, changes come in order), a prefix XOR turns them
+  // into the pixels, and the last pixel of a word carries its colour into the
+  // next. Lines of whole words (1728 and 2048 pixels) are written in place.
+  std::uint8_t* buf = width_ % 64 == 0 ? line : raster_.data();
+  const unsigned words = (width_ + 63) / 64;
+  std::uint64_t carry = 0;
+  unsigned i = 0;
+  for (unsigned k = 0; k < words; ++k) {
+    std::uint64_t x = 0;
+    for (; i < n && (changes[i] >> 6) == k; ++i) x ^= (std::uint64_t{1} << 63) >> (changes[i] & 63);
+    x ^= x >> 1;
+    x ^= x >> 2;
+    x ^= x >> 4;
+    x ^= x >> 8;
+    x ^= x >> 16;
+    x ^= x >> 32;
+    x ^= carry;
+    carry = 0 - (x & 1);
+    x = __builtin_bswap64(x);
+    std::memcpy(buf + k * 8, &x, 8);
+  }
+  if (buf != line) std::memcpy(line, buf, bytes);
 }
 
 bool T2dPageDecoder::EmitGood(std::uint8_t* line, unsigned n) {
