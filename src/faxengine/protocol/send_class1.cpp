@@ -75,6 +75,12 @@ void TFeSendFax::RemoteFrames() {
   ecm_ = DesiredECM && remote_.ecm;
   if (ecm_) scan_ = t30::scan0ms;  // frames need no fill
   coding_ = t30::ChooseCoding(remote_, ecm_, true, true);
+  if (link_) {
+    const char* ecmText = ecm_ ? ", error correction"
+                          : DesiredECM ? ", no error correction: the remote does not offer it"
+                                       : "";
+    link_->DebugLog("session " + std::to_string(bps_) + " bps, " + t30::CodingName(coding_) + ecmText);
+  }
   SetStatus(fsGettingParams);
   dcsAttempts_ = 0;
   turnAttempts_ = 0;

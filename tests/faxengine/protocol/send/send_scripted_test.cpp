@@ -861,9 +861,18 @@ TEST_F(Class1Ecm, RemoteWithoutEcmGetsAPlainSession) {
   Class1End(modem);
   Start();
   rig->fax.DesiredECM = true;
+  const std::string log = ::testing::TempDir() + "qn-ecm-log-" + std::to_string(::getpid()) + ".log";
+  rig->port.SetLogName(log);
+  rig->port.SetLogging(tlOn);
   EXPECT_EQ(rig->Run(60s), std::vector<int>{0});
   ASSERT_TRUE(modem.WaitDone(5s)) << modem.Report();
   EXPECT_FALSE(rig->fax.Session().ecm);
+  // The debug log says why the session went without error correction.
+  ASSERT_EQ(rig->port.SetLogging(tlDump), 0);
+  std::ifstream in(log);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(log.c_str());
+  EXPECT_NE(text.find("no error correction: the remote does not offer it"), std::string::npos) << text;
   auto b = modem.DataBlocks();
   ASSERT_GE(b.size(), 2u);
   auto dcs = t30::ParseDcs({b[1].begin() + 3, b[1].end()});
