@@ -12,7 +12,8 @@
 # corpus in build-fuzz/fuzz-work/TARGET/. Targets are those declared with
 # qn_add_fuzzer anywhere in the tree. Prints per target the executions, cov, ft
 # and any finding with its reproducer; a finding makes the script exit 1.
-# Extra libFuzzer options can be given in QN_FUZZ_OPTIONS.
+# Extra libFuzzer options can be given in QN_FUZZ_OPTIONS. QN_FUZZ_NO_BUILD=1 runs
+# the targets as last built (so a second run can go beside one that builds).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -34,7 +35,9 @@ fi
 export CCACHE_BASEDIR=/work CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-if [[ ! -f $build/CMakeCache.txt ]]; then
+if [[ "${QN_FUZZ_NO_BUILD:-0}" == 1 ]]; then
+  [[ -f $build/fuzz_targets.txt ]] || { echo "build-fuzz/ is not built yet" >&2; exit 2; }
+elif [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON -DQN_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" >/dev/null
 else
@@ -58,7 +61,7 @@ fi
 
 build_targets=()
 for n in "${names[@]}"; do build_targets+=("fuzz-$n"); done
-nice -n 10 cmake --build "$build" -j2 --target "${build_targets[@]}"
+[[ "${QN_FUZZ_NO_BUILD:-0}" == 1 ]] || nice -n 10 cmake --build "$build" -j2 --target "${build_targets[@]}"
 
 if (( merge )); then
   # The minimal set of inputs that keeps the coverage of the corpus and of what the
