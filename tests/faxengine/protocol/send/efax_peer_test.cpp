@@ -88,7 +88,10 @@ TEST(EfaxPeer, Class1ReceiveFromEfaxIsPlainMh) {
   sim.addModem(ModemKind::Class1, "100");
   sim.addModem(ModemKind::Class1, "101");
   ASSERT_TRUE(sim.start()) << sim.error();
-  const auto pages = FineTextPages(2, 300);
+  // efax reports each page's speed as bytes per whole second of writing, and
+  // dies of a division by zero when a page is written within one second: the
+  // pages are long enough to take several seconds on the line.
+  const auto pages = FineTextPages(2, 800);
   std::string error;
   const auto files = qn::sim::writeEfaxPages(pages, dir, &error);
   ASSERT_FALSE(files.empty()) << error;
