@@ -12,8 +12,6 @@
 namespace fe {
 
 namespace {
-constexpr auto kT5 = std::chrono::seconds(60);
-
 size_t Marked(const ecm::FrameMap& m) {
   return static_cast<size_t>(std::count(m.begin(), m.end(), true));
 }
@@ -108,7 +106,7 @@ void TFeSendFax::EcmAnswer(const std::optional<t30::Frame>& f) {
   if (kind == ecm::fcfRNR && ecmCmd_ != ecm::fcfCTC) {
     // The receiver is busy: poll it with RR until T5 runs out.
     const auto now = std::chrono::steady_clock::now();
-    if (!ecmT5End_) ecmT5End_ = now + kT5;
+    if (!ecmT5End_) ecmT5End_ = now + std::chrono::seconds(NotReadyWait);
     if (now >= *ecmT5End_) {
       FaxFailed(ecTimeout);
       return;

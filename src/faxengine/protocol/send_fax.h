@@ -38,6 +38,7 @@ class TFeSendFax : public TFeAbstractFax {
   int DialRetryWait = 60;   // seconds
   int MaxSendCount = 50;
   int BufferMinimum = 1000;
+  int NotReadyWait = 60;    // seconds a receiver may stay not ready (RNR) under error correction: T.30's T5
   std::string HeaderLine;
   std::string HeaderSender;
   std::string HeaderRecipient;

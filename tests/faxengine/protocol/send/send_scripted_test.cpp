@@ -710,6 +710,27 @@ TEST_F(Class1Ecm, BusyReceiverIsPolledWithRrAndOurEchoIsIgnored) {
   }
 }
 
+TEST_F(Class1Ecm, ReceiverNotReadyPastT5EndsTheCall) {
+  Negotiate();
+  Burst("146");
+  Command(Resp(ecm::fcfRNR));  // T5 starts
+  modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK");
+  modem.Expect("AT+FRH=3").Pause(1500ms).Reply("CONNECT").Frame(Resp(ecm::fcfRNR)).Reply("OK");
+  HangUpThenAt(modem);
+  Start({pfHighRes}, 400);
+  rig->fax.DesiredBPS = 14400;
+  rig->fax.DesiredECM = true;
+  rig->fax.NotReadyWait = 1;
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecTimeout});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  auto b = Blocks();
+  ASSERT_EQ(b.size(), 6u);
+  auto rr = t30::ParseFrame(Bytes(b[5].begin(), b[5].end()), false);
+  ASSERT_TRUE(rr);
+  EXPECT_EQ(rr->Kind(), ecm::fcfRR);
+}
+
 TEST_F(Class1Ecm, FourthPprWithProgressLowersTheSpeedWithCtc) {
   Negotiate();
   Burst("146");
