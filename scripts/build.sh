@@ -5,6 +5,12 @@ cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
 jobs=${QN_JOBS:-$(nproc)}
+# Compiler cache entries name sources relative to the folder above the checkout,
+# so another clone or work tree beside this one reuses them; the cache itself
+# lives outside the checkout (ccache's default, ~/.cache/ccache).
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd .. && pwd)}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON "$@"
 elif [ $# -gt 0 ]; then

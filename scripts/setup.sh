@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev python3
+  # compiler cache: a second build of the same sources (another tree, a fresh clone) is quick
+  ccache
   # Qt 6 (widgets, print support, multimedia for sounds)
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libegl-dev libxkbcommon-dev
   # CUPS client library: finished print jobs are handed to the print queues
