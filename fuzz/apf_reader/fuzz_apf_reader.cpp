@@ -1,14 +1,26 @@
 // Fuzz target: any bytes as an APF file (header, page walk, page data, decoding
-// of every page) and as bare page data in both forms.
+// of every page) and as bare page data in both forms. An input that starts with
+// "RPT" is the long bare page it describes (repeated_input.h).
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "apf_reader.h"
 #include "mh_codec.h"
+#include "repeated_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint8_t line[fe::kMaxLineWidth / 8];
+  std::vector<std::uint8_t> expanded;
+  if (qnfuzz::ExpandRepeated(data, size, expanded)) {
+    expanded.shrink_to_fit();
+    for (bool records : {false, true}) {
+      fe::TMhPageDecoder dec(expanded.data(), expanded.size(), records, size % 2 ? 2048 : 1728);
+      while (dec.NextLine(line)) {
+      }
+    }
+    return 0;
+  }
   fe::TApfReader reader;
   if (reader.OpenMemory(data, size) == 0) {
     std::vector<fe::TApfPageInfo> pages;

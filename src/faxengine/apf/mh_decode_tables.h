@@ -156,11 +156,19 @@ inline RunEnd ReadEolAfterZeros(TMhPageDecoder::Reader& r) {
   return RunEnd::Eol;
 }
 
+// The longest run any caller accepts: far past the widest line, yet so short
+// that a position plus a run never overflows. A caller (a hostile one, too) can
+// send make-up codes without end; past this the line is bad.
+constexpr unsigned kRunCap = 1u << 16;
+
 // Reads the codes of one run of colour C (make-up codes, then a terminating code)
 // and adds its length to `run`. Anything else ends the run early: an end-of-line
-// code (fill zeros included), the end of the data, or an invalid code.
+// code (fill zeros included), the end of the data, or an invalid code. A run that
+// would grow past `limit` (at most kRunCap) is an invalid code: the check comes
+// before the addition, so `run` never exceeds `limit`.
 template <int C>
-inline RunEnd ReadRun(const Tables& t, TMhPageDecoder::Reader& r, unsigned& run, bool& truncated) {
+inline RunEnd ReadRun(const Tables& t, TMhPageDecoder::Reader& r, unsigned& run, bool& truncated,
+                      unsigned limit = kRunCap) {
   for (;;) {
     if (r.count < 16) {
       r.Refill();
@@ -168,6 +176,7 @@ inline RunEnd ReadRun(const Tables& t, TMhPageDecoder::Reader& r, unsigned& run,
     }
     Entry e = t.primary[C][r.bits & ((1u << kPrimaryBits) - 1)];
     if (e.kind == kTerm && e.length <= r.count) {
+      if (e.value > limit - run) return RunEnd::Bad;
       r.Drop(e.length);
       run += e.value;
       return RunEnd::Run;
@@ -180,6 +189,7 @@ inline RunEnd ReadRun(const Tables& t, TMhPageDecoder::Reader& r, unsigned& run,
         r.count = 0;
         return RunEnd::End;
       }
+      if (e.value > limit - run) return RunEnd::Bad;
       r.Drop(e.length);
       run += e.value;
       if (e.kind == kTerm) return RunEnd::Run;

@@ -65,8 +65,9 @@ const ModeTable& Modes() {
 }
 
 template <int C>
-inline mh::RunEnd ReadRunOf(const mh::Tables& t, T2dPageDecoder::Reader& r, unsigned& run, bool& truncated) {
-  return mh::ReadRun<C>(t, r, run, truncated);
+inline mh::RunEnd ReadRunOf(const mh::Tables& t, T2dPageDecoder::Reader& r, unsigned& run, bool& truncated,
+                            unsigned limit) {
+  return mh::ReadRun<C>(t, r, run, truncated, limit);
 }
 
 // Appends a change at `p` (< width); a change at the same place as the last one
@@ -203,21 +204,28 @@ T2dPageDecoder::Result T2dPageDecoder::Decode2d(unsigned& n) {
           e1 = e2 = mh::RunEnd::Run;
         }
       }
+      // Neither run may pass the line's end: a longer one is a bad line, found
+      // before the position is formed (make-up codes alone can add up past any
+      // integer).
+      const unsigned start = static_cast<unsigned>(std::max(a0, 0));
       if (e1 != mh::RunEnd::Run)
-        e1 = colour ? ReadRunOf<1>(t, r, run1, truncated) : ReadRunOf<0>(t, r, run1, truncated);
+        e1 = colour ? ReadRunOf<1>(t, r, run1, truncated, width_ - start)
+                    : ReadRunOf<0>(t, r, run1, truncated, width_ - start);
       if (e1 == mh::RunEnd::Run && e2 != mh::RunEnd::Run)
-        e2 = colour ? ReadRunOf<0>(t, r, run2, truncated) : ReadRunOf<1>(t, r, run2, truncated);
+        e2 = colour ? ReadRunOf<0>(t, r, run2, truncated, width_ - start - run1)
+                    : ReadRunOf<1>(t, r, run2, truncated, width_ - start - run1);
       if (e1 != mh::RunEnd::Run || e2 != mh::RunEnd::Run) {
         mh::RunEnd e = e1 != mh::RunEnd::Run ? e1 : e2;
         eolTaken_ = e == mh::RunEnd::Eol;
         result = e == mh::RunEnd::End ? Result::End : Result::Bad;
         break;
       }
-      int a1 = std::max(a0, 0) + static_cast<int>(run1), a2 = a1 + static_cast<int>(run2);
-      if (a2 > end) {
+      const unsigned a1u = start + run1, a2u = a1u + run2;
+      if (a2u > width_) {  // the pair read at once may still overshoot
         result = Result::Bad;
         break;
       }
+      const int a1 = static_cast<int>(a1u), a2 = static_cast<int>(a2u);
       if (a1 < end) PushChange(cur, n, static_cast<unsigned>(a1));
       if (a2 < end) PushChange(cur, n, static_cast<unsigned>(a2));
       a0 = a2;
@@ -254,8 +262,11 @@ T2dPageDecoder::Result T2dPageDecoder::Decode1d(unsigned& n) {
         continue;
       }
     }
+    // pos < width_ here, and a run stops at kRunCap, so pos + run cannot wrap;
+    // a run that ends past the width cuts the line there (a long line).
     unsigned run = 0;
-    mh::RunEnd e = colour ? ReadRunOf<1>(t, r, run, truncated) : ReadRunOf<0>(t, r, run, truncated);
+    mh::RunEnd e =
+        colour ? ReadRunOf<1>(t, r, run, truncated, mh::kRunCap) : ReadRunOf<0>(t, r, run, truncated, mh::kRunCap);
     if (e == mh::RunEnd::Run) {
       pos += run;
       if (pos >= width_) {
