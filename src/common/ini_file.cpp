@@ -50,19 +50,25 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     readable_ = false;  // a folder or device in the settings file's place
     return;
   }
+  if (st.st_size > static_cast<off_t>(kMaxBytes)) {
+    readable_ = false;
+    return;
+  }
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
     readable_ = access(path_.c_str(), F_OK) != 0;  // missing is fine, present but unreadable is not
     return;
   }
-  std::string text, current;
+  std::string text;
+  std::size_t current = 0;
   while (std::getline(in, text)) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     Line line{text, current, {}, false};
     const std::string t = Trim(text);
     if (!t.empty() && t.front() == '[') {
       const size_t close = t.find(']');
-      current = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      sections_.push_back(Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+      current = sections_.size() - 1;
       line.section = current;
       line.header = true;
     } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
@@ -76,7 +82,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
 
 int IniFile::FindKey(const std::string& section, const std::string& key) const {
   for (size_t i = 0; i < lines_.size(); ++i)
-    if (!lines_[i].header && !lines_[i].key.empty() && SameName(lines_[i].section, section) &&
+    if (!lines_[i].header && !lines_[i].key.empty() && SameName(SectionOf(lines_[i]), section) &&
         SameName(lines_[i].key, key))
       return static_cast<int>(i);
   return -1;
@@ -85,7 +91,7 @@ int IniFile::FindKey(const std::string& section, const std::string& key) const {
 int IniFile::FindSectionEnd(const std::string& section) const {
   int end = -1;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (!SameName(lines_[i].section, section)) continue;
+    if (!SameName(SectionOf(lines_[i]), section)) continue;
     if (lines_[i].header || !Trim(lines_[i].text).empty()) end = static_cast<int>(i) + 1;
   }
   return end;
@@ -97,7 +103,7 @@ bool IniFile::HasKey(const std::string& section, const std::string& key) const {
 
 bool IniFile::HasSection(const std::string& section) const {
   for (const Line& l : lines_)
-    if (l.header && SameName(l.section, section)) return true;
+    if (l.header && SameName(SectionOf(l), section)) return true;
   return false;
 }
 
@@ -155,14 +161,14 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
     return;
   }
   const int end = FindSectionEnd(section);
-  Line line{text, section, key, false};
   if (end >= 0) {
-    lines_.insert(lines_.begin() + end, std::move(line));
+    lines_.insert(lines_.begin() + end, Line{text, lines_[end - 1].section, key, false});
   } else {
     // A new section goes at the end, after a blank line when the file has content.
     if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back({"", lines_.back().section, {}, false});
-    lines_.push_back({"[" + section + "]", section, {}, true});
-    lines_.push_back(std::move(line));
+    sections_.push_back(section);
+    lines_.push_back({"[" + section + "]", sections_.size() - 1, {}, true});
+    lines_.push_back({text, sections_.size() - 1, key, false});
   }
   dirty_ = true;
 }
@@ -177,7 +183,7 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 void IniFile::EraseSection(const std::string& section) {
   const size_t before = lines_.size();
-  std::erase_if(lines_, [&](const Line& l) { return SameName(l.section, section) && (l.header || !l.key.empty()); });
+  std::erase_if(lines_, [&](const Line& l) { return SameName(SectionOf(l), section) && (l.header || !l.key.empty()); });
   if (lines_.size() != before) dirty_ = true;
 }
 

@@ -4,6 +4,7 @@
 // and keeps every other line of the file as it was.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,11 @@ namespace qn {
 
 class IniFile {
  public:
-  // Reads the file; a missing or unreadable file reads as empty.
+  // Reads the file; a missing or unreadable file reads as empty. A file larger
+  // than kMaxBytes is no settings file: it reads as empty and unreadable, so it
+  // is never written over.
   explicit IniFile(std::string path);
+  static constexpr std::size_t kMaxBytes = std::size_t{4} << 20;
 
   const std::string& path() const { return path_; }
   // False when the file existed but could not be read.
@@ -38,16 +42,20 @@ class IniFile {
 
  private:
   struct Line {
-    std::string text;     // the line as it stands in the file
-    std::string section;  // the section it belongs to ("" before the first header)
-    std::string key;      // key of a "key=value" line, else empty
+    std::string text;  // the line as it stands in the file
+    // The section it belongs to: an index into sections_ (0 = before the first
+    // header), so a long section name is held once, not once per line.
+    std::size_t section = 0;
+    std::string key;  // key of a "key=value" line, else empty
     bool header = false;
   };
+  const std::string& SectionOf(const Line& l) const { return sections_[l.section]; }
 
   int FindKey(const std::string& section, const std::string& key) const;
   int FindSectionEnd(const std::string& section) const;  // index after the section's last line, -1 if absent
 
   std::string path_;
+  std::vector<std::string> sections_{std::string()};  // names of the headers, in file order
   std::vector<Line> lines_;
   bool readable_ = true;
   bool dirty_ = false;

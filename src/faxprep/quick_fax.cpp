@@ -367,10 +367,14 @@ bool EditAddQuickFax(QWidget* parent, xb::Table& fax, bool newFax) {
   qn::CentreForm(&editor);
   CoverInputs inputs;
   std::string coverPath;
-  const std::string faxCover = fax.getTrimString("FAXCOVER");
+  // Records may come from other programs: a cover name that is no plain file
+  // name in SEND ("../x", a path) names no cover here, and a new one is made,
+  // so neither its inputs are read nor a file written outside SEND.
+  const std::string recordedCover = fax.getTrimString("FAXCOVER");
+  const std::string faxCover = qn::IsPlainFileName(recordedCover) ? recordedCover : std::string();
   if (!newFax && !faxCover.empty()) {
-    ReadCoverDataFile(qn::SendFolder() + qn::ChangeFileExt(faxCover, ".FCD"), inputs);
-    coverPath = qn::ResolvePath(qn::SendFolder() + faxCover);
+    ReadCoverDataFile(qn::FileInFolder(qn::SendFolder(), qn::ChangeFileExt(faxCover, ".FCD")), inputs);
+    coverPath = qn::FileInFolder(qn::SendFolder(), faxCover);
   } else {
     inputs.flags.clear();
   }

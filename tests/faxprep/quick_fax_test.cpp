@@ -248,6 +248,45 @@ class QuickFaxTest : public QObject {
     QVERIFY(QFile::exists(Send(QStringLiteral("COV00000.FCD"))));
   }
 
+  // A record whose cover names a file outside SEND ("../x", a path) is edited
+  // with a new cover inside SEND: nothing outside is read or written over.
+  void coverNamesOutsideSendAreNotFollowed() {
+    const QString outside = home_ + QStringLiteral("OUTSIDE.APF");
+    for (const QString& name : {QStringLiteral("../OUTSIDE.APF"), outside}) {
+      QFile f(outside);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("keep me");
+      f.close();
+      QFile fcd(home_ + QStringLiteral("OUTSIDE.FCD"));
+      QVERIFY(fcd.open(QIODevice::WriteOnly));
+      fcd.write("QN0002.FCT\r\nXXXXX\r\nFrom outside\r\n");
+      fcd.close();
+      QCOMPARE(fax_.appendBlank(), 0);
+      fax_.setString("FAXCOVER", name.toStdString());
+      fax_.setString("RECIPIENT", "Someone");
+      fax_.setString("SUBJECT", "Outside");
+      fax_.setString("PHONE", "555-0123");
+      QCOMPARE(fax_.post(), 0);
+      bool urgent = true;
+      QString message;
+      ModalScript edit;
+      edit.Then([&](QWidget* w) {
+        auto* e = Editor(w);
+        urgent = e->cUrgent->isChecked();
+        message = e->FaxMessage->toPlainText();
+        QTest::mouseClick(e->OkButton, Qt::LeftButton);
+      });
+      QVERIFY(EditAddQuickFax(nullptr, fax_, false));
+      QVERIFY(edit.Done());
+      QVERIFY(!urgent);  // the ".FCD" outside SEND was not read
+      QVERIFY2(message.isEmpty(), qPrintable(message));
+      QCOMPARE(ReadText(outside), QStringLiteral("keep me"));
+      const QString cover = Field("FAXCOVER");
+      QVERIFY2(cover.startsWith(QStringLiteral("COV")) && !cover.contains(QLatin1Char('/')), qPrintable(cover));
+      QVERIFY(QFile::exists(Send(cover)));
+    }
+  }
+
   // "&Change Sender Info" stores the four settings and the hint follows them.
   void senderInfoIsStoredAndShown() {
     TCreateEditQuickFax editor;

@@ -1,6 +1,7 @@
 #include "template_io.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <algorithm>
 
 #include "common/folders.h"
@@ -113,7 +114,30 @@ TemplateResult LoadObjects(TGBasePanel& panel, std::string_view bytes, int dx, i
   TemplateResult result;
   // Cover objects hold no children, so any nesting is a fault of the file.
   const StreamReadResult read = ReadObjectList(bytes, 0);
+  // Names "Component0" to "Component<kMaxDesignObjects>": the first free one for
+  // each object in turn. Only names added here are taken meanwhile, so the
+  // search goes on from the last number instead of starting again at 0 (a file
+  // of thousands of objects would otherwise take minutes).
+  QSet<QString> taken;
+  for (const TGGraphicControl* o : panel.Objects()) taken.insert(o->Name().toLower());
+  int next = 0;
+  auto freeName = [&]() -> QString {
+    for (; next <= kMaxDesignObjects; ++next) {
+      const QString name = QStringLiteral("Component") + QString::number(next);
+      if (!taken.contains(name.toLower())) {
+        taken.insert(name.toLower());
+        return name;
+      }
+    }
+    return {};
+  };
   for (const StreamObject& s : read.objects) {
+    if (panel.Objects().size() >= kMaxDesignObjects) {
+      result.ok = false;
+      result.error =
+          "The design holds more than " + QString::number(kMaxDesignObjects) + " objects; the first ones were read.";
+      return result;
+    }
     CoverObjectData check;
     std::string error;
     std::unique_ptr<TGGraphicControl> object;
@@ -123,7 +147,7 @@ TemplateResult LoadObjects(TGBasePanel& panel, std::string_view bytes, int dx, i
       result.error = Q(error) + ".";
       return result;
     }
-    object->SetName(panel.UniqueName(QStringLiteral("Component"), 0, 1000));
+    object->SetName(freeName());
     object->SetLoading(true);
     object->SetBounds(object->Left() + dx, object->Top() + dy, object->Width(), object->Height());
     object->SetLoading(false);

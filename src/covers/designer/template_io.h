@@ -11,7 +11,8 @@
 //    dropped; its zoom is restored afterwards.
 //  - Loading stops at the first fault of the file and keeps the objects read
 //    before it; the result says how many were read and what was wrong. Loaded
-//    and pasted objects are named "Component" + the first free number from 0.
+//    and pasted objects are named "Component" + the first free number from 0;
+//    a panel takes at most kMaxDesignObjects objects from a file.
 //  - Nothing here shows a window: callers decide what to tell the user.
 #pragma once
 
@@ -23,6 +24,9 @@
 #include "covers/design/design_surface.h"
 
 namespace covers {
+
+// More objects than any cover sheet holds: loading stops there.
+inline constexpr int kMaxDesignObjects = 1000;
 
 struct TemplateResult {
   bool ok = true;

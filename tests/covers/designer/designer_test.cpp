@@ -3,6 +3,7 @@
 // question, recent files, zoom, the clipboard between two designers, clone,
 // damaged design sources; the files a save writes, flattened and rendered.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QTest>
 #include <QToolButton>
 
@@ -382,6 +384,37 @@ class DesignerTest : public QObject {
       w.close();
       QVERIFY(leave.Done());
     }
+  }
+
+  // A design file of thousands of objects opens in well under a second with the
+  // first kMaxDesignObjects of them, each with its own name, and says so.
+  void aDesignOfThousandsOfObjectsOpensAtOnce() {
+    qn::ForceFolder(qn::CoversFolder());
+    std::vector<StreamObject> many;
+    for (int i = 0; i < 8000; ++i)
+      many.push_back({"TFaxCoverLine", "l", {{"Left", i % 500}, {"Top", i % 700}, {"Width", 20}, {"Height", 10}}, {}});
+    const QString path = Covers(QStringLiteral("MANY.FCS"));
+    QVERIFY(WriteAll(path, WriteObjectList(many)));
+    TCoverDesMainScreen w;
+    w.show();
+    ModalScript script;
+    script.Answer(QMessageBox::Ok);
+    QElapsedTimer clock;
+    clock.start();
+    w.OpenLabelFile(path);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed()) + " ms"));
+    QVERIFY(script.Done());
+    QVERIFY2(script.seen().at(0).text.contains(QStringLiteral("more than 1000 objects")),
+             qPrintable(script.seen().at(0).text));
+    QCOMPARE(w.LabelPanel->Objects().size(), kMaxDesignObjects);
+    QSet<QString> names;
+    for (const design::TGGraphicControl* o : w.LabelPanel->Objects()) names.insert(o->Name());
+    QCOMPARE(names.size(), kMaxDesignObjects);
+    QVERIFY(names.contains(QStringLiteral("Component0")) && names.contains(QStringLiteral("Component999")));
+    ModalScript leave;
+    leave.Answer(QMessageBox::No);
+    w.close();
+    QVERIFY(leave.Done());
   }
 
   // The flat template follows the unit formulas at another density too, and the
