@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -89,19 +90,35 @@ bool WriteFile(const std::string& path, const std::string& text) {
   return ::close(fd) == 0 && ok;
 }
 
-// Tells a running Quillon of this user and folder to pick the fax up now.
+// Tells a running Quillon of this user and folder to pick the fax up now. The
+// socket is looked for only in the user's private folder, and the connection
+// and the line have two seconds: a program that does not take them costs the
+// queue nothing but the message that the fax is picked up at the next start.
 bool TellProgram(const std::string& programFolder, unsigned uid) {
-  const std::string path = "/tmp/" + qn::InstanceChannelName(programFolder, uid).toStdString();
+  const std::string path = qn::InstanceChannelPath(programFolder, uid, nullptr);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  auto ready = [fd](short events) {
+    pollfd p{fd, events, 0};
+    int n;
+    do n = ::poll(&p, 1, 2000);
+    while (n < 0 && errno == EINTR);
+    return n == 1 && (p.revents & events) && !(p.revents & (POLLERR | POLLHUP));
+  };
+  bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 ||
+            ((errno == EINPROGRESS || errno == EAGAIN) && ready(POLLOUT));
+  if (ok) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+  }
   if (ok) {
     const std::string line = std::string(qn::kChannelPickUp) + "\n";
-    ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size());
+    ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(line.size());
   }
   ::close(fd);
   return ok;

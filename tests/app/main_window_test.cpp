@@ -1,5 +1,8 @@
 // The main window driven through its buttons, menus and keys on the offscreen
 // platform, each case on a fresh program folder.
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLocalServer>
@@ -11,6 +14,8 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
+#include <memory>
+#include <vector>
 
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
@@ -18,6 +23,7 @@
 #include "app/main/single_instance.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
+#include "common/instance_channel.h"
 #include "grid_columns.h"
 #include "modal_script.h"
 #include "records/ui/editors.h"
@@ -656,6 +662,36 @@ class MainWindowTest : public QObject {
     QCOMPARE(second.exitCode(), 0);
     QVERIFY(forward.count() == 1 || forward.wait(3000));
     QVERIFY(!QFile::exists(home_ + "QNOUT.DBF"));  // the second copy opened nothing
+  }
+
+  // Another user's socket under the program's name in a shared folder (or in a
+  // runtime folder others may write to) is never taken for a running Quillon.
+  void squattedChannelDoesNotStopTheProgram() {
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QString open = home_ + QStringLiteral("open-runtime");
+    QVERIFY(QDir().mkpath(open));
+    QVERIFY(QFile::setPermissions(open, QFileDevice::Permissions(0x7777)));
+    const QString name = qn::InstanceChannelName(qn::ProgramFolder(), getuid());
+    std::vector<std::unique_ptr<QLocalServer>> squatters;
+    for (const QString& place : {QStringLiteral("/tmp/") + name, open + QLatin1Char('/') + name}) {
+      QLocalServer::removeServer(place);
+      squatters.push_back(std::make_unique<QLocalServer>());
+      QVERIFY(squatters.back()->listen(place));
+    }
+    qputenv("XDG_RUNTIME_DIR", open.toLocal8Bit());
+    TJustOne first;
+    const QString path = TJustOne::ServerName();
+    QVERIFY(!path.isEmpty());
+    QVERIFY2(!path.startsWith(open) && path != QStringLiteral("/tmp/") + name, qPrintable(path));
+    QVERIFY(first.Claim());  // it listens itself instead of asking a squatter to come forward
+    for (auto& s : squatters) QVERIFY(!s->hasPendingConnections());
+    QLocalSocket later;
+    later.connectToServer(path);
+    QVERIFY(later.waitForConnected(3000));
+    if (savedRuntime.isNull())
+      qunsetenv("XDG_RUNTIME_DIR");
+    else
+      qputenv("XDG_RUNTIME_DIR", savedRuntime);
   }
 
   // The print queue's backend asks for a pick-up; that is no request to come forward.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <vector>
 
 #include "common/folders.h"
 #include "common/instance_channel.h"
@@ -138,7 +139,7 @@ TEST_F(Backend, PdfAndPostScriptJobsBecomeFaxesThePickUpTakes) {
 TEST_F(Backend, RunningProgramIsToldAtOnce) {
   // A running Quillon listens on its channel; the backend's line asks for a pick-up.
   const std::string folder = program_.string() + "/";
-  const std::string path = "/tmp/" + qn::InstanceChannelName(folder, ::getuid()).toStdString();
+  const std::string path = qn::InstanceChannelPath(folder, ::getuid(), nullptr);
   ::unlink(path.c_str());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
@@ -158,6 +159,36 @@ TEST_F(Backend, RunningProgramIsToldAtOnce) {
   ::close(fd);
   ::unlink(path.c_str());
   EXPECT_EQ(r.log.find("picks it up when it starts"), std::string::npos) << r.log;
+}
+
+TEST_F(Backend, ProgramThatDoesNotAnswerCostsTheQueueNothing) {
+  // A socket whose queue is full and which never accepts (a hung program) makes
+  // a blocking connect wait for ever; the backend gives up after its time-out.
+  const std::string folder = program_.string() + "/";
+  const std::string path = qn::InstanceChannelPath(folder, ::getuid(), nullptr);
+  ASSERT_FALSE(path.empty());
+  ::unlink(path.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 0), 0);
+  std::vector<int> waiting;
+  for (int i = 0; i < 8; ++i) {
+    const int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    waiting.push_back(c);
+    if (::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) break;  // the queue is full
+  }
+  Write(homes_ / "doc.ps", PostScript(1));
+  const auto start = std::chrono::steady_clock::now();
+  const JobRun r = Print(Me(), "Hung", (homes_ / "doc.ps").string());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(r.log.find("picks it up when it starts"), std::string::npos) << r.log;
+  for (int c : waiting) ::close(c);
+  ::close(fd);
+  ::unlink(path.c_str());
 }
 
 TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {

@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <cstdlib>
 #include <memory>
 
 #include "common/folders.h"
@@ -16,11 +17,12 @@ TJustOne::TJustOne(QObject* parent) : QObject(parent) {}
 TJustOne::~TJustOne() = default;
 
 QString TJustOne::ServerName() {
-  return InstanceChannelName(ProgramFolder(), getuid());
+  return QString::fromStdString(InstanceChannelPath(ProgramFolder(), getuid(), std::getenv("XDG_RUNTIME_DIR")));
 }
 
 bool TJustOne::Claim() {
   const QString name = ServerName();
+  if (name.isEmpty()) return true;  // no private folder for the channel: run without it
   {
     QLocalSocket socket;
     socket.connectToServer(name);

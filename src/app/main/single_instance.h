@@ -15,7 +15,8 @@ class TJustOne : public QObject {
  public:
   explicit TJustOne(QObject* parent = nullptr);
   ~TJustOne() override;
-  // The socket name for this user and program folder.
+  // The socket's path for this user and program folder; empty when there is no
+  // private folder for it (the program then runs without the channel).
   static QString ServerName();
   // True when this is the first copy (it now listens); false when another copy
   // answered and was asked to come forward.
