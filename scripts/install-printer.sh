@@ -38,7 +38,10 @@ if [ ! -f "$backend_dir/quillon" ] || ! dpkg -S "$backend_dir/quillon" >/dev/nul
   install -m 0700 -o root -g root "$built" "$backend_dir/quillon"
 fi
 chmod 0700 "$backend_dir/quillon"
-lpadmin -p "$queue" -D "Quillon Fax" -L "Quillon SEND folder" -v quillon:/ -P "$ppd" -E
+# Authenticated operations: a job's user name is the one the local connection
+# proves (anyone could otherwise put faxes into another user's SEND folder with
+# lp -U); never shared on the network; a job that fails is dropped, the queue stays.
+lpadmin -p "$queue" -D "Quillon Fax" -L "Quillon SEND folder" -v quillon:/ -P "$ppd" -E -o printer-op-policy=authenticated -o printer-is-shared=false -o printer-error-policy=abort-job
 cupsenable "$queue" 2>/dev/null || true
 cupsaccept "$queue" 2>/dev/null || true
 echo "Quillon Fax added: print to \"$queue\" to make a fax in Quillon's outgoing list"

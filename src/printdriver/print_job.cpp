@@ -58,7 +58,6 @@ bool BecomeUser(const passwd& pw, std::string& why) {
     why = "the backend runs without root and cannot write for another user; install it with mode 0700";
     return false;
   }
-  if (pw.pw_uid == 0) return true;
   if (::initgroups(pw.pw_name, pw.pw_gid) != 0 || ::setgid(pw.pw_gid) != 0 || ::setuid(pw.pw_uid) != 0 ||
       ::getuid() != pw.pw_uid || ::geteuid() != pw.pw_uid || ::setuid(0) == 0) {
     why = "cannot switch to the user's account";
@@ -124,7 +123,57 @@ bool TellProgram(const std::string& programFolder, unsigned uid) {
   return ok;
 }
 
+// UID_MIN of /etc/login.defs (1000 when it says nothing): accounts below it
+// belong to the system, not to people who fax.
+unsigned FirstPersonUid() {
+  unsigned uidMin = 1000;
+  if (FILE* f = std::fopen("/etc/login.defs", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+      unsigned v = 0;
+      if (std::sscanf(line, " UID_MIN %u", &v) == 1) uidMin = v;
+    }
+    std::fclose(f);
+  }
+  return uidMin;
+}
+
 }  // namespace
+
+bool IsLoginShell(const std::string& shell) {
+  if (shell.empty() || shell.front() != '/') return false;
+  const std::string base = shell.substr(shell.rfind('/') + 1);
+  if (base == "nologin" || base == "false") return false;
+  bool listed = false;
+  if (FILE* f = std::fopen("/etc/shells", "re")) {
+    char line[512];
+    while (!listed && std::fgets(line, sizeof line, f)) {
+      std::string l(line);
+      while (!l.empty() && (l.back() == '\n' || l.back() == '\r' || l.back() == ' ')) l.pop_back();
+      listed = l == shell;
+    }
+    std::fclose(f);
+  } else {
+    listed = true;  // no list to check against: any real shell path
+  }
+  return listed;
+}
+
+bool MayPrintFaxes(unsigned uid, const std::string& shell, std::string& why) {
+  if (uid == 0) {
+    why = "faxes are not made for root: print as the user whose Quillon sends them";
+    return false;
+  }
+  if (uid < FirstPersonUid()) {
+    why = "faxes are made only for people's accounts, not for system accounts";
+    return false;
+  }
+  if (!IsLoginShell(shell)) {
+    why = "faxes are made only for accounts that can log in";
+    return false;
+  }
+  return true;
+}
 
 bool IsPlainUserName(const std::string& user) {
   if (user.empty() || user.size() > 32 || user[0] == '-' || user[0] == '.') return false;
@@ -153,6 +202,12 @@ JobResult RunPrintJob(const JobRequest& req) {
   const passwd* found = ::getpwnam(req.user.c_str());
   if (!found) return Fail("there is no user \"" + req.user + "\" on this computer");
   passwd pw = *found;
+  // The document is interpreted by Ghostscript and poppler: never as root or a
+  // system account, whatever user name the job claims.
+  {
+    std::string refused;
+    if (!MayPrintFaxes(pw.pw_uid, pw.pw_shell ? pw.pw_shell : "", refused)) return Fail(refused);
+  }
   const std::string name = pw.pw_name,
                     home = req.homesOverride.empty() ? std::string(pw.pw_dir) : req.homesOverride + "/" + req.user;
   pw.pw_name = const_cast<char*>(name.c_str());

@@ -5,7 +5,8 @@
 // Conventions callers rely on:
 //  - Run as root (as CUPS runs a backend whose file is mode 0700), the job
 //    reads its input first, then gives up root for the printing user for good:
-//    every file is made by that user, and only inside that user's folder.
+//    every file is made by that user, and only inside that user's folder. Jobs
+//    for root, system accounts and accounts without a login shell are refused.
 //  - The user name must be a plain account name of an existing user; the title
 //    only ever becomes text in the ".JFD" (control characters turned to spaces),
 //    never part of a path.
@@ -47,6 +48,12 @@ bool IsPlainUserName(const std::string& user);
 // The title as one line of text: control characters become spaces, trimmed,
 // cut to 80 bytes on a character boundary; "Printed document" when empty.
 std::string DescriptionFromTitle(const std::string& title);
+
+// Whether faxes are made for an account: not root, no system account (a uid
+// below UID_MIN of /etc/login.defs), and a login shell (listed in /etc/shells,
+// not nologin or false); `why` says which rule refused it.
+bool MayPrintFaxes(unsigned uid, const std::string& shell, std::string& why);
+bool IsLoginShell(const std::string& shell);
 
 JobResult RunPrintJob(const JobRequest& request);
 

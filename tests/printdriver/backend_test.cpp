@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "common/instance_channel.h"
 #include "faxprep/pickup.h"
 #include "fe_fax_unpacker.h"
+#include "printdriver/print_job.h"
 #include "records/record_tables.h"
 
 namespace fs = std::filesystem;
@@ -33,8 +35,57 @@ struct JobRun {
   std::string log;  // what the backend wrote for the CUPS job log
 };
 
+// An ordinary account to print as. Faxes are never made for root, so a test
+// run as root prints as an account of its own, made on first use.
+constexpr char kTestAccount[] = "qnfaxtest";
+
 std::string Me() {
-  return ::getpwuid(::getuid())->pw_name;
+  if (::getuid() != 0) return ::getpwuid(::getuid())->pw_name;
+  if (!::getpwnam(kTestAccount))
+    std::system((std::string("useradd --no-create-home --shell /bin/sh ") + kTestAccount + " >/dev/null 2>&1").c_str());
+  return kTestAccount;
+}
+
+uid_t MyUid() {
+  const passwd* pw = ::getpwnam(Me().c_str());
+  return pw ? pw->pw_uid : ::getuid();
+}
+
+// Gives the tree to the printing account (when the test runs as root).
+void GiveToPrinter(const fs::path& p) {
+  if (::getuid() != 0) return;
+  const passwd* pw = ::getpwnam(Me().c_str());
+  ASSERT_TRUE(pw) << "no account " << Me();
+  ASSERT_EQ(::chown(p.c_str(), pw->pw_uid, pw->pw_gid), 0) << p;
+  if (fs::is_directory(p)) {
+    for (const auto& e : fs::recursive_directory_iterator(p)) {
+      ASSERT_EQ(::lchown(e.path().c_str(), pw->pw_uid, pw->pw_gid), 0) << e.path();
+    }
+  }
+}
+
+// The folder of the printing account's channel to a running program, made as
+// that account would have it (its own, closed to others).
+std::string ChannelPath(const std::string& programFolder) {
+  const uid_t uid = MyUid();
+  if (::getuid() == 0) {
+    const std::string tmp = "/tmp/quillon-" + std::to_string(uid);
+    ::mkdir(tmp.c_str(), 0700);
+    if (::chown(tmp.c_str(), uid, static_cast<gid_t>(-1)) != 0) return {};
+  }
+  return qn::InstanceChannelPath(programFolder, uid, nullptr);
+}
+
+// A listening socket at `path` the printing account may connect to.
+int Listen(const std::string& path, int backlog, sockaddr_un& addr) {
+  ::unlink(path.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  addr = {};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0) return -1;
+  if (::getuid() == 0 && ::chown(path.c_str(), MyUid(), static_cast<gid_t>(-1)) != 0) return -1;
+  return fd;
 }
 
 void Write(const fs::path& p, const std::string& bytes) {
@@ -61,6 +112,7 @@ class Backend : public ::testing::Test {
     fs::remove_all(homes_);
     program_ = homes_ / Me() / ".local/share/quillon";
     fs::create_directories(program_);
+    GiveToPrinter(homes_ / Me());
   }
   fs::path SendFolder() const { return program_ / "SEND"; }
 
@@ -139,14 +191,11 @@ TEST_F(Backend, PdfAndPostScriptJobsBecomeFaxesThePickUpTakes) {
 TEST_F(Backend, RunningProgramIsToldAtOnce) {
   // A running Quillon listens on its channel; the backend's line asks for a pick-up.
   const std::string folder = program_.string() + "/";
-  const std::string path = qn::InstanceChannelPath(folder, ::getuid(), nullptr);
-  ::unlink(path.c_str());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const std::string path = ChannelPath(folder);
+  ASSERT_FALSE(path.empty());
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(fd, 1), 0);
+  const int fd = Listen(path, 1, addr);
+  ASSERT_GE(fd, 0);
   Write(homes_ / "doc.ps", PostScript(1));
   const JobRun r = Print(Me(), "Told", (homes_ / "doc.ps").string());
   ASSERT_EQ(r.status, 0) << r.log;
@@ -165,15 +214,11 @@ TEST_F(Backend, ProgramThatDoesNotAnswerCostsTheQueueNothing) {
   // A socket whose queue is full and which never accepts (a hung program) makes
   // a blocking connect wait for ever; the backend gives up after its time-out.
   const std::string folder = program_.string() + "/";
-  const std::string path = qn::InstanceChannelPath(folder, ::getuid(), nullptr);
+  const std::string path = ChannelPath(folder);
   ASSERT_FALSE(path.empty());
-  ::unlink(path.c_str());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(fd, 0), 0);
+  const int fd = Listen(path, 0, addr);
+  ASSERT_GE(fd, 0);
   std::vector<int> waiting;
   for (int i = 0; i < 8; ++i) {
     const int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -189,6 +234,30 @@ TEST_F(Backend, ProgramThatDoesNotAnswerCostsTheQueueNothing) {
   for (int c : waiting) ::close(c);
   ::close(fd);
   ::unlink(path.c_str());
+}
+
+TEST_F(Backend, JobsForRootAndSystemAccountsAreRefused) {
+  // Anyone may name any user on a print job: a document is never interpreted as
+  // root or as a system account, even where such an account has a Quillon folder.
+  Write(homes_ / "doc.ps", PostScript(1));
+  for (const char* user : {"root", "daemon", "nobody"}) {
+    if (!::getpwnam(user)) continue;
+    fs::create_directories(homes_ / user / ".local/share/quillon");
+    const JobRun r = Print(user, "t", (homes_ / "doc.ps").string());
+    EXPECT_EQ(r.status, 5) << user << ": " << r.log;
+    EXPECT_NE(r.log.find("ERROR: Quillon Fax: faxes are "), std::string::npos) << r.log;
+    EXPECT_FALSE(fs::exists(homes_ / user / ".local/share/quillon/SEND")) << user;
+  }
+  std::string why;
+  EXPECT_FALSE(printdriver::MayPrintFaxes(0, "/bin/bash", why));
+  EXPECT_NE(why.find("root"), std::string::npos);
+  EXPECT_FALSE(printdriver::MayPrintFaxes(999, "/bin/bash", why));
+  EXPECT_NE(why.find("system accounts"), std::string::npos);
+  EXPECT_FALSE(printdriver::MayPrintFaxes(1000, "/usr/sbin/nologin", why));
+  EXPECT_FALSE(printdriver::MayPrintFaxes(1000, "/bin/false", why));
+  EXPECT_FALSE(printdriver::MayPrintFaxes(1000, "", why));
+  EXPECT_FALSE(printdriver::MayPrintFaxes(1000, "/tmp/myshell", why));  // not a listed shell
+  EXPECT_TRUE(printdriver::MayPrintFaxes(1000, "/bin/sh", why));
 }
 
 TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {

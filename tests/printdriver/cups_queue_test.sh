@@ -11,9 +11,17 @@ build=$1 source=$2
 command -v cupsd >/dev/null && command -v lpadmin >/dev/null && command -v lp >/dev/null ||
   { echo "skipped: no cupsd"; exit 77; }
 
+# Faxes are never made for root: the jobs come from an ordinary account of the
+# test's own, made on first use.
+user=qnfaxtest
+id "$user" >/dev/null 2>&1 || useradd --no-create-home --shell /bin/sh "$user" ||
+  { echo "skipped: cannot make the account $user"; exit 77; }
+[ -f /etc/cups/cupsd.conf ] || { echo "skipped: no /etc/cups/cupsd.conf to take the policies from"; exit 77; }
+
 dir=$build/test-output/printdriver/cups-queue
 rm -rf "$dir"
-mkdir -p "$dir"/{serverbin/backend,spool,tmp,cache,state,log,ppd,homes/root/.local/share/quillon}
+mkdir -p "$dir"/{serverbin/backend,spool,tmp,cache,state,log,ppd,homes/$user/.local/share/quillon}
+chown -R "$user" "$dir/homes/$user"
 chmod 0755 "$dir" "$dir/serverbin" "$dir/serverbin/backend"
 install -m 0700 "$build/bin/quillon-backend" "$dir/serverbin/backend/quillon"
 # cupsd starts every backend through its cups-exec helper, found under ServerBin.
@@ -26,6 +34,7 @@ Listen $dir/cups.sock
 LogLevel debug
 WebInterface No
 Browsing No
+DirtyCleanInterval 0
 <Location />
   Order allow,deny
   Allow all
@@ -35,6 +44,8 @@ Browsing No
   Allow all
 </Location>
 CONF
+# The operation policies (default, authenticated, ...) as the system's CUPS has them.
+awk '/^<Policy /,/^<\/Policy>/' /etc/cups/cupsd.conf >> "$dir/cupsd.conf"
 cat > "$dir/cups-files.conf" <<CONF
 ServerRoot $dir
 ServerBin $dir/serverbin
@@ -70,15 +81,27 @@ for _ in $(seq 10); do eval "$line" && { added=1; break; }; sleep 0.5; done
 
 printf '%%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Through CUPS) show showpage\nshowpage\n' > "$dir/doc.ps"
 ps2pdf "$dir/doc.ps" "$dir/doc.pdf" || fail "ps2pdf"
-lp -d "$queue" -t "Printed through CUPS" "$dir/doc.pdf" || fail "lp refused the job"
-send=$dir/homes/root/.local/share/quillon/SEND
+as_user() { runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" "$@"; }
+chmod 0644 "$dir/doc.pdf" "$dir/doc.ps"
+# The queue as cupsd keeps it (written at once: DirtyCleanInterval 0).
+for _ in $(seq 25); do grep -q '^OpPolicy' "$dir/printers.conf" 2>/dev/null && break; sleep 0.2; done
+grep -qx 'OpPolicy authenticated' "$dir/printers.conf" || fail "the queue is not authenticated: $(cat "$dir/printers.conf")"
+grep -qx 'Shared No' "$dir/printers.conf" || fail "the queue is shared: $(cat "$dir/printers.conf")"
+grep -qx 'ErrorPolicy abort-job' "$dir/printers.conf" || fail "error policy: $(cat "$dir/printers.conf")"
+# Another user's name on the job is refused: the connection proves who prints.
+if out=$(as_user lp -U root -d "$queue" -t "Not mine" "$dir/doc.pdf" 2>&1); then
+  fail "a job for another user was taken: $out"
+fi
+echo "$out" | grep -qi 'unauthorized' || fail "no Unauthorized for another user's name: $out"
+as_user lp -d "$queue" -t "Printed through CUPS" "$dir/doc.pdf" || fail "lp refused the job"
+send=$dir/homes/$user/.local/share/quillon/SEND
 for _ in $(seq 100); do [ -f "$send/FAX00000.JFD" ] && break; sleep 0.2; done
 [ -f "$send/FAX00000.APF" ] && [ -f "$send/FAX00000.JFD" ] || fail "no fax in $send"
 [ "$(sed -n 3p "$send/FAX00000.JFD")" = "Printed through CUPS" ] || fail "JFD: $(cat -A "$send/FAX00000.JFD")"
 "$build/bin/qnfax" info "$send/FAX00000.APF" | grep -q '^Pages: *2$' || fail "not two pages"
 # PostScript reaches the backend as it is and goes through the interpreter
 # (as the printing user, with CUPS' own temporary folder not writable for it).
-lp -d "$queue" -t "PostScript job" "$dir/doc.ps" || fail "lp refused the PostScript job"
+as_user lp -d "$queue" -t "PostScript job" "$dir/doc.ps" || fail "lp refused the PostScript job"
 for _ in $(seq 100); do [ -f "$send/FAX00001.JFD" ] && break; sleep 0.2; done
 [ -f "$send/FAX00001.APF" ] || fail "no fax of the PostScript job"
 "$build/bin/qnfax" info "$send/FAX00001.APF" | grep -q '^Pages: *2$' || fail "PostScript job: not two pages"
