@@ -16,9 +16,9 @@ namespace fe {
 
 namespace {
 constexpr int kFlushMs = 250;
-constexpr int kEndDataMs = 15000;  // the modem sends what it holds of the page first
+constexpr int kEndDataMs = 8000;  // the modem sends what it holds of the page first
 constexpr int kAbortListenMs = 2000;
-constexpr int kFrameMs = 5000;
+constexpr int kFrameMs = 3000;        // T.30's T4
 constexpr int kSessionEndMs = 10000;  // AT+FKS: the modem's own DCN and hang-up report
 }  // namespace
 

@@ -148,6 +148,27 @@ TEST_F(Class1Send, CancelInMidPageEndsTheDataThenSendsDcn) {
   EXPECT_EQ(KindOf(b[5]), t30::fcfDCN);
 }
 
+TEST_F(Class1Send, CancelWhileListeningForTheAnswerStopsTheListenThenSendsDcn) {
+  Class1Prep(modem);
+  Class1Dial(modem, Dis());
+  Class1TsiDcs(modem);
+  Class1Train(modem, "96", t30::fcfCFR);
+  Class1Page(modem, "96");
+  modem.Answer("AT+FTH=3", "CONNECT").ExpectData().Reply("OK").Expect("AT+FRH=3");
+  modem.Call([this](ScriptedModem&) { rig->fax.Cancel(); });
+  modem.ExpectByte('\r').Reply("OK");  // any character stops the listen
+  Class1Dcn(modem);
+  HangUpThenAt(modem);
+  Start({pfHighRes}, 10);
+  EXPECT_EQ(rig->Run(60s), std::vector<int>{ecCancelRequested});
+  EXPECT_TRUE(PortAnswers(*rig));
+  ASSERT_TRUE(modem.WaitDone(10s)) << modem.Report();
+  auto b = modem.DataBlocks();
+  ASSERT_EQ(b.size(), 6u);  // TSI DCS training page EOP DCN
+  EXPECT_EQ(KindOf(b[4]), t30::fcfEOP);
+  EXPECT_EQ(KindOf(b[5]), t30::fcfDCN);
+}
+
 struct Class2Cancel : Class2Send, ::testing::WithParamInterface<bool> {};
 
 TEST_P(Class2Cancel, InMidPageEndsTheDataThenEndsTheSession) {
