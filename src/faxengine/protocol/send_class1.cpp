@@ -197,7 +197,7 @@ void TFeSendFax::PostPageAnswer(const std::optional<t30::Frame>& f) {
     case t30::fcfMCF:
     case t30::fcfPIP: PageAccepted(false); return;
     case t30::fcfRTP: PageAccepted(true); return;
-    case t30::fcfRTN:
+    case t30::fcfRTN: PageRefused(); return;
     case t30::fcfPIN: FaxFailed(ecFaxSessionError); return;
     default:
       // No usable answer ("ERROR", a garbled frame, silence, CRP): send the
@@ -214,6 +214,7 @@ void TFeSendFax::PostPageAnswer(const std::optional<t30::Frame>& f) {
 
 void TFeSendFax::PageAccepted(bool retrain) {
   postAttempts_ = 0;
+  pageRefusals_ = 0;
   SetStatus(fsPageAccepted);
   if (pageIdx_ + 1 >= pages_.size()) {
     SendDCN();
@@ -221,12 +222,7 @@ void TFeSendFax::PageAccepted(bool retrain) {
   }
   ++pageIdx_;
   if (postFcf_ == t30::fcfEOM) {
-    // Back to phase B: the remote sends its DIS again, then DCS and training.
-    afterEOM_ = true;
-    disSeen_ = false;
-    SetState(tf1Connect);
-    ListenFrames();
-    SetTimer(kT1Ticks);
+    AwaitDis();
   } else if (retrain) {
     dcsAttempts_ = 0;
     turnAttempts_ = 0;
@@ -234,6 +230,35 @@ void TFeSendFax::PageAccepted(bool retrain) {
   } else {
     StartPageModulation();
   }
+}
+
+void TFeSendFax::PageRefused() {
+  // The remote found the page too damaged to keep. The line was probably bad
+  // while it went: train again (DCS and training check; FTT steps down as
+  // usual) and send the same page, three tries in all.
+  postAttempts_ = 0;
+  SetStatus(fsPageError);
+  if (++pageRefusals_ >= kMaxPageSends) {
+    FaxFailed(ecFaxSessionError);
+    return;
+  }
+  if (link_) link_->DebugLog("page refused (RTN): training again to send it once more");
+  if (postFcf_ == t30::fcfEOM) {
+    AwaitDis();  // the remote's DIS comes first, then DCS and training
+    return;
+  }
+  dcsAttempts_ = 0;
+  turnAttempts_ = 0;
+  StartTSI();
+}
+
+void TFeSendFax::AwaitDis() {
+  // Back to phase B: the remote sends its DIS again, then DCS and training.
+  afterEOM_ = true;
+  disSeen_ = false;
+  SetState(tf1Connect);
+  ListenFrames();
+  SetTimer(kT1Ticks);
 }
 
 void TFeSendFax::SendDCN() {

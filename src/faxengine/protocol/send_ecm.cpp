@@ -2,7 +2,8 @@
 // in blocks of numbered frames (bursts framed in software and sent with
 // "AT+FTM="), each burst followed by PPS; frames the receiver asks for again
 // with PPR are resent, with a lower speed (CTC) or EOR after the fourth PPR, and
-// RR polls a receiver that is not ready until T5 runs out.
+// RR polls a receiver that is not ready until T5 runs out. A call given up here
+// ends with DCN.
 #include <algorithm>
 
 #include "fe_errors.h"
@@ -102,16 +103,21 @@ void TFeSendFax::EcmAnswer(const std::optional<t30::Frame>& f) {
     SetTimer(kPostPageTicks);
     return;
   }
-  const bool afterBlockCmd = ecmCmd_ == ecm::fcfPPS || ecmCmd_ == ecm::fcfRR;
+  // RR asks again for the answer to the PPS or EOR before it: the same answers count.
+  const uint8_t asked = ecmCmd_ == ecm::fcfRR ? ecmPolled_ : ecmCmd_;
+  const bool afterBlockCmd = asked == ecm::fcfPPS;
   if (kind == ecm::fcfRNR && ecmCmd_ != ecm::fcfCTC) {
     // The receiver is busy: poll it with RR until T5 runs out.
     const auto now = std::chrono::steady_clock::now();
     if (!ecmT5End_) ecmT5End_ = now + std::chrono::seconds(NotReadyWait);
     if (now >= *ecmT5End_) {
-      FaxFailed(ecTimeout);
+      FailAndDisconnect(ecTimeout);
       return;
     }
-    if (ecmCmd_ == ecm::fcfPPS) ecmCmd_ = ecm::fcfRR;
+    if (ecmCmd_ != ecm::fcfRR) {
+      ecmPolled_ = ecmCmd_;
+      ecmCmd_ = ecm::fcfRR;
+    }
     postAttempts_ = 0;
     turnAttempts_ = 0;
     PrepPostPage();
@@ -121,7 +127,7 @@ void TFeSendFax::EcmAnswer(const std::optional<t30::Frame>& f) {
     EcmBlockDone();
     return;
   }
-  if (kind == ecm::fcfERR && ecmCmd_ == ecm::fcfEOR) {
+  if (kind == ecm::fcfERR && asked == ecm::fcfEOR) {
     EcmBlockDone();  // the receiver keeps what arrived
     return;
   }
@@ -139,15 +145,19 @@ void TFeSendFax::EcmAnswer(const std::optional<t30::Frame>& f) {
     EcmPpr(*f);
     return;
   }
-  // Nothing usable (silence, a garbled frame, CRP): the same command again,
-  // three times in all. With RR polling, T5 decides instead.
+  EcmNoAnswer();
+}
+
+void TFeSendFax::EcmNoAnswer() {
+  // Nothing usable (silence, a garbled frame, CRP, a PPR we cannot read): the
+  // same command again, three times in all. With RR polling, T5 decides instead.
   if (ecmCmd_ == ecm::fcfRR && ecmT5End_ && std::chrono::steady_clock::now() < *ecmT5End_) {
     turnAttempts_ = 0;
     PrepPostPage();
     return;
   }
   if (++postAttempts_ >= kMaxTurnarounds) {
-    FaxFailed(ecTimeout);
+    FailAndDisconnect(ecTimeout);
     return;
   }
   turnAttempts_ = 0;
@@ -155,14 +165,16 @@ void TFeSendFax::EcmAnswer(const std::optional<t30::Frame>& f) {
 }
 
 void TFeSendFax::EcmPpr(const t30::Frame& f) {
+  auto map = ecm::ParsePpr(f.fif, ecmPage_->FramesIn(ecmBlock_));
+  if (!map) {
+    // A map that is not 32 octets says nothing: as if no answer had come, so
+    // the attempts run out like those of a silent receiver.
+    EcmNoAnswer();
+    return;
+  }
   ecmT5End_.reset();
   postAttempts_ = 0;
   turnAttempts_ = 0;
-  auto map = ecm::ParsePpr(f.fif, ecmPage_->FramesIn(ecmBlock_));
-  if (!map) {
-    PrepPostPage();  // a PPR we cannot read: ask again with the same PPS
-    return;
-  }
   const size_t bad = Marked(*map);
   if (bad == 0) {
     EcmBlockDone();  // nothing of ours is missing
@@ -184,7 +196,7 @@ void TFeSendFax::EcmPpr(const t30::Frame& f) {
     ecmCtcBps_ = lower;
     ecmCmd_ = ecm::fcfCTC;
   } else if (coding_ == t30::Coding::MMR || bad * 2 > ecmPage_->FramesIn(ecmBlock_)) {
-    FaxFailed(ecFaxSessionError);
+    FailAndDisconnect(ecFaxSessionError);
     return;
   } else {
     ecmCmd_ = ecm::fcfEOR;

@@ -132,6 +132,8 @@ void TFeSendFax::NextFax() {
   turnAttempts_ = 0;
   postAttempts_ = 0;
   dcsAttempts_ = 0;
+  pageRefusals_ = 0;
+  farewell_ = false;
   connected_ = false;
   dialing_ = false;
   disSeen_ = false;
@@ -196,44 +198,6 @@ void TFeSendFax::FaxDone() {
   NextFax();
 }
 
-void TFeSendFax::FaxFailed(int code) {
-  if (state_ == tfAbort || state_ == tfDone || state_ == tfNone) return;
-  // Page data still queued is dropped; a command just written (AT+FKS) is not.
-  const bool inPageData = state_ == tfSendPage || state_ == tfSendCover || state_ == tfDrainPage;
-  SetState(tfAbort);
-  SetTimer(0);
-  if (link_) {
-    link_->WatchOutFree(0);
-    link_->WatchOutUsed(0);
-    link_->WatchOutEmpty(false);
-  }
-  bool lineInUse = connected_ || dialing_;
-  connected_ = dialing_ = false;
-  stream_ = TPageStream();
-  if (link_ && link_->IsOpen()) {
-    if (SoftwareFlow) link_->SetSoftwareFlow(false);
-    if (inPageData) link_->FlushOut();
-    if (lineInUse) HangUp();
-    Drain();
-    reader_.Clear();
-  }
-  hdlc_ = Hdlc::Idle;
-  runResult_ = code;
-  // The error is recorded before the log line is written, which names it.
-  UpdateSession([&](TFaxSessionValues& v) { v.lastError = code; });
-  PostLog(lfTransmitFailed);
-  PostError(code);
-  bool portGone = !link_ || !link_->IsOpen();
-  // A remote that ends the call (DCN, procedure interrupt) fails this fax only;
-  // the run ends on the user's cancel or as the options ask.
-  if (ExitOnError || AbortNoConnect || CancelRequested() || portGone) {
-    SetStatus(fsUserAbort);
-    EndTheRun(code);
-    return;
-  }
-  NextFax();
-}
-
 void TFeSendFax::EndTheRun(int code) {
   SetState(tfDone);
   SetTimer(0);
@@ -246,10 +210,6 @@ TFaxLogInfo TFeSendFax::LogInfo() const {
   // A joined fax is logged under the files it was made of.
   if (!FaxFileList.empty() && !OnFaxNext) info.faxFiles = FaxFileList;
   return info;
-}
-
-void TFeSendFax::OnCancel() {
-  FaxFailed(ecCancelRequested);
 }
 
 // ------------------------------------------------------------------ dialling --
@@ -346,6 +306,10 @@ void TFeSendFax::ProcessInput() {
 
 void TFeSendFax::HandleLine(const std::string& line) {
   TModemReply r = ClassifyReply(line);
+  if (ending_ != Ending::None) {
+    EndingLine(IsReportLine(line) ? TModemReply::None : r);
+    return;
+  }
   if (hdlc_ == Hdlc::WaitConnect) {
     if (r == TModemReply::Connect) {
       hdlc_ = Hdlc::InFrame;
@@ -499,6 +463,10 @@ void TFeSendFax::HandleLine(const std::string& line) {
 }
 
 void TFeSendFax::HandleTimer() {
+  if (ending_ != Ending::None) {
+    EndingTimeout();
+    return;
+  }
   switch (state_) {
     case tfGetEntry:
       NextFax();

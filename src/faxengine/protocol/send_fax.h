@@ -72,6 +72,7 @@ class TFeSendFax : public TFeAbstractFax {
   static constexpr long kPostPageTicks = 54;   // 3 s for the answer to a post-page frame
   static constexpr long kResponseTicks = 54;   // 3 s for the answer to the training check
   static constexpr int kMaxTurnarounds = 3;    // attempts at turning the line round
+  static constexpr int kMaxPageSends = 3;      // tries at one page the remote answers with RTN
 
   void SetState(TSendFaxState s);
   void SetTimer(long ticks);
@@ -83,6 +84,9 @@ class TFeSendFax : public TFeAbstractFax {
   void StartFax();
   void FaxDone();
   void FaxFailed(int code);
+  // Fails the fax and tells the remote so (DCN) before hanging up: for a call
+  // the engine gives up while the modem waits for its next command.
+  void FailAndDisconnect(int code);
   void EndTheRun(int code);
   void Dial();
   void DialResult(TModemReply r);
@@ -111,6 +115,7 @@ class TFeSendFax : public TFeAbstractFax {
   bool WholePageData();
   t30::Frame EcmCommand() const;
   void EcmAnswer(const std::optional<t30::Frame>& f);
+  void EcmNoAnswer();
   void EcmPpr(const t30::Frame& f);
   void EcmBlockDone();
   void StartPageModulation();
@@ -118,6 +123,10 @@ class TFeSendFax : public TFeAbstractFax {
   void SendPostPage();
   void PostPageAnswer(const std::optional<t30::Frame>& f);
   void PageAccepted(bool retrain);
+  // RTN: train again and send the same page, or fail at its last try.
+  void PageRefused();
+  // After EOM: the remote starts phase B again with its DIS.
+  void AwaitDis();
   void SendDCN();
   uint8_t PostPageFcf() const;
 
@@ -125,6 +134,18 @@ class TFeSendFax : public TFeAbstractFax {
   void Class2Line(const std::string& line, TModemReply r);
   void Class2PageStatus();
   void Class2SendFDT();
+
+  // ending a call (send_end.cpp): the steps after a failure that tell the
+  // remote, each waiting for the modem's answer within its time limit
+  enum class Ending { None, Flush, EndData, AbortListen, DcnTurn, DcnSent, SessionEnd };
+  void EndingStep(Ending step, int ms);
+  void EndData();     // DLE ETX after page data, then the modem's "OK"
+  void SayGoodbye();  // DCN (Class 1) or AT+FKS (Class 2/2.0)
+  void EndingLine(TModemReply r);
+  void EndingEvent();
+  void EndingTimeout();
+  // Hangs up and reports the failure: the end of FaxFailed, after the goodbye.
+  void FinishFailure();
 
   // page data
   void BeginPageData();
@@ -164,6 +185,12 @@ class TFeSendFax : public TFeAbstractFax {
   int dcsAttempts_ = 0;
   uint8_t postFcf_ = 0;
   bool afterEOM_ = false;
+  int pageRefusals_ = 0;   // RTNs for the current page
+  bool farewell_ = false;  // the failure under way ends the call with DCN
+  Ending ending_ = Ending::None;
+  std::chrono::steady_clock::time_point endingUntil_;
+  int failCode_ = 0;
+  bool failLineInUse_ = false;
 
   // Class 1 error correction and coding
   t30::Coding coding_ = t30::Coding::MH;
@@ -174,6 +201,7 @@ class TFeSendFax : public TFeAbstractFax {
   size_t ecmSent_ = 0;     // frames in the last burst
   int ecmPprs_ = 0;        // PPRs for this block since the last CTC
   uint8_t ecmCmd_ = 0;     // the frame after a burst: PPS, CTC, EOR or RR
+  uint8_t ecmPolled_ = 0;  // what RR asks the answer to: PPS or EOR
   uint8_t ecmPages_ = 0;   // page counter of the call
   int ecmCtcBps_ = 0;      // the speed a CTC offered
   bool ecmLongTrain_ = false;

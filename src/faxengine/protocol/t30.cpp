@@ -33,6 +33,11 @@ const std::vector<SpeedInfo> kSpeeds = {
     {14400, Modulation::V17, "145", "146", '5', kBit14},
 };
 
+// Table 2/T.30, bits 21-23 of a DIS (bit 21 as value 1): the minimum scan-line
+// time at standard resolution and at fine, which is the same or half of it.
+constexpr int kDisNormalMs[8] = {20, 5, 10, 20, 40, 40, 10, 0};
+constexpr int kDisFineMs[8] = {20, 5, 10, 10, 40, 20, 5, 0};
+
 ScanTime FromMs(int ms) {
   switch (ms) {
     case 0: return scan0ms;
@@ -198,8 +203,6 @@ bool DisCaps::CanTake(int bps) const {
 }
 
 DisCaps ParseDis(const std::vector<uint8_t>& fif) {
-  static const int kNormalMs[8] = {20, 5, 10, 20, 40, 40, 10, 0};
-  static const int kFineMs[8] = {20, 5, 10, 10, 40, 20, 5, 0};
   DisCaps c;
   uint8_t o2 = fif.size() > 1 ? fif[1] : 0;
   uint8_t o3 = fif.size() > 2 ? fif[2] : 0;
@@ -212,8 +215,8 @@ DisCaps ParseDis(const std::vector<uint8_t>& fif) {
   c.b4Length = (o3 & kBit19B4) != 0;
   c.unlimitedLength = (o3 & kBit20Unlimited) != 0;
   int idx = (o3 >> 4) & 7;
-  c.scanNormal = FromMs(kNormalMs[idx]);
-  c.scanFine = FromMs(kFineMs[idx]);
+  c.scanNormal = FromMs(kDisNormalMs[idx]);
+  c.scanFine = FromMs(kDisFineMs[idx]);
   c.mr = (o2 & kBit16Mr) != 0;
   if ((o3 & kExtend) && fif.size() > 3) {
     c.ecm = (fif[3] & kBit27Ecm) != 0;
@@ -233,7 +236,15 @@ std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps) {
   if (caps.wide) o3 |= kBit17Width255;
   if (caps.unlimitedLength) o3 |= kBit20Unlimited;
   else if (caps.b4Length) o3 |= kBit19B4;
-  o3 |= static_cast<uint8_t>(caps.scanNormal << 4);
+  // The code for both times (half at fine has codes of its own); a pair the
+  // table cannot say gets the standard time at both resolutions.
+  uint8_t scan = caps.scanNormal;
+  for (uint8_t code = 0; code < 8; ++code)
+    if (kDisNormalMs[code] == ScanTimeMs(caps.scanNormal) && kDisFineMs[code] == ScanTimeMs(caps.scanFine)) {
+      scan = code;
+      break;
+    }
+  o3 |= static_cast<uint8_t>(scan << 4);
   std::vector<uint8_t> fif = {0, o2, o3};
   if (caps.ecm) {
     fif[2] |= kExtend;

@@ -137,7 +137,9 @@ struct DisCaps {
 };
 
 DisCaps ParseDis(const std::vector<uint8_t>& fif);
-// A DIS offering these capabilities (used by the receiving side).
+// A DIS offering these capabilities (used by the receiving side). The scan-line
+// times go into bits 21-23 as one code: the fine time must be the standard one
+// or half of it; any other pair is sent as the standard time at both.
 std::vector<uint8_t> BuildDis(const DisCaps& caps, int maxBps);
 
 // Page coding on the line.

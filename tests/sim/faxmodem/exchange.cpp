@@ -136,7 +136,7 @@ void Exchange::connectLine(Call& call) {
 }
 
 bool Exchange::burstDue(Call& call, int dir, const int16_t* amp, int samples) {
-  if (call.burst[dir] == nullptr) return false;
+  if (call.burst[dir] == nullptr || impairment_.burstMs <= 0) return false;
   // Signal on: a mean power above about -43 dBm0 (spandsp's 0 dBm0 is an RMS of
   // about 16000). Gaps shorter than 60 ms do not end a carrier.
   double energy = 0;

@@ -43,6 +43,8 @@ struct LineTiming {
 class Exchange {
  public:
   Exchange(Events& events, LineTiming timing, Impairment impairment);
+  // No more noise bursts, on calls under way too (the line has cleared up).
+  void stopBursts() { impairment_.burstMs = 0; }
   ~Exchange();
 
   void attach(Endpoint& endpoint);

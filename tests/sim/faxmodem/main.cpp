@@ -45,7 +45,8 @@ void writeReadyFile(const std::string& path, const std::vector<std::unique_ptr<E
   if (std::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + temp);
 }
 
-// Commands written to the control FIFO, one per line: "call FROM TO", "hangup NUMBER".
+// Commands written to the control FIFO, one per line: "call FROM TO", "hangup NUMBER",
+// "bursts off".
 class Control {
  public:
   explicit Control(const std::string& path) : path_(path) {
@@ -71,6 +72,13 @@ class Control {
       pending_.erase(0, eol + 1);
       std::string verb, from, to;
       line >> verb >> from >> to;
+      if (verb == "bursts") {
+        if (from == "off")
+          exchange.stopBursts();
+        else
+          events.add("control error: bursts takes only off");
+        continue;
+      }
       auto it = byNumber.find(from);
       if (it == byNumber.end()) {
         events.add("control error: no endpoint " + from);

@@ -162,6 +162,12 @@ void FaxModemSim::pointComPort(int n, const std::string& number) const {
   setenv(("QN_COM" + std::to_string(n)).c_str(), device(number).c_str(), 1);
 }
 
+bool FaxModemSim::stopBursts() {
+  std::ofstream control(workDir_ + "/control");
+  control << "bursts off\n";
+  return static_cast<bool>(control.flush());
+}
+
 bool FaxModemSim::call(const std::string& fromNumber, const std::string& toNumber) {
   std::ofstream control(workDir_ + "/control");
   control << "call " << fromNumber << " " << toNumber << "\n";

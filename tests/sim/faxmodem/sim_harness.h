@@ -57,6 +57,8 @@ class FaxModemSim {
 
   // Asks a terminal to place a call now.
   bool call(const std::string& fromNumber, const std::string& toNumber);
+  // Ends the noise bursts (--bursts) from now on, also on a call under way.
+  bool stopBursts();
 
   // The call events so far ("dial 100 200", "ring ...", "answer ...", "result 200 0 pages=3 OK", ...).
   std::vector<std::string> events() const;

@@ -3,6 +3,8 @@
 // hold exactly the pages we sent (rasters compared after decoding both sides).
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "fax_pages.h"
 #include "fe_errors.h"
 #include "line_pages.h"
@@ -177,6 +179,40 @@ TEST_F(LineSend, Class1MhWithoutErrorCorrectionLosesRowsToNoiseBursts) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_FALSE(qn::sim::samePage(got[0], pages[0])) << "the bursts did not damage a row";
   EXPECT_EQ(SelectedCoding(SimLog()), "T.4 1-D");
+}
+
+// A page that takes long on the line for its few rows: fine rows of single
+// black and white pixels (a checkerboard), about 1 KB each in MH.
+RasterPage DensePage(int rows) {
+  RasterPage p;
+  p.width = 1728;
+  p.fine = true;
+  for (int r = 0; r < rows; ++r) p.rows.emplace_back(216, static_cast<uint8_t>(r % 2 ? 0x55 : 0xAA));
+  return p;
+}
+
+TEST_F(LineSend, Class1RtnForADamagedPageRetrainsAndSendsItAgain) {
+  // The bursts hit the first page's carrier (it runs about 8 s) twice; each
+  // damages at least one of its 12 rows, past the 5 % at which the terminal
+  // refuses a page (RTN). Then the line clears up: the page goes again after a
+  // new training and arrives whole, and so does the page after it.
+  sim.addArgs(kBursts);
+  Begin(ModemKind::Class1);
+  std::vector<RasterPage> pages = {DensePage(12), FineTextPages(1, 120).front()};
+  WriteApf(dir + "/R.APF", pages);
+  std::atomic<int> refused{0};
+  rig->fax.OnFaxStatus = [&, counted = rig->fax.OnFaxStatus](TFeAbstractFax& cp, bool first, bool last) {
+    if (cp.Status() == fsPageError && refused++ == 0) sim.stopBursts();
+    counted(cp, first, last);
+  };
+  SendAndCompare(dir + "/R.APF", pages, 240s);
+  EXPECT_EQ(refused.load(), 1);
+  EXPECT_TRUE(rig->errors.empty());
+  const std::string log = SimLog();
+  EXPECT_EQ(CountOf(log, "Tx:  RTN"), 1u) << "log: " << sim.logFile();
+  // Phase B again after the RTN: a second DCS and training for the same page.
+  EXPECT_EQ(CountOf(log, "Rx:  DCS"), 2u) << "log: " << sim.logFile();
+  EXPECT_EQ(CountOf(log, "Tx:  MCF"), 2u) << "log: " << sim.logFile();
 }
 
 TEST_F(LineSend, Class1CoverThenBodyWithFineAndStandardMixed) {

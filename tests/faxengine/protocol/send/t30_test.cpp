@@ -236,5 +236,157 @@ TEST(T30Lines, MinimumLineLengthTrainingLengthAndJudgement) {
   EXPECT_FALSE(TrainingGood(0, 0));
 }
 
+void SetBit(std::vector<uint8_t>& fif, int n) {
+  if (fif.size() < static_cast<size_t>((n + 7) / 8)) fif.resize(static_cast<size_t>((n + 7) / 8), 0);
+  fif[static_cast<size_t>((n - 1) / 8)] |= static_cast<uint8_t>(1 << ((n - 1) % 8));
+}
+
+// Table 2/T.30, bits 21-23 of a DIS: the minimum scan-line time at standard
+// resolution (3.85 lines/mm) and at fine (7.7 lines/mm), the same or half.
+struct ScanRow {
+  bool b21, b22, b23;
+  int normalMs, fineMs;
+};
+const ScanRow kScanTable[] = {
+    {false, false, false, 20, 20}, {false, false, true, 40, 40}, {false, true, false, 10, 10},
+    {true, false, false, 5, 5},    {false, true, true, 10, 5},   {true, true, false, 20, 10},
+    {true, false, true, 40, 20},   {true, true, true, 0, 0},
+};
+
+TEST(T30ScanTime, AllEightDisCodesAtNormalAndFineResolution) {
+  for (const auto& row : kScanTable) {
+    const std::string name = std::to_string(row.b21) + std::to_string(row.b22) + std::to_string(row.b23);
+    std::vector<uint8_t> fif = {0x00, 0x02 | 0x04 | 0x08 | 0x40, 0x00};
+    if (row.b21) SetBit(fif, 21);
+    if (row.b22) SetBit(fif, 22);
+    if (row.b23) SetBit(fif, 23);
+    DisCaps caps = ParseDis(fif);
+    EXPECT_EQ(ScanTimeMs(ScanFor(caps, false)), row.normalMs) << name;
+    EXPECT_EQ(ScanTimeMs(ScanFor(caps, true)), row.fineMs) << name;
+
+    // Bit 46 speaks of resolutions above fine (15.4 lines/mm), which we never
+    // send: it changes neither time.
+    std::vector<uint8_t> extended = fif;
+    for (int b : {24, 32, 40, 46}) SetBit(extended, b);
+    DisCaps withBit46 = ParseDis(extended);
+    EXPECT_EQ(withBit46.scanNormal, caps.scanNormal) << name;
+    EXPECT_EQ(withBit46.scanFine, caps.scanFine) << name;
+
+    // The DCS for each resolution names the time in force with the DCS codes
+    // (only 20, 40, 10, 5 and 0 ms exist there), and reads back as it.
+    for (bool fine : {false, true}) {
+      DcsParams p;
+      p.fine = fine;
+      p.scan = ScanFor(caps, fine);
+      auto dcs = BuildDcs(p);
+      const int ms = fine ? row.fineMs : row.normalMs;
+      const bool want21 = ms == 5 || ms == 0, want22 = ms == 10 || ms == 0, want23 = ms == 40 || ms == 0;
+      EXPECT_EQ(Bit(dcs, 21), want21) << name << " fine " << fine;
+      EXPECT_EQ(Bit(dcs, 22), want22) << name << " fine " << fine;
+      EXPECT_EQ(Bit(dcs, 23), want23) << name << " fine " << fine;
+      auto back = ParseDcs(dcs);
+      ASSERT_TRUE(back);
+      EXPECT_EQ(ScanTimeMs(back->scan), ms) << name << " fine " << fine;
+      EXPECT_EQ(MinLineBytes(back->scan, 9600), ms * 12 / 10) << name;  // 1.2 octets a millisecond
+    }
+
+    // A DIS built from what was read says the same again, half at fine included.
+    DisCaps again = ParseDis(BuildDis(caps, 9600));
+    EXPECT_EQ(again.scanNormal, caps.scanNormal) << name;
+    EXPECT_EQ(again.scanFine, caps.scanFine) << name;
+  }
+  // A fine time that is neither the standard one nor half of it cannot be
+  // said: the DIS then asks for the standard time at both resolutions.
+  DisCaps odd;
+  odd.scanNormal = scan0ms;
+  odd.scanFine = scan20ms;
+  DisCaps got = ParseDis(BuildDis(odd, 9600));
+  EXPECT_EQ(got.scanNormal, scan0ms);
+  EXPECT_EQ(got.scanFine, scan0ms);
+}
+
+TEST(T30RoundTrip, DcsBuiltThenParsedIsTheSame) {
+  struct Coding3 {
+    bool ecm;
+    Coding coding;
+    bool frame64;
+  };
+  const Coding3 codings[] = {{false, Coding::MH, false}, {false, Coding::MR, false}, {true, Coding::MH, true},
+                             {true, Coding::MR, false},  {true, Coding::MMR, false}};
+  int cases = 0;
+  for (const auto& speed : Speeds())
+    for (bool fine : {false, true})
+      for (bool wide : {false, true})
+        for (int length = 0; length < 3; ++length)
+          for (ScanTime scan : {scan20ms, scan5ms, scan10ms, scan40ms, scan0ms})
+            for (const auto& c : codings) {
+              DcsParams p;
+              p.bps = speed.bps;
+              p.fine = fine;
+              p.wide = wide;
+              p.unlimitedLength = length == 1;
+              p.b4Length = length == 2;
+              p.scan = scan;
+              p.ecm = c.ecm;
+              p.coding = c.coding;
+              p.frame64 = c.frame64;
+              auto fif = BuildDcs(p);
+              EXPECT_EQ(fif.size(), c.ecm ? 4u : 3u);
+              auto back = ParseDcs(fif);
+              ASSERT_TRUE(back) << speed.bps;
+              EXPECT_EQ(back->bps, p.bps);
+              EXPECT_EQ(back->fine, fine);
+              EXPECT_EQ(back->wide, wide);
+              EXPECT_EQ(back->unlimitedLength, p.unlimitedLength);
+              EXPECT_EQ(back->b4Length, p.b4Length);
+              EXPECT_EQ(back->scan, c.ecm ? scan0ms : scan);  // error correction needs no fill
+              EXPECT_EQ(back->ecm, c.ecm);
+              EXPECT_EQ(back->coding, c.coding);
+              EXPECT_EQ(back->frame64, c.frame64);
+              ++cases;
+            }
+  EXPECT_EQ(cases, 6 * 2 * 2 * 3 * 5 * 5);
+}
+
+TEST(T30RoundTrip, DisBuiltThenParsedIsTheSame) {
+  struct SpeedSet {
+    int maxBps;
+    bool v27_4800, v29, v17;
+  };
+  const SpeedSet speeds[] = {
+      {2400, false, false, false}, {4800, true, false, false}, {9600, true, true, false}, {14400, true, true, true}};
+  for (const auto& s : speeds)
+    for (int flags = 0; flags < 64; ++flags)
+      for (int length = 0; length < 3; ++length) {
+        DisCaps want;
+        want.fine = flags & 1;
+        want.wide = flags & 2;
+        want.mr = flags & 4;
+        want.ecm = flags & 8;
+        want.t6 = want.ecm && (flags & 16);  // T.6 is offered only with error correction
+        want.unlimitedLength = length == 1;
+        want.b4Length = length == 2;
+        want.scanNormal = flags & 32 ? scan40ms : scan5ms;
+        want.scanFine = flags & 32 ? scan20ms : scan5ms;
+        DisCaps got = ParseDis(BuildDis(want, s.maxBps));
+        const std::string name = std::to_string(s.maxBps) + "/" + std::to_string(flags) + "/" + std::to_string(length);
+        EXPECT_TRUE(got.receiver) << name;
+        EXPECT_TRUE(got.v27ter) << name;
+        EXPECT_EQ(got.v27_4800, s.v27_4800) << name;
+        EXPECT_EQ(got.v29, s.v29) << name;
+        EXPECT_EQ(got.v17, s.v17) << name;
+        EXPECT_EQ(got.fine, want.fine) << name;
+        EXPECT_EQ(got.wide, want.wide) << name;
+        EXPECT_EQ(got.mr, want.mr) << name;
+        EXPECT_EQ(got.ecm, want.ecm) << name;
+        EXPECT_EQ(got.t6, want.t6) << name;
+        EXPECT_EQ(got.unlimitedLength, want.unlimitedLength) << name;
+        EXPECT_EQ(got.b4Length, want.b4Length) << name;
+        EXPECT_EQ(got.scanNormal, want.scanNormal) << name;
+        EXPECT_EQ(got.scanFine, want.scanFine) << name;
+        EXPECT_EQ(ChooseSpeed(got, 14400, {}), s.maxBps) << name;
+      }
+}
+
 }  // namespace
 }  // namespace fe::t30
