@@ -411,7 +411,8 @@ void TFeDispatcher::OutputThread() {
       outCv_.wait(lock, [&] { return stop_ || Lost() || out_.Used() > 0 || flushOut_; });
       if (stop_ || Lost()) break;
       if (flushOut_) {
-        out_.Clear();
+        // FlushOut emptied the buffer already; what is in it now was written
+        // since and must go out. Only the driver's queue is dropped here.
         flushOut_ = false;
         ::tcflush(fd_, TCOFLUSH);
         continue;

@@ -222,6 +222,29 @@ TEST(PortPty, OutputStatusTriggersAndBufferLimits) {
   EXPECT_EQ(rec.Of(fe::kTriggerStatus, sent).size(), 1u);  // fires once until armed again
 }
 
+TEST(PortPty, BytesWrittenRightAfterAFlushAreSent) {
+  // A flush drops what was waiting; what the caller writes next (the end of a
+  // cancelled page, say) must go out even when the output thread has not yet
+  // seen the flush.
+  ScriptedModem modem;
+  modem.ExpectBytes(10 * 100);
+  modem.Start();
+  fe::TFeComPort port;
+  OpenOn(port, modem);
+  std::string all;
+  for (int i = 0; i < 10; ++i) {
+    const std::string block(100, static_cast<char>('a' + i));
+    ASSERT_EQ(port.FlushOutBuffer(), 0);
+    ASSERT_EQ(port.PutBlock(block.data(), block.size()), 0);
+    all += block;
+    std::this_thread::sleep_for(50ms);  // each block out before the next flush
+  }
+  EXPECT_TRUE(modem.WaitDone(3s)) << modem.Report();
+  std::string got;
+  for (const std::string& b : modem.DataBlocks()) got += b;
+  EXPECT_EQ(got, all);
+}
+
 TEST(PortPty, EventsReachTheSinkThread) {
   ScriptedModem modem;
   modem.Reply("RING");
