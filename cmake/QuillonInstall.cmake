@@ -101,7 +101,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qn_packaging}/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qn_packaging}/debian/postinst ${qn_packaging}/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop fax program for fax modems on a serial port")
 # CPack puts the summary first; these are the paragraphs after it.
