@@ -24,7 +24,7 @@ packages=(
   libpoppler-cpp-dev libgs-dev ghostscript cups cups-client cups-bsd
   # installing and packaging: desktop entry and file type checks, the .deb and its checks
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
-  dpkg-dev fakeroot lintian man-db
+  dpkg-dev fakeroot lintian man-db debhelper
 )
 
 missing=()
