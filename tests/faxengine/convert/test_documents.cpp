@@ -2,9 +2,14 @@
 // true size on the fax grid, ink lands where the document put it (checked
 // against poppler's own pdftoppm), text stays solid and pictures are screened.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <fstream>
 
+#include "fe_document_child.h"
+#include "fe_exceptions.h"
+#include "fe_fax_converter.h"
 #include "test_util.h"
 
 namespace {
@@ -172,6 +177,60 @@ TEST_F(Documents, BrokenDocumentsAreRefusedWithAClearError) {
   fe_test::WriteFile(dir_ + "/victim.txt", "keep me");
   refused("delete.ps", "%!PS\n(" + dir_ + "/victim.txt) deletefile\nshowpage\n", "ps");
   EXPECT_EQ(fe_test::ReadFile(dir_ + "/victim.txt"), "keep me");
+}
+
+TEST_F(Documents, FileNamesAreNeverCommandsToTheInterpreter) {
+  // The interpreter reads a name starting "%pipe%" as a shell command, safe
+  // mode or not; the converter never hands it the name.
+  const std::string name = "%pipe%touch MARKER";
+  fe_test::WriteFile(dir_ + "/" + name, kA4Page);
+  const std::string cmd = "cd '" + dir_ + "' && " + kQnfax + " convert '" + name + "' --type ps -o out.apf > /dev/null";
+  EXPECT_EQ(fe_test::Run(cmd), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/MARKER"));
+  EXPECT_EQ(fe_test::DecodeApf(dir_ + "/out.apf").size(), 1u);
+  // Nor for a PDF named like one.
+  std::filesystem::copy_file(dir_ + "/a4.pdf", dir_ + "/%pipe%touch PDFMARKER");
+  EXPECT_EQ(fe_test::Run("cd '" + dir_ + "' && " + kQnfax + " convert '%pipe%touch PDFMARKER' --type pdf -o p.apf >/dev/null"), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/PDFMARKER"));
+}
+
+TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
+  auto refused = [&](const std::string& ps, const std::string& flags, const std::string& words) {
+    fe_test::WriteFile(dir_ + "/hostile.ps", ps);
+    std::remove((dir_ + "/h.apf").c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string cmd = "{ " + kQnfax + " convert " + dir_ + "/hostile.ps -o " + dir_ + "/h.apf " + flags + " 2> " +
+                            dir_ + "/err.txt; }";
+    EXPECT_NE(fe_test::Run(cmd), 0) << words;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << words;
+    EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find(words), std::string::npos) << fe_test::ReadFile(dir_ + "/err.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/h.apf"));
+  };
+  refused("%!PS\n{} loop\n", "--time-limit 2", "qnfax: 8003 the document took longer than 2 seconds to convert");
+  refused("%!PS\n{ showpage } loop\n", "--max-pages 20", "the document has more than 20 pages; a fax takes at most 20");
+  refused("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "--memory-limit 200",
+          "the document needs more than 200 MB of memory");
+}
+
+TEST_F(Documents, TheCallersMemoryStaysSmallWhenTheConverterRunsOut) {
+  fe_test::WriteFile(dir_ + "/eater.ps", "%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n");
+  fe::TFeFaxConverter cvt;
+  cvt.InputDocumentType = fe::idPostScript;
+  cvt.DocumentFile = dir_ + "/eater.ps";
+  cvt.OutFileName = dir_ + "/eater.apf";
+  cvt.DocLimits.memoryBytes = std::uint64_t(400) << 20;
+  try {
+    cvt.ConvertToFile();
+    ADD_FAILURE() << "converted";
+  } catch (const fe::EFeException& e) {
+    EXPECT_STREQ(e.what(), "the document needs more than 400 MB of memory");
+  }
+  rusage self{};
+  ::getrusage(RUSAGE_SELF, &self);
+  EXPECT_LT(self.ru_maxrss, 300 * 1024) << "kB";  // the memory was the converter's, not ours
+  // The converter's private folder went with it.
+  for (const auto& e : std::filesystem::directory_iterator(fe::WorkTempFolder()))
+    EXPECT_NE(e.path().filename().string().rfind("qnps-" + std::to_string(::getpid()) + "-", 0), 0u) << e.path();
 }
 
 }  // namespace
