@@ -194,6 +194,29 @@ TEST_F(Documents, FileNamesAreNeverCommandsToTheInterpreter) {
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/PDFMARKER"));
 }
 
+// A 700-byte PDF whose page is filled with a tiling pattern of `step` points: a
+// tiny step makes the renderer draw without end.
+std::string TilingPdf(const std::string& step) {
+  const std::string content = "/Pattern cs /P0 scn 0 0 595 842 re f", tile = "q 0 0 0.5 0.5 re f Q";
+  const std::string objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Pattern << /P0 5 0 R >> >> /Contents 4 0 R "
+      ">>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 " + step + " " + step + "] /XStep " +
+          step + " /YStep " + step + " /Resources << >> /Length " + std::to_string(tile.size()) + " >>\nstream\n" +
+          tile + "\nendstream"};
+  std::string pdf = "%PDF-1.4\n", xref = "xref\n0 6\n0000000000 65535 f \n";
+  for (int i = 0; i < 5; ++i) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+    xref += entry;
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t at = pdf.size();
+  return pdf + xref + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(at) + "\n%%EOF\n";
+}
+
 TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
   auto refused = [&](const std::string& ps, const std::string& flags, const std::string& words) {
     fe_test::WriteFile(dir_ + "/hostile.ps", ps);
@@ -207,6 +230,11 @@ TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/h.apf"));
   };
   refused("%!PS\n{} loop\n", "--time-limit 2", "qnfax: 8003 the document took longer than 2 seconds to convert");
+  fe_test::WriteFile(dir_ + "/tiles.pdf", TilingPdf("0.05"));
+  EXPECT_NE(fe_test::Run("{ " + kQnfax + " convert " + dir_ + "/tiles.pdf -o " + dir_ + "/t.apf --time-limit 2 2> " +
+                         dir_ + "/err.txt; }"),
+            0);
+  EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find("took longer than 2 seconds"), std::string::npos);
   refused("%!PS\n{ showpage } loop\n", "--max-pages 20", "the document has more than 20 pages; a fax takes at most 20");
   refused("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "--memory-limit 200",
           "the document needs more than 200 MB of memory");
