@@ -94,8 +94,12 @@ class ChildDocumentReader : public RasterReader {
   std::vector<std::uint8_t> bits_;
 };
 
-// The converter program: quillon-convert beside the running program, else at
-// the installed place; empty when neither exists.
+// The converter program: $QUILLON_CONVERTER when it names an executable by an
+// absolute path (a print queue whose backend was copied from a build tree gets
+// it with SetEnv in cups-files.conf); else quillon-convert beside the running
+// program, relative to it as <bindir>/../libexec/quillon, or at the installed
+// place; empty when none exists. The converter always runs with the caller's
+// own rights (the backend starts it after giving up root).
 std::string ConverterProgram();
 
 // Work files of a process that is gone: names "<prefix><pid>-..." whose process
