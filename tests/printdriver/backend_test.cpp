@@ -242,8 +242,8 @@ pid_t ConverterOf(pid_t parent) {
 
 TEST_F(Backend, HostileDocumentsStopAtTheirLimitsAndFailTheJob) {
   const std::string mine = Me();
-  const std::string limits = "QUILLON_BACKEND_TIME_LIMIT=3 QUILLON_BACKEND_MEMORY_LIMIT=300";
-  auto failed = [&](const std::string& ps, const std::string& words, int seconds) {
+  // Each limit on its own: on a busy machine the others must not strike first.
+  auto failed = [&](const std::string& ps, const std::string& words, int seconds, const std::string& limits) {
     Write(homes_ / "hostile.ps", ps);
     const auto start = std::chrono::steady_clock::now();
     const JobRun r = Print(mine, "t", (homes_ / "hostile.ps").string(), false, limits);
@@ -251,11 +251,12 @@ TEST_F(Backend, HostileDocumentsStopAtTheirLimitsAndFailTheJob) {
     EXPECT_EQ(r.status, 5) << r.log;  // never "Job completed" for a fax that was not made
     EXPECT_NE(r.log.find("ERROR: Quillon Fax: " + words), std::string::npos) << r.log;
   };
-  failed("%!PS\n{} loop\n", "the document took longer than 3 seconds to convert", 15);
+  failed("%!PS\n{} loop\n", "the document took longer than 3 seconds to convert", 15, "QUILLON_BACKEND_TIME_LIMIT=3");
   // Pages without end: stopped once page 201 is made, not when the disk is full.
   failed("%!PS\n/Helvetica findfont 20 scalefont setfont\n{ 72 720 moveto (Again) show showpage } loop\n",
-         "the document has more than 200 pages; a fax takes at most 200", 30);
-  failed("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "the document needs more than 300 MB of memory", 30);
+         "the document has more than 200 pages; a fax takes at most 200", 60, "");
+  failed("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "the document needs more than 300 MB of memory", 60,
+         "QUILLON_BACKEND_MEMORY_LIMIT=300");
   // A converter killed from outside (as the out-of-memory killer does) fails the job too.
   Write(homes_ / "loop.ps", "%!PS\n{} loop\n");
   const fs::path log = homes_ / "killed.txt";
@@ -268,7 +269,7 @@ TEST_F(Backend, HostileDocumentsStopAtTheirLimitsAndFailTheJob) {
     ::_exit(127);
   }
   pid_t child = 0;
-  for (int i = 0; i < 200 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
+  for (int i = 0; i < 1500 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
   ASSERT_NE(child, 0);
   ::kill(child, SIGKILL);
   int st = 0;
@@ -295,7 +296,7 @@ TEST_F(Backend, CancelledJobStopsItsConverterAndCleansUp) {
     ::_exit(127);
   }
   pid_t child = 0;
-  for (int i = 0; i < 200 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
+  for (int i = 0; i < 1500 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
   ASSERT_NE(child, 0);
   // Mid-job: the hidden fax file and the converter's folder exist now.
   EXPECT_FALSE(ConverterFolders(TempFolder()).empty());
@@ -303,7 +304,7 @@ TEST_F(Backend, CancelledJobStopsItsConverterAndCleansUp) {
   ::kill(backend, SIGTERM);
   int st = 0;
   ASSERT_EQ(::waitpid(backend, &st, 0), backend);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << Read(log);
   EXPECT_NE(Read(log).find("the job was cancelled"), std::string::npos) << Read(log);
   EXPECT_NE(::kill(child, 0), 0);  // the converter went with the job
