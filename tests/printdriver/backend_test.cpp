@@ -4,8 +4,10 @@
 // program's pick-up turns into one record; bad jobs are cancelled with a clear
 // message and leave nothing behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -310,6 +312,29 @@ TEST_F(Backend, CancelledJobStopsItsConverterAndCleansUp) {
   EXPECT_NE(::kill(child, 0), 0);  // the converter went with the job
   EXPECT_TRUE(Files().empty()) << *Files().begin();
   EXPECT_TRUE(ConverterFolders(TempFolder()).empty());
+
+  // Cancelled while the document still arrives on standard input.
+  const fs::path fifo = homes_ / "in.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR);  // keeps the pipe open, never ends it
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "%!PS\n", 5), 5);
+  const std::string reading = "cd '" + homes_.string() + "' && exec env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
+                              homes_.string() + "' '" + kBackend + "' 43 '" + Me() + "' t 1 '' < '" + fifo.string() +
+                              "' 2> '" + log.string() + "'";
+  const pid_t reader = ::fork();
+  if (reader == 0) {
+    ::execl("/bin/sh", "sh", "-c", reading.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  for (int i = 0; i < 1500 && Read(log).find("Making a fax") == std::string::npos; ++i) ::usleep(20000);
+  ::usleep(100000);
+  ::kill(reader, SIGTERM);
+  ASSERT_EQ(::waitpid(reader, &st, 0), reader);
+  ::close(writer);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << Read(log);
+  EXPECT_NE(Read(log).find("the job was cancelled"), std::string::npos) << Read(log);
+  EXPECT_TRUE(Files().empty()) << *Files().begin();
 }
 
 TEST_F(Backend, LeftOversOfKilledJobsAreSwept) {
