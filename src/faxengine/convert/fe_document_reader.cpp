@@ -170,6 +170,10 @@ int DocumentReader::renderPage() {
   return 0;
 }
 
+int DocumentReader::nextPage() {
+  return page_ < pages_ ? renderPage() : kBad;
+}
+
 int DocumentReader::readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) {
   if (row_ >= height_) return kBad;  // read past the last page
   len = width_ / 8;

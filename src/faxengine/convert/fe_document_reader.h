@@ -39,6 +39,11 @@ class DocumentReader : public RasterReader {
   std::uint64_t bytesRead() const override;
   std::uint64_t bytesTotal() const override { return pdf_.size(); }
   unsigned pageCount() const { return pages_; }
+  // The current page whole (imageWidth()/8 bytes per row, 1 = black), and the
+  // step to the next one, for a caller that takes pages rather than lines.
+  std::span<const std::uint8_t> pageBits() const { return bits_; }
+  bool hasNextPage() const { return page_ < pages_; }
+  int nextPage();
 
  private:
   int renderPage();

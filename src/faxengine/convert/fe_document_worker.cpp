@@ -185,31 +185,22 @@ int SendPages(std::span<const std::uint8_t> pdf, const Options& o, bool more, un
           std::to_string(o.maxPages);
     return kBad;
   }
-  std::vector<std::uint8_t> page;
-  std::uint8_t line[kMaxRasterBytes];
+  // Each page goes out straight from the reader's buffer.
   for (;;) {
-    unsigned len = 0;
-    bool endOfPage = false, morePages = false;
     const unsigned width = reader.imageWidth();
-    const int rc = reader.readLine(line, len, endOfPage, morePages);
-    if (rc != 0 && !endOfPage) {
-      why = "a page of the document cannot be drawn";
-      return rc;
-    }
-    page.insert(page.end(), line, line + len);
-    if (!endOfPage) continue;
-    const protocol::PageHeader h{width, std::uint32_t(page.size() / (width / 8)), std::uint32_t(morePages || more),
+    const std::span<const std::uint8_t> bits = reader.pageBits();
+    const bool morePages = reader.hasNextPage();
+    const protocol::PageHeader h{width, std::uint32_t(bits.size() / (width / 8)), std::uint32_t(morePages || more),
                                  total};
     const std::uint32_t tag = protocol::kTagPage;
     WriteAll(&tag, sizeof tag);
     WriteAll(&h, sizeof h);
-    WriteAll(page.data(), page.size());
-    page.clear();
-    if (rc != 0) {  // the next page could not be drawn
+    WriteAll(bits.data(), bits.size());
+    if (!morePages) return 0;
+    if (int rc = reader.nextPage()) {
       why = "a page of the document cannot be drawn";
       return rc;
     }
-    if (!morePages) return 0;
   }
 }
 
