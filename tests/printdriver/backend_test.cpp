@@ -3,13 +3,13 @@
 // Good jobs leave an APF and its ".JFD" in the user's SEND folder, which the
 // program's pick-up turns into one record; bad jobs are cancelled with a clear
 // message and leave nothing behind.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -187,8 +187,9 @@ TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {
   // 500 pages: a PDF is refused after counting, before any page is rendered;
   // PostScript as soon as its 201st page is made.
   Write(homes_ / "long.ps", PostScript(500));
-  ASSERT_EQ(std::system(("ps2pdf '" + (homes_ / "long.ps").string() + "' '" + (homes_ / "long.pdf").string() + "'").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("ps2pdf '" + (homes_ / "long.ps").string() + "' '" + (homes_ / "long.pdf").string() + "'").c_str()),
+      0);
   const auto start = std::chrono::steady_clock::now();
   cancelled(Print(mine, "t", (homes_ / "long.pdf").string()), "the document has 500 pages; a fax takes at most 200");
   cancelled(Print(mine, "t", (homes_ / "long.ps").string()),
@@ -382,7 +383,8 @@ TEST_F(Backend, FullDiskAsksCupsToRetry) {
   fs::create_directories(SendFolder());
   // A page of grey tint codes to far more than 100 KB.
   Write(homes_ / "grey.ps", "%!PS\n0.5 setgray 0 0 612 792 rectfill showpage\n");
-  const std::string wrap = "unshare -m sh -c \"mount -t tmpfs -o size=100k tmpfs '" + SendFolder().string() + "' && \\\"\\$0\\\" \\\"\\$@\\\"\"";
+  const std::string wrap = "unshare -m sh -c \"mount -t tmpfs -o size=100k tmpfs '" + SendFolder().string() +
+                           "' && \\\"\\$0\\\" \\\"\\$@\\\"\"";
   const JobRun r = Print(Me(), "t", (homes_ / "grey.ps").string(), false, "", wrap);
   EXPECT_EQ(r.status, 6) << r.log;  // CUPS_BACKEND_RETRY: the job stays for a later try
   EXPECT_NE(r.log.find("is full"), std::string::npos) << r.log;
@@ -397,8 +399,8 @@ TEST_F(Backend, PrinterJobLanguageAndChattyProgramsAreFaxed) {
   JobRun r = Print(Me(), "pjl", (homes_ / "pjl.prn").string());
   ASSERT_EQ(r.status, 0) << r.log;
   EXPECT_NE(r.log.find("2 pages faxed"), std::string::npos) << r.log;
-  Write(homes_ / "chatty.ps", "%!PS\n1 1 400 { (chatter chatter chatter chatter\\n) print pop } for\n" +
-                                  PostScript(1).substr(5));
+  Write(homes_ / "chatty.ps",
+        "%!PS\n1 1 400 { (chatter chatter chatter chatter\\n) print pop } for\n" + PostScript(1).substr(5));
   r = Print(Me(), "chatty", (homes_ / "chatty.ps").string(), true);
   ASSERT_EQ(r.status, 0) << r.log;
   EXPECT_NE(r.log.find("1 page faxed"), std::string::npos) << r.log;

@@ -68,8 +68,7 @@ std::string DescribeBytes(std::uint64_t bytes) {
 std::string WorkTempFolder() {
   const char* tmp = std::getenv("TMPDIR");
   struct stat st {};
-  if (tmp && *tmp == '/' && ::stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) && ::access(tmp, W_OK | X_OK) == 0)
-    return tmp;
+  if (tmp && *tmp == '/' && ::stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) && ::access(tmp, W_OK | X_OK) == 0) return tmp;
   return "/tmp";
 }
 
@@ -79,8 +78,8 @@ std::string ConverterProgram() {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (!ec) {
-    for (const fs::path& p : {exe.parent_path() / "quillon-convert",
-                              (exe.parent_path() / QN_CONVERTER_FROM_BINDIR).lexically_normal()})
+    for (const fs::path& p :
+         {exe.parent_path() / "quillon-convert", (exe.parent_path() / QN_CONVERTER_FROM_BINDIR).lexically_normal()})
       if (::access(p.c_str(), X_OK) == 0) return p.string();
   }
   if (::access(QN_CONVERTER_INSTALLED, X_OK) == 0) return QN_CONVERTER_INSTALLED;
@@ -181,9 +180,9 @@ int ChildDocumentReader::start() {
   // settings, and its own temporary folder. Built here, as setenv is not for a
   // program that may run threads.
   std::vector<std::string> env;
-  for (const char* name : {"HOME", "PATH", "LANG", "LC_ALL", "LC_CTYPE", "FONTCONFIG_FILE", "FONTCONFIG_PATH",
-                           "XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "GS_LIB", "GS_FONTPATH",
-                           "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+  for (const char* name :
+       {"HOME", "PATH", "LANG", "LC_ALL", "LC_CTYPE", "FONTCONFIG_FILE", "FONTCONFIG_PATH", "XDG_CACHE_HOME",
+        "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "GS_LIB", "GS_FONTPATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
   if (!std::getenv("PATH")) env.emplace_back("PATH=/usr/bin:/bin");
   for (const char* name : {"TMPDIR=", "TEMP=", "TMP="}) env.push_back(name + folder_);
@@ -242,8 +241,7 @@ int ChildDocumentReader::readExact(void* to, std::size_t n) {
     }
     const double now = Now();
     if (now >= deadline_) {
-      fail(-ecConvertAbort,
-           "the document took longer than " + std::to_string(limits_.seconds) + " seconds to convert");
+      fail(-ecConvertAbort, "the document took longer than " + std::to_string(limits_.seconds) + " seconds to convert");
       finish();
       return failed_;
     }
@@ -264,7 +262,7 @@ int ChildDocumentReader::readExact(void* to, std::size_t n) {
       // The address space limit stops the child first in ordinary builds; under
       // the address sanitizer, which cannot run with one, this is the limit.
       if (rss > limits_.memoryBytes) {
-          fail(kBad, "the document needs more than " + DescribeBytes(limits_.memoryBytes) + " of memory");
+        fail(kBad, "the document needs more than " + DescribeBytes(limits_.memoryBytes) + " of memory");
         finish();
         return failed_;
       }
@@ -300,11 +298,12 @@ int ChildDocumentReader::childGone() {
     return fail(-ecConvertAbort, "the document took more than " + std::to_string(limits_.seconds) +
                                      " seconds of processor time to convert");
   if (sig == SIGXFSZ)
-    return fail(kBad, "the document made a file larger than " + DescribeBytes(limits_.fileBytes) +
-                          " while it was converted");
+    return fail(kBad,
+                "the document made a file larger than " + DescribeBytes(limits_.fileBytes) + " while it was converted");
   if (sig == SIGKILL)  // not ours: the system's out-of-memory killer
-    return fail(kBad, "the document converter was stopped by the system (the document needs more memory than there "
-                      "is)");
+    return fail(kBad,
+                "the document converter was stopped by the system (the document needs more memory than there "
+                "is)");
   if (peakVm_ + (std::uint64_t(64) << 20) >= limits_.memoryBytes)
     return fail(kBad, "the document needs more than " + limit + " of memory");
   return fail(kBad, "the document converter failed on this document (signal " + std::to_string(sig) + ")");

@@ -36,10 +36,10 @@
 namespace fe {
 
 struct DocumentLimits {
-  std::uint64_t memoryBytes = std::uint64_t(1) << 30;      // address space of the converter
-  std::uint64_t fileBytes = std::uint64_t(512) << 20;      // any one file it writes
-  unsigned seconds = 120;                                  // wall-clock time for the whole document
-  unsigned maxPages = 1000;                                // 0: no cap
+  std::uint64_t memoryBytes = std::uint64_t(1) << 30;  // address space of the converter
+  std::uint64_t fileBytes = std::uint64_t(512) << 20;  // any one file it writes
+  unsigned seconds = 120;                              // wall-clock time for the whole document
+  unsigned maxPages = 1000;                            // 0: no cap
 };
 
 // The sentence for a memory limit: "1 GB", "300 MB".

@@ -74,7 +74,8 @@ std::span<const std::uint8_t> PostScriptBody(std::span<const std::uint8_t> bytes
   const std::size_t limit = std::min(bytes.size(), kMaxPjlHeader);
   std::size_t start = std::string::npos;
   for (std::size_t i = kUelLength; i + 2 <= limit; ++i)
-    if (bytes[i] == '%' && bytes[i + 1] == '!' && (bytes[i - 1] == '\n' || bytes[i - 1] == '\r' || bytes[i - 1] == 'X')) {
+    if (bytes[i] == '%' && bytes[i + 1] == '!' &&
+        (bytes[i - 1] == '\n' || bytes[i - 1] == '\r' || bytes[i - 1] == 'X')) {
       start = i;
       break;
     }

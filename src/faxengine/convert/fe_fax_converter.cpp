@@ -1,13 +1,12 @@
 #include "fe_fax_converter.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <cerrno>
-
 #include <memory>
 
 #include "apf_format.h"
@@ -16,10 +15,10 @@
 #include "fe_document_reader.h"
 #include "fe_errors.h"
 #include "fe_exceptions.h"
-#include "fe_texts.h"
 #include "fe_mapped_file.h"
 #include "fe_pcx_reader.h"
 #include "fe_text_renderers.h"
+#include "fe_texts.h"
 #include "fe_tiff_reader.h"
 
 namespace fe {

@@ -190,7 +190,9 @@ TEST_F(Documents, FileNamesAreNeverCommandsToTheInterpreter) {
   EXPECT_EQ(fe_test::DecodeApf(dir_ + "/out.apf").size(), 1u);
   // Nor for a PDF named like one.
   std::filesystem::copy_file(dir_ + "/a4.pdf", dir_ + "/%pipe%touch PDFMARKER");
-  EXPECT_EQ(fe_test::Run("cd '" + dir_ + "' && " + kQnfax + " convert '%pipe%touch PDFMARKER' --type pdf -o p.apf >/dev/null"), 0);
+  EXPECT_EQ(fe_test::Run("cd '" + dir_ + "' && " + kQnfax +
+                         " convert '%pipe%touch PDFMARKER' --type pdf -o p.apf >/dev/null"),
+            0);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/PDFMARKER"));
 }
 
@@ -226,7 +228,8 @@ TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
                             dir_ + "/err.txt; }";
     EXPECT_NE(fe_test::Run(cmd), 0) << words;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << words;
-    EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find(words), std::string::npos) << fe_test::ReadFile(dir_ + "/err.txt");
+    EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find(words), std::string::npos)
+        << fe_test::ReadFile(dir_ + "/err.txt");
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/h.apf"));
   };
   refused("%!PS\n{} loop\n", "--time-limit 2", "qnfax: 8003 the document took longer than 2 seconds to convert");
