@@ -201,6 +201,9 @@ int ChildDocumentReader::start() {
     return fail(-ecTooManyOpenFiles, "no pipe for the document converter");
   }
   const int readEnd = AboveStandard(pipeFds[0]), writeEnd = AboveStandard(pipeFds[1]);
+  // Room for a whole page, so the child renders the next one while this one is
+  // coded, without a round of wake-ups per 64 KB (a smaller pipe still works).
+  ::fcntl(readEnd, F_SETPIPE_SZ, 1 << 20);
   const long openMax = std::min(::sysconf(_SC_OPEN_MAX), 65536L);
   const pid_t pid = ::fork();
   if (pid == 0) {

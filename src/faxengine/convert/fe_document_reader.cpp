@@ -8,6 +8,7 @@
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
+#include <dlfcn.h>
 #include <poppler/cpp/poppler-page.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <type_traits>
 
 #include "fe_errors.h"
 
@@ -208,6 +210,33 @@ int GSDLLCALL GsNoInput(void*, char*, int) {
 
 std::mutex g_gsMutex;  // one interpreter instance per process
 
+// The interpreter's library is loaded only for a PostScript job: it and the
+// libraries it needs would more than double the start of every PDF job.
+struct GsLibrary {
+  PFN_gsapi_new_instance newInstance = nullptr;
+  PFN_gsapi_set_stdio setStdio = nullptr;
+  PFN_gsapi_set_arg_encoding setArgEncoding = nullptr;
+  PFN_gsapi_init_with_args initWithArgs = nullptr;
+  PFN_gsapi_exit exit = nullptr;
+  PFN_gsapi_delete_instance deleteInstance = nullptr;
+  bool Load() {
+    if (newInstance) return true;
+    void* lib = ::dlopen(QN_GS_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return false;
+    auto get = [lib](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+      return fn != nullptr;
+    };
+    if (get(setStdio, "gsapi_set_stdio") && get(setArgEncoding, "gsapi_set_arg_encoding") &&
+        get(initWithArgs, "gsapi_init_with_args") && get(exit, "gsapi_exit") &&
+        get(deleteInstance, "gsapi_delete_instance") && get(newInstance, "gsapi_new_instance"))
+      return true;
+    newInstance = nullptr;
+    return false;
+  }
+};
+GsLibrary g_gs;  // under g_gsMutex
+
 }  // namespace
 
 std::string PostScriptPageFile(const std::string& folder, unsigned page) {
@@ -236,15 +265,15 @@ int PostScriptToPdfPages(const std::string& psPath, const std::string& folder, u
   {
     std::lock_guard<std::mutex> lock(g_gsMutex);
     void* gs = nullptr;
-    if (gsapi_new_instance(&gs, &printed) < 0) {
+    if (!g_gs.Load() || g_gs.newInstance(&gs, &printed) < 0) {
       why = "the PostScript interpreter cannot be started";
       return -ecInternal;
     }
-    gsapi_set_stdio(gs, GsNoInput, GsOut, GsQuiet);
-    gsapi_set_arg_encoding(gs, GS_ARG_ENCODING_UTF8);
-    rc = gsapi_init_with_args(gs, int(std::size(argv)), const_cast<char**>(argv));
-    const int exitRc = gsapi_exit(gs);
-    gsapi_delete_instance(gs);
+    g_gs.setStdio(gs, GsNoInput, GsOut, GsQuiet);
+    g_gs.setArgEncoding(gs, GS_ARG_ENCODING_UTF8);
+    rc = g_gs.initWithArgs(gs, int(std::size(argv)), const_cast<char**>(argv));
+    const int exitRc = g_gs.exit(gs);
+    g_gs.deleteInstance(gs);
     if (rc == gs_error_Quit || rc == gs_error_Info) rc = 0;
     if (rc == 0) rc = exitRc;
   }
