@@ -243,7 +243,7 @@ TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
           "the document needs more than 200 MB of memory");
 }
 
-TEST_F(Documents, TheCallersMemoryStaysSmallWhenTheConverterRunsOut) {
+TEST_F(Documents, TheCallerStaysSmallWhenTheConverterRunsOutOfMemoryOrFileSize) {
   fe_test::WriteFile(dir_ + "/eater.ps", "%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n");
   fe::TFeFaxConverter cvt;
   cvt.InputDocumentType = fe::idPostScript;
@@ -256,6 +256,19 @@ TEST_F(Documents, TheCallersMemoryStaysSmallWhenTheConverterRunsOut) {
   } catch (const fe::EFeException& e) {
     EXPECT_STREQ(e.what(), "the document needs more than 400 MB of memory");
   }
+  // A page whose intermediate file outgrows the file size limit.
+  fe_test::WriteFile(dir_ + "/big.ps",
+                     "%!PS\n612 792 scale\n/s 2000 string def\n2000 2000 8 [2000 0 0 2000 0 0]\n"
+                     "{ 0 1 1999 { s exch rand -7 bitshift 255 and put } for s } image showpage\n");
+  cvt.DocumentFile = dir_ + "/big.ps";
+  cvt.DocLimits.fileBytes = std::uint64_t(1) << 20;
+  try {
+    cvt.ConvertToFile();
+    ADD_FAILURE() << "converted";
+  } catch (const fe::EFeException& e) {
+    EXPECT_STREQ(e.what(), "the document made a file larger than 1 MB while it was converted");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/eater.apf"));
   rusage self{};
   ::getrusage(RUSAGE_SELF, &self);
   EXPECT_LT(self.ru_maxrss, 300 * 1024) << "kB";  // the memory was the converter's, not ours
