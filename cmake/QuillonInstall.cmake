@@ -1,5 +1,6 @@
 # Installation in the usual places (GNUInstallDirs) and the Debian package (CPack).
 #   <bindir>                      quillon, qnfax, quillon-viewer
+#   <libexecdir>/quillon/         quillon-convert, the process documents are converted in
 #   <datadir>/quillon/            read-only data: the help pages (the fax font and the
 #                                 shipped cover templates are compiled into the programs)
 #   <datadir>/applications/       desktop entries
@@ -24,6 +25,10 @@ foreach(program quillon qnfax quillon-viewer)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+if(TARGET quillon-convert)
+  install(TARGETS quillon-convert RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quillon)
+endif()
 
 # ---- the fax print queue: CUPS backend (mode 0700: CUPS then runs it as root, and
 # it writes as the printing user), its PPD, and the script that adds the queue ----

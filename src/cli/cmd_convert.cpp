@@ -23,7 +23,11 @@ const char kUsage[] =
     "  --top-margin LINES     blank lines at the top of every page (0)\n"
     "  --station ID           station identifier stored in the file\n"
     "  --options LIST         comma list of double-width, half-height, center,\n"
-    "                         or none (double-width,center)\n";
+    "                         or none (double-width,center)\n"
+    "PDF and PostScript are converted in a separate process with limits:\n"
+    "  --time-limit SECONDS   longest time for the whole document (120)\n"
+    "  --memory-limit MB      memory the conversion may use (1024)\n"
+    "  --max-pages N          refuse documents with more pages, 0 = no limit (1000)\n";
 
 bool ExtensionType(const std::string& name, fe::TFaxInputDocumentType& type) {
   const std::size_t dot = name.find_last_of('.');
@@ -135,6 +139,15 @@ int RunConvert(const std::vector<std::string>& args) {
       if (!number(cvt.TopMargin)) return qnfax::fail("--top-margin needs a number");
     } else if (a == "--station") {
       if (!value(cvt.StationID)) return qnfax::fail("--station needs an identifier");
+    } else if (a == "--time-limit") {
+      if (!number(cvt.DocLimits.seconds) || cvt.DocLimits.seconds == 0)
+        return qnfax::fail("--time-limit needs a number of seconds");
+    } else if (a == "--memory-limit") {
+      unsigned mb = 0;
+      if (!number(mb) || mb < 16) return qnfax::fail("--memory-limit needs a number of megabytes (16 or more)");
+      cvt.DocLimits.memoryBytes = std::uint64_t(mb) << 20;
+    } else if (a == "--max-pages") {
+      if (!number(cvt.DocLimits.maxPages)) return qnfax::fail("--max-pages needs a number");
     } else if (a == "--options") {
       if (!value(v) || !ParseOptions(v, cvt.Options)) return qnfax::fail("bad --options; see --help");
     } else if (!a.empty() && a[0] == '-') {

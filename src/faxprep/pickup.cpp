@@ -14,6 +14,7 @@
 #include "common/folders.h"
 #include "covers/cover_render.h"
 #include "covers/cover_template.h"
+#include "fe_document_child.h"
 #include "prep_files.h"
 #include "records/ui/record_grid.h"
 
@@ -73,6 +74,10 @@ PickUpReport PickUpPrintedFaxes(xb::Table& fax) {
 
   const std::string send = qn::ResolvePath(qn::SendFolder());
   const std::string realSend = RealFolder(send);
+  // Work files of print jobs and conversions that were killed before they could
+  // clean up: a hidden ".qnprint-" copy in SEND may be as large as the job.
+  if (!realSend.empty()) report.swept = fe::SweepStaleWorkFiles(realSend, ".qnprint-");
+  report.swept += fe::SweepStaleWorkFiles(fe::WorkTempFolder(), "qnps-");
   DIR* dir = realSend.empty() ? nullptr : ::opendir(send.c_str());
   if (!dir) return report;
   std::vector<std::string> names;

@@ -11,6 +11,10 @@
 //  - An APF whose name does not fit the record (more than 12 bytes) is renamed
 //    to a free FAX#####.APF first.
 //  - Not re-entrant: a call while another runs returns an empty report.
+//  - Before it looks, it removes work files the print queue's backend and the
+//    document converter left behind when they were killed (".qnprint-<pid>-..."
+//    in SEND, "qnps-<pid>-..." folders in the temporary folder) whose process
+//    is gone or that are older than an hour; only the user's own.
 #pragma once
 
 #include <QStringList>
@@ -23,6 +27,7 @@ struct PickUpReport {
   int found = 0;         // ".jfd" files seen
   int added = 0;         // records made
   QStringList problems;  // one text per refused ".jfd"
+  unsigned swept = 0;    // left-over work files removed
 };
 
 // Scans the SEND folder and appends a record (FAXDOC, PHONE, RECIPIENT, SUBJECT)

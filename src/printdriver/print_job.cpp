@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,6 +20,7 @@
 #include "common/folders.h"
 #include "common/instance_channel.h"
 #include "fe_converter_core.h"
+#include "fe_document_child.h"
 #include "fe_document_reader.h"
 #include "fe_errors.h"
 
@@ -26,15 +28,33 @@ namespace printdriver {
 
 namespace {
 
+constexpr char kWorkPrefix[] = ".qnprint-";
+
 JobResult Fail(std::string why) {
   JobResult r;
   r.message = std::move(why);
   return r;
 }
 
-bool ReadAll(int fd, std::vector<std::uint8_t>& out, std::string& why) {
+// A full disk or quota passes: CUPS keeps the job and tries again later.
+bool PassingFailure(int err) {
+  return err == ENOSPC || err == EDQUOT;
+}
+JobResult Retry(std::string why) {
+  JobResult r = Fail(std::move(why));
+  r.retry = true;
+  return r;
+}
+
+const char kCancelled[] = "the job was cancelled";
+
+bool ReadAll(int fd, std::vector<std::uint8_t>& out, std::string& why, const volatile std::sig_atomic_t* stop) {
   std::uint8_t buf[65536];
   for (;;) {
+    if (stop && *stop) {
+      why = kCancelled;
+      return false;
+    }
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -66,9 +86,10 @@ bool BecomeUser(const passwd& pw, std::string& why) {
   return true;
 }
 
-// A hidden temporary file in folder; its name in `path`.
+// A hidden temporary file in folder, named after this process so that a sweep
+// can tell when it is left over; its name in `path`.
 bool MakeTemp(const std::string& folder, std::string& path) {
-  path = folder + ".qnprint-XXXXXX";
+  path = folder + kWorkPrefix + std::to_string(::getpid()) + "-XXXXXX";
   const int fd = ::mkstemp(path.data());
   if (fd < 0) return false;
   ::close(fd);
@@ -218,7 +239,7 @@ JobResult RunPrintJob(const JobRequest& req) {
   {
     const int fd = req.inputPath.empty() ? 0 : ::open(req.inputPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail("the document cannot be opened: " + std::string(std::strerror(errno)));
-    const bool ok = ReadAll(fd, doc, why);
+    const bool ok = ReadAll(fd, doc, why, req.stop);
     if (fd != 0) ::close(fd);
     if (!ok) return Fail(why);
   }
@@ -237,34 +258,58 @@ JobResult RunPrintJob(const JobRequest& req) {
   std::string send = qn::ResolvePath(programFolder + "SEND/");
   if (::mkdir(send.c_str(), 0700) != 0 && errno != EEXIST) return Fail("the SEND folder " + send + " cannot be made");
 
-  // PostScript becomes PDF first; the interpreter reads it from a private file.
-  std::vector<std::uint8_t> fromPs;
-  if (!fe::LooksLikePdf(doc)) {
-    if (!fe::LooksLikePostScript(doc)) return Fail("the document is neither PDF nor PostScript");
-    RemoveOnExit ps;
-    if (!MakeTemp(send, ps.path) || !WriteFile(ps.path, std::string(doc.begin(), doc.end())))
-      return Fail("no room for the document in " + send);
-    if (fe::PostScriptToPdf(ps.path, fromPs) != 0) return Fail("the PostScript document cannot be read");
-    doc.swap(fromPs);
+  // Files of earlier jobs that were killed before they could clean up.
+  fe::SweepStaleWorkFiles(send.substr(0, send.size() - 1), kWorkPrefix);
+
+  // The converter process reads the document from a memory file: nothing of
+  // it is written to disk, and no interpreter sees a file name.
+  const bool postScript = !fe::LooksLikePdf(doc);
+  if (postScript && !fe::LooksLikePostScript(doc)) return Fail("the document is neither PDF nor PostScript");
+  struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } memory;
+  memory.fd = ::memfd_create("qnprint-document", MFD_CLOEXEC);
+  if (memory.fd < 0) return Retry("no memory to hold the document: " + std::string(std::strerror(errno)));
+  for (std::size_t at = 0; at < doc.size();) {
+    const ssize_t w = ::write(memory.fd, doc.data() + at, doc.size() - at);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return Retry("no memory to hold the document: " + std::string(std::strerror(errno)));
+    at += std::size_t(w);
   }
-  fe::DocumentReader reader(doc, 1728, true);
-  if (reader.open() != 0) return Fail("the document is damaged or not a readable PDF");
-  if (reader.pageCount() > kMaxFaxPages)
-    return Fail("the document has " + std::to_string(reader.pageCount()) + " pages; a fax takes at most " +
-                std::to_string(kMaxFaxPages));
+  std::vector<std::uint8_t>().swap(doc);  // the backend itself stays small
 
   RemoveOnExit apfTemp, jfdTemp;
-  if (!MakeTemp(send, apfTemp.path) || !MakeTemp(send, jfdTemp.path)) return Fail("cannot write in " + send);
+  if (!MakeTemp(send, apfTemp.path) || !MakeTemp(send, jfdTemp.path)) {
+    const int err = errno;
+    if (PassingFailure(err)) return Retry("the disk holding " + send + " is full");
+    return Fail("cannot write in " + send);
+  }
+  fe::DocumentLimits limits;
+  limits.maxPages = kMaxFaxPages;
+  limits.seconds = req.timeLimitSeconds;
+  limits.memoryBytes = req.memoryLimitBytes;
+  fe::ChildDocumentReader reader(memory.fd, postScript, 1728, true, limits, req.stop);
   fe::TFaxConverterCore::Settings settings;
   settings.width = 1728;
   settings.highRes = true;
   settings.leftMargin = 0;
   settings.options = 0;
   fe::TFaxConverterCore core(settings);
-  if (int rc = core.Convert(reader, apfTemp.path))
+  if (int rc = core.Convert(reader, apfTemp.path)) {
+    if (req.stop && *req.stop) return Fail(kCancelled);
+    if (!reader.errorText().empty()) return Fail(reader.errorText());
+    if (rc == -fe::ecDiskFull) return Retry("the disk holding " + send + " is full");
     return Fail("the fax could not be made (error " + std::to_string(-rc) + ")");
+  }
   const std::string jfd = "\n\n" + DescriptionFromTitle(req.title) + "\n";
-  if (!WriteFile(jfdTemp.path, jfd)) return Fail("cannot write the job description in " + send);
+  if (!WriteFile(jfdTemp.path, jfd)) {
+    if (PassingFailure(errno)) return Retry("the disk holding " + send + " is full");
+    return Fail("cannot write the job description in " + send);
+  }
+  if (req.stop && *req.stop) return Fail(kCancelled);
 
   // The first free FAX#####: link() never replaces a file another writer made.
   JobResult result;

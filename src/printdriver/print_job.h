@@ -11,11 +11,17 @@
 //    only ever becomes text in the ".JFD" (control characters turned to spaces),
 //    never part of a path.
 //  - Nothing half-made is left: the APF and the ".JFD" are written under hidden
-//    temporary names and renamed into place, the APF first, so the program's
-//    pick-up never sees one without the other complete.
+//    temporary names (".qnprint-<pid>-...") and linked into place, the APF
+//    first, so the program's pick-up never sees one without the other
+//    complete. A job stopped by SIGTERM removes them; those of a backend that
+//    was killed are swept by the next job and by the program's pick-up.
+//  - The document is rendered in a converter process (fe_document_child.h) run
+//    as the printing user, with memory, time and page limits; a document that
+//    breaks one of them fails the job with a sentence saying which.
 //  - Failures come back as a message for the CUPS job log; no Qt widgets.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,10 +38,19 @@ struct JobRequest {
   // directory; set only through the environment of a test run (cupsd hands a
   // backend only the variables its own configuration names).
   std::string homesOverride;
+  // The document is converted in a converter process held to these (the page
+  // cap is kMaxFaxPages); set from the backend's environment
+  // (QUILLON_BACKEND_TIME_LIMIT seconds, QUILLON_BACKEND_MEMORY_LIMIT megabytes).
+  unsigned timeLimitSeconds = 120;
+  std::uint64_t memoryLimitBytes = std::uint64_t(1) << 30;
+  // Set by the backend's SIGTERM handler (CUPS cancels a job so): the job stops,
+  // its converter process is killed and its files removed.
+  const volatile std::sig_atomic_t* stop = nullptr;
 };
 
 struct JobResult {
   bool ok = false;
+  bool retry = false;            // a passing failure (a full disk): CUPS should try again later
   std::string message;           // for the job log: what was made, or why not
   std::string apfPath, jfdPath;  // the files made
   unsigned pages = 0;

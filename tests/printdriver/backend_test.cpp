@@ -3,14 +3,17 @@
 // Good jobs leave an APF and its ".JFD" in the user's SEND folder, which the
 // program's pick-up turns into one record; bad jobs are cancelled with a clear
 // message and leave nothing behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -115,13 +118,19 @@ class Backend : public ::testing::Test {
     GiveToPrinter(homes_ / Me());
   }
   fs::path SendFolder() const { return program_ / "SEND"; }
+  // The backend's temporary folder, where its converter's private folders go.
+  fs::path TempFolder() const { return homes_ / "tmp"; }
 
   // Runs the backend; input: a file name (6th argument) or, when stdinFile is
-  // set, that file on standard input.
-  JobRun Print(const std::string& user, const std::string& title, const std::string& file, bool onStdin = false) {
+  // set, that file on standard input. env: more "NAME=value" words for its
+  // environment; wrap: a command the backend runs under.
+  JobRun Print(const std::string& user, const std::string& title, const std::string& file, bool onStdin = false,
+               const std::string& env = "", const std::string& wrap = "") {
     const fs::path log = homes_ / "log.txt";
-    std::string cmd = "cd '" + homes_.string() + "' && DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" + homes_.string() +
-                      "' '" + kBackend + "' 42 '" + user + "' '" + title + "' 1 'media=A4'";
+    fs::create_directories(TempFolder());
+    std::string cmd = "cd '" + homes_.string() + "' && " + wrap + " env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
+                      homes_.string() + "' TMPDIR='" + TempFolder().string() + "' " + env + " '" + kBackend + "' 42 '" +
+                      user + "' '" + title + "' 1 'media=A4'";
     cmd += onStdin ? " < '" + file + "'" : " '" + file + "'";
     cmd += " 2> '" + log.string() + "'";
     JobRun r;
@@ -135,7 +144,8 @@ class Backend : public ::testing::Test {
   std::set<std::string> Files() const {
     std::set<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(homes_))
-      if (e.is_regular_file() && e.path().filename() != "log.txt" && e.path().parent_path() != homes_)
+      if (e.is_regular_file() && e.path().filename() != "log.txt" && e.path().parent_path() != homes_ &&
+          e.path().parent_path() != TempFolder())
         out.insert(fs::relative(e.path(), homes_).string());
     return out;
   }
@@ -273,10 +283,16 @@ TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {
   Write(homes_ / "text.txt", "just text\n");
   cancelled(Print(mine, "t", (homes_ / "text.txt").string()), "the document is neither PDF nor PostScript");
 
-  // 500 pages: refused after counting, before any page is rendered.
+  // 500 pages: a PDF is refused after counting, before any page is rendered;
+  // PostScript as soon as its 201st page is made.
   Write(homes_ / "long.ps", PostScript(500));
+  ASSERT_EQ(
+      std::system(("ps2pdf '" + (homes_ / "long.ps").string() + "' '" + (homes_ / "long.pdf").string() + "'").c_str()),
+      0);
   const auto start = std::chrono::steady_clock::now();
-  cancelled(Print(mine, "t", (homes_ / "long.ps").string()), "the document has 500 pages; a fax takes at most 200");
+  cancelled(Print(mine, "t", (homes_ / "long.pdf").string()), "the document has 500 pages; a fax takes at most 200");
+  cancelled(Print(mine, "t", (homes_ / "long.ps").string()),
+            "the document has more than 200 pages; a fax takes at most 200");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 
   // User names that would lead elsewhere, and users that do not exist.
@@ -302,6 +318,191 @@ TEST_F(Backend, TitlesOnlyEverBecomeText) {
                                             Me() + "/.local/share/quillon/SEND/FAX00000.JFD"}));
   EXPECT_EQ(Read(SendFolder() / "FAX00000.JFD"), "\n\n../../../etc/passwd  [31m second line /abs\n");
   EXPECT_EQ(r.log.find('\x1b'), std::string::npos);
+}
+
+// The converter processes' private folders left in the backend's temporary folder.
+std::set<std::string> ConverterFolders(const fs::path& tmp) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(tmp, ec)) out.insert(e.path().filename().string());
+  return out;
+}
+
+// The pid of a quillon-convert process whose parent is `parent` (0 when none).
+pid_t ConverterOf(pid_t parent) {
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string pid, comm, state;
+    long ppid = 0;
+    if (stat >> pid >> comm >> state >> ppid && comm == "(quillon-convert)" && ppid == parent)
+      return pid_t(std::stol(pid));
+  }
+  return 0;
+}
+
+TEST_F(Backend, HostileDocumentsStopAtTheirLimitsAndFailTheJob) {
+  const std::string mine = Me();
+  // Each limit on its own: on a busy machine the others must not strike first.
+  auto failed = [&](const std::string& ps, const std::string& words, int seconds, const std::string& limits) {
+    Write(homes_ / "hostile.ps", ps);
+    const auto start = std::chrono::steady_clock::now();
+    const JobRun r = Print(mine, "t", (homes_ / "hostile.ps").string(), false, limits);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(seconds)) << words;
+    EXPECT_EQ(r.status, 5) << r.log;  // never "Job completed" for a fax that was not made
+    EXPECT_NE(r.log.find("ERROR: Quillon Fax: " + words), std::string::npos) << r.log;
+  };
+  failed("%!PS\n{} loop\n", "the document took longer than 3 seconds to convert", 15, "QUILLON_BACKEND_TIME_LIMIT=3");
+  // Pages without end: stopped once page 201 is made, not when the disk is full.
+  failed("%!PS\n/Helvetica findfont 20 scalefont setfont\n{ 72 720 moveto (Again) show showpage } loop\n",
+         "the document has more than 200 pages; a fax takes at most 200", 60, "");
+  failed("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "the document needs more than 300 MB of memory", 60,
+         "QUILLON_BACKEND_MEMORY_LIMIT=300");
+  // A converter killed from outside (as the out-of-memory killer does) fails the job too.
+  Write(homes_ / "loop.ps", "%!PS\n{} loop\n");
+  const fs::path log = homes_ / "killed.txt";
+  const std::string cmd = "cd '" + homes_.string() + "' && exec env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
+                          homes_.string() + "' TMPDIR='" + TempFolder().string() + "' '" + kBackend + "' 42 '" + mine +
+                          "' t 1 '' '" + (homes_ / "loop.ps").string() + "' 2> '" + log.string() + "'";
+  const pid_t backend = ::fork();
+  if (backend == 0) {
+    ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  pid_t child = 0;
+  for (int i = 0; i < 1500 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
+  ASSERT_NE(child, 0);
+  ::kill(child, SIGKILL);
+  int st = 0;
+  ASSERT_EQ(::waitpid(backend, &st, 0), backend);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 5) << Read(log);
+  EXPECT_NE(Read(log).find("stopped by the system"), std::string::npos) << Read(log);
+
+  // Nothing is left: no fax, no hidden copy in SEND, no converter folder.
+  EXPECT_TRUE(Files().empty()) << *Files().begin();
+  EXPECT_TRUE(ConverterFolders(TempFolder()).empty()) << *ConverterFolders(TempFolder()).begin();
+}
+
+TEST_F(Backend, CancelledJobStopsItsConverterAndCleansUp) {
+  // CUPS cancels a job with SIGTERM to the backend while it converts.
+  Write(homes_ / "loop.ps", "%!PS\n{} loop\n");
+  fs::create_directories(TempFolder());
+  const fs::path log = homes_ / "log.txt";
+  const std::string cmd = "cd '" + homes_.string() + "' && exec env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
+                          homes_.string() + "' TMPDIR='" + TempFolder().string() + "' '" + kBackend + "' 42 '" + Me() +
+                          "' t 1 '' '" + (homes_ / "loop.ps").string() + "' 2> '" + log.string() + "'";
+  const pid_t backend = ::fork();
+  if (backend == 0) {
+    ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  pid_t child = 0;
+  for (int i = 0; i < 1500 && !child; ++i, ::usleep(20000)) child = ConverterOf(backend);
+  ASSERT_NE(child, 0);
+  // Mid-job: the hidden fax file and the converter's folder exist now.
+  EXPECT_FALSE(ConverterFolders(TempFolder()).empty());
+  const auto start = std::chrono::steady_clock::now();
+  ::kill(backend, SIGTERM);
+  int st = 0;
+  ASSERT_EQ(::waitpid(backend, &st, 0), backend);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << Read(log);
+  EXPECT_NE(Read(log).find("the job was cancelled"), std::string::npos) << Read(log);
+  EXPECT_NE(::kill(child, 0), 0);  // the converter went with the job
+  EXPECT_TRUE(Files().empty()) << *Files().begin();
+  EXPECT_TRUE(ConverterFolders(TempFolder()).empty());
+
+  // Cancelled while the document still arrives on standard input.
+  const fs::path fifo = homes_ / "in.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR);  // keeps the pipe open, never ends it
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "%!PS\n", 5), 5);
+  const std::string reading = "cd '" + homes_.string() + "' && exec env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
+                              homes_.string() + "' '" + kBackend + "' 43 '" + Me() + "' t 1 '' < '" + fifo.string() +
+                              "' 2> '" + log.string() + "'";
+  const pid_t reader = ::fork();
+  if (reader == 0) {
+    ::execl("/bin/sh", "sh", "-c", reading.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  for (int i = 0; i < 1500 && Read(log).find("Making a fax") == std::string::npos; ++i) ::usleep(20000);
+  ::usleep(100000);
+  ::kill(reader, SIGTERM);
+  ASSERT_EQ(::waitpid(reader, &st, 0), reader);
+  ::close(writer);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << Read(log);
+  EXPECT_NE(Read(log).find("the job was cancelled"), std::string::npos) << Read(log);
+  EXPECT_TRUE(Files().empty()) << *Files().begin();
+}
+
+TEST_F(Backend, LeftOversOfKilledJobsAreSwept) {
+  // A backend killed outright leaves its hidden copy in SEND and a converter
+  // folder; the next job and the program's pick-up remove those of processes
+  // that are gone, and keep those of a job still running.
+  fs::create_directories(SendFolder());
+  fs::create_directories(TempFolder());
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone), alive = std::to_string(::getpid());
+  Write(SendFolder() / (".qnprint-" + dead + "-abcdef"), std::string(100000, 'x'));
+  Write(SendFolder() / (".qnprint-" + alive + "-abcdef"), "running");
+  fs::create_directories(TempFolder() / ("qnps-" + dead + "-abcdef"));
+  Write(TempFolder() / ("qnps-" + dead + "-abcdef") / "page-1.pdf", "x");
+  Write(homes_ / "doc.ps", PostScript(1));
+  ASSERT_EQ(Print(Me(), "t", (homes_ / "doc.ps").string()).status, 0);
+  EXPECT_FALSE(fs::exists(SendFolder() / (".qnprint-" + dead + "-abcdef")));
+  EXPECT_TRUE(fs::exists(SendFolder() / (".qnprint-" + alive + "-abcdef")));
+  EXPECT_FALSE(fs::exists(TempFolder() / ("qnps-" + dead + "-abcdef")));
+
+  // The pick-up at the program's start does the same in its own SEND folder;
+  // an hour-old file goes even when its number belongs to a running process.
+  Write(SendFolder() / (".qnprint-" + dead + "-second"), "x");
+  fs::last_write_time(SendFolder() / (".qnprint-" + alive + "-abcdef"),
+                      fs::file_time_type::clock::now() - std::chrono::hours(2));
+  setenv("QUILLON_HOME", program_.c_str(), 1);
+  qn::ResetProgramFolder();
+  xb::Table fax;
+  ASSERT_TRUE(records::OpenFaxDBF(fax, qn::ProgramFolder(), ""));
+  const faxprep::PickUpReport report = faxprep::PickUpPrintedFaxes(fax);
+  fax.close();
+  unsetenv("QUILLON_HOME");
+  qn::ResetProgramFolder();
+  EXPECT_EQ(report.added, 1);
+  EXPECT_GE(report.swept, 2u);
+  EXPECT_FALSE(fs::exists(SendFolder() / (".qnprint-" + dead + "-second")));
+  EXPECT_FALSE(fs::exists(SendFolder() / (".qnprint-" + alive + "-abcdef")));
+}
+
+TEST_F(Backend, FullDiskAsksCupsToRetry) {
+  // SEND on a 100 KB file system, in a mount namespace of the backend's own.
+  if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "needs root for a mount";
+  fs::create_directories(SendFolder());
+  // A page of grey tint codes to far more than 100 KB.
+  Write(homes_ / "grey.ps", "%!PS\n0.5 setgray 0 0 612 792 rectfill showpage\n");
+  const std::string wrap = "unshare -m sh -c \"mount -t tmpfs -o size=100k tmpfs '" + SendFolder().string() +
+                           "' && \\\"\\$0\\\" \\\"\\$@\\\"\"";
+  const JobRun r = Print(Me(), "t", (homes_ / "grey.ps").string(), false, "", wrap);
+  EXPECT_EQ(r.status, 6) << r.log;  // CUPS_BACKEND_RETRY: the job stays for a later try
+  EXPECT_NE(r.log.find("is full"), std::string::npos) << r.log;
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(Backend, PrinterJobLanguageAndChattyProgramsAreFaxed) {
+  // PostScript behind a PJL header (as many drivers send it), and a program
+  // that prints far more than 4 KB on its standard output before its page.
+  Write(homes_ / "pjl.prn", "\x1b%-12345X@PJL JOB NAME=\"t\"\r\n@PJL ENTER LANGUAGE=POSTSCRIPT\r\n" + PostScript(2) +
+                                "\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X");
+  JobRun r = Print(Me(), "pjl", (homes_ / "pjl.prn").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(r.log.find("2 pages faxed"), std::string::npos) << r.log;
+  Write(homes_ / "chatty.ps",
+        "%!PS\n1 1 400 { (chatter chatter chatter chatter\\n) print pop } for\n" + PostScript(1).substr(5));
+  r = Print(Me(), "chatty", (homes_ / "chatty.ps").string(), true);
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(r.log.find("1 page faxed"), std::string::npos) << r.log;
 }
 
 }  // namespace

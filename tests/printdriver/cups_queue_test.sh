@@ -61,6 +61,7 @@ SystemGroup root
 Sandboxing relaxed
 FileDevice No
 SetEnv QUILLON_BACKEND_HOMES $dir/homes
+SetEnv QUILLON_CONVERTER $build/bin/quillon-convert
 CONF
 cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
 pid=$!

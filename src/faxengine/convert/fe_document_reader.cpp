@@ -8,6 +8,7 @@
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
+#include <dlfcn.h>
 #include <poppler/cpp/poppler-page.h>
 #include <unistd.h>
 
@@ -17,8 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
+#include <type_traits>
 
 #include "fe_errors.h"
 
@@ -56,10 +57,46 @@ bool LooksLikePdf(std::span<const std::uint8_t> bytes) {
   return false;
 }
 
-bool LooksLikePostScript(std::span<const std::uint8_t> bytes) {
+namespace {
+constexpr char kUel[] = "\x1b%-12345X";  // printer job language's "universal exit"
+constexpr std::size_t kUelLength = sizeof kUel - 1;
+// Where a wrapped job's PostScript starts may lie after a long PJL header.
+constexpr std::size_t kMaxPjlHeader = 64 * 1024;
+
+bool PlainPostScript(std::span<const std::uint8_t> bytes) {
   static const std::uint8_t kDosEps[] = {0xC5, 0xD0, 0xD3, 0xC6};
   return StartsWith(bytes, 0, "%!") || StartsWith(bytes, 0, "\x04%!") ||
          (bytes.size() >= 4 && std::memcmp(bytes.data(), kDosEps, 4) == 0);
+}
+}  // namespace
+
+std::span<const std::uint8_t> PostScriptBody(std::span<const std::uint8_t> bytes) {
+  if (!StartsWith(bytes, 0, kUel)) return bytes;
+  // The program starts at a line beginning "%!" (or right after an exit code).
+  const std::size_t limit = std::min(bytes.size(), kMaxPjlHeader);
+  std::size_t start = std::string::npos;
+  for (std::size_t i = kUelLength; i + 2 <= limit; ++i)
+    if (bytes[i] == '%' && bytes[i + 1] == '!' &&
+        (bytes[i - 1] == '\n' || bytes[i - 1] == '\r' || bytes[i - 1] == 'X')) {
+      start = i;
+      break;
+    }
+  if (start == std::string::npos) return {};
+  std::size_t end = bytes.size();
+  for (std::size_t i = start; i + kUelLength <= bytes.size(); ++i)
+    if (bytes[i] == 0x1b && std::memcmp(bytes.data() + i, kUel, kUelLength) == 0) {
+      end = i;
+      break;
+    }
+  return bytes.subspan(start, end - start);
+}
+
+bool LooksLikePostScript(std::span<const std::uint8_t> bytes) {
+  if (StartsWith(bytes, 0, kUel)) {
+    const auto body = PostScriptBody(bytes);
+    return !body.empty() && PlainPostScript(body);
+  }
+  return PlainPostScript(bytes);
 }
 
 DocumentReader::DocumentReader(std::span<const std::uint8_t> pdf, unsigned lineWidth, bool highRes)
@@ -119,10 +156,25 @@ int DocumentReader::renderPage() {
   height_ = unsigned(sliceHeight);
   const std::size_t rowBytes = width_ / 8;
   bits_.resize(rowBytes * height_);
+  // The renderer's 1 is white: inverted eight bytes at a time (rows are whole
+  // 32-bit words, so only a page of odd size has a tail).
   const auto* data = reinterpret_cast<const std::uint8_t*>(img.const_data());
-  for (std::size_t i = 0; i < bits_.size(); ++i) bits_[i] = std::uint8_t(~data[i]);  // the renderer's 1 is white
+  std::uint8_t* out = bits_.data();
+  const std::size_t n = bits_.size();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, data + i, 8);
+    w = ~w;
+    std::memcpy(out + i, &w, 8);
+  }
+  for (; i < n; ++i) out[i] = std::uint8_t(~data[i]);
   row_ = 0;
   return 0;
+}
+
+int DocumentReader::nextPage() {
+  return page_ < pages_ ? renderPage() : kBad;
 }
 
 int DocumentReader::readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, bool& morePages) {
@@ -137,14 +189,18 @@ int DocumentReader::readLine(std::uint8_t* buf, unsigned& len, bool& endOfPage, 
 }
 
 namespace {
-// The interpreter's messages go nowhere, except its standard output, which
-// carries the page count asked for after the job; a failure is reported as 8002.
+// The interpreter's messages go nowhere, except its standard output, whose last
+// kilobytes are kept: they carry the page count asked for after the job, however
+// much the job itself printed before it.
+constexpr std::size_t kKeptOutput = 4096;
 int GSDLLCALL GsQuiet(void*, const char*, int len) {
   return len;
 }
 int GSDLLCALL GsOut(void* handle, const char* text, int len) {
   auto* out = static_cast<std::string*>(handle);
-  if (out->size() < 4096) out->append(text, std::size_t(len));
+  if (len <= 0) return len;
+  out->append(text, std::size_t(len));
+  if (out->size() > 2 * kKeptOutput) out->erase(0, out->size() - kKeptOutput);
   return len;
 }
 constexpr char kPageCountTag[] = "QNPAGES=";
@@ -154,78 +210,91 @@ int GSDLLCALL GsNoInput(void*, char*, int) {
 
 std::mutex g_gsMutex;  // one interpreter instance per process
 
-// Sets TMPDIR and TEMP for as long as it lives, then restores them.
-class TTempFolderSetting {
- public:
-  explicit TTempFolderSetting(const std::string& folder) {
-    for (Saved& s : saved_) {
-      if (const char* v = std::getenv(s.name)) s.had = true, s.value = v;
-      ::setenv(s.name, folder.c_str(), 1);
-    }
+// The interpreter's library is loaded only for a PostScript job: it and the
+// libraries it needs would more than double the start of every PDF job.
+struct GsLibrary {
+  PFN_gsapi_new_instance newInstance = nullptr;
+  PFN_gsapi_set_stdio setStdio = nullptr;
+  PFN_gsapi_set_arg_encoding setArgEncoding = nullptr;
+  PFN_gsapi_init_with_args initWithArgs = nullptr;
+  PFN_gsapi_exit exit = nullptr;
+  PFN_gsapi_delete_instance deleteInstance = nullptr;
+  bool Load() {
+    if (newInstance) return true;
+    void* lib = ::dlopen(QN_GS_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return false;
+    auto get = [lib](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+      return fn != nullptr;
+    };
+    if (get(setStdio, "gsapi_set_stdio") && get(setArgEncoding, "gsapi_set_arg_encoding") &&
+        get(initWithArgs, "gsapi_init_with_args") && get(exit, "gsapi_exit") &&
+        get(deleteInstance, "gsapi_delete_instance") && get(newInstance, "gsapi_new_instance"))
+      return true;
+    newInstance = nullptr;
+    return false;
   }
-  ~TTempFolderSetting() {
-    for (const Saved& s : saved_) s.had ? ::setenv(s.name, s.value.c_str(), 1) : ::unsetenv(s.name);
-  }
-  TTempFolderSetting(const TTempFolderSetting&) = delete;
-  TTempFolderSetting& operator=(const TTempFolderSetting&) = delete;
-
- private:
-  struct Saved {
-    const char* name;
-    bool had = false;
-    std::string value;
-  };
-  Saved saved_[2] = {{"TMPDIR", false, {}}, {"TEMP", false, {}}};
 };
+GsLibrary g_gs;  // under g_gsMutex
+
 }  // namespace
 
-int PostScriptToPdf(const std::string& psPath, std::vector<std::uint8_t>& pdf) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (!fs::is_regular_file(psPath, ec)) return -ecFileNotFound;
-  // The interpreter's safe mode still lets a program write and delete files in
-  // the temporary folder it is given, so it gets a folder of its own, which
-  // holds only the PDF it makes and is removed afterwards.
-  std::string folder = (fs::temp_directory_path(ec) / "qnps-XXXXXX").string();
-  if (ec) folder = "/tmp/qnps-XXXXXX";
-  if (!::mkdtemp(folder.data())) return -ecAccessDenied;
-  struct RemoveFolder {
-    std::string path;
-    ~RemoveFolder() {
-      std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
-    }
-  } removeFolder{folder};
-  const std::string tmpl = folder + "/job.pdf";
+std::string PostScriptPageFile(const std::string& folder, unsigned page) {
+  return folder + "/page-" + std::to_string(page) + ".pdf";
+}
 
-  const std::string out = "-sOutputFile=" + tmpl;
+int PostScriptToPdfPages(const std::string& psPath, const std::string& folder, unsigned maxPages, unsigned& pages,
+                         std::string& why) {
+  namespace fs = std::filesystem;
+  pages = 0;
+  std::error_code ec;
+  // An absolute name: the interpreter reads a name starting "%pipe%" (and other
+  // "%device%" names) as a command or device, whatever safe mode says.
+  const std::string path = fs::absolute(psPath, ec).lexically_normal().string();
+  if (ec || path.empty() || path[0] != '/' || !fs::is_regular_file(path, ec)) {
+    why = "the PostScript file cannot be found";
+    return -ecFileNotFound;
+  }
+  const std::string out = "-sOutputFile=" + folder + "/page-%d.pdf";
   const char* argv[] = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pdfwrite",
-                        "-dCompatibilityLevel=1.4", out.c_str(), "-f", psPath.c_str(),
+                        "-dCompatibilityLevel=1.4", out.c_str(), "-f", path.c_str(),
                         // The PDF writer makes a blank page for a job that shows none.
                         "-c", "(QNPAGES=) print currentpagedevice /PageCount get == flush"};
   std::string printed;
   int rc = 0;
   {
     std::lock_guard<std::mutex> lock(g_gsMutex);
-    // The interpreter takes its temporary folder from the environment while it
-    // starts; the caller's setting comes back when it is done.
-    TTempFolderSetting tempFolder(folder);
     void* gs = nullptr;
-    if (gsapi_new_instance(&gs, &printed) < 0) return -ecInternal;
-    gsapi_set_stdio(gs, GsNoInput, GsOut, GsQuiet);
-    gsapi_set_arg_encoding(gs, GS_ARG_ENCODING_UTF8);
-    rc = gsapi_init_with_args(gs, int(std::size(argv)), const_cast<char**>(argv));
-    const int exitRc = gsapi_exit(gs);
-    gsapi_delete_instance(gs);
+    if (!g_gs.Load() || g_gs.newInstance(&gs, &printed) < 0) {
+      why = "the PostScript interpreter cannot be started";
+      return -ecInternal;
+    }
+    g_gs.setStdio(gs, GsNoInput, GsOut, GsQuiet);
+    g_gs.setArgEncoding(gs, GS_ARG_ENCODING_UTF8);
+    rc = g_gs.initWithArgs(gs, int(std::size(argv)), const_cast<char**>(argv));
+    const int exitRc = g_gs.exit(gs);
+    g_gs.deleteInstance(gs);
     if (rc == gs_error_Quit || rc == gs_error_Info) rc = 0;
     if (rc == 0) rc = exitRc;
   }
+  // The reader that started the converter process stops it once the file of
+  // the page after the cap appears; pages made before are left to count here.
+  while (fs::is_regular_file(PostScriptPageFile(folder, pages + 1), ec)) ++pages;
+  if (maxPages && pages > maxPages) {
+    why = "the document has more than " + std::to_string(maxPages) + " pages; a fax takes at most " +
+          std::to_string(maxPages);
+    return kBad;
+  }
+  if (rc == gs_error_VMerror) {
+    why = "the document needs more memory than the converter may use";
+    return -ecOutOfMemory;
+  }
+  why = "the PostScript document cannot be read";
   if (rc < 0) return kBad;
   const std::size_t tag = printed.rfind(kPageCountTag);
   if (tag == std::string::npos || std::atoi(printed.c_str() + tag + std::strlen(kPageCountTag)) <= 0) return kBad;
-  std::ifstream in(tmpl, std::ios::binary);
-  pdf.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (pdf.empty() || !LooksLikePdf(pdf)) return kBad;  // a program that drew no page
+  if (pages == 0) return kBad;  // a program that drew no page
+  why.clear();
   return 0;
 }
 

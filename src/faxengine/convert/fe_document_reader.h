@@ -10,7 +10,7 @@
 //    one-bit shapes; pictures and tints are screened (ordered dither).
 //  - Page lines are a multiple of 32 pixels wide (white beyond the page's edge).
 //  - The bytes handed to DocumentReader must stay alive while it reads.
-//  - PostScriptToPdf calls are serialised: the interpreter runs one job at a time
+//  - PostScriptToPdfPages calls are serialised: the interpreter runs one job at a time
 //    per process.
 #pragma once
 
@@ -39,6 +39,11 @@ class DocumentReader : public RasterReader {
   std::uint64_t bytesRead() const override;
   std::uint64_t bytesTotal() const override { return pdf_.size(); }
   unsigned pageCount() const { return pages_; }
+  // The current page whole (imageWidth()/8 bytes per row, 1 = black), and the
+  // step to the next one, for a caller that takes pages rather than lines.
+  std::span<const std::uint8_t> pageBits() const { return bits_; }
+  bool hasNextPage() const { return page_ < pages_; }
+  int nextPage();
 
  private:
   int renderPage();
@@ -52,12 +57,29 @@ class DocumentReader : public RasterReader {
   std::vector<std::uint8_t> bits_;  // the rendered page, width_ / 8 bytes per row, 1 = black
 };
 
-// Runs the PostScript program at psPath through the interpreter (safe mode: it may
-// not read or write other files) and returns the PDF it makes in `pdf`. Returns
-// 0, or -8002 when the interpreter refuses the program or makes no pages.
-int PostScriptToPdf(const std::string& psPath, std::vector<std::uint8_t>& pdf);
+// Runs the PostScript program at psPath (made absolute here, so that no name is
+// ever read as one of the interpreter's special "%...%" devices) through the
+// interpreter in safe mode (it may not read or write other files) and writes one
+// PDF per page into folder: page-1.pdf, page-2.pdf, ... Meant for the converter
+// process, whose temporary folder ($TMPDIR) is private to it; its parent stops
+// it as soon as the file of page maxPages + 1 appears, and a program that made
+// more pages is refused here too (maxPages 0: no cap). Returns 0 with the page
+// count in `pages`, or a negative error code with a sentence in `why`:
+// -8002 when the interpreter refuses the program, makes no pages or the page
+// cap is reached, -8 when the program needs more memory than the process may use.
+int PostScriptToPdfPages(const std::string& psPath, const std::string& folder, unsigned maxPages, unsigned& pages,
+                         std::string& why);
+// The file of one page made by PostScriptToPdfPages (page counts from 1).
+std::string PostScriptPageFile(const std::string& folder, unsigned page);
 
-// True when the bytes start like a PDF ("%PDF") or PostScript ("%!") file.
+// The PostScript program inside a print job: the job as it is, or, for a job
+// wrapped in printer job language (a "\x1b%-12345X@PJL ..." header), the part
+// from its "%!" line up to the closing "\x1b%-12345X". Empty when a wrapped
+// job holds no PostScript.
+std::span<const std::uint8_t> PostScriptBody(std::span<const std::uint8_t> bytes);
+
+// True when the bytes start like a PDF ("%PDF") or PostScript ("%!") file; a
+// PostScript program wrapped in printer job language counts as PostScript.
 bool LooksLikePdf(std::span<const std::uint8_t> bytes);
 bool LooksLikePostScript(std::span<const std::uint8_t> bytes);
 

@@ -1,7 +1,12 @@
 #include "fe_fax_converter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QEvent>
+#include <cerrno>
 #include <memory>
 
 #include "apf_format.h"
@@ -13,6 +18,7 @@
 #include "fe_mapped_file.h"
 #include "fe_pcx_reader.h"
 #include "fe_text_renderers.h"
+#include "fe_texts.h"
 #include "fe_tiff_reader.h"
 
 namespace fe {
@@ -66,6 +72,7 @@ TFaxConverterCore::Settings TFeFaxConverter::Settings() const {
 }
 
 int TFeFaxConverter::Convert(const QImage* bitmap) {
+  ErrorText.clear();
   auto s = Settings();
   const TFaxInputDocumentType kind = bitmap ? idBitmap : InputDocumentType;
   if (kind == idPdf || kind == idPostScript) {
@@ -99,7 +106,15 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
   std::unique_ptr<RasterReader> reader;
   FontLineRenderer fontRenderer;
   ScreenFontLineRenderer screenRenderer;
-  std::vector<std::uint8_t> psAsPdf;
+  // A document is opened here and handed over as an open file, so that no
+  // interpreter ever reads its name.
+  struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } document;
+  ChildDocumentReader* child = nullptr;
   switch (kind) {
     case idText:
       if (int rc = fontRenderer.Init(FontType, s.highRes, s.width, s.leftMargin)) return rc;
@@ -126,13 +141,17 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
       reader = std::make_unique<BmpReader>(file.Bytes());
       break;
     case idPdf:
-      if (int rc = openFile()) return rc;
-      reader = std::make_unique<DocumentReader>(file.Bytes(), s.width, s.highRes);
+    case idPostScript: {
+      if (DocumentFile.empty()) return -ecFileNotFound;
+      document.fd = ::open(DocumentFile.c_str(), O_RDONLY | O_CLOEXEC);
+      struct stat st {};
+      if (document.fd < 0 || ::fstat(document.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -IoErrorCode(document.fd < 0 ? errno : EISDIR);
+      auto r = std::make_unique<ChildDocumentReader>(document.fd, kind == idPostScript, s.width, s.highRes, DocLimits);
+      child = r.get();
+      reader = std::move(r);
       break;
-    case idPostScript:
-      if (int rc = PostScriptToPdf(DocumentFile, psAsPdf)) return rc;
-      reader = std::make_unique<DocumentReader>(psAsPdf, s.width, s.highRes);
-      break;
+    }
     case idBitmap:
       if (!bitmap) return -ecBadArgument;
       reader = std::make_unique<BitmapReader>(*bitmap);
@@ -154,11 +173,15 @@ int TFeFaxConverter::Convert(const QImage* bitmap) {
     default:
       return -ecBadArgument;
   }
-  return core.Convert(*reader, OutputFileName());
+  const int rc = core.Convert(*reader, OutputFileName());
+  if (rc && child) ErrorText = child->errorText();
+  return rc;
 }
 
 void TFeFaxConverter::ConvertToFile() {
-  CheckFe(Convert());
+  const int rc = Convert();
+  if (rc && !ErrorText.empty()) throw EFeException(rc, ErrorText);
+  CheckFe(rc);
 }
 
 void TFeFaxConverter::ConvertBitmapToFile(const QImage& bitmap) {

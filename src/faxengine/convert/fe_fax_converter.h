@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fe_converter_core.h"
+#include "fe_document_child.h"
 #include "fe_faxfont.h"
 
 namespace fe {
@@ -44,6 +45,11 @@ class TFeFaxConverter {
   std::string OutFileName;
   std::string DefUserExtension;
   std::string StationID;
+  // PDF and PostScript are rendered in a converter process held to these limits.
+  DocumentLimits DocLimits;
+  // The sentence for the user about the last failure, where the converter has
+  // one (a document refused by the converter process); else empty.
+  std::string ErrorText;
 
   TFaxStatusEvent OnStatus;
   TFaxOutputLineEvent OnOutputLine;
@@ -51,7 +57,8 @@ class TFeFaxConverter {
   TFaxCloseFileEvent OnCloseUserFile;
   TFaxReadLineEvent OnReadUserLine;
 
-  // Converts DocumentFile by InputDocumentType into OutputFileName().
+  // Converts DocumentFile by InputDocumentType into OutputFileName(). A failure
+  // with an ErrorText raises EFeException with that text.
   void ConvertToFile();
   // Converts one image as one page (idBitmap for the duration).
   void ConvertBitmapToFile(const QImage& bitmap);

@@ -2,9 +2,14 @@
 // true size on the fax grid, ink lands where the document put it (checked
 // against poppler's own pdftoppm), text stays solid and pictures are screened.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <fstream>
 
+#include "fe_document_child.h"
+#include "fe_exceptions.h"
+#include "fe_fax_converter.h"
 #include "test_util.h"
 
 namespace {
@@ -172,6 +177,104 @@ TEST_F(Documents, BrokenDocumentsAreRefusedWithAClearError) {
   fe_test::WriteFile(dir_ + "/victim.txt", "keep me");
   refused("delete.ps", "%!PS\n(" + dir_ + "/victim.txt) deletefile\nshowpage\n", "ps");
   EXPECT_EQ(fe_test::ReadFile(dir_ + "/victim.txt"), "keep me");
+}
+
+TEST_F(Documents, FileNamesAreNeverCommandsToTheInterpreter) {
+  // The interpreter reads a name starting "%pipe%" as a shell command, safe
+  // mode or not; the converter never hands it the name.
+  const std::string name = "%pipe%touch MARKER";
+  fe_test::WriteFile(dir_ + "/" + name, kA4Page);
+  const std::string cmd = "cd '" + dir_ + "' && " + kQnfax + " convert '" + name + "' --type ps -o out.apf > /dev/null";
+  EXPECT_EQ(fe_test::Run(cmd), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/MARKER"));
+  EXPECT_EQ(fe_test::DecodeApf(dir_ + "/out.apf").size(), 1u);
+  // Nor for a PDF named like one.
+  std::filesystem::copy_file(dir_ + "/a4.pdf", dir_ + "/%pipe%touch PDFMARKER");
+  EXPECT_EQ(fe_test::Run("cd '" + dir_ + "' && " + kQnfax +
+                         " convert '%pipe%touch PDFMARKER' --type pdf -o p.apf >/dev/null"),
+            0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/PDFMARKER"));
+}
+
+// A 700-byte PDF whose page is filled with a tiling pattern of `step` points: a
+// tiny step makes the renderer draw without end.
+std::string TilingPdf(const std::string& step) {
+  const std::string content = "/Pattern cs /P0 scn 0 0 595 842 re f", tile = "q 0 0 0.5 0.5 re f Q";
+  const std::string objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Pattern << /P0 5 0 R >> >> /Contents 4 0 R "
+      ">>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 " + step + " " + step + "] /XStep " +
+          step + " /YStep " + step + " /Resources << >> /Length " + std::to_string(tile.size()) + " >>\nstream\n" +
+          tile + "\nendstream"};
+  std::string pdf = "%PDF-1.4\n", xref = "xref\n0 6\n0000000000 65535 f \n";
+  for (int i = 0; i < 5; ++i) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+    xref += entry;
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t at = pdf.size();
+  return pdf + xref + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(at) + "\n%%EOF\n";
+}
+
+TEST_F(Documents, HostileDocumentsEndAtTheirLimitsWithAClearMessage) {
+  auto refused = [&](const std::string& ps, const std::string& flags, const std::string& words) {
+    fe_test::WriteFile(dir_ + "/hostile.ps", ps);
+    std::remove((dir_ + "/h.apf").c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string cmd = "{ " + kQnfax + " convert " + dir_ + "/hostile.ps -o " + dir_ + "/h.apf " + flags + " 2> " +
+                            dir_ + "/err.txt; }";
+    EXPECT_NE(fe_test::Run(cmd), 0) << words;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << words;
+    EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find(words), std::string::npos)
+        << fe_test::ReadFile(dir_ + "/err.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/h.apf"));
+  };
+  refused("%!PS\n{} loop\n", "--time-limit 2", "qnfax: 8003 the document took longer than 2 seconds to convert");
+  fe_test::WriteFile(dir_ + "/tiles.pdf", TilingPdf("0.05"));
+  EXPECT_NE(fe_test::Run("{ " + kQnfax + " convert " + dir_ + "/tiles.pdf -o " + dir_ + "/t.apf --time-limit 2 2> " +
+                         dir_ + "/err.txt; }"),
+            0);
+  EXPECT_NE(fe_test::ReadFile(dir_ + "/err.txt").find("took longer than 2 seconds"), std::string::npos);
+  refused("%!PS\n{ showpage } loop\n", "--max-pages 20", "the document has more than 20 pages; a fax takes at most 20");
+  refused("%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n", "--memory-limit 200",
+          "the document needs more than 200 MB of memory");
+}
+
+TEST_F(Documents, TheCallerStaysSmallWhenTheConverterRunsOutOfMemoryOrFileSize) {
+  fe_test::WriteFile(dir_ + "/eater.ps", "%!PS\n/l 0 def { /l [ l 1000000 array ] def } loop\n");
+  fe::TFeFaxConverter cvt;
+  cvt.InputDocumentType = fe::idPostScript;
+  cvt.DocumentFile = dir_ + "/eater.ps";
+  cvt.OutFileName = dir_ + "/eater.apf";
+  cvt.DocLimits.memoryBytes = std::uint64_t(400) << 20;
+  try {
+    cvt.ConvertToFile();
+    ADD_FAILURE() << "converted";
+  } catch (const fe::EFeException& e) {
+    EXPECT_STREQ(e.what(), "the document needs more than 400 MB of memory");
+  }
+  // A page whose intermediate file outgrows the file size limit.
+  fe_test::WriteFile(dir_ + "/big.ps",
+                     "%!PS\n612 792 scale\n/s 2000 string def\n2000 2000 8 [2000 0 0 2000 0 0]\n"
+                     "{ 0 1 1999 { s exch rand -7 bitshift 255 and put } for s } image showpage\n");
+  cvt.DocumentFile = dir_ + "/big.ps";
+  cvt.DocLimits.fileBytes = std::uint64_t(1) << 20;
+  try {
+    cvt.ConvertToFile();
+    ADD_FAILURE() << "converted";
+  } catch (const fe::EFeException& e) {
+    EXPECT_STREQ(e.what(), "the document made a file larger than 1 MB while it was converted");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/eater.apf"));
+  rusage self{};
+  ::getrusage(RUSAGE_SELF, &self);
+  EXPECT_LT(self.ru_maxrss, 300 * 1024) << "kB";  // the memory was the converter's, not ours
+  // The converter's private folder went with it.
+  for (const auto& e : std::filesystem::directory_iterator(fe::WorkTempFolder()))
+    EXPECT_NE(e.path().filename().string().rfind("qnps-" + std::to_string(::getpid()) + "-", 0), 0u) << e.path();
 }
 
 }  // namespace
