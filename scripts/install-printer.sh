@@ -36,6 +36,13 @@ if [ ! -f "$backend_dir/quillon" ] || ! dpkg -S "$backend_dir/quillon" >/dev/nul
     exit 1
   fi
   install -m 0700 -o root -g root "$built" "$backend_dir/quillon"
+  # The backend converts documents in quillon-convert, which it looks for where
+  # the build tree would install it (<prefix>/libexec/quillon).
+  prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$(dirname "$built")/../CMakeCache.txt" 2>/dev/null || true)
+  converter=$(dirname "$built")/quillon-convert
+  if [ -n "$prefix" ] && [ -x "$converter" ]; then
+    install -D -m 0755 -o root -g root "$converter" "$prefix/libexec/quillon/quillon-convert"
+  fi
 fi
 chmod 0700 "$backend_dir/quillon"
 # Authenticated operations: a job's user name is the one the local connection

@@ -128,6 +128,7 @@ class Backend : public ::testing::Test {
                const std::string& env = "", const std::string& wrap = "") {
     const fs::path log = homes_ / "log.txt";
     fs::create_directories(TempFolder());
+    GiveToPrinter(TempFolder());
     std::string cmd = "cd '" + homes_.string() + "' && " + wrap + " env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
                       homes_.string() + "' TMPDIR='" + TempFolder().string() + "' " + env + " '" + kBackend + "' 42 '" +
                       user + "' '" + title + "' 1 'media=A4'";
@@ -388,6 +389,7 @@ TEST_F(Backend, CancelledJobStopsItsConverterAndCleansUp) {
   // CUPS cancels a job with SIGTERM to the backend while it converts.
   Write(homes_ / "loop.ps", "%!PS\n{} loop\n");
   fs::create_directories(TempFolder());
+  GiveToPrinter(TempFolder());
   const fs::path log = homes_ / "log.txt";
   const std::string cmd = "cd '" + homes_.string() + "' && exec env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
                           homes_.string() + "' TMPDIR='" + TempFolder().string() + "' '" + kBackend + "' 42 '" + Me() +
@@ -451,6 +453,8 @@ TEST_F(Backend, LeftOversOfKilledJobsAreSwept) {
   Write(SendFolder() / (".qnprint-" + alive + "-abcdef"), "running");
   fs::create_directories(TempFolder() / ("qnps-" + dead + "-abcdef"));
   Write(TempFolder() / ("qnps-" + dead + "-abcdef") / "page-1.pdf", "x");
+  GiveToPrinter(homes_ / Me());  // as the printing user's own jobs would have left them
+  GiveToPrinter(TempFolder());
   Write(homes_ / "doc.ps", PostScript(1));
   ASSERT_EQ(Print(Me(), "t", (homes_ / "doc.ps").string()).status, 0);
   EXPECT_FALSE(fs::exists(SendFolder() / (".qnprint-" + dead + "-abcdef")));
@@ -460,6 +464,9 @@ TEST_F(Backend, LeftOversOfKilledJobsAreSwept) {
   // The pick-up at the program's start does the same in its own SEND folder;
   // an hour-old file goes even when its number belongs to a running process.
   Write(SendFolder() / (".qnprint-" + dead + "-second"), "x");
+  // The program sweeps its own user's files: when the test prints as another
+  // account than it runs as, the left-over job file becomes the test's own.
+  ASSERT_EQ(::chown((SendFolder() / (".qnprint-" + alive + "-abcdef")).c_str(), ::getuid(), ::getgid()), 0);
   fs::last_write_time(SendFolder() / (".qnprint-" + alive + "-abcdef"),
                       fs::file_time_type::clock::now() - std::chrono::hours(2));
   setenv("QUILLON_HOME", program_.c_str(), 1);
