@@ -339,13 +339,14 @@ void TFeReceiveFax::PostPageFrame(const t30::Frame& f) {
   if (file_.PageOpen()) {
     TPageQuality q = MeasurePage(pageData_.data(), pageData_.size(), dcs_.coding, dcs_.wide ? 2048u : 1728u);
     const TCopyQuality verdict = JudgeCopy(q, CopyQuality);
-    if (verdict == TCopyQuality::Poor) answer = t30::fcfRTN;
+    if (verdict == TCopyQuality::Poor) answer = rtnCount_ < MaxRtnPerPage ? t30::fcfRTN : t30::fcfRTP;
     if (verdict == TCopyQuality::Fair) answer = t30::fcfRTP;
     if (link_)
       link_->DebugLog("page " + std::to_string(file_.Pages() + 1) + ": " + std::to_string(q.lines) + " lines, " +
                       std::to_string(q.badLines) + " bad, " + std::to_string(q.worstRun) + " bad in a row: " +
                       t30::FcfName(answer));
     if (answer == t30::fcfRTN) {
+      ++rtnCount_;
       pageData_.clear();  // the page stays open and empty until it comes again
     } else if (const int rc = EndPage(&q); rc < 0) {
       return Fail(-rc);
@@ -388,6 +389,7 @@ int TFeReceiveFax::EndPage(TPageQuality* quality) {
   const int rc = file_.EndPage();
   if (rc < 0) return rc;
   const int page = file_.Pages();
+  rtnCount_ = 0;
   if (q.Damaged() && static_cast<unsigned>(page) > before) {
     if (link_) link_->DebugLog("page " + std::to_string(page) + " kept with damage: " + DamageText(q.badLines, q.incomplete));
     UpdateSession([&](TFaxSessionValues& v) { v.damagedPages.push_back({page, q.badLines, q.incomplete}); });

@@ -317,6 +317,7 @@ void TFeReceiveFax::Reset() {
   pageHole_ = false;
   lastPostCmd_ = lastPostAnswer_ = 0;
   postRepeats_ = 0;
+  rtnCount_ = 0;
   callLogged_ = false;
   remoteId_.clear();
   frames_.clear();

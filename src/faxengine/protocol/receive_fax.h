@@ -34,6 +34,10 @@ class TFeReceiveFax : public TFeAbstractFax {
   TFaxNameEvent OnFaxName;      // var name: the full name of the file to create
   // Class 1 without error correction: when a page is answered RTP or RTN.
   TCopyQualityLimits CopyQuality;
+  // RTN asks for a poor page again at most this often; a copy that is still
+  // poor after that is kept (RTP) and noted as damaged rather than lost with a
+  // caller that gives up.
+  int MaxRtnPerPage = 2;
   // Class 1: a page that grows past this (its data never ends) fails the call
   // with error 1004; far beyond any real page.
   std::size_t MaxPageBytes = 8u << 20;
@@ -153,6 +157,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::uint8_t lastPostCmd_ = 0;
   std::uint8_t lastPostAnswer_ = 0;
   int postRepeats_ = 0;
+  int rtnCount_ = 0;  // RTN given for the page coming now
   bool callLogged_ = false;  // this call's outcome (log code 5, 6 or 7) was reported
   // Class 1 error correction: the frames of the block being received, the
   // counters the next PPS must name and the block confirmed last (a PPS naming

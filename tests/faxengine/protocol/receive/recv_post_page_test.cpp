@@ -211,21 +211,36 @@ TEST_F(RecvPostPage, RtpKeepsRtnDropsThePageThatComesAgain) {
   EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 5}));
 }
 
-// Stricter limits from the owner: three bad lines in a row are poor.
-TEST_F(RecvPostPage, LimitsAreTheOwners) {
+// Stricter limits from the owner: three bad lines in a row are poor. The page
+// gets RTN once (MaxRtnPerPage 1); its second copy, poor again, is kept with
+// RTP and noted as damaged instead of being asked for until the caller gives up.
+TEST_F(RecvPostPage, OwnersLimitsAndAPagePoorTwice) {
   const std::string p1 = CodedPageWithBadLines(100, 33, {40, 41, 42});
+  const std::string p1again = CodedPageWithBadLines(100, 33, {70, 71, 72, 73});
   rx.CopyQuality.rtnBadRun = 2;
+  rx.MaxRtnPerPage = 1;
+  std::vector<fe::TPageDamage> damage;
+  rx.OnFaxLog = [&](fe::TFeAbstractFax& f, int code) {
+    std::lock_guard<std::mutex> lk(ev.mu);
+    ev.logs.push_back(code);
+    if (code == fe::lfReceiveFinished) damage = f.Session().damagedPages;
+  };
   Class1Prep();
   Class1Answer();
   Class1CallerFrames("STRICT");
   Train();
   Page(p1, fe::t30::fcfEOP);  // RTN
-  CallerLeaves();
-  rx.ExitOnError = true;
+  Class1CallerFrames("STRICT");
+  Train();
+  Page(p1again, fe::t30::fcfEOP);  // RTP
+  Hangup();
   Run();
-  EXPECT_EQ(Responses(modem.DataBlocks()), (std::vector<std::uint8_t>{fcfCFR, fcfRTN}));
-  EXPECT_EQ(rx.FinalCode(), fe::ecCancelRequested);
-  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 7}));
+  EXPECT_EQ(rx.FinalCode(), 0);
+  EXPECT_EQ(Responses(modem.DataBlocks()), (std::vector<std::uint8_t>{fcfCFR, fcfRTN, fcfCFR, fcfRTP}));
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_EQ(damage[0].page, 1);
+  EXPECT_EQ(damage[0].badLines, 4u) << "the second copy is the one kept";
+  EXPECT_EQ(ev.Logs(), (std::vector<int>{4, 5}));
 }
 
 // A page whose data never ends (no RTC, the carrier stays) is stopped at the
