@@ -343,8 +343,8 @@ void TFeReceiveFax::PostPageFrame(const t30::Frame& f) {
     if (verdict == TCopyQuality::Fair) answer = t30::fcfRTP;
     if (link_)
       link_->DebugLog("page " + std::to_string(file_.Pages() + 1) + ": " + std::to_string(q.lines) + " lines, " +
-                      std::to_string(q.badLines) + " bad, " + std::to_string(q.worstRun) + " bad in a row: " +
-                      t30::FcfName(answer));
+                      std::to_string(q.badLines) + " bad, " + std::to_string(q.worstRun) +
+                      " bad in a row: " + t30::FcfName(answer));
     if (answer == t30::fcfRTN) {
       ++rtnCount_;
       pageData_.clear();  // the page stays open and empty until it comes again
@@ -366,7 +366,8 @@ bool TFeReceiveFax::RepeatedPostPage(const std::vector<t30::Frame>& frames) {
     if (f.Kind() == t30::fcfDCS) return false;
     if (f.Kind() != lastPostCmd_) continue;
     if (++postRepeats_ > kMaxAttempts) return false;
-    if (link_) link_->DebugLog(t30::FcfName(lastPostCmd_) + " again: our " + t30::FcfName(lastPostAnswer_) + " was lost");
+    if (link_)
+      link_->DebugLog(t30::FcfName(lastPostCmd_) + " again: our " + t30::FcfName(lastPostAnswer_) + " was lost");
     postPage_ = lastPostCmd_;
     attempts_ = 0;
     Respond(lastPostAnswer_);
@@ -381,8 +382,8 @@ bool TFeReceiveFax::RepeatedPostPage(const std::vector<t30::Frame>& frames) {
 int TFeReceiveFax::EndPage(TPageQuality* quality) {
   SetState(rf1WritePage);
   if (!file_.PageOpen()) return 0;
-  TPageQuality q = quality ? *quality
-                           : MeasurePage(pageData_.data(), pageData_.size(), dcs_.coding, dcs_.wide ? 2048u : 1728u);
+  TPageQuality q =
+      quality ? *quality : MeasurePage(pageData_.data(), pageData_.size(), dcs_.coding, dcs_.wide ? 2048u : 1728u);
   q.incomplete = q.incomplete || pageHole_;
   const unsigned before = file_.Pages();
   if (const int rc = WritePageData(); rc < 0) return rc;
@@ -391,7 +392,8 @@ int TFeReceiveFax::EndPage(TPageQuality* quality) {
   const int page = file_.Pages();
   rtnCount_ = 0;
   if (q.Damaged() && static_cast<unsigned>(page) > before) {
-    if (link_) link_->DebugLog("page " + std::to_string(page) + " kept with damage: " + DamageText(q.badLines, q.incomplete));
+    if (link_)
+      link_->DebugLog("page " + std::to_string(page) + " kept with damage: " + DamageText(q.badLines, q.incomplete));
     UpdateSession([&](TFaxSessionValues& v) { v.damagedPages.push_back({page, q.badLines, q.incomplete}); });
   }
   UpdateSession([&](TFaxSessionValues& v) { v.pages = page; });

@@ -450,8 +450,7 @@ bool TFeReceiveFax::KeepPageData(const std::uint8_t* data, std::size_t n) {
 // receiver is stopped and the call ends with error 1004; the page is kept as
 // far as it came, like the page of a call that drops.
 void TFeReceiveFax::PageTooLong() {
-  if (link_)
-    link_->DebugLog("page data past " + std::to_string(MaxPageBytes) + " bytes without an end: call ended");
+  if (link_) link_->DebugLog("page data past " + std::to_string(MaxPageBytes) + " bytes without an end: call ended");
   input_ = Input::Lines;
   WriteBytes("\r", 1);
   Fail(ecBufferTooBig);
@@ -459,7 +458,9 @@ void TFeReceiveFax::PageTooLong() {
 
 // Every Class 1 page is held in memory until its end: its copy quality decides
 // whether it is kept.
-bool TFeReceiveFax::PageBuffered() const { return activeClass_ == TFaxClass::fcClass1; }
+bool TFeReceiveFax::PageBuffered() const {
+  return activeClass_ == TFaxClass::fcClass1;
+}
 
 int TFeReceiveFax::WritePageData() {
   std::vector<std::uint8_t> data;

@@ -157,7 +157,7 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::uint8_t lastPostCmd_ = 0;
   std::uint8_t lastPostAnswer_ = 0;
   int postRepeats_ = 0;
-  int rtnCount_ = 0;  // RTN given for the page coming now
+  int rtnCount_ = 0;         // RTN given for the page coming now
   bool callLogged_ = false;  // this call's outcome (log code 5, 6 or 7) was reported
   // Class 1 error correction: the frames of the block being received, the
   // counters the next PPS must name and the block confirmed last (a PPS naming

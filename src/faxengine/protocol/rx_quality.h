@@ -14,15 +14,15 @@
 namespace fe {
 
 struct TCopyQualityLimits {
-  unsigned rtpBadPercent = 0;  // RTP when more than this share of lines is bad (0: any bad line)
-  unsigned rtnBadPercent = 10; // RTN when more than this share of lines is bad
-  unsigned rtnBadRun = 16;     // RTN when more than this many bad lines follow each other
+  unsigned rtpBadPercent = 0;   // RTP when more than this share of lines is bad (0: any bad line)
+  unsigned rtnBadPercent = 10;  // RTN when more than this share of lines is bad
+  unsigned rtnBadRun = 16;      // RTN when more than this many bad lines follow each other
 };
 
 struct TPageQuality {
-  unsigned lines = 0;     // lines decoded, bad ones included
-  unsigned badLines = 0;  // lines the decoder could not read
-  unsigned worstRun = 0;  // the most bad lines in a row
+  unsigned lines = 0;       // lines decoded, bad ones included
+  unsigned badLines = 0;    // lines the decoder could not read
+  unsigned worstRun = 0;    // the most bad lines in a row
   bool ended = false;       // RTC (MH, MR) or EOFB (MMR) ended the page
   bool incomplete = false;  // data was lost on the way (error correction gave up on frames)
   void Line(bool bad) {

@@ -197,8 +197,7 @@ TEST_F(RecvPostPage, RtpKeepsRtnDropsThePageThatComesAgain) {
   Hangup();
   Run();
   EXPECT_EQ(rx.FinalCode(), 0);
-  EXPECT_EQ(Responses(modem.DataBlocks()),
-            (std::vector<std::uint8_t>{fcfCFR, fcfRTP, fcfCFR, fcfRTN, fcfCFR, fcfMCF}));
+  EXPECT_EQ(Responses(modem.DataBlocks()), (std::vector<std::uint8_t>{fcfCFR, fcfRTP, fcfCFR, fcfRTN, fcfCFR, fcfMCF}));
   fe::TApfReader r;
   ASSERT_EQ(r.Open(File()), 0);
   ASSERT_EQ(r.PageCount(), 2u);
