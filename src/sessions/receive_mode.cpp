@@ -87,6 +87,19 @@ QString ReceivedLogLine(const QString& remoteId, int pages) {
   return line + QString::number(pages);
 }
 
+QString ReceivedDamagedLogLine(const QString& remoteId, int pages, const QString& note) {
+  QString line = (QStringLiteral("Received DAMAGED From: ") + remoteId).left(40);
+  line = (line + QStringLiteral("\t  Pages: ")).left(49);
+  return line + QString::number(pages) + QStringLiteral("  (") + note + QStringLiteral(")");
+}
+
+QString DamageNote(const std::vector<fe::TPageDamage>& pages) {
+  QStringList parts;
+  for (const fe::TPageDamage& d : pages)
+    parts << QStringLiteral("page %1: ").arg(d.page) + Q(fe::DamageText(d.badLines, d.incomplete));
+  return parts.join(QStringLiteral("; "));
+}
+
 QString PrintOnReceiptHeader(const QString& remoteId, const QString& faxFileName) {
   const QDateTime now = QDateTime::currentDateTime();
   const QString fileText =
@@ -217,6 +230,9 @@ bool TReceiveMode::Start() {
     fax.AnswerOnRing = static_cast<unsigned>(std::max(1, s.AnswerOnRing));
     fax.DesiredBPS = s.MaximumBPSReceive;
     fax.DesiredECM = s.ECMReceive;
+    fax.CopyQuality.rtpBadPercent = static_cast<unsigned>(std::clamp(s.RTPBadPercent, 0, 100));
+    fax.CopyQuality.rtnBadPercent = static_cast<unsigned>(std::clamp(s.RTNBadPercent, 0, 100));
+    fax.CopyQuality.rtnBadRun = static_cast<unsigned>(std::max(0, s.RTNBadRun));
     fax.ConstantStatus = true;
     fax.FaxFileExt = "APF";
     fax.DestinationDir = ReceiveFolder();
@@ -499,8 +515,11 @@ void TReceiveMode::ReceptionDone(fe::TFeAbstractFax& fax) {
   const QString remoteId = Q(v.remoteId);
   int pages = PagesInFile(currentFaxFile_);
   if (pages == 0) pages = v.pages > 0 ? v.pages : currentPage_;
-  AddtoLastRecLog(ReceivedLogLine(remoteId, pages));
-  const uint32_t recNo = AddRecord(remoteId, pages, QString());
+  // Pages kept with bad lines or lost data are noted in the list and the log.
+  const QString damage = DamageNote(v.damagedPages);
+  AddtoLastRecLog(damage.isEmpty() ? ReceivedLogLine(remoteId, pages)
+                                   : ReceivedDamagedLogLine(remoteId, pages, damage));
+  const uint32_t recNo = AddRecord(remoteId, pages, damage);
   if (recNo != 0 && host_.showRecord) host_.showRecord(recNo);
   // Written after every fax, so the log of a long session is there should the
   // program not end normally.
@@ -514,7 +533,9 @@ void TReceiveMode::ReceptionDone(fe::TFeAbstractFax& fax) {
 void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   *host_.receivingNow = false;
   const fe::TFaxSessionValues v = fax.Session();
-  if (!v.faxFile.empty()) currentFaxFile_ = v.faxFile;
+  // A call that failed before its file was made has none: the name of an
+  // earlier fax must not be taken for it.
+  currentFaxFile_ = v.faxFile;
   const QString errorText = lastError_ != 0 ? Q(fe::ErrorText(std::abs(lastError_))) : QStringLiteral("Unknown error");
   AddtoLastRecLog(QStringLiteral("Receive Failed with error: ") + errorText);
   // The pages that arrived are kept with a record that says the fax is not

@@ -27,7 +27,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "abstract_fax.h"
 #include "xbase/xb_table.h"
 
 class QAction;
@@ -69,6 +71,12 @@ QString ReceiveStatusText(const QString& progressText, const QString& remoteId, 
 // The session log line of a fax received: "Received OK   From: " + id cut to 40
 // characters, a tab and "  Pages: " cut to 49 characters, then the pages.
 QString ReceivedLogLine(const QString& remoteId, int pages);
+// The same for a fax with damaged pages: "Received DAMAGED From: " ..., then
+// the damage note after the pages.
+QString ReceivedDamagedLogLine(const QString& remoteId, int pages, const QString& note);
+// The NOTES text of a fax whose pages were kept with damage:
+// "page 2: 34 bad lines; page 3: incomplete"; empty when every page is clean.
+QString DamageNote(const std::vector<fe::TPageDamage>& pages);
 // The header printed on each page of a fax printed on receipt.
 QString PrintOnReceiptHeader(const QString& remoteId, const QString& faxFileName);
 

@@ -61,6 +61,9 @@ const IntKey kIntKeys[] = {
     {"Modem", "FaxClassReceive", &FaxSettings::FaxClassReceive},
     {"Modem", "MaximumBPSReceive", &FaxSettings::MaximumBPSReceive},
     {"Receive", "AnswerOnRing", &FaxSettings::AnswerOnRing},
+    {"Receive", "RTPBadPercent", &FaxSettings::RTPBadPercent},
+    {"Receive", "RTNBadPercent", &FaxSettings::RTNBadPercent},
+    {"Receive", "RTNBadRun", &FaxSettings::RTNBadRun},
 };
 const BoolKey kBoolKeys[] = {
     {"User", "PrefixDisable", &FaxSettings::PrefixDisable},

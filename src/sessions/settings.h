@@ -43,6 +43,13 @@ struct FaxSettings {
   bool PrintOnReceipt = false;
   std::string PrintOnReceiptPrinter = kDefaultPrinter;
   bool DisableReceivingFaxesNotification = false;
+  // Copy quality of pages received without error correction: RTP (kept, the
+  // caller retrains) when more than RTPBadPercent % of the lines are bad (0: any
+  // bad line); RTN (sent again) above RTNBadPercent % or more than RTNBadRun
+  // bad lines in a row.
+  int RTPBadPercent = 0;
+  int RTNBadPercent = 10;
+  int RTNBadRun = 16;
   // [Hints]
   bool HintsOn = true;
   // [Other]

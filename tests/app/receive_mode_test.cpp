@@ -44,6 +44,7 @@
 #include "sessions/settings.h"
 #include "sessions/starting_fax_form.h"
 #include "sim_harness.h"
+#include "t30.h"
 
 using namespace qn;
 using namespace std::chrono_literals;
@@ -116,6 +117,26 @@ void Class2Call(qnsim::ScriptedModem& m, const std::string& id) {
       .Expect("AT+FDR")
       .Reply("CONNECT")
       .ExpectByte('\x12');
+}
+
+// The scripted Class 1 modem's preparation and reset.
+void Class1Prep(qnsim::ScriptedModem& m) {
+  m.Answer("AT")
+      .Answer("ATE0Q0V1X4S0=0S2=43")
+      .Answer("AT+FCLASS=1")
+      .Expect("AT+FTM=?")
+      .Reply("24,48,72,96")
+      .Reply("OK")
+      .Expect("AT+FRM=?")
+      .Reply("24,48,72,96")
+      .Reply("OK")
+      .Answer("AT+FCLASS=1");
+}
+// An HDLC frame as the modem hands it over after "AT+FRH=3".
+std::string Hdlc(std::uint8_t fcf, const std::vector<std::uint8_t>& fif = {}, bool final = true) {
+  std::string s = {'\xff', final ? '\x13' : '\x03', static_cast<char>(fcf | 1)};
+  s.append(fif.begin(), fif.end());
+  return s + "\x5a\xa5";
 }
 
 // Another program holding the device: an open descriptor with an exclusive lock.
@@ -393,6 +414,12 @@ class ReceiveModeTest : public QObject {
     const QString id = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");
     QCOMPARE(ReceivedLogLine(id, 3), QStringLiteral("Received OK   From: ABCDEFGHIJKLMNOPQRST\t  Pages:3"));
     QCOMPARE(ReceivedLogLine(QStringLiteral("ABC"), 12), QStringLiteral("Received OK   From: ABC\t  Pages: 12"));
+    // Pages kept with damage: the NOTES text and a log line that does not say OK.
+    QCOMPARE(DamageNote({}), QString());
+    const QString note = DamageNote({{2, 34, false}, {3, 0, true}});
+    QCOMPARE(note, QStringLiteral("page 2: 34 bad lines; page 3: incomplete"));
+    QCOMPARE(ReceivedDamagedLogLine(QStringLiteral("ABC"), 3, note),
+             QStringLiteral("Received DAMAGED From: ABC\t  Pages: 3  (page 2: 34 bad lines; page 3: incomplete)"));
     const QString header = PrintOnReceiptHeader(QStringLiteral(" ACME "), QStringLiteral("FAX0007.APF"));
     QVERIFY(header.startsWith(QLatin1String("From: ACME             Received: ")));
     QVERIFY(header.endsWith(QLatin1String("             Fax File:        ") +
@@ -609,6 +636,66 @@ class ReceiveModeTest : public QObject {
     QVERIFY(MissingInOrder(ReadLines(home_ + "Lastrec.log"),
                            {"Receiving a fax", "Receive Failed with error: ",
                             "Kept the 1 page(s) received in FAX0001.APF", "Stopped receive mode"})
+                .isEmpty());
+    CloseAndCheck(w);
+  }
+
+  // ---- a Class 1 call accepted at its DCS that ends before CFR: "receiving" ends ----
+  void acceptedClass1CallEndsBeforeTraining() {
+    qnsim::ScriptedModem modem;
+    modem.SetExpectTimeout(20s);
+    Class1Prep(modem);
+    fe::t30::DcsParams dcs;
+    dcs.bps = 9600;
+    const std::string tcf = std::string(1000, '\xff') + "\x10\x03";  // a training check full of errors
+    modem.Ring(1)
+        .Expect("ATA")
+        .Reply("CONNECT")
+        .ExpectData()  // CSI
+        .Reply("CONNECT")
+        .ExpectData()  // DIS
+        .Reply("OK")
+        .Expect("AT+FRH=3")
+        .Reply("CONNECT")
+        .Frame(Hdlc(fe::t30::fcfTSI, fe::t30::EncodeId("QUITTER"), false))
+        .Reply("OK")
+        .Expect("AT+FRH=3")
+        .Reply("CONNECT")
+        .Frame(Hdlc(fe::t30::fcfDCS, fe::t30::BuildDcs(dcs)))
+        .Reply("OK")
+        .Expect("AT+FRM=96")
+        .Reply("CONNECT")
+        .Send(tcf)
+        .Reply("NO CARRIER")
+        .Expect("AT+FTH=3")
+        .Reply("CONNECT")
+        .ExpectData()  // FTT
+        .Reply("OK")
+        .Expect("AT+FRH=3")
+        .Reply("CONNECT")
+        .Frame(Hdlc(fe::t30::fcfDCN))
+        .Reply("OK")
+        .ExpectPrefix("+++")
+        .Reply("OK")
+        .Answer("AT+FCLASS=1");  // waiting for the next call
+    modem.Start();
+    qputenv("QN_COM3", QByteArray::fromStdString(modem.DevicePath()));
+    PrepareIni([](IniFile& ini) { ini.WriteInteger("Modem", "FaxClassReceive", 1); });
+    auto w = Start();
+    QStringList seen;
+    ModalScript script;
+    script.Then(RecordErrorBox(&seen));
+    w->ReceiveButton->click();
+    QVERIFY(w->InReceiveMode);
+    QTRY_VERIFY_WITH_TIMEOUT(script.Done(), 30000);
+    QVERIFY2(modem.WaitDone(10s), modem.Report().c_str());
+    QCOMPARE(seen.value(0), QStringLiteral("Failed To Receive Incoming Fax"));
+    QVERIFY(w->InReceiveMode);
+    QVERIFY(!w->ReceivingNow);  // sorting, deleting and closing work again
+    QCOMPARE(w->RecTable.recCount(), 0u);
+    w->ReceiveButton->click();
+    ExpectOff(*w);
+    QVERIFY(MissingInOrder(ReadLines(home_ + "Lastrec.log"), {"Receive Failed with error: ", "Stopped receive mode"})
                 .isEmpty());
     CloseAndCheck(w);
   }

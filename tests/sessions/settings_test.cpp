@@ -105,6 +105,9 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
   EXPECT_EQ(s.MaximumBPS, 9600);
   EXPECT_EQ(s.MaximumBPSReceive, 9600);
   EXPECT_EQ(s.AnswerOnRing, 1);
+  EXPECT_EQ(s.RTPBadPercent, 0);
+  EXPECT_EQ(s.RTNBadPercent, 10);
+  EXPECT_EQ(s.RTNBadRun, 16);
   EXPECT_EQ(s.PrintOnReceiptPrinter, "Default Windows Printer");
   EXPECT_TRUE(s.HintsOn);
   EXPECT_FALSE(s.ECM || s.ECMReceive || s.AtStartup || s.UseMotorolaSM56Fix || s.BlindDial);
@@ -122,6 +125,17 @@ TEST_F(SettingsFileTest, ReceiveKeysFollowTheSendKeysWhenMissing) {
   LoadSettings(ini_);
   EXPECT_EQ(Settings().FaxClassReceive, 3);
   EXPECT_FALSE(Settings().ECMReceive);
+}
+
+TEST_F(SettingsFileTest, CopyQualityLimitsReadAndWriteInTheReceiveSection) {
+  Write("[Receive]\nRTPBadPercent=2\nRTNBadPercent=15\nRTNBadRun=8\n");
+  LoadSettings(ini_);
+  EXPECT_EQ(Settings().RTPBadPercent, 2);
+  EXPECT_EQ(Settings().RTNBadPercent, 15);
+  EXPECT_EQ(Settings().RTNBadRun, 8);
+  Settings().RTNBadRun = 20;
+  ASSERT_TRUE(SaveSettings(ini_));
+  EXPECT_EQ(IniFile(ini_).ReadInteger("Receive", "RTNBadRun", 0), 20);
 }
 
 TEST_F(SettingsFileTest, SaveWritesEveryKeyVersionAndKeepsForeignSections) {
@@ -163,6 +177,9 @@ TEST_F(SettingsFileTest, SaveWritesEveryKeyVersionAndKeepsForeignSections) {
                            {"Resetting", "AfterString"},
                            {"Receive", "AtStartup"},
                            {"Receive", "AnswerOnRing"},
+                           {"Receive", "RTPBadPercent"},
+                           {"Receive", "RTNBadPercent"},
+                           {"Receive", "RTNBadRun"},
                            {"Receive", "ECMReceive"},
                            {"Receive", "Wav"},
                            {"Receive", "PrintOnReceipt"},

@@ -38,7 +38,11 @@ std::string TFeFaxLog::Lines(int logCode, const TFaxLogInfo& fax, std::time_t wh
       s = "Receive " + fax.faxFile + " from " + fax.remoteId + " started at " + at + crlf;
       break;
     case lfReceiveFinished:
-      s = "Receive finished OK at " + at + crlf + crlf;
+      // A fax with pages kept with damage does not say OK.
+      if (fax.damage.empty())
+        s = "Receive finished OK at " + at + crlf + crlf;
+      else
+        s = "Receive finished with damaged pages at " + at + crlf + "  (" + fax.damage + ")" + crlf + crlf;
       break;
     case lfReceiveSkipped:
       s = "Receive skipped at " + at + crlf + crlf;

@@ -19,6 +19,7 @@ struct TFaxLogInfo {
   std::string remoteId;          // remote station identifier
   std::string hangupCode = "0";  // as the modem reported it (Class 2 decimal, 2.0 hex)
   int lastError = 0;             // code of the last error (either sign)
+  std::string damage;            // receive: pages kept with damage ("page 2: 34 bad lines")
 };
 
 class TFeFaxLog {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fe_errors.h"
+#include "rx_quality.h"
 #include "t30.h"
 
 namespace fe {
@@ -159,6 +160,9 @@ TFaxLogInfo TFeAbstractFax::LogInfo() const {
   info.remoteId = v.remoteId;
   info.hangupCode = !v.hangupReport.empty() ? v.hangupReport : std::to_string(v.hangupCode);
   info.lastError = v.lastError;
+  for (const TPageDamage& d : v.damagedPages)
+    info.damage += (info.damage.empty() ? "page " : "; page ") + std::to_string(d.page) + ": " +
+                   DamageText(d.badLines, d.incomplete);
   return info;
 }
 

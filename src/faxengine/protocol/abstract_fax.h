@@ -52,6 +52,14 @@ class TFeAbstractFaxStatus {
   virtual void FaxStatus(TFeAbstractFax& fax, bool first, bool last) = 0;
 };
 
+// A received page kept with damage: lines that could not be read, or data the
+// caller's error correction gave up on.
+struct TPageDamage {
+  int page = 0;
+  unsigned badLines = 0;
+  bool incomplete = false;
+};
+
 // Read-only values of the running session.
 struct TFaxSessionValues {
   std::string remoteId;       // up to 20 characters
@@ -71,6 +79,7 @@ struct TFaxSessionValues {
   std::string phoneNumber;
   std::string faxFile;
   std::string coverFile;
+  std::vector<TPageDamage> damagedPages;  // receive: pages of this call kept with damage
 };
 
 class TFeAbstractFax : protected TFaxLinkHandler {

@@ -257,6 +257,7 @@ void TFeReceiveFax::Class1Line(const std::string& line) {
 void TFeReceiveFax::FramesComplete() {
   std::vector<t30::Frame> frames;
   frames.swap(frames_);
+  if (RepeatedPostPage(frames)) return;
   if (state_ == rf1WaitDCN) {
     // A command for the last block again: our confirmation was lost.
     if (ecm_ && !frames.empty() && EcmRepeatedCommand(frames.back())) return;
@@ -289,6 +290,7 @@ void TFeReceiveFax::FramesComplete() {
           dcs_ = *p;
           dcsFif_ = f.fif;
           dcs = true;
+          lastPostCmd_ = 0;  // new training: what follows is a page
           UpdateSession([&](TFaxSessionValues& v) {
             v.bps = dcs_.bps;
             v.fine = dcs_.fine;
@@ -327,21 +329,74 @@ void TFeReceiveFax::JudgeTraining() {
   Timer(kReplyTicks);
 }
 
+// The caller's MPS, EOM or EOP after a page (without error correction): the
+// page's copy quality gives the answer. MCF and RTP keep the page (after RTP
+// the caller retrains first); RTN drops it, the caller retrains and sends it again.
 void TFeReceiveFax::PostPageFrame(const t30::Frame& f) {
   postPage_ = f.Kind();
   SetStatus(fsGettingEOP);
-  if (const int rc = EndPage(); rc < 0) return Fail(-rc);
-  Respond(t30::fcfMCF);
+  std::uint8_t answer = t30::fcfMCF;
+  if (file_.PageOpen()) {
+    TPageQuality q = MeasurePage(pageData_.data(), pageData_.size(), dcs_.coding, dcs_.wide ? 2048u : 1728u);
+    const TCopyQuality verdict = JudgeCopy(q, CopyQuality);
+    if (verdict == TCopyQuality::Poor) answer = rtnCount_ < MaxRtnPerPage ? t30::fcfRTN : t30::fcfRTP;
+    if (verdict == TCopyQuality::Fair) answer = t30::fcfRTP;
+    if (link_)
+      link_->DebugLog("page " + std::to_string(file_.Pages() + 1) + ": " + std::to_string(q.lines) + " lines, " +
+                      std::to_string(q.badLines) + " bad, " + std::to_string(q.worstRun) +
+                      " bad in a row: " + t30::FcfName(answer));
+    if (answer == t30::fcfRTN) {
+      ++rtnCount_;
+      pageData_.clear();  // the page stays open and empty until it comes again
+    } else if (const int rc = EndPage(&q); rc < 0) {
+      return Fail(-rc);
+    }
+  }
+  lastPostCmd_ = postPage_;
+  lastPostAnswer_ = answer;
+  postRepeats_ = 0;
+  Respond(answer);
 }
 
-// Writes the page held in memory, finishes the open page and counts it.
-int TFeReceiveFax::EndPage() {
+// The caller sends its post-page command again: it missed our answer. It gets
+// the same answer (three times at most); the page was ended already.
+bool TFeReceiveFax::RepeatedPostPage(const std::vector<t30::Frame>& frames) {
+  if (ecm_ || lastPostCmd_ == 0) return false;
+  for (const auto& f : frames) {
+    if (f.Kind() == t30::fcfDCS) return false;
+    if (f.Kind() != lastPostCmd_) continue;
+    if (++postRepeats_ > kMaxAttempts) return false;
+    if (link_)
+      link_->DebugLog(t30::FcfName(lastPostCmd_) + " again: our " + t30::FcfName(lastPostAnswer_) + " was lost");
+    postPage_ = lastPostCmd_;
+    attempts_ = 0;
+    Respond(lastPostAnswer_);
+    return true;
+  }
+  return false;
+}
+
+// Writes the page held in memory, finishes the open page and counts it; a page
+// kept with damage is noted in the session values. `quality`: the page's, when
+// it was measured already.
+int TFeReceiveFax::EndPage(TPageQuality* quality) {
   SetState(rf1WritePage);
   if (!file_.PageOpen()) return 0;
+  TPageQuality q =
+      quality ? *quality : MeasurePage(pageData_.data(), pageData_.size(), dcs_.coding, dcs_.wide ? 2048u : 1728u);
+  q.incomplete = q.incomplete || pageHole_;
+  const unsigned before = file_.Pages();
   if (const int rc = WritePageData(); rc < 0) return rc;
   const int rc = file_.EndPage();
   if (rc < 0) return rc;
-  UpdateSession([&](TFaxSessionValues& v) { v.pages = file_.Pages(); });
+  const int page = file_.Pages();
+  rtnCount_ = 0;
+  if (q.Damaged() && static_cast<unsigned>(page) > before) {
+    if (link_)
+      link_->DebugLog("page " + std::to_string(page) + " kept with damage: " + DamageText(q.badLines, q.incomplete));
+    UpdateSession([&](TFaxSessionValues& v) { v.damagedPages.push_back({page, q.badLines, q.incomplete}); });
+  }
+  UpdateSession([&](TFaxSessionValues& v) { v.pages = page; });
   return 0;
 }
 
@@ -349,7 +404,7 @@ int TFeReceiveFax::EndPage() {
 void TFeReceiveFax::Respond(std::uint8_t fcf, std::vector<std::uint8_t> fif) {
   answer_ = fcf;
   answerFif_ = std::move(fif);
-  if (link_ && ecm_) link_->DebugLog("answer " + t30::FcfName(fcf));
+  if (link_) link_->DebugLog("answer " + t30::FcfName(fcf));
   SetState(rf1SendMCF);
   Command("AT+FTH=3", kDelayTurnaroundMs);
   Timer(kReplyTicks);
@@ -364,7 +419,10 @@ void TFeReceiveFax::ListenPage(bool longTraining) {
 void TFeReceiveFax::AfterMcf() {
   // A block inside a page: the next burst follows.
   if (ecm_ && postPage_ == 0) return ListenPage(false);
-  if (postPage_ == t30::fcfMPS) return ListenPage(false);
+  // After RTP or RTN the caller trains again first (DCS): after RTN it sends
+  // the page we dropped again.
+  const bool retrain = !ecm_ && (answer_ == t30::fcfRTP || answer_ == t30::fcfRTN);
+  if (postPage_ == t30::fcfMPS) return retrain ? ReceiveFrames(rf1CollFrms, 0) : ListenPage(false);
   if (postPage_ == t30::fcfEOM) {
     // Another document follows: negotiate again, into the same file.
     SetState(rf1SendCSI);
@@ -373,6 +431,7 @@ void TFeReceiveFax::AfterMcf() {
     Timer(kReplyTicks);
     return;
   }
+  if (answer_ == t30::fcfRTN) return ReceiveFrames(rf1CollFrms, 0);
   // EOP: the fax is complete; the caller's DCN ends the call.
   ReceiveFinished();
   SetStatus(fsGettingHangup);

@@ -124,6 +124,7 @@ void TFeReceiveFax::EcmEor(const t30::Frame& f) {
     return Respond(ecm::fcfERR);
   }
   if (link_) link_->DebugLog("EOR: the block keeps the frames that arrived");
+  pageHole_ = true;  // the page is kept, marked as damaged
   // In MMR every line depends on the one before: nothing after a hole is usable.
   EcmBlockDone(dcs_.coding == t30::Coding::MMR ? collector_.DataUntilGap() : data, fcf2, ecm::fcfERR);
 }
@@ -146,7 +147,7 @@ void TFeReceiveFax::EcmCtc(const t30::Frame& f) {
 // A block is done (confirmed, or given up with EOR): its data joins the page,
 // the counters move on, and the last block of a page ends the page.
 void TFeReceiveFax::EcmBlockDone(const std::vector<std::uint8_t>& data, std::uint8_t fcf2, std::uint8_t answer) {
-  KeepPageData(data.data(), data.size());
+  if (!KeepPageData(data.data(), data.size())) return PageTooLong();
   UpdateSession([&](TFaxSessionValues& v) {
     v.bytesTransferred = static_cast<long>(pageData_.size());
     v.pageLength = static_cast<long>(pageData_.size());

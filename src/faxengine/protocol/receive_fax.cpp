@@ -77,10 +77,7 @@ void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
   if (ev == TLinkEvent::Closing) {
     // The port is going away: nothing more can be received.
     PostError(ecNotOpen);
-    if (file_.IsOpen()) {
-      CloseFile();
-      PostLog(lfReceiveFailed);
-    }
+    EndAcceptedCall();
     SetState(rfDone);
     EndRun(ecNotOpen);
     return;
@@ -94,10 +91,7 @@ void TFeReceiveFax::OnLinkEvent(TLinkEvent ev) {
 void TFeReceiveFax::OnCancel() {
   Timer(0);
   PostError(ecCancelRequested);
-  if (file_.IsOpen()) {
-    CloseFile();
-    PostLog(lfReceiveFailed);
-  }
+  EndAcceptedCall();
   if (inCall_) HangUp();
   inCall_ = false;
   SetState(rfDone);
@@ -206,7 +200,7 @@ void TFeReceiveFax::HandleBlockData(const std::vector<std::uint8_t>& data) {
   }
   std::size_t pageBytes = 0;
   if (PageBuffered()) {
-    KeepPageData(bytes->data(), bytes->size());
+    if (!KeepPageData(bytes->data(), bytes->size())) return PageTooLong();
     pageBytes = pageData_.size();
   } else {
     const int rc = file_.Append(bytes->data(), bytes->size());
@@ -320,6 +314,11 @@ void TFeReceiveFax::Reset() {
   ecmPage_ = ecmBlock_ = 0;
   lastAnswer_ = 0;
   pageData_.clear();
+  pageHole_ = false;
+  lastPostCmd_ = lastPostAnswer_ = 0;
+  postRepeats_ = 0;
+  rtnCount_ = 0;
+  callLogged_ = false;
   remoteId_.clear();
   frames_.clear();
   orderProbe_.clear();
@@ -415,6 +414,8 @@ void TFeReceiveFax::BeginPage() {
   beforeFirstEol_ = activeClass_ == TFaxClass::fcClass1 && !ecm_ && dcs_.coding != t30::Coding::MMR;
   pageStart_.clear();
   pageData_.clear();
+  pageHole_ = false;
+  lastPostCmd_ = 0;  // page data: a post-page command now is about this page
   UpdateSession([&](TFaxSessionValues& v) {
     v.page = file_.Pages() + 1;
     v.pageLength = 0;
@@ -437,15 +438,28 @@ int TFeReceiveFax::CloseFile() {
   return wrc < 0 ? wrc : rc;
 }
 
-void TFeReceiveFax::KeepPageData(const std::uint8_t* data, std::size_t n) {
-  // A caller that never ends its page cannot fill the memory: past the limit
-  // (far beyond any real page) the rest is dropped, as the decoder would.
-  const std::size_t room = kMaxPageData - std::min(kMaxPageData, pageData_.size());
+bool TFeReceiveFax::KeepPageData(const std::uint8_t* data, std::size_t n) {
+  // A caller that never ends its page cannot fill the memory: the page is
+  // kept up to the limit and the call ends (PageTooLong).
+  const std::size_t room = MaxPageBytes - std::min(MaxPageBytes, pageData_.size());
   pageData_.insert(pageData_.end(), data, data + std::min(n, room));
+  return n <= room;
 }
 
+// The data of a page ran past MaxPageBytes without an end: the modem's
+// receiver is stopped and the call ends with error 1004; the page is kept as
+// far as it came, like the page of a call that drops.
+void TFeReceiveFax::PageTooLong() {
+  if (link_) link_->DebugLog("page data past " + std::to_string(MaxPageBytes) + " bytes without an end: call ended");
+  input_ = Input::Lines;
+  WriteBytes("\r", 1);
+  Fail(ecBufferTooBig);
+}
+
+// Every Class 1 page is held in memory until its end: its copy quality decides
+// whether it is kept.
 bool TFeReceiveFax::PageBuffered() const {
-  return activeClass_ == TFaxClass::fcClass1 && (ecm_ || dcs_.coding != t30::Coding::MH);
+  return activeClass_ == TFaxClass::fcClass1;
 }
 
 int TFeReceiveFax::WritePageData() {
@@ -470,10 +484,12 @@ void TFeReceiveFax::ReceiveFinished() {
   const int rc = CloseFile();
   if (rc < 0) {
     PostError(-rc);
+    callLogged_ = true;
     PostLog(lfReceiveFailed);
     return;
   }
   ++faxesReceived_;
+  callLogged_ = true;
   PostLog(lfReceiveFinished);
 }
 
@@ -492,10 +508,7 @@ void TFeReceiveFax::Fail(int code) {
   Timer(0);
   SetState(rfAbort);
   PostError(code);  // first, so that the log line names it
-  if (file_.IsOpen()) {
-    CloseFile();  // the finished pages and what arrived of the current one stay
-    PostLog(lfReceiveFailed);
-  }
+  EndAcceptedCall();
   if (inCall_) HangUp();
   inCall_ = false;
   if (ExitOnError || CancelRequested()) return Stop(code);
@@ -506,6 +519,20 @@ void TFeReceiveFax::Fail(int code) {
     return;
   }
   Reset();
+}
+
+// A call that fails: the file, when one was made, is closed with the pages that
+// arrived (the finished ones and what came of the current one). Every accepted
+// call ends with log code 5 or 7, a call that failed before its file was made
+// too: the owner learns that no fax is coming in any more.
+void TFeReceiveFax::EndAcceptedCall() {
+  if (file_.IsOpen()) {
+    CloseFile();
+  } else if (!accepted_ || callLogged_) {
+    return;
+  }
+  callLogged_ = true;
+  PostLog(lfReceiveFailed);
 }
 
 void TFeReceiveFax::Refuse() {

@@ -13,6 +13,7 @@
 #include "hdlc.h"
 #include "rx_file.h"
 #include "rx_naming.h"
+#include "rx_quality.h"
 #include "t30.h"
 
 namespace fe {
@@ -31,6 +32,15 @@ class TFeReceiveFax : public TFeAbstractFax {
   TReceiveNaming Naming = TReceiveNaming::rnFaxNumber;
   TFaxAcceptEvent OnFaxAccept;  // var accept, true when not assigned
   TFaxNameEvent OnFaxName;      // var name: the full name of the file to create
+  // Class 1 without error correction: when a page is answered RTP or RTN.
+  TCopyQualityLimits CopyQuality;
+  // RTN asks for a poor page again at most this often; a copy that is still
+  // poor after that is kept (RTP) and noted as damaged rather than lost with a
+  // caller that gives up.
+  int MaxRtnPerPage = 2;
+  // Class 1: a page that grows past this (its data never ends) fails the call
+  // with error 1004; far beyond any real page.
+  std::size_t MaxPageBytes = 8u << 20;
 
   // Prepares the modem (synchronously) and starts waiting for calls. 0 or a
   // negative error: 8061 when the modem does not answer the preparation.
@@ -78,14 +88,17 @@ class TFeReceiveFax : public TFeAbstractFax {
   void FramesComplete();
   void JudgeTraining();
   void PostPageFrame(const t30::Frame& f);
+  bool RepeatedPostPage(const std::vector<t30::Frame>& frames);
+  void PageTooLong();
+  void EndAcceptedCall();
   void SendNegotiation();
   void AfterMcf();
   void ListenPage(bool longTraining);
   void Respond(std::uint8_t fcf, std::vector<std::uint8_t> fif = {});
   bool PageBuffered() const;
-  void KeepPageData(const std::uint8_t* data, std::size_t n);
+  bool KeepPageData(const std::uint8_t* data, std::size_t n);
   int WritePageData();
-  int EndPage();
+  int EndPage(TPageQuality* quality = nullptr);
 
   // Class 1 error correction (receive_ecm.cpp).
   void EcmStart();
@@ -133,10 +146,19 @@ class TFeReceiveFax : public TFeAbstractFax {
   std::uint8_t postPage_ = 0;  // MPS, EOM or EOP of the page just received (0: a block inside a page)
   std::uint8_t answer_ = 0;    // Class 1: the response rf1SendMCF sends (MCF, PPR, CTR, ERR, DCN)
   std::vector<std::uint8_t> answerFif_;
-  // Class 1 pages held in memory until they end: MR and MMR pages are decoded
-  // then, error-corrected pages are built from the blocks confirmed so far.
-  static constexpr std::size_t kMaxPageData = 32u << 20;
+  // Class 1 pages held in memory until they end: their copy quality is judged
+  // then, MR and MMR pages are decoded, error-corrected pages are built from
+  // the blocks confirmed so far.
   std::vector<std::uint8_t> pageData_;
+  bool pageHole_ = false;  // error correction gave up on frames of this page (EOR)
+  // Class 1: the last post-page command and our answer to it. The caller sends
+  // the command again when it missed our answer: it gets the same answer, the
+  // page is not ended twice. A DCS (new training) or a new page forgets it.
+  std::uint8_t lastPostCmd_ = 0;
+  std::uint8_t lastPostAnswer_ = 0;
+  int postRepeats_ = 0;
+  int rtnCount_ = 0;         // RTN given for the page coming now
+  bool callLogged_ = false;  // this call's outcome (log code 5, 6 or 7) was reported
   // Class 1 error correction: the frames of the block being received, the
   // counters the next PPS must name and the block confirmed last (a PPS naming
   // it again means our MCF was lost).

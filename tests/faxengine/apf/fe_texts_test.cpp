@@ -116,6 +116,10 @@ TEST(ApfFaxLog, HistoryLinesAsTabled) {
                          "Receive finished OK at " + at + "\r\n\r\n" + "Receive skipped at " + at + "\r\n\r\n" +
                          "Receive failed at " + at + "\r\n  (Fax failed in mid-session)\r\n\r\n";
   EXPECT_EQ(text, expected);
+  // A fax kept with damaged pages is not "finished OK".
+  fax.damage = "page 2: 34 bad lines";
+  EXPECT_EQ(TFeFaxLog::Lines(lfReceiveFinished, fax, when),
+            "Receive finished with damaged pages at " + at + "\r\n  (page 2: 34 bad lines)\r\n\r\n");
 
   TFeFaxLog off;
   off.FaxHistoryName = "";

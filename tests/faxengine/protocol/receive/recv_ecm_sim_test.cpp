@@ -72,6 +72,51 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"MMR_ECM_NoiseBursts", ":ecm:t6", true, "T.6", true}),
     CaseName);
 
+// Noise bursts without error correction: the first copy of the page is hit;
+// our receiver (here any bad line makes a page poor) answers RTN, the caller
+// trains again and sends the page again, and that copy is kept: MCF when it
+// came through clean, RTP (noted as damaged) when a burst hit it too.
+TEST_F(RecvEcm, NoiseBurstsWithoutEcmGetRtnAndThePageAgain) {
+  auto pages = qn::sim::makeTestPages(1, 150, true, 81);
+  pages.push_back(qn::sim::makeTestPages(1, 40, true, 82)[0]);
+  const std::string sent = sim.workDir() + "/sent.tif";
+  ASSERT_TRUE(qn::sim::writeTiff(sent, pages));
+  sim.addModem(ModemKind::Class1, "100");
+  sim.addArgs({"--terminal", "send:200:" + sent + ":call=100:after=1500:mh"});
+  sim.addArgs({"--bursts", "20:-20:2500"});
+  ASSERT_TRUE(sim.start()) << sim.error();
+  rx.CopyQuality.rtnBadPercent = 0;
+  rx.MaxRtnPerPage = 1;
+  Receive(ModemKind::Class1, false);
+  EXPECT_NE(sim.waitForEvent("result 200 0 pages=2", 15s), "") << "log: " << sim.logFile();
+  // The caller's side of the protocol: RTN for page 1 (its carrier is hit by a
+  // burst), then new training and page 1 again (MPS once more), later page 2.
+  const std::string log = SimLog();
+  const std::size_t rtn = log.find("Rx:  RTN");
+  ASSERT_NE(rtn, std::string::npos) << "no RTN; log: " << sim.logFile();
+  const std::size_t dcs = log.find("Tx:  DCS", rtn), mps = log.find("Tx:  MPS", rtn);
+  EXPECT_NE(dcs, std::string::npos) << "no new training after RTN; log: " << sim.logFile();
+  EXPECT_NE(mps, std::string::npos) << "page 1 was not sent again; log: " << sim.logFile();
+  EXPECT_LT(dcs, mps);
+  EXPECT_NE(log.find("Tx:  EOP", mps), std::string::npos);
+  // Both pages stored; page 2 (too short to be hit) exactly, page 1 exactly
+  // unless its second copy was hit too and kept with RTP as damaged.
+  const auto got = qntest::ReadApfPages(dir + "/FAX0001.APF");
+  ASSERT_EQ(got.size(), 2u);
+  std::string why;
+  EXPECT_TRUE(qn::sim::samePage(pages[1], got[1], &why)) << why;
+  const auto damage = rx.Session().damagedPages;
+  if (damage.empty()) {
+    EXPECT_TRUE(qn::sim::samePage(pages[0], got[0], &why)) << why;
+    EXPECT_EQ(log.find("Rx:  RTP"), std::string::npos);
+  } else {
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_EQ(damage[0].page, 1);
+    EXPECT_GT(damage[0].badLines, 0u);
+    EXPECT_NE(log.find("Rx:  RTP", rtn), std::string::npos) << "a damaged page kept without RTP";
+  }
+}
+
 // Our sender to our receiver, two Class 1 modems through the T.38 gateways,
 // with MMR and error correction.
 TEST_F(RecvEcm, Class1ToClass1WithMmrAndErrorCorrection) {

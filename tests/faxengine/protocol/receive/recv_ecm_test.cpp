@@ -4,6 +4,8 @@
 #include "ecm.h"
 #include "fe_errors.h"
 #include "hdlc.h"
+#include "mh_codec.h"
+#include "mr_codec.h"
 #include "recv_fixture.h"
 
 namespace recvtest {
@@ -208,6 +210,118 @@ TEST_F(RecvEcm, EorKeepsWhatArrived) {
   const auto got = DecodePage((dir / "FAX0001.APF").string(), 1);
   ASSERT_GE(got.size(), 10u);
   for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(got[i], sent[i]) << "line " << i;
+}
+
+// EOR for a block with one frame missing, once per coding. The page is kept
+// and noted as damaged (data lost). An MMR page keeps exactly the lines before
+// the hole: every line after it depends on the lost one. MH and MR pages
+// resume at the next end of line (MR: at the next one-dimensional line) and
+// keep the rest of the page as it was sent.
+class RecvEcmEor : public RecvEcm {
+ protected:
+  struct Outcome {
+    std::vector<std::vector<std::uint8_t>> sent, got;
+    std::size_t before = 0;  // lines that end before the hole
+    std::size_t after = 0;   // the first line that can be read again after it
+    fe::TMhDecodeStats stored;
+    std::vector<fe::TPageDamage> damage;
+  };
+  Outcome Run(fe::t30::Coding coding, int lines, unsigned seed) {
+    Outcome o;
+    const std::string mh = CodedPage(lines, seed, &o.sent);
+    std::vector<std::uint8_t> raster;
+    for (const auto& l : o.sent) raster.insert(raster.end(), l.begin(), l.end());
+    // Where each line starts: exact for MH, for MR and MMR from the length of
+    // the first y lines coded (their end mark included: up to 10 bytes more).
+    std::vector<std::size_t> lo(lines + 1), hi(lines + 1);
+    Bytes page;
+    if (coding == fe::t30::Coding::MH) {
+      page.assign(mh.begin(), mh.end());
+      std::vector<std::uint8_t> coded(fe::kMaxCodedLine);
+      for (int y = 0; y < lines; ++y)
+        lo[y + 1] = hi[y + 1] = hi[y] + fe::MhEncodeLine(o.sent[y].data(), 1728, 1728, false, coded.data());
+    } else {
+      page = fe::EncodePage2d(coding, raster.data(), lines, 1728);
+      for (int y = 1; y <= lines; ++y) {
+        hi[y] = fe::EncodePage2d(coding, raster.data(), y, 1728).size();
+        lo[y] = hi[y] > 10 ? hi[y] - 10 : 0;
+      }
+    }
+    const TPageFrames frames(page, 64);
+    const std::size_t n = frames.FramesIn(0);
+    const std::size_t hole = n / 2, holeStart = hole * 64, holeEnd = holeStart + 64;
+    for (int y = 1; y <= lines && hi[y] <= holeStart; ++y) o.before = y;
+    o.after = lines;
+    for (int y = lines - 1; y > 0 && lo[y] >= holeEnd; --y)
+      if (coding != fe::t30::Coding::MR || y % 4 == 0) o.after = y;
+    rx.OnFaxLog = [&](fe::TFeAbstractFax& f, int code) {
+      std::lock_guard<std::mutex> lk(ev.mu);
+      ev.logs.push_back(code);
+      if (code == fe::lfReceiveFinished) o.damage = f.Session().damagedPages;
+    };
+    Setup(9600, true, coding);
+    Burst(BurstBytes(frames, 0, AllBut(n, {hole})));
+    Command(PpsFrame(fe::t30::fcfEOP, 0, 0, static_cast<int>(n)));
+    Response();  // PPR
+    NoBurst();
+    Command(HdlcFrame(fe::ecm::fcfEOR | kX, {fe::t30::fcfEOP | kX}));
+    Response();  // ERR
+    Hangup();
+    RecvEcm::Run();
+    EXPECT_TRUE(modem.WaitDone(2s)) << modem.Report();
+    EXPECT_EQ(rx.FinalCode(), 0);
+    EXPECT_EQ(Responses(modem.DataBlocks()),
+              (std::vector<std::uint8_t>{fe::t30::fcfCFR, fe::ecm::fcfPPR, fe::ecm::fcfERR}));
+    fe::TApfReader r;
+    fe::TApfPageInfo info;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(r.Open((dir / "FAX0001.APF").string()), 0);
+    EXPECT_EQ(r.ReadPage(1, &info, &data), 0);
+    o.stored = fe::MhDecodePage(data.data(), data.size(), info.lineRecords(), info.widthPixels(),
+                                [&](const std::uint8_t* line, unsigned bytes) {
+                                  o.got.emplace_back(line, line + bytes);
+                                  return true;
+                                });
+    return o;
+  }
+  static void ExpectDamageNoted(const Outcome& o) {
+    ASSERT_EQ(o.damage.size(), 1u);
+    EXPECT_EQ(o.damage[0].page, 1);
+    EXPECT_TRUE(o.damage[0].incomplete);
+  }
+  // The lines before the hole and those from `after` on are as sent.
+  static void ExpectResumed(const Outcome& o) {
+    ASSERT_GT(o.before, 5u);
+    ASSERT_GT(o.sent.size() - o.after, 5u);
+    ASSERT_GE(o.got.size(), o.before + (o.sent.size() - o.after));
+    for (std::size_t y = 0; y < o.before; ++y) EXPECT_EQ(o.got[y], o.sent[y]) << "line " << y;
+    const std::size_t tail = o.sent.size() - o.after;
+    for (std::size_t i = 0; i < tail; ++i)
+      EXPECT_EQ(o.got[o.got.size() - tail + i], o.sent[o.after + i]) << "line " << o.after + i;
+  }
+};
+
+TEST_F(RecvEcmEor, MmrPageKeepsTheLinesBeforeTheHole) {
+  const Outcome o = Run(fe::t30::Coding::MMR, 160, 71);
+  ASSERT_GT(o.before, 5u);
+  ASSERT_GE(o.got.size(), o.before);
+  EXPECT_LE(o.got.size(), o.before + 1) << "a line reaching into the hole is not kept";
+  ASSERT_LE(o.got.size(), o.sent.size());
+  for (std::size_t y = 0; y < o.got.size(); ++y) EXPECT_EQ(o.got[y], o.sent[y]) << "line " << y;
+  EXPECT_TRUE(o.stored.clean());
+  ExpectDamageNoted(o);
+}
+
+TEST_F(RecvEcmEor, MhPageResumesAfterTheNextEndOfLine) {
+  const Outcome o = Run(fe::t30::Coding::MH, 90, 72);
+  ExpectResumed(o);
+  ExpectDamageNoted(o);
+}
+
+TEST_F(RecvEcmEor, MrPageResumesAtTheNextOneDimensionalLine) {
+  const Outcome o = Run(fe::t30::Coding::MR, 120, 73);
+  ExpectResumed(o);
+  ExpectDamageNoted(o);
 }
 
 // A block of 256 frames (the PPS names 256) whose burst holds garbage between

@@ -33,6 +33,28 @@ std::string CodedPage(int lines, unsigned seed, std::vector<std::vector<std::uin
   return out;
 }
 
+std::string CodedPageWithBadLines(int lines, unsigned seed, const std::vector<int>& bad,
+                                  std::vector<std::vector<std::uint8_t>>* rasters) {
+  std::vector<std::vector<std::uint8_t>> all;
+  CodedPage(lines, seed, &all);
+  std::string out;
+  std::vector<std::uint8_t> coded(fe::kMaxCodedLine), wide(256);
+  for (int y = 0; y < lines; ++y) {
+    if (std::find(bad.begin(), bad.end(), y) == bad.end()) {
+      const std::size_t n = fe::MhEncodeLine(all[y].data(), 1728, 1728, false, coded.data());
+      out.append(reinterpret_cast<const char*>(coded.data()), n);
+      if (rasters) rasters->push_back(all[y]);
+      continue;
+    }
+    std::copy(all[y].begin(), all[y].end(), wide.begin());
+    const std::size_t n = fe::MhEncodeLine(wide.data(), 2048, 2048, false, coded.data());
+    out.append(reinterpret_cast<const char*>(coded.data()), n);
+  }
+  const std::size_t n = fe::MhEncodeRtc(coded.data());
+  out.append(reinterpret_cast<const char*>(coded.data()), n);
+  return out;
+}
+
 std::vector<std::vector<std::uint8_t>> DecodePage(const std::string& file, unsigned n) {
   fe::TApfReader r;
   std::vector<std::vector<std::uint8_t>> lines;

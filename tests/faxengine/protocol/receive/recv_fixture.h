@@ -63,6 +63,11 @@ inline std::uint8_t FrameFcf(const std::string& block) {
 // A raw page of coded lines: each raster line of the given pattern, then RTC.
 std::string CodedPage(int lines, unsigned seed, std::vector<std::vector<std::uint8_t>>* rasters = nullptr);
 
+// The same, with the lines whose numbers are in `bad` coded 2048 pixels wide:
+// a receiver of a 1728-pixel page cannot read them. `rasters` gets the good lines.
+std::string CodedPageWithBadLines(int lines, unsigned seed, const std::vector<int>& bad,
+                                  std::vector<std::vector<std::uint8_t>>* rasters = nullptr);
+
 // Every raster line of page n of an APF file.
 std::vector<std::vector<std::uint8_t>> DecodePage(const std::string& file, unsigned n);
 
