@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "common/folders.h"
+#include "common/ini_file.h"
 #include "common/instance_channel.h"
 #include "fe_converter_core.h"
 #include "fe_document_child.h"
@@ -159,6 +160,20 @@ unsigned FirstPersonUid() {
   return uidMin;
 }
 
+// The user's SEND folder as the user's Quillon last named it in its hand-off
+// file (~/.config/quillon/QNPD.INI, key QNOutPath of [Location]: the program
+// writes it at every start, so QUILLON_HOME and XDG_DATA_HOME are followed),
+// when that is a folder of the user's own; else empty. Read as the user.
+std::string HandedOffSendFolder(const std::string& home, unsigned uid) {
+  const qn::IniFile ini(home + "/.config/quillon/QNPD.INI");
+  std::string send = ini.ReadString("Location", "QNOutPath", "");
+  if (send.empty() || send.front() != '/' || send.find("/../") != std::string::npos) return {};
+  if (send.back() != '/') send += '/';
+  struct stat st {};
+  if (::stat(send.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid) return {};
+  return send;
+}
+
 }  // namespace
 
 bool IsLoginShell(const std::string& shell) {
@@ -250,13 +265,20 @@ JobResult RunPrintJob(const JobRequest& req) {
   if (tmp && *tmp && ::access(tmp, W_OK | X_OK) != 0) ::setenv("TMPDIR", "/tmp", 1);
   if (doc.empty()) return Fail("the job is empty: there is nothing to fax");
 
-  const std::string programFolder = home + "/.local/share/quillon/";
-  struct stat st {};
-  if (::stat(programFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return Fail("user " + req.user + " has no Quillon folder (" + programFolder + "); start Quillon once as " +
-                req.user + ", then print again");
-  std::string send = qn::ResolvePath(programFolder + "SEND/");
-  if (::mkdir(send.c_str(), 0700) != 0 && errno != EEXIST) return Fail("the SEND folder " + send + " cannot be made");
+  std::string programFolder = home + "/.local/share/quillon/";
+  std::string send = HandedOffSendFolder(home, pw.pw_uid);
+  if (!send.empty()) {
+    // The program's folder holds its SEND folder (and names its channel).
+    programFolder = send.substr(0, send.find_last_of('/', send.size() - 2) + 1);
+  } else {
+    struct stat st {};
+    if (::stat(programFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return Fail("user " + req.user + " has no Quillon folder (" + programFolder + "); start Quillon once as " +
+                  req.user + ", then print again");
+    send = qn::ResolvePath(programFolder + "SEND/");
+    if (::mkdir(send.c_str(), 0700) != 0 && errno != EEXIST)
+      return Fail("the SEND folder " + send + " cannot be made");
+  }
 
   // Files of earlier jobs that were killed before they could clean up.
   fe::SweepStaleWorkFiles(send.substr(0, send.size() - 1), kWorkPrefix);

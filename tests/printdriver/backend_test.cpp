@@ -271,6 +271,41 @@ TEST_F(Backend, JobsForRootAndSystemAccountsAreRefused) {
   EXPECT_TRUE(printdriver::MayPrintFaxes(1000, "/bin/sh", why));
 }
 
+TEST_F(Backend, FaxGoesWhereTheUsersProgramKeepsItsFaxes) {
+  // The program names its SEND folder in its hand-off file at every start
+  // (QUILLON_HOME, XDG_DATA_HOME): the backend follows it when the folder is the
+  // user's own, and keeps to the default folder otherwise.
+  const fs::path elsewhere = homes_ / Me() / "faxes" / "quillon";
+  fs::create_directories(elsewhere / "SEND");
+  const fs::path handOff = homes_ / Me() / ".config/quillon/QNPD.INI";
+  fs::create_directories(handOff.parent_path());
+  Write(handOff, "[Location]\nQNOutPath=" + (elsewhere / "SEND").string() + "/\nQNExecutable=/usr/bin/quillon\n");
+  GiveToPrinter(homes_ / Me());
+  Write(homes_ / "doc.ps", PostScript(1));
+  JobRun r = Print(Me(), "Elsewhere", (homes_ / "doc.ps").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_TRUE(fs::exists(elsewhere / "SEND/FAX00000.APF")) << r.log;
+  EXPECT_TRUE(fs::exists(elsewhere / "SEND/FAX00000.JFD"));
+  EXPECT_FALSE(fs::exists(SendFolder() / "FAX00000.APF"));
+
+  // A folder that is not the user's own (or a relative path) is not followed.
+  if (::getuid() == 0) {
+    const fs::path foreign = homes_ / "foreign" / "SEND";
+    fs::create_directories(foreign);
+    Write(handOff, "[Location]\nQNOutPath=" + foreign.string() + "/\n");
+    GiveToPrinter(handOff);
+    r = Print(Me(), "Foreign", (homes_ / "doc.ps").string());
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_TRUE(fs::is_empty(foreign));
+    EXPECT_TRUE(fs::exists(SendFolder() / "FAX00000.APF")) << r.log;
+  }
+  Write(handOff, "[Location]\nQNOutPath=faxes/quillon/SEND/\n");
+  GiveToPrinter(handOff);
+  r = Print(Me(), "Relative", (homes_ / "doc.ps").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_NE(r.log.find(SendFolder().string()), std::string::npos) << r.log;
+}
+
 TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {
   const std::string mine = Me();
   auto cancelled = [&](const JobRun& r, const std::string& words) {
