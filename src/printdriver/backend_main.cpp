@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
   req.memoryLimitBytes = std::uint64_t(EnvNumber("QUILLON_BACKEND_MEMORY_LIMIT", req.memoryLimitBytes >> 20)) << 20;
   req.user = argv[2];
   req.title = argv[3];
+  req.options = argv[5];
   if (argc == 7) req.inputPath = argv[6];
   if (const char* homes = std::getenv("QUILLON_BACKEND_HOMES")) req.homesOverride = homes;
   std::fprintf(stderr, "INFO: Making a fax of \"%s\" for %s\n", printdriver::DescriptionFromTitle(req.title).c_str(),

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -218,9 +219,53 @@ bool IsPlainUserName(const std::string& user) {
   return true;
 }
 
-std::string DescriptionFromTitle(const std::string& title) {
+std::string JobOption(const std::string& options, const std::string& name) {
+  std::size_t i = 0;
+  const std::size_t n = options.size();
+  while (i < n) {
+    while (i < n && options[i] == ' ') ++i;
+    std::string word, value;
+    bool hasValue = false;
+    while (i < n && options[i] != ' ' && options[i] != '=') word += options[i++];
+    if (i < n && options[i] == '=') {
+      hasValue = true;
+      ++i;
+      while (i < n && options[i] != ' ') {
+        const char c = options[i];
+        if (c == '\\' && i + 1 < n) {
+          value += options[i + 1];
+          i += 2;
+        } else if (c == '\'' || c == '"') {
+          ++i;
+          while (i < n && options[i] != c) {
+            if (options[i] == '\\' && i + 1 < n) ++i;
+            value += options[i++];
+          }
+          if (i < n) ++i;  // the closing quote
+        } else {
+          value += c;
+          ++i;
+        }
+      }
+    }
+    if (hasValue && strcasecmp(word.c_str(), name.c_str()) == 0) return value;
+  }
+  return {};
+}
+
+std::string DialableNumber(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const bool keep = (c >= '0' && c <= '9') || std::strchr(" +-().,*#WPTwpt", c) != nullptr;
+    if (keep && c != '\0' && out.size() < 40) out += c;
+  }
+  const std::size_t first = out.find_first_not_of(' '), last = out.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
+}
+
+std::string OneLine(const std::string& text) {
   std::string s;
-  for (const char c : title) s += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+  for (const char c : text) s += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
   const std::size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
   s = first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
   if (s.size() > 80) {
@@ -228,6 +273,11 @@ std::string DescriptionFromTitle(const std::string& title) {
     while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
     s.resize(cut);
   }
+  return s;
+}
+
+std::string DescriptionFromTitle(const std::string& title) {
+  const std::string s = OneLine(title);
   return s.empty() ? "Printed document" : s;
 }
 
@@ -276,8 +326,7 @@ JobResult RunPrintJob(const JobRequest& req) {
       return Fail("user " + req.user + " has no Quillon folder (" + programFolder + "); start Quillon once as " +
                   req.user + ", then print again");
     send = qn::ResolvePath(programFolder + "SEND/");
-    if (::mkdir(send.c_str(), 0700) != 0 && errno != EEXIST)
-      return Fail("the SEND folder " + send + " cannot be made");
+    if (::mkdir(send.c_str(), 0700) != 0 && errno != EEXIST) return Fail("the SEND folder " + send + " cannot be made");
   }
 
   // Files of earlier jobs that were killed before they could clean up.
@@ -326,7 +375,10 @@ JobResult RunPrintJob(const JobRequest& req) {
     if (rc == -fe::ecDiskFull) return Retry("the disk holding " + send + " is full");
     return Fail("the fax could not be made (error " + std::to_string(-rc) + ")");
   }
-  const std::string jfd = "\n\n" + DescriptionFromTitle(req.title) + "\n";
+  // Number, recipient and subject, one line each; the program asks for what
+  // is missing when it picks the fax up.
+  const std::string jfd = DialableNumber(JobOption(req.options, "phone")) + "\n" +
+                          OneLine(JobOption(req.options, "recipient")) + "\n" + DescriptionFromTitle(req.title) + "\n";
   if (!WriteFile(jfdTemp.path, jfd)) {
     if (PassingFailure(errno)) return Retry("the disk holding " + send + " is full");
     return Fail("cannot write the job description in " + send);

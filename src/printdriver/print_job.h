@@ -33,6 +33,10 @@ inline constexpr std::size_t kMaxJobBytes = std::size_t(512) << 20;
 
 struct JobRequest {
   std::string user, title;
+  // The job's options as CUPS hands them over ("name=value ...", values quoted
+  // or escaped where they hold spaces); phone= and recipient= name the fax's
+  // number and recipient (lp -o phone=5551234 -o recipient="Ada Lindqvist").
+  std::string options;
   std::string inputPath;  // empty: the document comes on standard input
   // Folder holding the users' homes by name, instead of their account's home
   // directory; set only through the environment of a test run (cupsd hands a
@@ -60,6 +64,16 @@ struct JobResult {
 // Account names: letters, digits, ".", "_", "-", not starting with "-" or ".",
 // at most 32 bytes.
 bool IsPlainUserName(const std::string& user);
+// The value of option `name` in a CUPS options string (empty when absent):
+// words separated by spaces, each name=value, a value in single or double
+// quotes or with backslash escapes.
+std::string JobOption(const std::string& options, const std::string& name);
+// A fax number as a modem dials it: digits, space, + - ( ) . , * # and W P T
+// kept, anything else dropped, at most 40 characters.
+std::string DialableNumber(const std::string& text);
+// Text as one line: control characters become spaces, trimmed, cut to 80
+// bytes on a character boundary (a job option's recipient).
+std::string OneLine(const std::string& text);
 // The title as one line of text: control characters become spaces, trimmed,
 // cut to 80 bytes on a character boundary; "Printed document" when empty.
 std::string DescriptionFromTitle(const std::string& title);

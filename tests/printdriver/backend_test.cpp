@@ -125,13 +125,13 @@ class Backend : public ::testing::Test {
   // set, that file on standard input. env: more "NAME=value" words for its
   // environment; wrap: a command the backend runs under.
   JobRun Print(const std::string& user, const std::string& title, const std::string& file, bool onStdin = false,
-               const std::string& env = "", const std::string& wrap = "") {
+               const std::string& env = "", const std::string& wrap = "", const std::string& options = "media=A4") {
     const fs::path log = homes_ / "log.txt";
     fs::create_directories(TempFolder());
     GiveToPrinter(TempFolder());
     std::string cmd = "cd '" + homes_.string() + "' && " + wrap + " env DEVICE_URI=quillon:/ QUILLON_BACKEND_HOMES='" +
                       homes_.string() + "' TMPDIR='" + TempFolder().string() + "' " + env + " '" + kBackend + "' 42 '" +
-                      user + "' '" + title + "' 1 'media=A4'";
+                      user + "' '" + title + "' 1 '" + options + "'";
     cmd += onStdin ? " < '" + file + "'" : " '" + file + "'";
     cmd += " 2> '" + log.string() + "'";
     JobRun r;
@@ -304,6 +304,31 @@ TEST_F(Backend, FaxGoesWhereTheUsersProgramKeepsItsFaxes) {
   r = Print(Me(), "Relative", (homes_ / "doc.ps").string());
   ASSERT_EQ(r.status, 0) << r.log;
   EXPECT_NE(r.log.find(SendFolder().string()), std::string::npos) << r.log;
+}
+
+TEST_F(Backend, NumberAndRecipientComeFromTheJobOptions) {
+  // lp -o phone=... -o recipient=... (or a print dialog that knows fax queues):
+  // the fax arrives with its number and recipient; the title is the subject.
+  Write(homes_ / "doc.ps", PostScript(1));
+  JobRun r = Print(Me(), "Invoice 12", (homes_ / "doc.ps").string(), false, "", "",
+                   "media=A4 phone=+1\\ (555)\\ 123-4567;rm recipient=\"Ada Lindqvist\" job-priority=50");
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(Read(SendFolder() / "FAX00000.JFD"), "+1 (555) 123-4567\nAda Lindqvist\nInvoice 12\n");
+  // Without them both lines stay empty: the program asks when it picks the fax up.
+  r = Print(Me(), "Plain", (homes_ / "doc.ps").string());
+  ASSERT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(Read(SendFolder() / "FAX00001.JFD"), "\n\nPlain\n");
+
+  using printdriver::JobOption;
+  EXPECT_EQ(JobOption("a=1 phone=5551234 b=2", "phone"), "5551234");
+  EXPECT_EQ(JobOption("recipient='Ada Lindqvist' x=y", "recipient"), "Ada Lindqvist");
+  EXPECT_EQ(JobOption("recipient=Ada\\ Lindqvist", "recipient"), "Ada Lindqvist");
+  EXPECT_EQ(JobOption("recipient=\"Say \\\"hi\\\"\"", "recipient"), "Say \"hi\"");
+  EXPECT_EQ(JobOption("nophone=1 phoneX=2", "phone"), "");
+  EXPECT_EQ(JobOption("phone", "phone"), "");
+  EXPECT_EQ(JobOption("recipient='unterminated", "recipient"), "unterminated");
+  EXPECT_EQ(printdriver::DialableNumber("Fax: 555-0199 / 12\n"), "555-0199  12");
+  EXPECT_EQ(printdriver::OneLine("Ada\n\tLindqvist "), "Ada  Lindqvist");
 }
 
 TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {

@@ -94,11 +94,13 @@ if out=$(as_user lp -U root -d "$queue" -t "Not mine" "$dir/doc.pdf" 2>&1); then
   fail "a job for another user was taken: $out"
 fi
 echo "$out" | grep -qi 'unauthorized' || fail "no Unauthorized for another user's name: $out"
-as_user lp -d "$queue" -t "Printed through CUPS" "$dir/doc.pdf" || fail "lp refused the job"
+as_user lp -d "$queue" -t "Printed through CUPS" -o phone=5551234 -o "recipient='Ada Lindqvist'" "$dir/doc.pdf" ||
+  fail "lp refused the job"
 send=$dir/homes/$user/.local/share/quillon/SEND
 for _ in $(seq 100); do [ -f "$send/FAX00000.JFD" ] && break; sleep 0.2; done
 [ -f "$send/FAX00000.APF" ] && [ -f "$send/FAX00000.JFD" ] || fail "no fax in $send"
-[ "$(sed -n 3p "$send/FAX00000.JFD")" = "Printed through CUPS" ] || fail "JFD: $(cat -A "$send/FAX00000.JFD")"
+[ "$(sed -n 1p "$send/FAX00000.JFD")" = "5551234" ] && [ "$(sed -n 2p "$send/FAX00000.JFD")" = "Ada Lindqvist" ] &&
+  [ "$(sed -n 3p "$send/FAX00000.JFD")" = "Printed through CUPS" ] || fail "JFD: $(cat -A "$send/FAX00000.JFD")"
 "$build/bin/qnfax" info "$send/FAX00000.APF" | grep -q '^Pages: *2$' || fail "not two pages"
 # PostScript reaches the backend as it is and goes through the interpreter
 # (as the printing user, with CUPS' own temporary folder not writable for it).
