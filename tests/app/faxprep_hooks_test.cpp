@@ -3,6 +3,7 @@
 // and "&Edit" go through the Fax Cover Sheet Editor into the outgoing list.
 #include "app/main/faxprep_hooks.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,11 +13,12 @@
 #include "apf_writer.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
-#include "grid_columns.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "faxprep/quick_fax.h"
+#include "grid_columns.h"
 #include "modal_script.h"
+#include "records/ui/editors.h"
 #include "records/ui/record_grid.h"
 #include "sessions/settings.h"
 
@@ -98,6 +100,44 @@ class FaxPrepHooksTest : public QObject {
     WriteText(home_ + "SEND/JOB2.JFD", "555-0101\nSecond\nSecond report\n");
     QCOMPARE(Hooks().ProcessExtraPDFaxFiles(*w), 1);
     QCOMPARE(Column(w->FaxGrid, "SUBJECT").size(), 2);
+    w->close();
+  }
+
+  // A fax printed while the program runs without a number brings the Fax
+  // Information Editor up for it; one printed meanwhile waits in the list.
+  void printedFaxWithoutNumberAsksForIt() {
+    auto w = Start();
+    QDir().mkpath(home_ + "SEND");
+    WriteFax(home_ + "SEND/JOB3.APF");
+    WriteText(home_ + "SEND/JOB3.JFD", "\n\nNo number yet\n");
+    int editors = 0, nested = -1;
+    ModalScript script;
+    script.Then([&](QWidget* d) {
+      auto* e = qobject_cast<TFaxEditor*>(d);
+      QVERIFY(e);
+      ++editors;
+      QCOMPARE(e->Subject->text(), QStringLiteral("No number yet"));
+      // Another printed fax arrives while the editor is open: no second editor.
+      WriteFax(home_ + "SEND/JOB4.APF");
+      WriteText(home_ + "SEND/JOB4.JFD", "\nWaiting\nSecond\n");
+      nested = Hooks().ProcessExtraPDFaxFiles(*w);
+      e->FaxNumber->setText(QStringLiteral("555-0142"));
+      QTest::mouseClick(e->AcceptButton, Qt::LeftButton);
+    });
+    QCOMPARE(Hooks().ProcessExtraPDFaxFiles(*w), 1);
+    QVERIFY(script.Done());
+    QCOMPARE(editors, 1);
+    QCOMPARE(nested, 1);
+    QStringList phones = Column(w->FaxGrid, "PHONE"), subjects = Column(w->FaxGrid, "SUBJECT");
+    QCOMPARE(subjects.size(), 2);
+    QCOMPARE(phones.at(subjects.indexOf(QStringLiteral("No number yet"))), QStringLiteral("555-0142"));
+    QCOMPARE(phones.at(subjects.indexOf(QStringLiteral("Second"))), QString());
+
+    // A printed fax with its number goes into the list without a question.
+    WriteFax(home_ + "SEND/JOB5.APF");
+    WriteText(home_ + "SEND/JOB5.JFD", "555-0177\nKnown\nThird\n");
+    QCOMPARE(Hooks().ProcessExtraPDFaxFiles(*w), 1);
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT").size(), 3);
     w->close();
   }
 

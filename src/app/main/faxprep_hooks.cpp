@@ -10,6 +10,7 @@
 #include "faxprep/quick_fax.h"
 #include "hooks.h"
 #include "main_screen.h"
+#include "records/ui/editors.h"
 #include "records/ui/record_grid.h"
 
 namespace qn {
@@ -23,6 +24,22 @@ void EditCover(TMainScreen& w, bool newFax) {
   else if (saved)
     w.FaxGrid->Refresh();
   w.SetButtons();
+}
+
+// A fax printed while the program runs, without a number (the print dialog
+// asked for none): its Fax Information Editor comes up at once, so that it can
+// be sent. One at a time: while an editor is open, later ones wait in the list.
+void AskForMissingNumber(TMainScreen& w, const faxprep::PickUpReport& report) {
+  static bool asking = false;
+  if (asking || w.FirstActivation || report.withoutNumber.isEmpty()) return;
+  asking = true;
+  const quint32 recNo = report.withoutNumber.back();
+  if (w.FaxTable.go(recNo) == 0) {
+    w.FaxGrid->Refresh();
+    if (EditOutgoingFax(&w, w.FaxTable)) w.FaxGrid->Refresh();
+    w.SetButtons();
+  }
+  asking = false;
 }
 
 int PickUp(TMainScreen& w) {
@@ -42,6 +59,7 @@ int PickUp(TMainScreen& w) {
     }
   if (!fresh.isEmpty())
     MessageBoxText(fresh.join(QLatin1Char('\r')), QStringLiteral("Printed faxes"), mbOk | mbIconWarning);
+  AskForMissingNumber(w, report);
   return report.added;
 }
 
