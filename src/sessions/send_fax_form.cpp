@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -353,6 +354,15 @@ QString TSendFaxForm::BuildHeader() const {
 void TSendFaxForm::SendFaxButtonClick() {
   if (busy_) {
     Beep();
+    return;
+  }
+  // A number without a digit dials nothing: say so before the port is opened,
+  // instead of a minute of silence on the line and a failed fax.
+  if (!sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[0-9]")))) {
+    MessageBoxText(QStringLiteral("Please enter the fax number to dial."), QStringLiteral("Send Fax"),
+                   mbOk | mbIconWarning);
+    sfPhoneNumber->setFocus();
+    sfPhoneNumber->selectAll();
     return;
   }
   const FaxSettings& s = Settings();

@@ -415,6 +415,39 @@ class SendWindowTest : public QObject {
   }
 
   // The called number does not answer: the result is the engine's text for it.
+  // A fax without a number (a printed fax nobody gave one) is refused before
+  // the port is opened, with the number field ready for typing.
+  void emptyNumberIsRefusedBeforeThePortOpens() {
+    qnsim::ScriptedModem modem;  // expects nothing: any byte would be a fault
+    modem.Start();
+    ScriptedRecord(modem);
+    table_.go(1);
+    table_.setString("PHONE", "");
+    QCOMPARE(table_.post(), 0);
+    bool focused = false;
+    ModalScript script;
+    script.Then([](QWidget* w) {
+      if (auto* form = qobject_cast<TSendFaxForm*>(w)) form->SendFaxButton->click();
+    });
+    script.Answer(QMessageBox::Ok);
+    script.Then([&focused](QWidget* w) {
+      if (auto* form = qobject_cast<TSendFaxForm*>(w)) {
+        focused = form->focusWidget() == form->sfPhoneNumber;
+        form->CloseButton->click();
+      }
+    });
+    SendCurrentFax(nullptr, table_, {});
+    QVERIFY(script.Done());
+    bool told = false;
+    for (const auto& seen : script.seen()) told = told || seen.text.contains(QStringLiteral("fax number"));
+    QVERIFY2(told, "no message about the number");
+    QVERIFY(focused);
+    QVERIFY(modem.Received().empty());
+    ExpectPortFree(modem.DevicePath());
+    table_.go(1);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
+  }
+
   void noAnswer() {
     qnsim::ScriptedModem modem;
     DialWithReplies(modem, {"NO ANSWER"});
