@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fe_errors.h"
+#include "fe_lockfile.h"
 #include "fe_texts.h"
 
 namespace qn {
@@ -52,6 +53,13 @@ unsigned ComNumberOf(const std::string& name) {
 }
 
 std::string PortHolder(const std::string& device) {
+  // A program that keeps the convention of lock files names itself there.
+  if (const pid_t owner = fe::LockFileOwner(device); owner > 0) {
+    const std::string pid = std::to_string(owner);
+    std::string name = ProcessName(pid);
+    if (name.empty()) name = "another program";
+    return name + " (process " + pid + ")";
+  }
   const std::string target = RealPath(device);
   if (target.empty()) return {};
   const std::string self = std::to_string(::getpid());

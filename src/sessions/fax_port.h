@@ -37,9 +37,10 @@ namespace qn {
 // the system tells (see PortHolder).
 std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device = {});
 
-// "ModemManager (process 812)" for the first other process that has `device`
-// open, as far as /proc shows it (processes of other users are hidden from an
-// ordinary user); empty when none is found.
+// "minicom (process 812)" for the running process that `device`'s lock file
+// names, else "ModemManager (process 812)" for the first other process that has
+// `device` open, as far as /proc shows it (processes of other users are hidden
+// from an ordinary user); empty when none is found.
 std::string PortHolder(const std::string& device);
 
 // The port number named by "COM<n>", 0 for anything else.
