@@ -59,8 +59,15 @@ bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(
   say(QStringLiteral("Preparing Send Fax form..."));
   FaxSettings& s = Settings();
   QString result, phone;
+  QDateTime ended;
   {
     TSendFaxForm form(parent);
+    // The outcome goes into the record as soon as the session ends, while the
+    // window still shows it: a program that never gets past that message (a
+    // crash, the session's end) leaves a record that says what happened.
+    QObject::connect(&form, &TSendFaxForm::ResultReady, &form, [&] {
+      StoreSendResult(table, recNo, form.ResultText, form.sfPhoneNumber->text(), form.ResultTime);
+    });
     CentreForm(&form);
     form.FaxFile = QString::fromStdString(files.faxFile);
     form.CoverFile = QString::fromStdString(files.coverFile);
@@ -81,8 +88,10 @@ bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(
     s.PrefixDisable = form.DisablePrefix->isChecked();
     s.SuffixDisable = form.DisableSuffix->isChecked();
     SaveSettings();
-    // Still under the window's hourglass; it goes with the window.
-    StoreSendResult(table, recNo, result, phone, QDateTime::currentDateTime());
+    ended = form.ResultTime;
+    // Still under the window's hourglass; it goes with the window. Written
+    // again with the same outcome (and the number as the window shows it now).
+    StoreSendResult(table, recNo, result, phone, ended.isValid() ? ended : QDateTime::currentDateTime());
   }
   say(QString());
   return true;

@@ -362,6 +362,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   busy_ = true;
   closeWhenDone_ = false;
   finishPending_ = false;
+  resultReported_ = false;
   StatusLine->show();
   AddtoLastSendLog(QStringLiteral("Start:") + SessionLogTime());
 
@@ -385,6 +386,7 @@ void TSendFaxForm::SendFaxButtonClick() {
     AddtoLastSendLog(QStringLiteral("Message:") + message);
     port_->Close();
     ResultText = message.section(QStringLiteral("\r\n"), 0, 0);
+    ReportResult();
     ShowErrorBox(QStringLiteral("Error Opening Communications Port"),
                  message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                      QStringLiteral(") correct? Please") + kCrLf +
@@ -438,6 +440,7 @@ void TSendFaxForm::SendFaxButtonClick() {
       Mark(QStringLiteral("Sending_RESET_string_Error"));
       EndSession();
       ResultText = QStringLiteral("The modem did not respond to the reset string");
+      ReportResult();
       ShowErrorBox(QStringLiteral("Unable to Continue"),
                    QStringLiteral("We are unable to continue the fax session. ") + kCrLf + kCrLf +
                        QStringLiteral("The modem did not respond to the reset string:   (") + Q(command) +
@@ -576,6 +579,7 @@ void TSendFaxForm::FinishSession() {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   busy_ = false;
   NormalCursor();
+  ReportResult();
   const int abs = finishCode_ < 0 ? -finishCode_ : finishCode_;
   if (closeWhenDone_) {
     // The user cancelled by closing: no message, the window goes.
@@ -602,8 +606,16 @@ void TSendFaxForm::EndSession() {
   port_->Close();
 }
 
+void TSendFaxForm::ReportResult() {
+  if (resultReported_) return;
+  resultReported_ = true;
+  ResultTime = QDateTime::currentDateTime();
+  emit ResultReady();
+}
+
 void TSendFaxForm::StopEarly() {
   EndSession();
+  ReportResult();
   busy_ = false;
   NormalCursor();
   StatusLine->hide();

@@ -414,6 +414,52 @@ class SendWindowTest : public QObject {
     ExpectPortFree(modem.DevicePath());
   }
 
+  // A fax sent through a Class 2.0 modem is in its record as sent while "The fax
+  // was sent successfully" is still on screen: a program that ends there (a
+  // crash, the session's end) leaves no record inviting a second sending. Closing
+  // the window writes the same outcome again.
+  void sentIsRecordedBeforeTheWindowCloses() {
+    qnsim::ScriptedModem modem;
+    modem.Answer("AT");
+    modem.Answer(kInit).Answer("AT+FCLASS=2.0").Answer("AT+FLI=\"5550100\"").Answer("AT+FLO=2");
+    modem.Answer("AT+FNR=1,1,1,0").Answer("AT+FCC=1,5,0,2,0,0,0,0");
+    modem.Expect("ATDT5551234").Reply("+FCO").Reply("+FIS:1,5,0,2,0,0,0,0").Reply("OK");
+    modem.Expect("AT+FDT").Reply("+FCS:1,5,0,2,0,0,0,0").Reply("CONNECT").ExpectData(",;.");
+    modem.Reply("+FPS:1").Reply("+FHS:00").Reply("OK");
+    modem.Start();
+    ScriptedRecord(modem);
+    Settings().FaxClass = 3;
+
+    QString whileShown, dateWhileShown, timeWhileShown;
+    ModalScript script;
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
+    script.Then([&](QWidget* w) {
+      // What another reader of the table finds at this moment.
+      xb::Table reader;
+      if (reader.open(ProgramFolder() + "QNOUT.DBF", xb::OpenMode::ReadOnly) == 0 && reader.go(1) == 0) {
+        whileShown = QString::fromStdString(reader.getTrimString("LASTRESULT"));
+        dateWhileShown = QString::fromStdString(reader.getDate("DATESENT"));
+        timeWhileShown = QString::fromStdString(reader.getTrimString("TIMESENT"));
+      }
+      auto* box = qobject_cast<QMessageBox*>(w);
+      QVERIFY(box);
+      QCOMPARE(box->text(), QStringLiteral("The fax was sent successfully"));
+      box->button(QMessageBox::Ok)->click();
+    });
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
+    QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY(script.Done());
+    QVERIFY2(modem.WaitDone(5s), modem.Report().c_str());
+    QCOMPARE(whileShown, QStringLiteral("Sent"));
+    QCOMPARE(dateWhileShown, QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    QCOMPARE(timeWhileShown.size(), 5);
+    table_.go(1);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Sent"));
+    QCOMPARE(QString::fromStdString(table_.getTrimString("TIMESENT")), timeWhileShown);
+    QCOMPARE(table_.getTrimString("PHONE"), std::string("5551234"));
+    ExpectPortFree(modem.DevicePath());
+  }
+
   // The called number does not answer: the result is the engine's text for it.
   void noAnswer() {
     qnsim::ScriptedModem modem;
