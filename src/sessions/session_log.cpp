@@ -41,8 +41,10 @@ bool WriteSessionLog(const QStringList& lines, const std::string& path) {
   for (std::size_t done = 0; ok && done < text.size();) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) ok = false;
   if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;

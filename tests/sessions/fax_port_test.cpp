@@ -113,7 +113,8 @@ TEST(SessionPort, PortHeldByALockFileNamesItsProcess) {
   ::waitpid(child, nullptr, 0);
   // The holder has gone: its lock is stale, the port ours, with our own lock.
   EXPECT_EQ(port.Open(modem.DevicePath()), 0);
-  EXPECT_EQ(ReadFile(lock), std::string(10 - std::to_string(::getpid()).size(), ' ') + std::to_string(::getpid()) + "\n");
+  EXPECT_EQ(ReadFile(lock),
+            std::string(10 - std::to_string(::getpid()).size(), ' ') + std::to_string(::getpid()) + "\n");
   port.Close();
   EXPECT_NE(::access(lock.c_str(), F_OK), 0);
   ::unsetenv("QN_LOCK_DIR");

@@ -305,6 +305,16 @@ class SendWindowTest : public QObject {
     QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Sent."));  // blanks keep the last result
     QCOMPARE(table_.getTrimString("PHONE"), std::string("557"));
 
+    // A record number that does not exist changes no other record, and leaves
+    // no half-made change behind for a later move to post.
+    AddRecord("FAX00003.APF", "", "2");
+    QCOMPARE(table_.go(2), 0);
+    QVERIFY(StoreSendResult(table_, 9, QStringLiteral("Sent"), QStringLiteral("999"), at) < 0);
+    QCOMPARE(table_.go(2), 0);
+    QCOMPARE(table_.getTrimString("PHONE"), std::string("2"));
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
+    QCOMPARE(table_.getTrimString("DATESENT"), std::string());
+
     QCOMPARE(DialWaitFromInitString("ATS7=120"), 120);
     QCOMPARE(DialWaitFromInitString("S7=90X4"), 90);
     QCOMPARE(DialWaitFromInitString("S7=30"), 55);
@@ -458,6 +468,39 @@ class SendWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(table_.getTrimString("TIMESENT")), timeWhileShown);
     QCOMPARE(table_.getTrimString("PHONE"), std::string("5551234"));
     ExpectPortFree(modem.DevicePath());
+  }
+
+  // A record that cannot take the outcome (its table open read-only here) says
+  // so to the user, once, with the table's reason, and keeps what it had.
+  void outcomeThatCannotBeStoredIsShown() {
+    AddRecord("FAX00001.APF", "", "5551234");
+    WriteApf(SendFolder() + "FAX00001.APF", qn::sim::makeTestPages(1, 10, true, 7));
+    table_.close();
+    QVERIFY(records::OpenFaxDBF(table_, ProgramFolder(), records::kNotArchived, xb::OpenMode::ReadOnly));
+    QVERIFY(table_.go(1) == 0);
+    qputenv("QN_COM3", "/nonexistent/qn-no-modem");
+    ModalScript script;
+    QString portError;
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
+    script.Answer(QMessageBox::Ok);  // the record could not be written
+    script.Then([&portError](QWidget* w) {
+      auto* box = qobject_cast<TShowErrorForm*>(w);
+      QVERIFY(box);
+      portError = box->windowTitle();
+      box->OkButton->click();
+    });
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
+    QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY(script.Done());
+    QVERIFY2(script.unexpected().isEmpty(), qPrintable(script.unexpected().join(',')));
+    QCOMPARE(portError, QStringLiteral("Error Opening Communications Port"));
+    QCOMPARE(script.seen().size(), size_t(1));  // not again when the window closed
+    const QString said = script.seen()[0].text;
+    QVERIFY2(said.contains(QLatin1String("could not be written into the fax's record")), qPrintable(said));
+    QVERIFY2(said.contains(QLatin1String("Unable to open the specified communications port")), qPrintable(said));
+    QVERIFY2(said.contains(QLatin1String("read-only")), qPrintable(said));
+    QCOMPARE(table_.go(1), 0);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
   }
 
   // The called number does not answer: the result is the engine's text for it.
