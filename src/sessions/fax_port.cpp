@@ -20,6 +20,7 @@ namespace {
 
 constexpr long kModemReplyTicks = 36;  // about 2 s for a modem's "OK"
 constexpr long kSettleTicks = 12;      // about 0.66 s before the first "AT"
+constexpr int kStopWaitMs = 15000;     // a cancelled component hangs up (about 2 s) first
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -195,7 +196,23 @@ int TFaxSessionPort::DumpTrace() {
   return port.SetTracing(fe::tlDump);
 }
 
+bool TFaxSessionPort::StopComponent(int timeoutMs) {
+  if (!fax_ || !fax_->Running()) return true;
+  fax_->Cancel();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // Events queued for this thread (when the component uses our sink) keep going.
+  while (!fax_->WaitDone(20)) {
+    sink.ProcessPending();
+    if (std::chrono::steady_clock::now() >= until) return false;
+  }
+  return true;
+}
+
 void TFaxSessionPort::Close() {
+  // Never take the link or the port from under a running component: it is
+  // cancelled and waited for, asked again whenever a wait runs out.
+  while (!StopComponent(kStopWaitMs)) {
+  }
   if (fax_) {
     fax_->SetComPort(nullptr);
     fax_->SetEventSink(nullptr);

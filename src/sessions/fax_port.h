@@ -17,8 +17,8 @@
 //  - A fax component attached with Attach() is detached again by Close() or the
 //    destructor before the link, the sink and the port go, so the component never
 //    points at freed memory. Declare the session port after the component, or
-//    call Close() before the component goes. The component must not be running
-//    when the port closes (see fe::TFeAbstractFax::Running).
+//    call Close() before the component goes. Close() never lets go under a
+//    running component: it cancels it and waits until it stopped.
 #pragma once
 
 #include <functional>
@@ -87,7 +87,13 @@ class TFaxSessionPort {
   void PauseTrace();
   int DumpTrace();
 
-  // Lets go of the component, the link and the port, in that order.
+  // Cancels the attached component when it runs and waits up to timeoutMs
+  // (running the session port's own queued events) until it stopped; false
+  // when it still runs.
+  bool StopComponent(int timeoutMs);
+  // Lets go of the component, the link and the port, in that order; a running
+  // component is stopped first (StopComponent, as often as it takes), so
+  // nothing is taken from under it.
   void Close();
 
   // Waits `ms` milliseconds while letting the owner's events run; plain sleep

@@ -26,4 +26,12 @@ auto RunOffThread(F work, QEventLoop::ProcessEventsFlags flags = QEventLoop::All
   return result;
 }
 
+// Waits, the events running as for RunOffThread, until the fax component has
+// stopped; each wait of `sliceMs` that runs out cancels it again. A session
+// lets go of its port only after this, never under a running component.
+template <typename Fax>
+void WaitUntilStopped(Fax& fax, int sliceMs, QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents) {
+  while (fax.Running() && !RunOffThread([&fax, sliceMs] { return fax.WaitDone(sliceMs); }, flags)) fax.Cancel();
+}
+
 }  // namespace qn

@@ -61,8 +61,16 @@ TFaxSessionValues TFeAbstractFax::Session() const {
 }
 
 int TFeAbstractFax::Status() const {
+  if (tEventFax == this && tEventValues) return tEventValues->status;
   std::lock_guard<std::mutex> lk(valuesMu_);
   return values_.status;
+}
+
+void TFeAbstractFax::SetComPort(TFaxLink* link) {
+  if (link == link_) return;
+  if (link_ && attached_) link_->Detach();
+  attached_ = false;
+  link_ = link;
 }
 
 void TFeAbstractFax::LogState(int state, const char* name) {
@@ -103,7 +111,8 @@ bool TFeAbstractFax::WaitDone(int timeoutMs) {
 }
 
 void TFeAbstractFax::BeginRun() {
-  cancelRequested_ = false;
+  // A cancel that came during the modem preparation is kept: the first step of
+  // the run (woken at once) ends the session.
   finalCode_ = 0;
   {
     std::lock_guard<std::mutex> lk(valuesMu_);
@@ -111,6 +120,7 @@ void TFeAbstractFax::BeginRun() {
   }
   EnsureAttached();
   running_ = true;
+  if (cancelRequested_ && link_) link_->SetTimer(1);
 }
 
 void TFeAbstractFax::EndRun(int finalCode) {
@@ -163,8 +173,15 @@ TFaxLogInfo TFeAbstractFax::LogInfo() const {
 }
 
 void TFeAbstractFax::SetStatus(int code, bool first, bool last) {
-  UpdateSession([&](TFaxSessionValues& v) { v.status = code; });
-  auto call = [this, first, last] {
+  // The handlers see the values of this moment, not those of when they run.
+  TFaxSessionValues now;
+  UpdateSession([&](TFaxSessionValues& v) {
+    v.status = code;
+    now = v;
+  });
+  auto values = std::make_shared<const TFaxSessionValues>(std::move(now));
+  auto call = [this, first, last, values] {
+    EventValuesScope scope(this, values.get());
     if (OnFaxStatus) OnFaxStatus(*this, first, last);
     if (StatusDisplay) StatusDisplay->FaxStatus(*this, first, last);
   };
@@ -284,6 +301,7 @@ TClassSupport TFeAbstractFax::ClassSupport() {
 }
 
 int TFeAbstractFax::PrepareModem(const std::string& initString) {
+  cancelRequested_ = false;  // a cancel from here on is one of this session
   if (!link_) return -ecPortNotAssigned;
   if (!link_->IsOpen()) return -ecNotOpen;
   if (InitBaud > 0) link_->SetBaud(InitBaud);
