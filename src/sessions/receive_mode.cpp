@@ -602,8 +602,10 @@ void TReceiveMode::StoppedByItself() {
   QString message = QStringLiteral("Quillon stopped receiving faxes.") + kCrLf + kCrLf;
   if (code == fe::ecNotOpen)
     message += QStringLiteral("The modem's port went away (was the modem unplugged or switched off?).") + kCrLf + kCrLf;
-  ShowErrorBox(QStringLiteral("Receive Mode Ended"), message + QStringLiteral("The error message was:   ") + errorText,
-               false, true);
+  // Never dropped for another error window on screen (a failed fax's): it
+  // follows that one.
+  ShowErrorBoxInTurn(QStringLiteral("Receive Mode Ended"),
+                     message + QStringLiteral("The error message was:   ") + errorText, true);
 }
 
 }  // namespace qn
