@@ -92,8 +92,17 @@ std::string LockFilePath(const std::string& device) {
 }
 
 pid_t ReadLockFile(const std::string& lockPath) {
+  bool noAccess = false;
+  return ReadLockFile(lockPath, noAccess);
+}
+
+pid_t ReadLockFile(const std::string& lockPath, bool& noAccess) {
+  noAccess = false;
   const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    noAccess = errno == EACCES || errno == EPERM;
+    return 0;
+  }
   char buf[kMaxLockBytes + 1];
   std::size_t n = 0;
   for (;;) {
@@ -133,8 +142,10 @@ int AcquireDeviceLock(const std::string& device, std::string& ours, pid_t& holde
   for (int attempt = 0; attempt < 4; ++attempt) {
     struct stat st {};
     if (::lstat(lock.c_str(), &st) == 0) {
-      const pid_t pid = ReadLockFile(lock);
-      if (pid != self && ProcessRuns(pid)) {
+      bool noAccess = false;
+      const pid_t pid = ReadLockFile(lock, noAccess);
+      // A lock another user keeps from us cannot be judged: it holds the device.
+      if (noAccess || (pid != self && ProcessRuns(pid))) {
         holder = pid;
         return -ecHardware;
       }

@@ -28,13 +28,16 @@ std::string LockFilePath(const std::string& device);
 // or a binary int of exactly its size. 0 when the file is missing, unreadable
 // or names no process id.
 pid_t ReadLockFile(const std::string& lockPath);
+// The same; noAccess tells a file there that we may not read.
+pid_t ReadLockFile(const std::string& lockPath, bool& noAccess);
 
 // The running process, other than this one, that holds `device` by its lock
 // file; 0 when none does (no file, a dead or unreadable one).
 pid_t LockFileOwner(const std::string& device);
 
 // Takes the lock of `device` for this process. A stale lock (a dead process,
-// this process's own leftover, or unreadable content) is removed first.
+// this process's own leftover, or content naming no process) is removed first;
+// one we may not read is taken as held (holder 0).
 // Returns 0 with `ours` set to the lock file written, 0 with `ours` empty when
 // no lock file could be written (the port may still be used), or -ecHardware
 // with `holder` set when a running process holds the device.

@@ -208,6 +208,11 @@ TEST_F(LockFolderTest, NoWritableLockFolderStillOpens) {
     EXPECT_EQ(port.SetOpen(true), 0);
     port.SetOpen(false);
     fs::permissions(folder, fs::perms::owner_all);
+    // A lock we may not read cannot be judged: the device counts as held.
+    WriteAll(lock, Hdb(sleeper));
+    fs::permissions(lock, fs::perms::none);
+    EXPECT_EQ(port.SetOpen(true), -fe::ecHardware);
+    fs::remove(lock);
   }
 }
 
