@@ -203,6 +203,7 @@ bool TFaxSessionPort::StopComponent(int timeoutMs) {
   // Events queued for this thread (when the component uses our sink) keep going.
   while (!fax_->WaitDone(20)) {
     sink.ProcessPending();
+    if (!port.Open()) return false;  // the device went away: nothing reaches the component now
     if (std::chrono::steady_clock::now() >= until) return false;
   }
   return true;
@@ -210,8 +211,10 @@ bool TFaxSessionPort::StopComponent(int timeoutMs) {
 
 void TFaxSessionPort::Close() {
   // Never take the link or the port from under a running component: it is
-  // cancelled and waited for, asked again whenever a wait runs out.
-  while (!StopComponent(kStopWaitMs)) {
+  // cancelled and waited for, asked again whenever a wait runs out. Only a
+  // device that went away (no event can reach the component any more, and a
+  // handler still running is waited for when the link detaches) ends this.
+  while (!StopComponent(kStopWaitMs) && port.Open()) {
   }
   if (fax_) {
     fax_->SetComPort(nullptr);

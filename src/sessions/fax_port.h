@@ -92,8 +92,8 @@ class TFaxSessionPort {
   // when it still runs.
   bool StopComponent(int timeoutMs);
   // Lets go of the component, the link and the port, in that order; a running
-  // component is stopped first (StopComponent, as often as it takes), so
-  // nothing is taken from under it.
+  // component is stopped first (StopComponent, as often as it takes while the
+  // port can still reach it), so nothing is taken from under it.
   void Close();
 
   // Waits `ms` milliseconds while letting the owner's events run; plain sleep

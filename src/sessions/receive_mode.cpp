@@ -338,7 +338,7 @@ bool TReceiveMode::Start() {
     // Whatever failed, the port is let go of before the mode reads off.
     if (fax_ && fax_->Running()) {
       fax_->Cancel();
-      WaitUntilStopped(*fax_, kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+      WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
     }
     if (port_) port_->Close();
     NormalCursor();
@@ -385,7 +385,7 @@ void TReceiveMode::Stop() {
 void TReceiveMode::CancelReceiver() {
   if (fax_) {
     fax_->Cancel();
-    WaitUntilStopped(*fax_, kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+    WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
   }
   ProcessMessages();
   const FaxSettings& s = Settings();
@@ -584,7 +584,7 @@ void TReceiveMode::StoppedByItself() {
   if (stopping_ || !On()) return;
   stopping_ = true;
   const int code = lastError_;
-  if (fax_) WaitUntilStopped(*fax_, kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+  if (fax_) WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
   EndSession();
   *host_.inReceiveMode = false;
   *host_.receivingNow = false;

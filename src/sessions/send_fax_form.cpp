@@ -565,7 +565,7 @@ void TSendFaxForm::OnFinish(int code) {
 
 void TSendFaxForm::FinishSession() {
   fe::TFeSendFax* sender = fax_.get();
-  if (sender) WaitUntilStopped(*sender, 30000, QEventLoop::ExcludeUserInputEvents);
+  if (sender) WaitUntilStopped(*sender, port_.get(), 30000, QEventLoop::ExcludeUserInputEvents);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   const FaxSettings& s = Settings();
   if (!s.AfterString.empty() && port_) {

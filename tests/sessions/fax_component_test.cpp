@@ -40,13 +40,15 @@ class ProbeFax : public fe::TFeAbstractFax {
 
   std::atomic<int> timers{0}, cancels{0};
   bool slowCancel = false;
+  bool stuck = false;  // a faulty engine: ends on nothing at all
 
  protected:
   void OnLinkEvent(fe::TLinkEvent ev) override {
     if (ev == fe::TLinkEvent::Timer) ++timers;
-    if (ev == fe::TLinkEvent::Closing) EndRun(fe::ecNotOpen);
+    if (ev == fe::TLinkEvent::Closing && !stuck) EndRun(fe::ecNotOpen);
   }
   void OnCancel() override {
+    if (stuck) return;
     if (++cancels == 1) firstCancel_ = Clock::now();
     if (slowCancel && Clock::now() - firstCancel_ < 500ms) {
       link_->SetTimer(2);  // still hanging up: look again shortly
@@ -105,6 +107,24 @@ TEST(FaxComponent, ThePortIsNeverClosedUnderARunningComponent) {
   EXPECT_GE(Clock::now() - start, 450ms);
   EXPECT_FALSE(fax.Running());
   EXPECT_EQ(fax.FinalCode(), fe::ecCancelRequested);
+  EXPECT_FALSE(port.IsOpen());
+}
+
+// Even a component that never stops does not hold the session forever once
+// its device has gone: nothing can reach it any more, and the port is let go.
+TEST(FaxComponent, AGoneDeviceEndsTheWaitForAComponentThatNeverStops) {
+  qnsim::ScriptedModem modem;
+  modem.Pause(300ms).HangUp();
+  modem.Start();
+  ProbeFax fax;
+  fax.stuck = true;
+  TFaxSessionPort port;
+  ASSERT_EQ(port.Open(fax, modem.DevicePath(), ""), 0);
+  fax.Run();
+  const auto start = Clock::now();
+  port.Close();
+  EXPECT_LT(Clock::now() - start, 5s);
+  EXPECT_EQ(fax.ComPort(), nullptr);
   EXPECT_FALSE(port.IsOpen());
 }
 
