@@ -168,8 +168,8 @@ TEST(FaxComponent, CancelDuringModemPreparationEndsTheSession) {
 // Status events that run late (the first and the last are queued) show the
 // status they were made for, also through Session(); outside them the current.
 TEST(FaxComponent, StatusHandlersSeeTheStatusOfTheirEvent) {
+  fe::TFeQueueSink sink;  // outlives the component, which runs what is left at its end
   ProbeFax fax;
-  fe::TFeQueueSink sink;
   fax.SetEventSink(&sink);
   std::vector<int> seen, seenSession;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool) {
