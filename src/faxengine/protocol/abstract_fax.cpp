@@ -68,7 +68,8 @@ int TFeAbstractFax::Status() const {
 
 void TFeAbstractFax::SetComPort(TFaxLink* link) {
   if (link == link_) return;
-  if (link_ && attached_) link_->Detach();
+  // The next run attaches to the new link. The old one is not touched: its
+  // owner may have freed it already (a link detaches itself when it goes).
   attached_ = false;
   link_ = link;
 }

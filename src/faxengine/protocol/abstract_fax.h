@@ -102,8 +102,8 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   TFaxErrorEvent OnFaxError;
   TFaxFinishEvent OnFaxFinish;
 
-  // The port; the component does not own it. Another link (or none) detaches
-  // the component from the one before, so that the next run attaches afresh.
+  // The port; the component does not own it. With another link (or none) the
+  // next run attaches afresh (the old link is left to its owner).
   void SetComPort(TFaxLink* link);
   TFaxLink* ComPort() const { return link_; }
   // Where the events run (the component's window): a sink that carries calls to
