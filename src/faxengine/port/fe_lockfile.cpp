@@ -77,6 +77,31 @@ std::string LockFolder() {
   return "/var/lock";
 }
 
+namespace {
+
+std::string LockFileOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const auto slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return {};
+  return LockFolder() + "/LCK.." + name;
+}
+
+// The lock file under the name the device was given, when that differs from
+// the real one (a program given /dev/modem may lock it as LCK..modem).
+std::string GivenNameLockFile(const std::string& device) {
+  const std::string given = LockFileOf(device);
+  return given == LockFilePath(device) ? std::string() : given;
+}
+
+pid_t LiveHolder(const std::string& lock) {
+  if (lock.empty()) return 0;
+  const pid_t pid = ReadLockFile(lock);
+  return pid != ::getpid() && ProcessRuns(pid) ? pid : 0;
+}
+
+}  // namespace
+
 std::string LockFilePath(const std::string& device) {
   if (device.empty()) return {};
   std::string real = device;
@@ -84,11 +109,7 @@ std::string LockFilePath(const std::string& device) {
     real = resolved;
     std::free(resolved);
   }
-  while (real.size() > 1 && real.back() == '/') real.pop_back();
-  const auto slash = real.rfind('/');
-  const std::string name = slash == std::string::npos ? real : real.substr(slash + 1);
-  if (name.empty()) return {};
-  return LockFolder() + "/LCK.." + name;
+  return LockFileOf(real);
 }
 
 pid_t ReadLockFile(const std::string& lockPath) {
@@ -124,10 +145,9 @@ pid_t ReadLockFile(const std::string& lockPath, bool& noAccess) {
 }
 
 pid_t LockFileOwner(const std::string& device) {
-  const std::string lock = LockFilePath(device);
-  if (lock.empty()) return 0;
-  const pid_t pid = ReadLockFile(lock);
-  return pid != ::getpid() && ProcessRuns(pid) ? pid : 0;
+  if (device.empty()) return 0;
+  if (const pid_t pid = LiveHolder(LockFilePath(device))) return pid;
+  return LiveHolder(GivenNameLockFile(device));
 }
 
 int AcquireDeviceLock(const std::string& device, std::string& ours, pid_t& holder) {
@@ -137,6 +157,10 @@ int AcquireDeviceLock(const std::string& device, std::string& ours, pid_t& holde
   if (lock.empty()) return 0;
   const std::string folder = lock.substr(0, lock.rfind('/'));
   const pid_t self = ::getpid();
+  if (const pid_t other = LiveHolder(GivenNameLockFile(device))) {
+    holder = other;
+    return -ecHardware;
+  }
   // Another program may make or remove its lock between our steps: look again
   // after each surprise, a few times.
   for (int attempt = 0; attempt < 4; ++attempt) {

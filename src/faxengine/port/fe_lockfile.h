@@ -32,10 +32,12 @@ pid_t ReadLockFile(const std::string& lockPath);
 pid_t ReadLockFile(const std::string& lockPath, bool& noAccess);
 
 // The running process, other than this one, that holds `device` by its lock
-// file; 0 when none does (no file, a dead or unreadable one).
+// file (under its real name, or under the name given when that is a link);
+// 0 when none does (no file, a dead or unreadable one).
 pid_t LockFileOwner(const std::string& device);
 
-// Takes the lock of `device` for this process. A stale lock (a dead process,
+// Takes the lock of `device` for this process (a live lock under the name
+// given, when that is a link, refuses too). A stale lock (a dead process,
 // this process's own leftover, or content naming no process) is removed first;
 // one we may not read is taken as held (holder 0).
 // Returns 0 with `ours` set to the lock file written, 0 with `ours` empty when

@@ -131,6 +131,20 @@ TEST_F(LockFolderTest, ARunningHolderRefusesThePort) {
   WriteAll(lock, std::string(reinterpret_cast<const char*>(&binary), sizeof binary));
   EXPECT_EQ(port.SetOpen(true), -fe::ecHardware);
 
+  // A program given a link to the device locks it under the link's name.
+  fs::remove(lock);
+  const fs::path link = folder / "faxmodem";
+  fs::create_symlink(device, link);
+  const std::string linkLock = (folder / "LCK..faxmodem").string();
+  WriteAll(linkLock, Hdb(sleeper));
+  EXPECT_EQ(fe::LockFileOwner(link.string()), sleeper);
+  fe::TFeComPort viaLink;
+  viaLink.SetAutoOpen(false);
+  viaLink.SetDevicePath(link.string());
+  EXPECT_EQ(viaLink.SetOpen(true), -fe::ecHardware);
+  fs::remove(linkLock);
+  fs::remove(link);
+
   ::kill(sleeper, SIGKILL);
   ::waitpid(sleeper, nullptr, 0);
   child = 0;
