@@ -18,7 +18,8 @@
 //    destructor before the link, the sink and the port go, so the component never
 //    points at freed memory. Declare the session port after the component, or
 //    call Close() before the component goes. Close() never lets go under a
-//    running component: it cancels it and waits until it stopped.
+//    running component: it cancels it and waits until it stopped (or its
+//    device went away, so that nothing can reach it any more).
 #pragma once
 
 #include <functional>
@@ -89,7 +90,7 @@ class TFaxSessionPort {
 
   // Cancels the attached component when it runs and waits up to timeoutMs
   // (running the session port's own queued events) until it stopped; false
-  // when it still runs.
+  // when it still runs (at once when the device went away meanwhile).
   bool StopComponent(int timeoutMs);
   // Lets go of the component, the link and the port, in that order; a running
   // component is stopped first (StopComponent, as often as it takes while the
