@@ -1,5 +1,6 @@
 #include "sessions/error_box.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <deque>
 
 #include "common/dialogs.h"
 #include "common/help.h"
@@ -15,7 +17,20 @@ namespace qn {
 
 namespace {
 bool gShown = false;  // one error window at a time
+
+struct TPendingBox {
+  QString title, message;
+  bool autoClose;
+};
+std::deque<TPendingBox> gPending;  // waiting for the window on screen to close
+
+void ShowNextPending() {
+  if (gShown || gPending.empty()) return;
+  const TPendingBox next = gPending.front();
+  gPending.pop_front();
+  ShowErrorBox(next.title, next.message, false, next.autoClose);
 }
+}  // namespace
 
 TShowErrorForm::TShowErrorForm(const QString& title, const QString& message, bool showContinue, bool autoClose,
                                QWidget* parent)
@@ -90,8 +105,18 @@ bool ShowErrorBox(const QString& title, const QString& message, bool showContinu
   CentreForm(&form);
   const int result = form.exec();
   gShown = false;
+  // Windows that waited for this one come next, once its caller has gone on.
+  if (!gPending.empty()) QTimer::singleShot(0, qApp, &ShowNextPending);
   if (result == TShowErrorForm::kProblemSolverResult) ShowProblemSolver();
   return result == TShowErrorForm::kContinueResult;
+}
+
+void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose) {
+  if (gShown) {
+    gPending.push_back({title, message, autoClose});
+    return;
+  }
+  ShowErrorBox(title, message, false, autoClose);
 }
 
 }  // namespace qn

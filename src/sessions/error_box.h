@@ -3,8 +3,8 @@
 // " Fax Problem Solver" and, when asked for, "Continue".
 //
 // Conventions: user-interface thread only. One error window exists at a time:
-// a request while one is shown returns false at once. The result is true only
-// when the user chose "Continue".
+// a request while one is shown returns false at once (ShowErrorBoxInTurn waits
+// its turn instead). The result is true only when the user chose "Continue".
 #pragma once
 
 #include <QDialog>
@@ -37,5 +37,10 @@ class TShowErrorForm : public QDialog {
 };
 
 bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose);
+
+// An error window without "Continue" that must not be lost: shown at once when
+// no other is, else as soon as the one on screen (and those queued before it)
+// has closed.
+void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose);
 
 }  // namespace qn

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fe_errors.h"
+#include "fe_lockfile.h"
 #include "fe_texts.h"
 
 namespace qn {
@@ -19,6 +20,7 @@ namespace {
 
 constexpr long kModemReplyTicks = 36;  // about 2 s for a modem's "OK"
 constexpr long kSettleTicks = 12;      // about 0.66 s before the first "AT"
+constexpr int kStopWaitMs = 15000;     // a cancelled component hangs up (about 2 s) first
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -52,6 +54,13 @@ unsigned ComNumberOf(const std::string& name) {
 }
 
 std::string PortHolder(const std::string& device) {
+  // A program that keeps the convention of lock files names itself there.
+  if (const pid_t owner = fe::LockFileOwner(device); owner > 0) {
+    const std::string pid = std::to_string(owner);
+    std::string name = ProcessName(pid);
+    if (name.empty()) name = "another program";
+    return name + " (process " + pid + ")";
+  }
   const std::string target = RealPath(device);
   if (target.empty()) return {};
   const std::string self = std::to_string(::getpid());
@@ -187,7 +196,26 @@ int TFaxSessionPort::DumpTrace() {
   return port.SetTracing(fe::tlDump);
 }
 
+bool TFaxSessionPort::StopComponent(int timeoutMs) {
+  if (!fax_ || !fax_->Running()) return true;
+  fax_->Cancel();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // Events queued for this thread (when the component uses our sink) keep going.
+  while (!fax_->WaitDone(20)) {
+    sink.ProcessPending();
+    if (!port.Open()) return false;  // the device went away: nothing reaches the component now
+    if (std::chrono::steady_clock::now() >= until) return false;
+  }
+  return true;
+}
+
 void TFaxSessionPort::Close() {
+  // Never take the link or the port from under a running component: it is
+  // cancelled and waited for, asked again whenever a wait runs out. Only a
+  // device that went away (no event can reach the component any more, and a
+  // handler still running is waited for when the link detaches) ends this.
+  while (!StopComponent(kStopWaitMs) && port.Open()) {
+  }
   if (fax_) {
     fax_->SetComPort(nullptr);
     fax_->SetEventSink(nullptr);

@@ -17,8 +17,9 @@
 //  - A fax component attached with Attach() is detached again by Close() or the
 //    destructor before the link, the sink and the port go, so the component never
 //    points at freed memory. Declare the session port after the component, or
-//    call Close() before the component goes. The component must not be running
-//    when the port closes (see fe::TFeAbstractFax::Running).
+//    call Close() before the component goes. Close() never lets go under a
+//    running component: it cancels it and waits until it stopped (or its
+//    device went away, so that nothing can reach it any more).
 #pragma once
 
 #include <functional>
@@ -37,9 +38,10 @@ namespace qn {
 // the system tells (see PortHolder).
 std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device = {});
 
-// "ModemManager (process 812)" for the first other process that has `device`
-// open, as far as /proc shows it (processes of other users are hidden from an
-// ordinary user); empty when none is found.
+// "minicom (process 812)" for the running process that `device`'s lock file
+// names, else "ModemManager (process 812)" for the first other process that has
+// `device` open, as far as /proc shows it (processes of other users are hidden
+// from an ordinary user); empty when none is found.
 std::string PortHolder(const std::string& device);
 
 // The port number named by "COM<n>", 0 for anything else.
@@ -86,7 +88,13 @@ class TFaxSessionPort {
   void PauseTrace();
   int DumpTrace();
 
-  // Lets go of the component, the link and the port, in that order.
+  // Cancels the attached component when it runs and waits up to timeoutMs
+  // (running the session port's own queued events) until it stopped; false
+  // when it still runs (at once when the device went away meanwhile).
+  bool StopComponent(int timeoutMs);
+  // Lets go of the component, the link and the port, in that order; a running
+  // component is stopped first (StopComponent, as often as it takes while the
+  // port can still reach it), so nothing is taken from under it.
   void Close();
 
   // Waits `ms` milliseconds while letting the owner's events run; plain sleep

@@ -26,4 +26,16 @@ auto RunOffThread(F work, QEventLoop::ProcessEventsFlags flags = QEventLoop::All
   return result;
 }
 
+// Waits, the events running as for RunOffThread, until the fax component has
+// stopped; each wait of `sliceMs` that runs out cancels it again, for as long
+// as its port (anything with IsOpen(), null for none) can still reach it. A
+// session lets go of its port only after this, never under a running component.
+template <typename Fax, typename Port>
+void WaitUntilStopped(Fax& fax, Port* port, int sliceMs, QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents) {
+  while (fax.Running() && !RunOffThread([&fax, sliceMs] { return fax.WaitDone(sliceMs); }, flags)) {
+    if (!port || !port->IsOpen()) break;
+    fax.Cancel();
+  }
+}
+
 }  // namespace qn

@@ -354,8 +354,7 @@ bool TReceiveMode::Start() {
     // Whatever failed, the port is let go of before the mode reads off.
     if (fax_ && fax_->Running()) {
       fax_->Cancel();
-      fe::TFeReceiveFax* receiver = fax_.get();
-      RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
+      WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
     }
     if (port_) port_->Close();
     NormalCursor();
@@ -402,8 +401,7 @@ void TReceiveMode::Stop() {
 void TReceiveMode::CancelReceiver() {
   if (fax_) {
     fax_->Cancel();
-    fe::TFeReceiveFax* receiver = fax_.get();
-    RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
+    WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
   }
   ProcessMessages();
   const FaxSettings& s = Settings();
@@ -607,10 +605,7 @@ void TReceiveMode::StoppedByItself() {
   if (stopping_ || !On()) return;
   stopping_ = true;
   const int code = lastError_;
-  if (fax_) {
-    fe::TFeReceiveFax* receiver = fax_.get();
-    RunOffThread([receiver] { return receiver->WaitDone(kCancelWaitMs); }, QEventLoop::ExcludeUserInputEvents);
-  }
+  if (fax_) WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
   EndSession();
   *host_.inReceiveMode = false;
   *host_.receivingNow = false;
@@ -628,8 +623,10 @@ void TReceiveMode::StoppedByItself() {
   QString message = QStringLiteral("Quillon stopped receiving faxes.") + kCrLf + kCrLf;
   if (code == fe::ecNotOpen)
     message += QStringLiteral("The modem's port went away (was the modem unplugged or switched off?).") + kCrLf + kCrLf;
-  ShowErrorBox(QStringLiteral("Receive Mode Ended"), message + QStringLiteral("The error message was:   ") + errorText,
-               false, true);
+  // Never dropped for another error window on screen (a failed fax's): it
+  // follows that one.
+  ShowErrorBoxInTurn(QStringLiteral("Receive Mode Ended"),
+                     message + QStringLiteral("The error message was:   ") + errorText, true);
 }
 
 }  // namespace qn

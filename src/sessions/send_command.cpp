@@ -31,16 +31,19 @@ TFaxFilesToSend ChooseFaxFiles(const std::string& sendFolder, const std::string&
 
 int StoreSendResult(xb::Table& table, uint32_t recNo, const QString& result, const QString& phone,
                     const QDateTime& now) {
-  table.go(recNo);  // a failure to get back is not reported; the edit then fails
-  if (!result.trimmed().isEmpty())
-    if (const int rc = table.setString("LASTRESULT", ToField(result)); rc < 0) return rc;
-  if (const int rc = table.setString("PHONE", ToField(phone)); rc < 0) return rc;
+  // Never edit whatever record the handle is on instead of the fax's own.
+  if (const int rc = table.go(recNo); rc < 0) return rc;
   const QString upper = result.toUpper();
-  if (upper == QLatin1String("SENT") || upper == QLatin1String("OK")) {
-    table.setDate("DATESENT", ToField(now.date().toString(QStringLiteral("yyyyMMdd"))));
-    table.setString("TIMESENT", ToField(now.time().toString(QStringLiteral("hh:mm"))));
-  }
-  return table.post();
+  const bool sent = upper == QLatin1String("SENT") || upper == QLatin1String("OK");
+  int rc = 0;
+  if (!result.trimmed().isEmpty()) rc = table.setString("LASTRESULT", ToField(result));
+  if (rc == 0) rc = table.setString("PHONE", ToField(phone));
+  if (rc == 0 && sent) rc = table.setDate("DATESENT", ToField(now.date().toString(QStringLiteral("yyyyMMdd"))));
+  if (rc == 0 && sent) rc = table.setString("TIMESENT", ToField(now.time().toString(QStringLiteral("hh:mm"))));
+  if (rc == 0) rc = table.post();
+  // A half-made change is dropped, so that no later move posts part of it.
+  if (rc < 0) table.cancel();
+  return rc;
 }
 
 bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(const QString&)>& status) {
@@ -59,8 +62,28 @@ bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(
   say(QStringLiteral("Preparing Send Fax form..."));
   FaxSettings& s = Settings();
   QString result, phone;
+  QDateTime ended;
+  // A record that cannot take the outcome must not silently keep an older one:
+  // the user is told, once for each outcome.
+  QString failureShown;
+  auto store = [&](const QString& outcome, const QString& number, const QDateTime& at) {
+    if (StoreSendResult(table, recNo, outcome, number, at) == 0) return;
+    if (!failureShown.isNull() && failureShown == outcome) return;
+    failureShown = outcome;
+    const QString what = outcome.trimmed().isEmpty()
+                             ? QStringLiteral("The fax number")
+                             : QStringLiteral("The outcome \"") + outcome + QStringLiteral("\"");
+    MessageBoxText(what + QStringLiteral(" could not be written into the fax's record:\r") +
+                       QString::fromStdString(table.lastError()),
+                   QStringLiteral("Send Fax"), mbOk | mbIconError);
+  };
   {
     TSendFaxForm form(parent);
+    // The outcome goes into the record as soon as the session ends, while the
+    // window still shows it: a program that never gets past that message (a
+    // crash, the session's end) leaves a record that says what happened.
+    QObject::connect(&form, &TSendFaxForm::ResultReady, &form,
+                     [&] { store(form.ResultText, form.sfPhoneNumber->text(), form.ResultTime); });
     CentreForm(&form);
     form.FaxFile = QString::fromStdString(files.faxFile);
     form.CoverFile = QString::fromStdString(files.coverFile);
@@ -81,8 +104,10 @@ bool SendCurrentFax(QWidget* parent, xb::Table& table, const std::function<void(
     s.PrefixDisable = form.DisablePrefix->isChecked();
     s.SuffixDisable = form.DisableSuffix->isChecked();
     SaveSettings();
-    // Still under the window's hourglass; it goes with the window.
-    StoreSendResult(table, recNo, result, phone, QDateTime::currentDateTime());
+    ended = form.ResultTime;
+    // Still under the window's hourglass; it goes with the window. Written
+    // again with the same outcome (and the number as the window shows it now).
+    store(result, phone, ended.isValid() ? ended : QDateTime::currentDateTime());
   }
   say(QString());
   return true;

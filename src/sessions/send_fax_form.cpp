@@ -372,6 +372,7 @@ void TSendFaxForm::SendFaxButtonClick() {
   busy_ = true;
   closeWhenDone_ = false;
   finishPending_ = false;
+  resultReported_ = false;
   StatusLine->show();
   AddtoLastSendLog(QStringLiteral("Start:") + SessionLogTime());
 
@@ -395,6 +396,7 @@ void TSendFaxForm::SendFaxButtonClick() {
     AddtoLastSendLog(QStringLiteral("Message:") + message);
     port_->Close();
     ResultText = message.section(QStringLiteral("\r\n"), 0, 0);
+    ReportResult();
     ShowErrorBox(QStringLiteral("Error Opening Communications Port"),
                  message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                      QStringLiteral(") correct? Please") + kCrLf +
@@ -448,6 +450,7 @@ void TSendFaxForm::SendFaxButtonClick() {
       Mark(QStringLiteral("Sending_RESET_string_Error"));
       EndSession();
       ResultText = QStringLiteral("The modem did not respond to the reset string");
+      ReportResult();
       ShowErrorBox(QStringLiteral("Unable to Continue"),
                    QStringLiteral("We are unable to continue the fax session. ") + kCrLf + kCrLf +
                        QStringLiteral("The modem did not respond to the reset string:   (") + Q(command) +
@@ -572,7 +575,7 @@ void TSendFaxForm::OnFinish(int code) {
 
 void TSendFaxForm::FinishSession() {
   fe::TFeSendFax* sender = fax_.get();
-  if (sender) RunOffThread([sender] { return sender->WaitDone(30000); }, QEventLoop::ExcludeUserInputEvents);
+  if (sender) WaitUntilStopped(*sender, port_.get(), 30000, QEventLoop::ExcludeUserInputEvents);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   const FaxSettings& s = Settings();
   if (!s.AfterString.empty() && port_) {
@@ -586,6 +589,7 @@ void TSendFaxForm::FinishSession() {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   busy_ = false;
   NormalCursor();
+  ReportResult();
   const int abs = finishCode_ < 0 ? -finishCode_ : finishCode_;
   if (closeWhenDone_) {
     // The user cancelled by closing: no message, the window goes.
@@ -612,8 +616,16 @@ void TSendFaxForm::EndSession() {
   port_->Close();
 }
 
+void TSendFaxForm::ReportResult() {
+  if (resultReported_) return;
+  resultReported_ = true;
+  ResultTime = QDateTime::currentDateTime();
+  emit ResultReady();
+}
+
 void TSendFaxForm::StopEarly() {
   EndSession();
+  ReportResult();
   busy_ = false;
   NormalCursor();
   StatusLine->hide();

@@ -6,12 +6,16 @@
 //
 // Conventions: user-interface thread only. The caller fills the public fields
 // and controls before showing the window modally and reads ResultText and the
-// controls after it closed; the window writes no record. Modem waits run on a
+// controls after it closed; the window writes no record itself. ResultReady
+// tells the caller the outcome as soon as a session ended, before any message
+// about it, so that the record can say so even if the program never gets past
+// that message. Modem waits run on a
 // helper thread while the window's event loop keeps running; the engine's events
 // reach the window through a Qt event sink. Whatever way a session ends, the
 // port is closed and Lastsend.log written before the window is idle again.
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QStringList>
 #include <functional>
@@ -58,7 +62,8 @@ class TSendFaxForm : public QDialog {
   unsigned PortNumber = 1;
 
   // ---- read by the caller afterwards ----
-  QString ResultText;  // empty until a session ended
+  QString ResultText;    // empty until a session ended
+  QDateTime ResultTime;  // when the last session ended (invalid until then)
 
   QLabel *ToLabel, *Subjectlabel;
   QLineEdit *sfPhoneNumber, *sfDialPrefix, *sfDialsuffix;
@@ -85,6 +90,9 @@ class TSendFaxForm : public QDialog {
   static std::function<bool(QWidget*)>& RunPreferencesWizard();
 
  signals:
+  // A session's outcome is final (ResultText, ResultTime): emitted once per
+  // session, before the message that tells the user.
+  void ResultReady();
   // A session ended in any way: the port is closed and Lastsend.log written.
   void SessionEnded();
 
@@ -106,6 +114,7 @@ class TSendFaxForm : public QDialog {
   bool StartTransmission();
   void OnFinish(int code);
   void FinishSession();
+  void ReportResult();
 
   bool busy_ = false;
   bool firstActivation_ = true;
@@ -114,6 +123,7 @@ class TSendFaxForm : public QDialog {
   bool starting_ = false;       // StartSend runs on the helper thread
   bool finishPending_ = false;  // the finish came while it ran
   bool closeWhenDone_ = false;  // the user cancelled by closing the window
+  bool resultReported_ = false;  // ResultReady went out for this session
   int finishCode_ = 0;
   QStringList logLines_;
   QString lastLogLine_;

@@ -768,6 +768,32 @@ class ReceiveModeTest : public QObject {
     CloseAndCheck(w);
   }
 
+  // ---- the device goes away in the middle of a fax: the failed fax's window
+  // comes first and "Receive Mode Ended" follows it, never lost behind it ----
+  void deviceVanishesMidFax() {
+    qnsim::ScriptedModem modem;
+    modem.SetExpectTimeout(20s);
+    Class2Prep(modem);
+    Class2Reset(modem);
+    Class2Call(modem, "VANISHER");
+    modem.Send(StuffedPage(30, 8).substr(0, 300)).Pause(300ms).HangUp();
+    auto w = StartOnClass2(modem);
+    QStringList seen;
+    ModalScript script;
+    script.Then([&seen](QWidget* wd) {
+      QTest::qWait(500);  // the mode ends while this window is on screen
+      RecordErrorBox(&seen)(wd);
+    });
+    script.Then(RecordErrorBox(&seen));
+    w->ReceiveButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(script.Done() && seen.size() == 4, 30000);
+    QCOMPARE(seen.value(0), QStringLiteral("Failed To Receive Incoming Fax"));
+    QCOMPARE(seen.value(2), QStringLiteral("Receive Mode Ended"));
+    QVERIFY2(seen.value(3).startsWith(QLatin1String("Quillon stopped receiving faxes.")), qPrintable(seen.value(3)));
+    ExpectOff(*w);
+    CloseAndCheck(w);
+  }
+
   // ---- closing while a fax comes in: asked first; No keeps receiving ----
   void closeQueryWhileReceiving() {
     qnsim::ScriptedModem modem;

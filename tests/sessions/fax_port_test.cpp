@@ -7,13 +7,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "fe_errors.h"
+#include "fe_lockfile.h"
 #include "fe_texts.h"
 #include "scripted_modem.h"
 
@@ -78,6 +81,44 @@ TEST(SessionPort, PortHeldByAnotherProgramIsNamed) {
   EXPECT_EQ(port.Open(modem.DevicePath()), 0);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// A program that holds the port by a UUCP lock file only (it has not even opened
+// the device) is named from the process id in its lock file.
+TEST(SessionPort, PortHeldByALockFileNamesItsProcess) {
+  qnsim::ScriptedModem modem;
+  const std::string folder = "/tmp/qn-session-locks-" + std::to_string(::getpid());
+  ::mkdir(folder.c_str(), 0755);
+  ::setenv("QN_LOCK_DIR", folder.c_str(), 1);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execlp("sleep", "sleep", "120", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  // The child shows its own name once it runs the program.
+  for (int i = 0; i < 200 && ReadFile("/proc/" + std::to_string(child) + "/comm") != "sleep\n"; ++i)
+    std::this_thread::sleep_for(10ms);
+  const std::string lock = fe::LockFilePath(modem.DevicePath());
+  {
+    std::ofstream out(lock);
+    out << std::string(10 - std::to_string(child).size(), ' ') << child << "\n";
+  }
+  TFaxSessionPort port;
+  const int rc = port.Open(modem.DevicePath());
+  EXPECT_EQ(rc, -fe::ecHardware);
+  const std::string message = OpenFailureMessage(rc, 2, modem.DevicePath());
+  EXPECT_NE(message.find("is held by sleep (process " + std::to_string(child) + ")."), std::string::npos) << message;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  // The holder has gone: its lock is stale, the port ours, with our own lock.
+  EXPECT_EQ(port.Open(modem.DevicePath()), 0);
+  EXPECT_EQ(ReadFile(lock),
+            std::string(10 - std::to_string(::getpid()).size(), ' ') + std::to_string(::getpid()) + "\n");
+  port.Close();
+  EXPECT_NE(::access(lock.c_str(), F_OK), 0);
+  ::unsetenv("QN_LOCK_DIR");
+  ::rmdir(folder.c_str());
 }
 
 TEST(SessionPort, ModemCheckTriesTheResetStringWhenATGoesUnanswered) {

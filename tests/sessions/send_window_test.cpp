@@ -305,6 +305,16 @@ class SendWindowTest : public QObject {
     QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Sent."));  // blanks keep the last result
     QCOMPARE(table_.getTrimString("PHONE"), std::string("557"));
 
+    // A record number that does not exist changes no other record, and leaves
+    // no half-made change behind for a later move to post.
+    AddRecord("FAX00003.APF", "", "2");
+    QCOMPARE(table_.go(2), 0);
+    QVERIFY(StoreSendResult(table_, 9, QStringLiteral("Sent"), QStringLiteral("999"), at) < 0);
+    QCOMPARE(table_.go(2), 0);
+    QCOMPARE(table_.getTrimString("PHONE"), std::string("2"));
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
+    QCOMPARE(table_.getTrimString("DATESENT"), std::string());
+
     QCOMPARE(DialWaitFromInitString("ATS7=120"), 120);
     QCOMPARE(DialWaitFromInitString("S7=90X4"), 90);
     QCOMPARE(DialWaitFromInitString("S7=30"), 55);
@@ -412,6 +422,85 @@ class SendWindowTest : public QObject {
         InOrder(ReadLines(home_ + "Lastsend.log"), {"StartTransmit", "Result: Cancel requested", "Finish: "}, &missing),
         qPrintable(missing));
     ExpectPortFree(modem.DevicePath());
+  }
+
+  // A fax sent through a Class 2.0 modem is in its record as sent while "The fax
+  // was sent successfully" is still on screen: a program that ends there (a
+  // crash, the session's end) leaves no record inviting a second sending. Closing
+  // the window writes the same outcome again.
+  void sentIsRecordedBeforeTheWindowCloses() {
+    qnsim::ScriptedModem modem;
+    modem.Answer("AT");
+    modem.Answer(kInit).Answer("AT+FCLASS=2.0").Answer("AT+FLI=\"5550100\"").Answer("AT+FLO=2");
+    modem.Answer("AT+FNR=1,1,1,0").Answer("AT+FCC=1,5,0,2,0,0,0,0");
+    modem.Expect("ATDT5551234").Reply("+FCO").Reply("+FIS:1,5,0,2,0,0,0,0").Reply("OK");
+    modem.Expect("AT+FDT").Reply("+FCS:1,5,0,2,0,0,0,0").Reply("CONNECT").ExpectData(",;.");
+    modem.Reply("+FPS:1").Reply("+FHS:00").Reply("OK");
+    modem.Start();
+    ScriptedRecord(modem);
+    Settings().FaxClass = 3;
+
+    QString whileShown, dateWhileShown, timeWhileShown;
+    ModalScript script;
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
+    script.Then([&](QWidget* w) {
+      // What another reader of the table finds at this moment.
+      xb::Table reader;
+      if (reader.open(ProgramFolder() + "QNOUT.DBF", xb::OpenMode::ReadOnly) == 0 && reader.go(1) == 0) {
+        whileShown = QString::fromStdString(reader.getTrimString("LASTRESULT"));
+        dateWhileShown = QString::fromStdString(reader.getDate("DATESENT"));
+        timeWhileShown = QString::fromStdString(reader.getTrimString("TIMESENT"));
+      }
+      auto* box = qobject_cast<QMessageBox*>(w);
+      QVERIFY(box);
+      QCOMPARE(box->text(), QStringLiteral("The fax was sent successfully"));
+      box->button(QMessageBox::Ok)->click();
+    });
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
+    QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY(script.Done());
+    QVERIFY2(modem.WaitDone(5s), modem.Report().c_str());
+    QCOMPARE(whileShown, QStringLiteral("Sent"));
+    QCOMPARE(dateWhileShown, QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    QCOMPARE(timeWhileShown.size(), 5);
+    table_.go(1);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Sent"));
+    QCOMPARE(QString::fromStdString(table_.getTrimString("TIMESENT")), timeWhileShown);
+    QCOMPARE(table_.getTrimString("PHONE"), std::string("5551234"));
+    ExpectPortFree(modem.DevicePath());
+  }
+
+  // A record that cannot take the outcome (its table open read-only here) says
+  // so to the user, once, with the table's reason, and keeps what it had.
+  void outcomeThatCannotBeStoredIsShown() {
+    AddRecord("FAX00001.APF", "", "5551234");
+    WriteApf(SendFolder() + "FAX00001.APF", qn::sim::makeTestPages(1, 10, true, 7));
+    table_.close();
+    QVERIFY(records::OpenFaxDBF(table_, ProgramFolder(), records::kNotArchived, xb::OpenMode::ReadOnly));
+    QVERIFY(table_.go(1) == 0);
+    qputenv("QN_COM3", "/nonexistent/qn-no-modem");
+    ModalScript script;
+    QString portError;
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
+    script.Answer(QMessageBox::Ok);  // the record could not be written
+    script.Then([&portError](QWidget* w) {
+      auto* box = qobject_cast<TShowErrorForm*>(w);
+      QVERIFY(box);
+      portError = box->windowTitle();
+      box->OkButton->click();
+    });
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
+    QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY(script.Done());
+    QVERIFY2(script.unexpected().isEmpty(), qPrintable(script.unexpected().join(',')));
+    QCOMPARE(portError, QStringLiteral("Error Opening Communications Port"));
+    QCOMPARE(script.seen().size(), size_t(1));  // not again when the window closed
+    const QString said = script.seen()[0].text;
+    QVERIFY2(said.contains(QLatin1String("could not be written into the fax's record")), qPrintable(said));
+    QVERIFY2(said.contains(QLatin1String("Unable to open the specified communications port")), qPrintable(said));
+    QVERIFY2(said.contains(QLatin1String("read-only")), qPrintable(said));
+    QCOMPARE(table_.go(1), 0);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
   }
 
   // The called number does not answer: the result is the engine's text for it.

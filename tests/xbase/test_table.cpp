@@ -179,6 +179,68 @@ TEST_F(TableTest, EditsMoveRecordsWithinOrdersAndDeletedRecordsLeaveThem) {
   EXPECT_EQ(std::filesystem::file_size(path), 32u + 4 * 32 + 1 + 3 * 36 + 1);
 }
 
+// A tag without a FOR clause keeps the keys of records marked deleted: with SET
+// DELETED on they must still vanish from every way of listing that order, also
+// for the first and last keys, for seeks and after a reopen; with it off they
+// come back.
+TEST_F(TableTest, DeletedRecordsVanishFromATagWithoutForClause) {
+  ASSERT_EQ(t.createTag("SCORE", "SCORE", "", false), 0) << t.lastError();
+  ASSERT_EQ(t.createTag("NAMEU", "UPPER(NAME)", "", false), 0) << t.lastError();
+  xb::setDeleted(true);
+  ASSERT_EQ(t.setOrder("SCORE"), 0);
+  // The record holding the lowest key (osmith, -3.25), the highest (Baker, 10)
+  // and one between (Adams, 2) are marked.
+  ASSERT_EQ(t.goTop(), 0);
+  ASSERT_EQ(t.getTrimString("NAME"), "osmith");
+  ASSERT_EQ(t.deleteRecord(), 0) << t.lastError();
+  ASSERT_EQ(t.goBottom(), 0);
+  ASSERT_EQ(t.getTrimString("NAME"), "Baker");
+  ASSERT_EQ(t.deleteRecord(), 0) << t.lastError();
+  ASSERT_EQ(t.go(2), 0);
+  ASSERT_EQ(t.deleteRecord(), 0) << t.lastError();
+
+  auto expectOnlySmith = [&](const char* when) {
+    SCOPED_TRACE(when);
+    for (const char* tag : {"SCORE", "NAMEU"}) {
+      SCOPED_TRACE(tag);
+      ASSERT_EQ(t.setOrder(tag), 0);
+      EXPECT_EQ(namesInOrder(t), std::vector<std::string>{"smith"});
+      EXPECT_EQ(namesBackwards(t), std::vector<std::string>{"smith"});
+      EXPECT_EQ(t.visibleRecNos(), std::vector<uint32_t>{1});
+      EXPECT_EQ(t.countVisible(), 1u);
+      ASSERT_EQ(t.goTop(), 0);
+      EXPECT_EQ(t.recNo(), 1u);
+      ASSERT_EQ(t.goBottom(), 0);
+      EXPECT_EQ(t.recNo(), 1u);
+      ASSERT_EQ(t.skip(), 0);
+      EXPECT_TRUE(t.eof());
+    }
+    // A filtered order is listed another way (one pass over the table).
+    ASSERT_EQ(t.setFilter("SCORE > -100"), 0);
+    EXPECT_EQ(t.visibleRecNos(), std::vector<uint32_t>{1});
+    EXPECT_EQ(t.countVisible(), 1u);
+    EXPECT_EQ(namesInOrder(t), std::vector<std::string>{"smith"});
+    ASSERT_EQ(t.setFilter(""), 0);
+    ASSERT_EQ(t.setOrder("NAMEU"), 0);
+    EXPECT_EQ(t.seek("BAKER"), 0);  // the key is there, the record is not listed
+    EXPECT_EQ(t.seek("ADAMS"), 0);
+    EXPECT_EQ(t.seek("SMITH"), 1);
+    ASSERT_EQ(t.setOrder("SCORE"), 0);
+    EXPECT_EQ(t.seek("10"), 0);
+  };
+  expectOnlySmith("after deleting");
+  t.close();
+  ASSERT_EQ(t.open(path, xb::OpenMode::Exclusive), 0) << t.lastError();
+  expectOnlySmith("after a reopen");
+
+  xb::setDeleted(false);
+  ASSERT_EQ(t.setOrder("SCORE"), 0);
+  EXPECT_EQ(namesInOrder(t), (std::vector<std::string>{"osmith", "smith", "Adams", "Baker"}));
+  EXPECT_EQ(t.countVisible(), 4u);
+  ASSERT_EQ(t.setOrder("NAMEU"), 0);
+  EXPECT_EQ(t.visibleRecNos(), (std::vector<uint32_t>{2, 4, 3, 1}));
+}
+
 TEST_F(TableTest, FilterIsKeptAcrossReopenAndBadExpressionsAreRefused) {
   ASSERT_EQ(t.setFilter(".not. active"), 0);
   EXPECT_EQ(namesInOrder(t), (std::vector<std::string>{"Adams"}));

@@ -17,15 +17,21 @@
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "fe_errors.h"
+#include "fe_lockfile.h"
 
 namespace fe {
 
 namespace {
 
-// Devices this process has open, by device node, so that a second open is 2008.
+// Devices this process has open, by device node, so that a second open is 2008,
+// with the lock file written for each.
+struct TOpenDevice {
+  std::pair<dev_t, ino_t> node;
+  std::string lockFile;  // empty when none could be written
+};
 std::mutex gOpenMu;
 std::map<std::pair<dev_t, ino_t>, int> gOpen;  // node -> descriptor
-std::map<int, std::pair<dev_t, ino_t>> gByFd;
+std::map<int, TOpenDevice> gByFd;
 
 speed_t SpeedConstant(long baud) {
   switch (baud) {
@@ -60,6 +66,38 @@ speed_t SpeedConstant(long baud) {
   }
 }
 
+// Opens the device itself: non-blocking, raw, TIOCEXCL and an exclusive flock.
+int OpenLocked(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+      case EBUSY:
+      case EACCES:
+      case EPERM:
+      case EAGAIN:
+        return -ecHardware;
+      default:
+        return -ecBadId;  // ENOENT, ENXIO, ENODEV, EIO (no hardware behind the node)
+    }
+  }
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {  // not a terminal
+    ::close(fd);
+    return -ecBadId;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // another program holds it
+    ::close(fd);
+    return -ecHardware;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CREAD | CLOCAL;
+  tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, 0 is a hang-up
+  tio.c_cc[VTIME] = 0;
+  ::tcsetattr(fd, TCSANOW, &tio);
+  return fd;
+}
+
 }  // namespace
 
 std::string ProgramFolder() {
@@ -91,51 +129,41 @@ int OpenSerialDevice(const std::string& path) {
   const auto node = std::make_pair(st.st_dev, st.st_ino);
   std::lock_guard<std::mutex> lock(gOpenMu);
   if (gOpen.count(node)) return -ecAlreadyOpen;
+  // Another node under the same name (a lock file names devices by name only).
+  const std::string lockName = LockFilePath(path);
+  for (const auto& [openFd, open] : gByFd)
+    if (!lockName.empty() && open.lockFile == lockName) return -ecAlreadyOpen;
 
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // The lock file comes first, so that a device another program holds that way
+  // is not even opened (opening raises DTR).
+  std::string lockFile;
+  pid_t holder = 0;
+  if (AcquireDeviceLock(path, lockFile, holder) < 0) return -ecHardware;
+  const int fd = OpenLocked(path);
   if (fd < 0) {
-    switch (errno) {
-      case EBUSY:
-      case EACCES:
-      case EPERM:
-      case EAGAIN:
-        return -ecHardware;
-      default:
-        return -ecBadId;  // ENOENT, ENXIO, ENODEV, EIO (no hardware behind the node)
-    }
+    ReleaseDeviceLock(lockFile);
+    return fd;
   }
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) {  // not a terminal
-    ::close(fd);
-    return -ecBadId;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // another program holds it
-    ::close(fd);
-    return -ecHardware;
-  }
-  ::ioctl(fd, TIOCEXCL);
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CREAD | CLOCAL;
-  tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, 0 is a hang-up
-  tio.c_cc[VTIME] = 0;
-  ::tcsetattr(fd, TCSANOW, &tio);
   gOpen[node] = fd;
-  gByFd[fd] = node;
+  gByFd[fd] = TOpenDevice{node, lockFile};
   return fd;
 }
 
 void CloseSerialDevice(int fd) {
   if (fd < 0) return;
+  std::string lockFile;
   {
     std::lock_guard<std::mutex> lock(gOpenMu);
     if (auto it = gByFd.find(fd); it != gByFd.end()) {
-      gOpen.erase(it->second);
+      gOpen.erase(it->second.node);
+      lockFile = it->second.lockFile;
       gByFd.erase(it);
     }
   }
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   ::close(fd);
+  ReleaseDeviceLock(lockFile);
 }
 
 int ConfigureSerialDevice(int fd, const TPortSettings& s) {

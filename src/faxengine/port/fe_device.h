@@ -19,11 +19,14 @@ std::string ProgramFolder();
 std::string MapComNumber(unsigned number);
 
 // Opens the device read/write, non-blocking, without becoming its controlling
-// terminal, in raw mode, with TIOCEXCL and an exclusive flock. Returns the
-// descriptor or: -ecBadId (no such device, not a terminal), -ecHardware (held by
-// another program), -ecAlreadyOpen (already open in this process).
+// terminal, in raw mode, with TIOCEXCL and an exclusive flock, after taking its
+// UUCP lock file (fe_lockfile.h; a stale one is taken over, an unwritable lock
+// folder leaves the device without one). Returns the descriptor or: -ecBadId (no
+// such device, not a terminal), -ecHardware (held by another program: its lock
+// file names a running process, or it has the device flocked or exclusive),
+// -ecAlreadyOpen (already open in this process).
 int OpenSerialDevice(const std::string& path);
-// Closes a descriptor returned by OpenSerialDevice.
+// Closes a descriptor returned by OpenSerialDevice and removes its lock file.
 void CloseSerialDevice(int fd);
 
 // Applies speed, framing, flow control and the DTR/RTS lines. Returns 0, an error

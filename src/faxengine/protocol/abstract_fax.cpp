@@ -62,8 +62,17 @@ TFaxSessionValues TFeAbstractFax::Session() const {
 }
 
 int TFeAbstractFax::Status() const {
+  if (tEventFax == this && tEventValues) return tEventValues->status;
   std::lock_guard<std::mutex> lk(valuesMu_);
   return values_.status;
+}
+
+void TFeAbstractFax::SetComPort(TFaxLink* link) {
+  if (link == link_) return;
+  // The next run attaches to the new link. The old one is not touched: its
+  // owner may have freed it already (a link detaches itself when it goes).
+  attached_ = false;
+  link_ = link;
 }
 
 void TFeAbstractFax::LogState(int state, const char* name) {
@@ -104,7 +113,8 @@ bool TFeAbstractFax::WaitDone(int timeoutMs) {
 }
 
 void TFeAbstractFax::BeginRun() {
-  cancelRequested_ = false;
+  // A cancel that came during the modem preparation is kept: the first step of
+  // the run (woken at once) ends the session.
   finalCode_ = 0;
   {
     std::lock_guard<std::mutex> lk(valuesMu_);
@@ -112,6 +122,7 @@ void TFeAbstractFax::BeginRun() {
   }
   EnsureAttached();
   running_ = true;
+  if (cancelRequested_ && link_) link_->SetTimer(1);
 }
 
 void TFeAbstractFax::EndRun(int finalCode) {
@@ -167,8 +178,15 @@ TFaxLogInfo TFeAbstractFax::LogInfo() const {
 }
 
 void TFeAbstractFax::SetStatus(int code, bool first, bool last) {
-  UpdateSession([&](TFaxSessionValues& v) { v.status = code; });
-  auto call = [this, first, last] {
+  // The handlers see the values of this moment, not those of when they run.
+  TFaxSessionValues now;
+  UpdateSession([&](TFaxSessionValues& v) {
+    v.status = code;
+    now = v;
+  });
+  auto values = std::make_shared<const TFaxSessionValues>(std::move(now));
+  auto call = [this, first, last, values] {
+    EventValuesScope scope(this, values.get());
     if (OnFaxStatus) OnFaxStatus(*this, first, last);
     if (StatusDisplay) StatusDisplay->FaxStatus(*this, first, last);
   };
@@ -288,6 +306,7 @@ TClassSupport TFeAbstractFax::ClassSupport() {
 }
 
 int TFeAbstractFax::PrepareModem(const std::string& initString) {
+  cancelRequested_ = false;  // a cancel from here on is one of this session
   if (!link_) return -ecPortNotAssigned;
   if (!link_->IsOpen()) return -ecNotOpen;
   if (InitBaud > 0) link_->SetBaud(InitBaud);

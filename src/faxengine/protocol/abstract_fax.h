@@ -111,15 +111,17 @@ class TFeAbstractFax : protected TFaxLinkHandler {
   TFaxErrorEvent OnFaxError;
   TFaxFinishEvent OnFaxFinish;
 
-  // The port; the component does not own it.
-  void SetComPort(TFaxLink* link) { link_ = link; }
+  // The port; the component does not own it. With another link (or none) the
+  // next run attaches afresh (the old link is left to its owner).
+  void SetComPort(TFaxLink* link);
   TFaxLink* ComPort() const { return link_; }
   // Where the events run (the component's window): a sink that carries calls to
   // the owner's thread; without one they run on the port's dispatch thread.
   void SetEventSink(TFeEventSink* sink) { sink_ = sink ? sink : &directSink_; }
 
   // --- read-only session values ---
-  // Inside an OnFaxLog handler: the values of the moment the log event happened.
+  // Inside an OnFaxLog or OnFaxStatus handler (and the status display): the
+  // values of the moment the event happened, however late it runs.
   TFaxSessionValues Session() const;
   int Status() const;
   bool Running() const { return running_; }
