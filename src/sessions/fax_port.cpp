@@ -10,6 +10,9 @@
 #include <fstream>
 #include <thread>
 
+#include "common/folders.h"
+#include "common/ini_file.h"
+#include "fe_device.h"
 #include "fe_errors.h"
 #include "fe_lockfile.h"
 #include "fe_texts.h"
@@ -109,7 +112,24 @@ std::string OpenFailureMessage(int code, unsigned portNumber, const std::string&
   return head + "\r\nError message: " + (fe::HasErrorText(abs) ? fe::ErrorText(abs) : std::string("Unknown error"));
 }
 
+void UseProgramPortMap() {
+  static const bool installed = [] {
+    fe::SetComPortLookup([](unsigned number) {
+      const IniFile settings(SettingsFile());
+      return settings.ReadString("Ports", "COM" + std::to_string(number), "");
+    });
+    return true;
+  }();
+  (void)installed;
+}
+
+std::string ComPortDevice(unsigned number) {
+  UseProgramPortMap();
+  return fe::MapComNumber(number);
+}
+
 TFaxSessionPort::TFaxSessionPort() {
+  UseProgramPortMap();
   Idle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 }
 

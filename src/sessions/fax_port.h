@@ -33,6 +33,14 @@
 
 namespace qn {
 
+// Hands the port layer the program's COM port map (key COM<n> of [Ports] in
+// QN.INI, read afresh at every lookup, so the modem finder's picks count at
+// once). Every session port does it; code that maps numbers without one calls it
+// first (ComPortDevice does).
+void UseProgramPortMap();
+// COM<n> as the program maps it (fe::MapComNumber with the program's map).
+std::string ComPortDevice(unsigned number);
+
 // The message a user reads when opening port number `portNumber` failed with
 // `code` (negative). A port held by another program names that program where
 // the system tells (see PortHolder).

@@ -11,10 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "common/folders.h"
 #include "fe_errors.h"
 #include "fe_lockfile.h"
 #include "fe_texts.h"
@@ -56,6 +58,29 @@ TEST(ComNumberOf, NamesAndPaths) {
 
 // A port another program holds: the message says which program, and after the
 // program lets go the port opens.
+TEST(ComPortDevice, ThroughTheProgramsSettingsFile) {
+  // Key COM<n> of [Ports] in QN.INI (names in any letter case), read afresh at
+  // every lookup; the environment first, the default devices last.
+  const auto home = std::filesystem::temp_directory_path() / ("qn-port-home-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(home);
+  const auto write = [&](const std::string& text) { std::ofstream(home / "qn.ini") << text; };
+  write("[Modem]\r\nComPort=2\r\n[ports]\r\n com3 = /dev/ttyFAKE3 \r\n");
+  setenv("QUILLON_HOME", home.c_str(), 1);
+  qn::ResetProgramFolder();
+  unsetenv("QN_COM3");
+  EXPECT_EQ(qn::ComPortDevice(3), "/dev/ttyFAKE3");
+  EXPECT_EQ(qn::ComPortDevice(1), "/dev/ttyS0");
+  write("[Ports]\nCOM1=/dev/ttyFAKE1\n");  // the modem finder's pick counts at once
+  EXPECT_EQ(qn::ComPortDevice(1), "/dev/ttyFAKE1");
+  EXPECT_EQ(qn::ComPortDevice(3), "/dev/ttyS2");
+  setenv("QN_COM1", "/dev/pts/999", 1);
+  EXPECT_EQ(qn::ComPortDevice(1), "/dev/pts/999");
+  unsetenv("QN_COM1");
+  unsetenv("QUILLON_HOME");
+  qn::ResetProgramFolder();
+  std::filesystem::remove_all(home);
+}
+
 TEST(SessionPort, PortHeldByAnotherProgramIsNamed) {
   qnsim::ScriptedModem modem;
   int ready[2];

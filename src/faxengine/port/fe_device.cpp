@@ -14,8 +14,6 @@
 #include <mutex>
 #include <utility>
 
-#include "common/folders.h"
-#include "common/ini_file.h"
 #include "fe_errors.h"
 #include "fe_lockfile.h"
 
@@ -100,21 +98,28 @@ int OpenLocked(const std::string& path) {
 
 }  // namespace
 
-std::string ProgramFolder() {
-  if (const char* home = std::getenv("QUILLON_HOME"); home && *home) return home;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::string(xdg) + "/quillon";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.local/share/quillon";
+namespace {
+std::mutex gLookupMu;
+ComPortLookup gLookup;
+}  // namespace
+
+void SetComPortLookup(ComPortLookup lookup) {
+  std::lock_guard<std::mutex> lock(gLookupMu);
+  gLookup = std::move(lookup);
 }
 
 std::string MapComNumber(unsigned number) {
   if (number == 0) return {};
   const std::string key = "COM" + std::to_string(number);
   if (const char* env = std::getenv(("QN_" + key).c_str()); env && *env) return env;
-  // Key COM<n> of [Ports] in QN.INI, read as every other settings reader reads
-  // it (the modem finder writes it through the same class).
-  const qn::IniFile settings(qn::ResolvePath(ProgramFolder() + "/QN.INI"));
-  if (std::string ini = settings.ReadString("Ports", key, ""); !ini.empty()) return ini;
+  ComPortLookup lookup;
+  {
+    std::lock_guard<std::mutex> lock(gLookupMu);
+    lookup = gLookup;
+  }
+  if (lookup) {
+    if (std::string device = lookup(number); !device.empty()) return device;
+  }
   if (number <= 4) return "/dev/ttyS" + std::to_string(number - 1);
   if (number == 5) return "/dev/ttyUSB0";
   if (number == 6) return "/dev/ttyACM0";

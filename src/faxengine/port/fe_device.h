@@ -2,20 +2,22 @@
 // opening with exclusive access, and applying line settings through termios.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "fe_portsettings.h"
 
 namespace fe {
 
-// The program folder: $QUILLON_HOME, else $XDG_DATA_HOME/quillon, else
-// ~/.local/share/quillon.
-std::string ProgramFolder();
+// The devices the program's own settings give COM numbers (key COM<n> of
+// [Ports] in its QN.INI): the layer above installs this lookup (the port layer
+// reads none of the program's files); it returns "" for a number it does not map.
+using ComPortLookup = std::function<std::string(unsigned number)>;
+void SetComPortLookup(ComPortLookup lookup);
 
-// COMn as a device path: environment QN_COM<n> when set, else key COM<n> of
-// section [Ports] in QN.INI of the program folder, else COM1-COM4 = /dev/ttyS0-3,
-// COM5 = /dev/ttyUSB0, COM6 = /dev/ttyACM0. Empty for 0 or numbers without a
-// mapping.
+// COMn as a device path: environment QN_COM<n> when set, else the installed
+// lookup's device, else COM1-COM4 = /dev/ttyS0-3, COM5 = /dev/ttyUSB0, COM6 =
+// /dev/ttyACM0. Empty for 0 or numbers without a mapping.
 std::string MapComNumber(unsigned number);
 
 // Opens the device read/write, non-blocking, without becoming its controlling

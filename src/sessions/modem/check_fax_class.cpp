@@ -94,7 +94,7 @@ void TCheckFaxClassForm::CheckFaxClass() {
     QApplication::processEvents();
     if (const int rc = port.Open("COM" + std::to_string(com_)); rc < 0) {
       Status->setText(DisplayText(QString::fromStdString(
-          OpenFailureMessage(rc, static_cast<unsigned>(com_), fe::MapComNumber(static_cast<unsigned>(com_))))));
+          OpenFailureMessage(rc, static_cast<unsigned>(com_), ComPortDevice(static_cast<unsigned>(com_))))));
       UnknownLines();
       return;
     }

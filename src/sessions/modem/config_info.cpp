@@ -23,6 +23,7 @@
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "fe_device.h"
+#include "sessions/fax_port.h"
 
 namespace qn {
 
@@ -125,7 +126,7 @@ QStringList ModemLines(const SystemFacts& f) {
   std::vector<std::pair<std::string, int>> mapped;
   for (unsigned n = 1; n <= 6; ++n) {
     std::error_code ec;
-    const std::string dev = fe::MapComNumber(n);
+    const std::string dev = ComPortDevice(n);
     const auto real = std::filesystem::canonical(FactsRoot() + dev, ec);
     mapped.emplace_back(ec ? dev : real.string(), static_cast<int>(n));
   }

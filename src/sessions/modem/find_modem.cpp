@@ -46,7 +46,7 @@ bool PortInUse(const PortOutcome& o) {
 PortOutcome TestPort(int n, const std::string& reset) {
   PortOutcome o;
   o.tested = true;
-  o.device = fe::MapComNumber(static_cast<unsigned>(n));
+  o.device = ComPortDevice(static_cast<unsigned>(n));
   TFaxSessionPort port;
   o.openCode = port.Open("COM" + std::to_string(n));
   if (o.openCode >= 0) {

@@ -17,6 +17,7 @@
 #include "common/dialogs.h"
 #include "common/help.h"
 #include "fe_device.h"
+#include "sessions/fax_port.h"
 
 namespace qn {
 
@@ -52,7 +53,7 @@ PortCheck CheckSettingsPort(const FaxSettings& s) {
   check.user = facts.userName;
   check.modemManagerRunning = facts.modemManagerRunning;
   if (s.ComPort >= 0) {
-    const std::string device = fe::MapComNumber(static_cast<unsigned>(s.ComPort + 1));
+    const std::string device = ComPortDevice(static_cast<unsigned>(s.ComPort + 1));
     if (!device.empty()) check.device = DescribeSerialDevice(device);
   }
   return check;

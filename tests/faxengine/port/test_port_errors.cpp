@@ -17,14 +17,10 @@ namespace {
 
 using qnsim::ScriptedModem;
 
-TEST(PortOpen, ComNumbersMapThroughEnvironmentIniAndDefaults) {
-  const auto home = std::filesystem::temp_directory_path() / ("qn-port-home-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(home);
-  {
-    std::ofstream ini(home / "qn.ini");  // any letter case
-    ini << "[Modem]\r\nComPort=2\r\n[ports]\r\n com3 = /dev/ttyFAKE3 \r\n";
-  }
-  setenv("QUILLON_HOME", home.c_str(), 1);
+TEST(PortOpen, ComNumbersMapThroughEnvironmentLookupAndDefaults) {
+  // The program hands down its own map (its settings file); the environment
+  // comes first, the default devices last.
+  fe::SetComPortLookup([](unsigned n) { return n == 3 ? std::string("/dev/ttyFAKE3") : std::string(); });
   unsetenv("QN_COM3");
   unsetenv("QN_COM1");
   EXPECT_EQ(fe::MapComNumber(3), "/dev/ttyFAKE3");
@@ -36,8 +32,8 @@ TEST(PortOpen, ComNumbersMapThroughEnvironmentIniAndDefaults) {
   setenv("QN_COM3", "/dev/pts/999", 1);
   EXPECT_EQ(fe::MapComNumber(3), "/dev/pts/999");
   unsetenv("QN_COM3");
-  unsetenv("QUILLON_HOME");
-  std::filesystem::remove_all(home);
+  fe::SetComPortLookup({});
+  EXPECT_EQ(fe::MapComNumber(3), "/dev/ttyS2");
 }
 
 TEST(PortOpen, MissingUnsetBusyAndDoubleOpens) {
