@@ -158,7 +158,8 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   connect(ChangeSenderInfoButton, &QPushButton::clicked, this, &TCreateEditQuickFax::ChangeSenderInfoButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TCreateEditQuickFax::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kEditorHelpTopic); });
+  qn::SetHelpTopic(this, kEditorHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   SetTemplateName(QString::fromLatin1(kDefaultTemplate));
   resize(640, 560);
 }
@@ -270,7 +271,8 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(const QString& current, QWidget* pa
   connect(FileList, &QListWidget::itemDoubleClicked, this, &TPreviewQuickFaxForms::OkButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TPreviewQuickFaxForms::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kChooserHelpTopic); });
+  qn::SetHelpTopic(this, kChooserHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
 }
 
 void TPreviewQuickFaxForms::showEvent(QShowEvent* e) {

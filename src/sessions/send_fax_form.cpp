@@ -175,7 +175,8 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
 
   connect(SendFaxButton, &QPushButton::clicked, this, &TSendFaxForm::SendFaxButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &TSendFaxForm::CloseButtonClick);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(1016); });
+  SetHelpTopic(this, 1016);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(PreferencesButton, &QPushButton::clicked, this, &TSendFaxForm::PreferencesButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, [] { ShowProblemSolver(); });
   // Ctrl+Shift+Z reaches the window before any control (an edit would take it as Redo).

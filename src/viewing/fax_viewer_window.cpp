@@ -135,7 +135,8 @@ void TFaxViewer::BuildButtons() {
   HelpButton->setObjectName(QStringLiteral("HelpButton"));
   HelpButton->setToolTip(QStringLiteral("Get Windows help for Fax Viewer"));
   HelpButton->setAutoDefault(false);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(kHelpTopic); });
+  SetHelpTopic(this, kHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   row->addWidget(HelpButton);
   static_cast<QVBoxLayout*>(layout())->addLayout(row);
 }

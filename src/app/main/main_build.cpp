@@ -183,7 +183,8 @@ void TMainScreen::BuildMenus() {
   mnuConfigInfo = add(help, QStringLiteral("Configuration Information"), {}, none,
                       &TMainScreen::ConfigurationInformation1Click);
   mnuContents = add(help, QStringLiteral("Help &Contents"), QStringLiteral("Open the Quillon help file"), none,
-                    [] { ShowHelpTopic(1009); });
+                    [] { ShowHelpTopic(kHelpContentsTopic); });
+  SetHelpTopic(this, kHelpContentsTopic);
   mnuAbout = add(help, QStringLiteral("&About Quillon"), QStringLiteral("Information about Quillon"), none,
                  &TMainScreen::About1Click);
   mnuFaq = add(help, QStringLiteral("Frequently Asked Questions (FAQ)"), {}, none, [] { ShowHelpTopic(911); });

@@ -232,7 +232,8 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
     else
       SaveClick();
   });
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kDesignerHelpTopic); });
+  qn::SetHelpTopic(this, kDesignerHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   connect(Assistbutton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kQuickTipsHelpTopic); });
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(MRU, &TMRUFileList::clicked, this, &TCoverDesMainScreen::RecentFileClick);

@@ -71,7 +71,8 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   auto* help = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Phone Book Editor"));
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(1020); });
+  SetHelpTopic(this, 1020);
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(AcceptButton);
@@ -107,7 +108,8 @@ TPhoneBook::TPhoneBook(QWidget* parent) : QDialog(parent) {
   connect(Closebutton, &QPushButton::clicked, this, &QDialog::reject);
   connect(Cancelbutton, &QPushButton::clicked, this, &QDialog::reject);
   connect(OKButton, &QPushButton::clicked, this, &TPhoneBook::AcceptbuttonClick);
-  connect(Helpbutton, &QPushButton::clicked, this, [] { ShowHelpTopic(1019); });
+  SetHelpTopic(this, 1019);
+  connect(Helpbutton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {Addbutton, Modifybutton, Deletebutton, OKButton, Cancelbutton, Closebutton, Helpbutton})
     buttons->addWidget(b);
@@ -244,7 +246,8 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   connect(AddressButton, &QPushButton::clicked, this, &TFaxEditor::AddressButtonClick);
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(1015); });
+  SetHelpTopic(this, 1015);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(AddressButton);
   buttons->addStretch();

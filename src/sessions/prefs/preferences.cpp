@@ -160,11 +160,12 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   connect(NextButton, &QPushButton::clicked, this, [this] { SetPage(Page() + 1); });
   connect(FinishButton, &QPushButton::clicked, this, &TPreferences::FinishButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [this] {
+  SetHelpTopic(this, [this] {
     // One topic for the port, one for sending, one for receiving; the rest share the wizard's.
     const int page = Page();
-    ShowHelpTopic(page == 1 ? 3501 : (page >= 2 && page <= 4) ? 3502 : (page >= 5 && page <= 7) ? 3503 : 1022);
+    return page == 1 ? 3501 : (page >= 2 && page <= 4) ? 3502 : (page >= 5 && page <= 7) ? 3503 : 1022;
   });
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(ProblemSolverButton, &QPushButton::clicked, this, [] { ShowProblemSolver(); });
 
   // The tools a build has not got leave their buttons disabled.

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -478,6 +480,50 @@ class PrefsTest : public QObject {
     });
     // Cancel keeps the working flag the box set; the next save sets it from the setting.
     QVERIFY(WorkingSM56Fix());
+  }
+
+  // F1 on a page opens that page's topic; the help then scrolls and closes with
+  // Escape while the wizard stays open (keys go in through the window system,
+  // which drops them for windows a modal dialog blocks), and the wizard still
+  // takes its own keys.
+  void helpBesideTheWizard() {
+    LoadSettings();
+    bool scrolled = false, closed = false, wizardAlive = false;
+    Wizard([&](TPreferences* p) {
+      p->SetPage(5);
+      p->activateWindow();
+      p->CancelButton->setFocus();
+      QTest::keyClick(p->windowHandle(), Qt::Key_F1);
+      QWidget* help = HelpWindow();
+      QVERIFY(help && help->isVisible());
+      auto* browser = help->findChild<QTextBrowser*>();
+      QVERIFY2(browser->documentTitle().contains(QLatin1String("receiving faxes")), qPrintable(browser->documentTitle()));
+      help->resize(280, 140);
+      QCoreApplication::processEvents();
+      help->activateWindow();
+      QScrollBar* bar = browser->verticalScrollBar();
+      QVERIFY(bar->maximum() > 0);
+      QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);
+      scrolled = bar->value() > 0;
+      QPointer<QWidget> guard(help);
+      QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+      QCoreApplication::processEvents();
+      closed = !guard || !guard->isVisible();
+      p->activateWindow();
+      p->SetPage(1);
+      p->CancelButton->setFocus();
+      QTest::keyClick(p->windowHandle(), Qt::Key_F1);
+      QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+      QVERIFY(HelpWindow()->findChild<QTextBrowser*>()->documentTitle().contains(
+          QLatin1String("modem and communications port")));
+      wizardAlive = p->isVisible();
+      Click(p->CancelButton);
+    });
+    QVERIFY2(scrolled, "the help window did not scroll beside the wizard");
+    QVERIFY2(closed, "Escape did not close the help window");
+    QVERIFY(wizardAlive);
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());  // outlives the wizard
+    HelpWindow()->close();
   }
 
   // The modem tools behind the buttons: disabled when the build has none; the
