@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "common/dialogs.h"
@@ -161,7 +162,12 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   qn::SetHelpTopic(this, kEditorHelpTopic);
   connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   SetTemplateName(QString::fromLatin1(kDefaultTemplate));
+  guard_.SetExtra([this] { return QStringList{template_}; });
   resize(640, 560);
+}
+
+void TCreateEditQuickFax::reject() {
+  if (guard_.MayClose()) QDialog::reject();
 }
 
 void TCreateEditQuickFax::SetTemplateName(const QString& name) {
@@ -203,6 +209,7 @@ void TCreateEditQuickFax::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   UpdateSenderHint();
   CurrentQFileLabel->setText(template_);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 void TCreateEditQuickFax::AddressButtonClick() {

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "common/folders.h"
@@ -82,6 +83,15 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(form);
   layout->addLayout(buttons);
   setMinimumWidth(380);
+}
+
+void TPhoneBookEditor::reject() {
+  if (guard_.MayClose()) QDialog::reject();
+}
+
+void TPhoneBookEditor::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 // ---- phone book browser ------------------------------------------------------
@@ -259,6 +269,15 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   setMinimumWidth(460);
   CentreForm(this);
+}
+
+void TFaxEditor::reject() {
+  if (guard_.MayClose()) QDialog::reject();
+}
+
+void TFaxEditor::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 void TFaxEditor::AddressButtonClick() {
