@@ -87,25 +87,25 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   Notes = Edit(this, 50);
   Codes = Edit(this, 25);
   AddressButton = new QPushButton(QStringLiteral("&Phonebook"), this);
-  grid->addWidget(Label(QStringLiteral("Recipient"), Recipient, this), 0, 0);
+  grid->addWidget(Label(QStringLiteral("&Recipient"), Recipient, this), 0, 0);
   grid->addWidget(Recipient, 0, 1);
   grid->addWidget(AddressButton, 0, 2);
-  grid->addWidget(Label(QStringLiteral("Recipient Fax Number"), RecipientFax, this), 1, 0);
+  grid->addWidget(Label(QStringLiteral("Recipient &Fax Number"), RecipientFax, this), 1, 0);
   grid->addWidget(RecipientFax, 1, 1);
-  grid->addWidget(Label(QStringLiteral("Regarding"), Regarding, this), 2, 0);
+  grid->addWidget(Label(QStringLiteral("Re&garding"), Regarding, this), 2, 0);
   grid->addWidget(Regarding, 2, 1, 1, 2);
-  grid->addWidget(Label(QStringLiteral("Notes"), Notes, this), 3, 0);
+  grid->addWidget(Label(QStringLiteral("&Notes"), Notes, this), 3, 0);
   grid->addWidget(Notes, 3, 1, 1, 2);
-  grid->addWidget(Label(QStringLiteral("Codes"), Codes, this), 4, 0);
+  grid->addWidget(Label(QStringLiteral("Co&des"), Codes, this), 4, 0);
   grid->addWidget(Codes, 4, 1);
 
   auto* flagsBox = new QGroupBox(QStringLiteral("Importance Flags"), this);
   auto* flagsLayout = new QHBoxLayout(flagsBox);
-  cUrgent = new QCheckBox(QStringLiteral("Urgent"), flagsBox);
-  cForReview = new QCheckBox(QStringLiteral("For Review"), flagsBox);
-  cPleaseComment = new QCheckBox(QStringLiteral("Please Comment"), flagsBox);
-  cPleaseReply = new QCheckBox(QStringLiteral("Please Reply"), flagsBox);
-  cPleaseRecycle = new QCheckBox(QStringLiteral("Please Recycle"), flagsBox);
+  cUrgent = new QCheckBox(QStringLiteral("&Urgent"), flagsBox);
+  cForReview = new QCheckBox(QStringLiteral("For Re&view"), flagsBox);
+  cPleaseComment = new QCheckBox(QStringLiteral("Please C&omment"), flagsBox);
+  cPleaseReply = new QCheckBox(QStringLiteral("Please Repl&y"), flagsBox);
+  cPleaseRecycle = new QCheckBox(QStringLiteral("Please Recycl&e"), flagsBox);
   for (QCheckBox* c : {cUrgent, cForReview, cPleaseComment, cPleaseReply, cPleaseRecycle}) flagsLayout->addWidget(c);
 
   FaxMessage = new QPlainTextEdit(this);
@@ -117,7 +117,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   auto* usingLabel = new QLabel(QStringLiteral("Using Fax Cover Template:"), this);
   CurrentQFileLabel = new QLabel(this);
   CurrentQFileLabel->setTextFormat(Qt::PlainText);
-  ExplorerButton1 = new QPushButton(QStringLiteral("&Select Fax Cover Template"), this);
+  ExplorerButton1 = new QPushButton(QStringLiteral("Select Fax Cover &Template"), this);
   ChangeSenderInfoButton = new QPushButton(QStringLiteral("&Change Sender Info"), this);
   templateRow->addWidget(usingLabel);
   templateRow->addWidget(CurrentQFileLabel, 1);

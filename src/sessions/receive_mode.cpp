@@ -402,8 +402,15 @@ void TReceiveMode::CancelReceiver() {
 }
 
 bool TReceiveMode::CloseQuery() {
-  if (Receiving() && !AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!")))
+  if (Receiving()) {
+    if (!AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!"))) return false;
+  } else if (On() && !stopping_ &&
+             !AskYesNo(QStringLiteral("Quillon is waiting for faxes. No fax is received while it is closed.\r"
+                                      "Stop receiving and exit?"),
+                       QStringLiteral("Exit"))) {
+    // Receive mode stays on: leaving it must not be a side effect of closing.
     return false;
+  }
   if (!On()) return true;
   stopping_ = true;
   notification_->hide();

@@ -105,8 +105,8 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   sfPhoneNumber->setMaxLength(25);
   sfDialPrefix = new QLineEdit(this);
   sfDialsuffix = new QLineEdit(this);
-  DisablePrefix = new QCheckBox(QStringLiteral("Disable Prefix"), this);
-  DisableSuffix = new QCheckBox(QStringLiteral("Disable Suffix"), this);
+  DisablePrefix = new QCheckBox(QStringLiteral("Disable &Prefix"), this);
+  DisableSuffix = new QCheckBox(QStringLiteral("Disable Suffi&x"), this);
   SetupMemo = new QPlainTextEdit(this);
   SetupMemo->setReadOnly(true);
   SetupMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -114,8 +114,8 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   SendFaxButton->setDefault(true);
   CloseButton = new QPushButton(QStringLiteral("C&lose"), this);
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
-  PreferencesButton = new QPushButton(QStringLiteral("Preferences"), this);
-  ProblemSolverButton = new QPushButton(QStringLiteral("Problem Solver"), this);
+  PreferencesButton = new QPushButton(QStringLiteral("P&references"), this);
+  ProblemSolverButton = new QPushButton(QStringLiteral("Pr&oblem Solver"), this);
   StatusLine = new QLabel(this);
   StatusLine->setFrameShape(QFrame::Panel);
   StatusLine->setFrameShadow(QFrame::Sunken);
@@ -137,7 +137,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   grid->addWidget(label("&Dial prefix (dial before the fax#):", sfDialPrefix), 3, 0);
   grid->addWidget(sfDialPrefix, 3, 1);
   grid->addWidget(DisablePrefix, 3, 2);
-  grid->addWidget(label("&Dial suffix (dial after the fax#):", sfDialsuffix), 4, 0);
+  grid->addWidget(label("Dial s&uffix (dial after the fax#):", sfDialsuffix), 4, 0);
   grid->addWidget(sfDialsuffix, 4, 1);
   grid->addWidget(DisableSuffix, 4, 2);
   grid->setColumnStretch(1, 1);

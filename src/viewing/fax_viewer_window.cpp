@@ -28,12 +28,12 @@ namespace qn {
 namespace {
 constexpr int kHelpTopic = 1021;
 constexpr int kZoomLevels[4] = {25, 50, 75, 100};
-const char* const kZoomCaptions[4] = {"50%", "100%", "150%", "200%"};
-const char* const kRotationCaptions[4] = {"No rotation", "Rotate 90 degrees", "Rotate 180 degrees",
-                                          "Rotate 270 degrees"};
-const char* const kExportCaptions[5] = {"Export this page as BMP File", "Export this page as PCX File",
-                                        "Export this page as DCX File", "Export the whole fax as PDF File",
-                                        "Export the whole fax as TIFF File"};
+const char* const kZoomCaptions[4] = {"&50%", "&100%", "15&0%", "&200%"};
+const char* const kRotationCaptions[4] = {"&No rotation", "Rotate &90 degrees", "Rotate 1&80 degrees",
+                                          "Rotate &270 degrees"};
+const char* const kExportCaptions[5] = {"Export this page as &BMP File", "Export this page as &PCX File",
+                                        "Export this page as &DCX File", "Export the whole fax as PD&F File",
+                                        "Export the whole fax as &TIFF File"};
 
 int ZoomIndex(int level) {
   for (int i = 0; i < 4; ++i)
@@ -156,7 +156,7 @@ void TFaxViewer::BuildMenus() {
       TickZoom();
     });
   }
-  QMenu* rotation = bar->addMenu(QStringLiteral("Rotation"));
+  QMenu* rotation = bar->addMenu(QStringLiteral("&Rotation"));
   auto* rotationGroup = new QActionGroup(this);
   rotationGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   for (int i = 0; i < 4; ++i) {
@@ -166,13 +166,13 @@ void TFaxViewer::BuildMenus() {
     connect(RotationItems[i], &QAction::triggered, this, [this, i] { SetRotation(i); });
   }
   RotationItems[0]->setChecked(true);
-  QMenu* exportMenu = bar->addMenu(QStringLiteral("Export"));
+  QMenu* exportMenu = bar->addMenu(QStringLiteral("&Export"));
   for (int i = 0; i < 5; ++i) {
     if (i == 3) exportMenu->addSeparator();
     ExportItems[i] = exportMenu->addAction(QString::fromLatin1(kExportCaptions[i]));
     // The format is the one the caption names.
     connect(ExportItems[i], &QAction::triggered, this, [this, i] {
-      const QString caption = ExportItems[i]->text();
+      const QString caption = QString(ExportItems[i]->text()).remove(QLatin1Char('&'));
       for (const char* format : {"BMP", "PCX", "DCX", "PDF", "TIF"})
         if (caption.contains(QLatin1String(format))) return ExportPage(QString::fromLatin1(format));
     });

@@ -64,8 +64,8 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   Number->setMaxLength(25);
   LimitToFieldBytes(Number, 25);
   Number->setToolTip(QStringLiteral("Type the fax number here"));
-  form->addRow(QStringLiteral("Name"), Name);
-  form->addRow(QStringLiteral("Fax Number"), Number);
+  form->addRow(QStringLiteral("&Name"), Name);
+  form->addRow(QStringLiteral("&Fax Number"), Number);
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Accept changes made and exit"));
   AcceptButton->setDefault(true);
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel changes made and exit"));
@@ -238,15 +238,15 @@ bool PickFromPhoneBook(QWidget* parent, QString& name, QString& phone) {
 TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Fax Information Editor"));
   auto* form = new QFormLayout;
-  Recipient = AddField(this, form, QStringLiteral("Recipient"), "Recipient", 35, QStringLiteral("Enter recipient name here"));
-  FaxNumber = AddField(this, form, QStringLiteral("Recipient Fax#"), "FaxNumber", 25,
+  Recipient = AddField(this, form, QStringLiteral("&Recipient"), "Recipient", 35, QStringLiteral("Enter recipient name here"));
+  FaxNumber = AddField(this, form, QStringLiteral("Recipient &Fax#"), "FaxNumber", 25,
                        QStringLiteral("Enter recipient fax number here"));
-  Subject = AddField(this, form, QStringLiteral("Regarding"), "Subject", 50,
+  Subject = AddField(this, form, QStringLiteral("Re&garding"), "Subject", 50,
                      QStringLiteral("Enter subject (topic) of fax here"));
-  Notes = AddField(this, form, QStringLiteral("Notes"), "Notes", 50,
+  Notes = AddField(this, form, QStringLiteral("&Notes"), "Notes", 50,
                    QStringLiteral("Enter notes you want to remember about this\rfax here (they will not be part of the "
                                   "fax - they\rare for your own reference)"));
-  Codes = AddField(this, form, QStringLiteral("Codes"), "Codes", 25,
+  Codes = AddField(this, form, QStringLiteral("Co&des"), "Codes", 25,
                    QStringLiteral("Enter codes you want to assign to this\rfax here (they will not be part of the fax "
                                   "- they\rare for your own reference)"));
   AddressButton = MakeButton(this, QStringLiteral("&Phonebook"), QStringLiteral("Click here to access the Phone Book"));
@@ -321,7 +321,7 @@ TEditReceiveNotes::TEditReceiveNotes(const QString& from, const QString& notes, 
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Notes"), NotesEdit);
+  form->addRow(QStringLiteral("&Notes"), NotesEdit);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(AcceptButton);

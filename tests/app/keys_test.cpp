@@ -1,0 +1,174 @@
+// Keys a person relies on, in every window the main window opens: no Alt+letter
+// does two things in one window or menu, every control has one, and F1 opens
+// the topic of the window in front.
+#include <QAction>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTextBrowser>
+
+#include "app/main/designer_hooks.h"
+#include "app/main/faxprep_hooks.h"
+#include "app/main/hooks.h"
+#include "app/main/main_screen.h"
+#include "app/main/prefs_hooks.h"
+#include "app/main/session_hooks.h"
+#include "app/main/viewing_hooks.h"
+#include "common/folders.h"
+#include "common/help.h"
+#include "common/ini_file.h"
+#include "covers/designer/cover_designer.h"
+#include "faxprep/quick_fax.h"
+#include "mnemonics.h"
+#include "modal_script.h"
+#include "records/ui/editors.h"
+#include "sessions/prefs/preferences.h"
+#include "sessions/send_fax_form.h"
+#include "sessions/settings.h"
+#include "viewing/fax_viewer_window.h"
+
+using namespace qn;
+using qntest::MnemonicCheck;
+
+namespace {
+
+std::unique_ptr<TMainScreen> Start() {
+  auto w = std::make_unique<TMainScreen>();
+  QSignalSpy done(w.get(), &TMainScreen::FirstActivationDone);
+  w->show();
+  if (w->TablesOpen() && done.isEmpty()) done.wait(10000);
+  return w;
+}
+
+template <class T>
+void Shown(T& w) {
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+QString HelpPage() {
+  auto* browser = HelpWindow() ? HelpWindow()->findChild<QTextBrowser*>() : nullptr;
+  return browser ? browser->source().fileName() : QString();
+}
+
+}  // namespace
+
+class KeysTest : public QObject {
+  Q_OBJECT
+  QString home_;
+
+ private slots:
+  void init() {
+    home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    ResetProgramFolder();
+    MakeDataFolders();
+    IniFile ini((home_ + "QN.INI").toStdString());
+    ini.WriteInteger("Modem", "ComPort", 1);
+    QVERIFY(ini.Flush());
+    Hooks() = MainHooks{};
+    g_FirstRun = false;
+    InstallViewingHooks();
+    InstallSessionHooks();
+    InstallFaxPrepHooks();
+    InstallPrefsHooks();
+    InstallDesignerHooks();
+  }
+
+  // Walks the main window and its menus, then each window it opens.
+  void mnemonicsAreUniqueAndPresent() {
+    MnemonicCheck check;
+    {
+      auto w = Start();
+      check.Window(w.get(), QStringLiteral("main window"));
+      check.Menu(w->FaxSortMenu, QStringLiteral("sort menu (outgoing)"));
+      check.Menu(w->RecSortMenu, QStringLiteral("sort menu (incoming)"));
+      w->ShowPage(false);
+      check.Window(w.get(), QStringLiteral("main window (incoming)"));
+      w->close();
+    }
+    {
+      TSendFaxForm send;
+      Shown(send);
+      check.Window(&send, QStringLiteral("Send Fax"));
+      send.hide();
+    }
+    {
+      faxprep::TCreateEditQuickFax editor;
+      Shown(editor);
+      check.Window(&editor, QStringLiteral("Fax Cover Sheet Editor"));
+      faxprep::TSenderInfo sender;
+      Shown(sender);
+      check.Window(&sender, QStringLiteral("Sender Information"));
+    }
+    {
+      TFaxEditor editor;
+      Shown(editor);
+      check.Window(&editor, QStringLiteral("Fax Information Editor"));
+      TPhoneBookEditor pbEditor;
+      Shown(pbEditor);
+      check.Window(&pbEditor, QStringLiteral("Phone Book Editor"));
+      TPhoneBook book;
+      QVERIFY(book.OpenTable());
+      Shown(book);
+      check.Window(&book, QStringLiteral("Phone Book Browser"));
+      book.SetPicking(true);
+      check.Window(&book, QStringLiteral("Phone Book Browser (picking)"));
+    }
+    {
+      TFaxViewer viewer;
+      Shown(viewer);
+      check.Window(&viewer, QStringLiteral("Fax Viewer"));
+    }
+    {
+      TPreferences prefs;
+      Shown(prefs);
+      for (int page = 0; page < prefs.Pages->count(); ++page) {
+        prefs.SetPage(page);
+        check.Window(&prefs, QStringLiteral("Preferences Wizard page %1").arg(page));
+      }
+    }
+    {
+      covers::TCoverDesMainScreen designer;
+      Shown(designer);
+      check.Window(&designer, QStringLiteral("Cover Sheet Template Designer"));
+    }
+    for (const QString& p : check.problems()) qInfo("%s", qPrintable(p));
+    QVERIFY2(check.problems().isEmpty(), "mnemonics missing or shared (listed above)");
+  }
+
+  // F1 in the main window, the send window, the editors, the viewer, the wizard
+  // and the designer opens each one's own topic.
+  void f1OpensEachWindowsTopic() {
+    SetApplicationHelpFile(home_ + "QN.hlp");
+    auto press = [](QWidget* w) {
+      w->activateWindow();
+      QTest::keyClick(w->windowHandle(), Qt::Key_F1);
+      return HelpPage();
+    };
+    auto w = Start();
+    QCOMPARE(press(w.get()), QStringLiteral("1009.html"));
+    TSendFaxForm send;
+    Shown(send);
+    QCOMPARE(press(&send), QStringLiteral("1016.html"));
+    send.hide();
+    TFaxEditor editor;
+    Shown(editor);
+    QCOMPARE(press(&editor), QStringLiteral("1015.html"));
+    faxprep::TCreateEditQuickFax cover;
+    Shown(cover);
+    QCOMPARE(press(&cover), QStringLiteral("1029.html"));
+    TFaxViewer viewer;
+    Shown(viewer);
+    QCOMPARE(press(&viewer), QStringLiteral("1021.html"));
+    TPreferences prefs;
+    Shown(prefs);
+    prefs.SetPage(1);
+    QCOMPARE(press(&prefs), QStringLiteral("3501.html"));
+    HelpWindow()->close();
+    w->close();
+  }
+};
+
+QTEST_MAIN(KeysTest)
+#include "keys_test.moc"
