@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "common/folders.h"
 #include "common/help.h"
 #include "covers/cover_render.h"
@@ -43,6 +44,7 @@ std::string Bytes(const QString& s) {
 QLineEdit* Edit(QWidget* parent, int maxLength) {
   auto* e = new QLineEdit(parent);
   e->setMaxLength(maxLength);
+  qn::NoteWhenFull(e, maxLength);
   return e;
 }
 
@@ -82,7 +84,8 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Fax Cover Sheet Editor"));
   auto* grid = new QGridLayout;
   Recipient = Edit(this, 35);
-  RecipientFax = Edit(this, 25);
+  RecipientFax = new QLineEdit(this);
+  qn::MakeFaxNumberField(RecipientFax, 25);
   Regarding = Edit(this, 50);
   Notes = Edit(this, 50);
   Codes = Edit(this, 25);

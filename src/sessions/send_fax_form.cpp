@@ -20,6 +20,7 @@
 #include "common/fax_files.h"
 #include "common/fax_names.h"
 #include "common/folders.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "fe_errors.h"
 #include "fe_status.h"
@@ -102,7 +103,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   ToLabel = new QLabel(this);
   Subjectlabel = new QLabel(this);
   sfPhoneNumber = new QLineEdit(this);
-  sfPhoneNumber->setMaxLength(25);
+  MakeFaxNumberField(sfPhoneNumber, 25);
   sfDialPrefix = new QLineEdit(this);
   sfDialsuffix = new QLineEdit(this);
   DisablePrefix = new QCheckBox(QStringLiteral("Disable &Prefix"), this);

@@ -7,6 +7,7 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
+#include <QToolTip>
 
 #include "app/main/designer_hooks.h"
 #include "app/main/faxprep_hooks.h"
@@ -16,6 +17,7 @@
 #include "app/main/session_hooks.h"
 #include "app/main/viewing_hooks.h"
 #include "common/folders.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "common/ini_file.h"
 #include "covers/designer/cover_designer.h"
@@ -135,6 +137,52 @@ class KeysTest : public QObject {
     }
     for (const QString& p : check.problems()) qInfo("%s", qPrintable(p));
     QVERIFY2(check.problems().isEmpty(), "mnemonics missing or shared (listed above)");
+  }
+
+  // The fax number fields of the send window, the cover sheet editor, the fax
+  // information editor and the phone book editor take what a modem dials;
+  // a letter is refused with a note at the field, and so is a key past the
+  // limit, where a name field says it is full.
+  void numberFieldsTakeWhatAModemDials() {
+    TSendFaxForm send;
+    faxprep::TCreateEditQuickFax cover;
+    TFaxEditor editor;
+    TPhoneBookEditor pbEditor;
+    const std::pair<QWidget*, QLineEdit*> fields[] = {{&send, send.sfPhoneNumber},
+                                                     {&cover, cover.RecipientFax},
+                                                     {&editor, editor.FaxNumber},
+                                                     {&pbEditor, pbEditor.Number}};
+    for (const auto& [window, field] : fields) {
+      const QString name = window->windowTitle();
+      Shown(*window);
+      window->activateWindow();
+      field->setFocus();
+      field->clear();
+      QTest::keyClicks(field, QStringLiteral("+1 (555) 010-0199"));
+      QCOMPARE(field->text(), QStringLiteral("+1 (555) 010-0199"));
+      QTest::keyClicks(field, QStringLiteral("x"));
+      QCOMPARE(field->text(), QStringLiteral("+1 (555) 010-0199"));
+      QVERIFY2(QToolTip::isVisible() && QToolTip::text() == FaxNumberNote(), qPrintable(name));
+      field->clear();
+      QTest::keyClicks(field, QStringLiteral("9,W*70#p555.01t12 FAX"));
+      QCOMPARE(field->text(), QStringLiteral("9,W*70#p555.01t12 "));
+      QVERIFY2(field->toolTip().contains(QLatin1String("up to 25 characters")), qPrintable(name));
+      field->clear();
+      QTest::keyClicks(field, QString(30, QLatin1Char('5')));
+      QCOMPARE(field->text().size(), 25);
+      QVERIFY2(QToolTip::isVisible() && QToolTip::text() == FieldFullNote(25), qPrintable(name));
+      QToolTip::hideText();
+      window->hide();
+    }
+    // A name stops at its limit and says so.
+    Shown(pbEditor);
+    pbEditor.Name->setFocus();
+    QTest::keyClicks(pbEditor.Name, QString(40, QLatin1Char('N')));
+    QCOMPARE(pbEditor.Name->text().size(), 35);
+    QVERIFY(QToolTip::isVisible() && QToolTip::text() == FieldFullNote(35));
+    pbEditor.Name->clear();
+    QToolTip::hideText();
+    pbEditor.hide();
   }
 
   // F1 in the main window, the send window, the editors, the viewer, the wizard

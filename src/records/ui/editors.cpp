@@ -11,6 +11,7 @@
 
 #include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "record_grid.h"
 #include "records/record_tables.h"
@@ -61,9 +62,8 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   Name->setToolTip(QStringLiteral("Type the recipient's name here"));
   Number = new QLineEdit(this);
   Number->setObjectName(QStringLiteral("Number"));
-  Number->setMaxLength(25);
-  LimitToFieldBytes(Number, 25);
   Number->setToolTip(QStringLiteral("Type the fax number here"));
+  MakeFaxNumberField(Number, 25);
   form->addRow(QStringLiteral("&Name"), Name);
   form->addRow(QStringLiteral("&Fax Number"), Number);
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Accept changes made and exit"));
@@ -241,6 +241,7 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   Recipient = AddField(this, form, QStringLiteral("&Recipient"), "Recipient", 35, QStringLiteral("Enter recipient name here"));
   FaxNumber = AddField(this, form, QStringLiteral("Recipient &Fax#"), "FaxNumber", 25,
                        QStringLiteral("Enter recipient fax number here"));
+  MakeFaxNumberField(FaxNumber, 25);
   Subject = AddField(this, form, QStringLiteral("Re&garding"), "Subject", 50,
                      QStringLiteral("Enter subject (topic) of fax here"));
   Notes = AddField(this, form, QStringLiteral("&Notes"), "Notes", 50,
