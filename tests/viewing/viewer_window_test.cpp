@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -22,7 +23,13 @@
 #include "apf_format.h"
 #include "common/fax_files.h"
 #include "common/folders.h"
+#include "common/print_options.h"
+#include "fax_printer.h"
 #include "fax_samples.h"
+#include "print_test_support.h"
+#include "viewing/fax_printing.h"
+#include "viewing/pre_print_form.h"
+#include "viewing/viewer_printing.h"
 #include "fe_fax_unpacker.h"
 #include "fe_fax_viewer.h"
 #include "modal_script.h"
@@ -217,6 +224,45 @@ class ViewerWindowTest : public QObject {
     // The one-bit page (marks, copies) is unchanged by the grey painting.
     w->ZoomItems[0]->trigger();
     QCOMPARE(w->FaxViewer->DisplayImage().format(), QImage::Format_Mono);
+  }
+
+  // "Print current page" prints the page turned as the viewer shows it: a page
+  // whose top tenth is black prints, turned a quarter clockwise, with that band
+  // down the right side, tall and narrow, on an upright sheet.
+  void printingFollowsTheRotation() {
+    const std::string fax = File("tenths.apf");
+    QVERIFY(qntest::MakeFax(fax, 1, qntest::kTenthsLines, qntest::TopTenths));
+    InstallViewerPrinting();
+    auto w = Open(fax);
+    QTRY_VERIFY(w->FaxViewer->PageCount() == 1);
+    fe::TFeFaxPrinter* printer = MakeViewerFaxPrinter(w.get());
+    SharedPrintOptions() = PrintOptions{false, false, false, true};  // one per sheet, no header or footer, stretched
+    SavePrintOptions();
+    QPrinter out(QPrinter::HighResolution);
+    const QString pdf = home_ + QStringLiteral("turned.pdf");
+    out.setOutputFormat(QPrinter::PdfFormat);
+    out.setOutputFileName(pdf);
+    out.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                                  QPageLayout::Millimeter));
+    printer->SetPrinter(&out);
+    auto band = [&](int quarterTurns) {
+      w->SetRotation(quarterTurns);
+      qntest::ModalScript script;
+      script.Then([](QWidget* d) {
+        if (auto* form = qobject_cast<TPrePrintForm*>(d)) form->OkButton->click();
+        else d->close();
+      });
+      QFile::remove(pdf);
+      ViewerPrinting().PrintCurrentPage(*w);
+      const auto sheets = qntest::RasterisePdf(pdf);
+      return sheets.size() == 1 ? qntest::BlackBox(sheets[0]) : QRect();
+    };
+    const QRect upright = band(0);
+    QVERIFY2(upright.width() > 3 * upright.height(), qPrintable(QStringLiteral("%1x%2").arg(upright.width()).arg(upright.height())));
+    const QRect turned = band(1);
+    QVERIFY2(turned.height() > 3 * turned.width(), qPrintable(QStringLiteral("%1x%2").arg(turned.width()).arg(turned.height())));
+    QVERIFY(turned.left() > upright.center().x());  // the page's top is now at its right
+    ViewerPrinting() = {};
   }
 
   // Page buttons only for a fax of several pages; the status line follows every
