@@ -38,4 +38,11 @@ class TShowErrorForm : public QDialog {
 
 bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose);
 
+// An engine error as the error window tells it: a plain sentence first, where
+// the engine's own text names internals ("ie_NOpen - device not open"), then
+// the engine's text, which the records and logs keep unchanged. Codes whose
+// text is plain already give just that text.
+QString PlainErrorText(int code);
+QString ErrorWindowText(int code);
+
 }  // namespace qn

@@ -523,6 +523,7 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   const fe::TFaxSessionValues v = fax.Session();
   if (!v.faxFile.empty()) currentFaxFile_ = v.faxFile;
   const QString errorText = lastError_ != 0 ? Q(fe::ErrorText(std::abs(lastError_))) : QStringLiteral("Unknown error");
+  const int lastErrorShown = lastError_;
   AddtoLastRecLog(QStringLiteral("Receive Failed with error: ") + errorText);
   // The pages that arrived are kept with a record that says the fax is not
   // complete; a file without a single page is removed.
@@ -543,7 +544,8 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   if (!stopping_)
     ShowErrorBox(QStringLiteral("Failed To Receive Incoming Fax"),
                  QStringLiteral("Quillon failed to receive an incoming fax.") + kCrLf + kCrLf +
-                     QStringLiteral("The error message was:   ") + errorText,
+                     QStringLiteral("The error message was:   ") +
+                     (lastErrorShown != 0 ? ErrorWindowText(lastErrorShown) : errorText),
                  false, true);
 }
 
@@ -614,7 +616,8 @@ void TReceiveMode::StoppedByItself() {
   QString message = QStringLiteral("Quillon stopped receiving faxes.") + kCrLf + kCrLf;
   if (code == fe::ecNotOpen)
     message += QStringLiteral("The modem's port went away (was the modem unplugged or switched off?).") + kCrLf + kCrLf;
-  ShowErrorBox(QStringLiteral("Receive Mode Ended"), message + QStringLiteral("The error message was:   ") + errorText,
+  ShowErrorBox(QStringLiteral("Receive Mode Ended"),
+               message + QStringLiteral("The error message was:   ") + (code != 0 ? ErrorWindowText(code) : errorText),
                false, true);
 }
 

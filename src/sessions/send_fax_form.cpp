@@ -590,7 +590,7 @@ void TSendFaxForm::FinishSession() {
   if (ResultText != QLatin1String("Sent"))
     ShowErrorBox(QStringLiteral("Fax Failure"),
                  QStringLiteral("We have received an error message while trying to send the fax") + kCrLf + kCrLf +
-                     QStringLiteral("Error message: ") + Q(fe::ErrorText(abs)) + kCrLf + kCrLf,
+                     QStringLiteral("Error message: ") + ErrorWindowText(abs) + kCrLf + kCrLf,
                  false, false);
   else
     ShowInfo(QStringLiteral("The fax was sent successfully"));

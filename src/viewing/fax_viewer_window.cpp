@@ -135,7 +135,7 @@ void TFaxViewer::BuildButtons() {
   row->addWidget(CloseButton);
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
   HelpButton->setObjectName(QStringLiteral("HelpButton"));
-  HelpButton->setToolTip(QStringLiteral("Get Windows help for Fax Viewer"));
+  HelpButton->setToolTip(QStringLiteral("Get help for Fax Viewer"));
   HelpButton->setAutoDefault(false);
   SetHelpTopic(this, kHelpTopic);
   connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });

@@ -1,6 +1,7 @@
-// Keys a person relies on, in every window the main window opens: no Alt+letter
-// does two things in one window or menu, every control has one, and F1 opens
-// the topic of the window in front.
+// What a person relies on in every window the main window opens: no Alt+letter
+// does two things in one window or menu, every control has one, F1 opens the
+// topic of the window in front, number fields take what a modem dials, and
+// the error window speaks plainly.
 #include <QAction>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -26,7 +27,10 @@
 #include "modal_script.h"
 #include "records/ui/editors.h"
 #include "sessions/prefs/preferences.h"
+#include "sessions/error_box.h"
 #include "sessions/send_fax_form.h"
+#include "fe_texts.h"
+#include <QPlainTextEdit>
 #include "sessions/settings.h"
 #include "viewing/fax_viewer_window.h"
 
@@ -183,6 +187,31 @@ class KeysTest : public QObject {
     pbEditor.Name->clear();
     QToolTip::hideText();
     pbEditor.hide();
+  }
+
+  // Every engine error shown in the error window leads with a sentence a person
+  // understands (no internal names), with the engine's own text kept after it.
+  void errorWindowLeadsWithPlainSentences() {
+    const QStringList internals = {QStringLiteral("ie_"), QStringLiteral("TFe"), QStringLiteral("component"),
+                                   QStringLiteral("API"), QStringLiteral("property"), QStringLiteral(".FNT"),
+                                   QStringLiteral("Windows")};
+    int walked = 0;
+    for (int code = 1; code < 10000; ++code) {
+      if (!fe::HasErrorText(code)) continue;
+      ++walked;
+      const QString engine = QString::fromStdString(fe::ErrorText(code));
+      TShowErrorForm form(QStringLiteral("Fax Failure"), QStringLiteral("Error message: ") + ErrorWindowText(-code),
+                          false, false);
+      const QStringList lines = form.Memo1->toPlainText().split(QLatin1Char('\n'));
+      const QString lead = lines.value(0).mid(QStringLiteral("Error message: ").size());
+      for (const QString& word : internals)
+        QVERIFY2(!lead.contains(word), qPrintable(QStringLiteral("%1: %2").arg(code).arg(lead)));
+      QVERIFY2(lead.endsWith(QLatin1Char('.')) || lead == engine, qPrintable(lead));
+      QVERIFY2(form.Memo1->toPlainText().contains(engine), qPrintable(QString::number(code)));
+    }
+    QVERIFY(walked > 100);
+    QCOMPARE(ErrorWindowText(-2007), QStringLiteral("The modem port is not open.\r\n(ie_NOpen - device not open)"));
+    QCOMPARE(ErrorWindowText(-8064), QStringLiteral("Called fax number was busy"));  // plain already
   }
 
   // F1 in the main window, the send window, the editors, the viewer, the wizard

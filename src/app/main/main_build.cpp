@@ -172,7 +172,7 @@ void TMainScreen::BuildMenus() {
   mnuPreferences = add(file, QStringLiteral("Pre&ferences"), QStringLiteral("Set Quillon preferences"), none,
                        &TMainScreen::mnuPreferencesClick);
   file->addSeparator();
-  mnuExit = add(file, QStringLiteral("E&xit"), QStringLiteral("Exit to Windows"), QKeySequence(Qt::CTRL | Qt::Key_X),
+  mnuExit = add(file, QStringLiteral("E&xit"), QStringLiteral("Exit Quillon"), QKeySequence(Qt::CTRL | Qt::Key_X),
                 [this] { close(); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));

@@ -69,7 +69,7 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Accept changes made and exit"));
   AcceptButton->setDefault(true);
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel changes made and exit"));
-  auto* help = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Phone Book Editor"));
+  auto* help = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Phone Book Editor"));
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   SetHelpTopic(this, 1020);
@@ -111,7 +111,7 @@ TPhoneBook::TPhoneBook(QWidget* parent) : QDialog(parent) {
                             QStringLiteral("Cancel - do not use any of these phone book entries"));
   OKButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Use this phone book entry"));
   OKButton->setDefault(true);
-  Helpbutton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Phonebook Browser"));
+  Helpbutton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Phonebook Browser"));
   connect(Addbutton, &QPushButton::clicked, this, &TPhoneBook::AddbuttonClick);
   connect(Modifybutton, &QPushButton::clicked, this, &TPhoneBook::ModifyButtonClick);
   connect(Deletebutton, &QPushButton::clicked, this, &TPhoneBook::DeleteButtonClick);
@@ -253,7 +253,7 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   AddressButton = MakeButton(this, QStringLiteral("&Phonebook"), QStringLiteral("Click here to access the Phone Book"));
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Ok - save changes to this fax"));
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel - do not save changes to this fax"));
-  HelpButton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Fax Editor"));
+  HelpButton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Fax Editor"));
   connect(AddressButton, &QPushButton::clicked, this, &TFaxEditor::AddressButtonClick);
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);

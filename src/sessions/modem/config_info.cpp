@@ -300,7 +300,7 @@ void TConfigurationInfo::showEvent(QShowEvent* e) {
 
 void TConfigurationInfo::CopyButtonClick() {
   QGuiApplication::clipboard()->setText(lines_.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-  MessageBoxText(QStringLiteral("Information copied to Windows clipboard"), QStringLiteral("Configuration Information"),
+  MessageBoxText(QStringLiteral("Information copied to the clipboard"), QStringLiteral("Configuration Information"),
                  mbOk | mbIconInformation);
 }
 

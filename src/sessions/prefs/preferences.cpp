@@ -364,8 +364,10 @@ QWidget* TPreferences::BuildReceivePage3() {
   PrintOnReceiptBox =
       new QCheckBox(QStringLiteral("&Print each fax as it is received, on the following printer:"), p.page);
   PrinterList = new QComboBox(p.page);
-  PrinterList->addItem(QLatin1String(kDefaultPrinter));
-  PrinterList->addItems(QPrinterInfo::availablePrinterNames());
+  // The system's default printer is shown as such; the settings keep the
+  // stored name for it.
+  PrinterList->addItem(QStringLiteral("Default printer"), QLatin1String(kDefaultPrinter));
+  for (const QString& name : QPrinterInfo::availablePrinterNames()) PrinterList->addItem(name, name);
   p.Question(22);
   p.Add(PrintOnReceiptBox);
   p.Add(Row({PrinterList}));
@@ -421,7 +423,7 @@ void TPreferences::LoadFrom(const FaxSettings& s) {
   ECMReceiveBox->setChecked(s.ECMReceive);
   WavEdit->setText(Q(s.Wav));
   PrintOnReceiptBox->setChecked(s.PrintOnReceipt);
-  const int printer = PrinterList->findText(Q(s.PrintOnReceiptPrinter), Qt::MatchExactly);
+  const int printer = PrinterList->findData(Q(s.PrintOnReceiptPrinter), Qt::UserRole, Qt::MatchExactly);
   PrinterList->setCurrentIndex(printer >= 0 ? printer : 0);
   DisableNotificationBox->setChecked(s.DisableReceivingFaxesNotification);
   ImposeWaitBox->setChecked(s.ImposeWaitBeforePrinting);
@@ -461,7 +463,7 @@ bool TPreferences::StoreTo(FaxSettings& s, QString* error) const {
   s.ECMReceive = ECMReceiveBox->isChecked();
   s.Wav = S(WavEdit->text());
   s.PrintOnReceipt = PrintOnReceiptBox->isChecked();
-  s.PrintOnReceiptPrinter = S(PrinterList->currentText());
+  s.PrintOnReceiptPrinter = S(PrinterList->currentData().toString());
   s.DisableReceivingFaxesNotification = DisableNotificationBox->isChecked();
   s.ImposeWaitBeforePrinting = ImposeWaitBox->isChecked();
   return true;

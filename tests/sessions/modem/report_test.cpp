@@ -218,7 +218,7 @@ class ReportTest : public QObject {
     script.Answer(QMessageBox::Ok);
     window.CopyButton->click();
     QVERIFY(script.Done());
-    QCOMPARE(script.seen()[0].text, QStringLiteral("Information copied to Windows clipboard"));
+    QCOMPARE(script.seen()[0].text, QStringLiteral("Information copied to the clipboard"));
     QCOMPARE(QGuiApplication::clipboard()->text(), report.join('\n') + '\n');
     const QString saved = home_.path() + "/ConfigInfo.txt";
     QVERIFY(window.SaveTo(saved));

@@ -201,7 +201,7 @@ class PrefsTest : public QObject {
           QVERIFY(!p->ECMReceiveBox->isChecked());
           QCOMPARE(p->WavEdit->text(), QStringLiteral("/tmp/ring.wav"));
           QVERIFY(p->PrintOnReceiptBox->isChecked());
-          QCOMPARE(p->PrinterList->currentText(), QLatin1String(kDefaultPrinter));
+          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default printer"));  // stored as kDefaultPrinter
           QVERIFY(p->DisableNotificationBox->isChecked());
           QVERIFY(p->ImposeWaitBox->isChecked());
 
@@ -255,7 +255,7 @@ class PrefsTest : public QObject {
     const QStringList printers = [] {
       QStringList all;
       TPreferences p;
-      for (int i = 0; i < p.PrinterList->count(); ++i) all << p.PrinterList->itemText(i);
+      for (int i = 0; i < p.PrinterList->count(); ++i) all << p.PrinterList->itemData(i).toString();
       return all;
     }();
     const IniFile ini(ini_);
@@ -394,7 +394,7 @@ class PrefsTest : public QObject {
         [](TPreferences* p) {
           QCOMPARE(p->SpeedList->currentText(), QStringLiteral("9600"));
           QCOMPARE(p->PrinterList->currentIndex(), 0);
-          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default Windows Printer"));
+          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default printer"));
           QCOMPARE(p->RingGroup->ItemIndex(), -1);
           QCOMPARE(p->PortGroup->ItemIndex(), -1);
           Click(p->FinishButton);
