@@ -19,6 +19,7 @@
 #include "common/dialogs.h"
 #include "common/fax_names.h"
 #include "common/folders.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "sessions/prefs/prefs_tools.h"
 
@@ -53,7 +54,10 @@ QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
 
 QLineEdit* Edit(QWidget* parent, int maxLength = 0) {
   auto* edit = new QLineEdit(parent);
-  if (maxLength > 0) edit->setMaxLength(maxLength);
+  if (maxLength > 0) {
+    edit->setMaxLength(maxLength);
+    NoteWhenFull(edit, maxLength);
+  }
   return edit;
 }
 

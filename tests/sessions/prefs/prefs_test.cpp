@@ -14,7 +14,9 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QToolTip>
 
+#include "common/field_input.h"
 #include "common/folders.h"
 #include "common/help.h"
 #include "common/ini_file.h"
@@ -417,6 +419,7 @@ class PrefsTest : public QObject {
           p->SetPage(3);
           Type(p->NameEdit, QString(40, QLatin1Char('n')));
           QCOMPARE(p->NameEdit->text().size(), 35);
+          QVERIFY(QToolTip::isVisible() && QToolTip::text() == FieldFullNote(35));  // says so at the field
           Type(p->FaxEdit, QString(25, QLatin1Char('5')));
           QCOMPARE(p->FaxEdit->text().size(), 20);
           Click(p->NextButton);
