@@ -23,9 +23,11 @@
 #                                                    with a template open
 #                                                    (docs/cover-designer.png)
 #        scripts/screenshot.sh prefs                 docs/quick-setup.png (Quick Setup
-#                                                    on a first run) and
+#                                                    on a first run),
 #                                                    docs/preferences-wizard.png (a
 #                                                    page of the Preferences Wizard)
+#                                                    and docs/help-beside-wizard.png
+#                                                    (F1's help beside the wizard)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -68,10 +70,14 @@ fi
 if [ "${1:-}" = prefs ]; then
   build prefs-shot
   fresh_home
-  for mode in quick wizard; do
-    case $mode in quick) out=docs/quick-setup.png ;; *) out=docs/preferences-wizard.png ;; esac
+  for mode in quick wizard help; do
+    case $mode in
+      quick) out=docs/quick-setup.png size=900x640 ;;
+      wizard) out=docs/preferences-wizard.png size=900x640 ;;
+      *) out=docs/help-beside-wizard.png size=1280x680 ;;
+    esac
     rm -f "$home/QN.INI"
-    xvfb-run -a -s "-screen 0 900x640x24" build/bin/prefs-shot $mode "$out"
+    QUILLON_DATA=${QUILLON_DATA:-$PWD/data} xvfb-run -a -s "-screen 0 ${size}x24" build/bin/prefs-shot $mode "$out"
     echo "wrote $out"
   done
   exit 0

@@ -1,8 +1,11 @@
 #include "help.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -20,12 +23,14 @@ QString g_helpFile;
 class THelpWindow : public QWidget {
  public:
   THelpWindow() {
+    setWindowFlag(Qt::Window);
     setWindowTitle(QStringLiteral("Quillon Help"));
+    setObjectName(QStringLiteral("HelpWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(true);
     auto* back = new QPushButton(QStringLiteral("&Back"), this);
-    auto* contents = new QPushButton(QStringLiteral("&Contents"), this);
+    auto* contents = new QPushButton(QStringLiteral("C&ontents"), this);
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
     connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
@@ -50,6 +55,31 @@ class THelpWindow : public QWidget {
     show();
     raise();
     activateWindow();
+    browser_->setFocus();  // the arrow and page keys scroll at once
+  }
+
+  // Moves the window under another owner (a modal dialog, or none), keeping its
+  // place and whether it shows: a window owned by the topmost modal dialog is
+  // not blocked by it.
+  void MoveTo(QWidget* owner) {
+    if (parentWidget() == owner) return;
+    const QRect place = geometry();
+    const bool shown = isVisible();
+    setParent(owner, Qt::Window);
+    setGeometry(place);
+    if (shown) {
+      show();
+      raise();
+    }
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    if (e->key() == Qt::Key_Escape && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      close();
+      return;
+    }
+    QWidget::keyPressEvent(e);
   }
 
  private:
@@ -65,6 +95,60 @@ QString HelpSetName() {
   return QFileInfo(file).completeBaseName().toLower();
 }
 
+bool IsHelp(const QWidget* w) { return g_window && w && (w == g_window || g_window->isAncestorOf(w)); }
+
+// The modal window the help window should belong to: the topmost visible one
+// other than `leaving` (a dialog on its way out).
+QWidget* ModalOwner(const QWidget* leaving) {
+  QWidget* top = QApplication::activeModalWidget();
+  if (top && top != leaving && top->isVisible() && !IsHelp(top)) return top;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w != leaving && w->isVisible() && w->isModal() && !IsHelp(w)) return w;
+  }
+  return nullptr;
+}
+
+// A window's topic, kept as a child object so that it goes with the window.
+class THelpTopic : public QObject {
+ public:
+  THelpTopic(QWidget* window, std::function<int()> topic) : QObject(window), topic_(std::move(topic)) {
+    setObjectName(QStringLiteral("qnHelpTopic"));
+  }
+  int Topic() const { return topic_ ? topic_() : 0; }
+
+ private:
+  std::function<int()> topic_;
+};
+
+// F1 everywhere, and the help window following the modal windows.
+class THelpKeeper : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_F1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+          break;
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (!w) break;
+        if (!IsHelp(w)) ShowHelpFor(w);
+        return true;
+      }
+      case QEvent::Show:
+        if (auto* w = qobject_cast<QWidget*>(watched); g_window && g_window->isVisible() && w && w->isWindow() &&
+                                                        w->isModal() && !IsHelp(w))
+          g_window->MoveTo(w);
+        break;
+      case QEvent::Hide:
+        if (g_window && watched == g_window->parentWidget()) g_window->MoveTo(ModalOwner(g_window->parentWidget()));
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+};
+
 }  // namespace
 
 QString HelpFolder() { return QString::fromStdString(DataFolder()) + QStringLiteral("help"); }
@@ -79,8 +163,15 @@ QString HelpTopicPage(int topic) {
 }
 
 void ShowHelpTopic(int topic) {
-  if (!g_window) g_window = new THelpWindow;
-  const QString contents = HelpTopicPage(HelpSetName() == QLatin1String("qn") ? 1009 : 1);
+  InstallHelpKey();
+  QWidget* owner = ModalOwner(nullptr);
+  if (!g_window) {
+    g_window = new THelpWindow;
+    if (owner) g_window->setParent(owner, Qt::Window);
+  } else {
+    g_window->MoveTo(owner);
+  }
+  const QString contents = HelpTopicPage(HelpSetName() == QLatin1String("qn") ? kHelpContentsTopic : 1);
   g_window->Show(HelpTopicPage(topic), contents);
 }
 
@@ -92,5 +183,36 @@ void ShowProblemSolver() {
 }
 
 QWidget* HelpWindow() { return g_window.data(); }
+
+void SetHelpTopic(QWidget* window, int topic) {
+  SetHelpTopic(window, [topic] { return topic; });
+}
+
+void SetHelpTopic(QWidget* window, std::function<int()> topic) {
+  delete window->findChild<THelpTopic*>(QStringLiteral("qnHelpTopic"), Qt::FindDirectChildrenOnly);
+  new THelpTopic(window, std::move(topic));
+  InstallHelpKey();
+}
+
+int HelpTopicOf(const QWidget* widget) {
+  for (const QWidget* w = widget; w; w = w->parentWidget()) {
+    if (auto* t = w->findChild<THelpTopic*>(QStringLiteral("qnHelpTopic"), Qt::FindDirectChildrenOnly))
+      if (const int topic = t->Topic()) return topic;
+  }
+  return 0;
+}
+
+void ShowHelpFor(const QWidget* widget) {
+  const int topic = HelpTopicOf(widget);
+  ShowHelpTopic(topic ? topic : kHelpContentsTopic);
+}
+
+void InstallHelpKey() {
+  static QPointer<THelpKeeper> keeper;
+  if (keeper || !qApp) return;
+  keeper = new THelpKeeper;
+  keeper->setParent(qApp);
+  qApp->installEventFilter(keeper);
+}
 
 }  // namespace qn

@@ -12,9 +12,11 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "common/folders.h"
 #include "common/help.h"
 #include "covers/cover_render.h"
@@ -42,6 +44,7 @@ std::string Bytes(const QString& s) {
 QLineEdit* Edit(QWidget* parent, int maxLength) {
   auto* e = new QLineEdit(parent);
   e->setMaxLength(maxLength);
+  qn::NoteWhenFull(e, maxLength);
   return e;
 }
 
@@ -81,30 +84,31 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Fax Cover Sheet Editor"));
   auto* grid = new QGridLayout;
   Recipient = Edit(this, 35);
-  RecipientFax = Edit(this, 25);
+  RecipientFax = new QLineEdit(this);
+  qn::MakeFaxNumberField(RecipientFax, 25);
   Regarding = Edit(this, 50);
   Notes = Edit(this, 50);
   Codes = Edit(this, 25);
   AddressButton = new QPushButton(QStringLiteral("&Phonebook"), this);
-  grid->addWidget(Label(QStringLiteral("Recipient"), Recipient, this), 0, 0);
+  grid->addWidget(Label(QStringLiteral("&Recipient"), Recipient, this), 0, 0);
   grid->addWidget(Recipient, 0, 1);
   grid->addWidget(AddressButton, 0, 2);
-  grid->addWidget(Label(QStringLiteral("Recipient Fax Number"), RecipientFax, this), 1, 0);
+  grid->addWidget(Label(QStringLiteral("Recipient &Fax Number"), RecipientFax, this), 1, 0);
   grid->addWidget(RecipientFax, 1, 1);
-  grid->addWidget(Label(QStringLiteral("Regarding"), Regarding, this), 2, 0);
+  grid->addWidget(Label(QStringLiteral("Re&garding"), Regarding, this), 2, 0);
   grid->addWidget(Regarding, 2, 1, 1, 2);
-  grid->addWidget(Label(QStringLiteral("Notes"), Notes, this), 3, 0);
+  grid->addWidget(Label(QStringLiteral("&Notes"), Notes, this), 3, 0);
   grid->addWidget(Notes, 3, 1, 1, 2);
-  grid->addWidget(Label(QStringLiteral("Codes"), Codes, this), 4, 0);
+  grid->addWidget(Label(QStringLiteral("Co&des"), Codes, this), 4, 0);
   grid->addWidget(Codes, 4, 1);
 
   auto* flagsBox = new QGroupBox(QStringLiteral("Importance Flags"), this);
   auto* flagsLayout = new QHBoxLayout(flagsBox);
-  cUrgent = new QCheckBox(QStringLiteral("Urgent"), flagsBox);
-  cForReview = new QCheckBox(QStringLiteral("For Review"), flagsBox);
-  cPleaseComment = new QCheckBox(QStringLiteral("Please Comment"), flagsBox);
-  cPleaseReply = new QCheckBox(QStringLiteral("Please Reply"), flagsBox);
-  cPleaseRecycle = new QCheckBox(QStringLiteral("Please Recycle"), flagsBox);
+  cUrgent = new QCheckBox(QStringLiteral("&Urgent"), flagsBox);
+  cForReview = new QCheckBox(QStringLiteral("For Re&view"), flagsBox);
+  cPleaseComment = new QCheckBox(QStringLiteral("Please C&omment"), flagsBox);
+  cPleaseReply = new QCheckBox(QStringLiteral("Please Repl&y"), flagsBox);
+  cPleaseRecycle = new QCheckBox(QStringLiteral("Please Recycl&e"), flagsBox);
   for (QCheckBox* c : {cUrgent, cForReview, cPleaseComment, cPleaseReply, cPleaseRecycle}) flagsLayout->addWidget(c);
 
   FaxMessage = new QPlainTextEdit(this);
@@ -116,7 +120,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   auto* usingLabel = new QLabel(QStringLiteral("Using Fax Cover Template:"), this);
   CurrentQFileLabel = new QLabel(this);
   CurrentQFileLabel->setTextFormat(Qt::PlainText);
-  ExplorerButton1 = new QPushButton(QStringLiteral("&Select Fax Cover Template"), this);
+  ExplorerButton1 = new QPushButton(QStringLiteral("Select Fax Cover &Template"), this);
   ChangeSenderInfoButton = new QPushButton(QStringLiteral("&Change Sender Info"), this);
   templateRow->addWidget(usingLabel);
   templateRow->addWidget(CurrentQFileLabel, 1);
@@ -158,9 +162,15 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   connect(ChangeSenderInfoButton, &QPushButton::clicked, this, &TCreateEditQuickFax::ChangeSenderInfoButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TCreateEditQuickFax::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kEditorHelpTopic); });
+  qn::SetHelpTopic(this, kEditorHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   SetTemplateName(QString::fromLatin1(kDefaultTemplate));
+  guard_.SetExtra([this] { return QStringList{template_}; });
   resize(640, 560);
+}
+
+void TCreateEditQuickFax::reject() {
+  if (guard_.MayClose()) QDialog::reject();
 }
 
 void TCreateEditQuickFax::SetTemplateName(const QString& name) {
@@ -202,6 +212,7 @@ void TCreateEditQuickFax::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   UpdateSenderHint();
   CurrentQFileLabel->setText(template_);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 void TCreateEditQuickFax::AddressButtonClick() {
@@ -270,7 +281,8 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(const QString& current, QWidget* pa
   connect(FileList, &QListWidget::itemDoubleClicked, this, &TPreviewQuickFaxForms::OkButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TPreviewQuickFaxForms::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kChooserHelpTopic); });
+  qn::SetHelpTopic(this, kChooserHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
 }
 
 void TPreviewQuickFaxForms::showEvent(QShowEvent* e) {

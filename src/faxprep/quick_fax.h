@@ -17,6 +17,7 @@
 #include <QString>
 #include <array>
 
+#include "common/change_guard.h"
 #include "xbase/xb_table.h"
 
 class QCheckBox;
@@ -49,6 +50,9 @@ class TCreateEditQuickFax : public QDialog {
   // The hint of "&Change Sender Info": the sender settings, one per line.
   void UpdateSenderHint();
 
+  // Escape, "Cance&l" and the close button ask before changes are dropped.
+  void reject() override;
+
  protected:
   void showEvent(QShowEvent* e) override;
 
@@ -59,6 +63,7 @@ class TCreateEditQuickFax : public QDialog {
   void OkButtonClick();
 
   QString template_;
+  qn::TChangeGuard guard_{this};
 };
 
 class TPreviewQuickFaxForms : public QDialog {

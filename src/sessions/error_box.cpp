@@ -12,6 +12,7 @@
 
 #include "common/dialogs.h"
 #include "common/help.h"
+#include "fe_texts.h"
 
 namespace qn {
 
@@ -96,6 +97,57 @@ void TShowErrorForm::ProblemSolverButtonClick() {
     ShowProblemSolver();
   else
     done(kProblemSolverResult);
+}
+
+namespace {
+struct PlainText {
+  int code;
+  const char* text;
+};
+// Engine texts that name internals, with what they mean to the person at the desk.
+constexpr PlainText kPlainTexts[] = {
+    {1002, "Quillon met an unexpected value (an internal error)."},
+    {1005, "The modem port is missing (an internal error)."},
+    {1007, "The modem is missing (an internal error)."},
+    {1008, "The phone book is missing (an internal error)."},
+    {1009, "This cannot be done over a network connection."},
+    {2001, "The modem port does not exist."},
+    {2002, "The modem port does not support this speed."},
+    {2003, "The modem port's settings are not valid."},
+    {2004, "The modem port's settings are not valid."},
+    {2005, "The modem port is in use by another program, or you may not use it."},
+    {2006, "There is not enough memory to open the modem port."},
+    {2007, "The modem port is not open."},
+    {2008, "The modem port is already open."},
+    {2009, "Too many files are open."},
+    {2010, "Quillon ran out of timers (an internal error)."},
+    {2011, "No modem port has been chosen."},
+    {2012, "The modem port could not be opened."},
+    {3001, "The modem port cannot be used this way."},
+    {3002, "Quillon could not watch the modem port."},
+    {3006, "The modem port's buffer is too small."},
+    {3010, "The modem port has no address."},
+    {5001, "Quillon ran out of modem watches (an internal error)."},
+    {5003, "Quillon lost track of a modem watch (an internal error)."},
+    {7012, "The table is not ready (an internal error)."},
+    {8001, "The file is not a fax file."},
+    {8005, "Quillon could not make a picture of the page."},
+    {8052, "The fax font is missing or damaged."},
+    {8054, "The page is too tall to show."},
+};
+}  // namespace
+
+QString PlainErrorText(int code) {
+  const int abs = code < 0 ? -code : code;
+  for (const PlainText& p : kPlainTexts)
+    if (p.code == abs) return QString::fromLatin1(p.text);
+  return QString::fromStdString(fe::ErrorText(abs));
+}
+
+QString ErrorWindowText(int code) {
+  const QString engine = QString::fromStdString(fe::ErrorText(code < 0 ? -code : code));
+  const QString plain = PlainErrorText(code);
+  return plain == engine ? engine : plain + QStringLiteral("\r\n(") + engine + QLatin1Char(')');
 }
 
 bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose) {

@@ -42,5 +42,11 @@ bool ShowErrorBox(const QString& title, const QString& message, bool showContinu
 // no other is, else as soon as the one on screen (and those queued before it)
 // has closed.
 void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose);
+// An engine error as the error window tells it: a plain sentence first, where
+// the engine's own text names internals ("ie_NOpen - device not open"), then
+// the engine's text, which the records and logs keep unchanged. Codes whose
+// text is plain already give just that text.
+QString PlainErrorText(int code);
+QString ErrorWindowText(int code);
 
 }  // namespace qn

@@ -1,8 +1,11 @@
 #include "sessions/fax_port.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <climits>
@@ -94,8 +97,49 @@ std::string PortHolder(const std::string& device) {
   return found;
 }
 
+std::string PermissionNote(const std::string& device, unsigned mode, unsigned owner, unsigned group, unsigned uid,
+                           const std::vector<unsigned>& groups) {
+  const unsigned rw = 06;
+  if (uid == 0) return {};
+  if (uid == owner) {
+    if (((mode >> 6) & rw) == rw) return {};
+  } else if (std::find(groups.begin(), groups.end(), group) != groups.end()) {
+    if (((mode >> 3) & rw) == rw) return {};
+  } else if ((mode & rw) == rw) {
+    return {};
+  }
+  std::string name = std::to_string(group);
+  if (const struct group* g = ::getgrgid(group)) name = g->gr_name;
+  return "You may not use " + device + ": it belongs to the group \"" + name +
+         "\". Ask your administrator to add your account to that group (sudo usermod -aG " + name +
+         " $USER), then log out and in again.";
+}
+
+namespace {
+// PermissionNote for this process's user and groups.
+std::string PermissionNoteFor(const std::string& device) {
+  struct stat st {};
+  if (device.empty() || ::stat(device.c_str(), &st) != 0) return {};
+  std::vector<gid_t> ids(std::size_t(std::max(0, ::getgroups(0, nullptr))));
+  ids.resize(std::size_t(std::max(0, ::getgroups(int(ids.size()), ids.data()))));
+  std::vector<unsigned> groups(ids.begin(), ids.end());
+  groups.push_back(::getegid());
+  return PermissionNote(device, st.st_mode, st.st_uid, st.st_gid, ::geteuid(), groups);
+}
+
+// The device's path and, when its permissions keep this user out, why.
+std::string DeviceLines(const std::string& device) {
+  if (device.empty()) return {};
+  const std::string note = PermissionNoteFor(device);
+  return "\r\n\r\nDevice: " + device + (note.empty() ? std::string() : "\r\n" + note);
+}
+}  // namespace
+
 std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device) {
   const std::string n = std::to_string(portNumber);
+  // A device this user may not open is no port in use: say what keeps them out.
+  if (code == -fe::ecHardware && !PermissionNoteFor(device).empty())
+    return "Unable to open the specified communications port ( Com" + n + " )" + DeviceLines(device);
   if (code == -fe::ecAlreadyOpen || code == -fe::ecHardware) {
     std::string text = "The communications port is in use ( Com " + n +
                        " )\r\n\r\nPlease make sure that all communication programs (internet, AOL, etc) are "
@@ -103,13 +147,16 @@ std::string OpenFailureMessage(int code, unsigned portNumber, const std::string&
     if (!device.empty()) {
       if (const std::string holder = PortHolder(device); !holder.empty())
         text += "\r\n\r\n" + device + " is held by " + holder + ".";
+      else
+        text += DeviceLines(device);
     }
     return text;
   }
   const std::string head = "Unable to open the specified communications port ( Com" + n + " )";
-  if (code == -fe::ecBadId) return head;
+  if (code == -fe::ecBadId) return head + DeviceLines(device);
   const int abs = code < 0 ? -code : code;
-  return head + "\r\nError message: " + (fe::HasErrorText(abs) ? fe::ErrorText(abs) : std::string("Unknown error"));
+  return head + "\r\nError message: " + (fe::HasErrorText(abs) ? fe::ErrorText(abs) : std::string("Unknown error")) +
+         DeviceLines(device);
 }
 
 void UseProgramPortMap() {

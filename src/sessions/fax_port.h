@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "abstract_fax.h"
 #include "comport_link.h"
@@ -44,7 +45,15 @@ std::string ComPortDevice(unsigned number);
 // The message a user reads when opening port number `portNumber` failed with
 // `code` (negative). A port held by another program names that program where
 // the system tells (see PortHolder).
+// With the device known, the message names its path, and when the device's
+// permissions keep this user out, the group to join (see PermissionNote).
 std::string OpenFailureMessage(int code, unsigned portNumber, const std::string& device = {});
+
+// When a device of mode `mode`, owner `owner` and group `group` denies reading
+// and writing to user `uid` with groups `groups`: the sentence that says so
+// and names the group to join ("dialout" on most systems); else empty.
+std::string PermissionNote(const std::string& device, unsigned mode, unsigned owner, unsigned group, unsigned uid,
+                           const std::vector<unsigned>& groups);
 
 // "minicom (process 812)" for the running process that `device`'s lock file
 // names, else "ModemManager (process 812)" for the first other process that has

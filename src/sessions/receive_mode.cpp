@@ -416,8 +416,15 @@ void TReceiveMode::CancelReceiver() {
 }
 
 bool TReceiveMode::CloseQuery() {
-  if (Receiving() && !AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!")))
+  if (Receiving()) {
+    if (!AskYesNo(QStringLiteral("You are recieving a fax. Close the program?"), QStringLiteral("ALERT!"))) return false;
+  } else if (On() && !stopping_ &&
+             !AskYesNo(QStringLiteral("Quillon is waiting for faxes. No fax is received while it is closed.\r"
+                                      "Stop receiving and exit?"),
+                       QStringLiteral("Exit"))) {
+    // Receive mode stays on: leaving it must not be a side effect of closing.
     return false;
+  }
   if (!On()) return true;
   stopping_ = true;
   notification_->hide();
@@ -535,6 +542,7 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   // earlier fax must not be taken for it.
   currentFaxFile_ = v.faxFile;
   const QString errorText = lastError_ != 0 ? Q(fe::ErrorText(std::abs(lastError_))) : QStringLiteral("Unknown error");
+  const int lastErrorShown = lastError_;
   AddtoLastRecLog(QStringLiteral("Receive Failed with error: ") + errorText);
   // The pages that arrived are kept with a record that says the fax is not
   // complete; a file without a single page is removed.
@@ -555,7 +563,8 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   if (!stopping_)
     ShowErrorBox(QStringLiteral("Failed To Receive Incoming Fax"),
                  QStringLiteral("Quillon failed to receive an incoming fax.") + kCrLf + kCrLf +
-                     QStringLiteral("The error message was:   ") + errorText,
+                     QStringLiteral("The error message was:   ") +
+                     (lastErrorShown != 0 ? ErrorWindowText(lastErrorShown) : errorText),
                  false, true);
 }
 
@@ -626,7 +635,8 @@ void TReceiveMode::StoppedByItself() {
   // Never dropped for another error window on screen (a failed fax's): it
   // follows that one.
   ShowErrorBoxInTurn(QStringLiteral("Receive Mode Ended"),
-                     message + QStringLiteral("The error message was:   ") + errorText, true);
+                     message + QStringLiteral("The error message was:   ") + (code != 0 ? ErrorWindowText(code) : errorText),
+                     true);
 }
 
 }  // namespace qn

@@ -21,6 +21,7 @@
 #include "common/fax_files.h"
 #include "common/fax_names.h"
 #include "common/folders.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "fe_errors.h"
 #include "fe_status.h"
@@ -103,11 +104,11 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   ToLabel = new QLabel(this);
   Subjectlabel = new QLabel(this);
   sfPhoneNumber = new QLineEdit(this);
-  sfPhoneNumber->setMaxLength(25);
+  MakeFaxNumberField(sfPhoneNumber, 25);
   sfDialPrefix = new QLineEdit(this);
   sfDialsuffix = new QLineEdit(this);
-  DisablePrefix = new QCheckBox(QStringLiteral("Disable Prefix"), this);
-  DisableSuffix = new QCheckBox(QStringLiteral("Disable Suffix"), this);
+  DisablePrefix = new QCheckBox(QStringLiteral("Disable &Prefix"), this);
+  DisableSuffix = new QCheckBox(QStringLiteral("Disable Suffi&x"), this);
   SetupMemo = new QPlainTextEdit(this);
   SetupMemo->setReadOnly(true);
   SetupMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -115,8 +116,8 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   SendFaxButton->setDefault(true);
   CloseButton = new QPushButton(QStringLiteral("C&lose"), this);
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
-  PreferencesButton = new QPushButton(QStringLiteral("Preferences"), this);
-  ProblemSolverButton = new QPushButton(QStringLiteral("Problem Solver"), this);
+  PreferencesButton = new QPushButton(QStringLiteral("P&references"), this);
+  ProblemSolverButton = new QPushButton(QStringLiteral("Pr&oblem Solver"), this);
   StatusLine = new QLabel(this);
   StatusLine->setFrameShape(QFrame::Panel);
   StatusLine->setFrameShadow(QFrame::Sunken);
@@ -138,7 +139,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
   grid->addWidget(label("&Dial prefix (dial before the fax#):", sfDialPrefix), 3, 0);
   grid->addWidget(sfDialPrefix, 3, 1);
   grid->addWidget(DisablePrefix, 3, 2);
-  grid->addWidget(label("&Dial suffix (dial after the fax#):", sfDialsuffix), 4, 0);
+  grid->addWidget(label("Dial s&uffix (dial after the fax#):", sfDialsuffix), 4, 0);
   grid->addWidget(sfDialsuffix, 4, 1);
   grid->addWidget(DisableSuffix, 4, 2);
   grid->setColumnStretch(1, 1);
@@ -176,7 +177,8 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent), sink_(std::make_u
 
   connect(SendFaxButton, &QPushButton::clicked, this, &TSendFaxForm::SendFaxButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &TSendFaxForm::CloseButtonClick);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(1016); });
+  SetHelpTopic(this, 1016);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(PreferencesButton, &QPushButton::clicked, this, &TSendFaxForm::PreferencesButtonClick);
   connect(ProblemSolverButton, &QPushButton::clicked, this, [] { ShowProblemSolver(); });
   // Ctrl+Shift+Z reaches the window before any control (an edit would take it as Redo).
@@ -602,7 +604,7 @@ void TSendFaxForm::FinishSession() {
   if (ResultText != QLatin1String("Sent"))
     ShowErrorBox(QStringLiteral("Fax Failure"),
                  QStringLiteral("We have received an error message while trying to send the fax") + kCrLf + kCrLf +
-                     QStringLiteral("Error message: ") + Q(fe::ErrorText(abs)) + kCrLf + kCrLf,
+                     QStringLiteral("Error message: ") + ErrorWindowText(abs) + kCrLf + kCrLf,
                  false, false);
   else
     ShowInfo(QStringLiteral("The fax was sent successfully"));

@@ -8,10 +8,12 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <new>
+#include <numeric>
 
 #include "button_icons.h"
 #include "common/dialogs.h"
@@ -28,12 +30,12 @@ namespace qn {
 namespace {
 constexpr int kHelpTopic = 1021;
 constexpr int kZoomLevels[4] = {25, 50, 75, 100};
-const char* const kZoomCaptions[4] = {"50%", "100%", "150%", "200%"};
-const char* const kRotationCaptions[4] = {"No rotation", "Rotate 90 degrees", "Rotate 180 degrees",
-                                          "Rotate 270 degrees"};
-const char* const kExportCaptions[5] = {"Export this page as BMP File", "Export this page as PCX File",
-                                        "Export this page as DCX File", "Export the whole fax as PDF File",
-                                        "Export the whole fax as TIFF File"};
+const char* const kZoomCaptions[4] = {"&50%", "&100%", "15&0%", "&200%"};
+const char* const kRotationCaptions[4] = {"&No rotation", "Rotate &90 degrees", "Rotate 1&80 degrees",
+                                          "Rotate &270 degrees"};
+const char* const kExportCaptions[5] = {"Export this page as &BMP File", "Export this page as &PCX File",
+                                        "Export this page as &DCX File", "Export the whole fax as PD&F File",
+                                        "Export the whole fax as &TIFF File"};
 
 int ZoomIndex(int level) {
   for (int i = 0; i < 4; ++i)
@@ -133,9 +135,10 @@ void TFaxViewer::BuildButtons() {
   row->addWidget(CloseButton);
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
   HelpButton->setObjectName(QStringLiteral("HelpButton"));
-  HelpButton->setToolTip(QStringLiteral("Get Windows help for Fax Viewer"));
+  HelpButton->setToolTip(QStringLiteral("Get help for Fax Viewer"));
   HelpButton->setAutoDefault(false);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(kHelpTopic); });
+  SetHelpTopic(this, kHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   row->addWidget(HelpButton);
   static_cast<QVBoxLayout*>(layout())->addLayout(row);
 }
@@ -155,7 +158,7 @@ void TFaxViewer::BuildMenus() {
       TickZoom();
     });
   }
-  QMenu* rotation = bar->addMenu(QStringLiteral("Rotation"));
+  QMenu* rotation = bar->addMenu(QStringLiteral("&Rotation"));
   auto* rotationGroup = new QActionGroup(this);
   rotationGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   for (int i = 0; i < 4; ++i) {
@@ -165,13 +168,25 @@ void TFaxViewer::BuildMenus() {
     connect(RotationItems[i], &QAction::triggered, this, [this, i] { SetRotation(i); });
   }
   RotationItems[0]->setChecked(true);
-  QMenu* exportMenu = bar->addMenu(QStringLiteral("Export"));
+  view->addSeparator();
+  ZoomInItem = view->addAction(QStringLiteral("Zoom &In"), this, &TFaxViewer::ZoomIn);
+  ZoomInItem->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal), QKeySequence::ZoomIn});
+  ZoomOutItem = view->addAction(QStringLiteral("Zoom &Out"), this, &TFaxViewer::ZoomOut);
+  ZoomOutItem->setShortcuts({QKeySequence(Qt::Key_Minus), QKeySequence::ZoomOut});
+  FitWidthItem = view->addAction(QStringLiteral("Fit to &Width"), this, &TFaxViewer::FitWidth);
+  FitWidthItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+  FitWidthItem->setCheckable(true);
+  for (QAction* a : {ZoomInItem, ZoomOutItem, FitWidthItem}) {
+    a->setShortcutContext(Qt::WindowShortcut);
+    addAction(a);  // the keys work while the menu is closed
+  }
+  QMenu* exportMenu = bar->addMenu(QStringLiteral("&Export"));
   for (int i = 0; i < 5; ++i) {
     if (i == 3) exportMenu->addSeparator();
     ExportItems[i] = exportMenu->addAction(QString::fromLatin1(kExportCaptions[i]));
     // The format is the one the caption names.
     connect(ExportItems[i], &QAction::triggered, this, [this, i] {
-      const QString caption = ExportItems[i]->text();
+      const QString caption = QString(ExportItems[i]->text()).remove(QLatin1Char('&'));
       for (const char* format : {"BMP", "PCX", "DCX", "PDF", "TIF"})
         if (caption.contains(QLatin1String(format))) return ExportPage(QString::fromLatin1(format));
     });
@@ -207,7 +222,6 @@ void TFaxViewer::showEvent(QShowEvent* e) {
 }
 
 void TFaxViewer::FormActivate() {
-  if (!IsFineFaxFile(fileName_.toStdString())) zoom_ = 50;
   for (QAction* a : ZoomItems) a->setChecked(false);
   for (QAction* a : RotationItems) a->setChecked(false);
   LoadFile();
@@ -230,15 +244,26 @@ void TFaxViewer::LoadFile() {
     return;
   }
   RotationItems[FaxViewer->Rotation()]->setChecked(true);
-  const unsigned pageWidth = FaxViewer->PageWidth();
-  const int area = FaxViewer->viewport()->width();
-  int b = 50;
-  if (pageWidth && unsigned(area) < pageWidth) b = int(double(area) / pageWidth * 150);
-  // The level chosen is always applied, so that the ticked level is what is shown.
-  ApplyZoom(b > 36 ? 50 : 25);
+  ApplyFit();
   TickZoom();
   UpdateStatus();
   UpdatePageButtons();
+  // The page has the focus, so Page Up/Down and the arrows work at once.
+  FaxViewer->setFocus(Qt::OtherFocusReason);
+}
+
+void TFaxViewer::resizeEvent(QResizeEvent* e) {
+  QDialog::resizeEvent(e);
+  if (zoom_ != kFitWidth || FaxViewer->FileName().empty()) return;
+  if (!refit_) {
+    refit_ = new QTimer(this);
+    refit_->setSingleShot(true);
+    refit_->setInterval(150);
+    connect(refit_, &QTimer::timeout, this, [this] {
+      if (zoom_ == kFitWidth) ApplyFit();
+    });
+  }
+  refit_->start();
 }
 
 void TFaxViewer::FileDropped(const QString& file) {
@@ -247,7 +272,10 @@ void TFaxViewer::FileDropped(const QString& file) {
   fileName_ = file;
   RangeInitialised = false;
   RotationItems[FaxViewer->Rotation()]->setChecked(true);
-  ApplyZoom(zoom_);
+  if (zoom_ == kFitWidth)
+    ApplyFit();
+  else
+    ApplyZoom(zoom_);
   UpdateStatus();
   UpdatePageButtons();
 }
@@ -266,6 +294,33 @@ void TFaxViewer::ApplyZoom(int level) {
   FaxViewer->EndUpdate();
 }
 
+// The page's width fitted to the window's (never enlarged past the fax's own
+// pixels), leaving room for the vertical scroll bar a page taller than the window has.
+void TFaxViewer::ApplyFit() {
+  FaxViewer->BeginUpdate();
+  FaxViewer->SetScaling(false);
+  const unsigned pageWidth = FaxViewer->PageWidth();
+  const int area = FaxViewer->viewport()->width() - FaxViewer->verticalScrollBar()->sizeHint().width();
+  zoom_ = kFitWidth;
+  if (pageWidth && area > 0 && unsigned(area) < pageWidth) {
+    const unsigned g = std::gcd(unsigned(area), pageWidth);
+    FaxViewer->SetScaleFactors(unsigned(area) / g, pageWidth / g, unsigned(area) / g, pageWidth / g);
+    FaxViewer->SetScaling(true);
+  }
+  FaxViewer->EndUpdate();
+}
+
+double TFaxViewer::ZoomFactor() const {
+  if (!FaxViewer->Scaling()) return 1.0;
+  return double(FaxViewer->HorizMult()) / FaxViewer->HorizDiv();
+}
+
+void TFaxViewer::FitWidth() {
+  if (FaxViewer->FileName().empty()) return;
+  ApplyFit();
+  TickZoom();
+}
+
 void TFaxViewer::SetZoom(int level) {
   if (level == zoom_ || ZoomIndex(level) < 0) return;
   ApplyZoom(level);
@@ -275,18 +330,23 @@ void TFaxViewer::SetZoom(int level) {
 void TFaxViewer::TickZoom() {
   const int i = ZoomIndex(zoom_);
   for (int k = 0; k < 4; ++k) ZoomItems[k]->setChecked(k == i);
+  FitWidthItem->setChecked(zoom_ == kFitWidth);
 }
 
+// From a fitted page the steps go to the next level above or below its scale.
 void TFaxViewer::ZoomIn() {
-  const int i = ZoomIndex(zoom_);
-  if (i >= 3) return DoBeep();
-  SetZoom(kZoomLevels[i + 1]);
+  const double now = ZoomFactor();
+  for (int level : kZoomLevels)
+    if (level / 100.0 > now + 1e-9 && (zoom_ == kFitWidth || level > zoom_)) return SetZoom(level);
+  DoBeep();
 }
 
 void TFaxViewer::ZoomOut() {
-  const int i = ZoomIndex(zoom_);
-  if (i <= 0) return DoBeep();
-  SetZoom(kZoomLevels[i - 1]);
+  const double now = ZoomFactor();
+  for (int i = 3; i >= 0; --i)
+    if (kZoomLevels[i] / 100.0 < now - 1e-9 && (zoom_ == kFitWidth || kZoomLevels[i] < zoom_))
+      return SetZoom(kZoomLevels[i]);
+  DoBeep();
 }
 
 void TFaxViewer::SetRotation(int quarterTurns) {

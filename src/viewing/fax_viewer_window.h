@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <QString>
 #include <functional>
 
@@ -40,10 +41,14 @@ class TFaxViewer : public QDialog {
   bool RangeInitialised = false;
 
   // ---- state ----
-  int ZoomLevel() const { return zoom_; }  // 25, 50, 75 or 100
+  // 25, 50, 75 or 100; kFitWidth while the page is fitted to the window's width
+  // (how a fax opens, and what Ctrl+0 returns to).
+  static constexpr int kFitWidth = 0;
+  int ZoomLevel() const { return zoom_; }
   void SetZoom(int level);
-  void ZoomIn();
-  void ZoomOut();
+  void ZoomIn();   // "+" (and Ctrl++)
+  void ZoomOut();  // "-" (and Ctrl+-)
+  void FitWidth(); // Ctrl+0
   void SetRotation(int quarterTurns);
   QString StatusText() const;
   // Writes the current page as "BMP", "PCX" or "DCX", or the whole fax as "PDF"
@@ -61,11 +66,13 @@ class TFaxViewer : public QDialog {
   QPushButton *FirstPageButton, *PrevPageButton, *NextPageButton, *LastPageButton, *ZoomInButton, *ZoomOutButton,
       *PrinterSetupButton, *PrintButton, *PrintPageButton, *CloseButton, *HelpButton;
   QAction* ZoomItems[4];      // "50%", "100%", "150%", "200%" (levels 25, 50, 75, 100)
+  QAction *ZoomInItem, *ZoomOutItem, *FitWidthItem;
   QAction* RotationItems[4];  // no rotation, 90, 180, 270 degrees
   QAction* ExportItems[5];    // BMP, PCX, DCX (this page); PDF, TIFF (the whole fax)
 
  protected:
   void showEvent(QShowEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
   void done(int result) override;
 
  private:
@@ -74,6 +81,8 @@ class TFaxViewer : public QDialog {
   void FormActivate();
   void LoadFile();
   void ApplyZoom(int level);
+  void ApplyFit();
+  double ZoomFactor() const;  // the scale now shown (1 = fax pixels)
   void TickZoom();
   void UpdateStatus();
   void UpdatePageButtons();
@@ -84,6 +93,7 @@ class TFaxViewer : public QDialog {
   QString fileName_;  // working copy of the file shown
   QString statusPrefix_, heading_;
   int zoom_ = 100;
+  QTimer* refit_ = nullptr;  // fits the page again once a resize settles
   bool firstActivation_ = true;
 };
 

@@ -3,6 +3,7 @@
 #include "fax_printer.h"
 #include "fax_printing.h"
 #include "fax_viewer_window.h"
+#include "fe_fax_viewer.h"
 #include "viewer_seam.h"
 
 namespace qn {
@@ -15,7 +16,9 @@ fe::TFeFaxPrinter& ViewerPrinter(TFaxViewer& viewer) {
 }
 
 void PrintFromViewerWindow(TFaxViewer& v, bool currentPageOnly) {
-  PrintFromViewer(&v, ViewerPrinter(v), v.FileName().toStdString(), v.HeadingText(), currentPageOnly, v.CurrentPage(),
+  fe::TFeFaxPrinter& printer = ViewerPrinter(v);
+  printer.Rotation = v.FaxViewer->Rotation();  // the pages print as they show
+  PrintFromViewer(&v, printer, v.FileName().toStdString(), v.HeadingText(), currentPageOnly, v.CurrentPage(),
                   v.RangeInitialised);
 }
 }  // namespace

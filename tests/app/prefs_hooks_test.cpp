@@ -1,5 +1,5 @@
 // Quick Setup and the Preferences Wizard reached the way a user reaches them:
-// the first start of the program, the main window's "P&references" and the
+// the first start of the program, the main window's "Pre&ferences" and the
 // Send Fax window's "Preferences" button, with the hooks start-up installs.
 #include "app/main/prefs_hooks.h"
 
@@ -98,7 +98,7 @@ class PrefsHooksTest : public QObject {
     w->close();
   }
 
-  // "P&references" opens the wizard; so does the Send Fax window's button,
+  // "Pre&ferences" opens the wizard; so does the Send Fax window's button,
   // which then shows the dialling settings the wizard saved.
   void preferencesFromMainAndSendWindows() {
     {

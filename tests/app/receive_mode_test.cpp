@@ -219,7 +219,10 @@ class ReceiveModeTest : public QObject {
 
   // Closes the window; the tables must pass the index check afterwards.
   void CloseAndCheck(std::unique_ptr<TMainScreen>& w) {
+    ModalScript stop;  // receive mode still on: Exit asks first
+    if (w->InReceiveMode && !w->ReceivingNow) stop.Answer(QMessageBox::Yes);
     w->close();
+    if (w->InReceiveMode) QVERIFY(stop.Done());
     w.reset();
     for (const char* table : {"QNREC.DBF", "QNOUT.DBF"}) {
       const auto r = qntest::Qnfax("db check " + (home_ + table).toStdString());
@@ -486,6 +489,15 @@ class ReceiveModeTest : public QObject {
     w->mnuPreferences->trigger();
     QVERIFY(guard.Done());
     QVERIFY(guard.seen()[0].text.startsWith(QLatin1String("You are in Fax Receive mode.")));
+
+    // Exit while waiting for faxes asks first; No keeps the window and the mode.
+    ModalScript stay;
+    stay.Answer(QMessageBox::No);
+    w->Exitbutton->click();
+    QVERIFY(stay.Done());
+    QCOMPARE(stay.seen()[0].caption, QStringLiteral("Exit"));
+    QVERIFY(stay.seen()[0].text.contains(QLatin1String("Stop receiving and exit?")));
+    QVERIFY(w->isVisible() && w->InReceiveMode);
 
     w->ReceiveButton->click();
     ExpectOff(*w);

@@ -8,6 +8,10 @@
 #include <QScreen>
 #include <QTest>
 #include <QTextBrowser>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QUrl>
 
 #include "common/dialogs.h"
 #include "common/folders.h"
@@ -201,6 +205,108 @@ class SharedLayerTest : public QObject {
     QCOMPARE(ApplicationHelpFile(), home_ + "QN.hlp");  // put back afterwards
     ShowHelpTopic(1031);
     QVERIFY(browser->toPlainText().contains(QStringLiteral("Delete Fax Cover")));
+    HelpWindow()->close();
+  }
+
+  // Help opened from a modal dialog takes keys while the dialog's exec() runs
+  // (keys go in through the window system, where blocked windows drop them),
+  // outlives the dialog, and follows a dialog opened later.
+  void helpStaysUsableBesideModalDialogs() {
+    SetApplicationHelpFile(home_ + "QN.hlp");
+    QWidget owner;
+    auto* ownerEdit = new QLineEdit(&owner);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QDialog dialog(&owner);
+    auto* dialogEdit = new QLineEdit(&dialog);
+    SetHelpTopic(&dialog, 1019);
+    bool scrolled = false, escaped = false, dialogTyped = false, ownerBlocked = false;
+    ModalScript script;
+    script.Then([&](QWidget* w) {
+      QCOMPARE(w, &dialog);
+      dialogEdit->setFocus();
+      QTest::keyClick(dialog.windowHandle(), Qt::Key_F1);  // F1 in the dialog: its own topic
+      QWidget* help = HelpWindow();
+      QVERIFY(help && help->isVisible());
+      auto* browser = help->findChild<QTextBrowser*>();
+      QVERIFY(browser->source().toLocalFile().endsWith(QStringLiteral("qn/1019.html")));
+      browser->setSource(QUrl::fromLocalFile(HelpTopicPage(1009)));  // a long page
+      help->resize(300, 150);
+      QCoreApplication::processEvents();
+      help->activateWindow();
+      browser->setFocus();
+      QScrollBar* bar = browser->verticalScrollBar();
+      QVERIFY(bar->maximum() > 0);
+      QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);
+      scrolled = bar->value() > 0;
+      // The dialog stays usable too, the window under it stays blocked.
+      dialog.activateWindow();
+      dialogEdit->setFocus();
+      QTest::keyClick(dialog.windowHandle(), Qt::Key_A);
+      dialogTyped = dialogEdit->text() == QStringLiteral("a");
+      owner.activateWindow();
+      ownerEdit->setFocus();
+      QTest::keyClick(owner.windowHandle(), Qt::Key_B);
+      ownerBlocked = ownerEdit->text().isEmpty();
+      QPointer<QWidget> guard(help);
+      help->activateWindow();
+      QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+      QCoreApplication::processEvents();
+      escaped = !guard || !guard->isVisible();
+      // Opened again, it outlives the dialog.
+      ShowHelpTopic(1031);
+      dialog.reject();
+    });
+    dialog.exec();
+    QVERIFY(script.Done());
+    QVERIFY2(scrolled, "Page Down did not reach the help window");
+    QVERIFY2(escaped, "Escape did not close the help window");
+    QVERIFY(dialogTyped);
+    QVERIFY(ownerBlocked);
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+    QCOMPARE(HelpWindow()->parentWidget(), nullptr);
+
+    // A dialog opened while the help shows takes the help along.
+    QDialog second(&owner);
+    bool usable = false;
+    ModalScript script2;
+    script2.Then([&](QWidget*) {
+      QWidget* help = HelpWindow();
+      QVERIFY(help && help->isVisible());
+      help->activateWindow();
+      QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+      QCoreApplication::processEvents();
+      usable = !HelpWindow() || !HelpWindow()->isVisible();
+      second.reject();
+    });
+    second.exec();
+    QVERIFY(script2.Done());
+    QVERIFY2(usable, "help was blocked by a dialog opened after it");
+  }
+
+  // F1 opens the topic of the window in front; a window without one gets the contents.
+  void f1OpensTheTopicOfTheFocusedWindow() {
+    SetApplicationHelpFile(home_ + "QN.hlp");
+    QWidget plain;
+    auto* edit = new QLineEdit(&plain);
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    plain.activateWindow();
+    edit->setFocus();
+    InstallHelpKey();
+    QTest::keyClick(plain.windowHandle(), Qt::Key_F1);
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+    auto* browser = HelpWindow()->findChild<QTextBrowser*>();
+    QVERIFY(browser->source().toLocalFile().endsWith(QStringLiteral("qn/1009.html")));
+    int page = 3501;
+    SetHelpTopic(&plain, [&page] { return page; });
+    plain.activateWindow();
+    QTest::keyClick(plain.windowHandle(), Qt::Key_F1);
+    QVERIFY(browser->source().toLocalFile().endsWith(QStringLiteral("qn/3501.html")));
+    page = 3503;  // the topic may follow what the window shows
+    plain.activateWindow();
+    QTest::keyClick(plain.windowHandle(), Qt::Key_F1);
+    QVERIFY(browser->source().toLocalFile().endsWith(QStringLiteral("qn/3503.html")));
     HelpWindow()->close();
   }
 

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 
 #include "apf_reader.h"
 #include "common/folders.h"
@@ -187,10 +188,11 @@ class QuickFaxTest : public QObject {
           auto* e = Editor(w);
           QCOMPARE(e->focusWidget(), static_cast<QWidget*>(e->Regarding));
           QTest::mouseClick(e->CancelButton, Qt::LeftButton);
-        });
+        })
+        .Answer(QMessageBox::Yes);  // discard what was typed
     QVERIFY(!EditAddQuickFax(nullptr, fax_, true));
     QVERIFY(script.Done());
-    QCOMPARE(script.seen().size(), std::size_t{3});
+    QCOMPARE(script.seen().size(), std::size_t{4});
     QCOMPARE(script.seen()[0].text, QStringLiteral("Please enter a recipient"));
     QCOMPARE(script.seen()[1].text, QStringLiteral("Please enter a recipient fax number"));
     QVERIFY(script.seen()[2].text.startsWith(QStringLiteral("Please enter text for the \"regarding\" field")));
@@ -209,6 +211,69 @@ class QuickFaxTest : public QObject {
     QVERIFY(EditAddQuickFax(nullptr, fax_, true));
     QVERIFY(messageOnly.Done());
     QCOMPARE(fax_.recCount(), 1u);
+  }
+
+  // Escape, "Cance&l" and the close button ask before typing is dropped: No
+  // keeps the editor open with the text, Yes closes without a record. A choice
+  // of template counts as a change; an editor left as it opened closes silently.
+  void closingWithChangesAsksFirst() {
+    using Close = std::function<void(TCreateEditQuickFax*)>;
+    const std::pair<const char*, Close> ways[] = {
+        {"Escape", [](TCreateEditQuickFax* e) { QTest::keyClick(e->Regarding, Qt::Key_Escape); }},
+        {"Cancel", [](TCreateEditQuickFax* e) { QTest::mouseClick(e->CancelButton, Qt::LeftButton); }},
+        {"close button", [](TCreateEditQuickFax* e) { e->close(); }},
+    };
+    for (const auto& [how, close] : ways) {
+      QString kept;
+      ModalScript script;
+      script
+          .Then([close = close](QWidget* w) {
+            auto* e = Editor(w);
+            QTest::keyClicks(e->Regarding, QStringLiteral("Quarterly plans"));
+            close(e);
+          })
+          .Answer(QMessageBox::No)
+          .Then([&kept, close = close](QWidget* w) {
+            auto* e = Editor(w);
+            kept = e->Regarding->text();
+            close(e);
+          })
+          .Answer(QMessageBox::Yes);
+      QVERIFY2(!EditAddQuickFax(nullptr, fax_, true), how);
+      QVERIFY2(script.Done(), how);
+      QCOMPARE(kept, QStringLiteral("Quarterly plans"));
+      QCOMPARE(script.seen().size(), std::size_t{2});
+      QCOMPARE(script.seen()[0].text, QStringLiteral("Discard your changes?"));
+      QCOMPARE(script.seen()[0].defaultButton, QMessageBox::No);
+      QCOMPARE(fax_.recCount(), 0u);
+    }
+
+    // A template chosen and nothing typed is a change too.
+    ModalScript chosen;
+    chosen.Then([](QWidget* w) { QTest::mouseClick(Editor(w)->ExplorerButton1, Qt::LeftButton); })
+        .Then([](QWidget* w) {
+          auto* c = qobject_cast<TPreviewQuickFaxForms*>(w);
+          QTest::keyClick(c->FileList, Qt::Key_End);
+          QTest::mouseClick(c->OkButton, Qt::LeftButton);
+        })
+        .Then([](QWidget* w) { QTest::keyClick(Editor(w), Qt::Key_Escape); })
+        .Answer(QMessageBox::Yes);
+    QVERIFY(!EditAddQuickFax(nullptr, fax_, true));
+    QVERIFY(chosen.Done());
+    QCOMPARE(chosen.seen().size(), std::size_t{1});
+
+    // Untouched, or typed and put back as it was: no question.
+    ModalScript untouched;
+    untouched.Then([](QWidget* w) {
+      auto* e = Editor(w);
+      QTest::keyClicks(e->Notes, QStringLiteral("x"));
+      QTest::keyClick(e->Notes, Qt::Key_Backspace);
+      QTest::mouseClick(e->CancelButton, Qt::LeftButton);
+    });
+    QVERIFY(!EditAddQuickFax(nullptr, fax_, true));
+    QVERIFY(untouched.Done());
+    QVERIFY(untouched.seen().empty());
+    QVERIFY(untouched.unexpected().isEmpty());
   }
 
   // "Add C&over" on a printed fax keeps its document; a cover without ".FCD" is

@@ -34,6 +34,24 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// The device's path is named; a device whose permissions keep the user out
+// names the group to join, and only then.
+TEST(OpenFailureMessage, NamesTheDeviceAndTheGroupToJoin) {
+  const std::string missing = OpenFailureMessage(-fe::ecBadId, 2, "/dev/ttyQN-none");
+  EXPECT_EQ(missing, "Unable to open the specified communications port ( Com2 )\r\n\r\nDevice: /dev/ttyQN-none");
+  // crw-rw---- root:dialout(20) against a user outside the group, in it, and the owner.
+  const unsigned crw_rw = 020660;
+  const std::string note = PermissionNote("/dev/ttyS0", crw_rw, 0, 20, 1000, {1000, 24});
+  EXPECT_NE(note.find("/dev/ttyS0"), std::string::npos) << note;
+  EXPECT_NE(note.find("sudo usermod -aG "), std::string::npos) << note;
+  EXPECT_NE(note.find("log out and in again"), std::string::npos) << note;
+  EXPECT_EQ(PermissionNote("/dev/ttyS0", crw_rw, 0, 20, 1000, {1000, 20}), "");
+  EXPECT_EQ(PermissionNote("/dev/ttyS0", crw_rw, 1000, 20, 1000, {1000}), "");
+  EXPECT_EQ(PermissionNote("/dev/ttyS0", 020666, 0, 20, 1000, {1000}), "");  // open to all
+  EXPECT_EQ(PermissionNote("/dev/ttyS0", 020600, 0, 20, 0, {0}), "");        // root
+  EXPECT_NE(PermissionNote("/dev/ttyS0", 020640, 0, 20, 1000, {20}).find("usermod"), std::string::npos);  // read only
+}
+
 TEST(OpenFailureMessage, ReadableTextForEachCode) {
   const std::string inUse =
       "The communications port is in use ( Com 3 )\r\n\r\nPlease make sure that all communication programs "

@@ -11,16 +11,25 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QUrl>
 #include <fstream>
+#include <set>
 
 #include "apf_format.h"
 #include "common/fax_files.h"
 #include "common/folders.h"
+#include "common/print_options.h"
+#include "fax_printer.h"
 #include "fax_samples.h"
+#include "print_test_support.h"
+#include "viewing/fax_printing.h"
+#include "viewing/pre_print_form.h"
+#include "viewing/viewer_printing.h"
 #include "fe_fax_unpacker.h"
 #include "fe_fax_viewer.h"
 #include "modal_script.h"
@@ -109,13 +118,14 @@ class ViewerWindowTest : public QObject {
              0);
   }
 
-  // Zoom: the level found at loading is ticked and shown; "Zoom in" and "Zoom out"
-  // step through 25, 50, 75, 100 and beep at the ends; the level shown always
-  // matches the ticked item, also for a standard-resolution fax.
+  // Zoom: "Zoom in" and "Zoom out" step through 25, 50, 75, 100 and beep at the
+  // ends; the level shown always matches the ticked item, also for a
+  // standard-resolution fax.
   void zoomStepsAndBeeps() {
     auto w = Open(File("fine1.apf"));
     int beeps = 0;
     w->OnBeep = [&] { ++beeps; };
+    w->ZoomItems[1]->trigger();  // "100%"
     QCOMPARE(w->ZoomLevel(), 50);
     QVERIFY(w->ZoomItems[1]->isChecked());
     QCOMPARE(w->FaxViewer->DisplayWidth(), 864);
@@ -141,11 +151,118 @@ class ViewerWindowTest : public QObject {
 
     // Standard resolution: "100%" is half the lines doubled, and zooming in enlarges.
     auto s = Open(File("std1.apf"));
+    s->ZoomItems[1]->trigger();
     QCOMPARE(s->ZoomLevel(), 50);
     QCOMPARE(s->FaxViewer->DisplayWidth(), 864);
     QCOMPARE(s->FaxViewer->DisplayHeight(), 1100);
     s->ZoomIn();
     QCOMPARE(s->FaxViewer->DisplayWidth(), 1296);
+  }
+
+  // A fax opens fitted to the window's width with the page focused, so Page Down
+  // turns the page at once; "+", "-" and Ctrl+0 zoom from the keyboard; a window
+  // made wider fits the page again.
+  void opensFittedWithKeysAtOnce() {
+    auto w = Open(File("fine5.apf"));
+    QTRY_VERIFY(w->FaxViewer->PageCount() == 5);
+    const int area = w->FaxViewer->viewport()->width();
+    QCOMPARE(w->ZoomLevel(), TFaxViewer::kFitWidth);
+    QVERIFY(w->FitWidthItem->isChecked());
+    QVERIFY2(w->FaxViewer->DisplayWidth() <= area && w->FaxViewer->DisplayWidth() > area - 40,
+             qPrintable(QStringLiteral("%1 in %2").arg(w->FaxViewer->DisplayWidth()).arg(area)));
+    QCOMPARE(w->FaxViewer->horizontalScrollBar()->maximum(), 0);  // nothing to scroll sideways
+    QVERIFY(w->FaxViewer->hasFocus());
+    QTest::keyClick(w->windowHandle(), Qt::Key_PageDown);
+    QCOMPARE(w->FaxViewer->CurrentPage(), 2u);
+    QTest::keyClick(w->windowHandle(), Qt::Key_PageUp);
+    QCOMPARE(w->FaxViewer->CurrentPage(), 1u);
+
+    QTest::keyClick(w->windowHandle(), Qt::Key_Plus);
+    QCOMPARE(w->ZoomLevel(), 50);  // the next level above the fitted scale
+    QCOMPARE(w->FaxViewer->DisplayWidth(), 864);
+    QTest::keyClick(w->windowHandle(), Qt::Key_Plus);
+    QCOMPARE(w->ZoomLevel(), 75);
+    QTest::keyClick(w->windowHandle(), Qt::Key_Minus);
+    QTest::keyClick(w->windowHandle(), Qt::Key_Minus);
+    QCOMPARE(w->ZoomLevel(), 25);
+    QVERIFY(w->ZoomItems[0]->isChecked() && !w->FitWidthItem->isChecked());
+    QTest::keyClick(w->windowHandle(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(w->ZoomLevel(), TFaxViewer::kFitWidth);
+    QTest::keyClick(w->windowHandle(), Qt::Key_Minus);
+    QCOMPARE(w->ZoomLevel(), 25);  // the next level below
+
+    QTest::keyClick(w->windowHandle(), Qt::Key_0, Qt::ControlModifier);
+    const int before = w->FaxViewer->DisplayWidth();
+    w->resize(1100, 640);
+    QTRY_VERIFY(w->FaxViewer->DisplayWidth() > before + 200);
+    QVERIFY(w->FaxViewer->DisplayWidth() <= w->FaxViewer->viewport()->width());
+  }
+
+  // Below the fax's own size the page is painted in grey levels averaged over
+  // the pixels each screen pixel covers (thin strokes stay visible as grey
+  // instead of turning into solid blocks); at full size it stays black and white.
+  void reducedPagesArePaintedInGrey() {
+    auto w = Open(File("fine1.apf"));
+    QTRY_VERIFY(w->FaxViewer->PageCount() == 1);
+    auto shades = [&w] {
+      QCoreApplication::processEvents();
+      const QImage shot = w->FaxViewer->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      std::set<int> levels;
+      for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+          const QRgb p = shot.pixel(x, y);
+          if (qRed(p) == qGreen(p) && qGreen(p) == qBlue(p)) levels.insert(qRed(p));
+        }
+      return levels;
+    };
+    w->ZoomItems[0]->trigger();  // "50%": a quarter of the fax's pixels each way
+    const std::set<int> reduced = shades();
+    QVERIFY2(reduced.size() > 8, qPrintable(QString::number(reduced.size())));
+    w->ZoomItems[3]->trigger();  // "200%": the fax's own pixels
+    const std::set<int> full = shades();
+    QVERIFY2(full.size() <= 3, qPrintable(QString::number(full.size())));  // ink, paper, the window around
+    // The one-bit page (marks, copies) is unchanged by the grey painting.
+    w->ZoomItems[0]->trigger();
+    QCOMPARE(w->FaxViewer->DisplayImage().format(), QImage::Format_Mono);
+  }
+
+  // "Print current page" prints the page turned as the viewer shows it: a page
+  // whose top tenth is black prints, turned a quarter clockwise, with that band
+  // down the right side, tall and narrow, on an upright sheet.
+  void printingFollowsTheRotation() {
+    const std::string fax = File("tenths.apf");
+    QVERIFY(qntest::MakeFax(fax, 1, qntest::kTenthsLines, qntest::TopTenths));
+    InstallViewerPrinting();
+    auto w = Open(fax);
+    QTRY_VERIFY(w->FaxViewer->PageCount() == 1);
+    fe::TFeFaxPrinter* printer = MakeViewerFaxPrinter(w.get());
+    SharedPrintOptions() = PrintOptions{false, false, false, true};  // one per sheet, no header or footer, stretched
+    SavePrintOptions();
+    QPrinter out(QPrinter::HighResolution);
+    const QString pdf = home_ + QStringLiteral("turned.pdf");
+    out.setOutputFormat(QPrinter::PdfFormat);
+    out.setOutputFileName(pdf);
+    out.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                                  QPageLayout::Millimeter));
+    printer->SetPrinter(&out);
+    auto band = [&](int quarterTurns) {
+      w->SetRotation(quarterTurns);
+      qntest::ModalScript script;
+      script.Then([](QWidget* d) {
+        if (auto* form = qobject_cast<TPrePrintForm*>(d)) form->OkButton->click();
+        else d->close();
+      });
+      QFile::remove(pdf);
+      ViewerPrinting().PrintCurrentPage(*w);
+      const auto sheets = qntest::RasterisePdf(pdf);
+      return sheets.size() == 1 ? qntest::BlackBox(sheets[0]) : QRect();
+    };
+    const QRect upright = band(0);
+    QVERIFY2(upright.width() > 3 * upright.height(), qPrintable(QStringLiteral("%1x%2").arg(upright.width()).arg(upright.height())));
+    const QRect turned = band(1);
+    QVERIFY2(turned.height() > 3 * turned.width(), qPrintable(QStringLiteral("%1x%2").arg(turned.width()).arg(turned.height())));
+    QVERIFY(turned.left() > upright.center().x());  // the page's top is now at its right
+    ViewerPrinting() = {};
   }
 
   // Page buttons only for a fax of several pages; the status line follows every
@@ -183,6 +300,7 @@ class ViewerWindowTest : public QObject {
     QCOMPARE(w->FaxViewer->DisplayWidth(), width);
 
     // Ctrl+C copies the marked part as a picture, in page pixels (the page is shown at half size).
+    w->ZoomItems[1]->trigger();
     QApplication::clipboard()->clear();
     w->FaxViewer->SelectRect(QRect(40, 30, 120, 80));
     QTest::keyClick(w->FaxViewer, Qt::Key_C, Qt::ControlModifier);

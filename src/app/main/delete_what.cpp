@@ -29,7 +29,8 @@ TDeleteWhat::TDeleteWhat(QWidget* parent) : QDialog(parent) {
   auto* help = new QPushButton(QStringLiteral("&Help"), this);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(1031); });
+  SetHelpTopic(this, 1031);
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok);

@@ -33,7 +33,7 @@ struct MainHooks {
   Command ViewPrintFax;        // "&View/Print Fax"
   Command PrintFax;            // "Print"
   Command PrintSetup;          // "Print Setup"
-  Command Preferences;         // "P&references"
+  Command Preferences;         // "Pre&ferences"
   Command CoverDesigner;       // "Cover Sheet &Template Designer"
   Command QuickConfigurationAnalysis;
   Command ConfigurationInformation;

@@ -68,7 +68,7 @@ void TMainScreen::BuildButtons(QWidget* bar) {
       bar, row, "DeleteButton", QStringLiteral("&Delete"),
       QStringLiteral("Delete  the currently selected fax [CTRL+D]\r(If the fax has both a cover sheet and a fax\rbody, "
                      "you will be given the option to delete\ronly the cover sheet or only the body of the\rfax.)"));
-  Printbutton = AddButton(bar, row, "Printbutton", QStringLiteral("Print"), QStringLiteral("Print the selected fax"));
+  Printbutton = AddButton(bar, row, "Printbutton", QStringLiteral("&Print"), QStringLiteral("Print the selected fax"));
   Printbutton->setDefault(true);
   OrderButton = AddButton(bar, row, "OrderButton", QStringLiteral("Sor&t"),
                           QStringLiteral("Change the sort order of the faxes"));
@@ -80,9 +80,9 @@ void TMainScreen::BuildButtons(QWidget* bar) {
                             QStringLiteral("Go into Fax Receive mode [CTRL+R]"));
   Exitbutton = AddButton(bar, row, "Exitbutton", QStringLiteral("E&xit"), QStringLiteral("Exit the program [CTRL+X]"));
   row->addStretch();
-  BitBtn1 = AddButton(bar, row, "BitBtn1", QStringLiteral("Preferences"), QStringLiteral("Load the Preferences screen"));
+  BitBtn1 = AddButton(bar, row, "BitBtn1", QStringLiteral("Preferen&ces"), QStringLiteral("Load the Preferences screen"));
   ProblemSolverButton = AddButton(
-      bar, row, "ProblemSolverButton", QStringLiteral("Problem Solver"),
+      bar, row, "ProblemSolverButton", QStringLiteral("Pro&blem Solver"),
       QStringLiteral("Click here to bring up the Fax Problem Solver for:\r -Error message solving\r -Technical FAQ\r "
                      "-General Fax Troubleshooting"));
   connect(Newbutton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
@@ -151,11 +151,11 @@ void TMainScreen::BuildMenus() {
                   QKeySequence(Qt::CTRL | Qt::Key_D), [this] { DeleteButton->click(); });
   mnuArchive = add(file, QStringLiteral("&Archive"), {}, QKeySequence(Qt::CTRL | Qt::Key_A), &TMainScreen::mnuArchiveClick);
   mnuForward = add(file, QStringLiteral("For&ward Received Fax"), {}, none, &TMainScreen::mnuForwardClick);
-  mnuPrint = add(file, QStringLiteral("Print"), {}, none, &TMainScreen::PrintbuttonClick);
-  mnuPrintSetup = add(file, QStringLiteral("Print Setup"), {}, none, &TMainScreen::PrintSetup1Click);
+  mnuPrint = add(file, QStringLiteral("Pr&int"), {}, none, &TMainScreen::PrintbuttonClick);
+  mnuPrintSetup = add(file, QStringLiteral("Print Set&up"), {}, none, &TMainScreen::PrintSetup1Click);
   mnuShowArchives = add(file, QStringLiteral("S&how Archived Faxes"), {}, none, &TMainScreen::mnuShowArchivesClick);
   mnuShowArchives->setCheckable(true);
-  mnuCleanup = add(file, QStringLiteral("Fax Log Cleanup "), {}, none, &TMainScreen::FaxLogFileCleanup1Click);
+  mnuCleanup = add(file, QStringLiteral("Fax &Log Cleanup "), {}, none, &TMainScreen::FaxLogFileCleanup1Click);
   mnuSend = add(file, QStringLiteral("&Send Fax"), QStringLiteral("Send the currently selected fax"),
                 QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SendButton->click(); });
   mnuReceive = add(file, QStringLiteral("&Receive Faxes"), {}, QKeySequence(Qt::CTRL | Qt::Key_R),
@@ -167,28 +167,29 @@ void TMainScreen::BuildMenus() {
                      &TMainScreen::mnuPhoneBookClick);
   mnuDesigner = add(file, QStringLiteral("Cover Sheet &Template Designer"), {}, none,
                     &TMainScreen::CovreSheetTemplateEditor1Click);
-  mnuRebuildIndexes = add(file, QStringLiteral("Rebuild &Indexes"), QStringLiteral("Do this every 2 weeks "), none,
+  mnuRebuildIndexes = add(file, QStringLiteral("Re&build Indexes"), QStringLiteral("Do this every 2 weeks "), none,
                           &TMainScreen::mnuRebuildIndexesClick);
-  mnuPreferences = add(file, QStringLiteral("P&references"), QStringLiteral("Set Quillon preferences"), none,
+  mnuPreferences = add(file, QStringLiteral("Pre&ferences"), QStringLiteral("Set Quillon preferences"), none,
                        &TMainScreen::mnuPreferencesClick);
   file->addSeparator();
-  mnuExit = add(file, QStringLiteral("E&xit"), QStringLiteral("Exit to Windows"), QKeySequence(Qt::CTRL | Qt::Key_X),
+  mnuExit = add(file, QStringLiteral("E&xit"), QStringLiteral("Exit Quillon"), QKeySequence(Qt::CTRL | Qt::Key_X),
                 [this] { close(); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  mnuStartHere = add(help, QStringLiteral("Quick Start Instructions!"), {}, none, &TMainScreen::StartHere1Click);
-  mnuQuickAnalysis = add(help, QStringLiteral("Quick Configuration Analysis"), {}, none,
+  mnuStartHere = add(help, QStringLiteral("&Quick Start Instructions!"), {}, none, &TMainScreen::StartHere1Click);
+  mnuQuickAnalysis = add(help, QStringLiteral("Quick Co&nfiguration Analysis"), {}, none,
                          &TMainScreen::QuickConfigurationAnalysis1Click);
-  mnuProblemSolver = add(help, QStringLiteral("Problem Solver"), {}, none, &TMainScreen::ProblemSolverButtonClick);
-  mnuConfigInfo = add(help, QStringLiteral("Configuration Information"), {}, none,
+  mnuProblemSolver = add(help, QStringLiteral("&Problem Solver"), {}, none, &TMainScreen::ProblemSolverButtonClick);
+  mnuConfigInfo = add(help, QStringLiteral("Configuration &Information"), {}, none,
                       &TMainScreen::ConfigurationInformation1Click);
   mnuContents = add(help, QStringLiteral("Help &Contents"), QStringLiteral("Open the Quillon help file"), none,
-                    [] { ShowHelpTopic(1009); });
+                    [] { ShowHelpTopic(kHelpContentsTopic); });
+  SetHelpTopic(this, kHelpContentsTopic);
   mnuAbout = add(help, QStringLiteral("&About Quillon"), QStringLiteral("Information about Quillon"), none,
                  &TMainScreen::About1Click);
-  mnuFaq = add(help, QStringLiteral("Frequently Asked Questions (FAQ)"), {}, none, [] { ShowHelpTopic(911); });
-  mnuSupport = add(help, QStringLiteral("Technical Support"), {}, none, [] { ShowHelpTopic(1025); });
-  mnuOnLine = add(help, QStringLiteral("Visit Our Internet Website"), {}, none, &TMainScreen::mnuOnLineClick);
+  mnuFaq = add(help, QStringLiteral("&Frequently Asked Questions (FAQ)"), {}, none, [] { ShowHelpTopic(911); });
+  mnuSupport = add(help, QStringLiteral("&Technical Support"), {}, none, [] { ShowHelpTopic(1025); });
+  mnuOnLine = add(help, QStringLiteral("&Visit Our Internet Website"), {}, none, &TMainScreen::mnuOnLineClick);
   mnuShowHint = add(help, QStringLiteral("&Show Hints"), {}, none, &TMainScreen::mnuShowHintClick);
   mnuShowHint->setCheckable(true);
   mnuShowHint->setChecked(true);
@@ -205,8 +206,8 @@ void TMainScreen::BuildMenus() {
   mnuDateSent->setChecked(true);
   RecSortMenu = new QMenu(this);
   auto* recGroup = new QActionGroup(this);
-  mnuSortDateReceived = add(RecSortMenu, QStringLiteral("Date Received"), {}, none, &TMainScreen::mnuSortDateReceivedClick);
-  mnuSortFrom = add(RecSortMenu, QStringLiteral("From"), {}, none, &TMainScreen::mnuSortFromClick);
+  mnuSortDateReceived = add(RecSortMenu, QStringLiteral("&Date Received"), {}, none, &TMainScreen::mnuSortDateReceivedClick);
+  mnuSortFrom = add(RecSortMenu, QStringLiteral("&From"), {}, none, &TMainScreen::mnuSortFromClick);
   for (QAction* a : {mnuSortDateReceived, mnuSortFrom}) {
     a->setCheckable(true);
     recGroup->addAction(a);

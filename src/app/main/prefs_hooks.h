@@ -1,5 +1,5 @@
 // Fills the main window's hooks whose windows edit the settings: Quick Setup on
-// the first run and the Preferences Wizard ("P&references", and the send
+// the first run and the Preferences Wizard ("Pre&ferences", and the send
 // window's "Preferences" button).
 #pragma once
 

@@ -169,9 +169,9 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
   CancelButton->setToolTip(QStringLiteral("Click to cancel changes"));
   SaveButton = new QPushButton(QStringLiteral("&Save"), this);
   SaveButton->setToolTip(QStringLiteral("Click to save changes"));
-  HelpButton = new QPushButton(QStringLiteral("Help"), this);
+  HelpButton = new QPushButton(QStringLiteral("&Help"), this);
   CloseButton = new QPushButton(QStringLiteral("E&xit"), this);
-  Assistbutton = new QPushButton(QStringLiteral("Quick tips"), this);
+  Assistbutton = new QPushButton(QStringLiteral("&Quick tips"), this);
   for (QPushButton* b : {CancelButton, SaveButton, HelpButton, CloseButton, Assistbutton}) b->setAutoDefault(false);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(Assistbutton);
@@ -188,11 +188,11 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
   Open1 = FileMenu->addAction(QStringLiteral("&Open"), this, &TCoverDesMainScreen::OpenClick);
   Delete1 = FileMenu->addAction(QStringLiteral("&Delete"), this, &TCoverDesMainScreen::DeleteClick);
   FileMenu->addSeparator();
-  Save1 = FileMenu->addAction(QStringLiteral("Save"), this, &TCoverDesMainScreen::SaveClick);
+  Save1 = FileMenu->addAction(QStringLiteral("&Save"), this, &TCoverDesMainScreen::SaveClick);
   Save1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   SaveAs1 = FileMenu->addAction(QStringLiteral("Save &As..."), this, [this] { SaveAsClick(); });
   PreviewTemplates1 =
-      FileMenu->addAction(QStringLiteral("Preview Saved Templates"), this, &TCoverDesMainScreen::PreviewClick);
+      FileMenu->addAction(QStringLiteral("&Preview Saved Templates"), this, &TCoverDesMainScreen::PreviewClick);
   FileMenu->addSeparator();
   DefaultFont1 = FileMenu->addAction(QStringLiteral("&Default Font - "), this, &TCoverDesMainScreen::DefaultFontClick);
   FileMenu->addSeparator();
@@ -232,7 +232,8 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
     else
       SaveClick();
   });
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kDesignerHelpTopic); });
+  qn::SetHelpTopic(this, kDesignerHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   connect(Assistbutton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kQuickTipsHelpTopic); });
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(MRU, &TMRUFileList::clicked, this, &TCoverDesMainScreen::RecentFileClick);
@@ -288,7 +289,7 @@ void TCoverDesMainScreen::SaveDefaultFont() const {
 
 QString TCoverDesMainScreen::DefaultFontCaption() const {
   const QFont f = LabelPanel->PanelFont();
-  QString s = QStringLiteral("Default Font: %1, %2 pt ").arg(f.family()).arg(f.pointSize());
+  QString s = QStringLiteral("Default &Font: %1, %2 pt ").arg(QString(f.family()).replace(QLatin1Char('&'), QLatin1String("&&"))).arg(f.pointSize());
   if (f.bold()) s += QStringLiteral(", bold");
   if (f.italic()) s += QStringLiteral(", italic");
   return s;

@@ -174,7 +174,8 @@ TSaveTemplateAs::TSaveTemplateAs(QWidget* parent) : QDialog(parent) {
   connect(ExistingTemplates, &QListWidget::itemClicked, this, &TSaveTemplateAs::ExistingClicked);
   connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { qn::ShowHelpTopic(kSaveAsHelpTopic); });
+  qn::SetHelpTopic(this, kSaveAsHelpTopic);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
   CheckOk();
 }
 
@@ -234,9 +235,10 @@ TPreviewCovers::TPreviewCovers(const QString& currentFile, bool browseOnly, QWid
   });
   connect(OkButton, &QPushButton::clicked, this, &TPreviewCovers::OkClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [this] {
-    qn::ShowHelpTopic(windowTitle().toUpper().contains(QLatin1String("SELECT")) ? kSelectHelpTopic : kPreviewHelpTopic);
+  qn::SetHelpTopic(this, [this] {
+    return windowTitle().toUpper().contains(QLatin1String("SELECT")) ? kSelectHelpTopic : kPreviewHelpTopic;
   });
+  connect(HelpButton, &QPushButton::clicked, this, [this] { qn::ShowHelpFor(this); });
 }
 
 void TPreviewCovers::showEvent(QShowEvent* e) {

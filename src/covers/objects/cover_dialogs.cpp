@@ -46,7 +46,8 @@ TCoverTextDialog::TCoverTextDialog(const QString& text, QWidget* parent) : QDial
   label->setBuddy(edit_);
   layout->addWidget(label);
   layout->addWidget(edit_);
-  layout->addWidget(Buttons(this, [] { qn::ShowHelpTopic(40004); }));
+  qn::SetHelpTopic(this, 40004);
+  layout->addWidget(Buttons(this, [this] { qn::ShowHelpFor(this); }));
 }
 
 QString TCoverTextDialog::Text() const {
@@ -73,7 +74,8 @@ TRuneboardDialog::TRuneboardDialog(const QFont& font, int character, QWidget* pa
   row->addWidget(sample_);
   row->addWidget(fontButton_, 1);
   layout->addLayout(row);
-  layout->addWidget(Buttons(this, [] { qn::ShowHelpTopic(40005); }));
+  qn::SetHelpTopic(this, 40005);
+  layout->addWidget(Buttons(this, [this] { qn::ShowHelpFor(this); }));
   connect(fontButton_, &QPushButton::clicked, this, [this] {
     bool ok = false;
     const QFont f = QFontDialog::getFont(&ok, font_, this, QString(), QFontDialog::DontUseNativeDialog);

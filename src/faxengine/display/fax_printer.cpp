@@ -340,7 +340,11 @@ void TFeFaxPrinter::PrintPage(QPainter& painter, const QRect& cell, unsigned pag
 
   const int bw = image.width(), bh = image.height();
   QRect target, source(0, 0, bw, bh);
-  if (PrintScale == psFitToPage) {
+  if (PrintScale == psFitToPage && (Rotation & 1)) {
+    QSize size(bw, bh);
+    size.scale(area.width() * 93 / 100, area.height(), Qt::KeepAspectRatio);
+    target = QRect(area.topLeft(), size);
+  } else if (PrintScale == psFitToPage) {
     // The width is 93% of the area's; a standard 1728-pixel page fills the
     // area's height, a wider page keeps the same scale and so less of the height.
     const int w = area.width() * 93 / 100;
@@ -424,6 +428,10 @@ int TFeFaxPrinter::RunJob(QPrinter& target) {
       QImage image;
       rc = DecodePage(page, image);
       if (aborted_ || rc < 0) break;
+      if (Rotation & 3) {
+        image = image.transformed(QTransform().rotate(90.0 * (Rotation & 3)));
+        if (image.format() != QImage::Format_Mono) image = image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+      }
       // A new sheet only for a page that decoded: a failing page leaves no blank sheet.
       const unsigned index = (page - firstPage_) % perSheet;
       if (page != firstPage_ && index == 0) job.newPage();

@@ -96,6 +96,9 @@ class TFeFaxPrinter : public QObject {
   TFeAbstractFaxPrinterStatus* StatusDisplay = nullptr;
   bool MultiPage = false;
   TFaxPrintScale PrintScale = psFitToPage;
+  // Quarter turns clockwise applied to every page, as the viewer shows them. A
+  // page on its side keeps its proportions when fitted to the sheet.
+  int Rotation = 0;
   TFaxPrnNextPageEvent OnNextPage;
   TFaxPLEvent OnFaxPrintLog;
   TFaxPrintStatusEvent OnFaxPrintStatus;

@@ -169,6 +169,7 @@ void TFeFaxViewer::Unload() {
   current_ = 0;
   rotation_ = 0;
   display_ = QImage();
+  shade_ = QImage();
   marked_ = false;
   UpdateScrollBars();
   viewport()->update();
@@ -281,6 +282,35 @@ QImage TFeFaxViewer::Prepare(const TDecodedPage& page, const ViewKey& key) const
   }
 }
 
+QImage TFeFaxViewer::Shade(const TDecodedPage& page, const ViewKey& key, QSize size) {
+  if (size.isEmpty() || (key.hNum >= key.hDen && key.vNum >= key.vDen)) return {};
+  try {
+    const TConstRasterView src = page.raster.cview();
+    unsigned rw = 0, rh = 0;
+    RotatedSize(src.width, src.height, key.rotation, &rw, &rh);
+    QImage full = NewMonoImage(rw, rh);
+    if (full.isNull()) return {};
+    RotateRaster(src, ImageView(full), key.rotation);
+    // Smooth scaling averages the area each pixel covers when it reduces.
+    const QImage grey = full.convertToFormat(QImage::Format_RGB32)
+                            .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    if (grey.isNull()) return {};
+    QImage shade(grey.size(), QImage::Format_Indexed8);
+    if (shade.isNull()) return {};
+    for (int y = 0; y < grey.height(); ++y) std::memcpy(shade.scanLine(y), grey.constScanLine(y), std::size_t(grey.width()));
+    return shade;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+void TFeFaxViewer::PrepareSlot(Slot& slot, const ViewKey& key) const {
+  slot.display = Prepare(*slot.page, key);
+  slot.shade = slot.display.isNull() ? QImage() : Shade(*slot.page, key, slot.display.size());
+  slot.key = key;
+}
+
 int TFeFaxViewer::ShowPage(bool notify) {
   if (showing_ || !current_) return 0;  // re-entry while a page is being prepared is ignored
   showing_ = true;
@@ -291,16 +321,14 @@ int TFeFaxViewer::ShowPage(bool notify) {
   }
   Slot& slot = slots_[current_];
   const ViewKey key = KeyFor(*slot.page);
-  if (slot.display.isNull() || !(slot.key == key)) {
-    slot.display = Prepare(*slot.page, key);
-    slot.key = key;
-  }
+  if (slot.display.isNull() || !(slot.key == key)) PrepareSlot(slot, key);
   if (slot.display.isNull()) {  // no memory for the page as shown
     showing_ = false;
     Unload();
     return -ecOutOfMemory;
   }
   display_ = slot.display;
+  shade_ = slot.shade;
   marked_ = false;
   UpdateScrollBars();
   horizontalScrollBar()->setValue(0);
@@ -318,6 +346,7 @@ int TFeFaxViewer::ShowPage(bool notify) {
       ++it;
     } else if (loadWhole_) {
       it->second.display = QImage();
+      it->second.shade = QImage();
       ++it;
     } else {
       it = slots_.erase(it);
@@ -361,8 +390,7 @@ void TFeFaxViewer::Prefetch() {
     }
     const ViewKey key = KeyFor(*slot->page);
     if (slot->display.isNull() || !(slot->key == key)) {
-      slot->display = Prepare(*slot->page, key);
-      slot->key = key;
+      PrepareSlot(*slot, key);
       prefetch_.start();
       return;
     }
@@ -467,16 +495,38 @@ void TFeFaxViewer::paintEvent(QPaintEvent* e) {
   for (const QRect& r : outside) painter.fillRect(r, palette().color(QPalette::Dark));
   const QRect visible = dirty & pageOnScreen;
   if (visible.isEmpty()) return;
-  // Only the visible part is converted for the screen, eight pixels per table
-  // lookup; the page itself stays one bit deep.
   const QRect src = visible.translated(scroll);
+  const QRgb fg = fg_.rgb() | 0xFF000000u, bg = bg_.rgb() | 0xFF000000u;
+  if (!shade_.isNull() && shade_.size() == display_.size()) {
+    // Grey levels from ink (0) to paper (255) in the window's colours.
+    if (shade_.colorCount() != 256 || shade_.color(0) != fg || shade_.color(255) != bg) {
+      QList<QRgb> table(256);
+      for (int i = 0; i < 256; ++i)
+        table[i] = qRgb((qRed(fg) * (255 - i) + qRed(bg) * i) / 255, (qGreen(fg) * (255 - i) + qGreen(bg) * i) / 255,
+                        (qBlue(fg) * (255 - i) + qBlue(bg) * i) / 255);
+      shade_.setColorTable(table);
+    }
+    painter.drawImage(visible.topLeft(), shade_, src);
+  } else {
+    PaintMono(painter, visible, src, fg, bg);
+  }
+  if (marked_) {
+    const QRect mark = MarkRect().translated(-scroll);
+    painter.fillRect(mark, QColor(0, 90, 200, 60));
+    painter.setPen(QPen(QColor(0, 90, 200), 1, Qt::DashLine));
+    painter.drawRect(mark.adjusted(0, 0, -1, -1));
+  }
+}
+
+// Only the visible part is converted for the screen, eight pixels per table
+// lookup; the page itself stays one bit deep.
+void TFeFaxViewer::PaintMono(QPainter& painter, const QRect& visible, const QRect& src, QRgb fg, QRgb bg) {
   const int x0 = src.left() & ~7;
   const int pad = src.left() - x0;
   const int bytes = (pad + src.width() + 7) / 8;
   if (paintBuf_.width() < bytes * 8 || paintBuf_.height() < src.height())
     paintBuf_ = QImage(std::max(paintBuf_.width(), bytes * 8), std::max(paintBuf_.height(), src.height()),
                        QImage::Format_RGB32);
-  const QRgb fg = fg_.rgb() | 0xFF000000u, bg = bg_.rgb() | 0xFF000000u;
   if (paintLut_.empty() || lutFg_ != fg || lutBg_ != bg) {
     paintLut_.resize(256 * 8);
     for (unsigned v = 0; v < 256; ++v)
@@ -489,12 +539,6 @@ void TFeFaxViewer::paintEvent(QPaintEvent* e) {
     for (int b = 0; b < bytes; ++b) std::memcpy(out + 8 * b, &paintLut_[std::size_t(in[b]) * 8], 8 * sizeof(QRgb));
   }
   painter.drawImage(visible.topLeft(), paintBuf_, QRect(pad, 0, src.width(), src.height()));
-  if (marked_) {
-    const QRect mark = MarkRect().translated(-scroll);
-    painter.fillRect(mark, QColor(0, 90, 200, 60));
-    painter.setPen(QPen(QColor(0, 90, 200), 1, Qt::DashLine));
-    painter.drawRect(mark.adjusted(0, 0, -1, -1));
-  }
 }
 
 // ---- keyboard ---------------------------------------------------------------------------------

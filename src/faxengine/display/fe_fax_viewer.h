@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+class QPainter;
+
 #include "fe_fax_unpacker.h"
 #include "fe_viewer_pages.h"
 
@@ -164,6 +166,7 @@ class TFeFaxViewer : public QAbstractScrollArea {
   struct Slot {
     std::shared_ptr<TDecodedPage> page;
     QImage display;  // prepared for `key`
+    QImage shade;    // the same, grey-averaged, when `key` reduces the page
     ViewKey key;
     bool errorReported = false;
   };
@@ -176,12 +179,18 @@ class TFeFaxViewer : public QAbstractScrollArea {
   int EnsureDecoded(unsigned n);
   ViewKey KeyFor(const TDecodedPage& page) const;
   QImage Prepare(const TDecodedPage& page, const ViewKey& key) const;
+  // A page the view reduces is painted from grey levels (each screen pixel the
+  // average of the fax pixels it covers), so text stays legible; the one-bit
+  // display stays the page for marks and copies. Null when nothing is reduced.
+  static QImage Shade(const TDecodedPage& page, const ViewKey& key, QSize size);
+  void PrepareSlot(Slot& slot, const ViewKey& key) const;
   void Restyle();  // view settings changed: prepare the current page again
   void SchedulePrefetch();
   void Prefetch();
   void ReportError(int code);
   void CheckPage(unsigned n) const;
   void UpdateScrollBars();
+  void PaintMono(QPainter& painter, const QRect& visible, const QRect& src, QRgb fg, QRgb bg);
   void ScrollBy(int dx, int dy);
   QPoint ToPage(const QPoint& widgetPos) const;
   void AutoScroll();
@@ -193,6 +202,7 @@ class TFeFaxViewer : public QAbstractScrollArea {
   unsigned current_ = 0;
   int rotation_ = 0;
   QImage display_;
+  QImage shade_;                // Indexed8 grey levels of display_, or null
   QImage paintBuf_;             // the visible part in screen colours
   std::vector<QRgb> paintLut_;  // 8 screen pixels for each byte value
   QRgb lutFg_ = 0, lutBg_ = 0;

@@ -261,7 +261,8 @@ TDMForm::TDMForm(xb::Table& fax, xb::Table& rec, QWidget* parent) : QDialog(pare
   auto* help = new QPushButton(QStringLiteral("Help"), this);
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   help->setAutoDefault(false);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(21071); });
+  SetHelpTopic(this, 21071);
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();

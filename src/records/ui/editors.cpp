@@ -6,10 +6,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "common/folders.h"
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "record_grid.h"
 #include "records/record_tables.h"
@@ -60,18 +62,18 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   Name->setToolTip(QStringLiteral("Type the recipient's name here"));
   Number = new QLineEdit(this);
   Number->setObjectName(QStringLiteral("Number"));
-  Number->setMaxLength(25);
-  LimitToFieldBytes(Number, 25);
   Number->setToolTip(QStringLiteral("Type the fax number here"));
-  form->addRow(QStringLiteral("Name"), Name);
-  form->addRow(QStringLiteral("Fax Number"), Number);
+  MakeFaxNumberField(Number, 25);
+  form->addRow(QStringLiteral("&Name"), Name);
+  form->addRow(QStringLiteral("&Fax Number"), Number);
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Accept changes made and exit"));
   AcceptButton->setDefault(true);
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel changes made and exit"));
-  auto* help = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Phone Book Editor"));
+  auto* help = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Phone Book Editor"));
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(1020); });
+  SetHelpTopic(this, 1020);
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(AcceptButton);
@@ -81,6 +83,15 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(form);
   layout->addLayout(buttons);
   setMinimumWidth(380);
+}
+
+void TPhoneBookEditor::reject() {
+  if (guard_.MayClose()) QDialog::reject();
+}
+
+void TPhoneBookEditor::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 // ---- phone book browser ------------------------------------------------------
@@ -100,14 +111,15 @@ TPhoneBook::TPhoneBook(QWidget* parent) : QDialog(parent) {
                             QStringLiteral("Cancel - do not use any of these phone book entries"));
   OKButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Use this phone book entry"));
   OKButton->setDefault(true);
-  Helpbutton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Phonebook Browser"));
+  Helpbutton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Phonebook Browser"));
   connect(Addbutton, &QPushButton::clicked, this, &TPhoneBook::AddbuttonClick);
   connect(Modifybutton, &QPushButton::clicked, this, &TPhoneBook::ModifyButtonClick);
   connect(Deletebutton, &QPushButton::clicked, this, &TPhoneBook::DeleteButtonClick);
   connect(Closebutton, &QPushButton::clicked, this, &QDialog::reject);
   connect(Cancelbutton, &QPushButton::clicked, this, &QDialog::reject);
   connect(OKButton, &QPushButton::clicked, this, &TPhoneBook::AcceptbuttonClick);
-  connect(Helpbutton, &QPushButton::clicked, this, [] { ShowHelpTopic(1019); });
+  SetHelpTopic(this, 1019);
+  connect(Helpbutton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {Addbutton, Modifybutton, Deletebutton, OKButton, Cancelbutton, Closebutton, Helpbutton})
     buttons->addWidget(b);
@@ -226,25 +238,27 @@ bool PickFromPhoneBook(QWidget* parent, QString& name, QString& phone) {
 TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Fax Information Editor"));
   auto* form = new QFormLayout;
-  Recipient = AddField(this, form, QStringLiteral("Recipient"), "Recipient", 35, QStringLiteral("Enter recipient name here"));
-  FaxNumber = AddField(this, form, QStringLiteral("Recipient Fax#"), "FaxNumber", 25,
+  Recipient = AddField(this, form, QStringLiteral("&Recipient"), "Recipient", 35, QStringLiteral("Enter recipient name here"));
+  FaxNumber = AddField(this, form, QStringLiteral("Recipient &Fax#"), "FaxNumber", 25,
                        QStringLiteral("Enter recipient fax number here"));
-  Subject = AddField(this, form, QStringLiteral("Regarding"), "Subject", 50,
+  MakeFaxNumberField(FaxNumber, 25);
+  Subject = AddField(this, form, QStringLiteral("Re&garding"), "Subject", 50,
                      QStringLiteral("Enter subject (topic) of fax here"));
-  Notes = AddField(this, form, QStringLiteral("Notes"), "Notes", 50,
+  Notes = AddField(this, form, QStringLiteral("&Notes"), "Notes", 50,
                    QStringLiteral("Enter notes you want to remember about this\rfax here (they will not be part of the "
                                   "fax - they\rare for your own reference)"));
-  Codes = AddField(this, form, QStringLiteral("Codes"), "Codes", 25,
+  Codes = AddField(this, form, QStringLiteral("Co&des"), "Codes", 25,
                    QStringLiteral("Enter codes you want to assign to this\rfax here (they will not be part of the fax "
                                   "- they\rare for your own reference)"));
   AddressButton = MakeButton(this, QStringLiteral("&Phonebook"), QStringLiteral("Click here to access the Phone Book"));
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Ok - save changes to this fax"));
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel - do not save changes to this fax"));
-  HelpButton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get Windows help for Fax Editor"));
+  HelpButton = MakeButton(this, QStringLiteral("&Help"), QStringLiteral("Get help for Fax Editor"));
   connect(AddressButton, &QPushButton::clicked, this, &TFaxEditor::AddressButtonClick);
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [] { ShowHelpTopic(1015); });
+  SetHelpTopic(this, 1015);
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(AddressButton);
   buttons->addStretch();
@@ -256,6 +270,15 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   setMinimumWidth(460);
   CentreForm(this);
+}
+
+void TFaxEditor::reject() {
+  if (guard_.MayClose()) QDialog::reject();
+}
+
+void TFaxEditor::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!e->spontaneous()) guard_.Take();
 }
 
 void TFaxEditor::AddressButtonClick() {
@@ -299,7 +322,7 @@ TEditReceiveNotes::TEditReceiveNotes(const QString& from, const QString& notes, 
   connect(AcceptButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Notes"), NotesEdit);
+  form->addRow(QStringLiteral("&Notes"), NotesEdit);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(AcceptButton);

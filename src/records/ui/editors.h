@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLineEdit>
 
+#include "common/change_guard.h"
 #include "xbase/xb_table.h"
 
 class QLabel;
@@ -32,6 +33,14 @@ class TPhoneBookEditor : public QDialog {
   QLineEdit* Number;
   QPushButton* AcceptButton;
   QPushButton* CancelButton;
+  // Escape and "Cance&l" ask before changes are dropped.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  TChangeGuard guard_{this};
 };
 
 class TPhoneBook : public QDialog {
@@ -78,9 +87,15 @@ class TFaxEditor : public QDialog {
   explicit TFaxEditor(QWidget* parent = nullptr);
   TEnterEdit *Recipient, *FaxNumber, *Subject, *Notes, *Codes;
   QPushButton *AddressButton, *AcceptButton, *CancelButton, *HelpButton;
+  // Escape, "Cance&l" and the close button ask before changes are dropped.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
 
  private:
   void AddressButtonClick();
+  TChangeGuard guard_{this};
 };
 
 class TEditReceiveNotes : public QDialog {

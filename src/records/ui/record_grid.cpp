@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "common/folders.h"
 #include "records/record_tables.h"
 
@@ -32,6 +33,7 @@ class TFieldBytesValidator : public QValidator {
 
 void LimitToFieldBytes(QLineEdit* edit, int bytes) {
   edit->setValidator(new TFieldBytesValidator(bytes, edit));
+  NoteWhenFull(edit, bytes);
 }
 
 std::vector<ColumnSpec> FaxTableColumns() {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
+#include <QFontDatabase>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -207,14 +208,12 @@ QStringList RunningProgramLines(const SystemFacts& f) {
   std::set<QString> lines;
   for (const ProcessInfo& p : f.processes) {
     if (p.pid == self) continue;
-    QString command = Q(p.command).trimmed();
-    if (command.size() > 128) command = command.left(128);
-    const QString line = Q(p.name).trimmed() + QStringLiteral("  (") + command + QStringLiteral(")");
-    if (Q(p.name).trimmed().isEmpty() || line.toUpper().contains(QStringLiteral("QUILLON"))) continue;
-    lines.insert(line);
+    const QString name = Q(p.name).trimmed();
+    if (name.isEmpty() || name.toUpper().contains(QStringLiteral("QUILLON"))) continue;
+    lines.insert(name);
   }
   QStringList out;
-  out << QStringLiteral("[Other Running Programs (Program, Command)]") << QString();
+  out << QStringLiteral("[Other Running Programs]") << QString();
   QStringList sorted(lines.begin(), lines.end());
   std::sort(sorted.begin(), sorted.end(),
             [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
@@ -271,6 +270,10 @@ TConfigurationInfo::TConfigurationInfo(const QStringList& lines, QWidget* parent
   Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo->setTabChangesFocus(true);
   Memo->setPlainText(lines_.join(QLatin1Char('\n')));
+  // The labels are padded with blanks to one width per section and end with a
+  // tab: a fixed-pitch font with tab stops every eight characters keeps the
+  // values of a section in one column.
+  Memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   Memo->setTabStopDistance(Memo->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 8);
   layout->addWidget(Memo, 1);
   auto* buttons = new QHBoxLayout;
@@ -298,7 +301,7 @@ void TConfigurationInfo::showEvent(QShowEvent* e) {
 
 void TConfigurationInfo::CopyButtonClick() {
   QGuiApplication::clipboard()->setText(lines_.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-  MessageBoxText(QStringLiteral("Information copied to Windows clipboard"), QStringLiteral("Configuration Information"),
+  MessageBoxText(QStringLiteral("Information copied to the clipboard"), QStringLiteral("Configuration Information"),
                  mbOk | mbIconInformation);
 }
 

@@ -222,14 +222,14 @@ std::vector<ProcessInfo> RunningProcesses() {
   for (const auto& e : fs::directory_iterator(At("/proc"), ec)) {
     const std::string pid = e.path().filename().string();
     if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return std::isdigit(c); })) continue;
+    // A kernel thread has an empty command line; one byte tells, the rest is
+    // never read.
     std::ifstream cmd(e.path() / "cmdline", std::ios::binary);
-    std::string command((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
-    if (command.empty()) continue;  // a kernel thread
-    std::replace(command.begin(), command.end(), '\0', ' ');
+    char first = 0;
+    if (!cmd.get(first)) continue;
     ProcessInfo p;
     p.pid = std::stoi(pid);
     p.name = FirstLine("/proc/" + pid + "/comm");
-    p.command = Trim(command);
     list.push_back(std::move(p));
   }
   std::sort(list.begin(), list.end(), [](const ProcessInfo& a, const ProcessInfo& b) { return a.pid < b.pid; });

@@ -36,10 +36,11 @@ struct SerialDevice {
   std::string Describe() const;
 };
 
+// A running program by name only: its command line may hold passwords or
+// addresses, and the report is meant to be mailed, so it is never read.
 struct ProcessInfo {
   int pid = 0;
-  std::string name;     // /proc/<pid>/comm
-  std::string command;  // the command line, arguments separated by blanks
+  std::string name;  // /proc/<pid>/comm
 };
 
 struct SystemFacts {

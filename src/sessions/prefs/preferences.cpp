@@ -19,6 +19,7 @@
 #include "common/dialogs.h"
 #include "common/fax_names.h"
 #include "common/folders.h"
+#include "common/field_input.h"
 #include "common/help.h"
 #include "sessions/prefs/prefs_tools.h"
 
@@ -53,7 +54,10 @@ QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
 
 QLineEdit* Edit(QWidget* parent, int maxLength = 0) {
   auto* edit = new QLineEdit(parent);
-  if (maxLength > 0) edit->setMaxLength(maxLength);
+  if (maxLength > 0) {
+    edit->setMaxLength(maxLength);
+    NoteWhenFull(edit, maxLength);
+  }
   return edit;
 }
 
@@ -136,9 +140,9 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   Pages->addWidget(BuildAdvancedPage());
 
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
-  ProblemSolverButton = new QPushButton(QStringLiteral("Problem Solver"), this);
-  BackButton = new QPushButton(QStringLiteral("< Back"), this);
-  NextButton = new QPushButton(QStringLiteral("Next >"), this);
+  ProblemSolverButton = new QPushButton(QStringLiteral("Problem Sol&ver"), this);
+  BackButton = new QPushButton(QStringLiteral("< &Back"), this);
+  NextButton = new QPushButton(QStringLiteral("Ne&xt >"), this);
   FinishButton = new QPushButton(QStringLiteral("&Finish"), this);
   CancelButton = new QPushButton(QStringLiteral("Cance&l"), this);
   NextButton->setDefault(true);
@@ -160,11 +164,12 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   connect(NextButton, &QPushButton::clicked, this, [this] { SetPage(Page() + 1); });
   connect(FinishButton, &QPushButton::clicked, this, &TPreferences::FinishButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, [this] {
+  SetHelpTopic(this, [this] {
     // One topic for the port, one for sending, one for receiving; the rest share the wizard's.
     const int page = Page();
-    ShowHelpTopic(page == 1 ? 3501 : (page >= 2 && page <= 4) ? 3502 : (page >= 5 && page <= 7) ? 3503 : 1022);
+    return page == 1 ? 3501 : (page >= 2 && page <= 4) ? 3502 : (page >= 5 && page <= 7) ? 3503 : 1022;
   });
+  connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(ProblemSolverButton, &QPushButton::clicked, this, [] { ShowProblemSolver(); });
 
   // The tools a build has not got leave their buttons disabled.
@@ -209,7 +214,7 @@ QWidget* TPreferences::BuildModemPage() {
                               {QStringLiteral("Com1"), QStringLiteral("Com2"), QStringLiteral("Com3"),
                                QStringLiteral("Com4"), QStringLiteral("Com5"), QStringLiteral("Com6")},
                               6, p.page);
-  FindModemButton = new QPushButton(QStringLiteral("Find Modem Port"), p.page);
+  FindModemButton = new QPushButton(QStringLiteral("Find &Modem Port"), p.page);
   p.Question(1);
   p.Add(PortGroup);
   p.Add(Row({FindModemButton}));
@@ -220,11 +225,11 @@ QWidget* TPreferences::BuildModemPage() {
   ResetBeforeEdit = Edit(p.page);
   ResetAfterEdit = Edit(p.page);
   p.Question(3);
-  p.Add(Caption(QStringLiteral("Use this reset string BEFORE  fax sessions:"), ResetBeforeEdit, p.page));
+  p.Add(Caption(QStringLiteral("Use this reset string B&EFORE  fax sessions:"), ResetBeforeEdit, p.page));
   p.Add(Row({ResetBeforeEdit, new QLabel(QStringLiteral("(usually AT&F or blank)"), p.page)}, false));
-  p.Add(Caption(QStringLiteral("Use this reset string AFTER fax sessions"), ResetAfterEdit, p.page));
+  p.Add(Caption(QStringLiteral("Use this reset string &AFTER fax sessions"), ResetAfterEdit, p.page));
   p.Add(Row({ResetAfterEdit, new QLabel(QStringLiteral("(usually ATZ or blank)"), p.page)}, false));
-  SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), p.page);
+  SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola &SM56"), p.page);
   p.Add(SM56Box);
   connect(FindModemButton, &QPushButton::clicked, this, [this] { FindModemPort(this, PortGroup); });
   // The serial port polls as soon as the box says so, before anything is saved.
@@ -235,18 +240,18 @@ QWidget* TPreferences::BuildModemPage() {
 QWidget* TPreferences::BuildSendPage1() {
   PageGrid p(this);
   ClassGroup = new TRadioGroup(QStringLiteral("Fax &class for SENDING Faxes"), kClasses, 4, p.page);
-  CheckClassButton = new QPushButton(QStringLiteral("Check Fax Class"), p.page);
+  CheckClassButton = new QPushButton(QStringLiteral("Chec&k Fax Class"), p.page);
   p.Question(4);
   p.Add(ClassGroup);
   p.Add(Row({CheckClassButton}));
   SpeedList = SpeedCombo(p.page);
   p.Question(5);
-  p.Add(Caption(QStringLiteral("Transfer Rate (BPS) for SENDING faxes"), SpeedList, p.page));
+  p.Add(Caption(QStringLiteral("&Transfer Rate (BPS) for SENDING faxes"), SpeedList, p.page));
   p.Add(Row({SpeedList}));
   InitEdit = Edit(p.page);
-  InitHelpButton = new QPushButton(QStringLiteral("Help with Init Strings"), p.page);
+  InitHelpButton = new QPushButton(QStringLiteral("Help with &Init Strings"), p.page);
   p.Question(6);
-  p.Add(Caption(QStringLiteral("Modem initialization string for SENDING faxes (usually blank):"), InitEdit, p.page));
+  p.Add(Caption(QStringLiteral("&Modem initialization string for SENDING faxes (usually blank):"), InitEdit, p.page));
   p.Add(Row({InitEdit, InitHelpButton}, false));
   connect(CheckClassButton, &QPushButton::clicked, this, [this] { CheckClass(ClassGroup); });
   connect(InitHelpButton, &QPushButton::clicked, this,
@@ -261,9 +266,9 @@ QWidget* TPreferences::BuildSendPage2() {
   p.Question(7);
   p.Add(Caption(QStringLiteral("Your &name"), NameEdit, p.page));
   p.Add(NameEdit);
-  p.Add(Caption(QStringLiteral("Your &fax number (Station ID#)"), FaxEdit, p.page));
+  p.Add(Caption(QStringLiteral("Your fax number (Station &ID#)"), FaxEdit, p.page));
   p.Add(FaxEdit);
-  ECMBox = new QCheckBox(QStringLiteral("Use Fax Error Control when SENDING"), p.page);
+  ECMBox = new QCheckBox(QStringLiteral("Use Fax &Error Control when SENDING"), p.page);
   p.Question(8);
   p.Add(ECMBox);
   PrefixEdit = Edit(p.page);
@@ -271,7 +276,7 @@ QWidget* TPreferences::BuildSendPage2() {
   p.Question(9);
   p.Add(Caption(QStringLiteral("&Dial prefix or Calling Card Number:"), PrefixEdit, p.page));
   p.Add(PrefixEdit);
-  p.Add(Caption(QStringLiteral("&Dial suffix or access code:"), SuffixEdit, p.page));
+  p.Add(Caption(QStringLiteral("Dial s&uffix or access code:"), SuffixEdit, p.page));
   p.Add(SuffixEdit);
   p.Add(Text(QStringLiteral("A comma in the prefix or suffix makes the modem pause for 2 seconds."), p.page));
   return p.Done();
@@ -291,9 +296,9 @@ QWidget* TPreferences::BuildSendPage3() {
   p.Question(11);
   p.Add(Caption(QStringLiteral("&Seconds to wait between dial attempts:"), RetryWaitEdit, p.page));
   p.Add(Row({RetryWaitEdit}));
-  RenegotiateBox = new QCheckBox(QStringLiteral("Renegotiate Between Pages when SENDING"), p.page);
-  BlindDialBox = new QCheckBox(QStringLiteral("Blind Dial"), p.page);
-  IgnoreBusyBox = new QCheckBox(QStringLiteral("Ignore Busy Signal"), p.page);
+  RenegotiateBox = new QCheckBox(QStringLiteral("&Renegotiate Between Pages when SENDING"), p.page);
+  BlindDialBox = new QCheckBox(QStringLiteral("Bl&ind Dial"), p.page);
+  IgnoreBusyBox = new QCheckBox(QStringLiteral("I&gnore Busy Signal"), p.page);
   p.Question(12);
   p.Add(RenegotiateBox);
   p.Question(13);
@@ -306,21 +311,21 @@ QWidget* TPreferences::BuildSendPage3() {
 QWidget* TPreferences::BuildReceivePage1() {
   PageGrid p(this);
   ClassReceiveGroup = new TRadioGroup(QStringLiteral("Fax &class for RECEIVING Faxes"), kClasses, 4, p.page);
-  CheckClassReceiveButton = new QPushButton(QStringLiteral("Check Fax Class"), p.page);
-  SameClassButton = new QPushButton(QStringLiteral("Same as SEND"), p.page);
+  CheckClassReceiveButton = new QPushButton(QStringLiteral("Chec&k Fax Class"), p.page);
+  SameClassButton = new QPushButton(QStringLiteral("&Same as SEND"), p.page);
   p.Question(15);
   p.Add(ClassReceiveGroup);
   p.Add(Row({CheckClassReceiveButton, SameClassButton}));
   SpeedReceiveList = SpeedCombo(p.page);
-  SameSpeedButton = new QPushButton(QStringLiteral("Same as SEND"), p.page);
+  SameSpeedButton = new QPushButton(QStringLiteral("Same &as SEND"), p.page);
   p.Question(16);
-  p.Add(Caption(QStringLiteral("Transfer Rate (BPS) for RECEIVING faxes"), SpeedReceiveList, p.page));
+  p.Add(Caption(QStringLiteral("&Transfer Rate (BPS) for RECEIVING faxes"), SpeedReceiveList, p.page));
   p.Add(Row({SpeedReceiveList, SameSpeedButton}));
   InitReceiveEdit = Edit(p.page);
-  SameInitButton = new QPushButton(QStringLiteral("Same as SEND"), p.page);
-  InitReceiveHelpButton = new QPushButton(QStringLiteral("Help With Init Strings"), p.page);
+  SameInitButton = new QPushButton(QStringLiteral("Same as S&END"), p.page);
+  InitReceiveHelpButton = new QPushButton(QStringLiteral("Help With &Init Strings"), p.page);
   p.Question(17);
-  p.Add(Caption(QStringLiteral("Modem initialization string for RECEIVING faxes (usually blank):"), InitReceiveEdit,
+  p.Add(Caption(QStringLiteral("&Modem initialization string for RECEIVING faxes (usually blank):"), InitReceiveEdit,
                 p.page));
   p.Add(Row({InitReceiveEdit, SameInitButton, InitReceiveHelpButton}, false));
   connect(CheckClassReceiveButton, &QPushButton::clicked, this, [this] { CheckClass(ClassReceiveGroup); });
@@ -341,8 +346,8 @@ QWidget* TPreferences::BuildReceivePage2() {
   RingGroup = new TRadioGroup(QStringLiteral("Answer on ring"), rings, 8, p.page);
   p.Question(18);
   p.Add(RingGroup);
-  AtStartupBox = new QCheckBox(QStringLiteral("Start Receiving at program startup"), p.page);
-  ECMReceiveBox = new QCheckBox(QStringLiteral("Use Fax Error Control when RECEIVING"), p.page);
+  AtStartupBox = new QCheckBox(QStringLiteral("&Start Receiving at program startup"), p.page);
+  ECMReceiveBox = new QCheckBox(QStringLiteral("Use Fax &Error Control when RECEIVING"), p.page);
   p.Question(19);
   p.Add(AtStartupBox);
   p.Question(20);
@@ -355,20 +360,22 @@ QWidget* TPreferences::BuildReceivePage3() {
   WavEdit = Edit(p.page);
   ChooseWavButton = new QPushButton(QStringLiteral("&Choose"), p.page);
   PlayWavButton = new QPushButton(QStringLiteral("Play &Now"), p.page);
-  NoWavButton = new QPushButton(QStringLiteral("None"), p.page);
+  NoWavButton = new QPushButton(QStringLiteral("N&one"), p.page);
   p.Question(21);
   p.Add(Caption(QStringLiteral("Select &WAV File to play when receiving a fax:"), WavEdit, p.page));
   p.Add(WavEdit);
   p.Add(Row({ChooseWavButton, PlayWavButton, NoWavButton}));
   PrintOnReceiptBox =
-      new QCheckBox(QStringLiteral("Print each fax as it is received, on the following printer:"), p.page);
+      new QCheckBox(QStringLiteral("&Print each fax as it is received, on the following printer:"), p.page);
   PrinterList = new QComboBox(p.page);
-  PrinterList->addItem(QLatin1String(kDefaultPrinter));
-  PrinterList->addItems(QPrinterInfo::availablePrinterNames());
+  // The system's default printer is shown as such; the settings keep the
+  // stored name for it.
+  PrinterList->addItem(QStringLiteral("Default printer"), QLatin1String(kDefaultPrinter));
+  for (const QString& name : QPrinterInfo::availablePrinterNames()) PrinterList->addItem(name, name);
   p.Question(22);
   p.Add(PrintOnReceiptBox);
   p.Add(Row({PrinterList}));
-  DisableNotificationBox = new QCheckBox(QStringLiteral("Disable Receiving Faxes Notification Box"), p.page);
+  DisableNotificationBox = new QCheckBox(QStringLiteral("&Disable Receiving Faxes Notification Box"), p.page);
   p.Question(23);
   p.Add(DisableNotificationBox);
   connect(ChooseWavButton, &QPushButton::clicked, this, &TPreferences::ChooseWav);
@@ -382,7 +389,7 @@ QWidget* TPreferences::BuildReceivePage3() {
 QWidget* TPreferences::BuildAdvancedPage() {
   PageGrid p(this);
   p.Add(BoldText(QStringLiteral("Change the settings on this page only when technical support asks you to."), p.page));
-  ImposeWaitBox = new QCheckBox(QStringLiteral("RAGE MOBILITY Printing/Viewing Problems"), p.page);
+  ImposeWaitBox = new QCheckBox(QStringLiteral("&RAGE MOBILITY Printing/Viewing Problems"), p.page);
   p.Add(ImposeWaitBox);
   p.Add(Text(QStringLiteral("Some display drivers draw fax pages wrongly when they are sent too fast. With this box "
                             "checked, printing and viewing pause briefly around every block of the page. The "
@@ -420,7 +427,7 @@ void TPreferences::LoadFrom(const FaxSettings& s) {
   ECMReceiveBox->setChecked(s.ECMReceive);
   WavEdit->setText(Q(s.Wav));
   PrintOnReceiptBox->setChecked(s.PrintOnReceipt);
-  const int printer = PrinterList->findText(Q(s.PrintOnReceiptPrinter), Qt::MatchExactly);
+  const int printer = PrinterList->findData(Q(s.PrintOnReceiptPrinter), Qt::UserRole, Qt::MatchExactly);
   PrinterList->setCurrentIndex(printer >= 0 ? printer : 0);
   DisableNotificationBox->setChecked(s.DisableReceivingFaxesNotification);
   ImposeWaitBox->setChecked(s.ImposeWaitBeforePrinting);
@@ -460,7 +467,7 @@ bool TPreferences::StoreTo(FaxSettings& s, QString* error) const {
   s.ECMReceive = ECMReceiveBox->isChecked();
   s.Wav = S(WavEdit->text());
   s.PrintOnReceipt = PrintOnReceiptBox->isChecked();
-  s.PrintOnReceiptPrinter = S(PrinterList->currentText());
+  s.PrintOnReceiptPrinter = S(PrinterList->currentData().toString());
   s.DisableReceivingFaxesNotification = DisableNotificationBox->isChecked();
   s.ImposeWaitBeforePrinting = ImposeWaitBox->isChecked();
   return true;

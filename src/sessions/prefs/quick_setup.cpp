@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "common/field_input.h"
 #include "common/dialogs.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/settings.h"
@@ -41,8 +42,10 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
                            this);
   NameEdit = new QLineEdit(this);
   NameEdit->setMaxLength(35);
+  NoteWhenFull(NameEdit, 35);
   FaxEdit = new QLineEdit(this);
   FaxEdit->setMaxLength(20);
+  NoteWhenFull(FaxEdit, 20);
   auto* nameLabel = new QLabel(QStringLiteral("Your &name"), this);
   nameLabel->setBuddy(NameEdit);
   auto* faxLabel = new QLabel(QStringLiteral("Your &fax number (Station ID#)"), this);

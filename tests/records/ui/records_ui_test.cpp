@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <functional>
 
 #include "common/dialogs.h"
 #include "common/folders.h"
@@ -127,6 +128,7 @@ class RecordsUiTest : public QObject {
       e->Number->setText(QStringLiteral("555-9999"));
       e->CancelButton->click();
     });
+    script.Answer(QMessageBox::Yes);  // discard the change
     book.Modifybutton->click();
     QCOMPARE(book.table().getTrimString("PHONE"), std::string("555-0001"));
     script.Then([](QWidget* d) {
@@ -182,6 +184,84 @@ class RecordsUiTest : public QObject {
     QVERIFY(script.Done());
     QCOMPARE(editor.Recipient->text(), QStringLiteral("Marlow & Sons"));
     QCOMPARE(editor.FaxNumber->text(), QStringLiteral("555-0142"));
+  }
+
+  // The fax information editor and the phone book editor ask "Discard your
+  // changes?" (No by default) when closed with changes by Escape, "Cance&l" or
+  // the close button; No keeps the typing, Yes leaves the record as it was.
+  // Unchanged, they close silently.
+  void editorsAskBeforeDroppingChanges() {
+    OpenTables();
+    AddOut(fax_, "Ann", "20240105", "", "555-0100");
+    const uint32_t recNo = fax_.recNo();
+    using Close = std::function<void(QDialog*, QPushButton*)>;
+    const std::pair<const char*, Close> ways[] = {
+        {"Escape", [](QDialog* d, QPushButton*) { QTest::keyClick(d->focusWidget(), Qt::Key_Escape); }},
+        {"Cancel", [](QDialog*, QPushButton* cancel) { cancel->click(); }},
+        {"close button", [](QDialog* d, QPushButton*) { d->close(); }},
+    };
+    for (const auto& [how, close] : ways) {
+      QString kept;
+      ModalScript script;
+      script
+          .Then([close = close](QWidget* w) {
+            auto* e = qobject_cast<TFaxEditor*>(w);
+            e->Subject->setFocus();
+            QTest::keyClicks(e->Subject, QStringLiteral(" and more"));
+            close(e, e->CancelButton);
+          })
+          .Answer(QMessageBox::No)
+          .Then([&kept, close = close](QWidget* w) {
+            auto* e = qobject_cast<TFaxEditor*>(w);
+            kept = e->Subject->text();
+            close(e, e->CancelButton);
+          })
+          .Answer(QMessageBox::Yes);
+      QVERIFY2(!EditOutgoingFax(nullptr, fax_), how);
+      QVERIFY2(script.Done(), how);
+      QCOMPARE(kept, QStringLiteral("to Ann and more"));
+      QCOMPARE(script.seen().size(), std::size_t{2});
+      QCOMPARE(script.seen()[0].text, QStringLiteral("Discard your changes?"));
+      QCOMPARE(script.seen()[0].defaultButton, QMessageBox::No);
+      QCOMPARE(fax_.go(recNo), 0);
+      QCOMPARE(fax_.getTrimString("SUBJECT"), std::string("to Ann"));
+    }
+    ModalScript untouched;
+    untouched.Then([](QWidget* w) { QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape); });
+    QVERIFY(!EditOutgoingFax(nullptr, fax_));
+    QVERIFY(untouched.Done());
+    QVERIFY(untouched.seen().empty() && untouched.unexpected().isEmpty());
+
+    // The phone book editor (it has no close button).
+    TPhoneBook book;
+    QVERIFY(book.OpenTable());
+    book.show();
+    for (const auto& [how, close] : {ways[0], ways[1]}) {
+      ModalScript script;
+      script
+          .Then([close = close](QWidget* w) {
+            auto* e = qobject_cast<TPhoneBookEditor*>(w);
+            e->Name->setFocus();
+            QTest::keyClicks(e->Name, QStringLiteral("Zed"));
+            close(e, e->CancelButton);
+          })
+          .Answer(QMessageBox::No)
+          .Then([close = close](QWidget* w) {
+            auto* e = qobject_cast<TPhoneBookEditor*>(w);
+            QCOMPARE(e->Name->text(), QStringLiteral("Zed"));
+            close(e, e->CancelButton);
+          })
+          .Answer(QMessageBox::Yes);
+      book.Addbutton->click();
+      QVERIFY2(script.Done(), how);
+      QCOMPARE(script.seen().size(), std::size_t{2});
+      QCOMPARE(book.table().recCount(), 0u);
+    }
+    ModalScript emptyNew;
+    emptyNew.Then([](QWidget* w) { qobject_cast<TPhoneBookEditor*>(w)->CancelButton->click(); });
+    book.Addbutton->click();
+    QVERIFY(emptyNew.Done());
+    QVERIFY(emptyNew.seen().empty());
   }
 
   void emptyPhoneBookCannotBePickedFrom() {

@@ -1,9 +1,11 @@
-// The pictures of docs/quick-setup.png and docs/preferences-wizard.png
-// (scripts/screenshot.sh prefs): Quick Setup on a first run and the wizard's
-// first sending page, each opened as the program opens it, captured from the
-// screen of a virtual display and cut to the window.
+// The pictures of docs/quick-setup.png, docs/preferences-wizard.png and
+// docs/help-beside-wizard.png (scripts/screenshot.sh prefs): Quick Setup on a
+// first run, the wizard's first sending page, and the help window opened with
+// F1 beside the wizard, each opened as the program opens it, captured from the
+// screen of a virtual display (cut to the window, the whole screen for help).
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -13,19 +15,22 @@
 
 #include "common/dialogs.h"
 #include "common/folders.h"
+#include "common/help.h"
 #include "sessions/prefs/preferences.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/quick_setup.h"
 #include "sessions/settings.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4 || (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard"))) {
-    std::fputs("usage: prefs-shot quick|wizard OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program folder)\n",
+  if (argc < 3 || argc > 4 ||
+      (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard") && std::strcmp(argv[1], "help"))) {
+    std::fputs("usage: prefs-shot quick|wizard|help OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program folder)\n",
                stderr);
     return 2;
   }
   QApplication app(argc, argv);
   const bool quick = !std::strcmp(argv[1], "quick");
+  const bool help = !std::strcmp(argv[1], "help");
   const QString output = QString::fromLocal8Bit(argv[2]);
   const int page = argc == 4 ? std::atoi(argv[3]) : 2;  // the wizard's page
   // The buttons of the modem tools show enabled, as in the program.
@@ -46,8 +51,16 @@ int main(int argc, char** argv) {
       return;
     }
     if (auto* p = qobject_cast<qn::TPreferences*>(w)) p->SetPage(page);
+    if (help) {
+      // F1 on the wizard, as a user presses it; the help window beside it.
+      w->move(8, 8);
+      w->activateWindow();
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+      QApplication::sendEvent(w->focusWidget() ? w->focusWidget() : w, &press);
+      if (QWidget* h = qn::HelpWindow()) h->setGeometry(w->frameGeometry().right() + 12, 40, 520, 560);
+    }
     QTimer::singleShot(600, [&, w] {
-      const QRect r = w->frameGeometry();
+      const QRect r = help ? QGuiApplication::primaryScreen()->geometry() : w->frameGeometry();
       saved = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).save(output);
       w->close();
     });

@@ -6,13 +6,17 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QToolTip>
 
+#include "common/field_input.h"
 #include "common/folders.h"
 #include "common/help.h"
 #include "common/ini_file.h"
@@ -199,7 +203,7 @@ class PrefsTest : public QObject {
           QVERIFY(!p->ECMReceiveBox->isChecked());
           QCOMPARE(p->WavEdit->text(), QStringLiteral("/tmp/ring.wav"));
           QVERIFY(p->PrintOnReceiptBox->isChecked());
-          QCOMPARE(p->PrinterList->currentText(), QLatin1String(kDefaultPrinter));
+          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default printer"));  // stored as kDefaultPrinter
           QVERIFY(p->DisableNotificationBox->isChecked());
           QVERIFY(p->ImposeWaitBox->isChecked());
 
@@ -253,7 +257,7 @@ class PrefsTest : public QObject {
     const QStringList printers = [] {
       QStringList all;
       TPreferences p;
-      for (int i = 0; i < p.PrinterList->count(); ++i) all << p.PrinterList->itemText(i);
+      for (int i = 0; i < p.PrinterList->count(); ++i) all << p.PrinterList->itemData(i).toString();
       return all;
     }();
     const IniFile ini(ini_);
@@ -392,7 +396,7 @@ class PrefsTest : public QObject {
         [](TPreferences* p) {
           QCOMPARE(p->SpeedList->currentText(), QStringLiteral("9600"));
           QCOMPARE(p->PrinterList->currentIndex(), 0);
-          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default Windows Printer"));
+          QCOMPARE(p->PrinterList->currentText(), QStringLiteral("Default printer"));
           QCOMPARE(p->RingGroup->ItemIndex(), -1);
           QCOMPARE(p->PortGroup->ItemIndex(), -1);
           Click(p->FinishButton);
@@ -415,6 +419,7 @@ class PrefsTest : public QObject {
           p->SetPage(3);
           Type(p->NameEdit, QString(40, QLatin1Char('n')));
           QCOMPARE(p->NameEdit->text().size(), 35);
+          QVERIFY(QToolTip::isVisible() && QToolTip::text() == FieldFullNote(35));  // says so at the field
           Type(p->FaxEdit, QString(25, QLatin1Char('5')));
           QCOMPARE(p->FaxEdit->text().size(), 20);
           Click(p->NextButton);
@@ -478,6 +483,50 @@ class PrefsTest : public QObject {
     });
     // Cancel keeps the working flag the box set; the next save sets it from the setting.
     QVERIFY(WorkingSM56Fix());
+  }
+
+  // F1 on a page opens that page's topic; the help then scrolls and closes with
+  // Escape while the wizard stays open (keys go in through the window system,
+  // which drops them for windows a modal dialog blocks), and the wizard still
+  // takes its own keys.
+  void helpBesideTheWizard() {
+    LoadSettings();
+    bool scrolled = false, closed = false, wizardAlive = false;
+    Wizard([&](TPreferences* p) {
+      p->SetPage(5);
+      p->activateWindow();
+      p->CancelButton->setFocus();
+      QTest::keyClick(p->windowHandle(), Qt::Key_F1);
+      QWidget* help = HelpWindow();
+      QVERIFY(help && help->isVisible());
+      auto* browser = help->findChild<QTextBrowser*>();
+      QVERIFY2(browser->documentTitle().contains(QLatin1String("receiving faxes")), qPrintable(browser->documentTitle()));
+      help->resize(280, 140);
+      QCoreApplication::processEvents();
+      help->activateWindow();
+      QScrollBar* bar = browser->verticalScrollBar();
+      QVERIFY(bar->maximum() > 0);
+      QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);
+      scrolled = bar->value() > 0;
+      QPointer<QWidget> guard(help);
+      QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+      QCoreApplication::processEvents();
+      closed = !guard || !guard->isVisible();
+      p->activateWindow();
+      p->SetPage(1);
+      p->CancelButton->setFocus();
+      QTest::keyClick(p->windowHandle(), Qt::Key_F1);
+      QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+      QVERIFY(HelpWindow()->findChild<QTextBrowser*>()->documentTitle().contains(
+          QLatin1String("modem and communications port")));
+      wizardAlive = p->isVisible();
+      Click(p->CancelButton);
+    });
+    QVERIFY2(scrolled, "the help window did not scroll beside the wizard");
+    QVERIFY2(closed, "Escape did not close the help window");
+    QVERIFY(wizardAlive);
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());  // outlives the wizard
+    HelpWindow()->close();
   }
 
   // The modem tools behind the buttons: disabled when the build has none; the
