@@ -18,8 +18,9 @@ bool gShown = false;  // one error window at a time
 }
 
 TShowErrorForm::TShowErrorForm(const QString& title, const QString& message, bool showContinue, bool autoClose,
-                               QWidget* parent)
-    : QDialog(parent ? parent : MainWindow(), Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+                               QWidget* parent, int problemCode)
+    : QDialog(parent ? parent : MainWindow(), Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      problemCode_(problemCode) {
   setObjectName(QStringLiteral("TShowErrorForm"));
   setWindowTitle(title);
   const QString text = DisplayText(message);
@@ -78,19 +79,20 @@ void TShowErrorForm::done(int result) {
 
 void TShowErrorForm::ProblemSolverButtonClick() {
   if (ContinueButton->isVisible())
-    ShowProblemSolver();
+    ShowProblemSolverForError(problemCode_);
   else
     done(kProblemSolverResult);
 }
 
-bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose) {
+bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose,
+                  int problemCode) {
   if (gShown) return false;
   gShown = true;
-  TShowErrorForm form(title, message, showContinue, autoClose);
+  TShowErrorForm form(title, message, showContinue, autoClose, nullptr, problemCode);
   CentreForm(&form);
   const int result = form.exec();
   gShown = false;
-  if (result == TShowErrorForm::kProblemSolverResult) ShowProblemSolver();
+  if (result == TShowErrorForm::kProblemSolverResult) ShowProblemSolverForError(problemCode);
   return result == TShowErrorForm::kContinueResult;
 }
 

@@ -253,7 +253,7 @@ bool TReceiveMode::Start() {
                    message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + N +
                        QStringLiteral(") correct? Please") + kCrLf +
                        QStringLiteral("click on the Find Modem button in Preferences to be sure."),
-                   false, true);
+                   false, true, rc);
       SaveLocalRecLog();
       return false;
     }
@@ -274,7 +274,7 @@ bool TReceiveMode::Start() {
               kCrLf + kCrLf + QStringLiteral("If you are sure there is a modem on COM") + N +
               QStringLiteral(", press CONTINUE") + kCrLf +
               QStringLiteral("to continue, otherwise press OK to stop the fax session."),
-          true, true);
+          true, true, fe::ecModemNotResponding);
       if (!goOn) {
         EndSession();
         AddtoLastRecLog(QStringLiteral("Exit"));
@@ -303,7 +303,7 @@ bool TReceiveMode::Start() {
                          QStringLiteral(")") + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + N +
                          QStringLiteral(") correct? Please") + kCrLf +
                          QStringLiteral("click on the Find Modem button in Preferences to be sure."),
-                     false, true);
+                     false, true, fe::ecModemRejectedCommand);
         AddtoLastRecLog(QStringLiteral("Exiting..."));
         SaveLocalRecLog();
         return false;
@@ -515,7 +515,8 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   *host_.receivingNow = false;
   const fe::TFaxSessionValues v = fax.Session();
   if (!v.faxFile.empty()) currentFaxFile_ = v.faxFile;
-  const QString errorText = lastError_ != 0 ? Q(fe::ErrorText(std::abs(lastError_))) : QStringLiteral("Unknown error");
+  const int code = lastError_;
+  const QString errorText = code != 0 ? Q(fe::ErrorText(std::abs(code))) : QStringLiteral("Unknown error");
   AddtoLastRecLog(QStringLiteral("Receive Failed with error: ") + errorText);
   // The pages that arrived are kept with a record that says the fax is not
   // complete; a file without a single page is removed.
@@ -537,7 +538,7 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
     ShowErrorBox(QStringLiteral("Failed To Receive Incoming Fax"),
                  QStringLiteral("Quillon failed to receive an incoming fax.") + kCrLf + kCrLf +
                      QStringLiteral("The error message was:   ") + errorText,
-                 false, true);
+                 false, true, code);
 }
 
 void TReceiveMode::PrintOnReceipt(const QString& remoteId) {
@@ -608,7 +609,7 @@ void TReceiveMode::StoppedByItself() {
   if (code == fe::ecNotOpen)
     message += QStringLiteral("The modem's port went away (was the modem unplugged or switched off?).") + kCrLf + kCrLf;
   ShowErrorBox(QStringLiteral("Receive Mode Ended"), message + QStringLiteral("The error message was:   ") + errorText,
-               false, true);
+               false, true, code);
 }
 
 }  // namespace qn

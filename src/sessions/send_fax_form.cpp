@@ -389,7 +389,7 @@ void TSendFaxForm::SendFaxButtonClick() {
                  message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                      QStringLiteral(") correct? Please") + kCrLf +
                      QStringLiteral("click on the Find Modem button on the Preferences screen to be sure."),
-                 false, false);
+                 false, false, rc);
     StopEarly();
     return;
   }
@@ -412,7 +412,7 @@ void TSendFaxForm::SendFaxButtonClick() {
             kCrLf + kCrLf + QStringLiteral("If you are sure there is a modem on COM") + n +
             QStringLiteral(", press CONTINUE") + kCrLf +
             QStringLiteral("to continue, otherwise press OK to stop the fax session."),
-        true, false);
+        true, false, fe::ecModemNotResponding);
     if (!goOn) {
       Mark(QStringLiteral("Check_for_modem_ERROR"));
       EndSession();
@@ -444,7 +444,7 @@ void TSendFaxForm::SendFaxButtonClick() {
                        QStringLiteral(")") + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                        QStringLiteral(") correct? Please") + kCrLf +
                        QStringLiteral("click on the Find Modem button on the Preferences screen to be sure."),
-                   false, false);
+                   false, false, fe::ecModemRejectedCommand);
       AddtoLastSendLog(QStringLiteral("Exiting..."));
       StopEarly();
       return;
@@ -589,7 +589,7 @@ void TSendFaxForm::FinishSession() {
     ShowErrorBox(QStringLiteral("Fax Failure"),
                  QStringLiteral("We have received an error message while trying to send the fax") + kCrLf + kCrLf +
                      QStringLiteral("Error message: ") + Q(fe::ErrorText(abs)) + kCrLf + kCrLf,
-                 false, false);
+                 false, false, abs);
   else
     ShowInfo(QStringLiteral("The fax was sent successfully"));
   SaveLocalLog();
