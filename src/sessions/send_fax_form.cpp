@@ -28,6 +28,7 @@
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
 #include "sessions/fax_status.h"
+#include "sessions/modem/system_facts.h"
 #include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
 #include "sessions/session_log.h"
@@ -315,7 +316,7 @@ void TSendFaxForm::Mark(const QString& text) {
 void TSendFaxForm::ShowSetup() {
   const FaxSettings& s = Settings();
   QStringList lines;
-  lines << QStringLiteral("Communications Port: COM%1").arg(s.ComPort + 1);
+  lines << QStringLiteral("Communications Port: ") + Q(PortLabel(static_cast<unsigned>(s.ComPort + 1)));
   QString className = QStringLiteral("Autodetect");
   if (s.FaxClass == 1) className = QStringLiteral("Class 1");
   if (s.FaxClass == 2) className = QStringLiteral("Class 2");
