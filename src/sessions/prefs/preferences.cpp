@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/dialogs.h"
 #include "common/fax_names.h"
@@ -178,7 +179,10 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   InitReceiveHelpButton->setEnabled(static_cast<bool>(tools.InitStringHelper));
 
   FirstRunWarning->setVisible(firstRun_);
+  // At least as tall as the fullest page needs (the port page lists six ports
+  // with their devices), so no row is ever squeezed.
   setMinimumSize(660, 470);
+  setMinimumHeight(std::max(470, layout->minimumSize().height()));
   SetPage(0);
 }
 
