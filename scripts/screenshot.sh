@@ -22,6 +22,11 @@
 #        scripts/screenshot.sh designer [OUTPUT.png] the Cover Sheet Template Designer
 #                                                    with a template open
 #                                                    (docs/cover-designer.png)
+#        scripts/screenshot.sh ports                 docs/port-list.png (the wizard's
+#                                                    port page, COM5 mapped to a
+#                                                    pseudo-terminal in [Ports])
+#        scripts/screenshot.sh solver                docs/problem-solver.png (the
+#                                                    page the error window opens)
 #        scripts/screenshot.sh prefs                 docs/quick-setup.png (Quick Setup
 #                                                    on a first run),
 #                                                    docs/preferences-wizard.png (a
@@ -80,6 +85,35 @@ if [ "${1:-}" = prefs ]; then
     QUILLON_DATA=${QUILLON_DATA:-$PWD/data} xvfb-run -a -s "-screen 0 ${size}x24" build/bin/prefs-shot $mode "$out"
     echo "wrote $out"
   done
+  exit 0
+fi
+
+if [ "${1:-}" = ports ]; then
+  out=${2:-docs/port-list.png}
+  build prefs-shot
+  fresh_home
+  # A pseudo-terminal stands in for a modem; it lives while the picture is taken.
+  fifo=$home/pty-name
+  mkfifo "$fifo"
+  python3 -c 'import os, pty, sys, time
+m, s = pty.openpty()
+open(sys.argv[1], "w").write(os.ttyname(s) + "\n")
+time.sleep(60)' "$fifo" &
+  holder=$!
+  pty_path=$(head -n1 "$fifo")
+  printf '[Ports]\nCOM5=%s\n' "$pty_path" > "$home/QN.INI"
+  xvfb-run -a -s "-screen 0 900x700x24" build/bin/prefs-shot ports "$out"
+  kill "$holder" 2>/dev/null || true
+  echo "wrote $out"
+  exit 0
+fi
+
+if [ "${1:-}" = solver ]; then
+  out=${2:-docs/problem-solver.png}
+  build error-box-shot
+  fresh_home
+  xvfb-run -a -s "-screen 0 900x640x24" build/bin/error-box-shot "$out"
+  echo "wrote $out"
   exit 0
 fi
 

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 
+#include "ini_file.h"
+
 namespace fs = std::filesystem;
 
 namespace qn {
@@ -79,6 +81,10 @@ std::string SettingsFile() { return ResolvePath(ProgramFolder() + "QN.INI"); }
 std::string SendFolder() { return ResolvePath(ProgramFolder() + "SEND/"); }
 std::string ReceiveFolder() { return ResolvePath(ProgramFolder() + "Receive/"); }
 std::string CoversFolder() { return ResolvePath(ProgramFolder() + "Covers/"); }
+
+std::string PortDeviceFromSettings(unsigned number) {
+  return IniFile(SettingsFile()).ReadString("Ports", "COM" + std::to_string(number), "");
+}
 
 std::string HandOffFolder() {
   return WithSlash(EnvOr("XDG_CONFIG_HOME", HomeDir() + "/.config") + "/quillon");

@@ -15,6 +15,10 @@ std::string ProgramFolder();
 void ResetProgramFolder();
 
 std::string SettingsFile();   // program folder + "QN.INI"
+// The device key COM<n> of [Ports] in the settings file gives port number
+// `number`, read afresh each time (the modem finder's picks count at once); ""
+// when the file names none. The session layer hands it to the port layer.
+std::string PortDeviceFromSettings(unsigned number);
 std::string SendFolder();     // program folder + "SEND/" (an existing Send/, send/ ... is used as it is)
 std::string ReceiveFolder();  // program folder + "Receive/"
 std::string CoversFolder();   // program folder + "Covers/"

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <climits>
 
 #include "common/folders.h"
 
@@ -180,6 +181,23 @@ void ShowProblemSolver() {
   g_helpFile = QString::fromStdString(ProgramFolder()) + QStringLiteral("FaxPS.HLP");
   ShowHelpTopic(1);
   g_helpFile = remembered;
+}
+
+QString ProblemSolverErrorPage(int code) {
+  if (code == 0 || code == INT_MIN) return {};
+  const QString page = HelpFolder() + QStringLiteral("/faxps/error") + QString::number(code < 0 ? -code : code) +
+                       QStringLiteral(".html");
+  return QFileInfo::exists(page) ? page : QString();
+}
+
+void ShowProblemSolverForError(int code) {
+  const QString page = ProblemSolverErrorPage(code);
+  if (page.isEmpty()) {
+    ShowProblemSolver();
+    return;
+  }
+  if (!g_window) g_window = new THelpWindow;
+  g_window->Show(page, QFileInfo(page).dir().filePath(QStringLiteral("1.html")));
 }
 
 QWidget* HelpWindow() { return g_window.data(); }

@@ -31,6 +31,13 @@ QString HelpTopicPage(int topic);
 void ShowHelpTopic(int topic);
 // Opens topic 1 of the problem-solver help, then puts the application help file back.
 void ShowProblemSolver();
+// The problem solver's page about an error code ("error" + code + ".html" beside
+// its topics; the code as returned or its absolute value), or an empty string when
+// the code has no page of its own.
+QString ProblemSolverErrorPage(int code);
+// Opens the problem solver on the page of an error code; a code without a page
+// (or 0) opens its contents (topic 1).
+void ShowProblemSolverForError(int code);
 // The help window while it exists (for tests and for closing it with the program).
 QWidget* HelpWindow();
 

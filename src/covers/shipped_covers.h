@@ -14,14 +14,21 @@ namespace covers {
 bool SaveFlatTemplate(const std::string& fctPath, const std::vector<TemplateRecord>& records,
                       const std::string& description);
 
-// Compiles every shipped template into the folder (".FCT", ".bmp", ".DES");
+// Compiles every shipped template into the folder (".FCT", ".bmp", ".DES") with
+// its design source (".FCS"), so that the designer opens it like any other;
 // templates whose ".FCT" exists in any letter case are left alone. Returns how
 // many were written, or -1 when one of them cannot be compiled or written.
 int InstallShippedCovers(const std::string& coversFolder);
 
-// On the first start, when the Covers folder does not exist yet: creates it and
-// installs the shipped templates. A Covers folder the user already has is not
-// touched (templates the user deleted stay deleted).
+// Adds the design source of every shipped template that is in the folder as we
+// ship it (its ".FCT" has the shipped records) but has no ".FCS", as in a Covers
+// folder made before the sources were shipped. A template the user changed or
+// designed under a shipped name is left alone. Returns how many were added.
+int AddShippedDesignSources(const std::string& coversFolder);
+
+// At start: when the Covers folder does not exist yet, creates it and installs
+// the shipped templates; otherwise only adds missing design sources of shipped
+// templates (templates the user deleted stay deleted).
 void InstallCoversOnFirstStart();
 
 }  // namespace covers

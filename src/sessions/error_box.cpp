@@ -22,6 +22,7 @@ bool gShown = false;  // one error window at a time
 struct TPendingBox {
   QString title, message;
   bool autoClose;
+  int problemCode;
 };
 std::deque<TPendingBox> gPending;  // waiting for the window on screen to close
 
@@ -29,13 +30,14 @@ void ShowNextPending() {
   if (gShown || gPending.empty()) return;
   const TPendingBox next = gPending.front();
   gPending.pop_front();
-  ShowErrorBox(next.title, next.message, false, next.autoClose);
+  ShowErrorBox(next.title, next.message, false, next.autoClose, next.problemCode);
 }
 }  // namespace
 
 TShowErrorForm::TShowErrorForm(const QString& title, const QString& message, bool showContinue, bool autoClose,
-                               QWidget* parent)
-    : QDialog(parent ? parent : MainWindow(), Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+                               QWidget* parent, int problemCode)
+    : QDialog(parent ? parent : MainWindow(), Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      problemCode_(problemCode) {
   setObjectName(QStringLiteral("TShowErrorForm"));
   setWindowTitle(title);
   const QString text = DisplayText(message);
@@ -94,7 +96,7 @@ void TShowErrorForm::done(int result) {
 
 void TShowErrorForm::ProblemSolverButtonClick() {
   if (ContinueButton->isVisible())
-    ShowProblemSolver();
+    ShowProblemSolverForError(problemCode_);
   else
     done(kProblemSolverResult);
 }
@@ -150,25 +152,26 @@ QString ErrorWindowText(int code) {
   return plain == engine ? engine : plain + QStringLiteral("\r\n(") + engine + QLatin1Char(')');
 }
 
-bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose) {
+bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose,
+                  int problemCode) {
   if (gShown) return false;
   gShown = true;
-  TShowErrorForm form(title, message, showContinue, autoClose);
+  TShowErrorForm form(title, message, showContinue, autoClose, nullptr, problemCode);
   CentreForm(&form);
   const int result = form.exec();
   gShown = false;
   // Windows that waited for this one come next, once its caller has gone on.
   if (!gPending.empty()) QTimer::singleShot(0, qApp, &ShowNextPending);
-  if (result == TShowErrorForm::kProblemSolverResult) ShowProblemSolver();
+  if (result == TShowErrorForm::kProblemSolverResult) ShowProblemSolverForError(problemCode);
   return result == TShowErrorForm::kContinueResult;
 }
 
-void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose) {
+void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose, int problemCode) {
   if (gShown) {
-    gPending.push_back({title, message, autoClose});
+    gPending.push_back({title, message, autoClose, problemCode});
     return;
   }
-  ShowErrorBox(title, message, false, autoClose);
+  ShowErrorBox(title, message, false, autoClose, problemCode);
 }
 
 }  // namespace qn

@@ -2,6 +2,9 @@
 // in a read-only text area sized to it, a pointer to the problem solver, "Ok",
 // " Fax Problem Solver" and, when asked for, "Continue".
 //
+// The error code the message is about (absolute value, 0 when none) picks the
+// problem solver's page that the " Fax Problem Solver" button opens.
+//
 // Conventions: user-interface thread only. One error window exists at a time:
 // a request while one is shown returns false at once (ShowErrorBoxInTurn waits
 // its turn instead). The result is true only when the user chose "Continue".
@@ -23,7 +26,7 @@ class TShowErrorForm : public QDialog {
   static constexpr int kAutoCloseMs = 30000;
 
   TShowErrorForm(const QString& title, const QString& message, bool showContinue, bool autoClose,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, int problemCode = 0);
 
   QPlainTextEdit* Memo1;
   QPushButton *OkButton, *ProblemSolverButton, *ContinueButton;
@@ -34,14 +37,16 @@ class TShowErrorForm : public QDialog {
  private:
   void ProblemSolverButtonClick();
   QTimer* timer_ = nullptr;
+  int problemCode_ = 0;
 };
 
-bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose);
+bool ShowErrorBox(const QString& title, const QString& message, bool showContinue, bool autoClose,
+                  int problemCode = 0);
 
 // An error window without "Continue" that must not be lost: shown at once when
 // no other is, else as soon as the one on screen (and those queued before it)
 // has closed.
-void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose);
+void ShowErrorBoxInTurn(const QString& title, const QString& message, bool autoClose, int problemCode = 0);
 // An engine error as the error window tells it: a plain sentence first, where
 // the engine's own text names internals ("ie_NOpen - device not open"), then
 // the engine's text, which the records and logs keep unchanged. Codes whose

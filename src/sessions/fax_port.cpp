@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "common/folders.h"
-#include "common/ini_file.h"
 #include "fe_device.h"
 #include "fe_errors.h"
 #include "fe_lockfile.h"
@@ -160,14 +159,7 @@ std::string OpenFailureMessage(int code, unsigned portNumber, const std::string&
 }
 
 void UseProgramPortMap() {
-  static const bool installed = [] {
-    fe::SetComPortLookup([](unsigned number) {
-      const IniFile settings(SettingsFile());
-      return settings.ReadString("Ports", "COM" + std::to_string(number), "");
-    });
-    return true;
-  }();
-  (void)installed;
+  fe::SetComPortLookup(&PortDeviceFromSettings);
 }
 
 std::string ComPortDevice(unsigned number) {

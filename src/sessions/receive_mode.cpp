@@ -269,7 +269,7 @@ bool TReceiveMode::Start() {
                    message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + N +
                        QStringLiteral(") correct? Please") + kCrLf +
                        QStringLiteral("click on the Find Modem button in Preferences to be sure."),
-                   false, true);
+                   false, true, rc);
       SaveLocalRecLog();
       return false;
     }
@@ -290,7 +290,7 @@ bool TReceiveMode::Start() {
               kCrLf + kCrLf + QStringLiteral("If you are sure there is a modem on COM") + N +
               QStringLiteral(", press CONTINUE") + kCrLf +
               QStringLiteral("to continue, otherwise press OK to stop the fax session."),
-          true, true);
+          true, true, fe::ecModemNotResponding);
       if (!goOn) {
         EndSession();
         AddtoLastRecLog(QStringLiteral("Exit"));
@@ -319,7 +319,7 @@ bool TReceiveMode::Start() {
                          QStringLiteral(")") + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + N +
                          QStringLiteral(") correct? Please") + kCrLf +
                          QStringLiteral("click on the Find Modem button in Preferences to be sure."),
-                     false, true);
+                     false, true, fe::ecModemRejectedCommand);
         AddtoLastRecLog(QStringLiteral("Exiting..."));
         SaveLocalRecLog();
         return false;
@@ -541,8 +541,8 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   // A call that failed before its file was made has none: the name of an
   // earlier fax must not be taken for it.
   currentFaxFile_ = v.faxFile;
-  const QString errorText = lastError_ != 0 ? Q(fe::ErrorText(std::abs(lastError_))) : QStringLiteral("Unknown error");
-  const int lastErrorShown = lastError_;
+  const int code = lastError_;
+  const QString errorText = code != 0 ? Q(fe::ErrorText(std::abs(code))) : QStringLiteral("Unknown error");
   AddtoLastRecLog(QStringLiteral("Receive Failed with error: ") + errorText);
   // The pages that arrived are kept with a record that says the fax is not
   // complete; a file without a single page is removed.
@@ -563,9 +563,8 @@ void TReceiveMode::ReceptionFailed(fe::TFeAbstractFax& fax) {
   if (!stopping_)
     ShowErrorBox(QStringLiteral("Failed To Receive Incoming Fax"),
                  QStringLiteral("Quillon failed to receive an incoming fax.") + kCrLf + kCrLf +
-                     QStringLiteral("The error message was:   ") +
-                     (lastErrorShown != 0 ? ErrorWindowText(lastErrorShown) : errorText),
-                 false, true);
+                     QStringLiteral("The error message was:   ") + (code != 0 ? ErrorWindowText(code) : errorText),
+                 false, true, code);
 }
 
 void TReceiveMode::PrintOnReceipt(const QString& remoteId) {
@@ -636,7 +635,7 @@ void TReceiveMode::StoppedByItself() {
   // follows that one.
   ShowErrorBoxInTurn(QStringLiteral("Receive Mode Ended"),
                      message + QStringLiteral("The error message was:   ") + (code != 0 ? ErrorWindowText(code) : errorText),
-                     true);
+                     true, code);
 }
 
 }  // namespace qn

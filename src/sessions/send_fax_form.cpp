@@ -30,6 +30,7 @@
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
 #include "sessions/fax_status.h"
+#include "sessions/modem/system_facts.h"
 #include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
 #include "sessions/session_log.h"
@@ -318,7 +319,7 @@ void TSendFaxForm::Mark(const QString& text) {
 void TSendFaxForm::ShowSetup() {
   const FaxSettings& s = Settings();
   QStringList lines;
-  lines << QStringLiteral("Communications Port: COM%1").arg(s.ComPort + 1);
+  lines << QStringLiteral("Communications Port: ") + Q(PortLabel(static_cast<unsigned>(s.ComPort + 1)));
   QString className = QStringLiteral("Autodetect");
   if (s.FaxClass == 1) className = QStringLiteral("Class 1");
   if (s.FaxClass == 2) className = QStringLiteral("Class 2");
@@ -403,7 +404,7 @@ void TSendFaxForm::SendFaxButtonClick() {
                  message + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                      QStringLiteral(") correct? Please") + kCrLf +
                      QStringLiteral("click on the Find Modem button on the Preferences screen to be sure."),
-                 false, false);
+                 false, false, rc);
     StopEarly();
     return;
   }
@@ -426,7 +427,7 @@ void TSendFaxForm::SendFaxButtonClick() {
             kCrLf + kCrLf + QStringLiteral("If you are sure there is a modem on COM") + n +
             QStringLiteral(", press CONTINUE") + kCrLf +
             QStringLiteral("to continue, otherwise press OK to stop the fax session."),
-        true, false);
+        true, false, fe::ecModemNotResponding);
     if (!goOn) {
       Mark(QStringLiteral("Check_for_modem_ERROR"));
       EndSession();
@@ -459,7 +460,7 @@ void TSendFaxForm::SendFaxButtonClick() {
                        QStringLiteral(")") + kCrLf + kCrLf + QStringLiteral("Is the Communications Port (COM") + n +
                        QStringLiteral(") correct? Please") + kCrLf +
                        QStringLiteral("click on the Find Modem button on the Preferences screen to be sure."),
-                   false, false);
+                   false, false, fe::ecModemRejectedCommand);
       AddtoLastSendLog(QStringLiteral("Exiting..."));
       StopEarly();
       return;
@@ -605,7 +606,7 @@ void TSendFaxForm::FinishSession() {
     ShowErrorBox(QStringLiteral("Fax Failure"),
                  QStringLiteral("We have received an error message while trying to send the fax") + kCrLf + kCrLf +
                      QStringLiteral("Error message: ") + ErrorWindowText(abs) + kCrLf + kCrLf,
-                 false, false);
+                 false, false, abs);
   else
     ShowInfo(QStringLiteral("The fax was sent successfully"));
   SaveLocalLog();

@@ -2,6 +2,7 @@
 
 #include "common/folders.h"
 #include "fe_comport.h"
+#include "fe_device.h"
 #include "common/ini_file.h"
 
 namespace qn {
@@ -86,6 +87,8 @@ const BoolKey kBoolKeys[] = {
 void LoadSettings() { LoadSettings(SettingsFile()); }
 
 void LoadSettings(const std::string& iniPath) {
+  // Port numbers map through this program's [Ports] from now on.
+  fe::SetComPortLookup(&PortDeviceFromSettings);
   const IniFile ini(iniPath);
   FaxSettings s;
   // The receive keys default to their sending counterparts, so those are read first

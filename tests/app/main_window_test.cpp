@@ -2,8 +2,10 @@
 // platform, each case on a fresh program folder.
 #include <unistd.h>
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/main/autostart.h"
 #include "app/main/delete_what.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
@@ -73,6 +76,18 @@ void Touch(const QString& path) {
   QVERIFY(f.open(QIODevice::WriteOnly));
   f.write("APF test data");
 }
+
+// Stands in for the desktop's browser: records the addresses it is asked to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  explicit UrlCatcher(QList<QUrl>* opened) : opened_(opened) {}
+ public slots:
+  void Open(const QUrl& url) { opened_->append(url); }
+
+ private:
+  QList<QUrl>* opened_;
+};
 
 }  // namespace
 
@@ -364,7 +379,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w->DeleteButton->isEnabled());
   }
 
-  void cloneCopiesFilesAndNeedsTheFcd() {
+  void cloneCopiesFilesAndLeavesOutACoverWithoutItsFcd() {
     Prepare();
     auto w = Start();
     for (const char* f : {"FAX00000.APF", "COV00000.APF", "COV00000.fcd", "COV00001.APF"}) Touch(home_ + "SEND/" + f);
@@ -385,8 +400,24 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->FaxTable.getTrimString("RECIPIENT"), std::string("Ann"));
     QVERIFY(w->FaxTable.getTrimString("NOTES").empty());
 
-    // A cover without its .fcd, or a body that is gone, is not cloned: no record
-    // would name a file that is there.
+    // A cover without its .fcd is left out and the document cloned alone; a fax
+    // with nothing else is not cloned at all (no record would name a file).
+    Touch(home_ + "SEND/FAX00002.APF");
+    Touch(home_ + "SEND/COV00003.APF");
+    AddOut(w->FaxTable, {"doc and bare cover", "Cy", "20261103", "FAX00002.APF", "COV00003.APF"});
+    w->SetButtons();
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("doc and bare cover"));
+    script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
+    w->mnuClone->trigger();
+    QVERIFY(script.Done());
+    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax was cloned without its cover sheet")));
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("[clone]doc and bare cover"));
+    QCOMPARE(w->FaxTable.getTrimString("FAXDOC"), std::string("FAX00003.APF"));
+    QVERIFY(w->FaxTable.getTrimString("FAXCOVER").empty());
+    QCOMPARE(w->FaxTable.getTrimString("RECIPIENT"), std::string("Cy"));
+    QVERIFY(QFile::exists(home_ + "SEND/FAX00003.APF"));
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00004.APF"));
+
     const int before = w->FaxGrid->recordModel()->rowCount();
     Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("no fcd"));
     script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
@@ -395,15 +426,16 @@ class MainWindowTest : public QObject {
     QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax could not be cloned")));
     QCOMPARE(w->FaxGrid->recordModel()->rowCount(), before);
     QVERIFY(!Column(w->FaxGrid, "SUBJECT").contains(QStringLiteral("[clone]no fcd")));
-    QVERIFY(!QFile::exists(home_ + "SEND/COV00003.APF"));
+    QVERIFY(!QFile::exists(home_ + "SEND/COV00004.APF"));
+    // A body that is gone: the cover, complete with its .fcd, is cloned alone.
     QVERIFY(QFile::remove(home_ + "SEND/FAX00000.APF"));
     Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("full"));
     script.Answer(QMessageBox::Yes).Answer(QMessageBox::Ok);
     w->mnuClone->trigger();
     QVERIFY(script.Done());
-    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax could not be cloned")));
-    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), before);
-    QVERIFY(!QFile::exists(home_ + "SEND/COV00003.APF"));  // the cover copied first is gone again
+    QVERIFY(script.seen().back().text.startsWith(QStringLiteral("The fax was cloned without its document")));
+    QCOMPARE(w->FaxGrid->recordModel()->rowCount(), before + 1);
+    QVERIFY(QFile::exists(home_ + "SEND/COV00004.APF") && QFile::exists(home_ + "SEND/COV00004.fcd"));
     // Answering No clones nothing.
     const int rows = w->FaxGrid->recordModel()->rowCount();
     script.Answer(QMessageBox::No);
@@ -627,6 +659,100 @@ class MainWindowTest : public QObject {
     QTest::mouseDClick(w->FaxGrid->viewport(), Qt::LeftButton, {}, cell);
     QVERIFY(script.Done());
     QCOMPARE(Column(w->FaxGrid, "SUBJECT"), QStringList{QStringLiteral("new subject")});
+  }
+
+  // Enter on a row does what a double click does: edits an outgoing fax, views
+  // a received one; on an empty list it does nothing.
+  void enterChoosesTheCurrentRow() {
+    Prepare();
+    int views = 0;
+    Hooks().ViewPrintFax = [&views](TMainScreen&) { ++views; };
+    auto w = Start();
+    QTest::keyClick(w->FaxGrid, Qt::Key_Return);  // nothing to edit yet: no window
+    AddOut(w->FaxTable, {"typed", "Ann", "", "FAX00000.APF"});
+    w->SetButtons();
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("typed"));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+      QString seen;
+      ModalScript script;
+      script.Then([&seen](QWidget* d) {
+        auto* editor = qobject_cast<TFaxEditor*>(d);
+        QVERIFY(editor);
+        seen = editor->Subject->text();
+        editor->CancelButton->click();
+      });
+      w->FaxGrid->setFocus();
+      QTest::keyClick(w->FaxGrid, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+      QVERIFY(script.Done());
+      QCOMPARE(seen, QStringLiteral("typed"));
+    }
+    QCOMPARE(views, 0);
+
+    w->ShowPage(false);
+    w->SetButtons();
+    QTest::keyClick(w->RecFaxGrid, Qt::Key_Return);
+    QCOMPARE(views, 0);  // no received fax yet
+    AddRec(w->RecTable, "ACME", "REC00000.APF");
+    w->RecTable.goTop();
+    w->RecFaxGrid->Refresh();
+    w->SetButtons();
+    w->RecFaxGrid->setFocus();
+    QTest::keyClick(w->RecFaxGrid, Qt::Key_Return);
+    QCOMPARE(views, 1);
+    QVERIFY(!QApplication::activeModalWidget());
+    w->close();
+  }
+
+  // "Visit Our Internet Website" opens the address of [Program] Website, or the
+  // page shipped with the help when none is set.
+  void websiteFollowsTheSetting() {
+    Prepare();
+    QList<QUrl> opened;
+    UrlCatcher catcher(&opened);
+    for (const char* scheme : {"file", "https", "http"})
+      QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "Open");
+    auto w = Start();
+    w->mnuOnLine->trigger();
+    QCOMPARE(opened.size(), 1);
+    QVERIFY(opened.front().isLocalFile());
+    QCOMPARE(QFileInfo(opened.front().toLocalFile()).fileName(), QStringLiteral("readme.html"));
+    QVERIFY2(QFileInfo::exists(opened.front().toLocalFile()), qPrintable(opened.front().toString()));
+
+    {
+      IniFile ini((home_ + "QN.INI").toStdString());
+      ini.WriteString("Program", "Website", "https://support.example.net/fax");
+      QVERIFY(ini.Flush());
+    }
+    w->mnuOnLine->trigger();
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened.back(), QUrl(QStringLiteral("https://support.example.net/fax")));
+    // Saving the settings keeps the address.
+    SaveSettings();
+    QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("Program", "Website", ""),
+             std::string("https://support.example.net/fax"));
+    for (const char* scheme : {"file", "https", "http"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    w->close();
+  }
+
+  // quillon --minimized (as the autostart entry starts it) comes up minimised
+  // with the tables open; without it the window is shown normally.
+  void startsMinimisedWhenAsked() {
+    QVERIFY(StartMinimizedRequested({QStringLiteral("quillon"), QStringLiteral("--minimized")}));
+    QVERIFY(!StartMinimizedRequested({QStringLiteral("quillon")}));
+    QVERIFY(!StartMinimizedRequested({QStringLiteral("--minimized")}));  // the program's own name
+    Prepare();
+    auto w = std::make_unique<TMainScreen>();
+    w->StartMinimized = true;
+    QSignalSpy done(w.get(), &TMainScreen::FirstActivationDone);
+    w->showMinimized();
+    if (done.isEmpty()) done.wait(10000);
+    QCOMPARE(done.size(), 1);
+    QVERIFY(w->windowState() & Qt::WindowMinimized);
+    QVERIFY(w->TablesOpen());
+    w->close();
+    auto normal = Start();
+    QVERIFY(!(normal->windowState() & Qt::WindowMinimized));
+    normal->close();
   }
 
   void columnLayoutSurvivesARestart() {

@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/main/autostart.h"
 #include "app/main/hooks.h"
 #include "app/main/main_screen.h"
 #include "common/folders.h"
@@ -145,6 +148,55 @@ class PrefsHooksTest : public QObject {
     QCOMPARE(IniFile((home_ + "QN.INI").toStdString()).ReadString("Dialing", "DialSuffix", ""), std::string("#77"));
     send.close();
     w->close();
+  }
+
+  // Receiving at program start-up needs the program to start with the desktop:
+  // the wizard writes the autostart entry that starts it minimised, removes it
+  // when the box is cleared, and leaves an entry the user made alone.
+  void receivingAtStartupWritesTheAutostartEntry() {
+    qputenv("XDG_CONFIG_HOME", (home_ + QStringLiteral("config")).toLocal8Bit());
+    const QString entry = home_ + QStringLiteral("config/autostart/quillon.desktop");
+    QCOMPARE(AutostartEntryPath(), entry);
+    auto runWizard = [](bool atStartup) {
+      ModalScript script;
+      script
+          .Then([atStartup](QWidget* d) {
+            auto* p = qobject_cast<TPreferences*>(d);
+            QVERIFY(p);
+            p->SetPage(6);
+            if (p->AtStartupBox->isChecked() != atStartup)
+              QTest::mouseClick(p->AtStartupBox, Qt::LeftButton, {}, QPoint(6, p->AtStartupBox->height() / 2));
+            QCOMPARE(p->AtStartupBox->isChecked(), atStartup);
+            QTest::mouseClick(p->FinishButton, Qt::LeftButton);
+          })
+          .Answer(QMessageBox::Yes);
+      QVERIFY(TSendFaxForm::RunPreferencesWizard()(nullptr));
+      QVERIFY(script.Done());
+      QCOMPARE(Settings().AtStartup, atStartup);
+    };
+    runWizard(true);
+    QFile f(entry);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    f.close();
+    QVERIFY2(text.startsWith(QStringLiteral("[Desktop Entry]\n")), qPrintable(text));
+    const QRegularExpression exec(QStringLiteral("^Exec=env QUILLON_HOME=(\\S+) quillon --minimized$"),
+                                  QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = exec.match(text);
+    QVERIFY2(m.hasMatch(), qPrintable(text));
+    QCOMPARE(m.captured(1), QString::fromLocal8Bit(qgetenv("QUILLON_HOME")));
+    QVERIFY(text.contains(QStringLiteral("\nType=Application\n")));
+    runWizard(false);
+    QVERIFY(!QFile::exists(entry));
+
+    // The user's own entry: kept as it is, whatever the box says.
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Desktop Entry]\nType=Application\nExec=my-quillon-wrapper\n");
+    f.close();
+    runWizard(true);
+    runWizard(false);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("[Desktop Entry]\nType=Application\nExec=my-quillon-wrapper\n"));
   }
 
   // The init-string buttons of the wizard run the helper for sending and for

@@ -10,12 +10,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <thread>
 
 #include "apf_writer.h"
 #include "common/fax_files.h"
 #include "common/folders.h"
+#include "common/help.h"
 #include "fax_pages.h"
 #include "fe_errors.h"
 #include "fe_texts.h"
@@ -568,18 +570,24 @@ class SendWindowTest : public QObject {
 
     ModalScript script;
     bool continueOffered = false;
+    QString solverPage;
     script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
-    script.Then([&continueOffered](QWidget* w) {
+    script.Then([&continueOffered, &solverPage](QWidget* w) {
       auto* box = qobject_cast<TShowErrorForm*>(w);
       QVERIFY(box);
       QCOMPARE(box->windowTitle(), QStringLiteral("No Response From Modem"));
       continueOffered = box->ContinueButton->isVisible();
+      // The problem solver opens on the page about a modem that does not answer.
+      box->ProblemSolverButton->click();
+      auto* browser = HelpWindow() ? HelpWindow()->findChild<QTextBrowser*>() : nullptr;
+      solverPage = browser ? QFileInfo(browser->source().toLocalFile()).fileName() : QString();
       box->OkButton->click();
     });
     script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
     QVERIFY(SendCurrentFax(nullptr, table_, {}));
     QVERIFY(script.Done());
     QVERIFY(continueOffered);
+    QCOMPARE(solverPage, QStringLiteral("error4006.html"));
     table_.go(1);
     QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("No response from modem on COM3"));
     QString missing;

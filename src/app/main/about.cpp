@@ -12,6 +12,9 @@
 #include <QVBoxLayout>
 
 #include "common/dialogs.h"
+#include "common/folders.h"
+#include "common/help.h"
+#include "common/ini_file.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -64,9 +67,14 @@ QPixmap Picture() {
 
 }  // namespace
 
-QString WebSiteAddress() {
-  const QByteArray env = qgetenv("QUILLON_WEBSITE");
-  return env.isEmpty() ? QStringLiteral("https://quillon.example.org/") : QString::fromLocal8Bit(env);
+QUrl WebSiteAddress() {
+  const QString set = QString::fromStdString(
+                          IniFile(SettingsFile()).ReadString("Program", "Website", std::string()))
+                          .trimmed();
+  if (set.isEmpty()) return QUrl::fromLocalFile(HelpFolder() + QStringLiteral("/readme.html"));
+  // A path is a page on this computer; anything else is a web address.
+  if (set.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(set);
+  return QUrl::fromUserInput(set);
 }
 
 TSplashform::TSplashform(QWidget* parent) : QDialog(parent) {

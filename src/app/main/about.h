@@ -2,14 +2,17 @@
 #pragma once
 
 #include <QDialog>
+#include <QUrl>
 
 class QPlainTextEdit;
 class QPrinter;
 
 namespace qn {
 
-// $QUILLON_WEBSITE when set, else the project's page.
-QString WebSiteAddress();
+// The address "Visit Our Internet Website" opens: key Website of section
+// [Program] in QN.INI when it is set (a web address or a file), else the
+// project's own page shipped with the help pages (readme.html).
+QUrl WebSiteAddress();
 
 class TSplashform : public QDialog {
   Q_OBJECT

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/dialogs.h"
+#include "autostart.h"
 #include "designer_hooks.h"
 #include "faxprep_hooks.h"
 #include "hints.h"
@@ -23,7 +24,7 @@ namespace {
 
 // What `quillon --help` prints; the manual page is made from this text too.
 constexpr char kUsage[] =
-    "usage: quillon [--help | --version]\n"
+    "usage: quillon [--minimized | --help | --version]\n"
     "\n"
     "Starts Quillon, the desktop fax program: the outgoing and incoming fax lists,\n"
     "the phone book, sending and receiving through a fax modem on a serial port.\n"
@@ -31,6 +32,8 @@ constexpr char kUsage[] =
     "running window forward. Fax files are viewed with quillon-viewer FILE.APF.\n"
     "\n"
     "options:\n"
+    "  --minimized    start with the window minimised (the desktop autostart\n"
+    "                 entry that Preferences writes for receiving at start-up)\n"
     "  --help, -h     show this text and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -88,6 +91,10 @@ int main(int argc, char** argv) {
   QObject::connect(&justOne, &qn::TJustOne::PickUpRequested, &window, [&window] {
     if (!window.FirstActivation) window.PickUpPrintedFaxes();
   });
-  window.show();
+  window.StartMinimized = qn::StartMinimizedRequested(QCoreApplication::arguments());
+  if (window.StartMinimized)
+    window.showMinimized();
+  else
+    window.show();
   return QApplication::exec();
 }

@@ -117,11 +117,12 @@ void TMainScreen::BuildPages() {
     NoteBook->setCurrentIndex(index);
     SetButtons();
   });
-  connect(FaxGrid, &QAbstractItemView::doubleClicked, this, [this] {
+  // Choosing a row (double click or Enter) edits an outgoing fax ...
+  connect(FaxGrid, &TRecordGrid::RecordChosen, this, [this] {
     if (EditButton->isEnabled()) EditButton->click();
   });
-  // A received fax has nothing to edit but its notes: a double click views it.
-  connect(RecFaxGrid, &QAbstractItemView::doubleClicked, this, [this] {
+  // ... and views a received one, which has nothing to edit but its notes.
+  connect(RecFaxGrid, &TRecordGrid::RecordChosen, this, [this] {
     if (RecFaxGrid->HasCurrent()) mnuViewPrintClick();
   });
 }

@@ -125,7 +125,11 @@ void TMainScreen::About1Click() {
 
 void TMainScreen::mnuOnLineClick() {
   if (RefusedInReceiveMode()) return;
-  QDesktopServices::openUrl(QUrl(WebSiteAddress()));
+  const QUrl address = WebSiteAddress();
+  if (!QDesktopServices::openUrl(address))
+    MessageBoxText(QStringLiteral("Unable to open ") + address.toDisplayString() +
+                       QStringLiteral("\r\nSet the address in QN.INI, section [Program], key Website."),
+                   QStringLiteral("Visit Our Internet Website"), mbOk | mbIconError);
 }
 
 void TMainScreen::mnuShowHintClick() {
@@ -283,18 +287,28 @@ void TMainScreen::mnuCloneClick() {
     return;
   const std::string doc = FaxTable.getTrimString("FAXDOC");
   const std::string cover = FaxTable.getTrimString("FAXCOVER");
-  // A part the record names but that is not there (or not a plain file name)
-  // refuses the clone: the copy would name no file.
+  // A part the record names but that is not there (or not a plain file name) is
+  // left out, as is a cover without its ".fcd"; the rest is cloned.
   const std::string docPath = doc.empty() ? std::string() : FileInFolder(SendFolder(), doc);
   const std::string coverPath = cover.empty() ? std::string() : FileInFolder(SendFolder(), cover);
-  const int rc = (doc.empty() || !docPath.empty()) && (cover.empty() || !coverPath.empty())
-                     ? CloneAPFFax(FaxTable, docPath, coverPath, FaxTable.getTrimString("PHONE"),
-                                   FaxTable.getTrimString("RECIPIENT"), FaxTable.getTrimString("SUBJECT"))
-                     : kCloneFilesMissing;
+  CloneLeftOut left;
+  left.document = !doc.empty() && docPath.empty();
+  left.cover = !cover.empty() && coverPath.empty();
+  CloneLeftOut copied;
+  const int rc = CloneAPFFax(FaxTable, docPath, coverPath, FaxTable.getTrimString("PHONE"),
+                             FaxTable.getTrimString("RECIPIENT"), FaxTable.getTrimString("SUBJECT"), &copied);
+  left.document = left.document || copied.document;
+  left.cover = left.cover || copied.cover;
   if (rc == kCloneFilesMissing)
-    ShowInfo(
-        QStringLiteral("The fax could not be cloned: its fax file or cover sheet is missing or could not be "
-                       "copied."));
+    ShowInfo(QStringLiteral("The fax could not be cloned: its fax file is missing, and so is its cover sheet or the "
+                            "cover sheet's data file (.FCD)."));
+  else if (rc == kCloneCopyFailed)
+    ShowInfo(QStringLiteral("The fax could not be cloned: a file could not be copied (is the disk full?)."));
+  else if (rc == 0 && left.cover)
+    ShowInfo(QStringLiteral("The fax was cloned without its cover sheet: the cover sheet or its data file (.FCD) "
+                            "is missing."));
+  else if (rc == 0 && left.document)
+    ShowInfo(QStringLiteral("The fax was cloned without its document: the fax file is missing."));
   else if (rc != 0)
     ShowRecordError(QStringLiteral("The fax could not be cloned."), FaxTable.lastError());
   SetButtons();

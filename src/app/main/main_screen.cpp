@@ -18,6 +18,8 @@
 #include "common/dialogs.h"
 #include "common/folders.h"
 #include "common/help.h"
+#include "fax_printer.h"
+#include "fe_fax_viewer.h"
 #include "hints.h"
 #include "hooks.h"
 #include "records/record_tables.h"
@@ -95,6 +97,10 @@ void TMainScreen::FormCreate() {
 
   LoadSettings();
   settingsLoaded_ = true;
+  // The pause around drawing fax pages, for the viewers and every print (also on
+  // receipt), follows the setting as it was at start-up.
+  fe::SetPrintPause(g_WorkingImposeWait);
+  fe::SetViewerPause(g_WorkingImposeWait);
   if (Settings().ComPort == -1) {
     FirstRun = true;
     g_FirstRun = true;
@@ -170,7 +176,9 @@ void TMainScreen::DoFirstActivation() {
   int added = 0;
   if (Hooks().ProcessExtraPDFaxFiles) added = Hooks().ProcessExtraPDFaxFiles(*this);
   const uint32_t addedRecNo = FaxTable.recNo();
-  if (!(windowState() & Qt::WindowMinimized)) {
+  if (StartMinimized) {
+    showMinimized();
+  } else if (!(windowState() & Qt::WindowMinimized)) {
     raise();
     activateWindow();
   }

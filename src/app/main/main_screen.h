@@ -36,6 +36,9 @@ class TMainScreen : public QMainWindow {
 
   // ---- state other subsystems read and set ----
   bool FirstActivation = true;
+  // Set before the window is shown: the first activation leaves it minimised
+  // (quillon --minimized, as the desktop autostart entry starts it).
+  bool StartMinimized = false;
   bool InReceiveMode = false;
   bool ReceivingNow = false;
   bool ReceiveLogging = false;

@@ -514,9 +514,21 @@ bool TCoverDesMainScreen::SaveAsClick() {
     const QString d = ReadTemplateDescription(currentFile_);
     dialog.TemplateDescription->setText(d.isEmpty() ? QStringLiteral("[description]") : d);
   }
-  if (dialog.exec() != QDialog::Accepted) return false;
+  QString path;
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return false;
+    path = QString::fromStdString(qn::CoversFolder()) + dialog.TemplateName->text();
+    // Another template of that name (a shipped one every New fax may use) is
+    // replaced only when the user says so; saving the open template again is not asked.
+    const bool sameAsOpen = !currentFile_.isEmpty() && QFileInfo(currentFile_).completeBaseName().toUpper() ==
+                                                           QFileInfo(path).completeBaseName().toUpper();
+    if (sameAsOpen || !TemplateExists(path.toStdString()) ||
+        qn::AskYesNoDefaultNo(QStringLiteral("The template ") + dialog.TemplateName->text() +
+                                  QStringLiteral(" already exists.\r\nDo you want to replace it?"),
+                              QStringLiteral("Save fax cover template as")))
+      break;
+  }
   qn::ForceFolder(qn::CoversFolder());
-  const QString path = QString::fromStdString(qn::CoversFolder()) + dialog.TemplateName->text();
   const QString description = dialog.TemplateDescription->text();
   if (!SaveLabelFile(path, description)) return false;
   currentFile_ = path;

@@ -118,12 +118,16 @@ void TMRUFileList::Rebuild() {
 
 // ---- save as ---------------------------------------------------------------------------
 
+bool TemplateExists(const std::string& fcsPath) {
+  return qn::FileExists(qn::ChangeFileExt(fcsPath, ".FCS")) || qn::FileExists(qn::ChangeFileExt(fcsPath, ".FCT"));
+}
+
 QString NextTemplateName(const std::string& coversFolder) {
   std::string folder = coversFolder;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   for (int n = 10001; n <= 99999; ++n) {
     const QString name = QStringLiteral("QN%1.FCS").arg(QString::number(n).right(4));
-    if (!qn::FileExists(folder + name.toStdString())) return name;
+    if (!TemplateExists(folder + name.toStdString())) return name;
   }
   return QStringLiteral("QN9999.FCS");
 }

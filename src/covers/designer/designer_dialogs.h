@@ -48,8 +48,12 @@ class TMRUFileList : public QObject {
   QList<QAction*> items_;
 };
 
-// "QN" + the last four digits of the first number from 10001 to 99999 whose
-// ".FCS" is not in the folder (QN0001.FCS, QN0002.FCS, ...).
+// Whether a template of that base name is in the folder: its ".FCS" or its
+// ".FCT" (a shipped template may have only the latter), any letter case.
+bool TemplateExists(const std::string& fcsPath);
+// "QN" + the last four digits of the first number from 10001 to 99999 under
+// which no template exists (QN0001.FCS, QN0002.FCS, ...), so that a new design
+// never takes the name of a template in use.
 QString NextTemplateName(const std::string& coversFolder);
 // 1 to 12 characters, ".FCS" at the end in any case, and before it a letter or
 // underscore followed by letters, digits or underscores.

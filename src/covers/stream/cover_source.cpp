@@ -335,6 +335,53 @@ std::vector<TemplateRecord> FlattenObjects(const std::vector<CoverObjectData>& o
   return records;
 }
 
+namespace {
+// The whole number of pixels that converts to the fax units, or the nearest one.
+std::int32_t PixelsOfFaxUnits(std::int32_t units, int ppi) {
+  const std::int32_t guess = MulDivRound(units, ppi, kFaxUnitsPerInch);
+  for (const std::int32_t x : {guess, guess - 1, guess + 1})
+    if (PixelsToFaxUnits(x, ppi) == units) return x;
+  return guess;
+}
+}  // namespace
+
+std::vector<CoverObjectData> ObjectsOfRecords(const std::vector<TemplateRecord>& records, int ppi) {
+  if (ppi <= 0) ppi = kDesignPixelsPerInch;
+  std::vector<CoverObjectData> objects;
+  objects.reserve(records.size());
+  for (const TemplateRecord& r : records) {
+    if (r.kind < okText || r.kind > okMessage) continue;
+    CoverObjectData o;
+    o.className = kCoverClassNames[r.kind];
+    o.name = "Component" + std::to_string(objects.size());
+    o.left = PixelsOfFaxUnits(r.left, ppi);
+    o.top = PixelsOfFaxUnits(r.top, ppi);
+    o.width = PixelsOfFaxUnits(r.width, ppi);
+    o.height = PixelsOfFaxUnits(r.height, ppi);
+    if (IsTextLikeKind(r.kind)) {
+      if (r.kind == okText || r.kind == okSymbol) o.caption = r.caption;
+      o.hasFont = true;
+      o.font.name = r.fontName;
+      o.font.height = FontHeightForSize(std::max(r.fontSize, 0) / 2, ppi);
+      o.font.bold = r.bold;
+      o.font.italic = r.italic;
+      o.font.underline = r.underline;
+      if (r.kind == okField) o.fieldType = std::clamp(r.fieldKind, 0, kCoverFieldCount - 1);
+    } else {
+      o.pen.width = r.penWidth / 2;
+      if (r.kind == okShape) {
+        o.shape = r.shapeType;
+        o.fillType = r.fillType;
+        o.roundPerc = r.roundPerc;
+      } else {
+        o.lineStyle = r.lineStyle;
+      }
+    }
+    objects.push_back(std::move(o));
+  }
+  return objects;
+}
+
 bool LiesOnPage(const CoverObjectData& o, int pageWidth, int pageHeight) {
   return o.top <= pageHeight - 10 && o.left <= pageWidth - 10 && o.width >= 1 && o.height >= 1;
 }

@@ -126,6 +126,13 @@ TemplateRecord FlattenObject(const CoverObjectData& object, const FontData& pane
 std::vector<TemplateRecord> FlattenObjects(const std::vector<CoverObjectData>& objects, const FontData& panelFont,
                                            int pixelsPerInch);
 
+// The design objects that flatten into the records (FlattenObjects undone):
+// positions and sizes back in whole pixels at pixelsPerInch, every text-like
+// object with its own font, objects named "Component" + their position from 0.
+// Exact for records made from whole pixels and whole points, as the shipped
+// templates' descriptions are; this is how those templates get their ".FCS".
+std::vector<CoverObjectData> ObjectsOfRecords(const std::vector<TemplateRecord>& records, int pixelsPerInch);
+
 // Whether an object stays on a page of that size when a template is saved: its
 // top at most height - 10, its left at most width - 10, both sizes at least 1.
 bool LiesOnPage(const CoverObjectData& object, int pageWidth, int pageHeight);

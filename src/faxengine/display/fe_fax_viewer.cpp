@@ -4,13 +4,16 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QThread>
 #include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -39,6 +42,18 @@ TRasterView ImageView(QImage& image) {
   return {image.bits(), unsigned(image.width()), unsigned(image.height()), std::size_t(image.bytesPerLine())};
 }
 
+std::atomic<bool> g_viewerPause{false};
+
+// Waits the pause with the event loop running (not for painting: see paintEvent).
+void PauseWithEvents() {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < kViewerPauseMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+}
+
 QImage NewMonoImage(unsigned w, unsigned h) {
   if (w == 0 || h == 0 || w > 0x7FFFFFF || h > 0x7FFFFFF) return {};
   QImage image(int(w), int(h), QImage::Format_Mono);
@@ -47,6 +62,23 @@ QImage NewMonoImage(unsigned w, unsigned h) {
   return image;
 }
 }  // namespace
+
+void SetViewerPause(bool on) { g_viewerPause = on; }
+bool ViewerPauseEnabled() { return g_viewerPause; }
+
+void TFeFaxViewer::PausePaint(PaintPause next) {
+  pause_ = next;
+  QTimer::singleShot(kViewerPauseMs, this, [this] {
+    if (pause_ == PaintPause::before) {
+      pause_ = PaintPause::ready;
+      viewport()->update();
+    } else if (pause_ == PaintPause::after) {
+      pause_ = PaintPause::idle;
+      if (paintAgain_) viewport()->update();
+      paintAgain_ = false;
+    }
+  });
+}
 
 TFeFaxViewer::TFeFaxViewer(QWidget* parent) : QAbstractScrollArea(parent) {
   setFocusPolicy(Qt::StrongFocus);  // takes the focus by tab
@@ -495,6 +527,16 @@ void TFeFaxViewer::paintEvent(QPaintEvent* e) {
   for (const QRect& r : outside) painter.fillRect(r, palette().color(QPalette::Dark));
   const QRect visible = dirty & pageOnScreen;
   if (visible.isEmpty()) return;
+  // The pause never runs the event loop inside a paint: the paint is put off
+  // instead, and the page drawn when the pause is over.
+  if (ViewerPauseEnabled()) {
+    switch (pause_) {
+      case PaintPause::idle: PausePaint(PaintPause::before); return;
+      case PaintPause::before: return;
+      case PaintPause::after: paintAgain_ = true; return;
+      case PaintPause::ready: PausePaint(PaintPause::after); break;
+    }
+  }
   const QRect src = visible.translated(scroll);
   const QRgb fg = fg_.rgb() | 0xFF000000u, bg = bg_.rgb() | 0xFF000000u;
   if (!shade_.isNull() && shade_.size() == display_.size()) {
@@ -688,7 +730,10 @@ QImage TFeFaxViewer::MarkedImage() {
 void TFeFaxViewer::CopyToClipboard() {
   const QImage image = MarkedImage();
   if (image.isNull()) return;
+  const bool pause = ViewerPauseEnabled();
+  if (pause) PauseWithEvents();
   QApplication::clipboard()->setImage(image);
+  if (pause) PauseWithEvents();
 }
 
 // ---- dropped files ---------------------------------------------------------------------------

@@ -42,6 +42,14 @@ namespace fe {
 
 class TFeFaxViewer;
 
+// The process-wide pause flag of the viewers (a setting for display drivers that
+// lose data when fed too fast; the application sets it at start-up): with it,
+// drawing the page on the screen and copying a selection to the clipboard wait
+// two timer ticks before and after, the event loop running meanwhile.
+void SetViewerPause(bool on);
+bool ViewerPauseEnabled();
+inline constexpr int kViewerPauseMs = 110;
+
 using TViewerFileDropEvent = std::function<void(TFeFaxViewer& Sender, const std::string& FileName)>;
 using TViewerErrorEvent = std::function<void(TFeFaxViewer& Sender, int ErrorCode)>;
 using TViewerNotifyEvent = std::function<void(TFeFaxViewer& Sender)>;
@@ -204,6 +212,12 @@ class TFeFaxViewer : public QAbstractScrollArea {
   QImage display_;
   QImage shade_;                // Indexed8 grey levels of display_, or null
   QImage paintBuf_;             // the visible part in screen colours
+  // With the pause flag: the page is drawn only in the "ready" state, reached a
+  // pause after a paint was asked for; after drawing, paints wait another pause.
+  enum class PaintPause { idle, before, ready, after };
+  PaintPause pause_ = PaintPause::idle;
+  bool paintAgain_ = false;  // a paint asked for during the pause after drawing
+  void PausePaint(PaintPause next);
   std::vector<QRgb> paintLut_;  // 8 screen pixels for each byte value
   QRgb lutFg_ = 0, lutBg_ = 0;
 

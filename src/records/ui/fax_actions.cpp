@@ -28,28 +28,39 @@ void DeleteReceivedFile(const std::string& faxFile) {
 }
 
 int CloneAPFFax(xb::Table& fax, const std::string& docPath, const std::string& coverPath, const std::string& phone,
-                const std::string& recipient, const std::string& subject) {
+                const std::string& recipient, const std::string& subject, CloneLeftOut* leftOut) {
   std::vector<std::string> made;  // copies to remove when the clone fails
   auto undo = [&made](int rc) {
     for (const std::string& f : made) DeleteFileCI(f);
     return rc;
   };
   auto copy = [&made](const std::string& from, const std::string& to) {
-    if (!FileExists(from) || !CopyFaxFile(ResolvePath(from), to)) return false;
+    if (!CopyFaxFile(ResolvePath(from), to)) return false;
     made.push_back(to);
     return true;
   };
+  CloneLeftOut left;
   std::string doc, cover;
   if (!docPath.empty()) {
-    doc = NewSendFileName("FAX");
-    if (!copy(docPath, doc)) return undo(kCloneFilesMissing);
+    if (!FileExists(docPath)) {
+      left.document = true;
+    } else {
+      doc = NewSendFileName("FAX");
+      if (!copy(docPath, doc)) return undo(kCloneCopyFailed);
+    }
   }
   if (!coverPath.empty()) {
-    cover = NewSendFileName("COV");
-    if (!FileExists(ChangeFileExt(coverPath, ".fcd")) || !copy(coverPath, cover) ||
-        !copy(ChangeFileExt(coverPath, ".fcd"), ChangeFileExt(cover, ".fcd")))
-      return undo(kCloneFilesMissing);
+    // A cover is cloned only with the inputs it was made from: without them the
+    // copy could not be edited or remade.
+    const std::string fcd = ChangeFileExt(coverPath, ".fcd");
+    if (!FileExists(coverPath) || !FileExists(fcd)) {
+      left.cover = true;
+    } else {
+      cover = NewSendFileName("COV");
+      if (!copy(coverPath, cover) || !copy(fcd, ChangeFileExt(cover, ".fcd"))) return undo(kCloneCopyFailed);
+    }
   }
+  if (leftOut) *leftOut = left;
   if (doc.empty() && cover.empty()) return kCloneFilesMissing;
   if (int rc = fax.appendBlank(); rc != 0) return undo(rc);
   if (!doc.empty()) fax.setString("FAXDOC", FileNameOnly(doc));

@@ -21,13 +21,20 @@ void DeleteReceivedFile(const std::string& faxFile);
 // Appends an outgoing record that copies a fax: the document to a new FAX#####.APF,
 // the cover with its ".fcd" to a new COV#####.APF and ".fcd", recipient and phone
 // as given, the subject "[clone]" + subject. An empty path means the fax has no
-// such part. Every named file must exist (a cover with its ".fcd") and copy;
-// otherwise nothing is added, the copies made are removed and the result is
-// kCloneFilesMissing. The new record is current afterwards. Returns 0, that
-// code, or the table's negated error (the copies are then removed too).
+// such part. A part whose file is not there, and a cover without its ".fcd", is
+// left out (and reported in leftOut); with nothing left to copy nothing is added
+// and the result is kCloneFilesMissing. A copy that fails removes the copies made
+// and adds nothing (kCloneCopyFailed). The new record is current afterwards.
+// Returns 0, one of those codes, or the table's negated error (the copies are
+// then removed too).
 inline constexpr int kCloneFilesMissing = 1;
+inline constexpr int kCloneCopyFailed = 2;
+struct CloneLeftOut {
+  bool document = false;
+  bool cover = false;
+};
 int CloneAPFFax(xb::Table& fax, const std::string& docPath, const std::string& coverPath, const std::string& phone,
-                const std::string& recipient, const std::string& subject);
+                const std::string& recipient, const std::string& subject, CloneLeftOut* leftOut = nullptr);
 
 // Tells the user that a change of the fax records failed: what failed, then the
 // table's own reason on a line of its own (error box, caption "Error").

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTextStream>
 #include <QTimer>
 #include <QValidator>
@@ -334,6 +335,17 @@ TRecordGrid::TRecordGrid(QWidget* parent) : QTableView(parent) {
   verticalHeader()->setFixedWidth(14);  // the row indicator column
   setShowGrid(true);
   setWordWrap(false);
+  connect(this, &QAbstractItemView::doubleClicked, this, &TRecordGrid::RecordChosen);
+}
+
+void TRecordGrid::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (HasCurrent()) emit RecordChosen();
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void TRecordGrid::SetRecordModel(TRecordModel* model) {

@@ -139,6 +139,11 @@ class TRecordGrid : public QTableView {
  signals:
   // The handle moved because the user picked another row.
   void CurrentRecordChanged();
+  // The user chose the current row: a double click on it, or Enter.
+  void RecordChosen();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void OnRowChanged(const QModelIndex& current);

@@ -123,6 +123,12 @@ QStringList ModemLines(const SystemFacts& f) {
   out << QStringLiteral("ModemManager:         \t") + (f.modemManagerRunning
                                                            ? QStringLiteral("Running (it may hold modem ports)")
                                                            : QStringLiteral("Not running"));
+  // The device behind each COM number (environment, [Ports] of QN.INI or default).
+  for (unsigned n = 1; n <= 6; ++n) {
+    const std::string dev = fe::MapComNumber(n);
+    out << QStringLiteral("COM%1:                 \t").arg(n) + Q(dev) + QStringLiteral(" (") + Q(DeviceSummary(dev)) +
+               QStringLiteral(")");
+  }
   // Which COM numbers name each device.
   std::vector<std::pair<std::string, int>> mapped;
   for (unsigned n = 1; n <= 6; ++n) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -108,10 +109,7 @@ int FreeComNumber(const std::array<PortOutcome, 6>& outcomes) {
 }
 
 bool MapComNumberTo(int n, const std::string& device) {
-  IniFile ini(SettingsFile());
-  if (!ini.readable()) return false;
-  ini.WriteString("Ports", "COM" + std::to_string(n), device);
-  return ini.Flush();
+  return n > 0 && SetPortDevice(static_cast<unsigned>(n), device);
 }
 
 TFindModemForm::TFindModemForm(QWidget* parent, std::string resetString)
@@ -119,12 +117,27 @@ TFindModemForm::TFindModemForm(QWidget* parent, std::string resetString)
   setWindowTitle(QStringLiteral("Finding Modem...Please wait"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("Communications Ports:"), this));
+  // Each line: the port's result, and beside it the device the port stands for.
+  auto* ports = new QGridLayout;
+  ports->setColumnStretch(1, 1);
   for (int i = 0; i < 6; ++i) {
     Lines[i] = new QLabel(QStringLiteral("Com %1:").arg(i + 1), this);
     Lines[i]->setObjectName(QStringLiteral("ComLine%1").arg(i + 1));
     Lines[i]->setIndent(16);
-    layout->addWidget(Lines[i]);
+    Lines[i]->setMinimumWidth(Lines[i]->fontMetrics().horizontalAdvance(
+                                  QStringLiteral("Com 6: Port is already open (could be modem)")) +
+                              24);
+    const std::string device = fe::MapComNumber(static_cast<unsigned>(i + 1));
+    DeviceLines[i] = new QLabel(device.empty() ? QString()
+                                               : Q(device) + QStringLiteral(" (") + Q(DeviceSummary(device)) +
+                                                     QStringLiteral(")"),
+                                this);
+    DeviceLines[i]->setObjectName(QStringLiteral("ComDevice%1").arg(i + 1));
+    DeviceLines[i]->setTextFormat(Qt::PlainText);
+    ports->addWidget(Lines[i], i, 0);
+    ports->addWidget(DeviceLines[i], i, 1);
   }
+  layout->addLayout(ports);
   Message = new QLabel(QStringLiteral("Testing Communications ports...please wait."), this);
   Message->setWordWrap(true);
   Message->setMinimumHeight(Message->fontMetrics().lineSpacing() * 4);

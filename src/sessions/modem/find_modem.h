@@ -55,6 +55,7 @@ class TFindModemForm : public QDialog {
   bool Working() const { return working_; }
 
   QLabel* Lines[6] = {};
+  QLabel* DeviceLines[6] = {};  // the device behind each COM number, beside its line
   QLabel* Message = nullptr;
   QListWidget* Devices = nullptr;
   QPushButton* UseDeviceButton = nullptr;

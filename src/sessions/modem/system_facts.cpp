@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "common/folders.h"
+#include "common/ini_file.h"
 #include "fe_device.h"
 
 namespace qn {
@@ -141,6 +144,52 @@ std::string SerialDevice::Describe() const {
   std::string what = Trim(vendor + " " + model);
   if (what.empty() && !byId.empty()) what = fs::path(byId).filename().string();
   return what.empty() ? name : name + " (" + what + ")";
+}
+
+std::string DeviceSummary(const std::string& path) {
+  const SerialDevice d = DescribeSerialDevice(path);
+  if (d.path.empty()) return "not present";
+  // The node's kind from its own name, else from what a link (by-id) leads to.
+  auto kindOf = [](const fs::path& p) -> std::string {
+    const std::string node = p.filename().string();
+    if (node.rfind("ttyACM", 0) == 0) return "USB modem";
+    if (node.rfind("ttyUSB", 0) == 0) return "USB serial";
+    if (node.rfind("ttyS", 0) == 0) return "serial port";
+    if (p.parent_path().filename() == "pts" || node.rfind("pty", 0) == 0) return "pseudo-terminal";
+    return {};
+  };
+  std::string kind = kindOf(path);
+  fs::path p = path;
+  for (int hop = 0; hop < 8 && kind.empty(); ++hop) {  // follow the links within the facts root
+    std::error_code ec;
+    if (!fs::is_symlink(At(p.string()), ec)) break;
+    const fs::path target = fs::read_symlink(At(p.string()), ec);
+    if (ec) break;
+    p = target.is_absolute() ? target : (p.parent_path() / target).lexically_normal();
+    kind = kindOf(p);
+  }
+  if (kind.empty()) kind = "serial device";
+  std::string what = Trim(d.vendor + " " + d.model);
+  std::replace(what.begin(), what.end(), '_', ' ');
+  return what.empty() ? kind : kind + ", " + what;
+}
+
+std::string PortLabel(unsigned n) {
+  const std::string device = fe::MapComNumber(n);
+  return "COM" + std::to_string(n) + " \u2014 " + (device.empty() ? "no device" : device + " (" + DeviceSummary(device) + ")");
+}
+
+std::string PortPinnedBy(unsigned n) {
+  const std::string name = "QN_COM" + std::to_string(n);
+  const char* env = std::getenv(name.c_str());
+  return env && *env ? name : std::string();
+}
+
+bool SetPortDevice(unsigned n, const std::string& device) {
+  IniFile ini(SettingsFile());
+  if (!ini.readable()) return false;
+  ini.WriteString("Ports", "COM" + std::to_string(n), device);
+  return ini.Flush();
 }
 
 SerialDevice DescribeSerialDevice(const std::string& path) {

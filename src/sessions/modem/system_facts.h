@@ -70,6 +70,22 @@ SerialDevice DescribeSerialDevice(const std::string& path);
 std::vector<ProcessInfo> RunningProcesses();
 bool IsModemManagerRunning(const std::vector<ProcessInfo>& processes);
 
+// What a device node is, for port lists: "USB modem" (ttyACM), "USB serial"
+// (ttyUSB), "serial port" (ttyS), "pseudo-terminal" (pts), then the vendor and
+// model udev names, "not present" when there is no such node:
+// "USB modem, U.S. Robotics 56K".
+std::string DeviceSummary(const std::string& path);
+// The COM port with the device behind it (environment, [Ports] of QN.INI or the
+// default) as every port list shows it:
+// "COM5 — /dev/ttyUSB0 (USB modem, U.S. Robotics 56K)".
+std::string PortLabel(unsigned comNumber);
+// The environment variable that fixes COM n's device ("QN_COM5"), or "" when it
+// is not set: such a port's device cannot be changed in QN.INI.
+std::string PortPinnedBy(unsigned comNumber);
+// Writes COM<n>=device into [Ports] of the settings file (the other keys and
+// sections stay); false when the file cannot be read or written.
+bool SetPortDevice(unsigned comNumber, const std::string& device);
+
 // The group command that lets `user` open a device owned by `group`.
 std::string GroupFixCommand(const std::string& user, const std::string& group);
 

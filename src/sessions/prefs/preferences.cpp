@@ -15,12 +15,15 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/dialogs.h"
 #include "common/fax_names.h"
 #include "common/folders.h"
 #include "common/field_input.h"
 #include "common/help.h"
+#include "fe_device.h"
+#include "sessions/modem/system_facts.h"
 #include "sessions/prefs/prefs_tools.h"
 
 namespace qn {
@@ -181,7 +184,10 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   InitReceiveHelpButton->setEnabled(static_cast<bool>(tools.InitStringHelper));
 
   FirstRunWarning->setVisible(firstRun_);
+  // At least as tall as the fullest page needs (the port page lists six ports
+  // with their devices), so no row is ever squeezed.
   setMinimumSize(660, 470);
+  setMinimumHeight(std::max(470, layout->minimumSize().height()));
   SetPage(0);
 }
 
@@ -210,14 +216,31 @@ QWidget* TPreferences::BuildInformationPage() {
 
 QWidget* TPreferences::BuildModemPage() {
   PageGrid p(this);
-  PortGroup = new TRadioGroup(QStringLiteral("Port"),
-                              {QStringLiteral("Com1"), QStringLiteral("Com2"), QStringLiteral("Com3"),
-                               QStringLiteral("Com4"), QStringLiteral("Com5"), QStringLiteral("Com6")},
-                              6, p.page);
+  PortGroup = new TRadioGroup(QStringLiteral("Port"), PortLabels(), 1, p.page);
   FindModemButton = new QPushButton(QStringLiteral("Find &Modem Port"), p.page);
+  PortDeviceBox = new QComboBox(p.page);
+  PortDeviceBox->setObjectName(QStringLiteral("PortDeviceBox"));
+  PortDeviceBox->setEditable(true);
+  PortDeviceBox->setInsertPolicy(QComboBox::NoInsert);
+  PortDeviceBox->setMinimumContentsLength(28);
+  for (const SerialDevice& d : ListSerialDevices()) {
+    PortDeviceBox->addItem(Q(d.byId.empty() ? d.path : d.byId));
+    PortDeviceBox->setItemData(PortDeviceBox->count() - 1, Q(d.Describe()), Qt::ToolTipRole);
+  }
+  PortDeviceNote = new QLabel(p.page);
+  PortDeviceNote->setWordWrap(true);
+  for (unsigned n = 1; n <= 6; ++n) portDevices_[n - 1] = Q(fe::MapComNumber(n));
   p.Question(1);
   p.Add(PortGroup);
-  p.Add(Row({FindModemButton}));
+  p.Add(Caption(QStringLiteral("D&evice of the selected port:"), PortDeviceBox, p.page));
+  p.Add(Row({PortDeviceBox, FindModemButton}, false));
+  p.Add(PortDeviceNote);
+  connect(PortGroup, &TRadioGroup::Changed, this, &TPreferences::ShowPortDevice);
+  connect(PortDeviceBox, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    const int i = PortGroup->ItemIndex();
+    if (showingDevice_ || i < 0 || i >= 6) return;
+    portDevices_[i] = text.trimmed();
+  });
   ToneGroup =
       new TRadioGroup(QStringLiteral("Tone or Pulse"), {QStringLiteral("Tone"), QStringLiteral("Pulse")}, 2, p.page);
   p.Question(2);
@@ -231,7 +254,12 @@ QWidget* TPreferences::BuildModemPage() {
   p.Add(Row({ResetAfterEdit, new QLabel(QStringLiteral("(usually ATZ or blank)"), p.page)}, false));
   SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola &SM56"), p.page);
   p.Add(SM56Box);
-  connect(FindModemButton, &QPushButton::clicked, this, [this] { FindModemPort(this, PortGroup); });
+  connect(FindModemButton, &QPushButton::clicked, this, [this] {
+    FindModemPort(this, PortGroup);
+    // The finder may have mapped a port: its device is the one on file now.
+    for (unsigned n = 1; n <= 6; ++n) portDevices_[n - 1] = Q(fe::MapComNumber(n));
+    ShowPortDevice();
+  });
   // The serial port polls as soon as the box says so, before anything is saved.
   connect(SM56Box, &QCheckBox::clicked, this, [](bool on) { SetWorkingSM56Fix(on); });
   return p.Done();
@@ -400,8 +428,38 @@ QWidget* TPreferences::BuildAdvancedPage() {
 
 // ---- settings ---------------------------------------------------------------------------
 
+void TPreferences::ShowPortDevice() {
+  const int i = PortGroup->ItemIndex();
+  showingDevice_ = true;
+  PortDeviceBox->setEditText(i >= 0 && i < 6 ? portDevices_[i] : QString());
+  showingDevice_ = false;
+  const std::string pinned = i >= 0 && i < 6 ? PortPinnedBy(static_cast<unsigned>(i + 1)) : std::string();
+  PortDeviceBox->setEnabled(i >= 0 && i < 6 && pinned.empty());
+  if (!pinned.empty())
+    PortDeviceNote->setText(QStringLiteral("The environment variable ") + Q(pinned) +
+                            QStringLiteral(" sets this port's device."));
+  else if (i >= 0 && i < 6)
+    PortDeviceNote->setText(QStringLiteral("Saved as COM%1 in section [Ports] of QN.INI.").arg(i + 1));
+  else
+    PortDeviceNote->clear();
+}
+
+bool TPreferences::StorePortDevices(QString* failed) const {
+  bool ok = true;
+  for (unsigned n = 1; n <= 6; ++n) {
+    const QString wanted = portDevices_[n - 1];
+    if (wanted.isEmpty() || !PortPinnedBy(n).empty() || S(wanted) == fe::MapComNumber(n)) continue;
+    if (!SetPortDevice(n, S(wanted))) {
+      ok = false;
+      if (failed) *failed += QStringLiteral(" COM%1").arg(n);
+    }
+  }
+  return ok;
+}
+
 void TPreferences::LoadFrom(const FaxSettings& s) {
   PortGroup->SetItemIndex(s.ComPort);
+  ShowPortDevice();
   ToneGroup->SetItemIndex(s.ToneOrPulse);
   ResetBeforeEdit->setText(Q(s.String));
   ResetAfterEdit->setText(Q(s.AfterString));
@@ -553,6 +611,9 @@ bool RunPreferencesWizard(QWidget* parent) {
   if (wizard.exec() != QDialog::Accepted) return false;
   if (!wizard.StoreTo(Settings())) return false;  // checked before the wizard closed
   SaveSettingsOrSay(QStringLiteral("Save Preferences"));
+  if (QString failed; !wizard.StorePortDevices(&failed))
+    MessageBoxText(QStringLiteral("The devices of these ports could not be saved in QN.INI:") + failed,
+                   QStringLiteral("Save Preferences"), mbOk | mbIconError);
   return true;
 }
 

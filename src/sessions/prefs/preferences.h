@@ -46,6 +46,9 @@ class TPreferences : public QDialog {
   // Copies the pages into `s`. False (and `s` untouched) when the dial attempts
   // or retry wait are not whole numbers; `error` gets the message.
   bool StoreTo(FaxSettings& s, QString* error = nullptr) const;
+  // Writes the port devices the user changed into [Ports] of QN.INI. False, with
+  // the ports that could not be written in `failed`, when the file refuses.
+  bool StorePortDevices(QString* failed = nullptr) const;
 
   int Page() const;
   void SetPage(int page);
@@ -61,6 +64,10 @@ class TPreferences : public QDialog {
   // 1 Modem and Communications Port
   TRadioGroup *PortGroup, *ToneGroup;
   QPushButton* FindModemButton;
+  // The device of the selected port, as [Ports] of QN.INI maps it (editable;
+  // the serial devices found are offered).
+  QComboBox* PortDeviceBox;
+  QLabel* PortDeviceNote;
   QLineEdit *ResetBeforeEdit, *ResetAfterEdit;
   QCheckBox* SM56Box;
   // 2 Sending Faxes - Part 1
@@ -106,7 +113,10 @@ class TPreferences : public QDialog {
   void CheckClass(TRadioGroup* target);
   void ChooseWav();
 
+  void ShowPortDevice();
   bool firstRun_ = false;
+  QString portDevices_[6];  // per COM port: the device shown or typed
+  bool showingDevice_ = false;
 };
 
 }  // namespace qn

@@ -12,6 +12,7 @@
 
 #include "common/dialogs.h"
 #include "common/folders.h"
+#include "sessions/modem/system_facts.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -30,6 +31,9 @@ TRadioGroup::TRadioGroup(const QString& title, const QStringList& items, int col
     group_->addButton(b, i);
     grid->addWidget(b, i / columns, i % columns);
   }
+  connect(group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) emit Changed();
+  });
 }
 
 int TRadioGroup::ItemIndex() const {
@@ -65,10 +69,25 @@ QLabel* QuestionNumber(int n, QWidget* parent) {
   return label;
 }
 
+QStringList PortLabels() {
+  QStringList labels;
+  for (unsigned n = 1; n <= 6; ++n) {
+    QString label = QString::fromStdString(PortLabel(n));
+    labels << label.replace(QLatin1Char('&'), QLatin1String("&&"));  // no mnemonic from a device name
+  }
+  return labels;
+}
+
+void RefreshPortLabels(TRadioGroup* ports) {
+  const QStringList labels = PortLabels();
+  for (int i = 0; i < ports->Count() && i < labels.size(); ++i) ports->Button(i)->setText(labels[i]);
+}
+
 void FindModemPort(QWidget* parent, TRadioGroup* ports) {
   if (!ModemTools().FindModem) return;
   const int selected = ports->ItemIndex() + 1;  // 0 when none is selected
   const int com = ModemTools().FindModem(parent, selected);
+  RefreshPortLabels(ports);
   // The groups offer COM1 to COM6; a number beyond them keeps the selection.
   if (com >= 1 && com <= ports->Count()) ports->SetItemIndex(com - 1);
 }

@@ -47,6 +47,10 @@ class TRadioGroup : public QGroupBox {
   QRadioButton* Button(int index) const;
   int Count() const;
 
+ signals:
+  // Another button became the selected one (by the user or SetItemIndex).
+  void Changed();
+
  private:
   QButtonGroup* group_;
 };
@@ -54,8 +58,14 @@ class TRadioGroup : public QGroupBox {
 // The small bold question number printed beside a control.
 QLabel* QuestionNumber(int n, QWidget* parent);
 
+// The six COM ports as the port groups list them, each with the device behind
+// it: "COM5 — /dev/ttyUSB0 (USB modem, U.S. Robotics 56K)".
+QStringList PortLabels();
+// Shows the devices behind the ports again (the finder may have mapped one).
+void RefreshPortLabels(TRadioGroup* ports);
+
 // "Find Modem Port": runs the finder for the port selected in `ports` (COM1 at
-// position 0) and selects the port it returns.
+// position 0), selects the port it returns and shows the ports' devices again.
 void FindModemPort(QWidget* parent, TRadioGroup* ports);
 
 // Settings texts in the record are in the locale's encoding.

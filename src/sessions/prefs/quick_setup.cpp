@@ -31,10 +31,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   auto* intro = Wrapped(QStringLiteral("Welcome to Quillon. Answer these two questions to get your fax modem "
                                        "working."),
                         this);
-  PortGroup = new TRadioGroup(QStringLiteral("Port"),
-                              {QStringLiteral("Com1"), QStringLiteral("Com2"), QStringLiteral("Com3"),
-                               QStringLiteral("Com4"), QStringLiteral("Com5"), QStringLiteral("Com6")},
-                              3, this);
+  PortGroup = new TRadioGroup(QStringLiteral("Port"), PortLabels(), 1, this);
   FindModemButton = new QPushButton(QStringLiteral("Find Modem Port"), this);
   FindModemButton->setEnabled(static_cast<bool>(ModemTools().FindModem));
   auto* portText = Wrapped(QStringLiteral("Which communications port is your fax modem on? If you do not know, "

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
@@ -24,6 +25,8 @@
 #include "covers/designer/object_bridge.h"
 #include "covers/designer/template_io.h"
 #include "covers/objects/cover_objects.h"
+#include "covers/cover_description.h"
+#include "covers/shipped_covers.h"
 #include "covers/stream/cover_source.h"
 #include "faxprep/quick_fax.h"
 #include "modal_script.h"
@@ -503,6 +506,103 @@ class DesignerTest : public QObject {
     QCOMPARE(script.seen().at(0).defaultButton, QMessageBox::No);
     QCOMPARE(QDir(Covers(QString())).entryList(QDir::Files), QStringList{QStringLiteral("KEEP.FCT")});
     QCOMPARE(w.CurrentFile(), fcs);  // the open drawing stays
+  }
+
+  // The shipped templates open in the designer through File, Open and show what
+  // they print; a new design's first Save As never takes a shipped name, and
+  // choosing one asks before the default cover is replaced.
+  void shippedTemplatesOpenAndAreReplacedOnlyWhenAsked() {
+    QCOMPARE(InstallShippedCovers(qn::CoversFolder()), static_cast<int>(ShippedCovers().size()));
+    TCoverDesMainScreen w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const ShippedCover& cover : ShippedCovers()) {
+      const QString fcs = QString::fromLatin1(cover.baseName) + QStringLiteral(".FCS");
+      ModalScript open;
+      open.Then([&fcs](QWidget* d) {
+        auto* chooser = qobject_cast<TPreviewCovers*>(d);
+        QVERIFY(chooser);
+        const auto items = chooser->FileList->findItems(fcs, Qt::MatchFixedString);
+        QCOMPARE(items.size(), 1);
+        chooser->FileList->setCurrentItem(items.front());
+        QTest::mouseClick(chooser->OkButton, Qt::LeftButton);
+      });
+      w.Open1->trigger();
+      QVERIFY(open.Done());
+      QCOMPARE(QFileInfo(w.CurrentFile()).fileName(), fcs);
+      QVERIFY(w.LabelPanel->Objects().size() > 5);
+      // What the designer would save is what the shipped template holds.
+      QString error;
+      const std::string flat = FlattenPanel(*w.LabelPanel, 96, &error);
+      QVERIFY2(error.isEmpty(), qPrintable(error));
+      QCOMPARE(QByteArray::fromStdString(flat), ReadAll(Covers(QString::fromLatin1(cover.baseName) + ".FCT")));
+    }
+
+    w.New1->trigger();
+    Add(*w.LabelPanel, "TFaxCoverShapes", 10, 10, 50, 50);
+    w.LabelPanel->NotifyChanged();
+    const QByteArray shipped = ReadAll(Covers(QStringLiteral("QN0001.FCT")));
+    // A folder from before the sources were shipped: only the ".FCT" is there.
+    QVERIFY(QFile::remove(Covers(QStringLiteral("QN0001.FCS"))));
+    QString offered;
+    QStringList asked;
+    ModalScript saveAs;
+    auto nameIt = [&offered](QWidget* d) {
+      auto* s = qobject_cast<TSaveTemplateAs*>(d);
+      QVERIFY(s);
+      if (offered.isEmpty()) offered = s->TemplateName->text();
+      s->TemplateName->setText(QStringLiteral("qn0001.fcs"));
+      s->TemplateDescription->setText(QStringLiteral("Mine"));
+      QTest::mouseClick(s->OkButton, Qt::LeftButton);
+    };
+    auto answer = [&asked](QMessageBox::StandardButton button) {
+      return [&asked, button](QWidget* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        QVERIFY(box);
+        asked << box->windowTitle() + QLatin1Char('|') + box->text();
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        box->button(button)->click();
+      };
+    };
+    saveAs.Then(nameIt).Then(answer(QMessageBox::No)).Then([](QWidget* d) {
+      auto* s = qobject_cast<TSaveTemplateAs*>(d);
+      QVERIFY(s);
+      QCOMPARE(s->TemplateName->text(), QStringLiteral("qn0001.fcs"));  // the dialog comes back as it was
+      QTest::mouseClick(s->CancelButton, Qt::LeftButton);
+    });
+    QTest::mouseClick(w.SaveButton, Qt::LeftButton);
+    QVERIFY(saveAs.Done());
+    QCOMPARE(offered, QStringLiteral("QN0004.FCS"));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.front(), QStringLiteral("Save fax cover template as|The template qn0001.fcs already exists.\n"
+                                           "Do you want to replace it?"));
+    QCOMPARE(ReadAll(Covers(QStringLiteral("QN0001.FCT"))), shipped);
+    QVERIFY(w.CurrentFile().isEmpty());
+    QVERIFY(w.ChangesMade());
+
+    ModalScript replace;
+    replace.Then(nameIt).Then(answer(QMessageBox::Yes));
+    QTest::mouseClick(w.SaveButton, Qt::LeftButton);
+    QVERIFY(replace.Done());
+    QVERIFY(ReadAll(Covers(QStringLiteral("QN0001.FCT"))) != shipped);
+    QCOMPARE(QDir(Covers(QString())).entryList({QStringLiteral("qn0001.*")}, QDir::Files).size(), 4);  // no doubles
+    QVERIFY(!w.ChangesMade());
+  }
+
+  // An older Covers folder gets the design sources of the shipped templates it
+  // holds unchanged; a template the user changed under a shipped name keeps its files.
+  void olderCoversFoldersGetTheShippedSources() {
+    const std::string folder = qn::CoversFolder();
+    QCOMPARE(InstallShippedCovers(folder), static_cast<int>(ShippedCovers().size()));
+    for (const char* name : {"QN0001.FCS", "QN0002.FCS", "QN0003.FCS"}) QVERIFY(QFile::remove(Covers(name)));
+    QVERIFY(QFile::rename(Covers(QStringLiteral("QN0003.FCT")), Covers(QStringLiteral("qn0003.fct"))));
+    QVERIFY(WriteAll(Covers(QStringLiteral("QN0002.FCT")), ""));
+    QCOMPARE(NextTemplateName(folder), QStringLiteral("QN0004.FCS"));
+    QCOMPARE(AddShippedDesignSources(folder), 2);
+    QVERIFY(QFile::exists(Covers(QStringLiteral("QN0001.FCS"))));
+    QVERIFY(!QFile::exists(Covers(QStringLiteral("QN0002.FCS"))));
+    QVERIFY(QFile::exists(Covers(QStringLiteral("QN0003.FCS"))));
+    QCOMPARE(AddShippedDesignSources(folder), 0);
   }
 
   // Every stored property of every class, away from its default, goes through

@@ -3,8 +3,10 @@
 // dropped files and damaged files.
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -293,6 +295,42 @@ class ViewerControlTest : public QObject {
 
     v.SetFileName("");
     v.CopyToClipboard();  // nothing loaded: nothing happens
+  }
+
+  // With the pause flag the page reaches the screen only a pause after it was
+  // asked for (the event loop runs meanwhile), and copying waits a pause before
+  // and after; without it both happen at once.
+  void pauseFlagDelaysDrawingAndCopying() {
+    // Black pixels of the page inside the viewport, as the screen shows them.
+    auto inkOnScreen = [](TFeFaxViewer& v) {
+      const QImage shot = v.screen()->grabWindow(v.winId()).toImage().convertToFormat(QImage::Format_RGB32).copy(
+          QRect(v.viewport()->mapTo(&v, QPoint(0, 0)), v.viewport()->size()));
+      int ink = 0;
+      for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) ink += qGray(shot.pixel(x, y)) == 0;
+      return ink;
+    };
+    for (const bool pause : {false, true}) {
+      fe::SetViewerPause(pause);
+      TFeFaxViewer v;
+      v.resize(400, 300);
+      v.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&v));
+      v.SetFileName(File("fine5.apf"));
+      QTest::qWait(30);
+      const int early = inkOnScreen(v);
+      QTest::qWait(3 * fe::kViewerPauseMs);
+      const int later = inkOnScreen(v);
+      QVERIFY2(later > 1000, qPrintable(QString::number(later)));
+      QCOMPARE(early == later, !pause);
+      if (pause) QCOMPARE(early, 0);
+      v.SelectRect(QRect(10, 20, 100, 50));
+      QElapsedTimer clock;
+      clock.start();
+      v.CopyToClipboard();
+      QCOMPARE(clock.elapsed() >= 2 * fe::kViewerPauseMs, pause);
+    }
+    fe::SetViewerPause(false);
   }
 
   // A file dropped from the file manager opens; a dropped file that is not a fax

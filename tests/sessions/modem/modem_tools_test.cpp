@@ -224,6 +224,9 @@ class ModemToolsTest : public QObject {
     qntest::ModalScript script;
     script.Then(WhenDone<qn::TFindModemForm>([&](qn::TFindModemForm* f) {
       message = f->Message->text();
+      // Beside each port's line, the device it stands for.
+      QCOMPARE(f->DeviceLines[2]->text(), QString::fromStdString(Missing(3)) + QStringLiteral(" (not present)"));
+      QVERIFY(f->DeviceLines[1]->text().startsWith(QString::fromStdString(held.DevicePath()) + QStringLiteral(" (")));
       QCOMPARE(f->Devices->count(), 1);
       listed = f->Devices->item(0)->text();
       f->Devices->setCurrentRow(0);

@@ -111,6 +111,11 @@ class ReportTest : public QObject {
     QVERIFY(lines.contains(QStringLiteral("ModemManager:         \tRunning (it may hold modem ports)")));
     QVERIFY(lines.contains(QStringLiteral("Name:                 \t/dev/serial/by-id/usb-Acme_Modem-if00")));
     QVERIFY(lines.contains(QStringLiteral("Can Open:             \tYes")));
+    // Each COM port with the device behind it.
+    QVERIFY2(lines.contains(QStringLiteral("COM6:                 \t/dev/ttyACM0 (USB modem)")),
+             qPrintable(lines.join(u'|')));
+    QVERIFY(lines.contains(QStringLiteral("COM5:                 \t/dev/ttyUSB0 (not present)")));
+    QCOMPARE(qn::DeviceSummary("/dev/serial/by-id/usb-Acme_Modem-if00"), std::string("USB modem"));
     QCOMPARE(qn::GroupFixCommand("ann", "dialout"), std::string("sudo usermod -aG dialout ann"));
   }
 

@@ -3,6 +3,9 @@
 // first run, the wizard's first sending page, and the help window opened with
 // F1 beside the wizard, each opened as the program opens it, captured from the
 // screen of a virtual display (cut to the window, the whole screen for help).
+// "ports" shows the wizard's port page with COM5 selected (docs/port-list.png,
+// scripts/screenshot.sh ports, which maps COM5 to a pseudo-terminal in [Ports]
+// of QN.INI first).
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -23,8 +26,10 @@
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4 ||
-      (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard") && std::strcmp(argv[1], "help"))) {
-    std::fputs("usage: prefs-shot quick|wizard|help OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program folder)\n",
+      (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard") && std::strcmp(argv[1], "help") &&
+       std::strcmp(argv[1], "ports"))) {
+    std::fputs("usage: prefs-shot quick|wizard|help|ports OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program "
+               "folder)\n",
                stderr);
     return 2;
   }
@@ -32,7 +37,8 @@ int main(int argc, char** argv) {
   const bool quick = !std::strcmp(argv[1], "quick");
   const bool help = !std::strcmp(argv[1], "help");
   const QString output = QString::fromLocal8Bit(argv[2]);
-  const int page = argc == 4 ? std::atoi(argv[3]) : 2;  // the wizard's page
+  const bool ports = !std::strcmp(argv[1], "ports");
+  const int page = argc == 4 ? std::atoi(argv[3]) : ports ? 1 : 2;  // the wizard's page
   // The buttons of the modem tools show enabled, as in the program.
   qn::ModemTools().FindModem = [](QWidget*, int) { return 0; };
   qn::ModemTools().CheckFaxClass = [](QWidget*, int, QString*) { return -1; };
@@ -40,7 +46,7 @@ int main(int argc, char** argv) {
 
   qn::Settings().Name = "Harbour Supplies Ltd";
   qn::Settings().Fax = "+44 20 7946 0321";
-  qn::Settings().ComPort = 2;
+  qn::Settings().ComPort = ports ? 4 : 2;
   qn::Settings().InitString = "AT&F&C1&D2&K3S7=65";
   qn::SaveSettings();
   bool saved = false;

@@ -1,6 +1,10 @@
 // The Preferences Wizard and Quick Setup driven as a user drives them: pages
 // walked with the buttons, values typed and clicked, Finish and Cancel, with
 // QN.INI read back from the disk afterwards.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -598,6 +602,75 @@ class PrefsTest : public QObject {
 
   // Quick Setup on a first run: Com1 offered, the answers saved to QN.INI on
   // Ok and the first-run flag cleared; Cancel stores nothing.
+  // Every port list shows the device behind each COM port; the wizard shows the
+  // selected port's device from [Ports] of QN.INI and saves a device typed for it.
+  void portsShowTheirDevicesAndTheirMapping() {
+    for (int n = 1; n <= 6; ++n) qunsetenv(("QN_COM" + std::to_string(n)).c_str());
+    // A fake modem: the far end of a pseudo-terminal, mapped to COM3 by its path.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString pty = QString::fromLocal8Bit(::ptsname(master));
+    {
+      IniFile ini(ini_);
+      ini.WriteInteger("Modem", "ComPort", 2);
+      ini.WriteString("Ports", "COM3", pty.toStdString());
+      QVERIFY(ini.Flush());
+    }
+    LoadSettings();
+    const QString com3 = QStringLiteral("COM3 \u2014 ") + pty + QStringLiteral(" (pseudo-terminal)");
+    QString shown3, shown1, device3, device4, note4, pinnedNote;
+    bool pinnedEnabled = true;
+    QVERIFY(Wizard(
+        [&](TPreferences* p) {
+          p->SetPage(1);
+          shown3 = p->PortGroup->Button(2)->text();
+          shown1 = p->PortGroup->Button(0)->text();
+          device3 = p->PortDeviceBox->currentText();
+          Click(p->PortGroup->Button(3));
+          device4 = p->PortDeviceBox->currentText();
+          note4 = p->PortDeviceNote->text();
+          p->PortDeviceBox->setFocus();
+          QTest::keyClick(p->PortDeviceBox, Qt::Key_A, Qt::ControlModifier);
+          QTest::keyClicks(p->PortDeviceBox, pty + QStringLiteral(" "));  // a blank typed after it is not kept
+          qputenv("QN_COM5", "/dev/ttyUSB5");
+          Click(p->PortGroup->Button(4));
+          pinnedEnabled = p->PortDeviceBox->isEnabled();
+          pinnedNote = p->PortDeviceNote->text();
+          qunsetenv("QN_COM5");
+          Click(p->PortGroup->Button(2));
+          Click(p->FinishButton);
+        },
+        {QMessageBox::Yes}));
+    QCOMPARE(shown3, com3);
+    QVERIFY2(shown1.startsWith(QStringLiteral("COM1 \u2014 /dev/ttyS0 (")), qPrintable(shown1));
+    QCOMPARE(device3, pty);
+    QCOMPARE(device4, QStringLiteral("/dev/ttyS3"));
+    QCOMPARE(note4, QStringLiteral("Saved as COM4 in section [Ports] of QN.INI."));
+    QVERIFY(!pinnedEnabled);
+    QVERIFY(pinnedNote.contains(QStringLiteral("QN_COM5")));
+    {
+      const IniFile ini(ini_);
+      QCOMPARE(ini.ReadString("Ports", "COM4", ""), pty.toStdString());
+      QCOMPARE(ini.ReadString("Ports", "COM3", ""), pty.toStdString());
+      QCOMPARE(ini.ReadString("Ports", "COM1", "unset"), std::string("unset"));  // unchanged ports are not written
+      QCOMPARE(ini.ReadString("Ports", "COM5", "unset"), std::string("unset"));
+      QCOMPARE(ini.ReadInteger("Modem", "ComPort", -1), 2);
+    }
+    // Quick Setup lists the same ports, COM4 now with the device typed for it.
+    ModalScript script;
+    QString quick4;
+    script.Then([&](QWidget* w) {
+      auto* f = qobject_cast<TQuickSetupForm*>(w);
+      QVERIFY(f);
+      quick4 = f->PortGroup->Button(3)->text();
+      Click(f->CancelButton);
+    });
+    QVERIFY(!RunQuickSetup());
+    QVERIFY(script.Done());
+    QCOMPARE(quick4, QStringLiteral("COM4 \u2014 ") + pty + QStringLiteral(" (pseudo-terminal)"));
+    ::close(master);
+  }
+
   void quickSetupWritesTheSettingsFile() {
     g_FirstRun = true;
     Settings().ComPort = 0;  // the main window's first-run default
