@@ -232,7 +232,7 @@ QWidget* TPreferences::BuildModemPage() {
   for (unsigned n = 1; n <= 6; ++n) portDevices_[n - 1] = Q(fe::MapComNumber(n));
   p.Question(1);
   p.Add(PortGroup);
-  p.Add(Caption(QStringLiteral("D&evice of the selected port:"), PortDeviceBox, p.page));
+  p.Add(Caption(QStringLiteral("Device of the selected p&ort:"), PortDeviceBox, p.page));
   p.Add(Row({PortDeviceBox, FindModemButton}, false));
   p.Add(PortDeviceNote);
   connect(PortGroup, &TRadioGroup::Changed, this, &TPreferences::ShowPortDevice);
