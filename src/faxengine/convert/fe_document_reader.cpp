@@ -255,7 +255,11 @@ int PostScriptToPdfPages(const std::string& psPath, const std::string& folder, u
     why = "the PostScript file cannot be found";
     return -ecFileNotFound;
   }
-  const std::string out = "-sOutputFile=" + folder + "/page-%d.pdf";
+  // The output name is a format: "%d" is the page number, so a '%' of the
+  // folder's name (TMPDIR may hold one) is written "%%".
+  std::string escaped;
+  for (const char c : folder) escaped += c == '%' ? std::string("%%") : std::string(1, c);
+  const std::string out = "-sOutputFile=" + escaped + "/page-%d.pdf";
   const char* argv[] = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pdfwrite",
                         "-dCompatibilityLevel=1.4", out.c_str(), "-f", path.c_str(),
                         // The PDF writer makes a blank page for a job that shows none.

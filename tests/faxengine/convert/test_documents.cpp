@@ -194,6 +194,14 @@ TEST_F(Documents, FileNamesAreNeverCommandsToTheInterpreter) {
                          " convert '%pipe%touch PDFMARKER' --type pdf -o p.apf >/dev/null"),
             0);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/PDFMARKER"));
+  // A temporary folder whose name holds '%' (the interpreter reads "%d" in an
+  // output file name as the page number).
+  const std::string tmp = dir_ + "/tmp%d%s";
+  std::filesystem::create_directories(tmp);
+  EXPECT_EQ(fe_test::Run("cd '" + dir_ + "' && TMPDIR='" + tmp + "' " + kQnfax +
+                         " convert a4.ps --type ps -o t.apf >/dev/null"),
+            0);
+  EXPECT_EQ(fe_test::DecodeApf(dir_ + "/t.apf").size(), 1u);
 }
 
 // A 700-byte PDF whose page is filled with a tiling pattern of `step` points: a
