@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <stdio.h>
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -385,17 +386,40 @@ JobResult RunPrintJob(const JobRequest& req) {
   }
   if (req.stop && *req.stop) return Fail(kCancelled);
 
-  // The first free FAX#####: link() never replaces a file another writer made.
+  // The first free FAX#####: link() never replaces a file another writer made;
+  // on a file system without hard links a rename that never replaces does the
+  // same. Any other failure ends the search at once.
   JobResult result;
+  auto place = [](const std::string& from, const std::string& to, bool& moved) {
+    moved = false;
+    if (::link(from.c_str(), to.c_str()) == 0) return 0;
+    if (errno == EEXIST) return EEXIST;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+      moved = true;
+      return 0;
+    }
+    return errno;
+  };
   for (unsigned n = 0; n <= 99999 && result.apfPath.empty(); ++n) {
     char base[16];
     std::snprintf(base, sizeof base, "FAX%05u", n);
     const std::string apf = send + base + ".APF", desc = send + base + ".JFD";
     if (qn::FileExists(apf) || qn::FileExists(desc)) continue;
-    if (::link(apfTemp.path.c_str(), apf.c_str()) != 0) continue;
-    if (::link(jfdTemp.path.c_str(), desc.c_str()) != 0) {
-      ::unlink(apf.c_str());
-      continue;
+    bool apfMoved = false, jfdMoved = false;
+    int err = place(apfTemp.path, apf, apfMoved);
+    if (err == 0) {
+      err = place(jfdTemp.path, desc, jfdMoved);
+      if (err != 0) {  // the fax file goes back where it was
+        if (apfMoved)
+          ::rename(apf.c_str(), apfTemp.path.c_str());
+        else
+          ::unlink(apf.c_str());
+      }
+    }
+    if (err == EEXIST) continue;
+    if (err != 0) {
+      if (PassingFailure(err)) return Retry("the disk holding " + send + " is full");
+      return Fail("the fax cannot be named in " + send + ": " + std::strerror(err));
     }
     result.apfPath = apf;
     result.jfdPath = desc;

@@ -331,6 +331,32 @@ TEST_F(Backend, NumberAndRecipientComeFromTheJobOptions) {
   EXPECT_EQ(printdriver::OneLine("Ada\n\tLindqvist "), "Ada  Lindqvist");
 }
 
+TEST_F(Backend, FaxesAreNamedWhereTheFileSystemHasNoHardLinks) {
+  // Without hard links the names are taken by a rename that never replaces a
+  // file: the first free names, never one already there, no search through
+  // every number.
+  fs::create_directories(SendFolder());
+  Write(SendFolder() / "FAX00000.APF", "someone else's");
+  GiveToPrinter(homes_ / Me());
+  Write(homes_ / "doc.ps", PostScript(1));
+  const std::string noLinks =
+      std::string("LD_PRELOAD=") + QN_NO_HARDLINKS + " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
+  for (const char* title : {"First", "Second"}) {
+    const auto start = std::chrono::steady_clock::now();
+    const JobRun r = Print(Me(), title, (homes_ / "doc.ps").string(), false, noLinks);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  }
+  EXPECT_EQ(Read(SendFolder() / "FAX00000.APF"), "someone else's");
+  EXPECT_EQ(Read(SendFolder() / "FAX00001.JFD"), "\n\nFirst\n");
+  EXPECT_EQ(Read(SendFolder() / "FAX00002.JFD"), "\n\nSecond\n");
+  fe::TFeFaxUnpacker u;
+  u.InFileName = (SendFolder() / "FAX00002.APF").string();
+  EXPECT_EQ(u.NumPages(), 1u);
+  for (const auto& e : fs::directory_iterator(SendFolder()))
+    EXPECT_EQ(e.path().filename().string().rfind(".qnprint-", 0), std::string::npos) << e.path();
+}
+
 TEST_F(Backend, BadJobsAreCancelledAndLeaveNothing) {
   const std::string mine = Me();
   auto cancelled = [&](const JobRun& r, const std::string& words) {
