@@ -19,6 +19,7 @@
 #include "common/folders.h"
 #include "fe_exceptions.h"
 #include "fe_fax_converter.h"
+#include "fe_lsan_fontconfig.h"
 #include "fe_texts.h"
 
 namespace covers {

@@ -2,13 +2,13 @@
 // PDF writer. Pages are rendered one bit deep without anti-aliasing.
 #include "fe_document_reader.h"
 
+#include <dlfcn.h>
 #include <ghostscript/gserrors.h>
 #include <ghostscript/iapi.h>
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
-#include <dlfcn.h>
 #include <poppler/cpp/poppler-page.h>
 #include <unistd.h>
 
@@ -22,13 +22,7 @@
 #include <type_traits>
 
 #include "fe_errors.h"
-
-// Under LeakSanitizer (sanitizer builds): fontconfig, which poppler's font
-// lookup starts, keeps its configuration for the life of the process on purpose.
-// The runtime looks this function up; ordinary builds never call it.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
+#include "fe_lsan_fontconfig.h"
 
 namespace fe {
 
