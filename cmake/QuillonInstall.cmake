@@ -104,6 +104,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quillon maintainers <maintainers@users.nore
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Opened only for PostScript jobs (dlopen), so dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgs10")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qn_packaging}/debian/postinst ${qn_packaging}/debian/prerm)

@@ -13,7 +13,7 @@ deb=$stage/out/quillon_${version}_amd64.deb
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libc6 libqt6core6 libqt6widgets6 libstdc++6; do
+for lib in libc6 libqt6core6 libqt6widgets6 libstdc++6 libgs10; do
   grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib"
 done
 dpkg-deb -c "$deb" | awk '{print $6}' > "$stage/contents"

@@ -505,7 +505,6 @@ class SendWindowTest : public QObject {
     QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
   }
 
-  // The called number does not answer: the result is the engine's text for it.
   // A fax without a number (a printed fax nobody gave one) is refused before
   // the port is opened, with the number field ready for typing.
   void emptyNumberIsRefusedBeforeThePortOpens() {
@@ -539,6 +538,7 @@ class SendWindowTest : public QObject {
     QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Never sent"));
   }
 
+  // The called number does not answer: the result is the engine's text for it.
   void noAnswer() {
     qnsim::ScriptedModem modem;
     DialWithReplies(modem, {"NO ANSWER"});
