@@ -1,5 +1,7 @@
 #include "fax_names.h"
 
+#include <cstring>
+
 namespace qn {
 namespace {
 constexpr int kSpeeds[] = {2400, 4800, 7200, 9600, 12000, 14400};
@@ -38,5 +40,9 @@ std::string TrimRightSpaces(const std::string& s) {
 }
 
 std::string TrimSpaces(const std::string& s) { return TrimRightSpaces(TrimLeftSpaces(s)); }
+
+bool IsDialCharacter(char c) {
+  return (c >= '0' && c <= '9') || (c != '\0' && std::strchr(" +-().,*#WPTwpt", c) != nullptr);
+}
 
 }  // namespace qn

@@ -14,6 +14,10 @@ int FaxSpeedBps(int speedIndex);
 int FaxSpeedIndex(int bps);
 
 // Only the space character counts as a blank.
+// The characters of a number a modem dials: digits, space, + - ( ) . , * # and
+// W (wait for dial tone), P (pulse), T (tone) in either case.
+bool IsDialCharacter(char c);
+
 std::string TrimLeftSpaces(const std::string& s);
 std::string TrimRightSpaces(const std::string& s);
 std::string TrimSpaces(const std::string& s);

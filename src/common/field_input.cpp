@@ -3,17 +3,12 @@
 #include <QLineEdit>
 #include <QToolTip>
 
+#include "fax_names.h"
+
 namespace qn {
 
 bool IsDialCharacter(QChar c) {
-  if (c.isDigit() && c.unicode() < 128) return true;
-  switch (c.toUpper().unicode()) {
-    case ' ': case '+': case '-': case '(': case ')': case '.': case ',': case '*': case '#':
-    case 'W': case 'P': case 'T':
-      return true;
-    default:
-      return false;
-  }
+  return c.unicode() < 128 && IsDialCharacter(static_cast<char>(c.unicode()));
 }
 
 QValidator::State TFaxNumberValidator::validate(QString& input, int&) const {
@@ -49,7 +44,8 @@ void MakeFaxNumberField(QLineEdit* edit, int maxLength) {
     // Full, or a character no modem dials.
     ShowFieldNote(edit, edit->text().size() >= maxLength ? FieldFullNote(maxLength) : FaxNumberNote());
   });
-  const QString rule = QStringLiteral("Digits, spaces, + - ( ) . , * # and W, P, T; up to %1 characters").arg(maxLength);
+  const QString rule =
+      QStringLiteral("Digits, spaces, + - ( ) . , * # and W, P, T; up to %1 characters").arg(maxLength);
   edit->setToolTip(edit->toolTip().isEmpty() ? rule : edit->toolTip() + QLatin1Char('\n') + rule);
 }
 

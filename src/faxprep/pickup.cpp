@@ -157,7 +157,6 @@ PickUpReport PickUpPrintedFaxes(xb::Table& fax) {
       continue;
     }
     ++report.added;
-    report.addedRecords << fax.recNo();
     if (job.phone.find_first_not_of(" \t") == std::string::npos) report.withoutNumber << fax.recNo();
   }
   return report;

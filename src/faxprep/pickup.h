@@ -28,9 +28,9 @@ struct PickUpReport {
   int added = 0;         // records made
   QStringList problems;  // one text per refused ".jfd"
   unsigned swept = 0;    // left-over work files removed
-  // Record numbers of the records made, in order, and of those among them that
-  // came without a fax number (the program asks for it).
-  QList<quint32> addedRecords, withoutNumber;
+  // Record numbers of the records made without a fax number (the program asks
+  // for it), in order.
+  QList<quint32> withoutNumber;
 };
 
 // Scans the SEND folder and appends a record (FAXDOC, PHONE, RECIPIENT, SUBJECT)

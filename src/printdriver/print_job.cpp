@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/fax_names.h"
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "common/instance_channel.h"
@@ -257,8 +258,7 @@ std::string JobOption(const std::string& options, const std::string& name) {
 std::string DialableNumber(const std::string& text) {
   std::string out;
   for (const char c : text) {
-    const bool keep = (c >= '0' && c <= '9') || std::strchr(" +-().,*#WPTwpt", c) != nullptr;
-    if (keep && c != '\0' && out.size() < 40) out += c;
+    if (qn::IsDialCharacter(c) && out.size() < 40) out += c;
   }
   const std::size_t first = out.find_first_not_of(' '), last = out.find_last_not_of(' ');
   return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
