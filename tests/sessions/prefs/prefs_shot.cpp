@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   qn::ModemTools().CheckFaxClass = [](QWidget*, int, QString*) { return -1; };
   qn::ModemTools().InitStringHelper = [](QWidget*, const QString& s, bool) { return s; };
 
+  qn::LoadSettings();  // as the program starts: QN.INI, its [Ports] map included
   qn::Settings().Name = "Harbour Supplies Ltd";
   qn::Settings().Fax = "+44 20 7946 0321";
   qn::Settings().ComPort = ports ? 4 : 2;
