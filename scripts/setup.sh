@@ -25,6 +25,9 @@ packages=(
   # installing and packaging: desktop entry and file type checks, the .deb and its checks
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
   dpkg-dev fakeroot lintian man-db debhelper
+  # fax over IP: the SIP stack, and the independent peers the tests talk to (a T.38
+  # gateway, a SIP proxy and registrar, a scripted SIP peer, a packet decoder)
+  libsofia-sip-ua-dev rtpengine-daemon kamailio sip-tester tshark
 )
 
 missing=()
