@@ -4,6 +4,7 @@
 // packs them into RTP; a T.38 path feeds them to a fax gateway whose IFP packets
 // travel in UDPTL. Datagrams go out through a send function the session owner
 // supplies and come back in through Deliver, so a path never owns a socket.
+// All calls come from the media thread: the session polls its socket there too.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +24,10 @@ class TMediaPath {
 
   // The modem's output for this tick (count samples).
   virtual void Transmit(const int16_t* samples, int count) = 0;
-  // Fills count samples of input for the modem's receiver for this tick
-  // (silence or the path's fill-in where nothing arrived in time).
-  virtual void Receive(int16_t* samples, int count) = 0;
+  // Fills samples with input for the modem's receiver for this tick and returns
+  // how many of the count are real; the rest is a gap (nothing arrived in time)
+  // that the modem covers with its own fill-in rather than with made-up audio.
+  virtual int Receive(int16_t* samples, int count) = 0;
   // A datagram that arrived on the path's port (any size, any content).
   virtual void Deliver(const uint8_t* data, size_t size) = 0;
 };
