@@ -56,4 +56,30 @@ grep -q dialout "$stage/out-postinst-configure" || fail "the first installation 
 lintian --tag-display-limit 0 --fail-on error "$deb" > "$stage/lintian" 2>&1 || { cat "$stage/lintian"; fail "lintian errors"; }
 echo "lintian:"
 cat "$stage/lintian"
+
+# -- the package installed for real, with a (private) CUPS running: the queue is
+# there with the secure options after installing and gone after removing. Only
+# as root, and never over a Quillon the system already has. --
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install with CUPS: skipped (not root)"
+elif dpkg-query -W -f='${Status}' quillon 2>/dev/null | grep -q 'ok installed'; then
+  echo "install with CUPS: skipped (a quillon package is installed here)"
+elif sock=$("$source/tests/support/private_cupsd.sh" start "$stage/cups" "$(cups-config --serverbin)"); then
+  trap '"$source/tests/support/private_cupsd.sh" stop "$stage/cups"; dpkg -P quillon >/dev/null 2>&1; rm -rf "$stage"' EXIT
+  export CUPS_SERVER=$sock
+  dpkg -i "$deb" > "$stage/dpkg-install" 2>&1 || { cat "$stage/dpkg-install"; fail "dpkg -i failed"; }
+  grep -q 'is ready' "$stage/dpkg-install" || { cat "$stage/dpkg-install"; fail "postinst did not add the queue"; }
+  conf=$stage/cups/printers.conf
+  for _ in $(seq 25); do grep -q '^OpPolicy' "$conf" 2>/dev/null && break; sleep 0.2; done
+  for line in '<Printer Quillon_Fax>' 'OpPolicy authenticated' 'Shared No' 'ErrorPolicy abort-job' 'DeviceURI quillon:/'; do
+    grep -qx "$line" "$conf" || fail "installed queue lacks '$line': $(cat "$conf")"
+  done
+  lpstat -p Quillon_Fax >/dev/null 2>&1 || fail "lpstat does not know Quillon_Fax"
+  dpkg -r quillon > "$stage/dpkg-remove" 2>&1 || { cat "$stage/dpkg-remove"; fail "dpkg -r failed"; }
+  ! lpstat -p Quillon_Fax >/dev/null 2>&1 || fail "removing the package left the queue"
+  dpkg -P quillon >/dev/null 2>&1 || true
+  echo "install with CUPS: the queue came with the package and went with it"
+else
+  echo "install with CUPS: skipped (no private cupsd here)"
+fi
 echo "package test passed: $(basename "$deb")"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A whole print job through a real CUPS queue: a private cupsd (own folders and
-# socket, nothing of the system's CUPS touched), install-printer.sh's lpadmin
+# A whole print job through a real CUPS queue: a private cupsd
+# (tests/support/private_cupsd.sh), install-printer.sh's lpadmin
 # line for the "Quillon Fax" queue, `lp` of a PDF; the fax and its job
 # description must appear in the printing user's SEND folder. Skipped (77) when
 # cupsd cannot run here: not root, or no cupsd.
@@ -8,67 +8,24 @@
 set -uo pipefail
 build=$1 source=$2
 [ "$(id -u)" -eq 0 ] || { echo "skipped: cupsd needs root"; exit 77; }
-command -v cupsd >/dev/null && command -v lpadmin >/dev/null && command -v lp >/dev/null ||
-  { echo "skipped: no cupsd"; exit 77; }
 
 # Faxes are never made for root: the jobs come from an ordinary account of the
 # test's own, made on first use.
 user=qnfaxtest
 id "$user" >/dev/null 2>&1 || useradd --no-create-home --shell /bin/sh "$user" ||
   { echo "skipped: cannot make the account $user"; exit 77; }
-[ -f /etc/cups/cupsd.conf ] || { echo "skipped: no /etc/cups/cupsd.conf to take the policies from"; exit 77; }
 
 dir=$build/test-output/printdriver/cups-queue
 rm -rf "$dir"
-mkdir -p "$dir"/{serverbin/backend,spool,tmp,cache,state,log,ppd,homes/$user/.local/share/quillon}
+mkdir -p "$dir"/{serverbin/backend,homes/$user/.local/share/quillon}
 chown -R "$user" "$dir/homes/$user"
 chmod 0755 "$dir" "$dir/serverbin" "$dir/serverbin/backend"
 install -m 0700 "$build/bin/quillon-backend" "$dir/serverbin/backend/quillon"
-# cupsd starts every backend through its cups-exec helper, found under ServerBin.
-serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
-[ -x "$serverbin/daemon/cups-exec" ] || { echo "skipped: no cups-exec"; exit 77; }
-mkdir -p "$dir/serverbin/daemon" && cp "$serverbin/daemon/cups-exec" "$dir/serverbin/daemon/"
 # Only the backend is run: the PPD passes PDF through unchanged.
-cat > "$dir/cupsd.conf" <<CONF
-Listen $dir/cups.sock
-LogLevel debug
-WebInterface No
-Browsing No
-DirtyCleanInterval 0
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow all
-</Location>
-CONF
-# The operation policies (default, authenticated, ...) as the system's CUPS has them.
-awk '/^<Policy /,/^<\/Policy>/' /etc/cups/cupsd.conf >> "$dir/cupsd.conf"
-cat > "$dir/cups-files.conf" <<CONF
-ServerRoot $dir
-ServerBin $dir/serverbin
-DataDir /usr/share/cups
-RequestRoot $dir/spool
-TempDir $dir/tmp
-CacheDir $dir/cache
-StateDir $dir/state
-AccessLog $dir/log/access_log
-ErrorLog $dir/log/error_log
-PageLog $dir/log/page_log
-SystemGroup root
-Sandboxing relaxed
-FileDevice No
-SetEnv QUILLON_BACKEND_HOMES $dir/homes
-SetEnv QUILLON_CONVERTER $build/bin/quillon-convert
-CONF
-cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
-pid=$!
-trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
-export CUPS_SERVER=$dir/cups.sock
-for _ in $(seq 50); do lpstat -r >/dev/null 2>&1 && break; sleep 0.2; done
-lpstat -r >/dev/null 2>&1 || { echo "skipped: cupsd did not start"; tail -20 "$dir/log/error_log"; exit 77; }
+CUPS_SERVER=$(QUILLON_BACKEND_HOMES=$dir/homes QUILLON_CONVERTER=$build/bin/quillon-convert \
+  "$source/tests/support/private_cupsd.sh" start "$dir") || exit $?
+export CUPS_SERVER
+trap '"$source/tests/support/private_cupsd.sh" stop "$dir"' EXIT
 
 fail() { echo "FAIL: $*"; tail -40 "$dir/log/error_log"; exit 1; }
 # The queue as install-printer.sh adds it.
