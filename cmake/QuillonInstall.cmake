@@ -52,6 +52,8 @@ foreach(folder help)
     file(CREATE_LINK ${PROJECT_SOURCE_DIR}/data/${folder} ${qn_build_data}/${folder} SYMBOLIC)
   endif()
 endforeach()
+# The script that adds the print queue, where the program looks for it.
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/scripts/install-printer.sh ${qn_build_data}/install-printer.sh SYMBOLIC)
 
 # ---- desktop entries, icon, file type ----
 if(TARGET quillon)

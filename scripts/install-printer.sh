@@ -10,7 +10,8 @@ set -euo pipefail
 
 queue=Quillon_Fax
 backend_dir=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/backend
-here=$(cd "$(dirname "$0")/.." && pwd)
+# Found through a link too (the build tree links it into its data folder).
+here=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-printer.sh: run as root (the backend goes into $backend_dir)" >&2

@@ -25,6 +25,7 @@
 #include "fe_device.h"
 #include "sessions/modem/system_facts.h"
 #include "sessions/prefs/prefs_tools.h"
+#include "sessions/prefs/printer_offer.h"
 
 namespace qn {
 namespace {
@@ -211,6 +212,8 @@ QWidget* TPreferences::BuildInformationPage() {
   FirstRunWarning->setObjectName(QStringLiteral("FirstRunWarning"));
   FirstRunWarning->setStyleSheet(QStringLiteral("color: #c00000;"));
   p.Add(FirstRunWarning);
+  PrinterOffer = new TFaxPrinterOffer(p.page);
+  p.Add(PrinterOffer);
   return p.Done();
 }
 

@@ -28,6 +28,7 @@ class QStackedWidget;
 
 namespace qn {
 
+class TFaxPrinterOffer;
 class TRadioGroup;
 
 // The wizard over Settings(): true when the user finished and the settings
@@ -61,6 +62,7 @@ class TPreferences : public QDialog {
   QPushButton *HelpButton, *ProblemSolverButton, *BackButton, *NextButton, *FinishButton, *CancelButton;
   // 0 Wizard Information
   QLabel* FirstRunWarning;
+  TFaxPrinterOffer* PrinterOffer;  // on the first page, while the fax printer is missing
   // 1 Modem and Communications Port
   TRadioGroup *PortGroup, *ToneGroup;
   QPushButton* FindModemButton;

@@ -11,6 +11,7 @@
 #include "common/field_input.h"
 #include "common/dialogs.h"
 #include "sessions/prefs/prefs_tools.h"
+#include "sessions/prefs/printer_offer.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -51,6 +52,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   auto* closing = Wrapped(QStringLiteral("You can fine-tune these and every other fax setting at any time with the "
                                          "Preferences button of the main window."),
                           this);
+  PrinterOffer = new TFaxPrinterOffer(this);
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
   OkButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cance&l"), this);
@@ -82,6 +84,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   layout->addLayout(grid);
   layout->addWidget(SM56Box);
   layout->addWidget(closing);
+  layout->addWidget(PrinterOffer);
   layout->addStretch();
   layout->addLayout(buttons);
   setMinimumWidth(460);

@@ -6,6 +6,8 @@
 //  - User-interface thread only. RunQuickSetup loads the settings afresh, and
 //    only Ok changes the record and saves it; Cancel stores nothing and leaves
 //    the first-run flag set.
+//  - Below the questions, the offer to add the "Quillon Fax" printer while it
+//    is missing (printer_offer.h).
 //  - A record that names no port yet (ComPort -1) shows Com1 selected, the port
 //    a first run works with until the user chooses another.
 #pragma once
@@ -18,6 +20,7 @@ class QPushButton;
 
 namespace qn {
 
+class TFaxPrinterOffer;
 class TRadioGroup;
 
 // True when the user pressed Ok (the settings were updated and saved).
@@ -32,6 +35,7 @@ class TQuickSetupForm : public QDialog {
   QPushButton* FindModemButton;
   QLineEdit *NameEdit, *FaxEdit;
   QCheckBox* SM56Box;
+  TFaxPrinterOffer* PrinterOffer;
   QPushButton *OkButton, *CancelButton;
 };
 

@@ -1,6 +1,7 @@
 // The Preferences Wizard and Quick Setup driven as a user drives them: pages
 // walked with the buttons, values typed and clicked, Finish and Cancel, with
 // QN.INI read back from the disk afterwards.
+#include <cups/cups.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QRadioButton>
@@ -27,6 +30,7 @@
 #include "modal_script.h"
 #include "sessions/prefs/preferences.h"
 #include "sessions/prefs/prefs_tools.h"
+#include "sessions/prefs/printer_offer.h"
 #include "sessions/prefs/quick_setup.h"
 #include "sessions/settings.h"
 
@@ -730,6 +734,97 @@ class PrefsTest : public QObject {
     });
     QVERIFY(!RunQuickSetup());
     QVERIFY(script.Done());
+  }
+  // While CUPS has no "Quillon Fax" queue, Quick Setup and the wizard's first
+  // page offer to add it; a failed attempt names the administrator's command,
+  // and a successful one (against a private cupsd, as root) hides the offer.
+  void printerOfferAddsTheQueue() {
+    const QByteArray oldServer = qgetenv("CUPS_SERVER");
+    const auto restore = qScopeGuard([&] {
+      qputenv("CUPS_SERVER", oldServer);
+      qunsetenv("QUILLON_PRINTER_SCRIPT");
+      cupsSetServer(nullptr);
+    });
+    const QString nowhere = home_ + QStringLiteral("/no-cups.sock");
+    qputenv("CUPS_SERVER", nowhere.toLocal8Bit());
+    cupsSetServer(nowhere.toLocal8Bit().constData());
+    QVERIFY(!FaxQueueExists());
+    {
+      ModalScript script;
+      script.Then([](QWidget* w) {
+        auto* f = qobject_cast<TQuickSetupForm*>(w);
+        QVERIFY(f);
+        QVERIFY(f->PrinterOffer->isVisible());
+        QVERIFY(f->PrinterOffer->AddButton->text().contains(QStringLiteral("Quillon Fax")));
+        Click(f->CancelButton);
+      });
+      QVERIFY(!RunQuickSetup());
+      QVERIFY(script.Done());
+    }
+
+    // A script that fails: the message says so and names the command to run.
+    const QString failing = home_ + QStringLiteral("/failing.sh");
+    QFile f(failing);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\necho 'lpadmin: Unable to connect to server'\nexit 1\n");
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    qputenv("QUILLON_PRINTER_SCRIPT", failing.toLocal8Bit());
+    Wizard(
+        [](TPreferences* p) {
+          QVERIFY(p->PrinterOffer->isVisible());
+          QSignalSpy finished(p->PrinterOffer, &TFaxPrinterOffer::Finished);
+          Click(p->PrinterOffer->AddButton);
+          QVERIFY(finished.wait(10000) || finished.count() == 1);
+          QCOMPARE(finished.at(0).at(0).toBool(), false);
+          QVERIFY(p->PrinterOffer->isVisible());
+          QVERIFY(p->PrinterOffer->AddButton->isEnabled());
+        },
+        {QMessageBox::Ok});
+    QCOMPARE(boxTexts_.size(), 1);
+    QVERIFY2(boxTexts_[0].contains(QStringLiteral("sudo ") + failing), qPrintable(boxTexts_[0]));
+    if (geteuid() == 0) QVERIFY2(boxTexts_[0].contains(QStringLiteral("Unable to connect")), qPrintable(boxTexts_[0]));
+
+    // The queue added for real, by the lpadmin line the installation uses.
+    if (geteuid() != 0) QSKIP("adding a queue to a private cupsd needs root");
+    const QString cups = home_ + QStringLiteral("/cups");
+    QProcess start;
+    start.start(QStringLiteral("bash"), {QStringLiteral(QN_SOURCE_DIR) + QStringLiteral("/tests/support/private_cupsd.sh"),
+                                         QStringLiteral("start"), cups});
+    QVERIFY(start.waitForFinished(30000));
+    if (start.exitCode() == 77) QSKIP("no private cupsd here");
+    QCOMPARE(start.exitCode(), 0);
+    const auto stop = qScopeGuard([&] {
+      QProcess::execute(QStringLiteral("bash"), {QStringLiteral(QN_SOURCE_DIR) + QStringLiteral("/tests/support/private_cupsd.sh"),
+                                                 QStringLiteral("stop"), cups});
+    });
+    QVERIFY(QFile::copy(qEnvironmentVariable("QN_BINARY_DIR") + QStringLiteral("/bin/quillon-backend"), cups + QStringLiteral("/serverbin/backend/quillon")));
+    QFile::setPermissions(cups + QStringLiteral("/serverbin/backend/quillon"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString sock = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
+    qputenv("CUPS_SERVER", sock.toLocal8Bit());
+    cupsSetServer(sock.toLocal8Bit().constData());
+    const QString adding = home_ + QStringLiteral("/adding.sh");
+    QFile a(adding);
+    QVERIFY(a.open(QIODevice::WriteOnly));
+    a.write("#!/bin/sh\nppd=" QN_SOURCE_DIR "/src/printdriver/quillon-fax.ppd queue=Quillon_Fax\n"
+            "line=$(grep '^lpadmin -p' " QN_SOURCE_DIR "/scripts/install-printer.sh)\n"
+            "for i in 1 2 3 4 5; do eval \"$line\" && exit 0; sleep 0.5; done\nexit 1\n");
+    a.close();
+    a.setPermissions(a.permissions() | QFileDevice::ExeOwner);
+    qputenv("QUILLON_PRINTER_SCRIPT", adding.toLocal8Bit());
+    Wizard(
+        [](TPreferences* p) {
+          QVERIFY(p->PrinterOffer->isVisible());
+          QSignalSpy finished(p->PrinterOffer, &TFaxPrinterOffer::Finished);
+          Click(p->PrinterOffer->AddButton);
+          QVERIFY(finished.wait(20000) || finished.count() == 1);
+          QCOMPARE(finished.at(0).at(0).toBool(), true);
+          QVERIFY(!p->PrinterOffer->isVisible());
+        },
+        {QMessageBox::Ok});
+    QCOMPARE(boxTexts_.size(), 1);
+    QVERIFY2(boxTexts_[0].contains(QStringLiteral("is ready")), qPrintable(boxTexts_[0]));
+    QVERIFY(FaxQueueExists());
   }
 };
 
