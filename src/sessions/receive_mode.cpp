@@ -168,12 +168,14 @@ void TReceiveMode::NormalCursor() {
 
 void TReceiveMode::SetCaptions(bool on) {
   if (host_.receiveButton) {
-    host_.receiveButton->setText(on ? QStringLiteral("STOP") : QStringLiteral("Receive"));
+    host_.receiveButton->setText(on ? QStringLiteral("STOP") : QStringLiteral("&Receive"));
+    // The caption "STOP" has no letter to spare; Alt+R, which started the mode, stops it.
+    if (on) host_.receiveButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_R));
     host_.receiveButton->setToolTip(on ? QStringLiteral("Stop receiving faxes")
                                        : QStringLiteral("Start receiving faxes"));
   }
   if (host_.receiveMenu)
-    host_.receiveMenu->setText(on ? QStringLiteral("Stop Receiving Faxes") : QStringLiteral("Receive Faxes"));
+    host_.receiveMenu->setText(on ? QStringLiteral("Stop &Receiving Faxes") : QStringLiteral("&Receive Faxes"));
 }
 
 void TReceiveMode::EndSession() {

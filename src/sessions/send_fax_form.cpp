@@ -368,6 +368,12 @@ void TSendFaxForm::SendFaxButtonClick() {
     sfPhoneNumber->selectAll();
     return;
   }
+  // The fax went out already in this window: a second press is more often a
+  // slip than a wish for a second copy at the far end.
+  if (ResultText == QLatin1String("Sent") &&
+      !AskYesNoDefaultNo(QStringLiteral("This fax was sent successfully a moment ago.\rSend it again?"),
+                         QStringLiteral("Send Fax")))
+    return;
   const FaxSettings& s = Settings();
   logLines_.clear();
   lastLogLine_.clear();

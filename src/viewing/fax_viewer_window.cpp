@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QScreen>
 #include <QShowEvent>
@@ -197,6 +198,11 @@ void TFaxViewer::SetFile(const QString& file, const QString& statusPrefix, const
   fileName_ = file;
   statusPrefix_ = statusPrefix;
   heading_ = heading;
+  // The title names the fax (the printout heading, its columns joined), so
+  // several viewers and their error boxes can be told apart.
+  QString name = heading.trimmed();
+  name.replace(QRegularExpression(QStringLiteral("\\s{2,}")), QStringLiteral(" \u2014 "));
+  setWindowTitle(name.isEmpty() ? QStringLiteral("Fax Viewer") : QStringLiteral("Fax Viewer - ") + name);
 }
 
 unsigned TFaxViewer::PageCount() const {

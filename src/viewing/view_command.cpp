@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "common/dialogs.h"
 #include "common/fax_files.h"
@@ -30,6 +31,8 @@ void ViewFaxCommand(QMainWindow* main, const xb::Table& table, bool outgoing) {
     viewer.SetFile(QString::fromStdString(file.path()), QStringLiteral("Fax printout"),
                    FaxHeadingText(table, outgoing));
     QApplication::restoreOverrideCursor();
+    // "Loading viewer..." is over once the viewer is up.
+    QTimer::singleShot(0, main->statusBar(), &QStatusBar::clearMessage);
     viewer.exec();
   }
   file = ChosenFaxFile();  // the joined temporary file goes now

@@ -661,6 +661,57 @@ class MainWindowTest : public QObject {
     QCOMPARE(Column(w->FaxGrid, "SUBJECT"), QStringList{QStringLiteral("new subject")});
   }
 
+  // A fax that went out already: Edit warns that the log entry would no longer
+  // match and offers Clone; Cancel changes nothing, Clone edits nothing, and
+  // "Edit Anyway" opens the editor.
+  void editingASentFaxWarnsAndOffersClone() {
+    Prepare();
+    auto w = Start();
+    Touch(home_ + "SEND/FAX00000.APF");
+    AddOut(w->FaxTable, {"went out", "Ann", "20261101", "FAX00000.APF", "", false, "10:15"});
+    w->SetButtons();
+    auto press = [](const QString& caption, QString* text) {
+      return [caption, text](QWidget* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Edit Fax"));
+        *text = box->text();
+        for (QAbstractButton* b : box->buttons())
+          if (b->text() == caption) return b->click();
+        box->close();
+        QFAIL(qPrintable(QStringLiteral("no button ") + caption));
+      };
+    };
+    QString text;
+    ModalScript cancel;
+    cancel.Then(press(QStringLiteral("Cancel"), &text));
+    w->EditButton->click();
+    QVERIFY(cancel.Done());
+    QVERIFY2(text.contains(QLatin1String("no longer match")) && text.contains(QLatin1String("10:15")), qPrintable(text));
+    QCOMPARE(Column(w->FaxGrid, "SUBJECT"), QStringList{QStringLiteral("went out")});
+
+    ModalScript clone;
+    clone.Then(press(QStringLiteral("&Clone"), &text));
+    w->EditButton->click();
+    QVERIFY(clone.Done());
+    QVERIFY(clone.unexpected().isEmpty());
+    QVERIFY(Column(w->FaxGrid, "SUBJECT").contains(QStringLiteral("[clone]went out")));
+    QVERIFY(QFile::exists(home_ + "SEND/FAX00001.APF"));
+
+    Select(*w, w->FaxGrid, "SUBJECT", QStringLiteral("went out"));
+    ModalScript edit;
+    edit.Then(press(QStringLiteral("&Edit Anyway"), &text));
+    edit.Then([](QWidget* d) {
+      auto* editor = qobject_cast<TFaxEditor*>(d);
+      QVERIFY(editor);
+      editor->Subject->setText(QStringLiteral("changed after sending"));
+      editor->AcceptButton->click();
+    });
+    w->EditButton->click();
+    QVERIFY(edit.Done());
+    QVERIFY(Column(w->FaxGrid, "SUBJECT").contains(QStringLiteral("changed after sending")));
+  }
+
   // Enter on a row does what a double click does: edits an outgoing fax, views
   // a received one; on an empty list it does nothing.
   void enterChoosesTheCurrentRow() {

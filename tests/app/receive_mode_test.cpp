@@ -258,9 +258,10 @@ class ReceiveModeTest : public QObject {
   void ExpectOff(TMainScreen& w) {
     QVERIFY(!w.InReceiveMode);
     QVERIFY(!w.ReceivingNow);
-    QCOMPARE(w.ReceiveButton->text(), QStringLiteral("Receive"));
+    // The captions get their mnemonic back with the mode's end.
+    QCOMPARE(w.ReceiveButton->text(), QStringLiteral("&Receive"));
     QCOMPARE(w.ReceiveButton->toolTip(), QStringLiteral("Start receiving faxes"));
-    QCOMPARE(w.mnuReceive->text(), QStringLiteral("Receive Faxes"));
+    QCOMPARE(w.mnuReceive->text(), QStringLiteral("&Receive Faxes"));
     QVERIFY(!ReceiveModeOf(w).Notification()->isVisible());
   }
 
@@ -474,7 +475,7 @@ class ReceiveModeTest : public QObject {
     QVERIFY(!w->OutgoingPageShown());
     QCOMPARE(w->ReceiveButton->text(), QStringLiteral("STOP"));
     QCOMPARE(w->ReceiveButton->toolTip(), QStringLiteral("Stop receiving faxes"));
-    QCOMPARE(w->mnuReceive->text(), QStringLiteral("Stop Receiving Faxes"));
+    QCOMPARE(w->mnuReceive->text(), QStringLiteral("Stop &Receiving Faxes"));
     // The mode's own text, or the receiver's first status if it came after it.
     const QString waiting = w->statusBar()->currentMessage();
     QVERIFY2(waiting == QLatin1String("Waiting for fax...") || waiting == QLatin1String("Waiting for incoming call"),
@@ -490,6 +491,17 @@ class ReceiveModeTest : public QObject {
     QVERIFY(guard.Done());
     QVERIFY(guard.seen()[0].text.startsWith(QLatin1String("You are in Fax Receive mode.")));
 
+    // The modem is the mode's: Send shows that it cannot be used, on the list's
+    // own page too.
+    QCOMPARE(w->FaxTable.appendBlank(), 0);
+    w->FaxTable.setString("SUBJECT", "Waiting to go");
+    QCOMPARE(w->FaxTable.post(), 0);
+    w->FaxGrid->Refresh();
+    w->ShowPage(true);
+    QVERIFY(w->FaxGrid->HasCurrent());
+    QVERIFY(!w->SendButton->isEnabled());
+    QVERIFY(!w->mnuSend->isEnabled());
+    w->ShowPage(false);
     // Exit while waiting for faxes asks first; No keeps the window and the mode.
     ModalScript stay;
     stay.Answer(QMessageBox::No);

@@ -458,8 +458,20 @@ class SendWindowTest : public QObject {
       QCOMPARE(box->text(), QStringLiteral("The fax was sent successfully"));
       box->button(QMessageBox::Ok)->click();
     });
+    // Send Fax Now once more: the window asks before the same fax goes twice,
+    // and No opens nothing (the scripted modem would notice another session).
+    script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->SendFaxButton->click(); });
+    QString again;
+    script.Then([&again](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      QVERIFY(box);
+      again = box->text();
+      QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+      box->button(QMessageBox::No)->click();
+    });
     script.Then([](QWidget* w) { qobject_cast<TSendFaxForm*>(w)->CloseButton->click(); });
     QVERIFY(SendCurrentFax(nullptr, table_, {}));
+    QVERIFY2(again.contains(QLatin1String("Send it again?")), qPrintable(again));
     QVERIFY(script.Done());
     QVERIFY2(modem.WaitDone(5s), modem.Report().c_str());
     QCOMPARE(whileShown, QStringLiteral("Sent"));

@@ -525,7 +525,7 @@ class ViewerWindowTest : public QObject {
     QMainWindow main;
     main.show();
     struct Seen {
-      QString file, status, heading, mainStatus;
+      QString file, status, heading, mainStatus, title;
       unsigned pages = 0;
       bool fileExists = false;
     } seen;
@@ -533,8 +533,8 @@ class ViewerWindowTest : public QObject {
       auto* v = qobject_cast<TFaxViewer*>(wnd);
       QVERIFY(v);
       QTRY_VERIFY(v->PageCount() > 0);
-      seen = {v->FileName(),  v->StatusPanel->text(),      v->HeadingText(), main.statusBar()->currentMessage(),
-              v->PageCount(), QFile::exists(v->FileName())};
+      seen = {v->FileName(),    v->StatusPanel->text(), v->HeadingText(), main.statusBar()->currentMessage(),
+              v->windowTitle(), v->PageCount(),       QFile::exists(v->FileName())};
       v->CloseButton->click();
     };
     {
@@ -548,7 +548,9 @@ class ViewerWindowTest : public QObject {
     QVERIFY(QFileInfo(seen.file).fileName().startsWith(QStringLiteral("Temp")));
     QVERIFY(!QFile::exists(seen.file));
     QCOMPARE(seen.status, QStringLiteral("Fax printout: Page 1 of 3"));
-    QCOMPARE(seen.mainStatus, QStringLiteral("Loading viewer..."));
+    // "Loading viewer..." is gone once the viewer is up; the title names the fax.
+    QVERIFY2(seen.mainStatus.isEmpty(), qPrintable(seen.mainStatus));
+    QVERIFY2(seen.title.startsWith(QStringLiteral("Fax Viewer - To: Harbour Supplies \u2014 Sent: ")), qPrintable(seen.title));
     QVERIFY(seen.heading.startsWith(QStringLiteral("To: Harbour Supplies             Sent: ")));
     QVERIFY(main.statusBar()->currentMessage().isEmpty());
     QVERIFY(QFile::exists(home_ + "SEND/COV00000.APF") && QFile::exists(home_ + "SEND/FAX00000.APF"));
@@ -562,6 +564,7 @@ class ViewerWindowTest : public QObject {
     QCOMPARE(seen.pages, 5u);
     QVERIFY(QFile::exists(seen.file));  // the received fax itself stays
     QVERIFY(seen.heading.startsWith(QStringLiteral("From: +1 555 0100             Received: ")));
+    QVERIFY2(seen.title.startsWith(QStringLiteral("Fax Viewer - From: +1 555 0100 \u2014 Received: ")), qPrintable(seen.title));
 
     // Body only, then nothing at all.
     fax.setString("FAXCOVER", "");

@@ -2,7 +2,10 @@
 // cloning, forwarding, editing, and the commands that open other windows.
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDate>
 #include <QDialog>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -60,9 +63,45 @@ void TMainScreen::AddCoverButtonClick() {
   RunHook(Hooks().AddCoverSheet, *this);
 }
 
+namespace {
+
+enum class SentFaxChoice { Edit, Clone, Cancel };
+
+// A fax that went out already: its log entry describes the pages that were sent,
+// so changing them makes the entry describe something that never went out. The
+// user may edit it anyway, or clone it and edit the copy.
+SentFaxChoice AskEditSentFax(QWidget* parent, const QString& sentOn) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Edit Fax"),
+                  DisplayText(QStringLiteral("This fax was already sent (") + sentOn +
+                              QStringLiteral(").\rIf you change it, its entry in the fax log will no longer match "
+                                             "what went out.\r\rClone it and change the copy instead?")),
+                  QMessageBox::NoButton, parent);
+  QPushButton* clone = box.addButton(QStringLiteral("&Clone"), QMessageBox::AcceptRole);
+  QPushButton* edit = box.addButton(QStringLiteral("&Edit Anyway"), QMessageBox::DestructiveRole);
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(clone);
+  box.exec();
+  if (box.clickedButton() == clone) return SentFaxChoice::Clone;
+  if (box.clickedButton() == edit) return SentFaxChoice::Edit;
+  return SentFaxChoice::Cancel;
+}
+
+}  // namespace
+
 void TMainScreen::EditButtonClick() {
   if (OutgoingPageShown()) {
     if (!FaxGrid->HasCurrent()) return;
+    if (const QString sent = Field(FaxTable, "DATESENT").trimmed(); !sent.isEmpty()) {
+      const SentFaxChoice choice =
+          AskEditSentFax(this, QLocale().toString(QDate::fromString(sent, QStringLiteral("yyyyMMdd")),
+                                                   QLocale::ShortFormat) +
+                                   QLatin1Char(' ') + Field(FaxTable, "TIMESENT").trimmed());
+      if (choice == SentFaxChoice::Cancel) return;
+      if (choice == SentFaxChoice::Clone) {
+        CloneCurrentFax();
+        return;
+      }
+    }
     if (!FaxTable.getTrimString("FAXCOVER").empty()) {
       if (RefusedInReceiveMode()) return;
       RunHook(Hooks().EditCoverSheet, *this);
@@ -285,6 +324,10 @@ void TMainScreen::mnuCloneClick() {
                              QStringLiteral("\")"),
                          QStringLiteral("Clone")))
     return;
+  CloneCurrentFax();
+}
+
+void TMainScreen::CloneCurrentFax() {
   const std::string doc = FaxTable.getTrimString("FAXDOC");
   const std::string cover = FaxTable.getTrimString("FAXCOVER");
   // A part the record names but that is not there (or not a plain file name) is

@@ -237,7 +237,9 @@ void TMainScreen::SetButtons() {
   if (outgoing) {
     OrderButton->setEnabled(true);
     Newbutton->setEnabled(true);
-    for (QPushButton* b : {SendButton, DeleteButton, EditButton, ButtonviewPrint}) b->setEnabled(faxHas);
+    for (QPushButton* b : {DeleteButton, EditButton, ButtonviewPrint}) b->setEnabled(faxHas);
+    // The modem belongs to receive mode while it runs: Send shows it cannot be used.
+    SendButton->setEnabled(faxHas && !InReceiveMode);
     AddCoverButton->setEnabled(faxHas && FaxTable.getTrimString("FAXCOVER").empty());
     mnuArchive->setEnabled(DeleteButton->isEnabled());
     mnuClone->setEnabled(faxHas);

@@ -86,6 +86,8 @@ class TMainScreen : public QMainWindow {
   void mnuPreferencesClick();
   void ProblemSolverButtonClick();
   void mnuCloneClick();
+  // Clones the current outgoing fax (files and record) without asking.
+  void CloneCurrentFax();
   void mnuArchiveClick();
   void mnuForwardClick();
   void PrintSetup1Click();
