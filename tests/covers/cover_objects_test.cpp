@@ -111,7 +111,7 @@ class CoverObjectsTest : public QObject {
     QTest::newRow("round rectangle") << int(P::psRoundRectangle) << "TFaxCoverShapes"
                                      << "Shape" << QVariant(QStringLiteral("stRoundRect"));
     QTest::newRow("line") << int(P::psLine) << "TFaxCoverLine"
-                          << "LineStyle" << QVariant(QStringLiteral("stVertical"));
+                          << "LineStyle" << QVariant(QStringLiteral("stHorizontal"));
     QTest::newRow("message") << int(P::psMessage) << "TFaxCoverMessage"
                              << "Caption" << QVariant(QStringLiteral("[Fax Message]"));
     QTest::newRow("importance") << int(P::psImportance) << "TFaxCoverImportance"
@@ -145,6 +145,17 @@ class CoverObjectsTest : public QObject {
     }
     panel_->SetPanelState(TFaxCoverPanel::psPointing);
     QVERIFY(panel_->Pointing());
+  }
+
+  // The Line tool follows the drag: taller than wide draws a vertical line,
+  // either way round; wider than tall a horizontal one.
+  void lineToolFollowsTheDragsDirection() {
+    panel_->SetEditAfterCreate(false);
+    panel_->SetPanelState(TFaxCoverPanel::psLine);
+    Drag(panel_.get(), {100, 300}, {110, 100});
+    QCOMPARE(panel_->LastCreated()->GetPublished(QStringLiteral("LineStyle")), QVariant(QStringLiteral("stVertical")));
+    Drag(panel_.get(), {400, 100}, {200, 104});
+    QCOMPARE(panel_->LastCreated()->GetPublished(QStringLiteral("LineStyle")), QVariant(QStringLiteral("stHorizontal")));
   }
 
   void tinyRectanglesGrowBeforePlacing() {

@@ -202,10 +202,9 @@ TPreviewCovers::TPreviewCovers(const QString& currentFile, bool browseOnly, QWid
   FileList->addItems(CoverFiles(QStringLiteral(".FCS")));
   FileList->setMinimumWidth(150);
   Preview = new QLabel(this);
-  Preview->setFixedSize(kPreviewWidth, kPreviewHeight);
-  Preview->setScaledContents(true);
   Preview->setAlignment(Qt::AlignCenter);
   PreviewBox = new QScrollArea(this);
+  PreviewBox->setWidgetResizable(true);
   PreviewBox->setWidget(Preview);
   PreviewBox->setMinimumSize(460, 420);
   Description = new QLabel(this);
@@ -268,12 +267,24 @@ void TPreviewCovers::SelectionChanged() {
   }
   chosen_ = CoversDir() + item->text();
   const QString bmp = QString::fromStdString(qn::ResolvePath(qn::ChangeFileExt(chosen_.toStdString(), ".bmp")));
-  QPixmap picture;
-  if (QFileInfo::exists(bmp) && picture.load(bmp))
-    Preview->setPixmap(picture);
+  picture_ = QPixmap();
+  if (QFileInfo::exists(bmp) && picture_.load(bmp))
+    FitPicture();
   else
     Preview->setText(QStringLiteral("Image not available"));
   Description->setText(ReadTemplateDescription(chosen_));
+}
+
+void TPreviewCovers::FitPicture() {
+  if (picture_.isNull()) return;
+  const QSize room = PreviewBox->viewport()->size() - QSize(4, 4);
+  if (room.isEmpty()) return;
+  Preview->setPixmap(picture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void TPreviewCovers::resizeEvent(QResizeEvent* e) {
+  QDialog::resizeEvent(e);
+  FitPicture();
 }
 
 void TPreviewCovers::OkClick() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -86,11 +87,15 @@ class TPreviewCovers : public QDialog {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
   void SelectionChanged();
   void OkClick();
+  // The whole page, scaled to fit the preview box with its proportions kept.
+  void FitPicture();
   QString current_, chosen_;
+  QPixmap picture_;
 };
 
 // Line 1 of the ".DES" beside a template file; empty when there is none.

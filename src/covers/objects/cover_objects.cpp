@@ -724,8 +724,10 @@ void TFaxCoverPanel::CreateObjectFor(const QRect& rect) {
       break;
     }
     case psLine: {
+      // The drag's longer side gives the direction: a wide drag draws a
+      // horizontal line, a tall one a vertical line.
       auto line = std::make_unique<TFaxCoverLine>();
-      line->SetLineStyle(stVertical);
+      line->SetLineStyle(rect.height() > rect.width() ? stVertical : stHorizontal);
       obj = std::move(line);
       break;
     }

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 
@@ -525,6 +526,15 @@ class DesignerTest : public QObject {
         const auto items = chooser->FileList->findItems(fcs, Qt::MatchFixedString);
         QCOMPARE(items.size(), 1);
         chooser->FileList->setCurrentItem(items.front());
+        // The preview shows the whole page: scaled into the box, proportions kept.
+        const QPixmap shown = chooser->Preview->pixmap();
+        QVERIFY(!shown.isNull());
+        const QSize room = chooser->PreviewBox->viewport()->size();
+        QVERIFY2(shown.width() <= room.width() && shown.height() <= room.height(),
+                 qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(shown.width()).arg(shown.height())
+                                .arg(room.width()).arg(room.height())));
+        QVERIFY(shown.width() >= room.width() - 8 || shown.height() >= room.height() - 8);
+        QVERIFY(qAbs(double(shown.width()) / shown.height() - 816.0 / 1056.0) < 0.02);
         QTest::mouseClick(chooser->OkButton, Qt::LeftButton);
       });
       w.Open1->trigger();
