@@ -214,9 +214,10 @@ ComPort=0
 [TMainScreen_Placement]
 Left=0
 Top=0
-Right=1100
-Bottom=620
+Right=800
+Bottom=600
 Maximized=0
 INI
 
-OUT=$out capture 1100x620 build/bin/quillon
+# The smallest screen the windows are made for.
+OUT=$out capture 800x600 build/bin/quillon

@@ -267,7 +267,7 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(const QString& current, QWidget* pa
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
   OkButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-  HelpButton = new QPushButton(QStringLiteral("Help"), this);
+  HelpButton = new QPushButton(QStringLiteral("&Help"), this);
 
   auto* top = new QHBoxLayout;
   top->addWidget(FileList);

@@ -59,7 +59,7 @@ TShowErrorForm::TShowErrorForm(const QString& title, const QString& message, boo
       QStringLiteral("For more information and possible solutions, click the Fax Problem Solver button"), this);
   hint->setWordWrap(true);
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
-  ProblemSolverButton = new QPushButton(QStringLiteral(" Fax Problem Solver"), this);
+  ProblemSolverButton = new QPushButton(QStringLiteral(" Fax &Problem Solver"), this);
   ContinueButton = new QPushButton(QStringLiteral("Continue"), this);
   ContinueButton->setVisible(showContinue);
   OkButton->setDefault(true);

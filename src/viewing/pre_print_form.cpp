@@ -46,7 +46,7 @@ TPrePrintForm::TPrePrintForm(QWidget* parent) : QDialog(parent) {
   connect(CancelButton, &QPushButton::clicked, this, &TPrePrintForm::reject);
 
   auto* range = new QFormLayout;
-  auto* fromLabel = new QLabel(QStringLiteral("&From Page:"), this);
+  auto* fromLabel = new QLabel(QStringLiteral("F&rom Page:"), this);
   fromLabel->setBuddy(FromPage);
   auto* toLabel = new QLabel(QStringLiteral("&To Page:"), this);
   toLabel->setBuddy(ToPage);

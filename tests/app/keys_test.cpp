@@ -33,6 +33,17 @@
 #include <QPlainTextEdit>
 #include "sessions/settings.h"
 #include "viewing/fax_viewer_window.h"
+#include "viewing/pre_print_form.h"
+#include "app/main/about.h"
+#include "app/main/delete_what.h"
+#include "covers/designer/designer_dialogs.h"
+#include "covers/objects/cover_dialogs.h"
+#include "records/ui/cleanup.h"
+#include "sessions/fax_status.h"
+#include "sessions/modem/config_info.h"
+#include "sessions/modem/init_string_helper.h"
+#include "sessions/prefs/quick_setup.h"
+#include "sessions/starting_fax_form.h"
 
 using namespace qn;
 using qntest::MnemonicCheck;
@@ -81,66 +92,124 @@ class KeysTest : public QObject {
     InstallDesignerHooks();
   }
 
-  // Walks the main window and its menus, then each window it opens.
-  void mnemonicsAreUniqueAndPresent() {
-    MnemonicCheck check;
+  // Each window of the program in turn, shown at its own size but never larger
+  // than an 800x600 screen (the main window at exactly that), handed to visit.
+  // The main window's sort menus go to visitMenu.
+  void EachWindow(const std::function<void(QWidget&, const QString&)>& visit,
+                  const std::function<void(QMenu*, const QString&)>& visitMenu = {}) {
+    auto shown = [&](QWidget& w, const QString& name) {
+      w.show();
+      w.resize(std::min(w.width(), 800), std::min(w.height(), 600));
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QCoreApplication::processEvents();
+      visit(w, name);
+      w.hide();
+    };
     {
       auto w = Start();
-      check.Window(w.get(), QStringLiteral("main window"));
-      check.Menu(w->FaxSortMenu, QStringLiteral("sort menu (outgoing)"));
-      check.Menu(w->RecSortMenu, QStringLiteral("sort menu (incoming)"));
+      w->resize(800, 600);
+      QCoreApplication::processEvents();
+      visit(*w, QStringLiteral("main window"));
+      if (visitMenu) {
+        visitMenu(w->FaxSortMenu, QStringLiteral("sort menu (outgoing)"));
+        visitMenu(w->RecSortMenu, QStringLiteral("sort menu (incoming)"));
+      }
       w->ShowPage(false);
-      check.Window(w.get(), QStringLiteral("main window (incoming)"));
+      QCoreApplication::processEvents();
+      visit(*w, QStringLiteral("main window (incoming)"));
+      {
+        TDMForm cleanup(w->FaxTable, w->RecTable);
+        shown(cleanup, QStringLiteral("Fax Log Cleanup"));
+      }
       w->close();
     }
     {
       TSendFaxForm send;
-      Shown(send);
-      check.Window(&send, QStringLiteral("Send Fax"));
-      send.hide();
+      shown(send, QStringLiteral("Send Fax"));
+      TFeFaxStatus status;
+      shown(status, QStringLiteral("Fax Status"));
+      TStartingFaxForm starting;
+      shown(starting, QStringLiteral("Receive mode notification"));
+      TShowErrorForm error(QStringLiteral("Fax Failure"), ErrorWindowText(-8065), false, false);
+      shown(error, QStringLiteral("Fax Failure"));
     }
     {
       faxprep::TCreateEditQuickFax editor;
-      Shown(editor);
-      check.Window(&editor, QStringLiteral("Fax Cover Sheet Editor"));
+      shown(editor, QStringLiteral("Fax Cover Sheet Editor"));
       faxprep::TSenderInfo sender;
-      Shown(sender);
-      check.Window(&sender, QStringLiteral("Sender Information"));
+      shown(sender, QStringLiteral("Sender Information"));
+      faxprep::TPreviewQuickFaxForms chooser(QString{});
+      shown(chooser, QStringLiteral("Select Fax Cover Template"));
     }
     {
       TFaxEditor editor;
-      Shown(editor);
-      check.Window(&editor, QStringLiteral("Fax Information Editor"));
+      shown(editor, QStringLiteral("Fax Information Editor"));
+      TEditReceiveNotes notes(QStringLiteral("+1 555 0100"), QString{});
+      shown(notes, QStringLiteral("Received fax notes"));
       TPhoneBookEditor pbEditor;
-      Shown(pbEditor);
-      check.Window(&pbEditor, QStringLiteral("Phone Book Editor"));
+      shown(pbEditor, QStringLiteral("Phone Book Editor"));
       TPhoneBook book;
       QVERIFY(book.OpenTable());
-      Shown(book);
-      check.Window(&book, QStringLiteral("Phone Book Browser"));
+      shown(book, QStringLiteral("Phone Book Browser"));
       book.SetPicking(true);
-      check.Window(&book, QStringLiteral("Phone Book Browser (picking)"));
+      shown(book, QStringLiteral("Phone Book Browser (picking)"));
+      TDateSelector dates;
+      shown(dates, QStringLiteral("Date selector"));
+      TDeleteWhat what;
+      shown(what, QStringLiteral("Delete what"));
     }
     {
       TFaxViewer viewer;
-      Shown(viewer);
-      check.Window(&viewer, QStringLiteral("Fax Viewer"));
+      shown(viewer, QStringLiteral("Fax Viewer"));
+      TPrePrintForm print;
+      shown(print, QStringLiteral("Print"));
     }
     {
       TPreferences prefs;
-      Shown(prefs);
+      prefs.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&prefs));
       for (int page = 0; page < prefs.Pages->count(); ++page) {
         prefs.SetPage(page);
-        check.Window(&prefs, QStringLiteral("Preferences Wizard page %1").arg(page));
+        QCoreApplication::processEvents();
+        visit(prefs, QStringLiteral("Preferences Wizard page %1").arg(page));
       }
+      prefs.hide();
+      TQuickSetupForm quick;
+      shown(quick, QStringLiteral("Quick Setup"));
+      TModemInitStringHelperForm init;
+      shown(init, QStringLiteral("Init string helper"));
+      TConfigurationInfo config(QStringList{QStringLiteral("Quillon")});
+      shown(config, QStringLiteral("Configuration Information"));
+      TQuickStart start;
+      shown(start, QStringLiteral("Quick Start"));
     }
     {
       covers::TCoverDesMainScreen designer;
-      Shown(designer);
-      check.Window(&designer, QStringLiteral("Cover Sheet Template Designer"));
+      shown(designer, QStringLiteral("Cover Sheet Template Designer"));
+      covers::TSaveTemplateAs saveAs;
+      shown(saveAs, QStringLiteral("Save Template As"));
+      covers::TPreviewCovers preview(QString{}, false);
+      shown(preview, QStringLiteral("Select Fax Cover Template (designer)"));
+      covers::TCoverTextDialog text(QStringLiteral("<text>"));
+      shown(text, QStringLiteral("Text"));
     }
+  }
+
+  // Walks the main window and its menus, then each window it opens.
+  void mnemonicsAreUniqueAndPresent() {
+    MnemonicCheck check;
+    EachWindow([&](QWidget& w, const QString& name) { check.Window(&w, name); },
+               [&](QMenu* m, const QString& name) { check.Menu(m, name); });
     for (const QString& p : check.problems()) qInfo("%s", qPrintable(p));
     QVERIFY2(check.problems().isEmpty(), "mnemonics missing or shared (listed above)");
+  }
+
+  // No caption, label or column header is cut off at 800x600.
+  void nothingIsCutAt800x600() {
+    qntest::TextFitCheck check;
+    EachWindow([&](QWidget& w, const QString& name) { check.Window(&w, name); });
+    for (const QString& p : check.problems()) qInfo("%s", qPrintable(p));
+    QVERIFY2(check.problems().isEmpty(), "texts cut off (listed above)");
   }
 
   // The fax number fields of the send window, the cover sheet editor, the fax

@@ -2,14 +2,20 @@
 // buttons, check boxes, radio buttons, labels of fields, group boxes, tabs and
 // the menu bar's titles share one set per window; each menu is a set of its own.
 // Reports a letter used twice in one set, and a control that has none.
+// TextFitCheck: reports a visible caption cut off by its control (buttons, check
+// boxes, labels that do not wrap, group titles, tabs and list headers).
 #pragma once
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QAbstractItemView>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QStringList>
 #include <QTabBar>
@@ -59,9 +65,20 @@ class MnemonicCheck {
       if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
         if (b->inherits("QToolButton") && b->text().isEmpty()) continue;
         if (b->parentWidget() && b->parentWidget()->inherits("QTabBar")) continue;  // a tab's close button
-        take(b->text(), QStringLiteral("button"), !b->inherits("QRadioButton") && !b->inherits("QToolButton"));
+        // A dialog's default button answers Enter and its Cancel answers Escape:
+        // a letter is welcome there but not needed.
+        auto* push = qobject_cast<const QPushButton*>(b);
+        const bool keyed = window->inherits("QDialog") && push &&
+                           (push->isDefault() || QString(push->text()).remove(QLatin1Char('&')).trimmed() ==
+                                                     QLatin1String("Cancel"));
+        take(b->text(), QStringLiteral("button"),
+             !keyed && !b->inherits("QRadioButton") && !b->inherits("QToolButton"));
       } else if (auto* l = qobject_cast<const QLabel*>(w)) {
-        if (l->buddy()) take(l->text(), QStringLiteral("label"));
+        // A label that names a value shown read-only leads nowhere a key could go.
+        auto* shownOnly = qobject_cast<const QLineEdit*>(l->buddy());
+        if (l->buddy() && l->buddy()->focusPolicy() != Qt::NoFocus && !l->buddy()->inherits("QLabel") &&
+            !(shownOnly && shownOnly->isReadOnly()))
+          take(l->text(), QStringLiteral("label"));
       } else if (auto* g = qobject_cast<const QGroupBox*>(w)) {
         if (g->title().contains(QLatin1Char('&'))) take(g->title(), QStringLiteral("group"));
       } else if (auto* t = qobject_cast<const QTabBar*>(w)) {
@@ -105,6 +122,56 @@ class MnemonicCheck {
     return true;
   }
 
+  QStringList problems_;
+};
+
+// Captions cut off by their controls, as a window shows them at its size.
+class TextFitCheck {
+ public:
+  void Window(const QWidget* window, const QString& name) {
+    for (const QWidget* w : window->findChildren<QWidget*>()) {
+      if (w->window() != window || !w->isVisibleTo(window)) continue;
+      auto cut = [&](const QString& kind, const QString& text, int need, int have) {
+        problems_ << QStringLiteral("%1: %2 \"%3\" needs %4 px, has %5").arg(name, kind, text).arg(need).arg(have);
+      };
+      if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        if (b->text().isEmpty() || (b->parentWidget() && b->parentWidget()->inherits("QTabBar"))) continue;
+        // The size a button asks for holds its whole caption (and icon).
+        const int need = b->sizeHint().width();
+        if (b->width() + 1 < need) cut(QStringLiteral("button"), b->text(), need, b->width());
+      } else if (auto* l = qobject_cast<const QLabel*>(w)) {
+        if (l->wordWrap() || l->text().isEmpty() || l->textFormat() == Qt::RichText || !l->pixmap().isNull()) continue;
+        if (Qt::mightBeRichText(l->text()) && l->textFormat() != Qt::PlainText) continue;
+        const int need = l->minimumSizeHint().width();
+        if (l->width() + 1 < need) cut(QStringLiteral("label"), l->text(), need, l->width());
+      } else if (auto* h = qobject_cast<const QHeaderView*>(w)) {
+        if (h->orientation() != Qt::Horizontal || !h->model()) continue;
+        for (int i = 0; i < h->count(); ++i) {
+          if (h->isSectionHidden(i) || h->sectionSize(i) == 0) continue;
+          const QString text = h->model()->headerData(i, Qt::Horizontal).toString();
+          if (text.isEmpty()) continue;
+          // The section's margins and sort arrow, as QHeaderView reserves them.
+          const int need = h->fontMetrics().horizontalAdvance(text) + 8;
+          const int visibleEnd = h->sectionViewportPosition(i) + h->sectionSize(i);
+          if (visibleEnd > h->viewport()->width() && h->sectionViewportPosition(i) >= h->viewport()->width()) continue;
+          if (h->sectionSize(i) < need) cut(QStringLiteral("column"), text, need, h->sectionSize(i));
+        }
+      } else if (auto* t = qobject_cast<const QTabBar*>(w)) {
+        for (int i = 0; i < t->count(); ++i) {
+          const QString text = QString(t->tabText(i)).remove(QLatin1Char('&'));
+          const int need = t->fontMetrics().horizontalAdvance(text);
+          if (t->isTabVisible(i) && t->tabRect(i).width() < need) cut(QStringLiteral("tab"), text, need, t->tabRect(i).width());
+        }
+      } else if (auto* g = qobject_cast<const QGroupBox*>(w)) {
+        const QString text = QString(g->title()).remove(QLatin1Char('&'));
+        const int need = g->fontMetrics().horizontalAdvance(text) + 8;
+        if (!text.isEmpty() && g->width() < need) cut(QStringLiteral("group"), text, need, g->width());
+      }
+    }
+  }
+  const QStringList& problems() const { return problems_; }
+
+ private:
   QStringList problems_;
 };
 

@@ -112,8 +112,8 @@ TQuickStart::TQuickStart(QWidget* parent) : QDialog(parent) {
   Text->setReadOnly(true);
   Text->setPlainText(QString::fromLatin1(kQuickStartText));
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  auto* print = new QPushButton(QStringLiteral("Print"), this);
-  auto* copy = new QPushButton(QStringLiteral("Copy to Clipboard"), this);
+  auto* print = new QPushButton(QStringLiteral("&Print"), this);
+  auto* copy = new QPushButton(QStringLiteral("&Copy to Clipboard"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(print, &QPushButton::clicked, this, &TQuickStart::PrintClick);

@@ -154,7 +154,7 @@ TSaveTemplateAs::TSaveTemplateAs(QWidget* parent) : QDialog(parent) {
   OkButton = new QPushButton(QStringLiteral("Ok "), this);
   OkButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-  HelpButton = new QPushButton(QStringLiteral("Help"), this);
+  HelpButton = new QPushButton(QStringLiteral("&Help"), this);
 
   auto* nameLabel = new QLabel(QStringLiteral("Enter the &file name"), this);
   nameLabel->setBuddy(TemplateName);
@@ -210,7 +210,7 @@ TPreviewCovers::TPreviewCovers(const QString& currentFile, bool browseOnly, QWid
   Description = new QLabel(this);
   Description->setTextFormat(Qt::PlainText);
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
-  HelpButton = new QPushButton(QStringLiteral("Help"), this);
+  HelpButton = new QPushButton(QStringLiteral("&Help"), this);
   CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
   OkButton->setVisible(!browseOnly);
   (browseOnly ? CancelButton : OkButton)->setDefault(true);

@@ -67,11 +67,11 @@ TDateSelector::TDateSelector(QWidget* parent) : QDialog(parent) {
     int months;
     int years;
   };
-  const Nav navs[] = {{"Year-", "Show the previous year", 0, -1},
-                      {"Month-", "Show the previous month", -1, 0},
-                      {"Today", "Show today's date", 0, 0},
-                      {"Month +", "Show the next month", 1, 0},
-                      {"Year+", "Show the next year", 0, 1}};
+  const Nav navs[] = {{"&Year-", "Show the previous year", 0, -1},
+                      {"M&onth-", "Show the previous month", -1, 0},
+                      {"&Today", "Show today's date", 0, 0},
+                      {"Mo&nth +", "Show the next month", 1, 0},
+                      {"Y&ear+", "Show the next year", 0, 1}};
   auto* navRow = new QHBoxLayout;
   for (const Nav& n : navs) {
     auto* b = new QPushButton(QLatin1String(n.caption), this);
@@ -201,17 +201,17 @@ void TDeleteForConditions::OkClick() {
 TDMForm::TDMForm(xb::Table& fax, xb::Table& rec, QWidget* parent) : QDialog(parent), fax_(fax), rec_(rec) {
   setWindowTitle(QStringLiteral("Fax Log Cleanup Utility"));
   Menu = new QMenuBar(this);
-  mnuActions = Menu->addMenu(QStringLiteral("Actions"));
-  aDeleteCurrent = mnuActions->addAction(QStringLiteral("Delete Current Fax"));
+  mnuActions = Menu->addMenu(QStringLiteral("&Actions"));
+  aDeleteCurrent = mnuActions->addAction(QStringLiteral("Delete &Current Fax"));
   aDeleteCurrent->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
   mnuActions->addSeparator();
-  aBeforeDate = mnuActions->addAction(QStringLiteral("Delete All Before A Particular Date"));
-  aArchived = mnuActions->addAction(QStringLiteral("Delete All Archived Faxes"));
-  aSent = mnuActions->addAction(QStringLiteral("Delete All that Have Been Sent"));
-  aNotSent = mnuActions->addAction(QStringLiteral("Delete All That Have NOT Been Sent"));
-  aConditions = mnuActions->addAction(QStringLiteral("Delete All Faxes Meeting Certain Conditions..."));
+  aBeforeDate = mnuActions->addAction(QStringLiteral("Delete All &Before A Particular Date"));
+  aArchived = mnuActions->addAction(QStringLiteral("Delete All &Archived Faxes"));
+  aSent = mnuActions->addAction(QStringLiteral("Delete All that Have Been &Sent"));
+  aNotSent = mnuActions->addAction(QStringLiteral("Delete All That Have &NOT Been Sent"));
+  aConditions = mnuActions->addAction(QStringLiteral("Delete All Faxes &Meeting Certain Conditions..."));
   mnuActions->addSeparator();
-  aAll = mnuActions->addAction(QStringLiteral("Delete All Faxes"));
+  aAll = mnuActions->addAction(QStringLiteral("Delete A&ll Faxes"));
   popup_ = new QMenu(this);
   popup_->addAction(QStringLiteral("Delete"), this, &TDMForm::mnuToggleDeletedStateClick);
 
@@ -258,7 +258,7 @@ TDMForm::TDMForm(xb::Table& fax, xb::Table& rec, QWidget* parent) : QDialog(pare
   Pages->addTab(RecGrid, QStringLiteral("Incoming Faxes"));
   connect(Pages, &QTabWidget::currentChanged, this, [this] { UpdateStates(); });
 
-  auto* help = new QPushButton(QStringLiteral("Help"), this);
+  auto* help = new QPushButton(QStringLiteral("&Help"), this);
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   help->setAutoDefault(false);
   SetHelpTopic(this, 21071);
@@ -323,8 +323,8 @@ void TDMForm::UpdateStates() {
   const bool recAny = rec_.isOpen() && rec_.countVisible() > 0;
   SendGrid->setEnabled(faxAny);
   RecGrid->setEnabled(recAny);
-  Pages->setTabText(0, faxAny ? QStringLiteral("Outgoing Faxes") : QStringLiteral("OutGoing Faxes (none)"));
-  Pages->setTabText(1, recAny ? QStringLiteral("Incoming Faxes") : QStringLiteral("Incoming Faxes (none)"));
+  Pages->setTabText(0, faxAny ? QStringLiteral("&Outgoing Faxes") : QStringLiteral("&OutGoing Faxes (none)"));
+  Pages->setTabText(1, recAny ? QStringLiteral("&Incoming Faxes") : QStringLiteral("&Incoming Faxes (none)"));
   mnuActions->setEnabled(CurrentGrid()->isEnabled());
   for (QAction* a : mnuActions->actions()) a->setEnabled(CurrentGrid()->isEnabled());
 }

@@ -361,7 +361,9 @@ void TRecordGrid::SetRecordModel(TRecordModel* model) {
       chars = f >= 0 ? model->table().field(f).width + (model->table().field(f).type == 'D' ? 3 : 0) : 10;
       chars = std::max<int>(chars, static_cast<int>(c.label.size()));
     }
-    setColumnWidth(i, chars * charWidth + 8);
+    // Never narrower than the column's heading, which would be cut off.
+    const int heading = horizontalHeader()->fontMetrics().horizontalAdvance(c.label) + 12;
+    setColumnWidth(i, std::max(chars * charWidth + 8, heading));
   }
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { OnRowChanged(current); });

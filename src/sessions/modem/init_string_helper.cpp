@@ -109,7 +109,7 @@ TModemInitStringHelperForm::TModemInitStringHelperForm(QWidget* parent) : QDialo
   OkButton = new QPushButton(QStringLiteral("Ok"), this);
   OkButton->setDefault(true);
   CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-  BlankButton = new QPushButton(QStringLiteral("Leave it Blank"), this);
+  BlankButton = new QPushButton(QStringLiteral("Leave it &Blank"), this);
   buttons->addStretch();
   buttons->addWidget(OkButton);
   buttons->addWidget(CancelButton);

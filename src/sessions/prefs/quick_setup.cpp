@@ -33,7 +33,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
                                        "working."),
                         this);
   PortGroup = new TRadioGroup(QStringLiteral("Port"), PortLabels(), 1, this);
-  FindModemButton = new QPushButton(QStringLiteral("Find Modem Port"), this);
+  FindModemButton = new QPushButton(QStringLiteral("Find &Modem Port"), this);
   FindModemButton->setEnabled(static_cast<bool>(ModemTools().FindModem));
   auto* portText = Wrapped(QStringLiteral("Which communications port is your fax modem on? If you do not know, "
                                           "click \"Find Modem Port\"."),
@@ -48,7 +48,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   nameLabel->setBuddy(NameEdit);
   auto* faxLabel = new QLabel(QStringLiteral("Your &fax number (Station ID#)"), this);
   faxLabel->setBuddy(FaxEdit);
-  SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), this);
+  SM56Box = new QCheckBox(QStringLiteral("My modem is a Motorola &SM56"), this);
   auto* closing = Wrapped(QStringLiteral("You can fine-tune these and every other fax setting at any time with the "
                                          "Preferences button of the main window."),
                           this);

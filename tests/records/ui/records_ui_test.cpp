@@ -316,7 +316,7 @@ class RecordsUiTest : public QObject {
     TDMForm form(fax_, rec_);
     form.SetFullMode(true);
     form.show();
-    QCOMPARE(form.Pages->tabText(1), QStringLiteral("Incoming Faxes (none)"));
+    QCOMPARE(form.Pages->tabText(1), QStringLiteral("&Incoming Faxes (none)"));
     QVERIFY(!form.RecGrid->isEnabled());
     auto runConditions = [&](const QString& value, bool exact) -> QString {
       ModalScript script;
