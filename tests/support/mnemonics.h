@@ -129,6 +129,9 @@ class MnemonicCheck {
 class TextFitCheck {
  public:
   void Window(const QWidget* window, const QString& name) {
+    // A window the screen cannot hold cuts everything beyond its edge.
+    if (window->width() > 800 || window->height() > 600)
+      problems_ << QStringLiteral("%1: %2x%3 does not fit 800x600").arg(name).arg(window->width()).arg(window->height());
     for (const QWidget* w : window->findChildren<QWidget*>()) {
       if (w->window() != window || !w->isVisibleTo(window)) continue;
       auto cut = [&](const QString& kind, const QString& text, int need, int have) {
@@ -136,8 +139,13 @@ class TextFitCheck {
       };
       if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
         if (b->text().isEmpty() || (b->parentWidget() && b->parentWidget()->inherits("QTabBar"))) continue;
-        // The size a button asks for holds its whole caption (and icon).
-        const int need = b->sizeHint().width();
+        // A push button may narrow down to its caption (and icon) with a little
+        // room on both sides; other buttons ask for what they need exactly.
+        if (InsideCalendar(b)) continue;  // the calendar's own month and year buttons
+        const int need = b->inherits("QPushButton")
+                             ? b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) +
+                                   (b->icon().isNull() ? 0 : b->iconSize().width() + 4) + 8
+                             : b->sizeHint().width();
         if (b->width() + 1 < need) cut(QStringLiteral("button"), b->text(), need, b->width());
       } else if (auto* l = qobject_cast<const QLabel*>(w)) {
         if (l->wordWrap() || l->text().isEmpty() || l->textFormat() == Qt::RichText || !l->pixmap().isNull()) continue;
@@ -172,6 +180,12 @@ class TextFitCheck {
   const QStringList& problems() const { return problems_; }
 
  private:
+  static bool InsideCalendar(const QWidget* w) {
+    for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+      if (p->inherits("QCalendarWidget")) return true;
+    return false;
+  }
+
   QStringList problems_;
 };
 

@@ -135,12 +135,13 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent) : QDialog(parent) {
   SnapToGrid->setToolTip(QStringLiteral("Snap to Grid toggle"));
 
   auto* toolbar = new QHBoxLayout(Panel2);
-  toolbar->setContentsMargins(4, 2, 4, 2);
-  toolbar->setSpacing(2);
+  toolbar->setContentsMargins(2, 2, 2, 2);
+  toolbar->setSpacing(1);
   for (QAbstractButton* b : tools_->buttons()) toolbar->addWidget(b);
-  toolbar->addSpacing(12);
+  // The gaps stay small, so the whole bar fits an 800-pixel screen.
+  toolbar->addSpacing(4);
   toolbar->addWidget(ZoomSpinner);
-  toolbar->addSpacing(12);
+  toolbar->addSpacing(4);
   toolbar->addWidget(ShowGrid);
   toolbar->addWidget(SnapToGrid);
   toolbar->addStretch(1);
