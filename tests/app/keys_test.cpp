@@ -212,6 +212,22 @@ class KeysTest : public QObject {
     QVERIFY2(check.problems().isEmpty(), "texts cut off (listed above)");
   }
 
+  // F1 in every window opens a help page (the window's own topic where it has
+  // one, else the program's contents), never nothing.
+  void f1OpensHelpInEveryWindow() {
+    SetApplicationHelpFile(home_ + "QN.hlp");
+    QStringList silent;
+    EachWindow([&](QWidget& w, const QString& name) {
+      if (HelpWindow()) HelpWindow()->close();  // it goes away once the loop runs
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      w.activateWindow();
+      QTest::keyClick(w.windowHandle(), Qt::Key_F1);
+      if (!HelpWindow() || !HelpWindow()->isVisible() || HelpPage().isEmpty()) silent << name;
+    });
+    if (HelpWindow()) HelpWindow()->close();
+    QVERIFY2(silent.isEmpty(), qPrintable(QStringLiteral("F1 opened no help in: ") + silent.join(QStringLiteral(", "))));
+  }
+
   // The fax number fields of the send window, the cover sheet editor, the fax
   // information editor and the phone book editor take what a modem dials;
   // a letter is refused with a note at the field, and so is a key past the
