@@ -111,6 +111,8 @@ class KeysTest : public QObject {
       TFaxEditor editor;
       Shown(editor);
       check.Window(&editor, QStringLiteral("Fax Information Editor"));
+      editor.AddCover->setVisible(true);  // as for a document just made into a fax
+      check.Window(&editor, QStringLiteral("Fax Information Editor (document)"));
       TPhoneBookEditor pbEditor;
       Shown(pbEditor);
       check.Window(&pbEditor, QStringLiteral("Phone Book Editor"));
