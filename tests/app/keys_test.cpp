@@ -3,6 +3,7 @@
 // topic of the window in front, number fields take what a modem dials, and
 // the error window speaks plainly.
 #include <QAction>
+#include <QCheckBox>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
