@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProgressDialog>
@@ -101,7 +103,7 @@ bool ConvertOne(QWidget* parent, const QString& path, int index, int count, Send
     pagesTotal = total;
   };
 
-  const QString name = QFileInfo(path).fileName();
+  const QString name = QFontMetrics(QApplication::font()).elidedText(QFileInfo(path).fileName(), Qt::ElideMiddle, 360);
   const QString what = count > 1 ? QStringLiteral("Converting \"%1\" (%2 of %3)").arg(name).arg(index + 1).arg(count)
                                  : QStringLiteral("Converting \"%1\"").arg(name);
   QProgressDialog progress(what, QString(), 0, 0, parent);
@@ -127,10 +129,10 @@ bool ConvertOne(QWidget* parent, const QString& path, int index, int count, Send
   QEventLoop loop;
   QTimer tick;
   tick.setInterval(50);
-  QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
-    stop = 1;
-    progress.setLabelText(QStringLiteral("Cancelling..."));
-  });
+  // Cancel, Escape and the window's close button all stop the converter.
+  auto cancel = [&] { stop = 1; };
+  QObject::connect(&progress, &QProgressDialog::canceled, &loop, cancel);
+  QObject::connect(&progress, &QDialog::rejected, &loop, cancel);
   QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
     if (finished) {
       loop.quit();

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -159,6 +160,11 @@ class DocumentFaxTest : public QObject {
     WritePdf(docs_ + "report.pdf", 2);
     auto w = Start();
     QVERIFY(w->FaxDocumentButton->isEnabled());
+    // The button bar's captions, the new one among them, fit their buttons.
+    for (QPushButton* b : w->FaxDocumentButton->parentWidget()->findChildren<QPushButton*>()) {
+      const QString caption = QString(b->text()).remove(QLatin1Char('&'));
+      QVERIFY2(b->width() >= b->fontMetrics().horizontalAdvance(caption) + 8, qPrintable(caption));
+    }
     QString subject;
     ModalScript script;
     script
@@ -195,11 +201,15 @@ class DocumentFaxTest : public QObject {
     w->close();
   }
 
-  // Three files dropped at once: the PDF and the text file become faxes, the
-  // random bytes named ".pdf" and the unknown binary are told by name with
-  // the converter's reason, and nothing is recorded for them.
+  // Files dropped at once: the PDF, the text file and the picture become
+  // faxes, the random bytes named ".pdf" and the unknown binary are told by
+  // name with the converter's reason, and nothing is recorded for them.
   void droppedFilesBecomeFaxesAndRefusedOnesAreTold() {
     WritePdf(docs_ + "letter.pdf", 3);
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter(&picture).fillRect(50, 50, 300, 100, Qt::black);
+    QVERIFY(picture.save(docs_ + "photo.bmp"));
     WriteBytes(docs_ + "broken.pdf", RandomBytes(20000));
     WriteBytes(docs_ + "notes.txt", "Meeting moved to Thursday.\n\tRoom 4\n\fSecond page\n");
     WriteBytes(docs_ + "blob.bin", RandomBytes(3000));
@@ -208,22 +218,26 @@ class DocumentFaxTest : public QObject {
     script.PassOver("QProgressDialog")
         .Answer(QMessageBox::Ok)
         .Then(FillEditor(QStringLiteral("555-0101"), QStringLiteral("First"), false))
-        .Then(FillEditor(QStringLiteral("555-0102"), QStringLiteral("Second"), false));
-    Drop(w.get(), {docs_ + "letter.pdf", docs_ + "broken.pdf", docs_ + "notes.txt", docs_ + "blob.bin"});
+        .Then(FillEditor(QStringLiteral("555-0102"), QStringLiteral("Second"), false))
+        .Then(FillEditor(QStringLiteral("555-0103"), QStringLiteral("Third"), false));
+    Drop(w.get(),
+         {docs_ + "letter.pdf", docs_ + "broken.pdf", docs_ + "notes.txt", docs_ + "blob.bin", docs_ + "photo.bmp"});
     QTRY_VERIFY_WITH_TIMEOUT(script.Done(), 60000);
     const QString told = script.seen().at(0).text;
     QVERIFY2(told.contains(QStringLiteral("\"broken.pdf\"")) && told.contains(QStringLiteral("not a readable PDF")),
              qPrintable(told));
     QVERIFY2(told.contains(QStringLiteral("\"blob.bin\"")) && told.contains(QStringLiteral("cannot fax this kind")),
              qPrintable(told));
-    QVERIFY(!told.contains(QStringLiteral("letter.pdf")) && !told.contains(QStringLiteral("notes.txt")));
+    for (const char* made : {"letter.pdf", "notes.txt", "photo.bmp"}) QVERIFY(!told.contains(QLatin1String(made)));
     QCOMPARE(script.unexpected(), QStringList());
 
     QStringList subjects = Column(w->FaxGrid, "SUBJECT");
     subjects.sort();
-    QCOMPARE(subjects, (QStringList{QStringLiteral("letter.pdf"), QStringLiteral("notes.txt")}));
-    QCOMPARE(w->FaxTable.visibleRecNos().size(), std::size_t{2});
-    for (const auto& [name, pages] : {std::pair{"letter.pdf", 3u}, std::pair{"notes.txt", 2u}}) {
+    QCOMPARE(subjects, (QStringList{QStringLiteral("letter.pdf"), QStringLiteral("notes.txt"),
+                                    QStringLiteral("photo.bmp")}));
+    QCOMPARE(w->FaxTable.visibleRecNos().size(), std::size_t{3});
+    for (const auto& [name, pages] :
+         {std::pair{"letter.pdf", 3u}, std::pair{"notes.txt", 2u}, std::pair{"photo.bmp", 1u}}) {
       bool found = false;
       for (w->FaxTable.goTop(); !w->FaxTable.eof(); w->FaxTable.skip(1))
         if (w->FaxTable.getTrimString("SUBJECT") == name) {
@@ -233,14 +247,23 @@ class DocumentFaxTest : public QObject {
         }
       QVERIFY2(found, name);
     }
-    QCOMPARE(SendFiles(), (QStringList{QStringLiteral("FAX00000.APF"), QStringLiteral("FAX00001.APF")}));
+    QCOMPARE(SendFiles(), (QStringList{QStringLiteral("FAX00000.APF"), QStringLiteral("FAX00001.APF"),
+                                       QStringLiteral("FAX00002.APF")}));
     QVERIFY(ConverterFolders().isEmpty());
     w->close();
   }
 
-  // Cancel while the converter works (a PostScript program that never ends)
-  // stops it at once and leaves no record, fax file, work file or converter.
+  void cancelDuringConversionLeavesNothing_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Cancel button") << false;
+    QTest::newRow("Escape key") << true;
+  }
+
+  // Cancel (or Escape) while the converter works (a PostScript program that
+  // never ends) stops it at once and leaves no record, fax file, work file or
+  // converter.
   void cancelDuringConversionLeavesNothing() {
+    QFETCH(bool, escape);
     WriteBytes(docs_ + "endless.ps", "%!PS-Adobe-3.0\n/n 0 def { /n n 1 add def } loop\nshowpage\n");
     WritePdf(docs_ + "after.pdf", 1);
     auto w = Start();
@@ -257,7 +280,10 @@ class DocumentFaxTest : public QObject {
       QVERIFY(cancel);
       QCOMPARE(cancel->text(), QStringLiteral("&Cancel"));
       cancelledAt = clock.elapsed();
-      QTest::mouseClick(cancel, Qt::LeftButton);
+      if (escape)
+        QTest::keyClick(progress, Qt::Key_Escape);
+      else
+        QTest::mouseClick(cancel, Qt::LeftButton);
     });
     clock.start();
     // The second file is not started once the batch is cancelled.
