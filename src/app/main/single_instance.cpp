@@ -93,16 +93,16 @@ bool TJustOne::Claim(const QStringList& files) {
             return;
           }
         }
+        if (request->bytes + s->bytesAvailable() > kChannelMaxBytes) {  // too much to be file names: ignored
+          request->handled = true;
+          s->abort();
+          return;
+        }
         while (s->canReadLine() || (!open && s->bytesAvailable() > 0)) {
           const QByteArray line = s->readLine(kChannelMaxBytes).trimmed();
           request->bytes += line.size() + 1;
           const QString file = QFile::decodeName(QByteArray::fromPercentEncoding(line));
           if (file.startsWith(QLatin1Char('/')) && request->files.size() < kChannelMaxFiles) request->files << file;
-        }
-        if (request->bytes > kChannelMaxBytes) {  // too much to be file names: ignored
-          request->handled = true;
-          s->abort();
-          return;
         }
         if (open) return;
         request->handled = true;
