@@ -1,7 +1,8 @@
 // The local socket through which a running Quillon is reached: a later copy of
-// the program asks it to come forward ("forward"), the fax print queue's backend
-// tells it that a printed fax waits in the SEND folder ("pickup"). One line per
-// connection. Header only (QtCore), so that the backend, which has no windows,
+// the program asks it to come forward ("forward") or to fax the files it was
+// given ("fax", then one line per file: its absolute name, percent-encoded, up
+// to the end of the connection); the fax print queue's backend tells it that a
+// printed fax waits in the SEND folder ("pickup"). One request per connection. Header only (QtCore), so that the backend, which has no windows,
 // names the socket exactly as the program does.
 //
 // The socket lives in a folder only its user can enter, never under a name in a
@@ -26,6 +27,10 @@ namespace qn {
 
 inline constexpr char kChannelForward[] = "forward";
 inline constexpr char kChannelPickUp[] = "pickup";
+inline constexpr char kChannelFax[] = "fax";
+// A "fax" request names at most this many files in at most this many bytes.
+inline constexpr int kChannelMaxFiles = 1000;
+inline constexpr qint64 kChannelMaxBytes = qint64(1) << 22;
 
 // "quillon-<uid>-<first 12 hex digits of the SHA-1 of the program folder>".
 inline QString InstanceChannelName(const std::string& programFolder, unsigned uid) {

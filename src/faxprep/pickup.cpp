@@ -157,6 +157,7 @@ PickUpReport PickUpPrintedFaxes(xb::Table& fax) {
       continue;
     }
     ++report.added;
+    report.made.append({QString::fromStdString(qn::FileNameOnly(doc)), fax.recNo()});
     if (job.phone.find_first_not_of(" \t") == std::string::npos) report.withoutNumber << fax.recNo();
   }
   return report;

@@ -31,6 +31,8 @@ struct PickUpReport {
   // Record numbers of the records made without a fax number (the program asks
   // for it), in order.
   QList<quint32> withoutNumber;
+  // The fax file (FAXDOC) of each record made, with its record number.
+  QList<QPair<QString, quint32>> made;
 };
 
 // Scans the SEND folder and appends a record (FAXDOC, PHONE, RECIPIENT, SUBJECT)

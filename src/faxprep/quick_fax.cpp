@@ -374,6 +374,72 @@ bool EditSenderInfo(QWidget* parent) {
 
 // ---- opening the editor, rendering, storing -------------------------------------------
 
+namespace {
+
+// What a cover sheet is made of and what its record keeps.
+struct CoverFax {
+  QString recipient, phone, subject, notes, codes, templateName;
+  std::array<bool, 5> flags{};
+  QStringList lines;
+};
+
+// Renders the cover (replacing coverPath when the fax has one, else a new file),
+// then stores the record (a new one, or record recNo) naming it, and the ".FCD"
+// beside it. The cover is rendered before the record is touched; a failure is
+// told and changes nothing.
+bool StoreCoverFax(xb::Table& fax, bool newFax, std::uint32_t recNo, const std::string& faxCover,
+                   std::string coverPath, const CoverFax& cover) {
+  const qn::FaxSettings& s = qn::Settings();
+  covers::CoverData data;
+  data.texts = {covers::LongDateText(),
+                covers::LongTimeText(),
+                Bytes(cover.subject),
+                Bytes(cover.recipient),
+                Bytes(cover.phone),
+                s.Name,
+                s.Company,
+                s.Fax,
+                s.Voice};
+  data.flags = cover.flags;
+  const std::string fct = CoversPath(cover.templateName).toStdString();
+  try {
+    coverPath = covers::RenderCover(coverPath, fct, data, cover.lines);
+  } catch (const std::exception& e) {
+    qn::MessageBoxText(
+        QStringLiteral("The cover sheet could not be written:\r%1").arg(QString::fromLocal8Bit(e.what())),
+        QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconError);
+    return false;
+  }
+  const bool madeNewFile = faxCover.empty();
+  int rc = newFax ? fax.appendBlank() : fax.go(recNo);
+  if (rc == 0) {
+    fax.setString("RECIPIENT", qn::ToField(cover.recipient));
+    fax.setString("SUBJECT", qn::ToField(cover.subject));
+    fax.setString("PHONE", qn::ToField(cover.phone));
+    fax.setString("NOTES", qn::ToField(cover.notes));
+    fax.setString("CODES", qn::ToField(cover.codes));
+    fax.setString("FAXCOVER", qn::FileNameOnly(coverPath));
+    rc = fax.post();
+  }
+  if (rc != 0) {
+    // A cover no record names would only lie about in the SEND folder.
+    if (madeNewFile) qn::DeleteFileCI(coverPath);
+    qn::MessageBoxText(QStringLiteral("The fax record could not be stored."), QStringLiteral("Fax Cover Sheet Editor"),
+                       qn::mbOk | qn::mbIconError);
+    return false;
+  }
+  CoverInputs saved;
+  saved.templateName = Bytes(cover.templateName);
+  saved.flags = FlagsText(cover.flags);
+  for (const QString& line : cover.lines) saved.message.push_back(Bytes(line));
+  if (!WriteCoverDataFile(qn::ResolvePath(qn::ChangeFileExt(coverPath, ".FCD")), saved))
+    qn::MessageBoxText(QStringLiteral("The cover sheet's inputs could not be kept; the cover cannot be edited later."),
+                       QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconWarning);
+  return true;
+}
+
+}  // namespace
+
 bool EditAddQuickFax(QWidget* parent, xb::Table& fax, bool newFax) {
   TCreateEditQuickFax editor(parent);
   qn::CentreForm(&editor);
@@ -405,54 +471,29 @@ bool EditAddQuickFax(QWidget* parent, xb::Table& fax, bool newFax) {
   const std::uint32_t recNo = fax.recNo();
   if (editor.exec() != QDialog::Accepted) return false;
 
-  const qn::FaxSettings& s = qn::Settings();
-  covers::CoverData data;
-  data.texts = {covers::LongDateText(),
-                covers::LongTimeText(),
-                Bytes(editor.Regarding->text()),
-                Bytes(editor.Recipient->text()),
-                Bytes(editor.RecipientFax->text()),
-                s.Name,
-                s.Company,
-                s.Fax,
-                s.Voice};
-  data.flags = editor.Flags();
-  const QStringList lines = editor.MessageLines();
-  const std::string fct = CoversPath(editor.TemplateName()).toStdString();
-  try {
-    coverPath = covers::RenderCover(coverPath, fct, data, lines);
-  } catch (const std::exception& e) {
-    qn::MessageBoxText(
-        QStringLiteral("The cover sheet could not be written:\r%1").arg(QString::fromLocal8Bit(e.what())),
-        QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconError);
-    return false;
-  }
-  const bool madeNewFile = faxCover.empty();
-  int rc = newFax ? fax.appendBlank() : fax.go(recNo);
-  if (rc == 0) {
-    fax.setString("RECIPIENT", qn::ToField(editor.Recipient->text()));
-    fax.setString("SUBJECT", qn::ToField(editor.Regarding->text()));
-    fax.setString("PHONE", qn::ToField(editor.RecipientFax->text()));
-    fax.setString("NOTES", qn::ToField(editor.Notes->text()));
-    fax.setString("CODES", qn::ToField(editor.Codes->text()));
-    fax.setString("FAXCOVER", qn::FileNameOnly(coverPath));
-    rc = fax.post();
-  }
-  if (rc != 0) {
-    // A cover no record names would only lie about in the SEND folder.
-    if (madeNewFile) qn::DeleteFileCI(coverPath);
-    qn::MessageBoxText(QStringLiteral("The fax record could not be stored."), QStringLiteral("Fax Cover Sheet Editor"),
-                       qn::mbOk | qn::mbIconError);
-    return false;
-  }
-  CoverInputs saved;
-  saved.templateName = Bytes(editor.TemplateName());
-  saved.flags = FlagsText(editor.Flags());
-  for (const QString& line : lines) saved.message.push_back(Bytes(line));
-  if (!WriteCoverDataFile(qn::ResolvePath(qn::ChangeFileExt(coverPath, ".FCD")), saved))
-    qn::MessageBoxText(QStringLiteral("The cover sheet's inputs could not be kept; the cover cannot be edited later."),
-                       QStringLiteral("Fax Cover Sheet Editor"), qn::mbOk | qn::mbIconWarning);
-  return true;
+  CoverFax cover;
+  cover.recipient = editor.Recipient->text();
+  cover.phone = editor.RecipientFax->text();
+  cover.subject = editor.Regarding->text();
+  cover.notes = editor.Notes->text();
+  cover.codes = editor.Codes->text();
+  cover.templateName = editor.TemplateName();
+  cover.flags = editor.Flags();
+  cover.lines = editor.MessageLines();
+  return StoreCoverFax(fax, newFax, recNo, faxCover, coverPath, cover);
+}
+
+bool AttachDefaultCover(xb::Table& fax) {
+  if (!fax.getTrimString("FAXCOVER").empty()) return false;  // it has one
+  CoverFax cover;
+  cover.recipient = qn::FromField(fax.getTrimString("RECIPIENT"));
+  cover.phone = qn::FromField(fax.getTrimString("PHONE"));
+  cover.subject = qn::FromField(fax.getTrimString("SUBJECT"));
+  cover.notes = qn::FromField(fax.getTrimString("NOTES"));
+  cover.codes = qn::FromField(fax.getTrimString("CODES"));
+  cover.templateName = QString::fromLatin1(kDefaultTemplate);
+  cover.flags = {};
+  return StoreCoverFax(fax, false, fax.recNo(), {}, {}, cover);
 }
 
 }  // namespace faxprep

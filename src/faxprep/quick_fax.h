@@ -99,4 +99,10 @@ bool EditSenderInfo(QWidget* parent);
 // reading its ".FCD" when it has a cover). True when a record was saved.
 bool EditAddQuickFax(QWidget* parent, xb::Table& fax, bool newFax);
 
+// Gives the current outgoing record, which has no cover yet, the cover a new
+// quick fax starts with: the default template filled from the record's
+// recipient, number and subject, no flags and no message, with its ".FCD"
+// (so "&Edit" opens it in the editor later). True when the record names it.
+bool AttachDefaultCover(xb::Table& fax);
+
 }  // namespace faxprep

@@ -23,7 +23,7 @@
 #include "common/folders.h"
 #include "common/ini_file.h"
 #include "common/instance_channel.h"
-#include "fe_converter_core.h"
+#include "faxprep/send_job.h"
 #include "fe_document_child.h"
 #include "fe_document_reader.h"
 #include "fe_errors.h"
@@ -40,10 +40,7 @@ JobResult Fail(std::string why) {
   return r;
 }
 
-// A full disk or quota passes: CUPS keeps the job and tries again later.
-bool PassingFailure(int err) {
-  return err == ENOSPC || err == EDQUOT;
-}
+// A passing failure (a full disk or quota): CUPS keeps the job and tries again later.
 JobResult Retry(std::string why) {
   JobResult r = Fail(std::move(why));
   r.retry = true;
@@ -88,30 +85,6 @@ bool BecomeUser(const passwd& pw, std::string& why) {
     return false;
   }
   return true;
-}
-
-// A hidden temporary file in folder, named after this process so that a sweep
-// can tell when it is left over; its name in `path`.
-bool MakeTemp(const std::string& folder, std::string& path) {
-  path = folder + kWorkPrefix + std::to_string(::getpid()) + "-XXXXXX";
-  const int fd = ::mkstemp(path.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
-struct RemoveOnExit {
-  std::string path;
-  ~RemoveOnExit() {
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-};
-
-bool WriteFile(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size()) && ::fsync(fd) == 0;
-  return ::close(fd) == 0 && ok;
 }
 
 // Tells a running Quillon of this user and folder to pick the fax up now. The
@@ -255,28 +228,6 @@ std::string JobOption(const std::string& options, const std::string& name) {
   return {};
 }
 
-std::string DialableNumber(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (qn::IsDialCharacter(c) && out.size() < 40) out += c;
-  }
-  const std::size_t first = out.find_first_not_of(' '), last = out.find_last_not_of(' ');
-  return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
-}
-
-std::string OneLine(const std::string& text) {
-  std::string s;
-  for (const char c : text) s += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
-  const std::size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
-  s = first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
-  if (s.size() > 80) {
-    std::size_t cut = 80;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
-    s.resize(cut);
-  }
-  return s;
-}
-
 std::string DescriptionFromTitle(const std::string& title) {
   const std::string s = OneLine(title);
   return s.empty() ? "Printed document" : s;
@@ -353,80 +304,24 @@ JobResult RunPrintJob(const JobRequest& req) {
   }
   std::vector<std::uint8_t>().swap(doc);  // the backend itself stays small
 
-  RemoveOnExit apfTemp, jfdTemp;
-  if (!MakeTemp(send, apfTemp.path) || !MakeTemp(send, jfdTemp.path)) {
-    const int err = errno;
-    if (PassingFailure(err)) return Retry("the disk holding " + send + " is full");
-    return Fail("cannot write in " + send);
-  }
-  fe::DocumentLimits limits;
-  limits.maxPages = kMaxFaxPages;
-  limits.seconds = req.timeLimitSeconds;
-  limits.memoryBytes = req.memoryLimitBytes;
-  fe::ChildDocumentReader reader(memory.fd, postScript, 1728, true, limits, req.stop);
-  fe::TFaxConverterCore::Settings settings;
-  settings.width = 1728;
-  settings.highRes = true;
-  settings.leftMargin = 0;
-  settings.options = 0;
-  fe::TFaxConverterCore core(settings);
-  if (int rc = core.Convert(reader, apfTemp.path)) {
-    if (req.stop && *req.stop) return Fail(kCancelled);
-    if (!reader.errorText().empty()) return Fail(reader.errorText());
-    if (rc == -fe::ecDiskFull) return Retry("the disk holding " + send + " is full");
-    return Fail("the fax could not be made (error " + std::to_string(-rc) + ")");
-  }
-  // Number, recipient and subject, one line each; the program asks for what
-  // is missing when it picks the fax up.
-  const std::string jfd = DialableNumber(JobOption(req.options, "phone")) + "\n" +
-                          OneLine(JobOption(req.options, "recipient")) + "\n" + DescriptionFromTitle(req.title) + "\n";
-  if (!WriteFile(jfdTemp.path, jfd)) {
-    if (PassingFailure(errno)) return Retry("the disk holding " + send + " is full");
-    return Fail("cannot write the job description in " + send);
-  }
+  faxprep::SendJob job(send);
+  faxprep::DocumentInput input;
+  input.fd = memory.fd;
+  input.kind = postScript ? fe::DocumentKind::PostScript : fe::DocumentKind::Pdf;
+  input.limits.maxPages = kMaxFaxPages;
+  input.limits.seconds = req.timeLimitSeconds;
+  input.limits.memoryBytes = req.memoryLimitBytes;
+  input.stop = req.stop;
+  if (!job.Convert(input, JobOption(req.options, "phone"), JobOption(req.options, "recipient"),
+                   DescriptionFromTitle(req.title)))
+    return job.retry() ? Retry(job.message()) : Fail(job.cancelled() ? kCancelled : job.message());
   if (req.stop && *req.stop) return Fail(kCancelled);
-
-  // The first free FAX#####: link() never replaces a file another writer made;
-  // on a file system without hard links a rename that never replaces does the
-  // same. Any other failure ends the search at once.
+  if (!job.Place()) return job.retry() ? Retry(job.message()) : Fail(job.message());
   JobResult result;
-  auto place = [](const std::string& from, const std::string& to, bool& moved) {
-    moved = false;
-    if (::link(from.c_str(), to.c_str()) == 0) return 0;
-    if (errno == EEXIST) return EEXIST;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-      moved = true;
-      return 0;
-    }
-    return errno;
-  };
-  for (unsigned n = 0; n <= 99999 && result.apfPath.empty(); ++n) {
-    char base[16];
-    std::snprintf(base, sizeof base, "FAX%05u", n);
-    const std::string apf = send + base + ".APF", desc = send + base + ".JFD";
-    if (qn::FileExists(apf) || qn::FileExists(desc)) continue;
-    bool apfMoved = false, jfdMoved = false;
-    int err = place(apfTemp.path, apf, apfMoved);
-    if (err == 0) {
-      err = place(jfdTemp.path, desc, jfdMoved);
-      if (err != 0) {  // the fax file goes back where it was
-        if (apfMoved)
-          ::rename(apf.c_str(), apfTemp.path.c_str());
-        else
-          ::unlink(apf.c_str());
-      }
-    }
-    if (err == EEXIST) continue;
-    if (err != 0) {
-      if (PassingFailure(err)) return Retry("the disk holding " + send + " is full");
-      return Fail("the fax cannot be named in " + send + ": " + std::strerror(err));
-    }
-    result.apfPath = apf;
-    result.jfdPath = desc;
-  }
-  if (result.apfPath.empty()) return Fail("the SEND folder " + send + " has no free fax file name");
+  result.apfPath = job.apfPath();
+  result.jfdPath = job.jfdPath();
   result.ok = true;
-  result.pages = core.Progress().pagesConverted;
+  result.pages = job.pages();
   result.programTold = TellProgram(programFolder, pw.pw_uid);
   result.message = std::to_string(result.pages) + (result.pages == 1 ? " page" : " pages") + " faxed to " +
                    result.apfPath + (result.programTold ? "" : "; Quillon picks it up when it starts");

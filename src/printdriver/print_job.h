@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "faxprep/send_job.h"
+
 namespace printdriver {
 
 inline constexpr unsigned kMaxFaxPages = 200;
@@ -68,12 +70,10 @@ bool IsPlainUserName(const std::string& user);
 // words separated by spaces, each name=value, a value in single or double
 // quotes or with backslash escapes.
 std::string JobOption(const std::string& options, const std::string& name);
-// A fax number as a modem dials it: digits, space, + - ( ) . , * # and W P T
-// kept, anything else dropped, at most 40 characters.
-std::string DialableNumber(const std::string& text);
-// Text as one line: control characters become spaces, trimmed, cut to 80
-// bytes on a character boundary (a job option's recipient).
-std::string OneLine(const std::string& text);
+// A job option's number and recipient become the description's lines as for
+// every fax made from a document (faxprep/send_job.h).
+using faxprep::DialableNumber;
+using faxprep::OneLine;
 // The title as one line of text: control characters become spaces, trimmed,
 // cut to 80 bytes on a character boundary; "Printed document" when empty.
 std::string DescriptionFromTitle(const std::string& title);

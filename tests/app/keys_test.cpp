@@ -3,6 +3,7 @@
 // topic of the window in front, number fields take what a modem dials, and
 // the error window speaks plainly.
 #include <QAction>
+#include <QCheckBox>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -144,6 +145,8 @@ class KeysTest : public QObject {
     {
       TFaxEditor editor;
       shown(editor, QStringLiteral("Fax Information Editor"));
+      editor.AddCover->setVisible(true);  // as for a document just made into a fax
+      shown(editor, QStringLiteral("Fax Information Editor (document)"));
       TEditReceiveNotes notes(QStringLiteral("+1 555 0100"), QString{});
       shown(notes, QStringLiteral("Received fax notes"));
       TPhoneBookEditor pbEditor;

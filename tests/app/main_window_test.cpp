@@ -871,6 +871,31 @@ class MainWindowTest : public QObject {
       qputenv("XDG_RUNTIME_DIR", savedRuntime);
   }
 
+  // A later copy's "fax" request hands over absolute file names (any bytes,
+  // percent-encoded); relative names are dropped, and a request too large to
+  // be file names is cut off without handing anything over.
+  void faxRequestHandsOverAbsoluteNames() {
+    TJustOne first;
+    QVERIFY(first.Claim());
+    QSignalSpy fax(&first, &TJustOne::FaxRequested);
+    auto send = [](const QByteArray& request) {
+      QLocalSocket later;
+      later.connectToServer(TJustOne::ServerName());
+      QVERIFY(later.waitForConnected(3000));
+      later.write(request);
+      QTRY_COMPARE_WITH_TIMEOUT(later.bytesToWrite(), qint64(0), 10000);
+      later.disconnectFromServer();
+    };
+    const QString odd = QStringLiteral("/tmp/a letter\nwith 100% odd ü name.pdf");
+    send("fax\n" + QFile::encodeName(odd).toPercentEncoding() + "\nrelative.pdf\n" +
+         QFile::encodeName(QStringLiteral("/srv/b.ps")).toPercentEncoding() + "\n");
+    QVERIFY(fax.count() == 1 || fax.wait(3000));
+    QCOMPARE(fax.at(0).at(0).toStringList(), (QStringList{odd, QStringLiteral("/srv/b.ps")}));
+    send("fax\n" + QByteArray(5 << 20, 'x') + "\n");
+    QTest::qWait(500);
+    QCOMPARE(fax.count(), 1);
+  }
+
   // The print queue's backend asks for a pick-up; that is no request to come forward.
   void printQueueAsksForAPickUp() {
     TJustOne first;

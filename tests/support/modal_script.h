@@ -45,6 +45,12 @@ class ModalScript : public QObject {
       else box->close();
     });
   }
+  // Modal windows of this class (a progress window that may or may not come
+  // up, depending on the machine's speed) take no step.
+  ModalScript& PassOver(const char* className) {
+    passOver_.push_back(className);
+    return *this;
+  }
   // All steps taken (and the last one run).
   bool Done() const {
     QCoreApplication::processEvents();
@@ -63,6 +69,8 @@ class ModalScript : public QObject {
     // A window is handled again only after another modal window was handled
     // (a dialog that showed a message box and is waiting for its next step).
     if (!w || !w->isVisible() || w == last_.data() || steps_.empty()) return;
+    for (const char* name : passOver_)
+      if (w->inherits(name)) return;
     last_ = w;
     Step step = std::move(steps_.front());
     steps_.pop_front();
@@ -77,6 +85,7 @@ class ModalScript : public QObject {
   QTimer timer_;
   QPointer<QWidget> last_;
   std::deque<Step> steps_;
+  std::vector<const char*> passOver_;
   std::vector<Seen> seen_;
   QStringList unexpected_;
 };

@@ -6,6 +6,7 @@
 // the main window then does nothing for it.
 #pragma once
 
+#include <QStringList>
 #include <functional>
 
 namespace qn {
@@ -25,6 +26,10 @@ struct MainHooks {
   Command PlayReceiveSound;                                 // the receive settings' sound file
 
   // Commands.
+  Command FaxDocument;         // "Fax a Docu&ment...": the user chooses the files
+  // Files made into outgoing faxes: chosen, dropped on the window or named on
+  // the command line (TMainScreen::FaxDocuments runs one batch at a time).
+  std::function<void(TMainScreen&, const QStringList&)> FaxDocuments;
   Command NewCoverSheet;       // "&New Cover Sheet"
   Command AddCoverSheet;       // "Add C&over Sheet"
   Command EditCoverSheet;      // "&Edit" on an outgoing fax with a cover sheet

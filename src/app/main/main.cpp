@@ -24,12 +24,17 @@ namespace {
 
 // What `quillon --help` prints; the manual page is made from this text too.
 constexpr char kUsage[] =
-    "usage: quillon [--minimized | --help | --version]\n"
+    "usage: quillon [--minimized] [FILE...]\n"
+    "       quillon --help | --version\n"
     "\n"
     "Starts Quillon, the desktop fax program: the outgoing and incoming fax lists,\n"
     "the phone book, sending and receiving through a fax modem on a serial port.\n"
     "One copy runs per user and program folder; starting it again brings the\n"
     "running window forward. Fax files are viewed with quillon-viewer FILE.APF.\n"
+    "\n"
+    "Each FILE (PDF, PostScript, TIFF, PCX, DCX, BMP or plain text) becomes an\n"
+    "outgoing fax, and its Fax Information Editor asks for the number; when\n"
+    "Quillon already runs, the running copy takes the files.\n"
     "\n"
     "options:\n"
     "  --minimized    start with the window minimised (the desktop autostart\n"
@@ -69,8 +74,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quillon"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
 
+  const QStringList documents = qn::DocumentArguments(QCoreApplication::arguments());
   qn::TJustOne justOne;
-  if (!justOne.Claim()) return 0;  // the first copy comes forward instead
+  if (!justOne.Claim(documents)) return 0;  // the first copy comes forward (and faxes them) instead
 
   qn::SetUserShortDateFormat(QLocale().dateFormat(QLocale::ShortFormat));
   qn::InstallHintStyle();
@@ -91,6 +97,8 @@ int main(int argc, char** argv) {
   QObject::connect(&justOne, &qn::TJustOne::PickUpRequested, &window, [&window] {
     if (!window.FirstActivation) window.PickUpPrintedFaxes();
   });
+  QObject::connect(&justOne, &qn::TJustOne::FaxRequested, &window, &qn::TMainScreen::FaxDocuments);
+  window.FaxDocuments(documents);  // they wait for the first activation
   window.StartMinimized = qn::StartMinimizedRequested(QCoreApplication::arguments());
   if (window.StartMinimized)
     window.showMinimized();

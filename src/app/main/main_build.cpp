@@ -61,6 +61,10 @@ void TMainScreen::BuildButtons(QWidget* bar) {
   row->setSpacing(4);
   Newbutton = AddButton(bar, row, "Newbutton", QStringLiteral("&New"),
                         QStringLiteral("Create a new stand-alone fax cover sheet for\ra quick one page fax message"));
+  FaxDocumentButton =
+      AddButton(bar, row, "FaxDocumentButton", QStringLiteral("Fax Docu&ment"),
+                QStringLiteral("Make a document (PDF, PostScript, TIFF, text or image file)\rinto an outgoing fax. "
+                               "You can also drop files on this window."));
   AddCoverButton = AddButton(bar, row, "AddCoverButton", QStringLiteral("Add C&over"),
                              QStringLiteral("Add a fax cover sheet to the existing fax"));
   AddCoverButton->setEnabled(false);
@@ -91,6 +95,7 @@ void TMainScreen::BuildButtons(QWidget* bar) {
       QStringLiteral("Click here to bring up the Fax Problem Solver for:\r -Error message solving\r -Technical FAQ\r "
                      "-General Fax Troubleshooting"));
   connect(Newbutton, &QPushButton::clicked, this, &TMainScreen::NewbuttonClick);
+  connect(FaxDocumentButton, &QPushButton::clicked, this, &TMainScreen::FaxDocumentClick);
   connect(AddCoverButton, &QPushButton::clicked, this, &TMainScreen::AddCoverButtonClick);
   connect(EditButton, &QPushButton::clicked, this, &TMainScreen::EditButtonClick);
   connect(DeleteButton, &QPushButton::clicked, this, &TMainScreen::DeleteButtonClick);
@@ -147,6 +152,8 @@ void TMainScreen::BuildMenus() {
   const QKeySequence none;
   mnuNewCover = add(file, QStringLiteral("&New Cover Sheet"), {}, QKeySequence(Qt::CTRL | Qt::Key_N),
                     &TMainScreen::NewbuttonClick);
+  mnuFaxDocument = add(file, QStringLiteral("Fax a Docu&ment..."),
+                       QStringLiteral("Make a document into an outgoing fax"), none, &TMainScreen::FaxDocumentClick);
   mnuAddCover = add(file, QStringLiteral("Add C&over Sheet"), {}, QKeySequence(Qt::CTRL | Qt::Key_O),
                     &TMainScreen::AddCoverButtonClick);
   mnuEdit = add(file, QStringLiteral("&Edit"), QStringLiteral("Edit the currently selected fax"),

@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QUrl>
+#include <utility>
 
 #include "about.h"
 #include "common/app_events.h"
@@ -56,6 +57,21 @@ void RunHook(const MainHooks::Command& hook, TMainScreen& w) {
 void TMainScreen::NewbuttonClick() {
   if (RefusedInReceiveMode()) return;
   RunHook(Hooks().NewCoverSheet, *this);
+}
+
+void TMainScreen::FaxDocumentClick() { RunHook(Hooks().FaxDocument, *this); }
+
+void TMainScreen::FaxDocuments(const QStringList& files) {
+  pendingDocuments_ << files;
+  // The first activation runs them when it is done; a running batch, after it.
+  if (FirstActivation || documentsRunning_ || !tablesOpen_ || closing_ || !Hooks().FaxDocuments) return;
+  documentsRunning_ = true;
+  while (!pendingDocuments_.isEmpty() && !closing_) {
+    const QStringList batch = std::exchange(pendingDocuments_, {});
+    Hooks().FaxDocuments(*this, batch);
+  }
+  documentsRunning_ = false;
+  if (tablesOpen_) SetButtons();
 }
 
 void TMainScreen::AddCoverButtonClick() {

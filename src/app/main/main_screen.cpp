@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -50,6 +53,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   BuildMenus();
   statusBar();  // the status line
   resize(900, 560);
+  setAcceptDrops(true);
   qApp->installEventFilter(this);
   FormCreate();
 }
@@ -204,6 +208,8 @@ void TMainScreen::DoFirstActivation() {
     }
   }
   FirstActivation = false;
+  // Documents named on the command line (or sent by a later copy) meanwhile.
+  if (!pendingDocuments_.isEmpty()) QTimer::singleShot(0, this, [this] { FaxDocuments({}); });
   emit FirstActivationDone();
 }
 
@@ -323,6 +329,33 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
     }
   }
   return QMainWindow::eventFilter(watched, e);
+}
+
+namespace {
+
+// The local files of a drag, or none when it carries anything else.
+QStringList DroppedFiles(const QMimeData* data) {
+  QStringList files;
+  if (!data || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    files << url.toLocalFile();
+  }
+  return files;
+}
+
+}  // namespace
+
+void TMainScreen::dragEnterEvent(QDragEnterEvent* e) {
+  if (tablesOpen_ && Hooks().FaxDocuments && !DroppedFiles(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void TMainScreen::dropEvent(QDropEvent* e) {
+  const QStringList files = DroppedFiles(e->mimeData());
+  if (files.isEmpty()) return;
+  e->acceptProposedAction();
+  // The drag ends first; the conversion and its windows come after.
+  QTimer::singleShot(0, this, [this, files] { FaxDocuments(files); });
 }
 
 void TMainScreen::closeEvent(QCloseEvent* e) {

@@ -51,9 +51,9 @@ class TMainScreen : public QMainWindow {
   TRecordGrid *FaxGrid, *RecFaxGrid;
   QTabBar* TabSet1;
   QStackedWidget* NoteBook;
-  QPushButton *Newbutton, *AddCoverButton, *EditButton, *DeleteButton, *Printbutton, *OrderButton, *ButtonviewPrint,
+  QPushButton *Newbutton, *FaxDocumentButton, *AddCoverButton, *EditButton, *DeleteButton, *Printbutton, *OrderButton, *ButtonviewPrint,
       *SendButton, *ReceiveButton, *Exitbutton, *BitBtn1, *ProblemSolverButton;
-  QAction *mnuNewCover, *mnuAddCover, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive, *mnuForward, *mnuPrint,
+  QAction *mnuNewCover, *mnuFaxDocument, *mnuAddCover, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive, *mnuForward, *mnuPrint,
       *mnuPrintSetup, *mnuShowArchives, *mnuCleanup, *mnuSend, *mnuReceive, *mnuViewPrint, *mnuPhoneBook, *mnuDesigner,
       *mnuRebuildIndexes, *mnuPreferences, *mnuExit, *mnuStartHere, *mnuQuickAnalysis, *mnuProblemSolver,
       *mnuConfigInfo, *mnuContents, *mnuAbout, *mnuFaq, *mnuSupport, *mnuOnLine, *mnuShowHint;
@@ -73,6 +73,11 @@ class TMainScreen : public QMainWindow {
 
   // ---- commands ----
   void NewbuttonClick();
+  void FaxDocumentClick();
+  // Makes each file an outgoing fax (converter, progress, Fax Information
+  // Editor). Files that come before the first activation has run, or while a
+  // batch runs, wait and follow.
+  void FaxDocuments(const QStringList& files);
   void AddCoverButtonClick();
   void EditButtonClick();
   void DeleteButtonClick();
@@ -122,6 +127,9 @@ class TMainScreen : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // Files dropped on the window are faxed.
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   void FormCreate();
@@ -142,6 +150,8 @@ class TMainScreen : public QMainWindow {
   bool settingsLoaded_ = false;
   bool firstActivationQueued_ = false;
   bool closing_ = false;
+  QStringList pendingDocuments_;
+  bool documentsRunning_ = false;
 };
 
 }  // namespace qn

@@ -17,8 +17,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 #include "fe_document_protocol.h"
+#include "fe_document_reader.h"
 #include "fe_errors.h"
 
 namespace fe {
@@ -63,6 +65,42 @@ std::string DescribeBytes(std::uint64_t bytes) {
   if (bytes >= (std::uint64_t(1) << 30) && bytes % (std::uint64_t(1) << 30) == 0)
     return std::to_string(bytes >> 30) + " GB";
   return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
+}
+
+bool SniffDocumentKind(std::span<const std::uint8_t> head, DocumentKind& kind) {
+  auto starts = [&](std::string_view magic) {
+    return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
+  };
+  if (LooksLikePdf(head))
+    kind = DocumentKind::Pdf;
+  else if (LooksLikePostScript(head))
+    kind = DocumentKind::PostScript;
+  else if (starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4)))
+    kind = DocumentKind::Tiff;
+  else if (starts("BM"))
+    kind = DocumentKind::Bmp;
+  else if (starts(std::string_view("\xB1\x68\xDE\x3A", 4)))
+    kind = DocumentKind::Dcx;
+  // PCX: manufacturer 10, version 0-5, run-length coding 1, 1/2/4/8 bits per plane.
+  else if (head.size() >= 128 && head[0] == 0x0A && head[1] <= 5 && head[2] == 1 &&
+           (head[3] == 1 || head[3] == 2 || head[3] == 4 || head[3] == 8))
+    kind = DocumentKind::Pcx;
+  else
+    return false;
+  return true;
+}
+
+const char* DocumentKindSwitch(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::Pdf: return "--pdf";
+    case DocumentKind::PostScript: return "--ps";
+    case DocumentKind::Tiff: return "--tiff";
+    case DocumentKind::Pcx: return "--pcx";
+    case DocumentKind::Dcx: return "--dcx";
+    case DocumentKind::Bmp: return "--bmp";
+    case DocumentKind::Text: return "--text";
+  }
+  return "--pdf";
 }
 
 std::string WorkTempFolder() {
@@ -120,7 +158,18 @@ unsigned SweepStaleWorkFiles(const std::string& folder, const std::string& prefi
 
 ChildDocumentReader::ChildDocumentReader(int input, bool postScript, unsigned lineWidth, bool highRes,
                                          DocumentLimits limits, const volatile std::sig_atomic_t* stop)
-    : input_(input), postScript_(postScript), highRes_(highRes), lineWidth_(lineWidth), limits_(limits), stop_(stop) {}
+    : ChildDocumentReader(input, postScript ? DocumentKind::PostScript : DocumentKind::Pdf, lineWidth, highRes, limits,
+                          stop) {}
+
+ChildDocumentReader::ChildDocumentReader(int input, DocumentKind kind, unsigned lineWidth, bool highRes,
+                                         DocumentLimits limits, const volatile std::sig_atomic_t* stop)
+    : input_(input),
+      kind_(kind),
+      postScript_(kind == DocumentKind::PostScript),
+      highRes_(highRes),
+      lineWidth_(lineWidth),
+      limits_(limits),
+      stop_(stop) {}
 
 ChildDocumentReader::~ChildDocumentReader() {
   finish();
@@ -162,7 +211,7 @@ int ChildDocumentReader::start() {
     return fail(-ecAccessDenied, "no private temporary folder can be made in " + tmp);
   }
   std::vector<std::string> args = {program,
-                                   postScript_ ? "--ps" : "--pdf",
+                                   DocumentKindSwitch(kind_),
                                    "--width",
                                    std::to_string(lineWidth_),
                                    highRes_ ? "--fine" : "--normal",

@@ -1,4 +1,5 @@
-// Documents (PDF, PostScript) are read and rendered in a converter process of
+// Documents (PDF, PostScript, and for the program's "Fax a Document" also TIFF,
+// PCX, DCX, BMP and text files) are read and rendered in a converter process of
 // their own, never in the caller's: a hostile or broken document can then only
 // cost that process, which runs with limits the caller chooses.
 //
@@ -28,12 +29,26 @@
 
 #include <csignal>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "fe_raster_reader.h"
 
 namespace fe {
+
+// What the converter process is told to read. PDF and PostScript pages come
+// back at their true size on the whole fax line; images and text are placed on
+// the fax line in the child as the converter places them (half-inch left
+// margin, small images doubled and centred, text in the built-in fax font), so
+// every kind comes back as whole fax lines.
+enum class DocumentKind { Pdf, PostScript, Tiff, Pcx, Dcx, Bmp, Text };
+
+// The kind a file's first bytes show (PDF, PostScript, TIFF, BMP, DCX; PCX by
+// its header); false when they show none of them (text has no mark).
+bool SniffDocumentKind(std::span<const std::uint8_t> head, DocumentKind& kind);
+// The converter's switch for a kind ("--pdf", "--tiff", ...).
+const char* DocumentKindSwitch(DocumentKind kind);
 
 struct DocumentLimits {
   std::uint64_t memoryBytes = std::uint64_t(1) << 30;  // address space of the converter
@@ -53,6 +68,8 @@ class ChildDocumentReader : public RasterReader {
   // is polled while the child works: a non-zero value ends the conversion
   // (error 8003), for a SIGTERM handler that can only set a flag.
   ChildDocumentReader(int input, bool postScript, unsigned lineWidth, bool highRes, DocumentLimits limits,
+                      const volatile std::sig_atomic_t* stop = nullptr);
+  ChildDocumentReader(int input, DocumentKind kind, unsigned lineWidth, bool highRes, DocumentLimits limits,
                       const volatile std::sig_atomic_t* stop = nullptr);
   ~ChildDocumentReader() override;
   ChildDocumentReader(const ChildDocumentReader&) = delete;
@@ -77,6 +94,7 @@ class ChildDocumentReader : public RasterReader {
   int childGone();
 
   int input_;
+  DocumentKind kind_;
   bool postScript_, highRes_;
   unsigned lineWidth_;
   DocumentLimits limits_;

@@ -2,8 +2,11 @@
 // document from standard input, renders its pages one bit deep and writes them
 // to standard output as they are made (fe_document_protocol.h). It sets its own
 // limits before it reads a byte; its temporary folder ($TMPDIR) is private.
-//   quillon-convert --pdf|--ps --width PIXELS --fine|--normal --max-pages N
-//                   --memory BYTES --cpu SECONDS --file-size BYTES --parent PID
+//   quillon-convert --pdf|--ps|--tiff|--pcx|--dcx|--bmp|--text --width PIXELS
+//                   --fine|--normal --max-pages N --memory BYTES --cpu SECONDS
+//                   --file-size BYTES --parent PID
+// Images and text are placed on the fax line here, as the converter places
+// them, so that every page goes back as whole fax lines.
 #include "fe_document_worker.h"
 
 #include <sys/mman.h>
@@ -16,15 +19,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "fe_bmp_reader.h"
+#include "fe_converter_core.h"
 #include "fe_document_child.h"
 #include "fe_document_protocol.h"
 #include "fe_document_reader.h"
 #include "fe_errors.h"
+#include "fe_font_renderer.h"
 #include "fe_mapped_file.h"
+#include "fe_pcx_reader.h"
+#include "fe_text_reader.h"
+#include "fe_tiff_reader.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QN_ADDRESS_SANITIZER 1
@@ -91,6 +101,7 @@ bool NearMemoryLimit() {
 }
 
 struct Options {
+  DocumentKind kind = DocumentKind::Pdf;
   bool postScript = false, fine = false;
   unsigned width = 1728, maxPages = 0, cpu = 120;
   std::uint64_t memory = 0, fileSize = 0;
@@ -110,9 +121,17 @@ bool Parse(int argc, char** argv, Options& o) {
       return true;
     };
     bool ok = true;
-    if (a == "--pdf" || a == "--ps")
-      o.postScript = a == "--ps", kind = true;
-    else if (a == "--fine" || a == "--normal")
+    bool isKind = false;
+    for (DocumentKind k : {DocumentKind::Pdf, DocumentKind::PostScript, DocumentKind::Tiff, DocumentKind::Pcx,
+                           DocumentKind::Dcx, DocumentKind::Bmp, DocumentKind::Text})
+      if (a == DocumentKindSwitch(k)) {
+        o.kind = k;
+        o.postScript = k == DocumentKind::PostScript;
+        isKind = kind = true;
+      }
+    if (isKind)
+      continue;
+    if (a == "--fine" || a == "--normal")
       o.fine = a == "--fine";
     else if (a == "--width")
       ok = number(o.width);
@@ -204,11 +223,92 @@ int SendPages(std::span<const std::uint8_t> pdf, const Options& o, bool more, un
   }
 }
 
+// Reads an image or text file with the converter's own readers and sends its
+// pages as fax lines, placed as the converter places them: a half-inch left
+// margin, small images doubled and centred, text in the built-in fax font.
+int SendPlacedPages(std::span<const std::uint8_t> bytes, const Options& o, std::string& why) {
+  constexpr unsigned kLeftMargin = 50, kLinesPerPage = 60, kTabStop = 4;
+  FontLineRenderer font;
+  std::unique_ptr<RasterReader> reader;
+  const char* what = "image";
+  switch (o.kind) {
+    case DocumentKind::Tiff:
+      reader = std::make_unique<TiffReader>(bytes, o.fine, o.width);
+      what = "TIFF image";
+      break;
+    case DocumentKind::Pcx:
+    case DocumentKind::Dcx:
+      reader = std::make_unique<PcxReader>(bytes, o.width, o.kind == DocumentKind::Dcx);
+      what = o.kind == DocumentKind::Dcx ? "DCX image" : "PCX image";
+      break;
+    case DocumentKind::Bmp:
+      reader = std::make_unique<BmpReader>(bytes);
+      what = "BMP image";
+      break;
+    default:
+      if (int rc = font.Init(ffStandard, o.fine, o.width, kLeftMargin)) {
+        why = "the fax font cannot be loaded";
+        return rc;
+      }
+      reader = std::make_unique<TextReader>(bytes, font, kLinesPerPage, kTabStop);
+      what = "text file";
+      break;
+  }
+  if (int rc = reader->open()) {
+    why = std::string("the file is damaged or not a readable ") + what;
+    return rc;
+  }
+  const unsigned lineBytes = o.width / 8;
+  std::vector<std::uint8_t> raster(kMaxRasterBytes), page;
+  unsigned pages = 0;
+  for (bool more = true; more;) {
+    if (o.maxPages && pages >= o.maxPages) {
+      why = "the document has more than " + std::to_string(o.maxPages) + " pages; a fax takes at most " +
+            std::to_string(o.maxPages);
+      return kBad;
+    }
+    const TImagePlacement place = PlaceImage(reader->imageWidth(), o.width, kLeftMargin, kDefaultCvtOptions, o.fine);
+    page.clear();
+    unsigned lines = 0;
+    for (bool endOfPage = false; !endOfPage;) {
+      unsigned len = 0;
+      more = false;
+      if (int rc = reader->readLine(raster.data(), len, endOfPage, more)) {
+        why = std::string("the ") + what + " is damaged";
+        return rc;
+      }
+      if (place.halving && lines++ % 2 == 1) continue;
+      if (page.size() / lineBytes >= protocol::kMaxPageRows) {
+        why = "a page of the document is longer than 200 inches";
+        return kBad;
+      }
+      page.resize(page.size() + lineBytes);
+      ComposeFaxLine(raster.data(), std::min(len, kMaxRasterBytes), place, kLeftMargin, o.width,
+                     page.data() + page.size() - lineBytes);
+    }
+    if (page.empty()) page.resize(lineBytes);  // a page without lines is one white line
+    ++pages;
+    const protocol::PageHeader h{o.width, std::uint32_t(page.size() / lineBytes), std::uint32_t(more), pages + more};
+    const std::uint32_t tag = protocol::kTagPage;
+    WriteAll(&tag, sizeof tag);
+    WriteAll(&h, sizeof h);
+    WriteAll(page.data(), page.size());
+  }
+  return 0;
+}
+
 int Run(const Options& o, std::string& why) {
   Input input;
   if (!input.Load()) {
     why = "the document cannot be read";
     return kBad;
+  }
+  if (o.kind != DocumentKind::Pdf && o.kind != DocumentKind::PostScript) {
+    if (input.Bytes().empty()) {
+      why = "the file is empty";
+      return kBad;
+    }
+    return SendPlacedPages(input.Bytes(), o, why);
   }
   if (!o.postScript) return SendPages(input.Bytes(), o, false, 0, why);
 

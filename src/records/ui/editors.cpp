@@ -1,5 +1,6 @@
 #include "editors.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -250,6 +251,11 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   Codes = AddField(this, form, QStringLiteral("Co&des"), "Codes", 25,
                    QStringLiteral("Enter codes you want to assign to this\rfax here (they will not be part of the fax "
                                   "- they\rare for your own reference)"));
+  AddCover = new QCheckBox(QStringLiteral("Add a C&over Sheet"), this);
+  AddCover->setObjectName(QStringLiteral("AddCover"));
+  AddCover->setToolTip(QStringLiteral("Send the default cover sheet, filled in from these\rfields, before the fax"));
+  AddCover->setVisible(false);
+  form->addRow(QString(), AddCover);
   AddressButton = MakeButton(this, QStringLiteral("&Phonebook"), QStringLiteral("Click here to access the Phone Book"));
   AcceptButton = MakeButton(this, QStringLiteral("&Accept"), QStringLiteral("Ok - save changes to this fax"));
   CancelButton = MakeButton(this, QStringLiteral("Cance&l"), QStringLiteral("Cancel - do not save changes to this fax"));
@@ -289,9 +295,14 @@ void TFaxEditor::AddressButtonClick() {
   }
 }
 
-bool EditOutgoingFax(QWidget* parent, xb::Table& fax) {
+bool EditOutgoingFax(QWidget* parent, xb::Table& fax, bool* addCover) {
   const uint32_t recno = fax.recNo();
   TFaxEditor editor(parent);
+  if (addCover) {
+    editor.AddCover->setVisible(true);
+    editor.AddCover->setChecked(*addCover);
+    *addCover = false;
+  }
   editor.Recipient->setText(FromField(fax.getTrimString("RECIPIENT")));
   editor.FaxNumber->setText(FromField(fax.getTrimString("PHONE")));
   editor.Subject->setText(FromField(fax.getTrimString("SUBJECT")));
@@ -304,7 +315,9 @@ bool EditOutgoingFax(QWidget* parent, xb::Table& fax) {
   fax.setString("SUBJECT", ToField(editor.Subject->text()));
   fax.setString("NOTES", ToField(editor.Notes->text()));
   fax.setString("CODES", ToField(editor.Codes->text()));
-  return fax.post() == 0;
+  if (fax.post() != 0) return false;
+  if (addCover) *addCover = editor.AddCover->isChecked();
+  return true;
 }
 
 // ---- received fax notes --------------------------------------------------------

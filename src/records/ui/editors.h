@@ -8,6 +8,7 @@
 #include "common/change_guard.h"
 #include "xbase/xb_table.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -86,6 +87,9 @@ class TFaxEditor : public QDialog {
  public:
   explicit TFaxEditor(QWidget* parent = nullptr);
   TEnterEdit *Recipient, *FaxNumber, *Subject, *Notes, *Codes;
+  // "Add a C&over Sheet": shown only for a fax without a cover whose caller can
+  // attach one (a document just made into a fax).
+  QCheckBox* AddCover;
   QPushButton *AddressButton, *AcceptButton, *CancelButton, *HelpButton;
   // Escape, "Cance&l" and the close button ask before changes are dropped.
   void reject() override;
@@ -110,6 +114,8 @@ class TEditReceiveNotes : public QDialog {
 // Edits NOTES of the current received record; true when the user accepted.
 bool EditReceivedNotes(QWidget* parent, xb::Table& rec);
 // Edits the five fields of the current outgoing record; true when accepted.
-bool EditOutgoingFax(QWidget* parent, xb::Table& fax);
+// With addCover the editor also offers "Add a C&over Sheet" and tells there
+// whether it was checked (the caller attaches the cover).
+bool EditOutgoingFax(QWidget* parent, xb::Table& fax, bool* addCover = nullptr);
 
 }  // namespace qn
