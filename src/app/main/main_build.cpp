@@ -27,7 +27,7 @@ QPushButton* AddButton(QWidget* bar, QHBoxLayout* row, const char* name, const Q
   // Buttons share the bar's width: on an 800-pixel screen they narrow down to
   // their captions instead of pushing the last ones off the window.
   b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) + 14);
+  b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) + 12);
   row->addWidget(b);
   return b;
 }
@@ -58,7 +58,7 @@ QWidget* MakePage(QWidget* parent, const QString& band, const QColor& colour, TR
 void TMainScreen::BuildButtons(QWidget* bar) {
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(4);
+  row->setSpacing(3);
   Newbutton = AddButton(bar, row, "Newbutton", QStringLiteral("&New"),
                         QStringLiteral("Create a new stand-alone fax cover sheet for\ra quick one page fax message"));
   FaxDocumentButton =
