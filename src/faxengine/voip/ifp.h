@@ -7,6 +7,9 @@
 // pass between this file and spandsp unchanged. Field types are written with an
 // extension bit from T.38 version 1 on; version 0 has three bits and no
 // extension, which is why reading and writing take the negotiated version.
+// Every field starts on an octet of its own, as spandsp 0.0.6 (the gateway
+// behind this) writes and reads them; strict PER would let a field without data
+// share its octet with the next field's header.
 #pragma once
 
 #include <cstddef>
