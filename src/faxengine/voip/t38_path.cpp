@@ -39,6 +39,8 @@ TT38Path::TT38Path(const TT38Settings& settings, TDatagramSend send, TTraceSink 
     OnIfp(seq, data, size, origin);
   });
   session_.SetLossSink([this](uint16_t seq, int count) {
+    // The gateway's core learns of the gap from its own numbering.
+    gatewaySeq_ = static_cast<uint16_t>(gatewaySeq_ + count);
     Trace("lost " + std::to_string(seq) + (count > 1 ? ".." + std::to_string(uint16_t(seq + count - 1)) : ""));
   });
 
@@ -140,7 +142,7 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     // spandsp judges and logs it; nothing here knows better.
     ++stats_.ifpMalformed;
     ReleaseHeld();
-    ToGateway(seq, data, size);
+    ToGateway(gatewaySeq_++, data, size);
     return;
   }
   udptl::TBytes fixed;
@@ -170,11 +172,11 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     // Anything else ends a page (or never was one): the next page is cushioned again.
     ReleaseHeld();
     pagePlaying_ = false;
-    ToGateway(seq, data, size);
+    ToGateway(gatewaySeq_++, data, size);
     return;
   }
   if (pagePlaying_) {
-    ToGateway(seq, data, size);
+    ToGateway(gatewaySeq_++, data, size);
     return;
   }
   // spandsp 0.0.6's gateway starts a page towards the modem at its first end of
@@ -182,7 +184,7 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
   // it running dry at once, and its fill then lands inside the first row. So
   // the start of each page waits here until cushionMs of it are in.
   if (held_.empty()) heldSinceMs_ = nowMs_;
-  held_.push_back(THeld{seq, udptl::TBytes(data, data + size)});
+  held_.push_back(THeld{gatewaySeq_++, udptl::TBytes(data, data + size)});
   heldBytes_ += pageBytes;
   heldRate_ = ifp::DataRate(packet.value);
   const size_t cushion = size_t(std::max(heldRate_, 2400)) / 8 * size_t(std::max(settings_.cushionMs, 0)) / 1000;

@@ -80,7 +80,7 @@ class TT38Path : public TMediaPath {
 
  private:
   struct THeld {
-    uint16_t seq;
+    uint16_t seq;  // the gateway's number for it
     udptl::TBytes ifp;
   };
 
@@ -98,6 +98,9 @@ class TT38Path : public TMediaPath {
   t38_gateway_state_s* gateway_ = nullptr;
   TT38PathStats stats_;
   int pinholeLeft_ = 0;
+  // The numbers the gateway's core sees: one per IFP handed on, lost ones
+  // skipped, so a far end that numbers afresh (a resync) looks like no jump.
+  uint16_t gatewaySeq_ = 0;
   int64_t nowMs_ = 0;
   // Play-out cushion: a page's first IFPs wait here until enough has come.
   bool pagePlaying_ = false;

@@ -238,9 +238,12 @@ bool TSession::Receive(const uint8_t* data, size_t size) {
   } else {
     seq = Unwrap(packet.seq);
     if (seq > highest_ + kResyncJump || seq < next_ - kResyncJump) {
+      // The far end numbers afresh (restarted, or renumbered on the way). Its
+      // secondaries are then either none or copies of IFPs handed on already:
+      // the new run starts with this packet.
       ++stats_.resyncs;
       Flush();
-      Resync(seq, reachBack);
+      Resync(seq, 0);
     }
   }
   highest_ = std::max(highest_, seq);

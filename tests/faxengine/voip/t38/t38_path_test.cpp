@@ -46,6 +46,11 @@ struct Options {
   int rowsPerPage = 1100;
   // Datagrams towards the path arrive in bursts every this many ticks (jitter).
   int burstTicks = 1;
+  // From this datagram on, the far end's numbering jumps ahead (as after a
+  // renegotiation that restarts its UDPTL); 0: never.
+  int farRenumberAt = 0;
+  // A damaged datagram reaches the path every this many ticks; 0: never.
+  int junkEveryTicks = 0;
   // The far end sends FEC instead of redundancy when both are above 0.
   int farFecSpan = 0;
   int farFecEntries = 0;
@@ -137,7 +142,15 @@ Result RunSession(const Options& options) {
   farSettings.fecEntries = options.farFecEntries;
   FarEnd far(farSettings);
   far.quirk = options.farQuirk;
-  far.session.SetSend([&](const uint8_t* d, size_t n) { toPath.emplace_back(d, d + n); });
+  size_t farDatagrams = 0;
+  far.session.SetSend([&](const uint8_t* d, size_t n) {
+    toPath.emplace_back(d, d + n);
+    if (options.farRenumberAt > 0 && ++farDatagrams >= size_t(options.farRenumberAt) && n >= 2) {
+      const auto seq = static_cast<uint16_t>(((d[0] << 8) | d[1]) + 40000);
+      toPath.back()[0] = static_cast<uint8_t>(seq >> 8);
+      toPath.back()[1] = static_cast<uint8_t>(seq & 0xFF);
+    }
+  });
   if (options.farGateway) {
     far.gateway = t38_gateway_init(nullptr, &FarEnd::OnPacket, &far);
     t38_gateway_set_transmit_on_idle(far.gateway, true);
@@ -216,6 +229,12 @@ Result RunSession(const Options& options) {
       if (!lost()) far.session.Receive(d.data(), d.size());
     for (const TBytes& d : b)
       if (!lost()) path.Deliver(d.data(), d.size());
+    if (options.junkEveryTicks > 0 && tick % options.junkEveryTicks == 0) {
+      // Cut short, a fragment length, an unknown recovery choice, noise.
+      static const TBytes junk[] = {{0x00}, {0x00, 0x07, 0xC2, 0x00}, {0x00, 0x07, 0x01, 0x00, 0x40}, {0xDE, 0xAD}};
+      const TBytes& j = junk[size_t(tick / options.junkEveryTicks) % std::size(junk)];
+      path.Deliver(j.data(), j.size());
+    }
     if (ends.audioResult >= 0 && ends.t38Result >= 0) ++afterEnd;
   }
   result.seconds = tick / 50;
@@ -391,6 +410,18 @@ TEST(T38Path, TraceHasALinePerIfpAndThePinholeOpensFirst) {
   EXPECT_EQ(rx, r.pathStats.ifpReceived);
   EXPECT_EQ(recovered, u.recoveredSecondary);
   EXPECT_GT(recovered, 0u);
+}
+
+TEST(T38Path, SurvivesDamagedDatagramsAndAFarEndThatNumbersAfresh) {
+  Options o;
+  o.audioSends = false;
+  o.farRenumberAt = 400;  // inside the first page
+  o.junkEveryTicks = 25;
+  const Result r = RunSession(o);
+  ExpectPagesIntact(r);
+  EXPECT_EQ(r.pathStats.udptl.resyncs, 1u);
+  EXPECT_GT(r.pathStats.udptl.malformed, 100u);
+  EXPECT_EQ(r.pathStats.udptl.lost, 0u);
 }
 
 }  // namespace

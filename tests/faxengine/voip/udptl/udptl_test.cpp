@@ -404,6 +404,24 @@ TEST(UdptlSession, AFarEndThatRestartsItsNumberingIsFollowed) {
   EXPECT_EQ(receiver.Stats().lost, 0u);
 }
 
+TEST(UdptlSession, PacketsRenumberedOnTheWayGiveEachIfpOnce) {
+  // A box in the path rewrites the numbers mid-call; the secondaries in the
+  // renumbered packets are IFPs already handed on and must not come again.
+  TSession receiver({});
+  std::vector<TBytes> got;
+  receiver.SetIfpSink([&](uint16_t, const uint8_t* d, size_t n, TOrigin) { got.emplace_back(d, d + n); });
+  auto packets = NumberedFrom(300, 10, 3);
+  for (size_t i = 5; i < packets.size(); ++i) {
+    const auto seq = static_cast<uint16_t>(((packets[i][0] << 8) | packets[i][1]) + 30000);
+    packets[i][0] = static_cast<uint8_t>(seq >> 8);
+    packets[i][1] = static_cast<uint8_t>(seq & 0xFF);
+  }
+  for (const TBytes& p : packets) receiver.Receive(p.data(), p.size());
+  ASSERT_EQ(got.size(), 10u);
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], Ifp(5, uint8_t(i)));
+  EXPECT_EQ(receiver.Stats().resyncs, 1u);
+}
+
 TEST(UdptlSession, RandomLossWithRedundancyOrFecLosesNothingAtThreePercent) {
   for (bool useFec : {false, true}) {
     SCOPED_TRACE(useFec ? "fec" : "redundancy");
