@@ -241,8 +241,8 @@ bool TSession::Receive(const uint8_t* data, size_t size) {
       // The far end numbers afresh (restarted, or renumbered on the way). Its
       // secondaries are then either none or copies of IFPs handed on already:
       // the new run starts with this packet.
-      ++stats_.resyncs;
       Flush();
+      ++stats_.resyncs;
       Resync(seq, 0);
     }
   }
