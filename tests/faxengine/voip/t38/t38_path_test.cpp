@@ -305,6 +305,17 @@ TEST(T38Path, AudioFaxSendsToT38TerminalWithoutEcm) {
   ExpectPagesIntact(r);
   EXPECT_EQ(r.farStats.lost, 0u);
   EXPECT_EQ(r.farStats.malformed, 0u);
+  // Redundancy by kind of packet: indicators, control frames and the ends of
+  // carriers 3, page data 1.
+  size_t page = 0, other = 0;
+  for (const std::string& line : r.trace) {
+    if (line.rfind("tx ", 0) != 0) continue;
+    const bool pageData = line.find("t4-non-ecm-data") != std::string::npos;
+    EXPECT_NE(line.find(pageData ? " red=1" : " red=3"), std::string::npos) << line;
+    ++(pageData ? page : other);
+  }
+  EXPECT_GT(page, 1000u);
+  EXPECT_GT(other, 50u);
 }
 
 TEST(T38Path, AudioFaxSendsToT38TerminalWithEcm) {
