@@ -90,6 +90,7 @@ void TT38Path::SendIfp(const uint8_t* data, size_t size, int redundancy) {
 }
 
 void TT38Path::Transmit(const int16_t* samples, int count) {
+  if (samples == nullptr) count = 0;
   // The first ticks also carry a no-signal indicator each, so that a NAT in
   // front of either side sees our packets and opens its pinhole early.
   if (pinholeLeft_ > 0) {
@@ -107,6 +108,7 @@ void TT38Path::Transmit(const int16_t* samples, int count) {
 }
 
 int TT38Path::Receive(int16_t* samples, int count) {
+  if (samples == nullptr || count <= 0) return 0;
   const int ms = count * 1000 / SAMPLE_RATE;
   nowMs_ += ms;
   session_.Advance(ms);
@@ -122,7 +124,11 @@ int TT38Path::Receive(int16_t* samples, int count) {
 }
 
 void TT38Path::Deliver(const uint8_t* data, size_t size) {
-  if (!session_.Receive(data, size)) Trace("malformed datagram (" + std::to_string(size) + " bytes) dropped");
+  if (data == nullptr) size = 0;
+  if (session_.Receive(data, size) || !trace_) return;
+  udptl::TPacket packet;
+  Trace("dropped a malformed datagram (" + std::to_string(size) +
+        " bytes): " + udptl::DecodeErrorText(udptl::Decode(data, size, packet)));
 }
 
 void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOrigin origin) {

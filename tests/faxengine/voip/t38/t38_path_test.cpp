@@ -435,6 +435,9 @@ TEST(T38Path, SurvivesDamagedDatagramsAndAFarEndThatNumbersAfresh) {
   EXPECT_EQ(r.pathStats.udptl.resyncs, 1u);
   EXPECT_GT(r.pathStats.udptl.malformed, 100u);
   EXPECT_EQ(r.pathStats.udptl.lost, 0u);
+  size_t traced = 0;
+  for (const std::string& line : r.trace) traced += line.rfind("dropped a malformed datagram", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(traced, r.pathStats.udptl.malformed);
 }
 
 TEST(T38Path, VersionThreeAndSmallDatagrams) {
