@@ -24,7 +24,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <string>
 #include <vector>
 
 namespace fe::voip::udptl {
