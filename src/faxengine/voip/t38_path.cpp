@@ -140,15 +140,15 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
   if (parsed && origin == udptl::TOrigin::Fec) size = used;
   if (trace_) {
     std::string line = "rx " + std::to_string(seq) + " " +
-                       (parsed ? ifp::Describe(packet) : "malformed (" + std::to_string(size) + " bytes)");
+                       (parsed ? ifp::Describe(packet) : "malformed IFP (" + std::to_string(size) + " bytes) dropped");
     if (origin != udptl::TOrigin::Primary) line += std::string(" [") + udptl::OriginName(origin) + "]";
     Trace(line);
   }
   if (!parsed) {
-    // spandsp judges and logs it; nothing here knows better.
+    // Only packets that read cleanly reach the gateway: its own reader is not
+    // ours to trust with bytes from the network. The gap it leaves is a loss.
     ++stats_.ifpMalformed;
-    ReleaseHeld();
-    ToGateway(gatewaySeq_++, data, size);
+    ++gatewaySeq_;
     return;
   }
   udptl::TBytes fixed;

@@ -55,7 +55,7 @@ struct TT38PathStats {
   udptl::TStats udptl;
   uint64_t ifpSent = 0;
   uint64_t ifpReceived = 0;     // IFPs handed to the gateway (after the session)
-  uint64_t ifpMalformed = 0;    // IFPs that did not parse (passed on unchanged)
+  uint64_t ifpMalformed = 0;    // IFPs that did not read cleanly (dropped)
   uint64_t ifpNormalised = 0;
   uint64_t cushions = 0;        // pages started through the play-out cushion
 };

@@ -430,6 +430,14 @@ TEST(T38Path, SurvivesDamagedDatagramsAndAFarEndThatNumbersAfresh) {
   o.audioSends = false;
   o.farRenumberAt = 400;  // inside the first page
   o.junkEveryTicks = 25;
+  // Now and then a well-formed datagram carries an IFP that is not one (a data
+  // type beyond the enumeration): dropped before the gateway, like a loss.
+  auto count = std::make_shared<int>(0);
+  o.farQuirk = [count](const TBytes& in) {
+    std::vector<TBytes> out{in};
+    if (++*count % 200 == 0) out.push_back(TBytes{0x40 | (9 << 1)});
+    return out;
+  };
   const Result r = RunSession(o);
   ExpectPagesIntact(r);
   EXPECT_EQ(r.pathStats.udptl.resyncs, 1u);
@@ -438,6 +446,7 @@ TEST(T38Path, SurvivesDamagedDatagramsAndAFarEndThatNumbersAfresh) {
   size_t traced = 0;
   for (const std::string& line : r.trace) traced += line.rfind("dropped a malformed datagram", 0) == 0 ? 1 : 0;
   EXPECT_EQ(traced, r.pathStats.udptl.malformed);
+  EXPECT_GE(r.pathStats.ifpMalformed, 5u);
 }
 
 TEST(T38Path, VersionThreeAndSmallDatagrams) {
