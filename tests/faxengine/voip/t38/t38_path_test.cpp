@@ -163,6 +163,8 @@ Result RunSession(const Options& options) {
   }
   t38_core_state_t* farCore = far.Core();
   t38_set_t38_version(farCore, options.path.version);
+  t38_set_data_rate_management_method(farCore, options.path.transferredTcf ? T38_DATA_RATE_MANAGEMENT_TRANSFERRED_TCF
+                                                                           : T38_DATA_RATE_MANAGEMENT_LOCAL_TCF);
   t38_set_max_datagram_size(farCore, static_cast<int>(options.path.farMaxDatagram));
   far.session.SetIfpSink([&](uint16_t seq, const uint8_t* d, size_t n, udptl::TOrigin origin) {
     ifp::TIfp parsed;
@@ -465,6 +467,20 @@ TEST(T38Path, VersionThreeAndSmallDatagrams) {
     ExpectPagesIntact(r);
     EXPECT_GE(r.pathStats.cushions, ecm ? 1u : 3u);  // with ECM only the training check is cushioned
     EXPECT_EQ(r.pathStats.udptl.oversize + r.farStats.oversize, 0u);
+  }
+}
+
+TEST(T38Path, LocalTrainingCheckBothWays) {
+  // With local TCF the gateways make and judge the training check themselves
+  // (spandsp 0.0.6's T.38 terminal still sends one, which does no harm).
+  for (bool audioSends : {true, false}) {
+    SCOPED_TRACE(audioSends ? "audio sends" : "T.38 terminal sends");
+    Options o;
+    o.audioSends = audioSends;
+    o.path.transferredTcf = false;
+    const Result r = RunSession(o);
+    ExpectPagesIntact(r);
+    EXPECT_GE(r.pathStats.cushions, audioSends ? 0u : 3u);
   }
 }
 
