@@ -57,7 +57,7 @@ struct TT38PathStats {
   uint64_t ifpReceived = 0;     // IFPs handed to the gateway (after the session)
   uint64_t ifpMalformed = 0;    // IFPs that did not read cleanly (dropped)
   uint64_t ifpNormalised = 0;
-  uint64_t cushions = 0;        // pages started through the play-out cushion
+  uint64_t cushions = 0;        // page data starts (pages, training checks) let through the cushion
 };
 
 // Gets one line per IFP in and out, per recovered or lost IFP, per event.
