@@ -186,7 +186,7 @@ int TUdpSocket::OpenInRange(const std::string& host, int low, int high, bool eve
     error_ = "no valid port range";
     return -1;
   }
-  if (low == 0 && high == 0) return BindTo(host, 0, false);
+  if (low == high) return BindTo(host, low, false);  // one port (0: any): say why it failed
   for (int port = low; port <= high; ++port) {
     if (evenOnly && port % 2 != 0) continue;
     if (BindTo(host, port, true) == 0) return 0;

@@ -328,11 +328,15 @@ TEST(MediaClock, TicksKeepToTheirDeadlinesWithoutDrift) {
   const auto start = clock.StartTime();
   ASSERT_GE(at.size(), 140u);
   ASSERT_LE(at.size(), 152u);
-  // Each tick at or after its deadline; the last one no later than a scheduling
-  // delay: with deadlines taken from the last wake the error would add up.
-  for (size_t n = 0; n < at.size(); ++n) EXPECT_GE(at[n], start + std::chrono::milliseconds(20 * n)) << n;
-  const auto lastLate = at.back() - (start + std::chrono::milliseconds(20 * (at.size() - 1)));
-  EXPECT_LT(lastLate, 15ms);
+  // Each tick at or after its deadline. Had each wait been measured from the
+  // last wake, every tick's overshoot would add to the next: after 150 ticks
+  // none would be near its deadline. With absolute deadlines some of the last
+  // ticks are on time (a loaded machine may make any single one late).
+  auto late = [&](size_t n) { return at[n] - (start + std::chrono::milliseconds(20 * n)); };
+  for (size_t n = 0; n < at.size(); ++n) EXPECT_GE(late(n), 0ms) << n;
+  auto best = late(at.size() - 1);
+  for (size_t n = at.size() - 30; n < at.size(); ++n) best = std::min(best, late(n));
+  EXPECT_LT(best, 4ms);
   EXPECT_EQ(clock.Skipped(), 0u);
 }
 
