@@ -14,10 +14,11 @@ namespace {
 
 const char* kUsage =
     "usage: qnfax send --port COMn|DEVICE --number NUMBER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
-    "       qnfax send --media rtp|t38 --local ADDR:PORT --remote ADDR:PORT [--codec pcmu|pcma] [options]\n"
     "                  [--station-id ID] [--header TEXT] [--cover FILE] [--prefix P] [--attempts N]\n"
     "                  [--retry-wait S] [--init STRING] [--blind-dial] [--ignore-busy] [--pulse]\n"
-    "                  [--trace FILE] [--log FILE] FILE.APF...\n\n"
+    "                  [--trace FILE] [--log FILE] FILE.APF...\n"
+    "       qnfax send --media rtp|t38 --local ADDR:PORT --remote ADDR:PORT [--codec pcmu|pcma]\n"
+    "                  [--number NUMBER] [options] FILE.APF...\n\n"
     "Header tokens: $D date, $T time, $I station id, $P page, $N pages, $F sender,\n"
     "$R recipient, $S title. --log: the fax history file the lines of this fax are\n"
     "added to. Exit status 0 only when the fax was sent.\n\n";
@@ -148,4 +149,4 @@ int RunSend(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(send, "send --port PORT --number NUMBER [options] FILE.APF...", "send APF files as one fax", RunSend);
+QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... [options] FILE.APF...", "send APF files as one fax", RunSend);

@@ -5,6 +5,7 @@
 #include <spandsp/expose.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "fe_errors.h"
@@ -137,11 +138,18 @@ void TVirtualModem::Ring(const std::string& callerNumber, const std::string& cal
   std::lock_guard<std::mutex> lk(modemMu_);
   if (!t31_) return;
   at_state_t* at = &t31_->at_state;
-  // Shown with the RING when the engine asked for caller ids (AT+VCID=1).
-  at_reset_call_info(at);
+  // Shown with the RING when the engine asked for caller ids (AT+VCID=1). The
+  // list lives only for this ring: spandsp 0.0.6 frees its entries but not
+  // their texts, so they are freed here, and the next ring sets them again.
   if (!callerNumber.empty()) at_set_call_info(at, "NMBR", callerNumber.c_str());
   if (!callerName.empty()) at_set_call_info(at, "NAME", callerName.c_str());
   t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
+  for (at_call_id_t* id = at->call_id; id; id = id->next) {
+    std::free(id->id);
+    std::free(id->value);
+    id->id = id->value = nullptr;
+  }
+  at_reset_call_info(at);
 }
 
 void TVirtualModem::Connected() {

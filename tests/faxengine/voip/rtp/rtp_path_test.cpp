@@ -18,7 +18,7 @@ namespace {
 // any read beyond its end.
 std::unique_ptr<uint8_t[]> Exact(const std::vector<uint8_t>& d) {
   auto p = std::make_unique<uint8_t[]>(d.size());
-  std::memcpy(p.get(), d.data(), d.size());
+  if (!d.empty()) std::memcpy(p.get(), d.data(), d.size());
   return p;
 }
 
