@@ -142,8 +142,14 @@ std::string TMediaSession::PathSummary() const {
   return path_ ? "path" : "no path";
 }
 
-void TMediaSession::BeginCall(uint64_t n, const char* how) {
+bool TMediaSession::BeginCall(uint64_t n, const char* how) {
   path_ = config_.makePath(Sender());
+  if (!path_) {
+    Trace(n, std::string("call: not ") + how + ": no media path");
+    state_ = TState::Idle;
+    modem_.CallEnded("NO CARRIER");
+    return false;
+  }
   state_ = TState::InCall;
   ++calls_;
   callStartTick_ = lastPacketTick_ = n;
@@ -151,6 +157,7 @@ void TMediaSession::BeginCall(uint64_t n, const char* how) {
   packetsOut_ = 0;
   Trace(n, std::string("call: ") + how + " " + socket_.Remote().Text() + " from " + socket_.Local().Text() + ", " +
                PathSummary().substr(0, PathSummary().find(':')));
+  return true;
 }
 
 void TMediaSession::EndCall(uint64_t n, const std::string& why, bool tellModem) {
@@ -217,8 +224,7 @@ void TMediaSession::Tick(uint64_t n) {
   if (hangUpAsked_.exchange(false) && state_ == TState::InCall) EndCall(n, "hung up here", false);
   if (dialAsked_.exchange(false)) {
     if (state_ == TState::Idle && config_.calling) {
-      BeginCall(n, "dialled");
-      modem_.Connected();
+      if (BeginCall(n, "dialled")) modem_.Connected();
     } else {
       Trace(n, "call: cannot dial now");
       modem_.CallEnded("NO CARRIER");
@@ -226,8 +232,7 @@ void TMediaSession::Tick(uint64_t n) {
   }
   if (answerAsked_.exchange(false)) {
     if (state_ == TState::Ringing) {
-      BeginCall(n, "answered");
-      modem_.Answered();
+      if (BeginCall(n, "answered")) modem_.Answered();
     } else {
       Trace(n, "call: nothing to answer");
       modem_.CallEnded("NO CARRIER");

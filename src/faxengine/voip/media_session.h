@@ -122,7 +122,7 @@ class TMediaSession final : private TModemCallControl {
 
   void Tick(uint64_t n);
   void PollSocket(uint64_t n);
-  void BeginCall(uint64_t n, const char* how);
+  bool BeginCall(uint64_t n, const char* how);  // false when no path could be made
   void EndCall(uint64_t n, const std::string& why, bool tellModem);
   void Trace(uint64_t n, const std::string& text);
   std::string PathSummary() const;

@@ -146,6 +146,39 @@ TEST(MediaSession, TheAnsweringSideRingsAtTheFirstPacketAndHearsTheCallerGo) {
   session.Stop();
 }
 
+TEST(MediaSession, PacketsOfACallWeEndedAreNoNewCallButTheNextCallerRings) {
+  FarEnd far;
+  TMediaSession session;
+  ASSERT_EQ(session.Open(Config(false)), 0) << session.Error();
+  session.Start();
+  Dte dte(session.Modem());
+  dte.Send("ATE0+FCLASS=1\r");
+  ASSERT_TRUE(dte.WaitFor("OK", 1s));
+  far.socket.SetRemote(session.LocalAddress());
+  far.sending = true;
+  ASSERT_TRUE(dte.WaitFor("RING", 1s)) << dte.said;
+  dte.Send("ATA\r");
+  ASSERT_TRUE(dte.WaitFor("CONNECT", 5s)) << dte.said;
+  // No frame to send: an empty one ends the answer; then we hang up while
+  // the far end goes on sending for a while.
+  size_t at = dte.said.size();
+  dte.Send(std::string("\x10\x03", 2));
+  ASSERT_TRUE(dte.WaitFor("OK", 3s, at)) << dte.said;
+  at = dte.said.size();
+  dte.Send("ATH\r");
+  ASSERT_TRUE(dte.WaitFor("OK", 3s, at)) << dte.said;
+  at = dte.said.size();
+  EXPECT_FALSE(dte.WaitFor("RING", 600ms, at)) << dte.said;
+  EXPECT_FALSE(session.InCall());
+  // Quiet, then a new call.
+  far.sending = false;
+  std::this_thread::sleep_for(400ms);
+  far.sending = true;
+  EXPECT_TRUE(dte.WaitFor("RING", 1s, at)) << dte.said;
+  EXPECT_EQ(session.Calls(), 1u);
+  session.Stop();
+}
+
 TEST(MediaSession, TheCallingSideIsThroughAtOnceAndStopsSendingAtTheHangUp) {
   FarEnd far;
   TMediaSession session;
