@@ -320,8 +320,15 @@ TEST(MediaClock, TicksKeepToTheirDeadlinesWithoutDrift) {
   std::vector<Clock::time_point> at;
   std::mutex mu;
   clock.Start([&](uint64_t n) {
-    std::lock_guard<std::mutex> lk(mu);
-    if (n == at.size()) at.push_back(Clock::now());
+    {
+      std::lock_guard<std::mutex> lk(mu);
+      if (n == at.size()) at.push_back(Clock::now());
+    }
+    // Each tick's work takes time, as the modem's does: a clock that waited a
+    // period after the work would fall 5 ms behind at every tick.
+    const auto busy = Clock::now() + 5ms;
+    while (Clock::now() < busy) {
+    }
   });
   std::this_thread::sleep_for(3s);
   clock.Stop();
@@ -336,7 +343,7 @@ TEST(MediaClock, TicksKeepToTheirDeadlinesWithoutDrift) {
   for (size_t n = 0; n < at.size(); ++n) EXPECT_GE(late(n), 0ms) << n;
   auto best = late(at.size() - 1);
   for (size_t n = at.size() - 30; n < at.size(); ++n) best = std::min(best, late(n));
-  EXPECT_LT(best, 4ms);
+  EXPECT_LT(best, 10ms);
   EXPECT_EQ(clock.Skipped(), 0u);
 }
 
