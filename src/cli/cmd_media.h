@@ -4,6 +4,7 @@
 // session whose virtual Class 1 modem takes the place of the opened port.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -76,7 +77,16 @@ class MediaLine {
         *trace_ << text << '\n';
       };
       session.SetTrace(line);
-      session.Modem().SetTrace([line](const std::string& text) { line("engine: " + text); });
+      // The engine's notes get the time since the session started, as the
+      // session's own lines have it.
+      const auto start = std::chrono::steady_clock::now();
+      session.Modem().SetTrace([line, start](const std::string& text) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        char at[32];
+        std::snprintf(at, sizeof at, "%lld.%03lld ", static_cast<long long>(ms.count() / 1000),
+                      static_cast<long long>(ms.count() % 1000));
+        line(at + ("engine: " + text));
+      });
     }
     if (session.Open(config) != 0) return error = session.Error(), false;
     session.Start();
