@@ -88,7 +88,8 @@ qn::sim::ProgramRun Send(const std::string& dir, int local, int remote, const st
   return qn::sim::runProgram(argv, dir + "/tx.out", 90s);
 }
 
-void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& options) {
+// expectSession: what the sender's trace says about the session it negotiated.
+void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& options, const std::string& expectSession) {
   const std::string dir = TempDir(name);
   const auto pages = fe::test::FineTextPages(2, 160);
   ASSERT_TRUE(fe::test::WriteApfPages(dir + "/X.APF", pages));
@@ -108,6 +109,7 @@ void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& optio
   EXPECT_NE(rxTrace.find("call: incoming from 127.0.0.1:" + std::to_string(txPort)), std::string::npos) << rxTrace;
   EXPECT_NE(rxTrace.find("call: answered"), std::string::npos) << rxTrace;
   EXPECT_NE(txTrace.find("call: dialled 127.0.0.1:" + std::to_string(rxPort)), std::string::npos) << txTrace;
+  EXPECT_NE(txTrace.find("engine: session " + expectSession + "\n"), std::string::npos) << txTrace;
   for (const std::string* trace : {&rxTrace, &txTrace}) {
     EXPECT_NE(trace->find("late 0, malformed 0"), std::string::npos) << *trace;
     EXPECT_NE(trace->find("call: ended"), std::string::npos) << *trace;
@@ -115,11 +117,11 @@ void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& optio
 }
 
 TEST(RtpCall, QnfaxSendsToQnfaxOverRtp) {
-  QnfaxToQnfax("plain", {"--bps", "14400"});
+  QnfaxToQnfax("plain", {"--bps", "14400"}, "14400 bps, MR");
 }
 
 TEST(RtpCall, QnfaxSendsToQnfaxWithErrorCorrectionOverPcma) {
-  QnfaxToQnfax("ecm", {"--bps", "9600", "--ecm", "--codec", "pcma"});
+  QnfaxToQnfax("ecm", {"--bps", "9600", "--ecm", "--codec", "pcma"}, "9600 bps, MMR, error correction");
 }
 
 // ---------------------------------------------------------------- the peer --
