@@ -191,15 +191,16 @@ void TMediaSession::PollSocket(uint64_t n) {
         lastPacketTick_ = n;
         break;
       case TState::Idle:
-        // Stragglers of the last call are no new call.
         if (config_.calling) break;
-        if (hadCall_ && (n - lastPacketTick_) * kTickMs < static_cast<uint64_t>(config_.quietAfterCallMs)) {
-          lastPacketTick_ = n;
+        // Stragglers of the last call (its caller's packets shortly after the
+        // hang-up) are no new call; anyone else's packets are.
+        if (hadCall_ && from == lastCaller_ &&
+            (n - callEndTick_) * kTickMs < static_cast<uint64_t>(config_.quietAfterCallMs))
           break;
-        }
         state_ = TState::Ringing;
         lastPacketTick_ = n;
         nextRingTick_ = n;
+        lastCaller_ = from;
         caller_ = from.Text();
         Trace(n, "call: incoming from " + caller_);
         break;
@@ -247,6 +248,7 @@ void TMediaSession::Tick(uint64_t n) {
       Trace(n, "call: caller gave up before the answer");
       state_ = TState::Idle;
       hadCall_ = true;
+      callEndTick_ = n;
     } else if (n >= nextRingTick_) {
       modem_.Ring(caller_);
       nextRingTick_ = n + static_cast<uint64_t>(config_.ringPeriodMs / kTickMs);

@@ -10,8 +10,8 @@
 // not at start-up), again every 3 s while the caller keeps sending and the
 // engine has not answered, and ATA takes the call. A call ends when the engine
 // hangs up, or when nothing has arrived for 5 s (the far end has gone: the
-// engine hears NO CARRIER). After a call, packets still on their way are not a
-// new call: the next one rings only after 2 s of quiet.
+// engine hears NO CARRIER). Packets its caller still sends in the first 2 s
+// after a call are no new call; packets from anyone else ring at once.
 #pragma once
 
 #include <atomic>
@@ -74,7 +74,7 @@ struct TMediaConfig {
   TPathFactory makePath;
   int silenceEndMs = 5000;  // nothing arrived for this long: the call has ended
   int ringPeriodMs = 3000;
-  int quietAfterCallMs = 2000;
+  int quietAfterCallMs = 2000;  // the last caller's packets this soon after a call are stragglers
 };
 
 class TMediaSession final : private TModemCallControl {
@@ -145,6 +145,7 @@ class TMediaSession final : private TModemCallControl {
   uint64_t lastPacketTick_ = 0, callStartTick_ = 0, nextRingTick_ = 0, callEndTick_ = 0;
   bool hadCall_ = false;
   std::string caller_;
+  TUdpAddress lastCaller_;
   uint64_t packetsIn_ = 0, packetsOut_ = 0, callPacketsIn_ = 0;
   std::atomic<uint64_t> calls_{0};
 };

@@ -146,14 +146,18 @@ TEST(MediaSession, TheAnsweringSideRingsAtTheFirstPacketAndHearsTheCallerGo) {
   session.Stop();
 }
 
-TEST(MediaSession, PacketsOfACallWeEndedAreNoNewCallButTheNextCallerRings) {
+TEST(MediaSession, PacketsOfACallWeEndedAreNoNewCallButAnotherCallerRingsAtOnce) {
   FarEnd far;
   TMediaSession session;
-  ASSERT_EQ(session.Open(Config(false)), 0) << session.Error();
+  TMediaConfig config = Config(false);
+  config.quietAfterCallMs = 1000;
+  ASSERT_EQ(session.Open(config), 0) << session.Error();
   session.Start();
   Dte dte(session.Modem());
   dte.Send("ATE0+FCLASS=1\r");
   ASSERT_TRUE(dte.WaitFor("OK", 1s));
+  dte.Send("AT+VCID=1\r");
+  ASSERT_TRUE(dte.WaitFor("OK", 1s, dte.said.find("OK") + 2)) << dte.said;
   far.socket.SetRemote(session.LocalAddress());
   far.sending = true;
   ASSERT_TRUE(dte.WaitFor("RING", 1s)) << dte.said;
@@ -170,12 +174,28 @@ TEST(MediaSession, PacketsOfACallWeEndedAreNoNewCallButTheNextCallerRings) {
   at = dte.said.size();
   EXPECT_FALSE(dte.WaitFor("RING", 600ms, at)) << dte.said;
   EXPECT_FALSE(session.InCall());
-  // Quiet, then a new call.
+  // Later, a new call from the same place.
   far.sending = false;
-  std::this_thread::sleep_for(400ms);
+  std::this_thread::sleep_for(500ms);
   far.sending = true;
   EXPECT_TRUE(dte.WaitFor("RING", 1s, at)) << dte.said;
   EXPECT_EQ(session.Calls(), 1u);
+  // Answered and hung up again; while the caller goes on, another one calls:
+  // it rings at once.
+  dte.Send("ATA\r");
+  ASSERT_TRUE(dte.WaitFor("CONNECT", 5s, at)) << dte.said;
+  at = dte.said.size();
+  dte.Send(std::string("\x10\x03", 2));
+  ASSERT_TRUE(dte.WaitFor("OK", 3s, at)) << dte.said;
+  at = dte.said.size();
+  dte.Send("ATH\r");
+  ASSERT_TRUE(dte.WaitFor("OK", 3s, at)) << dte.said;
+  at = dte.said.size();
+  FarEnd other;
+  other.socket.SetRemote(session.LocalAddress());
+  other.sending = true;
+  EXPECT_TRUE(dte.WaitFor("RING", 500ms, at)) << dte.said;
+  EXPECT_NE(dte.said.find(other.socket.Local().Text(), at), std::string::npos) << dte.said;
   session.Stop();
 }
 
