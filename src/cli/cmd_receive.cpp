@@ -165,5 +165,5 @@ int RunReceive(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(receive, "receive --port PORT | --media rtp ... --dir FOLDER [options]", "wait for calls and store received faxes",
-              RunReceive);
+QNFAX_COMMAND(receive, "receive --port PORT | --media rtp ... --dir FOLDER [options]",
+              "wait for calls and store received faxes", RunReceive);

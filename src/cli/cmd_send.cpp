@@ -149,4 +149,5 @@ int RunSend(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... [options] FILE.APF...", "send APF files as one fax", RunSend);
+QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... [options] FILE.APF...",
+              "send APF files as one fax", RunSend);

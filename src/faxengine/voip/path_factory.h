@@ -10,7 +10,7 @@
 namespace fe::voip {
 
 struct TPathChoice {
-  std::string media = "rtp";  // "rtp" or "t38"
+  std::string media = "rtp";   // "rtp" or "t38"
   std::string codec = "pcmu";  // for rtp: "pcmu" or "pcma"
 };
 

@@ -65,8 +65,8 @@ class TJitterBuffer {
 
   int delay_, capacity_;
   bool started_ = false;
-  int lateRun_ = 0;   // late packets in a row
-  size_t head_ = 0;   // ring index of the play-out point
+  int lateRun_ = 0;       // late packets in a row
+  size_t head_ = 0;       // ring index of the play-out point
   uint32_t playout_ = 0;  // timestamp of the next sample to play
   std::vector<int16_t> samples_;
   std::vector<uint8_t> valid_;
@@ -74,12 +74,12 @@ class TJitterBuffer {
 
 struct TRtpStats {
   uint64_t sent = 0;
-  uint64_t received = 0;     // packets of our codec taken in
-  uint64_t late = 0;         // arrived after their play-out time
-  uint64_t malformed = 0;    // not RTP, or shorter than their header says
-  uint64_t ignored = 0;      // comfort noise, telephone events, other payload types
-  uint64_t restarts = 0;     // the sender's timestamps jumped, or a new stream began
-  uint64_t gapSamples = 0;   // samples the modem had to fill in
+  uint64_t received = 0;    // packets of our codec taken in
+  uint64_t late = 0;        // arrived after their play-out time
+  uint64_t malformed = 0;   // not RTP, or shorter than their header says
+  uint64_t ignored = 0;     // comfort noise, telephone events, other payload types
+  uint64_t restarts = 0;    // the sender's timestamps jumped, or a new stream began
+  uint64_t gapSamples = 0;  // samples the modem had to fill in
 };
 
 class TRtpPath final : public TMediaPath {

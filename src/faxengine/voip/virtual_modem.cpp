@@ -22,8 +22,7 @@ constexpr size_t kPumpChunk = 256;
 constexpr auto kDispatchIdle = std::chrono::milliseconds(50);
 }  // namespace
 
-TVirtualModem::TVirtualModem(TModemCallControl* control, size_t outSize)
-    : control_(control), outSize_(outSize) {
+TVirtualModem::TVirtualModem(TModemCallControl* control, size_t outSize) : control_(control), outSize_(outSize) {
   t31_ = t31_init(nullptr, reinterpret_cast<at_tx_handler_t*>(&TVirtualModem::AtOutput), this,
                   &TVirtualModem::ModemControl, this, nullptr, nullptr);
   // Silence between signals keeps the media stream going, as a line would.

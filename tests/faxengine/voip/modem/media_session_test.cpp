@@ -1,6 +1,8 @@
 // The media session on its clock: how calls come and go without signalling
 // (ring at the first packet, ATD through at once, the far end falling silent),
 // and a path switched in the middle of a call.
+#include "media_session.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "media_session.h"
 #include "path_factory.h"
 #include "rtp_path.h"
 

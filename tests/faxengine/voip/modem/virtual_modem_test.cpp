@@ -1,6 +1,8 @@
 // The virtual modem's link and the media clock, without a network: two T.31
 // modems joined audio to audio in the test's own loop (faster than real time),
 // the link's events as an engine sees them, and the clock's timing.
+#include "virtual_modem.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "media_session.h"
-#include "virtual_modem.h"
 
 namespace fe::voip {
 namespace {
@@ -225,8 +226,8 @@ TEST(VirtualModem, LinkEventsArriveAsAnEngineExpects) {
   EXPECT_EQ(log.Count(TLinkEvent::Timer), 1u);
   {
     std::lock_guard<std::mutex> lk(log.mu);
-    const auto fired = std::find_if(log.events.begin(), log.events.end(),
-                                    [](const auto& e) { return e.first == TLinkEvent::Timer; });
+    const auto fired =
+        std::find_if(log.events.begin(), log.events.end(), [](const auto& e) { return e.first == TLinkEvent::Timer; });
     EXPECT_GE(fired->second - set, std::chrono::microseconds(219701));
   }
   // A stopped timer stays quiet.

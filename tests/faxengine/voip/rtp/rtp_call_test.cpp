@@ -4,7 +4,6 @@
 // at the far end of the stream, both ways. Received pages are compared row by
 // row with the sent ones.
 #include <gtest/gtest.h>
-
 #include <spandsp.h>
 
 #include <atomic>
@@ -67,8 +66,9 @@ struct Receiver {
   qn::sim::ProgramRun run;
   std::thread thread;
   Receiver(const std::string& dir, int port, std::vector<std::string> extra) {
-    std::vector<std::string> argv = {Qnfax(), "receive", "--media", "rtp", "--local", "127.0.0.1:" + std::to_string(port),
-                                     "--dir", dir + "/in", "--one", "--trace", dir + "/rx.trace"};
+    std::vector<std::string> argv = {
+        Qnfax(), "receive",   "--media", "rtp",     "--local",        "127.0.0.1:" + std::to_string(port),
+        "--dir", dir + "/in", "--one",   "--trace", dir + "/rx.trace"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     thread = std::thread([this, argv, dir] { run = qn::sim::runProgram(argv, dir + "/rx.out", 90s); });
   }
@@ -80,9 +80,11 @@ struct Receiver {
 
 qn::sim::ProgramRun Send(const std::string& dir, int local, int remote, const std::string& file,
                          std::vector<std::string> extra) {
-  std::vector<std::string> argv = {Qnfax(),  "send",        "--media",
-                                   "rtp",    "--local",     "127.0.0.1:" + std::to_string(local),
-                                   "--remote", "127.0.0.1:" + std::to_string(remote), "--trace", dir + "/tx.trace"};
+  std::vector<std::string> argv = {Qnfax(),    "send",
+                                   "--media",  "rtp",
+                                   "--local",  "127.0.0.1:" + std::to_string(local),
+                                   "--remote", "127.0.0.1:" + std::to_string(remote),
+                                   "--trace",  dir + "/tx.trace"};
   argv.insert(argv.end(), extra.begin(), extra.end());
   argv.push_back(file);
   return qn::sim::runProgram(argv, dir + "/tx.out", 90s);

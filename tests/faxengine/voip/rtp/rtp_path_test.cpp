@@ -1,15 +1,14 @@
 // The G.711 RTP path: what it reads from hostile or odd datagrams, how its
 // fixed play-out buffer treats reordering, lateness and wrapping counters, and
 // the packets it sends.
-#include <gtest/gtest.h>
+#include "rtp_path.h"
 
+#include <gtest/gtest.h>
 #include <spandsp.h>
 
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include "rtp_path.h"
 
 namespace fe::voip {
 namespace {
@@ -52,7 +51,7 @@ TEST(RtpParse, ReadsTheFieldsAndFindsThePayloadBehindCsrcsAndExtension) {
   // Two CSRCs, a one-word extension and two octets of padding.
   auto e = Header(8, 1, 2);
   e[0] |= 0x02 | 0x10 | 0x20;
-  e.insert(e.end(), 8, 0xCC);                 // CSRCs
+  e.insert(e.end(), 8, 0xCC);                   // CSRCs
   e.insert(e.end(), {0xBE, 0xDE, 0x00, 0x01});  // extension header, 1 word
   e.insert(e.end(), 4, 0xEE);
   e.insert(e.end(), {7, 8, 9, 0, 2});  // payload 7 8 9, padding 0 2

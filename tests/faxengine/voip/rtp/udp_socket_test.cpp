@@ -1,12 +1,12 @@
 // The media socket: binding (busy ports, ranges), addresses as users type
 // them, and latching onto where a caller's packets really come from.
+#include "udp_socket.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
-
-#include "udp_socket.h"
 
 namespace fe::voip {
 namespace {
