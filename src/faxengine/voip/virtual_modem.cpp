@@ -10,6 +10,7 @@
 
 #include "fe_errors.h"
 #include "fe_ticks.h"
+#include "media_path.h"
 
 namespace fe::voip {
 
@@ -116,10 +117,13 @@ void TVirtualModem::Audio(const int16_t* rx, int real, int16_t* tx, int count) {
   std::lock_guard<std::mutex> lk(modemMu_);
   if (!t31_ || count <= 0) return;
   real = std::clamp(real, 0, count);
-  if (real > 0) {
-    // t31_rx takes a writable buffer.
-    std::vector<int16_t> copy(rx, rx + real);
-    t31_rx(t31_, copy.data(), real);
+  // t31_rx takes a writable buffer: the samples go through a copy.
+  int16_t copy[kTickSamples];
+  for (int done = 0; done < real;) {
+    const int n = std::min(real - done, kTickSamples);
+    std::copy(rx + done, rx + done + n, copy);
+    t31_rx(t31_, copy, n);
+    done += n;
   }
   if (real < count) t31_rx_fillin(t31_, count - real);
   const int n = std::max(t31_tx(t31_, tx, count), 0);
