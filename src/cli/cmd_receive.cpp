@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "cmd_faxport.h"
+#include "cmd_media.h"
 #include "command.h"
 #include "fe_errors.h"
 #include "fe_eventsink.h"
@@ -17,11 +19,13 @@ namespace {
 const char* kUsage =
     "usage: qnfax receive --port COMn|DEVICE --dir FOLDER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
     "                     [--station-id ID] [--rings N] [--one] [--init STRING] [--trace FILE]\n"
-    "                     [--log FILE]\n\n"
+    "                     [--log FILE]\n"
+    "       qnfax receive --media rtp|t38 --local ADDR:PORT [--remote ADDR:PORT] [--codec pcmu|pcma]\n"
+    "                     --dir FOLDER [options]\n\n"
     "Waits for calls and stores each fax as FAXnnnn.APF in FOLDER. --rings: rings\n"
     "before answering (1); --one: stop after one fax; --log: the fax history file\n"
     "each fax's lines are added to. Ctrl+C stops. Exit status 0\n"
-    "when the receiver stopped without an error.\n";
+    "when the receiver stopped without an error.\n\n";
 
 volatile std::sig_atomic_t gStop = 0;
 void OnSignal(int) {
@@ -30,9 +34,11 @@ void OnSignal(int) {
 
 int RunReceive(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::printf("%s", kUsage);
+    std::printf("%s%s", kUsage, qnfax::kMediaUsage);
     return args.empty() ? 2 : 0;
   }
+  std::optional<qnfax::MediaLine> line;  // outlives the component that uses its modem
+  qnfax::MediaOptions media;
   fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeReceiveFax fax;
   fax.ConstantStatus = true;
@@ -47,7 +53,9 @@ int RunReceive(const std::vector<std::string>& args) {
     std::string v;
     int n = 0;
     bool ok = true;
-    if (a == "--port") {
+    if (const int taken = media.Take(args, i); taken != 0) {
+      ok = taken > 0;
+    } else if (a == "--port") {
       ok = value(portName);
     } else if (a == "--dir") {
       ok = value(fax.DestinationDir);
@@ -86,14 +94,29 @@ int RunReceive(const std::vector<std::string>& args) {
     }
     if (!ok) return qnfax::fail("receive: " + a + " needs a valid value\n" + kUsage, 2);
   }
-  if (portName.empty() || fax.DestinationDir.empty()) return qnfax::fail("receive: --port and --dir are needed", 2);
+  if (media.Given()) {
+    if (!portName.empty()) return qnfax::fail("receive: --port and --media exclude each other", 2);
+    if (fax.DestinationDir.empty()) return qnfax::fail("receive: --dir is needed", 2);
+    fax.FaxClass = fe::TFaxClass::fcClass1;  // the virtual modem is a Class 1 modem
+  } else if (portName.empty() || fax.DestinationDir.empty()) {
+    return qnfax::fail("receive: --port and --dir are needed", 2);
+  }
   std::error_code ec;
   if (!std::filesystem::is_directory(fax.DestinationDir, ec))
     return qnfax::fail("receive: " + fax.DestinationDir + " is not a folder", 2);
 
   qnfax::FaxCommandPort modem;
-  if (const int rc = modem.Open(fax, portName, trace); rc < 0)
+  fe::TFeQueueSink* events = &modem.sink;
+  if (media.Given()) {
+    std::string error;
+    if (!line.emplace().Open(media, false, trace, error)) return qnfax::fail("receive: " + error, 2);
+    line->Attach(fax);
+    events = &line->sink;
+    std::printf("Listening on %s\n", line->session.LocalAddress().Text().c_str());
+    std::fflush(stdout);
+  } else if (const int rc = modem.Open(fax, portName, trace); rc < 0) {
     return qnfax::fail("receive: cannot open " + portName + ": " + qnfax::FaxErrorMessage(rc));
+  }
   int lastStatus = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     const fe::TFaxSessionValues v = cp.Session();
@@ -125,7 +148,7 @@ int RunReceive(const std::vector<std::string>& args) {
   if (const int rc = fax.StartReceive(); rc < 0) return qnfax::fail("receive: " + qnfax::FaxErrorMessage(rc));
   bool cancelled = false;
   while (result < 0 || fax.Running()) {
-    modem.sink.RunFor(std::chrono::milliseconds(100));
+    events->RunFor(std::chrono::milliseconds(100));
     if (gStop && !cancelled) {
       cancelled = true;
       fax.Cancel();
@@ -133,7 +156,7 @@ int RunReceive(const std::vector<std::string>& args) {
   }
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  modem.DumpTrace();
+  if (!media.Given()) modem.DumpTrace();
   // Stopping on request is how a receiver normally ends.
   const bool clean = result == 0 || (cancelled && result == fe::ecCancelRequested);
   std::printf("%s\n", clean ? "Stopped" : qnfax::FaxErrorMessage(result).c_str());
@@ -142,5 +165,5 @@ int RunReceive(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(receive, "receive --port PORT --dir FOLDER [options]", "wait for calls and store received faxes",
-              RunReceive);
+QNFAX_COMMAND(receive, "receive --port PORT | --media rtp ... --dir FOLDER [options]",
+              "wait for calls and store received faxes", RunReceive);

@@ -2,8 +2,10 @@
 // status text as it happens and the final result text.
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "cmd_faxport.h"
+#include "cmd_media.h"
 #include "command.h"
 #include "fe_eventsink.h"
 #include "send_fax.h"
@@ -14,16 +16,20 @@ const char* kUsage =
     "usage: qnfax send --port COMn|DEVICE --number NUMBER [--class auto|1|2|2.0] [--bps N] [--ecm]\n"
     "                  [--station-id ID] [--header TEXT] [--cover FILE] [--prefix P] [--attempts N]\n"
     "                  [--retry-wait S] [--init STRING] [--blind-dial] [--ignore-busy] [--pulse]\n"
-    "                  [--trace FILE] [--log FILE] FILE.APF...\n\n"
+    "                  [--trace FILE] [--log FILE] FILE.APF...\n"
+    "       qnfax send --media rtp|t38 --local ADDR:PORT --remote ADDR:PORT [--codec pcmu|pcma]\n"
+    "                  [--number NUMBER] [options] FILE.APF...\n\n"
     "Header tokens: $D date, $T time, $I station id, $P page, $N pages, $F sender,\n"
     "$R recipient, $S title. --log: the fax history file the lines of this fax are\n"
-    "added to. Exit status 0 only when the fax was sent.\n";
+    "added to. Exit status 0 only when the fax was sent.\n\n";
 
 int RunSend(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::printf("%s", kUsage);
+    std::printf("%s%s", kUsage, qnfax::kMediaUsage);
     return args.empty() ? 2 : 0;
   }
+  std::optional<qnfax::MediaLine> line;  // outlives the component that uses its modem
+  qnfax::MediaOptions media;
   fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeSendFax fax;
   std::string portName, trace;
@@ -41,7 +47,9 @@ int RunSend(const std::vector<std::string>& args) {
     };
     std::string v;
     bool ok = true;
-    if (a == "--port")
+    if (const int taken = media.Take(args, i); taken != 0)
+      ok = taken > 0;
+    else if (a == "--port")
       ok = value(portName);
     else if (a == "--number")
       ok = value(fax.PhoneNumber);
@@ -92,7 +100,14 @@ int RunSend(const std::vector<std::string>& args) {
       files.push_back(a);
     if (!ok) return qnfax::fail("send: " + a + " needs a valid value\n" + kUsage, 2);
   }
-  if (portName.empty() || fax.PhoneNumber.empty()) return qnfax::fail("send: --port and --number are needed", 2);
+  if (media.Given()) {
+    if (!portName.empty()) return qnfax::fail("send: --port and --media exclude each other", 2);
+    // Without call signalling the number only goes into the dial command.
+    if (fax.PhoneNumber.empty()) fax.PhoneNumber = "1";
+    fax.FaxClass = fe::TFaxClass::fcClass1;  // the virtual modem is a Class 1 modem
+  } else if (portName.empty() || fax.PhoneNumber.empty()) {
+    return qnfax::fail("send: --port and --number are needed", 2);
+  }
   if (files.empty() && fax.CoverFile.empty()) return qnfax::fail("send: no fax file given", 2);
   if (files.size() == 1)
     fax.FaxFile = files.front();
@@ -100,8 +115,15 @@ int RunSend(const std::vector<std::string>& args) {
     fax.FaxFileList = files;
 
   qnfax::FaxCommandPort modem;
-  if (const int rc = modem.Open(fax, portName, trace); rc < 0)
+  fe::TFeQueueSink* events = &modem.sink;
+  if (media.Given()) {
+    std::string error;
+    if (!line.emplace().Open(media, true, trace, error)) return qnfax::fail("send: " + error, 2);
+    line->Attach(fax);
+    events = &line->sink;
+  } else if (const int rc = modem.Open(fax, portName, trace); rc < 0) {
     return qnfax::fail("send: cannot open " + portName + ": " + qnfax::FaxErrorMessage(rc));
+  }
   int lastStatus = -1, lastPage = -1, result = -1;
   fax.OnFaxStatus = [&](fe::TFeAbstractFax& cp, bool, bool last) {
     fe::TFaxSessionValues v = cp.Session();
@@ -119,12 +141,13 @@ int RunSend(const std::vector<std::string>& args) {
   };
   fax.OnFaxFinish = [&](fe::TFeAbstractFax&, int code) { result = code; };
   fax.StartSend();
-  modem.sink.RunUntil([&] { return result >= 0 && !fax.Running(); }, std::chrono::hours(24));
-  modem.DumpTrace();
+  events->RunUntil([&] { return result >= 0 && !fax.Running(); }, std::chrono::hours(24));
+  if (!media.Given()) modem.DumpTrace();
   std::printf("%s\n", result == 0 ? "Fax sent" : qnfax::FaxErrorMessage(result).c_str());
   return result == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-QNFAX_COMMAND(send, "send --port PORT --number NUMBER [options] FILE.APF...", "send APF files as one fax", RunSend);
+QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... [options] FILE.APF...",
+              "send APF files as one fax", RunSend);

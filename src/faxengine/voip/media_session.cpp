@@ -1,0 +1,271 @@
+// The media session of a fax over IP line; see media_session.h.
+#include "media_session.h"
+
+#include <cstdio>
+
+#include "rtp_path.h"
+
+namespace fe::voip {
+
+// ------------------------------------------------------------------ clock --
+
+TMediaClock::TMediaClock(std::chrono::microseconds period, std::chrono::milliseconds maxBehind)
+    : period_(period), maxBehind_(maxBehind) {}
+
+TMediaClock::~TMediaClock() {
+  Stop();
+}
+
+void TMediaClock::Start(std::function<void(uint64_t)> tick) {
+  Stop();
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    stop_ = false;
+  }
+  ticks_ = 0;
+  skipped_ = 0;
+  start_ = std::chrono::steady_clock::now();
+  thread_ = std::thread([this, tick = std::move(tick)] { Run(tick); });
+}
+
+void TMediaClock::Stop() {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TMediaClock::Run(std::function<void(uint64_t)> tick) {
+  uint64_t n = 0;
+  for (;;) {
+    // Tick n is due at start + n periods: an absolute deadline, never one
+    // measured from the last wake, so lateness does not add up.
+    const auto due = start_ + period_ * static_cast<int64_t>(n);
+    {
+      std::unique_lock<std::mutex> lk(mu_);
+      if (cv_.wait_until(lk, due, [this] { return stop_; })) return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - due > maxBehind_) {
+      // Far behind (a suspended computer): give up the missed ticks rather than
+      // send a burst of stale audio.
+      const auto missed = static_cast<uint64_t>((now - due) / period_);
+      n += missed;
+      skipped_ += missed;
+    }
+    tick(n);
+    ++n;
+    ticks_ = n;
+  }
+}
+
+// ---------------------------------------------------------------- session --
+
+namespace {
+constexpr int kTickMs = 20;
+constexpr size_t kMaxDatagram = 2048;
+constexpr int kMaxPacketsPerTick = 64;
+}  // namespace
+
+TMediaSession::TMediaSession() : modem_(this) {}
+
+TMediaSession::~TMediaSession() {
+  Stop();
+}
+
+int TMediaSession::Open(const TMediaConfig& config) {
+  config_ = config;
+  if (!config_.makePath) {
+    error_ = "no media path";
+    return -1;
+  }
+  if (config_.calling && !config_.remote.Valid()) {
+    error_ = "the calling side needs the remote address";
+    return -1;
+  }
+  if (socket_.OpenInRange(config_.local.host, config_.local.low, config_.local.high,
+                          config_.local.low != config_.local.high) != 0) {
+    error_ = socket_.Error();
+    return -1;
+  }
+  if (config_.remote.Valid()) socket_.SetRemote(config_.remote);
+  return 0;
+}
+
+void TMediaSession::Start() {
+  clock_.Start([this](uint64_t n) { Tick(n); });
+}
+
+void TMediaSession::Stop() {
+  clock_.Stop();
+  if (state_ == TState::InCall)
+    EndCall(clock_.Ticks(), hangUpAsked_.exchange(false) ? "hung up here" : "session stopped", false);
+  modem_.Close();
+}
+
+TDatagramSend TMediaSession::Sender() {
+  return [this](const uint8_t* data, size_t size) {
+    if (socket_.Send(data, size)) ++packetsOut_;
+  };
+}
+
+void TMediaSession::SetPath(std::unique_ptr<TMediaPath> path) {
+  std::lock_guard<std::mutex> lk(pathMu_);
+  nextPath_ = std::move(path);
+  pathPending_ = true;
+}
+
+void TMediaSession::ModemDial(const std::string&) {
+  dialAsked_ = true;
+}
+
+void TMediaSession::ModemAnswer() {
+  answerAsked_ = true;
+}
+
+void TMediaSession::ModemHangUp() {
+  hangUpAsked_ = true;
+}
+
+void TMediaSession::Trace(uint64_t n, const std::string& text) {
+  if (!trace_) return;
+  char at[32];
+  std::snprintf(at, sizeof at, "%llu.%03llu ", static_cast<unsigned long long>(n * kTickMs / 1000),
+                static_cast<unsigned long long>(n * kTickMs % 1000));
+  trace_(at + text);
+}
+
+std::string TMediaSession::PathSummary() const {
+  if (const auto* rtp = dynamic_cast<const TRtpPath*>(path_.get())) return rtp->Summary();
+  return path_ ? "path" : "no path";
+}
+
+bool TMediaSession::BeginCall(uint64_t n, const char* how) {
+  path_ = config_.makePath(Sender());
+  if (!path_) {
+    Trace(n, std::string("call: not ") + how + ": no media path");
+    state_ = TState::Idle;
+    modem_.CallEnded("NO CARRIER");
+    return false;
+  }
+  state_ = TState::InCall;
+  ++calls_;
+  callStartTick_ = lastPacketTick_ = n;
+  callPacketsIn_ = 0;
+  packetsOut_ = 0;
+  Trace(n, std::string("call: ") + how + " " + socket_.Remote().Text() + " from " + socket_.Local().Text() + ", " +
+               PathSummary().substr(0, PathSummary().find(':')));
+  return true;
+}
+
+void TMediaSession::EndCall(uint64_t n, const std::string& why, bool tellModem) {
+  Trace(n, "call: ended (" + why + ") after " + std::to_string((n - callStartTick_) * kTickMs / 1000) +
+               " s; packets in " + std::to_string(callPacketsIn_) + ", out " + std::to_string(packetsOut_) + "; " +
+               PathSummary());
+  path_.reset();
+  state_ = TState::Idle;
+  hadCall_ = true;
+  callEndTick_ = n;
+  // The next caller may come from elsewhere.
+  socket_.Relatch();
+  if (config_.remote.Valid() && config_.calling) socket_.SetRemote(config_.remote);
+  if (tellModem) modem_.CallEnded("NO CARRIER");
+}
+
+void TMediaSession::PollSocket(uint64_t n) {
+  uint8_t buf[kMaxDatagram];
+  for (int i = 0; i < kMaxPacketsPerTick; ++i) {
+    TUdpAddress from;
+    const int size = socket_.Receive(buf, sizeof buf, &from);
+    if (size <= 0) break;
+    ++packetsIn_;
+    switch (state_.load()) {
+      case TState::InCall:
+        lastPacketTick_ = n;
+        ++callPacketsIn_;
+        path_->Deliver(buf, static_cast<size_t>(size));
+        break;
+      case TState::Ringing:
+        lastPacketTick_ = n;
+        break;
+      case TState::Idle:
+        if (config_.calling) break;
+        // Stragglers of the last call (its caller's packets shortly after the
+        // hang-up) are no new call; anyone else's packets are.
+        if (hadCall_ && from == lastCaller_ &&
+            (n - callEndTick_) * kTickMs < static_cast<uint64_t>(config_.quietAfterCallMs))
+          break;
+        state_ = TState::Ringing;
+        lastPacketTick_ = n;
+        nextRingTick_ = n;
+        lastCaller_ = from;
+        caller_ = from.Text();
+        Trace(n, "call: incoming from " + caller_);
+        break;
+    }
+  }
+}
+
+void TMediaSession::Tick(uint64_t n) {
+  if (pathPending_.exchange(false)) {
+    std::unique_ptr<TMediaPath> next;
+    {
+      std::lock_guard<std::mutex> lk(pathMu_);
+      next = std::move(nextPath_);
+    }
+    if (state_ == TState::InCall && next) {
+      Trace(n, "call: path switched from " + PathSummary() + " after " + std::to_string(callPacketsIn_) +
+                   " packets in, " + std::to_string(packetsOut_) + " out");
+      path_ = std::move(next);
+    }
+  }
+
+  if (hangUpAsked_.exchange(false) && state_ == TState::InCall) EndCall(n, "hung up here", false);
+  if (dialAsked_.exchange(false)) {
+    if (state_ == TState::Idle && config_.calling) {
+      if (BeginCall(n, "dialled")) modem_.Connected();
+    } else {
+      Trace(n, "call: cannot dial now");
+      modem_.CallEnded("NO CARRIER");
+    }
+  }
+  if (answerAsked_.exchange(false)) {
+    if (state_ == TState::Ringing) {
+      if (BeginCall(n, "answered")) modem_.Answered();
+    } else {
+      Trace(n, "call: nothing to answer");
+      modem_.CallEnded("NO CARRIER");
+    }
+  }
+
+  PollSocket(n);
+
+  const uint64_t silentMs = (n - lastPacketTick_) * kTickMs;
+  if (state_ == TState::Ringing) {
+    if (silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
+      Trace(n, "call: caller gave up before the answer");
+      state_ = TState::Idle;
+      hadCall_ = true;
+      callEndTick_ = n;
+    } else if (n >= nextRingTick_) {
+      modem_.Ring(caller_);
+      nextRingTick_ = n + static_cast<uint64_t>(config_.ringPeriodMs / kTickMs);
+    }
+  }
+  if (state_ == TState::InCall) {
+    if (silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
+      EndCall(n, "nothing heard for " + std::to_string(silentMs / 1000) + " s", true);
+      return;
+    }
+    int16_t rx[kTickSamples], tx[kTickSamples];
+    const int real = path_->Receive(rx, kTickSamples);
+    modem_.Audio(rx, real, tx, kTickSamples);
+    path_->Transmit(tx, kTickSamples);
+  } else {
+    modem_.Service();
+  }
+}
+
+}  // namespace fe::voip
