@@ -11,6 +11,9 @@ jobs=${QN_JOBS:-$(nproc)}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd .. && pwd)}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
+# Precompiled headers (QN_PCH) are cached only when ccache may ignore their
+# defines and time stamps.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_WERROR=ON "$@"
 elif [ $# -gt 0 ]; then
