@@ -22,21 +22,8 @@ constexpr size_t kNodeHeader = 12;
 constexpr int kMaxDepth = 32;
 constexpr uint8_t kStampMagic[4] = {'Q', 'N', 'X', '1'};
 
-uint32_t le16(const uint8_t* p) {
-  return p[0] | (p[1] << 8);
-}
-uint32_t le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 uint32_t be32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-void putLe16(uint8_t* p, uint32_t v) {
-  p[0] = v & 0xFF;
-  p[1] = (v >> 8) & 0xFF;
-}
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
 }
 void putBe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = (v >> (24 - 8 * i)) & 0xFF;

@@ -10,24 +10,12 @@
 #include <ctime>
 
 #include "xb_errors.h"
+#include "xb_internal.h"
 
 namespace xb {
 
 namespace {
 
-void putLe16(uint8_t* p, uint32_t v) {
-  p[0] = v & 0xFF;
-  p[1] = (v >> 8) & 0xFF;
-}
-void putLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
-}
-uint32_t le16(const uint8_t* p) {
-  return p[0] | (p[1] << 8);
-}
-uint32_t le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 int errnoCode(int e) {
   switch (e) {
