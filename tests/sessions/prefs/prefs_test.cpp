@@ -168,6 +168,36 @@ class PrefsTest : public QObject {
     return saved;
   }
 
+  // Writes an executable shell script into the test's home and makes it the
+  // one the printer offer runs; returns its path.
+  QString UseScript(const QString& name, const char* body) {
+    const QString path = home_ + QLatin1Char('/') + name;
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+      f.write("#!/bin/sh\n");
+      f.write(body);
+      f.close();
+      f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    }
+    qputenv("QUILLON_PRINTER_SCRIPT", path.toLocal8Bit());
+    return path;
+  }
+  // Presses "Add the Quillon Fax printer" on the wizard's first page and waits
+  // for the outcome; one message box is answered.
+  void PressAdd(bool expectAdded) {
+    Wizard(
+        [expectAdded](TPreferences* p) {
+          QVERIFY(p->PrinterOffer->isVisible());
+          QSignalSpy finished(p->PrinterOffer, &TFaxPrinterOffer::Finished);
+          Click(p->PrinterOffer->AddButton);
+          QVERIFY(finished.wait(20000) || finished.count() == 1);
+          QCOMPARE(finished.at(0).at(0).toBool(), expectAdded);
+          QCOMPARE(p->PrinterOffer->isVisible(), !expectAdded);
+          QVERIFY(p->PrinterOffer->AddButton->isEnabled());
+        },
+        {QMessageBox::Ok});
+  }
+
  private slots:
   void init() {
     home_ = qntest::FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
@@ -763,24 +793,8 @@ class PrefsTest : public QObject {
     }
 
     // A script that fails: the message says so and names the command to run.
-    const QString failing = home_ + QStringLiteral("/failing.sh");
-    QFile f(failing);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\necho 'lpadmin: Unable to connect to server'\nexit 1\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-    qputenv("QUILLON_PRINTER_SCRIPT", failing.toLocal8Bit());
-    Wizard(
-        [](TPreferences* p) {
-          QVERIFY(p->PrinterOffer->isVisible());
-          QSignalSpy finished(p->PrinterOffer, &TFaxPrinterOffer::Finished);
-          Click(p->PrinterOffer->AddButton);
-          QVERIFY(finished.wait(10000) || finished.count() == 1);
-          QCOMPARE(finished.at(0).at(0).toBool(), false);
-          QVERIFY(p->PrinterOffer->isVisible());
-          QVERIFY(p->PrinterOffer->AddButton->isEnabled());
-        },
-        {QMessageBox::Ok});
+    const QString failing = UseScript(QStringLiteral("failing.sh"), "echo 'lpadmin: Unable to connect to server'\nexit 1\n");
+    PressAdd(false);
     QCOMPARE(boxTexts_.size(), 1);
     QVERIFY2(boxTexts_[0].contains(QStringLiteral("sudo ") + failing), qPrintable(boxTexts_[0]));
     if (geteuid() == 0) QVERIFY2(boxTexts_[0].contains(QStringLiteral("Unable to connect")), qPrintable(boxTexts_[0]));
@@ -803,25 +817,11 @@ class PrefsTest : public QObject {
     const QString sock = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
     qputenv("CUPS_SERVER", sock.toLocal8Bit());
     cupsSetServer(sock.toLocal8Bit().constData());
-    const QString adding = home_ + QStringLiteral("/adding.sh");
-    QFile a(adding);
-    QVERIFY(a.open(QIODevice::WriteOnly));
-    a.write("#!/bin/sh\nppd=" QN_SOURCE_DIR "/src/printdriver/quillon-fax.ppd queue=Quillon_Fax\n"
-            "line=$(grep '^lpadmin -p' " QN_SOURCE_DIR "/scripts/install-printer.sh)\n"
-            "for i in 1 2 3 4 5; do eval \"$line\" && exit 0; sleep 0.5; done\nexit 1\n");
-    a.close();
-    a.setPermissions(a.permissions() | QFileDevice::ExeOwner);
-    qputenv("QUILLON_PRINTER_SCRIPT", adding.toLocal8Bit());
-    Wizard(
-        [](TPreferences* p) {
-          QVERIFY(p->PrinterOffer->isVisible());
-          QSignalSpy finished(p->PrinterOffer, &TFaxPrinterOffer::Finished);
-          Click(p->PrinterOffer->AddButton);
-          QVERIFY(finished.wait(20000) || finished.count() == 1);
-          QCOMPARE(finished.at(0).at(0).toBool(), true);
-          QVERIFY(!p->PrinterOffer->isVisible());
-        },
-        {QMessageBox::Ok});
+    UseScript(QStringLiteral("adding.sh"),
+              "ppd=" QN_SOURCE_DIR "/src/printdriver/quillon-fax.ppd queue=Quillon_Fax\n"
+              "line=$(grep '^lpadmin -p' " QN_SOURCE_DIR "/scripts/install-printer.sh)\n"
+              "for i in 1 2 3 4 5; do eval \"$line\" && exit 0; sleep 0.5; done\nexit 1\n");
+    PressAdd(true);
     QCOMPARE(boxTexts_.size(), 1);
     QVERIFY2(boxTexts_[0].contains(QStringLiteral("is ready")), qPrintable(boxTexts_[0]));
     QVERIFY(FaxQueueExists());
