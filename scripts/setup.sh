@@ -28,6 +28,8 @@ packages=(
   # fax over IP: the SIP stack, and the independent peers the tests talk to (a T.38
   # gateway, a SIP proxy and registrar, a scripted SIP peer, a packet decoder)
   libsofia-sip-ua-dev rtpengine-daemon kamailio sip-tester tshark
+  # the SIP account's password in the desktop's secret store
+  libsecret-1-dev
 )
 
 missing=()

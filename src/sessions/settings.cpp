@@ -50,6 +50,12 @@ const StrKey kStrKeys[] = {
     {"Resetting", "AfterString", &FaxSettings::AfterString},
     {"Receive", "Wav", &FaxSettings::Wav},
     {"Receive", "PrintOnReceiptPrinter", &FaxSettings::PrintOnReceiptPrinter},
+    {"SIP", "User", &FaxSettings::SipUser},
+    {"SIP", "Domain", &FaxSettings::SipDomain},
+    {"SIP", "Registrar", &FaxSettings::SipRegistrar},
+    {"SIP", "AuthUser", &FaxSettings::SipAuthUser},
+    {"SIP", "PublicAddress", &FaxSettings::SipPublicAddress},
+    {"SIP", "Codec", &FaxSettings::SipCodec},
 };
 const IntKey kIntKeys[] = {
     {"Dialing", "DialAttempts", &FaxSettings::DialAttempts},
@@ -65,6 +71,11 @@ const IntKey kIntKeys[] = {
     {"Receive", "RTPBadPercent", &FaxSettings::RTPBadPercent},
     {"Receive", "RTNBadPercent", &FaxSettings::RTNBadPercent},
     {"Receive", "RTNBadRun", &FaxSettings::RTNBadRun},
+    {"SIP", "Port", &FaxSettings::SipPort},
+    {"SIP", "MediaPortLow", &FaxSettings::SipMediaPortLow},
+    {"SIP", "MediaPortHigh", &FaxSettings::SipMediaPortHigh},
+    {"SIP", "Redundancy", &FaxSettings::SipRedundancy},
+    {"SIP", "MaxDatagram", &FaxSettings::SipMaxDatagram},
 };
 const BoolKey kBoolKeys[] = {
     {"User", "PrefixDisable", &FaxSettings::PrefixDisable},
@@ -80,6 +91,8 @@ const BoolKey kBoolKeys[] = {
     {"Hints", "On", &FaxSettings::HintsOn},
     {"Other", "ImposeWaitBeforePrinting", &FaxSettings::ImposeWaitBeforePrinting},
     {"Other", "UseMotorolaSM56Fix", &FaxSettings::UseMotorolaSM56Fix},
+    {"SIP", "UseAccount", &FaxSettings::SipLine},
+    {"SIP", "T38", &FaxSettings::SipT38},
 };
 
 }  // namespace
@@ -106,6 +119,18 @@ void LoadSettings(const std::string& iniPath) {
     if (k.field == &FaxSettings::ECMReceive) s.ECMReceive = s.ECM;
     s.*k.field = ini.ReadBool(k.section, k.key, s.*k.field);
   }
+  // SIP values another program or a hand edit left out of range fall back to
+  // their defaults, so a call never binds port 0 or offers a codec we lack.
+  const FaxSettings defaults;
+  auto port = [](int p) { return p >= 1 && p <= 65535; };
+  if (!port(s.SipPort)) s.SipPort = defaults.SipPort;
+  if (!port(s.SipMediaPortLow) || !port(s.SipMediaPortHigh) || s.SipMediaPortLow > s.SipMediaPortHigh) {
+    s.SipMediaPortLow = defaults.SipMediaPortLow;
+    s.SipMediaPortHigh = defaults.SipMediaPortHigh;
+  }
+  if (s.SipRedundancy < 0 || s.SipRedundancy > 7) s.SipRedundancy = defaults.SipRedundancy;
+  if (s.SipMaxDatagram < 72 || s.SipMaxDatagram > 65507) s.SipMaxDatagram = defaults.SipMaxDatagram;
+  if (s.SipCodec != "PCMA" && s.SipCodec != "PCMU") s.SipCodec = defaults.SipCodec;
   Settings() = s;
   SetWorkingSM56Fix(s.UseMotorolaSM56Fix);
   g_WorkingImposeWait = s.ImposeWaitBeforePrinting;

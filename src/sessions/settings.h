@@ -55,6 +55,20 @@ struct FaxSettings {
   // [Other]
   bool ImposeWaitBeforePrinting = false;
   bool UseMotorolaSM56Fix = false;
+  // [SIP]: the line faxes go out on and come in on is the SIP account instead of
+  // the modem port when SipLine is set. The password is never here: it is kept
+  // by secret_store.h.
+  bool SipLine = false;
+  std::string SipUser, SipDomain;
+  std::string SipRegistrar;  // registrar or outbound proxy (host[:port]); empty: the domain
+  std::string SipAuthUser;   // empty: the user
+  std::string SipPublicAddress;  // the address the far end is to send to, behind NAT
+  int SipPort = 5060;            // local SIP port
+  int SipMediaPortLow = 10000, SipMediaPortHigh = 10999;
+  bool SipT38 = true;
+  int SipRedundancy = 3;       // redundant packets for indicators and control (image data: 1)
+  int SipMaxDatagram = 400;    // the largest UDPTL datagram we take
+  std::string SipCodec = "PCMA";  // "PCMA" (A-law) or "PCMU" (µ-law)
 };
 
 // The one settings record of the running program.

@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "common/fax_names.h"
+#include "common/folders.h"
 #include "common/ini_file.h"
+#include "sessions/secret_store.h"
 
 namespace fs = std::filesystem;
 using namespace qn;
@@ -242,6 +244,74 @@ TEST(FaxNames, SpeedListAndClassNames) {
   EXPECT_EQ(FaxClassName(3), "Class 2.0");
   EXPECT_EQ(FaxClassName(4), "unknown");
   EXPECT_EQ(TrimSpaces("  a b\t "), "a b\t");
+}
+
+}  // namespace
+
+namespace {
+
+// The SIP account: its keys read back as written, values out of range fall back
+// to the defaults, and the password never reaches QN.INI.
+TEST_F(SettingsFileTest, SipAccountKeysAndOutOfRangeValues) {
+  Write("[SIP]\nUseAccount=1\nUser=fax\nDomain=sip.example.net\nPort=5070\nMediaPortLow=20000\nMediaPortHigh=20099\n"
+        "T38=0\nRedundancy=2\nMaxDatagram=272\nCodec=PCMU\n");
+  LoadSettings(ini_);
+  EXPECT_TRUE(Settings().SipLine);
+  EXPECT_EQ(Settings().SipDomain, "sip.example.net");
+  EXPECT_EQ(Settings().SipPort, 5070);
+  EXPECT_EQ(Settings().SipMediaPortLow, 20000);
+  EXPECT_EQ(Settings().SipMediaPortHigh, 20099);
+  EXPECT_FALSE(Settings().SipT38);
+  EXPECT_EQ(Settings().SipRedundancy, 2);
+  EXPECT_EQ(Settings().SipMaxDatagram, 272);
+  EXPECT_EQ(Settings().SipCodec, "PCMU");
+  ASSERT_TRUE(SaveSettings(ini_));
+  EXPECT_EQ(IniFile(ini_).ReadString("SIP", "Domain", ""), "sip.example.net");
+
+  Write("[SIP]\nPort=0\nMediaPortLow=30000\nMediaPortHigh=2000\nRedundancy=99\nMaxDatagram=10\nCodec=G729\n");
+  LoadSettings(ini_);
+  const FaxSettings defaults;
+  EXPECT_EQ(Settings().SipPort, defaults.SipPort);
+  EXPECT_EQ(Settings().SipMediaPortLow, 10000);
+  EXPECT_EQ(Settings().SipMediaPortHigh, 10999);
+  EXPECT_EQ(Settings().SipRedundancy, defaults.SipRedundancy);
+  EXPECT_EQ(Settings().SipMaxDatagram, defaults.SipMaxDatagram);
+  EXPECT_EQ(Settings().SipCodec, "PCMA");
+}
+
+TEST_F(SettingsFileTest, SipPasswordsLiveInAFileOnlyTheOwnerReads) {
+  setenv("QUILLON_HOME", dir_.c_str(), 1);
+  setenv("QUILLON_SECRET_STORE", "file", 1);
+  ResetProgramFolder();
+  std::string error;
+  ASSERT_TRUE(StoreSipPassword("fax@sip.example.net", "s3cret pass", &error)) << error;
+  ASSERT_TRUE(StoreSipPassword("other@example.org", "second", &error)) << error;
+  const fs::path file = dir_ / "sip-secrets";
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(LoadSipPassword("fax@sip.example.net"), "s3cret pass");
+  EXPECT_EQ(LoadSipPassword("other@example.org"), "second");
+  EXPECT_EQ(LoadSipPassword("nobody@example.org"), "");
+  // Replacing one keeps the other; a line break could forge another entry.
+  ASSERT_TRUE(StoreSipPassword("fax@sip.example.net", "changed"));
+  EXPECT_EQ(LoadSipPassword("fax@sip.example.net"), "changed");
+  EXPECT_FALSE(StoreSipPassword("fax@sip.example.net", "x\nevil@example.org\tpw", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(LoadSipPassword("evil@example.org"), "");
+  EXPECT_EQ(LoadSipPassword("fax@sip.example.net"), "changed");
+  // An empty password forgets the account.
+  ASSERT_TRUE(StoreSipPassword("fax@sip.example.net", ""));
+  EXPECT_EQ(LoadSipPassword("fax@sip.example.net"), "");
+  EXPECT_EQ(LoadSipPassword("other@example.org"), "second");
+  // The settings file never holds it.
+  LoadSettings(ini_);
+  ASSERT_TRUE(SaveSettings(ini_));
+  EXPECT_EQ(Read().find("second"), std::string::npos);
+  EXPECT_EQ(SecretStoreName(), file.string());
+  unsetenv("QUILLON_SECRET_STORE");
+  unsetenv("QUILLON_HOME");
+  ResetProgramFolder();
 }
 
 }  // namespace
