@@ -26,6 +26,7 @@
 #include "sessions/modem/system_facts.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/printer_offer.h"
+#include "sessions/prefs/sip_account.h"
 
 namespace qn {
 namespace {
@@ -115,7 +116,8 @@ bool ToInteger(const QString& text, int* value, QString* error) {
 const char* const TPreferences::kPageTitles[kPageCount] = {
     "Wizard Information",       "Modem and Communications Port", "Sending Faxes - Part 1",
     "Sending Faxes - Part 2",   "Sending Faxes - Part 3",        "Receiving Faxes - Part 1",
-    "Receiving Faxes - Part 2", "Receiving Faxes - Part 3",      "Advanced"};
+    "Receiving Faxes - Part 2", "Receiving Faxes - Part 3",      "Advanced",
+    "SIP Account"};
 
 TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("TPreferences"));
@@ -142,6 +144,7 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   Pages->addWidget(BuildReceivePage2());
   Pages->addWidget(BuildReceivePage3());
   Pages->addWidget(BuildAdvancedPage());
+  Pages->addWidget(BuildSipPage());
 
   HelpButton = new QPushButton(QStringLiteral("&Help"), this);
   ProblemSolverButton = new QPushButton(QStringLiteral("Problem Sol&ver"), this);
@@ -171,7 +174,11 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent) {
   SetHelpTopic(this, [this] {
     // One topic for the port, one for sending, one for receiving; the rest share the wizard's.
     const int page = Page();
-    return page == 1 ? 3501 : (page >= 2 && page <= 4) ? 3502 : (page >= 5 && page <= 7) ? 3503 : 1022;
+    return page == 1   ? 3501
+           : (page >= 2 && page <= 4) ? 3502
+           : (page >= 5 && page <= 7) ? 3503
+           : page == 9                ? 3504
+                                      : 1022;
   });
   connect(HelpButton, &QPushButton::clicked, this, [this] { ShowHelpFor(this); });
   connect(ProblemSolverButton, &QPushButton::clicked, this, [] { ShowProblemSolver(); });
@@ -492,6 +499,24 @@ void TPreferences::LoadFrom(const FaxSettings& s) {
   PrinterList->setCurrentIndex(printer >= 0 ? printer : 0);
   DisableNotificationBox->setChecked(s.DisableReceivingFaxesNotification);
   ImposeWaitBox->setChecked(s.ImposeWaitBeforePrinting);
+  SipLineBox->setChecked(s.SipLine);
+  SipBox->setEnabled(s.SipLine);
+  SipBox->Load(s);
+}
+
+QWidget* TPreferences::BuildSipPage() {
+  PageGrid p(this);
+  p.Add(Text(QStringLiteral("Without a fax modem, Quillon sends and receives faxes through a SIP account, the "
+                            "kind of telephone account most internet and telephone providers give. Faxes then "
+                            "travel as T.38 where both sides can, else as audio (G.711)."),
+             p.page));
+  SipLineBox = new QCheckBox(QStringLiteral("I have &no fax modem: use a SIP account"), p.page);
+  p.Add(SipLineBox);
+  SipBox = new TSipAccountBox(true, p.page);
+  p.Add(SipBox);
+  connect(SipLineBox, &QCheckBox::toggled, SipBox, &QWidget::setEnabled);
+  SipBox->setEnabled(false);
+  return p.Done();
 }
 
 bool TPreferences::StoreTo(FaxSettings& s, QString* error) const {
@@ -531,6 +556,8 @@ bool TPreferences::StoreTo(FaxSettings& s, QString* error) const {
   s.PrintOnReceiptPrinter = S(PrinterList->currentData().toString());
   s.DisableReceivingFaxesNotification = DisableNotificationBox->isChecked();
   s.ImposeWaitBeforePrinting = ImposeWaitBox->isChecked();
+  s.SipLine = SipLineBox->isChecked();
+  s = SipBox->Typed(s);  // the password is stored apart (RunPreferencesWizard)
   return true;
 }
 
@@ -613,6 +640,7 @@ bool RunPreferencesWizard(QWidget* parent) {
   CentreForm(&wizard);
   if (wizard.exec() != QDialog::Accepted) return false;
   if (!wizard.StoreTo(Settings())) return false;  // checked before the wizard closed
+  wizard.SipBox->Save(Settings());
   SaveSettingsOrSay(QStringLiteral("Save Preferences"));
   if (QString failed; !wizard.StorePortDevices(&failed))
     MessageBoxText(QStringLiteral("The devices of these ports could not be saved in QN.INI:") + failed,

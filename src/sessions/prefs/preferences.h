@@ -29,6 +29,7 @@ class QStackedWidget;
 namespace qn {
 
 class TFaxPrinterOffer;
+class TSipAccountBox;
 class TRadioGroup;
 
 // The wizard over Settings(): true when the user finished and the settings
@@ -40,7 +41,7 @@ class TPreferences : public QDialog {
  public:
   explicit TPreferences(QWidget* parent = nullptr);
 
-  static constexpr int kPageCount = 9;
+  static constexpr int kPageCount = 10;
   static const char* const kPageTitles[kPageCount];
 
   void LoadFrom(const FaxSettings& s);
@@ -63,6 +64,9 @@ class TPreferences : public QDialog {
   // 0 Wizard Information
   QLabel* FirstRunWarning;
   TFaxPrinterOffer* PrinterOffer;  // on the first page, while the fax printer is missing
+  // The last page: faxes over a SIP account instead of the modem.
+  QCheckBox* SipLineBox;
+  TSipAccountBox* SipBox;
   // 1 Modem and Communications Port
   TRadioGroup *PortGroup, *ToneGroup;
   QPushButton* FindModemButton;
@@ -110,6 +114,7 @@ class TPreferences : public QDialog {
   QWidget* BuildReceivePage2();
   QWidget* BuildReceivePage3();
   QWidget* BuildAdvancedPage();
+  QWidget* BuildSipPage();
   void SetButtons();
   void FinishButtonClick();
   void CheckClass(TRadioGroup* target);

@@ -16,12 +16,15 @@
 #include <QGroupBox>
 #include <QStringList>
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QLabel;
 class QRadioButton;
 
 namespace qn {
+
+struct FaxSettings;
 
 struct ModemToolHooks {
   // Runs the finder; asks about a modem found on another port than
@@ -33,6 +36,10 @@ struct ModemToolHooks {
   std::function<int(QWidget* parent, int comNumber, QString* name)> CheckFaxClass;
   // Runs the init-string helper on the current text; returns the new text.
   std::function<QString(QWidget* parent, const QString& current, bool forSending)> InitStringHelper;
+  // Registers with the SIP account of `account` (its [SIP] fields) and the
+  // password; returns the registrar's answer in plain words ("Registered.",
+  // "The password is wrong.", ...). Runs on a helper thread: no widgets.
+  std::function<std::string(const FaxSettings& account, const std::string& password)> TestSipAccount;
 };
 ModemToolHooks& ModemTools();
 

@@ -12,6 +12,7 @@
 #include "common/dialogs.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/printer_offer.h"
+#include "sessions/prefs/sip_account.h"
 #include "sessions/settings.h"
 
 namespace qn {
@@ -38,6 +39,9 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   auto* portText = Wrapped(QStringLiteral("Which communications port is your fax modem on? If you do not know, "
                                           "click \"Find Modem Port\"."),
                            this);
+  NoModemBox = new QCheckBox(QStringLiteral("I have no fax modem: use a SIP &account"), this);
+  SipBox = new TSipAccountBox(false, this);
+  SipBox->hide();
   NameEdit = new QLineEdit(this);
   NameEdit->setMaxLength(35);
   NoteWhenFull(NameEdit, 35);
@@ -68,12 +72,14 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(portText, 0, 1, 1, 2);
   grid->addWidget(PortGroup, 1, 1);
   grid->addWidget(FindModemButton, 1, 2, Qt::AlignTop);
-  grid->addWidget(second, 2, 0);
-  grid->addWidget(nameLabel, 2, 1, 1, 2);
-  grid->addWidget(NameEdit, 3, 1, 1, 2);
-  grid->addWidget(faxLabel, 4, 1, 1, 2);
-  grid->addWidget(FaxEdit, 5, 1, 1, 2);
-  grid->addWidget(new QLabel(QStringLiteral("(Note: these are optional fields)"), this), 6, 1, 1, 2);
+  grid->addWidget(SipBox, 1, 1, 1, 2);
+  grid->addWidget(NoModemBox, 2, 1, 1, 2);
+  grid->addWidget(second, 3, 0);
+  grid->addWidget(nameLabel, 3, 1, 1, 2);
+  grid->addWidget(NameEdit, 4, 1, 1, 2);
+  grid->addWidget(faxLabel, 5, 1, 1, 2);
+  grid->addWidget(FaxEdit, 6, 1, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("(Note: these are optional fields)"), this), 7, 1, 1, 2);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -90,6 +96,18 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   setMinimumWidth(460);
 
   connect(FindModemButton, &QPushButton::clicked, this, [this] { FindModemPort(this, PortGroup); });
+  // Without a modem the port question becomes the account's.
+  connect(NoModemBox, &QCheckBox::toggled, this, [this, portText](bool sip) {
+    PortGroup->setVisible(!sip);
+    FindModemButton->setVisible(!sip);
+    SM56Box->setVisible(!sip);
+    SipBox->setVisible(sip);
+    portText->setText(sip ? QStringLiteral("Which SIP account do faxes go out and come in on? Your telephone "
+                                           "provider gives its user name, domain and password.")
+                          : QStringLiteral("Which communications port is your fax modem on? If you do not know, "
+                                           "click \"Find Modem Port\"."));
+    adjustSize();
+  });
   connect(SM56Box, &QCheckBox::clicked, this, [](bool on) { SetWorkingSM56Fix(on); });
   connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -106,6 +124,8 @@ bool RunQuickSetup(QWidget* parent) {
   form.NameEdit->setText(Q(s.Name));
   form.FaxEdit->setText(Q(s.Fax));
   form.SM56Box->setChecked(s.UseMotorolaSM56Fix);
+  form.SipBox->Load(s);
+  form.NoModemBox->setChecked(s.SipLine);
   CentreForm(&form);
   if (form.exec() != QDialog::Accepted) return false;
   g_FirstRun = false;
@@ -113,6 +133,8 @@ bool RunQuickSetup(QWidget* parent) {
   s.Name = S(form.NameEdit->text());
   s.Fax = S(form.FaxEdit->text());
   s.UseMotorolaSM56Fix = form.SM56Box->isChecked();
+  s.SipLine = form.NoModemBox->isChecked();
+  if (s.SipLine) form.SipBox->Save(s);
   SaveSettingsOrSay(QStringLiteral("Quick Setup Form"));
   return true;
 }

@@ -21,6 +21,7 @@ class QPushButton;
 namespace qn {
 
 class TFaxPrinterOffer;
+class TSipAccountBox;
 class TRadioGroup;
 
 // True when the user pressed Ok (the settings were updated and saved).
@@ -35,6 +36,9 @@ class TQuickSetupForm : public QDialog {
   QPushButton* FindModemButton;
   QLineEdit *NameEdit, *FaxEdit;
   QCheckBox* SM56Box;
+  // "I have no fax modem": the SIP account takes the port's place.
+  QCheckBox* NoModemBox;
+  TSipAccountBox* SipBox;
   TFaxPrinterOffer* PrinterOffer;
   QPushButton *OkButton, *CancelButton;
 };

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -31,6 +32,8 @@
 #include "sessions/prefs/preferences.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/printer_offer.h"
+#include "sessions/prefs/sip_account.h"
+#include "sessions/secret_store.h"
 #include "sessions/prefs/quick_setup.h"
 #include "sessions/settings.h"
 
@@ -382,7 +385,7 @@ class PrefsTest : public QObject {
         QVERIFY2(!p->FinishButton->isEnabled(), TPreferences::kPageTitles[page]);
         Click(p->NextButton);
       }
-      QCOMPARE(p->Page(), 8);
+      QCOMPARE(p->Page(), TPreferences::kPageCount - 1);
       QVERIFY(p->FinishButton->isEnabled());
       QVERIFY(!p->NextButton->isEnabled());
       // The list jumps; the caption and the list follow every move.
@@ -765,6 +768,65 @@ class PrefsTest : public QObject {
     QVERIFY(!RunQuickSetup());
     QVERIFY(script.Done());
   }
+  // "I have no fax modem": Quick Setup's account road and the wizard's SIP page
+  // keep the account in [SIP] and its password out of QN.INI.
+  void sipAccountWithoutAModem() {
+    qputenv("QUILLON_SECRET_STORE", "file");
+    const auto restore = qScopeGuard([] { qunsetenv("QUILLON_SECRET_STORE"); });
+    g_FirstRun = true;
+    ModalScript script;
+    script.Then([](QWidget* w) {
+      auto* f = qobject_cast<TQuickSetupForm*>(w);
+      QVERIFY(f);
+      QVERIFY(f->PortGroup->isVisible() && !f->SipBox->isVisible());
+      Click(f->NoModemBox);
+      QVERIFY(!f->PortGroup->isVisible() && !f->FindModemButton->isVisible() && f->SipBox->isVisible());
+      Type(f->SipBox->User, QStringLiteral("4930123456"));
+      Type(f->SipBox->Domain, QStringLiteral("sip.example.net"));
+      Type(f->SipBox->PasswordEdit, QStringLiteral("n0t in the ini"));
+      QCOMPARE(f->SipBox->PasswordEdit->echoMode(), QLineEdit::Password);
+      Click(f->OkButton);
+    });
+    QVERIFY(RunQuickSetup());
+    QVERIFY(script.Done());
+    {
+      const IniFile ini(ini_);
+      QVERIFY(ini.ReadBool("SIP", "UseAccount", false));
+      QCOMPARE(ini.ReadString("SIP", "User", ""), std::string("4930123456"));
+      QCOMPARE(ini.ReadString("SIP", "Domain", ""), std::string("sip.example.net"));
+    }
+    QFile file(QString::fromStdString(ini_));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("n0t in the ini"));
+    QCOMPARE(LoadSipPassword("4930123456@sip.example.net"), std::string("n0t in the ini"));
+
+    // The wizard's last page shows the account, password included, and keeps
+    // what is changed there.
+    Wizard(
+        [](TPreferences* p) {
+          p->SetPage(TPreferences::kPageCount - 1);
+          QCOMPARE(p->CaptionLabel->text(), QStringLiteral("SIP Account"));
+          QVERIFY(p->SipLineBox->isChecked() && p->SipBox->isEnabled());
+          QCOMPARE(p->SipBox->PasswordEdit->text(), QStringLiteral("n0t in the ini"));
+          QCOMPARE(p->SipBox->MediaLow->value(), 10000);
+          Click(p->SipBox->T38);
+          p->SipBox->Codec->setCurrentIndex(1);
+          p->SipBox->MediaLow->setValue(20000);
+          p->SipBox->MediaHigh->setValue(20099);
+          Type(p->SipBox->PasswordEdit, QStringLiteral("changed"));
+          Click(p->FinishButton);
+        },
+        {QMessageBox::Yes});
+    const IniFile ini(ini_);
+    QVERIFY(!ini.ReadBool("SIP", "T38", true));
+    QCOMPARE(ini.ReadString("SIP", "Codec", ""), std::string("PCMU"));
+    QCOMPARE(ini.ReadInteger("SIP", "MediaPortLow", 0), 20000);
+    QCOMPARE(LoadSipPassword("4930123456@sip.example.net"), std::string("changed"));
+    // Without a tool to register with, "Test account" cannot be pressed.
+    TSipAccountBox box(false);
+    QVERIFY(!box.TestButton->isEnabled());
+  }
+
   // While CUPS has no "Quillon Fax" queue, Quick Setup and the wizard's first
   // page offer to add it; a failed attempt names the administrator's command,
   // and a successful one (against a private cupsd, as root) hides the offer.
