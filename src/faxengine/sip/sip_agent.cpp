@@ -131,8 +131,16 @@ std::string ParamOf(const msg_param_t* params, const char* name) {
   return {};
 }
 
-}  // namespace
+// A response our own stack made up (no answer in time, or the transport
+// failed): we send rport, and whoever really answered filled in its value or a
+// received address; a made-up one has our Via as it went out.
+bool MadeUpLocally(const sip_t* sip) {
+  if (!sip || !sip->sip_via) return true;
+  const sip_via_t* v = sip->sip_via;
+  return !v->v_received && (!v->v_rport || !*v->v_rport);
+}
 
+}  // namespace
 
 // ------------------------------------------------------------ SIP thread --
 
@@ -171,6 +179,17 @@ struct TSipAgent::TState {
   Clock::time_point callerAskAt;
   std::shared_ptr<std::atomic<bool>> cngHeard = std::make_shared<std::atomic<bool>>(false);
 
+  bool unregistering = false;
+  Clock::time_point unregisterDeadline;
+  // Lets the registration go and shuts the stack down.
+  void BeginShutdown() {
+    unregistering = false;
+    if (reg) nua_handle_destroy(reg);
+    reg = nullptr;
+    shutdownDeadline = Clock::now() + std::chrono::seconds(5);
+    nua_shutdown(nua);
+  }
+
   void Event(nua_event_t event, int status, const char* phrase, nua_handle_t* nh, const sip_t* sip, tagi_t tags[]);
   void OnRegister(int status, const char* phrase, const sip_t* sip);
   void OnInvite(nua_handle_t* nh, const sip_t* sip);
@@ -203,6 +222,124 @@ std::string Payload(const sip_t* sip) {
 }
 
 }  // namespace
+
+TSipAgent::TSipAgent() = default;
+
+TSipAgent::~TSipAgent() {
+  Stop();
+}
+
+void TSipAgent::SetTrace(std::function<void(const std::string&)> trace) {
+  trace_ = std::move(trace);
+}
+
+void TSipAgent::Trace(const std::string& line) {
+  std::lock_guard<std::mutex> lk(traceMu_);
+  if (!trace_) return;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+  char at[32];
+  std::snprintf(at, sizeof at, "%lld.%03lld ", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+  trace_(at + line);
+}
+
+void TSipAgent::Post(std::function<void()> fn) {
+  std::lock_guard<std::mutex> lk(mu_);
+  posted_.push_back(std::move(fn));
+}
+
+TRegistration TSipAgent::Registration() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return reg_;
+}
+
+TRegistration TSipAgent::WaitRegistration(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lk(mu_);
+  cv_.wait_for(lk, timeout, [this] { return reg_.state != TRegState::Registering; });
+  return reg_;
+}
+
+TAgreed TSipAgent::Media() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return media_;
+}
+
+TSipCounts TSipAgent::Counts() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return counts_;
+}
+
+int TSipAgent::Start(const TAccount& account, std::string* error) {
+  if (thread_.joinable()) {
+    if (error) *error = "already started";
+    return -1;
+  }
+  account_ = account;
+  start_ = Clock::now();
+  if (account_.user.empty() || account_.domain.empty()) {
+    if (error) *error = "the account needs a user and a domain";
+    return -1;
+  }
+  fe::voip::TMediaConfig config;
+  config.calling = false;
+  config.signalling = this;
+  config.local.host = account_.localAddress;
+  config.local.low = account_.mediaLow;
+  config.local.high = account_.mediaHigh;
+  // Signalling ends calls; silence only ends one whose far end vanished.
+  config.silenceEndMs = 30000;
+  config.makePath = [law = account_.codec == TCodec::Pcma ? fe::voip::TG711Law::Alaw : fe::voip::TG711Law::Ulaw](
+                        fe::voip::TDatagramSend send) {
+    return std::make_unique<fe::voip::TRtpPath>(law, std::move(send));
+  };
+  session_.SetTrace([this](const std::string& line) { Trace("media " + line); });
+  if (session_.Open(config) != 0) {
+    if (error) *error = "media port: " + session_.Error();
+    return -1;
+  }
+  st_ = std::make_unique<TState>(*this);
+  st_->local.address = account_.publicAddress.empty() ? account_.localAddress : account_.publicAddress;
+  st_->local.port = session_.LocalAddress().Port();
+  st_->local.codec = account_.codec;
+  st_->local.t38 = account_.t38;
+  st_->local.t38Params.maxDatagram = account_.maxDatagram;
+  st_->local.t38Params.ec = account_.redundancy > 0 ? TUdpEc::Redundancy : TUdpEc::None;
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    reg_ = {};
+    counts_ = {};
+    media_ = {};
+    if (account_.registrar != "-") reg_.state = TRegState::Registering;
+  }
+  stop_ = false;
+  auto started = std::make_shared<std::promise<std::string>>();
+  auto result = started->get_future();
+  thread_ = std::thread([this, started] { Run(started); });
+  const std::string failure = result.get();
+  if (!failure.empty()) {
+    thread_.join();
+    st_.reset();
+    if (error) *error = failure;
+    return -1;
+  }
+  session_.Start();
+  return 0;
+}
+
+void TSipAgent::Stop() {
+  if (!thread_.joinable()) return;
+  stop_ = true;
+  thread_.join();
+  session_.Stop();
+  {
+    std::lock_guard<std::mutex> lk(gLogMu);
+    if (gLogAgent == this) {
+      gLogAgent = nullptr;
+      gLogSink = nullptr;
+      su_log_redirect(su_log_default, nullptr, nullptr);
+    }
+  }
+  st_.reset();
+}
 
 void TSipAgent::Run(std::shared_ptr<std::promise<std::string>> started) {
   su_init();
@@ -259,9 +396,17 @@ void TSipAgent::Run(std::shared_ptr<std::promise<std::string>> started) {
     if (stop_ && !s.shutdownStarted) {
       if (s.call) s.HangUp("stopped");
       s.shutdownStarted = true;
-      s.shutdownDeadline = Clock::now() + std::chrono::seconds(5);
-      nua_shutdown(s.nua);
+      s.shutdownDeadline = Clock::now() + std::chrono::seconds(8);
+      if (s.reg && Registration().state == TRegState::Registered) {
+        // Unregisters; the shutdown follows its answer (or a short wait).
+        s.unregistering = true;
+        s.unregisterDeadline = Clock::now() + std::chrono::seconds(2);
+        nua_unregister(s.reg, TAG_END());
+      } else {
+        s.BeginShutdown();
+      }
     }
+    if (s.unregistering && Clock::now() > s.unregisterDeadline) s.BeginShutdown();
     if (s.shutdownDone || (s.shutdownStarted && Clock::now() > s.shutdownDeadline)) break;
   }
   if (s.shutdownDone) nua_destroy(s.nua);
@@ -319,6 +464,9 @@ void TSipAgent::TState::Event(nua_event_t event, int status, const char* phrase,
       }
       break;
     }
+    case nua_r_unregister:
+      if (status >= 200 && unregistering) BeginShutdown();
+      break;
     case nua_r_shutdown:
       if (status >= 200) shutdownDone = true;
       break;
@@ -341,9 +489,8 @@ void TSipAgent::TState::OnRegister(int status, const char* phrase, const sip_t* 
     r.state = TRegState::Registered;
   } else if (status == 401 || status == 407) {
     r.state = TRegState::WrongPassword;
-  } else if (!sip || status == 408 || status == 503) {
-    // No answer from the network, or a transport error of our own.
-    r.state = sip && status == 503 ? TRegState::Refused : TRegState::Unreachable;
+  } else if ((status == 408 || status == 503) && MadeUpLocally(sip)) {
+    r.state = TRegState::Unreachable;
   } else {
     r.state = TRegState::Refused;
   }

