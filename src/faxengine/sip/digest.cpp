@@ -55,21 +55,6 @@ std::string DigestResponse(const TChallenge& c, const TDigestInput& in) {
   return Md5Hex(ha1 + ":" + c.nonce + ":" + ha2);
 }
 
-std::string DigestAuthorization(const TChallenge& c, const TDigestInput& in) {
-  const std::string algorithm = Lower(c.algorithm);
-  if (!algorithm.empty() && algorithm != "md5" && algorithm != "md5-sess") return {};
-  std::string h = "Digest username=\"" + in.user + "\", realm=\"" + c.realm + "\", nonce=\"" + c.nonce +
-                  "\", uri=\"" + in.uri + "\", response=\"" + DigestResponse(c, in) + "\"";
-  if (!c.algorithm.empty()) h += ", algorithm=" + c.algorithm;
-  if (!c.opaque.empty()) h += ", opaque=\"" + c.opaque + "\"";
-  if (OffersAuth(c.qop)) {
-    char nc[16];
-    std::snprintf(nc, sizeof nc, "%08x", in.nc);
-    h += ", qop=auth, cnonce=\"" + in.cnonce + "\", nc=" + nc;
-  }
-  return h;
-}
-
 std::string MaskSecrets(const std::string& line) {
   std::string out = line;
   size_t pos = 0;

@@ -1,7 +1,6 @@
 // HTTP digest authentication as SIP uses it (MD5, with or without qop=auth):
-// the answer to a registrar's or proxy's challenge, computed here so that
-// every request (REGISTER, INVITE, re-INVITE) is answered the same way. And
-// the masking of credentials in trace lines.
+// the response value a challenge asks for, to check what goes out; and the
+// masking of credentials in trace lines.
 #pragma once
 
 #include <string>
@@ -26,10 +25,6 @@ std::string Md5Hex(const std::string& text);
 // The response value: MD5(HA1:nonce:HA2) or, with qop=auth,
 // MD5(HA1:nonce:nc:cnonce:auth:HA2); MD5-sess folds the nonces into HA1.
 std::string DigestResponse(const TChallenge& c, const TDigestInput& in);
-
-// The whole Authorization / Proxy-Authorization header value. Empty when the
-// challenge asks for an algorithm other than MD5 / MD5-sess.
-std::string DigestAuthorization(const TChallenge& c, const TDigestInput& in);
 
 // The line with every digest response value replaced by "***".
 std::string MaskSecrets(const std::string& line);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "digest.h"
 #include "sip_agent.h"
 #include "sipp_peer.h"
 
@@ -82,6 +83,20 @@ class SipAgentTest : public ::testing::Test {
   std::string trace_, modemOut_;
 };
 
+// A digest parameter of an Authorization line ("" when missing).
+std::string AuthParam(const std::string& line, const std::string& name) {
+  const size_t at = line.find(" " + name + "=");
+  if (at == std::string::npos) return {};
+  size_t start = at + name.size() + 2, end;
+  if (line[start] == '"') {
+    ++start;
+    end = line.find('"', start);
+  } else {
+    end = line.find_first_of(", \r\n", start);
+  }
+  return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 // ---------------------------------------------------------- registration --
 
 TEST_F(SipAgentTest, RegisterAnswersTheChallengeWithTheRightDigest) {
@@ -121,3 +136,35 @@ TEST_F(SipAgentTest, RegisterWithNobodyThereIsUnreachable) {
 }
 
 }  // namespace
+
+// ----------------------------------------------------------------- calls --
+
+TEST_F(SipAgentTest, DialledCallAnswersTheProxyChallengeAndHangsUpWithBye) {
+  ASSERT_TRUE(sipp_.Start("call_out_407.xml", sippPort_));
+  StartAgent();
+  ToModem("ATD5551234\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Media().kind == TAgreed::TKind::Audio; })) << Trace() << sipp_.Log();
+  EXPECT_EQ(agent_.Media().codec, fe::sip::TCodec::Pcma);  // the answer's only codec
+  EXPECT_EQ(agent_.Media().port, 40002);
+  EXPECT_TRUE(WaitFor([&] { return agent_.Session().InCall(); }));
+  EXPECT_EQ(agent_.Counts().authAnswers, 1);
+  // The engine hangs up (DTR off, as it does): a BYE goes out.
+  agent_.Session().Modem().SetDTR(false);
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  EXPECT_TRUE(WaitFor([&] { return !agent_.CallActive() && !agent_.Session().InCall(); }));
+  const std::string messages = sipp_.Messages();
+  EXPECT_NE(messages.find("INVITE sip:5551234@127.0.0.1:" + std::to_string(sippPort_)), std::string::npos);
+  EXPECT_NE(messages.find("m=audio"), std::string::npos);
+  // The second INVITE's digest, worked out from the challenge by RFC 2617.
+  const size_t at = messages.find("Proxy-Authorization: Digest");
+  ASSERT_NE(at, std::string::npos) << messages;
+  const std::string line = messages.substr(at, messages.find('\n', at) - at);
+  fe::sip::TChallenge c;
+  c.realm = "proxy.test";
+  c.nonce = "5c1d0e77a2";
+  c.qop = "auth";
+  c.algorithm = "MD5";
+  fe::sip::TDigestInput in{"quillon", "fax-secret", "INVITE", AuthParam(line, "uri"), AuthParam(line, "cnonce"),
+                           static_cast<unsigned>(std::stoul(AuthParam(line, "nc"), nullptr, 16))};
+  EXPECT_EQ(AuthParam(line, "response"), fe::sip::DigestResponse(c, in)) << line;
+}
