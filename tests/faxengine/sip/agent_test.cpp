@@ -168,3 +168,24 @@ TEST_F(SipAgentTest, DialledCallAnswersTheProxyChallengeAndHangsUpWithBye) {
                            static_cast<unsigned>(std::stoul(AuthParam(line, "nc"), nullptr, 16))};
   EXPECT_EQ(AuthParam(line, "response"), fe::sip::DigestResponse(c, in)) << line;
 }
+
+TEST_F(SipAgentTest, CallerSwitchesToT38RefreshesAndHangsUp) {
+  StartAgent();
+  ASSERT_TRUE(sipp_.Start("call_in_t38.xml", sippPort_, Target()));
+  ASSERT_TRUE(ModemSays("RING")) << Trace() << sipp_.Log();
+  ToModem("ATA\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Media().kind == TAgreed::TKind::T38; })) << Trace() << sipp_.Log();
+  const TAgreed t38 = agent_.Media();
+  EXPECT_EQ(t38.port, 40006);
+  EXPECT_EQ(t38.t38.version, 0);        // the lower of 1 and ours
+  EXPECT_EQ(t38.t38.maxDatagram, 320);  // what we may send
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  // The BYE frees the line at once and the engine hears the carrier go.
+  EXPECT_TRUE(WaitFor([&] { return !agent_.CallActive(); }, 200ms));
+  EXPECT_TRUE(ModemSays("NO CARRIER")) << modemOut_;
+  const fe::sip::TSipCounts n = agent_.Counts();
+  EXPECT_EQ(n.callsIn, 1);
+  EXPECT_EQ(n.reinvitesIn, 2);
+  EXPECT_EQ(n.refreshesAnswered, 1);
+  EXPECT_EQ(n.reinvitesOut, 0);
+}
