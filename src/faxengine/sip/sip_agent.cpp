@@ -427,7 +427,12 @@ void TSipAgent::SignalHangUp() {
 }
 
 void TSipAgent::HangUp() {
-  SignalHangUp();
+  Post([this] {
+    if (!st_->call) return;
+    st_->HangUp("hung up by the program");
+    // The engine hears it as a lost carrier.
+    session_.SignalEnded("NO CARRIER", "hung up by the program");
+  });
 }
 
 void TSipAgent::TState::Event(nua_event_t event, int status, const char* phrase, nua_handle_t* nh, const sip_t* sip,

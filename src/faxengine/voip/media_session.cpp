@@ -182,7 +182,8 @@ void TMediaSession::TakeSignals(uint64_t n) {
         } else if (state_ == TState::Ringing) {
           Trace(n, "call: caller gave up before the answer (" + s.why + ")");
           state_ = TState::Idle;
-          modem_.CallEnded(s.text);
+          // An engine that has answered waits for the call: it hears the end.
+          if (nextRingTick_ == UINT64_MAX) modem_.CallEnded(s.text);
         }
         break;
     }

@@ -189,3 +189,73 @@ TEST_F(SipAgentTest, CallerSwitchesToT38RefreshesAndHangsUp) {
   EXPECT_EQ(n.refreshesAnswered, 1);
   EXPECT_EQ(n.reinvitesOut, 0);
 }
+
+// ------------------------------------------------- our switch to T.38 --
+
+TEST_F(SipAgentTest, RefusedT38KeepsTheCallOnG711) {
+  ASSERT_TRUE(sipp_.Start("call_out_488.xml", sippPort_));
+  account_.callerT38WaitMs = 300;
+  StartAgent();
+  ToModem("ATD200\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Counts().t38Refused == 1; })) << Trace() << sipp_.Log();
+  // Still up, still G.711, and nothing more is asked.
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(agent_.CallActive());
+  EXPECT_TRUE(agent_.Session().InCall());
+  EXPECT_EQ(agent_.Media().kind, TAgreed::TKind::Audio);
+  EXPECT_EQ(agent_.Media().port, 40010);
+  EXPECT_EQ(agent_.Counts().reinvitesOut, 1);
+  agent_.Session().Modem().SetDTR(false);
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+}
+
+TEST_F(SipAgentTest, T38OfferRetriedAfter491WithTheCallersWait) {
+  ASSERT_TRUE(sipp_.Start("call_out_491.xml", sippPort_));
+  account_.callerT38WaitMs = 200;
+  StartAgent();
+  ToModem("ATD201\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Counts().retries491 == 1; })) << Trace() << sipp_.Log();
+  const auto glare = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return agent_.Media().kind == TAgreed::TKind::T38; }, 6s)) << Trace() << sipp_.Log();
+  // The side that placed the call waits 2.1 to 4 s before trying again.
+  const auto waited = std::chrono::steady_clock::now() - glare;
+  EXPECT_GE(waited, 2050ms);
+  EXPECT_LE(waited, 4300ms);
+  EXPECT_EQ(agent_.Media().port, 40012);
+  EXPECT_EQ(agent_.Media().t38.maxDatagram, 272);
+  EXPECT_EQ(agent_.Counts().reinvitesOut, 2);
+  agent_.HangUp();
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  EXPECT_TRUE(WaitFor([&] { return !agent_.Session().InCall(); }));
+}
+
+// ------------------------------------------------------- line handling --
+
+TEST_F(SipAgentTest, CancelWhileRingingFreesTheLine) {
+  StartAgent();
+  ASSERT_TRUE(sipp_.Start("call_in_cancel.xml", sippPort_, Target()));
+  ASSERT_TRUE(ModemSays("RING")) << Trace() << sipp_.Log();
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  EXPECT_TRUE(WaitFor([&] { return !agent_.CallActive(); }, 200ms));
+  // The engine answering now finds nothing to take.
+  ToModem("ATA\r");
+  EXPECT_TRUE(ModemSays("NO CARRIER")) << modemOut_ << Trace();
+  EXPECT_FALSE(agent_.Session().InCall());
+}
+
+TEST_F(SipAgentTest, SecondCallerIsBusyWhileT38FromTheFirstInviteRuns) {
+  StartAgent();
+  ASSERT_TRUE(sipp_.Start("call_in_t38_first.xml", sippPort_, Target()));
+  ASSERT_TRUE(ModemSays("RING")) << Trace() << sipp_.Log();
+  ToModem("ATA\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Media().kind == TAgreed::TKind::T38; })) << Trace() << sipp_.Log();
+  EXPECT_EQ(agent_.Media().port, 40032);
+  SippPeer second;
+  ASSERT_TRUE(second.Start("call_in_busy.xml", siptest::FreeUdpPort(), Target()));
+  EXPECT_EQ(second.Wait(), 0) << second.Log() << Trace();
+  EXPECT_EQ(agent_.Counts().busyRefused, 1);
+  EXPECT_TRUE(agent_.CallActive());
+  EXPECT_EQ(agent_.Media().kind, TAgreed::TKind::T38);
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  EXPECT_TRUE(WaitFor([&] { return !agent_.CallActive(); }, 200ms));
+}
