@@ -335,7 +335,6 @@ void TSipAgent::Stop() {
     if (gLogAgent == this) {
       gLogAgent = nullptr;
       gLogSink = nullptr;
-      su_log_redirect(su_log_default, nullptr, nullptr);
     }
   }
   st_.reset();
@@ -351,15 +350,17 @@ void TSipAgent::Run(std::shared_ptr<std::promise<std::string>> started) {
     return;
   }
   {
+    // sofia-sip's own log goes to the trace, never to the terminal.
     std::lock_guard<std::mutex> lk(gLogMu);
     if (trace_) {
       gLogAgent = this;
       gLogSink = [this](const std::string& line) { Trace("sip> " + line); };
-      su_log_redirect(su_log_default, LogSink, nullptr);
     }
+    su_log_redirect(su_log_default, LogSink, nullptr);
   }
   const std::string host = account_.localAddress == "0.0.0.0" ? "*" : account_.localAddress;
-  const std::string bind = "sip:" + host + ":" + std::to_string(account_.sipPort);
+  // Port 0: any free port.
+  const std::string bind = "sip:" + host + ":" + (account_.sipPort ? std::to_string(account_.sipPort) : "*");
   const std::string from = "sip:" + account_.user + "@" + account_.domain;
   const std::string proxy = account_.outboundProxy.empty() ? "" : "sip:" + account_.outboundProxy + ";lr";
   s.nua = nua_create(s.root, Callback, static_cast<nua_magic_t*>(static_cast<void*>(&s)),
