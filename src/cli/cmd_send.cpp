@@ -134,6 +134,11 @@ int RunSend(const std::vector<std::string>& args) {
     if (!sipLine.emplace().Open(sip, trace, error)) return qnfax::fail("send: " + error, 2);
     sipLine->Attach(fax);
     events = &sipLine->sink;
+    // A SIP address goes to the agent; the engine dials a plain number.
+    if (fax.PhoneNumber.find_first_of("@:") != std::string::npos) {
+      sipLine->agent.SetDialTarget(fax.PhoneNumber);
+      fax.PhoneNumber = "1";
+    }
     if (sip.account.registrar != "-") {
       const fe::sip::TRegistration r = sipLine->agent.WaitRegistration(std::chrono::seconds(10));
       if (r.state != fe::sip::TRegState::Registered)

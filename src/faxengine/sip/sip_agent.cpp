@@ -93,6 +93,7 @@ std::mutex gLogMu;
 TSipAgent* gLogAgent = nullptr;
 std::string gLogLine;
 std::function<void(const std::string&)> gLogSink;
+std::string gLogPassword;  // blanked wherever sofia-sip's debug output might show it
 
 void LogSink(void*, char const* fmt, va_list ap) {
   char buf[4096];
@@ -108,6 +109,8 @@ void LogSink(void*, char const* fmt, va_list ap) {
     std::string line = gLogLine.substr(0, nl);
     gLogLine.erase(0, nl + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!gLogPassword.empty())
+      for (size_t at; (at = line.find(gLogPassword)) != std::string::npos;) line.replace(at, gLogPassword.size(), "***");
     if (gLogSink && !line.empty()) gLogSink(MaskSecrets(line));
   }
 }
@@ -307,6 +310,7 @@ int TSipAgent::Start(const TAccount& account, std::string* error) {
     std::lock_guard<std::mutex> lk(mu_);
     reg_ = {};
     counts_ = {};
+    posted_.clear();
     media_ = {};
     if (account_.registrar != "-") reg_.state = TRegState::Registering;
   }
@@ -335,6 +339,7 @@ void TSipAgent::Stop() {
     if (gLogAgent == this) {
       gLogAgent = nullptr;
       gLogSink = nullptr;
+      gLogPassword.clear();
     }
   }
   st_.reset();
@@ -355,6 +360,7 @@ void TSipAgent::Run(std::shared_ptr<std::promise<std::string>> started) {
     if (trace_) {
       gLogAgent = this;
       gLogSink = [this](const std::string& line) { Trace("sip> " + line); };
+      gLogPassword = account_.password;
     }
     su_log_redirect(su_log_default, LogSink, nullptr);
   }
@@ -524,8 +530,18 @@ bool TSipAgent::TState::Authenticate(nua_handle_t* nh, const sip_t* sip, bool in
   return true;
 }
 
+void TSipAgent::SetDialTarget(const std::string& uri) {
+  std::lock_guard<std::mutex> lk(mu_);
+  dialTarget_ = uri;
+}
+
 void TSipAgent::TState::Dial(const std::string& number) {
-  const std::string target = TargetUri(number, a.account_);
+  std::string target;
+  {
+    std::lock_guard<std::mutex> lk(a.mu_);
+    target = a.dialTarget_;
+  }
+  target = TargetUri(target.empty() ? number : target, a.account_);
   if (call) {
     a.session_.SignalEnded("BUSY", "a call is already up");
     return;

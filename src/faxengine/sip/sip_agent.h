@@ -105,6 +105,11 @@ class TSipAgent final : private fe::voip::TCallSignalling {
   // Ends the current call from here (as the engine's hang-up does).
   void HangUp();
 
+  // Calls placed from now on go to uri whatever number the engine dials (a
+  // SIP address has characters a modem's dial string cannot carry). Empty:
+  // the dialled number decides again.
+  void SetDialTarget(const std::string& uri);
+
   // The target of a dialled number: "sip:..." as is, "x@host" as sip:x@host,
   // anything else as sip:number@domain.
   static std::string TargetUri(const std::string& number, const TAccount& account);
@@ -133,6 +138,7 @@ class TSipAgent final : private fe::voip::TCallSignalling {
   TRegistration reg_;
   TAgreed media_;
   TSipCounts counts_;
+  std::string dialTarget_;
   std::deque<std::function<void()>> posted_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> callActive_{false};

@@ -259,3 +259,14 @@ TEST_F(SipAgentTest, SecondCallerIsBusyWhileT38FromTheFirstInviteRuns) {
   EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
   EXPECT_TRUE(WaitFor([&] { return !agent_.CallActive(); }, 200ms));
 }
+
+TEST_F(SipAgentTest, NothingIsReinvitedAfterTheFarEndsBye) {
+  ASSERT_TRUE(sipp_.Start("call_out_bye.xml", sippPort_));
+  account_.callerT38WaitMs = 600;  // due after the BYE
+  StartAgent();
+  ToModem("ATD202\r");
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+  EXPECT_TRUE(ModemSays("NO CARRIER")) << modemOut_;
+  EXPECT_FALSE(agent_.CallActive());
+  EXPECT_EQ(agent_.Counts().reinvitesOut, 0);
+}

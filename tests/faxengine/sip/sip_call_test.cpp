@@ -51,10 +51,12 @@ void SipFax(const std::string& name, const std::vector<std::string>& rxExtra, bo
   qn::sim::ProgramRun rx;
   std::thread rxThread([&] { rx = qn::sim::runProgram(rxArgs, dir + "/rx.out", 90s); });
   std::this_thread::sleep_for(500ms);  // the receiver listens before anyone calls
-  // The number is dialled at the sender's domain: the receiver's address.
-  std::vector<std::string> txArgs = {qnfax, "send", "--number", "5551000", "--bps", "14400", "--trace",
-                                     dir + "/tx.trace"};
-  for (const auto& a : Account("sender", "127.0.0.1:" + std::to_string(rxPort), txPort)) txArgs.push_back(a);
+  // With T.38 the number is a SIP address; without, a number at the sender's
+  // domain (the receiver's address).
+  const std::string to = "127.0.0.1:" + std::to_string(rxPort);
+  std::vector<std::string> txArgs = {qnfax,   "send", "--number", expectT38 ? "fax@" + to : "5551000", "--bps",
+                                     "14400", "--trace", dir + "/tx.trace"};
+  for (const auto& a : Account("sender", expectT38 ? "127.0.0.1" : to, txPort)) txArgs.push_back(a);
   txArgs.push_back(dir + "/X.APF");
   const auto tx = qn::sim::runProgram(txArgs, dir + "/tx.out", 90s);
   rxThread.join();
@@ -70,6 +72,9 @@ void SipFax(const std::string& name, const std::vector<std::string>& rxExtra, bo
     EXPECT_TRUE(qn::sim::samePage(got[i], pages[i], &why)) << "page " << i + 1 << ": " << why;
   }
   EXPECT_NE(rxTrace.find("sip: incoming call from sender"), std::string::npos) << rxTrace;
+  EXPECT_NE(txTrace.find(expectT38 ? "sip: calling sip:fax@" + to : "sip: calling sip:5551000@" + to),
+            std::string::npos)
+      << txTrace;
   EXPECT_EQ(rxTrace.find("sip: asking for T.38 (heard CNG)") != std::string::npos, expectT38) << rxTrace;
   EXPECT_EQ(rxTrace.find("sip: call switched to T.38") != std::string::npos, expectT38) << rxTrace;
   EXPECT_EQ(txTrace.find("sip: the far end switched the call to T.38") != std::string::npos, expectT38) << txTrace;
