@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!local.t38 || agreed.t38.version > local.t38Params.version) std::abort();
   }
   // Our answer, read as if it answered an offer of ours, agrees on the same kind.
-  if (agreed.kind != fe::sip::TAgreed::TKind::None &&
-      fe::sip::ReadAnswer(back, local).kind != agreed.kind)
+  if (agreed.kind != fe::sip::TAgreed::TKind::None && fe::sip::ReadAnswer(back, local).kind != agreed.kind)
     std::abort();
   return 0;
 }

@@ -2,9 +2,10 @@
 // the account's registrar and prints the answer in plain words ("registered",
 // "wrong password", "server not reachable", ...); exit status 0 only when
 // registered.
+#include "cmd_sip.h"
+
 #include <cstdio>
 
-#include "cmd_sip.h"
 #include "command.h"
 
 namespace {
@@ -44,7 +45,8 @@ int RunSip(const std::vector<std::string>& args) {
   if (!line.Open(sip, trace, error)) return qnfax::fail("sip: " + error);
   const fe::sip::TRegistration r = line.agent.WaitRegistration(std::chrono::seconds(timeout));
   std::string text = fe::sip::RegistrationText(r);
-  if (r.state == fe::sip::TRegState::Registering) text = "server not reachable (no answer in " + std::to_string(timeout) + " s)";
+  if (r.state == fe::sip::TRegState::Registering)
+    text = "server not reachable (no answer in " + std::to_string(timeout) + " s)";
   std::printf("%s\n", text.c_str());
   return r.state == fe::sip::TRegState::Registered ? 0 : 1;
 }

@@ -169,7 +169,8 @@ bool ParseSdp(std::string_view text, TSdp& out, std::string* error) {
         TSdpMedia& m = out.media.back();
         const size_t colon = value.find(':');
         const std::string_view name = Trim(value.substr(0, colon));
-        const std::string_view arg = colon == std::string_view::npos ? std::string_view() : Trim(value.substr(colon + 1));
+        const std::string_view arg =
+            colon == std::string_view::npos ? std::string_view() : Trim(value.substr(colon + 1));
         const std::string n = Lower(name);
         if (n == "ptime") {
           int p = 0;
@@ -198,8 +199,8 @@ std::string WriteSdp(const TSdp& sdp) {
   std::string s;
   auto ip = [](const std::string& a) { return a.find(':') != std::string::npos ? "IP6 " : "IP4 "; };
   s += "v=0\r\n";
-  s += "o=" + sdp.originUser + " " + std::to_string(sdp.sessionId) + " " + std::to_string(sdp.sessionVersion) +
-       " IN " + ip(sdp.originAddress) + sdp.originAddress + "\r\n";
+  s += "o=" + sdp.originUser + " " + std::to_string(sdp.sessionId) + " " + std::to_string(sdp.sessionVersion) + " IN " +
+       ip(sdp.originAddress) + sdp.originAddress + "\r\n";
   s += "s=-\r\n";
   if (!sdp.address.empty()) s += "c=IN " + std::string(ip(sdp.address)) + sdp.address + "\r\n";
   s += "t=0 0\r\n";

@@ -34,16 +34,16 @@ struct TT38Params {
 
 // One m= line and the attributes below it.
 struct TSdpMedia {
-  std::string type;              // "audio", "image", ...
-  int port = 0;                  // 0: refused or disabled
-  std::string proto;             // "RTP/AVP", "udptl", "UDPTL", ...
+  std::string type;   // "audio", "image", ...
+  int port = 0;       // 0: refused or disabled
+  std::string proto;  // "RTP/AVP", "udptl", "UDPTL", ...
   std::vector<std::string> formats;
-  std::string address;           // the line's own c= address, if any
+  std::string address;  // the line's own c= address, if any
   int ptime = 0;
-  std::string direction;         // sendrecv, sendonly, recvonly, inactive (empty: not given)
+  std::string direction;             // sendrecv, sendonly, recvonly, inactive (empty: not given)
   std::vector<std::string> rtpmaps;  // "0 PCMU/8000", as given
   bool hasT38Attrs = false;
-  TT38Params t38;                // T38Fax* attributes (defaults where missing)
+  TT38Params t38;  // T38Fax* attributes (defaults where missing)
 
   bool IsAudio() const { return type == "audio"; }
   // An image line carrying T.38, tolerating `RTP/AVP t38` and upper case.
@@ -56,7 +56,7 @@ struct TSdp {
   uint64_t sessionId = 0;
   uint64_t sessionVersion = 0;
   std::string originAddress;
-  std::string address;           // session-level c= address
+  std::string address;  // session-level c= address
   std::vector<TSdpMedia> media;
 
   // The address a media line's packets go to: its own c=, else the session's.
@@ -73,20 +73,20 @@ std::string WriteSdp(const TSdp& sdp);
 
 // What our side of a call offers and accepts.
 struct TLocalMedia {
-  std::string address;           // the address the far end sends to (public, if configured)
-  int port = 0;                  // our media port (RTP and UDPTL share it)
-  TCodec codec = TCodec::Pcmu;   // preferred codec; the other one is offered too
-  bool t38 = true;               // T.38 accepted at all
-  TT38Params t38Params;          // what we offer (our version, max datagram, EC scheme)
+  std::string address;          // the address the far end sends to (public, if configured)
+  int port = 0;                 // our media port (RTP and UDPTL share it)
+  TCodec codec = TCodec::Pcmu;  // preferred codec; the other one is offered too
+  bool t38 = true;              // T.38 accepted at all
+  TT38Params t38Params;         // what we offer (our version, max datagram, EC scheme)
 };
 
 // What a call's media is after an offer and its answer.
 struct TAgreed {
   enum class TKind { None, Audio, T38 } kind = TKind::None;
-  std::string address;           // the far end's media address
-  int port = 0;                  // the far end's media port
-  TCodec codec = TCodec::Pcmu;   // for Audio
-  TT38Params t38;                // for T38: version, our send limit (the far end's max datagram), EC
+  std::string address;          // the far end's media address
+  int port = 0;                 // the far end's media port
+  TCodec codec = TCodec::Pcmu;  // for Audio
+  TT38Params t38;               // for T38: version, our send limit (the far end's max datagram), EC
   bool operator==(const TAgreed&) const = default;
 };
 

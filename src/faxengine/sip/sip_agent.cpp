@@ -1,20 +1,19 @@
 // The SIP user agent of a fax line; see sip_agent.h.
 #include "sip_agent.h"
 
-#include <spandsp.h>
-
 #include <sofia-sip/nua.h>
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/sip_header.h>
 #include <sofia-sip/sip_status.h>
 #include <sofia-sip/su_log.h>
 #include <sofia-sip/tport_tag.h>
+#include <spandsp.h>
+#include <strings.h>
 
 #include <cctype>
 #include <cstdarg>
-#include <cstring>
-#include <strings.h>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <random>
 #include <vector>
@@ -110,7 +109,8 @@ void LogSink(void*, char const* fmt, va_list ap) {
     gLogLine.erase(0, nl + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!gLogPassword.empty())
-      for (size_t at; (at = line.find(gLogPassword)) != std::string::npos;) line.replace(at, gLogPassword.size(), "***");
+      for (size_t at; (at = line.find(gLogPassword)) != std::string::npos;)
+        line.replace(at, gLogPassword.size(), "***");
     if (gLogSink && !line.empty()) gLogSink(MaskSecrets(line));
   }
 }
@@ -290,8 +290,8 @@ int TSipAgent::Start(const TAccount& account, std::string* error) {
   config.local.high = account_.mediaHigh;
   // Signalling ends calls; silence only ends one whose far end vanished.
   config.silenceEndMs = 30000;
-  config.makePath = [law = account_.codec == TCodec::Pcma ? fe::voip::TG711Law::Alaw : fe::voip::TG711Law::Ulaw](
-                        fe::voip::TDatagramSend send) {
+  config.makePath = [law = account_.codec == TCodec::Pcma ? fe::voip::TG711Law::Alaw
+                                                          : fe::voip::TG711Law::Ulaw](fe::voip::TDatagramSend send) {
     return std::make_unique<fe::voip::TRtpPath>(law, std::move(send));
   };
   session_.SetTrace([this](const std::string& line) { Trace("media " + line); });
@@ -369,12 +369,11 @@ void TSipAgent::Run(std::shared_ptr<std::promise<std::string>> started) {
   const std::string bind = "sip:" + host + ":" + (account_.sipPort ? std::to_string(account_.sipPort) : "*");
   const std::string from = "sip:" + account_.user + "@" + account_.domain;
   const std::string proxy = account_.outboundProxy.empty() ? "" : "sip:" + account_.outboundProxy + ";lr";
-  s.nua = nua_create(s.root, Callback, static_cast<nua_magic_t*>(static_cast<void*>(&s)),
-                     NUTAG_URL(bind.c_str()), SIPTAG_FROM_STR(from.c_str()), NUTAG_MEDIA_ENABLE(0),
-                     NUTAG_AUTOANSWER(0), NUTAG_AUTOALERT(0), NUTAG_EARLY_MEDIA(0),
-                     NUTAG_OUTBOUND("natify no-options-keepalive no-validate"), NTATAG_CLIENT_RPORT(1),
-                     TAG_IF(!proxy.empty(), NUTAG_PROXY(proxy.c_str())), TPTAG_LOG(trace_ ? 1 : 0),
-                     SIPTAG_USER_AGENT_STR("Quillon"), TAG_END());
+  s.nua = nua_create(s.root, Callback, static_cast<nua_magic_t*>(static_cast<void*>(&s)), NUTAG_URL(bind.c_str()),
+                     SIPTAG_FROM_STR(from.c_str()), NUTAG_MEDIA_ENABLE(0), NUTAG_AUTOANSWER(0), NUTAG_AUTOALERT(0),
+                     NUTAG_EARLY_MEDIA(0), NUTAG_OUTBOUND("natify no-options-keepalive no-validate"),
+                     NTATAG_CLIENT_RPORT(1), TAG_IF(!proxy.empty(), NUTAG_PROXY(proxy.c_str())),
+                     TPTAG_LOG(trace_ ? 1 : 0), SIPTAG_USER_AGENT_STR("Quillon"), TAG_END());
   if (!s.nua) {
     su_root_destroy(s.root);
     su_deinit();
@@ -471,7 +470,8 @@ void TSipAgent::TState::Event(nua_event_t event, int status, const char* phrase,
       int state = nua_callstate_init;
       tl_gets(tags, NUTAG_CALLSTATE_REF(state), TAG_END());
       if (state == nua_callstate_terminated) {
-        if (nh == call && call) EndedByFar("NO CARRIER", "the call ended (" + std::to_string(status) + " " + phrase + ")");
+        if (nh == call && call)
+          EndedByFar("NO CARRIER", "the call ended (" + std::to_string(status) + " " + phrase + ")");
         if (nh != reg) nua_handle_destroy(nh);
       }
       break;
@@ -515,8 +515,8 @@ void TSipAgent::TState::OnRegister(int status, const char* phrase, const sip_t* 
 }
 
 bool TSipAgent::TState::Authenticate(nua_handle_t* nh, const sip_t* sip, bool invite) {
-  const msg_auth_t* ch = sip ? (sip->sip_www_authenticate ? sip->sip_www_authenticate : sip->sip_proxy_authenticate)
-                             : nullptr;
+  const msg_auth_t* ch =
+      sip ? (sip->sip_www_authenticate ? sip->sip_www_authenticate : sip->sip_proxy_authenticate) : nullptr;
   if (!ch || !ch->au_scheme) return false;
   const std::string realm = ParamOf(ch->au_params, "realm");
   const std::string user = a.account_.authUser.empty() ? a.account_.user : a.account_.authUser;
@@ -723,9 +723,7 @@ void TSipAgent::TState::OnReInvite(const sip_t* sip) {
 }
 
 void TSipAgent::TState::AskT38(const char* why) {
-  if (!call || phase != TPhase::Up || reinviting || t38Done || !local.t38 ||
-      agreed.kind == TAgreed::TKind::T38)
-    return;
+  if (!call || phase != TPhase::Up || reinviting || t38Done || !local.t38 || agreed.kind == TAgreed::TKind::T38) return;
   callerAskPending = retryPending = false;
   offeredSdp = WriteSdp(MakeT38Offer(local, sessionId, version + 1));
   reinviting = true;

@@ -35,22 +35,22 @@
 namespace fe::sip {
 
 struct TAccount {
-  std::string user;            // the account's user part (and the From)
-  std::string domain;          // the account's domain: sip:user@domain
-  std::string registrar;       // host[:port] to register with; empty: domain; "-": do not register
-  std::string outboundProxy;   // host[:port] every request goes through; empty: none
-  std::string authUser;        // the digest user name; empty: user
+  std::string user;           // the account's user part (and the From)
+  std::string domain;         // the account's domain: sip:user@domain
+  std::string registrar;      // host[:port] to register with; empty: domain; "-": do not register
+  std::string outboundProxy;  // host[:port] every request goes through; empty: none
+  std::string authUser;       // the digest user name; empty: user
   std::string password;
   std::string localAddress = "0.0.0.0";  // where SIP and media listen
   int sipPort = 5060;
   int mediaLow = 10000, mediaHigh = 10999;
-  std::string publicAddress;   // the address written into our SDP (NAT); empty: local
-  int registerExpires = 120;   // short, so NAT bindings stay open
+  std::string publicAddress;  // the address written into our SDP (NAT); empty: local
+  int registerExpires = 120;  // short, so NAT bindings stay open
   bool t38 = true;
-  int redundancy = 3;          // earlier IFPs sent along with control packets
-  int maxDatagram = 400;       // our T38FaxMaxDatagram
+  int redundancy = 3;     // earlier IFPs sent along with control packets
+  int maxDatagram = 400;  // our T38FaxMaxDatagram
   TCodec codec = TCodec::Pcmu;
-  int callerT38WaitMs = 4000;  // the caller asks for T.38 itself when none came in this time
+  int callerT38WaitMs = 4000;    // the caller asks for T.38 itself when none came in this time
   int reinviteTimeoutMs = 8000;  // a re-INVITE unanswered this long keeps the media as it is
 };
 
@@ -114,11 +114,10 @@ class TSipAgent final : private fe::voip::TCallSignalling {
   // anything else as sip:number@domain.
   static std::string TargetUri(const std::string& number, const TAccount& account);
 
- // The SIP thread's own state (sofia-sip's objects and the call); internal.
+  // The SIP thread's own state (sofia-sip's objects and the call); internal.
   struct TState;
 
  private:
-
   // fe::voip::TCallSignalling (media thread): queued for the SIP thread.
   void SignalDial(const std::string& number) override;
   void SignalAnswer() override;

@@ -174,7 +174,7 @@ class TMediaSession final : private TModemCallControl {
   std::vector<TSignal> signals_;
   std::atomic<bool> signalsPending_{false};
   void TakeSignals(uint64_t n);
-  bool dialling_ = false;  // media thread: a signalled dial waits for its answer
+  bool dialling_ = false;   // media thread: a signalled dial waits for its answer
   std::string dialNumber_;  // pathMu_
 
   // Media thread only.

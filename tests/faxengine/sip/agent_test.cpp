@@ -164,7 +164,11 @@ TEST_F(SipAgentTest, DialledCallAnswersTheProxyChallengeAndHangsUpWithBye) {
   c.nonce = "5c1d0e77a2";
   c.qop = "auth";
   c.algorithm = "MD5";
-  fe::sip::TDigestInput in{"quillon", "fax-secret", "INVITE", AuthParam(line, "uri"), AuthParam(line, "cnonce"),
+  fe::sip::TDigestInput in{"quillon",
+                           "fax-secret",
+                           "INVITE",
+                           AuthParam(line, "uri"),
+                           AuthParam(line, "cnonce"),
                            static_cast<unsigned>(std::stoul(AuthParam(line, "nc"), nullptr, 16))};
   EXPECT_EQ(AuthParam(line, "response"), fe::sip::DigestResponse(c, in)) << line;
 }

@@ -1,7 +1,7 @@
 // Digest responses against RFC 2617's own example, and the masking of trace lines.
-#include <gtest/gtest.h>
-
 #include "digest.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -14,9 +14,9 @@ TEST(Digest, Rfc2617ExampleWithQopAuth) {
   EXPECT_EQ(fe::sip::DigestResponse(c, in), "6629fae49393a05397450978507c4ef1");
   // Without qop the older form (RFC 2069) applies.
   c.qop.clear();
-  EXPECT_EQ(fe::sip::DigestResponse(c, in), fe::sip::Md5Hex(fe::sip::Md5Hex("Mufasa:testrealm@host.com:Circle Of Life") +
-                                                            ":dcd98b7102dd2f0e8b11d0f600bfb0c093:" +
-                                                            fe::sip::Md5Hex("GET:/dir/index.html")));
+  EXPECT_EQ(fe::sip::DigestResponse(c, in),
+            fe::sip::Md5Hex(fe::sip::Md5Hex("Mufasa:testrealm@host.com:Circle Of Life") +
+                            ":dcd98b7102dd2f0e8b11d0f600bfb0c093:" + fe::sip::Md5Hex("GET:/dir/index.html")));
 }
 
 TEST(Digest, TraceLinesLoseTheirResponses) {

@@ -1,10 +1,10 @@
 // Session descriptions: the answer rules of a fax line, odd offers real
 // gateways send, and text that is no description at all.
+#include "sdp.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "sdp.h"
 
 namespace {
 

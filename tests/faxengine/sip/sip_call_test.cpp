@@ -35,8 +35,19 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::vector<std::string> Account(const std::string& user, const std::string& domain, int sipPort) {
-  return {"--sip",       "--user",    user,       "--domain",                domain,          "--registrar", "-",
-          "--sip-local", "127.0.0.1", "--sip-port", std::to_string(sipPort), "--media-ports", "0-0"};
+  return {"--sip",
+          "--user",
+          user,
+          "--domain",
+          domain,
+          "--registrar",
+          "-",
+          "--sip-local",
+          "127.0.0.1",
+          "--sip-port",
+          std::to_string(sipPort),
+          "--media-ports",
+          "0-0"};
 }
 
 void SipFax(const std::string& name, const std::vector<std::string>& rxExtra, bool expectT38) {
@@ -54,8 +65,8 @@ void SipFax(const std::string& name, const std::vector<std::string>& rxExtra, bo
   // With T.38 the number is a SIP address; without, a number at the sender's
   // domain (the receiver's address).
   const std::string to = "127.0.0.1:" + std::to_string(rxPort);
-  std::vector<std::string> txArgs = {qnfax,   "send", "--number", expectT38 ? "fax@" + to : "5551000", "--bps",
-                                     "14400", "--trace", dir + "/tx.trace"};
+  std::vector<std::string> txArgs = {qnfax,   "send",  "--number", expectT38 ? "fax@" + to : "5551000",
+                                     "--bps", "14400", "--trace",  dir + "/tx.trace"};
   for (const auto& a : Account("sender", expectT38 ? "127.0.0.1" : to, txPort)) txArgs.push_back(a);
   txArgs.push_back(dir + "/X.APF");
   const auto tx = qn::sim::runProgram(txArgs, dir + "/tx.out", 90s);

@@ -47,14 +47,28 @@ class SippPeer {
   // target "127.0.0.1:PORT" makes it the calling side.
   bool Start(const std::string& scenario, int port, const std::string& target = {},
              std::vector<std::string> extra = {}) {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qn-sipp-" + std::to_string(::getpid()) + "-" + std::to_string(port));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("qn-sipp-" + std::to_string(::getpid()) + "-" + std::to_string(port));
     std::filesystem::create_directories(dir_);
-    std::vector<std::string> args = {"sipp", "-sf", std::string(QN_SOURCE_DIR) + "/tests/faxengine/sip/scenarios/" + scenario,
-                                     "-i", "127.0.0.1", "-p", std::to_string(port), "-m", "1", "-nostdin",
-                                     "-timeout", "25", "-timeout_error", "-trace_err",
-                                     "-error_file", (dir_ / "errors.log").string(), "-trace_msg",
-                                     "-message_file", (dir_ / "messages.log").string()};
+    std::vector<std::string> args = {"sipp",
+                                     "-sf",
+                                     std::string(QN_SOURCE_DIR) + "/tests/faxengine/sip/scenarios/" + scenario,
+                                     "-i",
+                                     "127.0.0.1",
+                                     "-p",
+                                     std::to_string(port),
+                                     "-m",
+                                     "1",
+                                     "-nostdin",
+                                     "-timeout",
+                                     "25",
+                                     "-timeout_error",
+                                     "-trace_err",
+                                     "-error_file",
+                                     (dir_ / "errors.log").string(),
+                                     "-trace_msg",
+                                     "-message_file",
+                                     (dir_ / "messages.log").string()};
     for (auto& e : extra) args.push_back(e);
     if (!target.empty()) args.push_back(target);
     pid_ = ::fork();
