@@ -213,6 +213,23 @@ TEST_F(SipAgentTest, RefusedT38KeepsTheCallOnG711) {
   EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
 }
 
+TEST_F(SipAgentTest, UnansweredT38OfferIsCancelledAndTheCallStaysOnG711) {
+  ASSERT_TRUE(sipp_.Start("call_out_timeout.xml", sippPort_));
+  account_.callerT38WaitMs = 200;
+  account_.reinviteTimeoutMs = 800;
+  StartAgent();
+  ToModem("ATD203\r");
+  ASSERT_TRUE(WaitFor([&] { return agent_.Counts().reinvitesOut == 1; })) << Trace() << sipp_.Log();
+  ASSERT_TRUE(WaitFor([&] { return Trace().find("no answer to our T.38 offer") != std::string::npos; })) << Trace();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(agent_.CallActive());
+  EXPECT_TRUE(agent_.Session().InCall());
+  EXPECT_EQ(agent_.Media().kind, TAgreed::TKind::Audio);
+  EXPECT_EQ(agent_.Counts().reinvitesOut, 1);
+  agent_.Session().Modem().SetDTR(false);
+  EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log() << Trace();
+}
+
 TEST_F(SipAgentTest, T38OfferRetriedAfter491WithTheCallersWait) {
   ASSERT_TRUE(sipp_.Start("call_out_491.xml", sippPort_));
   account_.callerT38WaitMs = 200;
