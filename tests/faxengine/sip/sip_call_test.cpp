@@ -91,6 +91,7 @@ void SipFax(const std::string& name, const std::vector<std::string>& rxExtra, bo
   EXPECT_EQ(txTrace.find("sip: the far end switched the call to T.38") != std::string::npos, expectT38) << txTrace;
   // The call ended with a BYE one way and its 200 the other.
   EXPECT_NE(txTrace.find("BYE sip:"), std::string::npos) << txTrace;
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir);
 }
 
 TEST(SipCall, ReceiverHearsCngAndSwitchesToT38) {

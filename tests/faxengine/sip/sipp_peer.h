@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -41,7 +42,12 @@ inline bool HaveSipp() {
 
 class SippPeer {
  public:
-  ~SippPeer() { Kill(); }
+  // sipp's logs stay behind only when the test failed.
+  ~SippPeer() {
+    Kill();
+    std::error_code ec;
+    if (!dir_.empty() && !::testing::Test::HasFailure()) std::filesystem::remove_all(dir_, ec);
+  }
 
   // Runs sipp with scenario (a file of this folder's scenarios/) on port;
   // target "127.0.0.1:PORT" makes it the calling side.
