@@ -9,6 +9,7 @@
 
 #include "cmd_faxport.h"
 #include "cmd_media.h"
+#include "cmd_sip.h"
 #include "command.h"
 #include "fe_errors.h"
 #include "fe_eventsink.h"
@@ -21,7 +22,8 @@ const char* kUsage =
     "                     [--station-id ID] [--rings N] [--one] [--init STRING] [--trace FILE]\n"
     "                     [--log FILE]\n"
     "       qnfax receive --media rtp|t38 --local ADDR:PORT [--remote ADDR:PORT] [--codec pcmu|pcma]\n"
-    "                     --dir FOLDER [options]\n\n"
+    "                     --dir FOLDER [options]\n"
+    "       qnfax receive --sip --user USER --domain DOMAIN [account options] --dir FOLDER [options]\n\n"
     "Waits for calls and stores each fax as FAXnnnn.APF in FOLDER. --rings: rings\n"
     "before answering (1); --one: stop after one fax; --log: the fax history file\n"
     "each fax's lines are added to. Ctrl+C stops. Exit status 0\n"
@@ -34,11 +36,13 @@ void OnSignal(int) {
 
 int RunReceive(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::printf("%s%s", kUsage, qnfax::kMediaUsage);
+    std::printf("%s%s\n%s", kUsage, qnfax::kMediaUsage, qnfax::kSipUsage);
     return args.empty() ? 2 : 0;
   }
-  std::optional<qnfax::MediaLine> line;  // outlives the component that uses its modem
+  std::optional<qnfax::MediaLine> line;  // outlive the component that uses their modem
+  std::optional<qnfax::SipLine> sipLine;
   qnfax::MediaOptions media;
+  qnfax::SipOptions sip;
   fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeReceiveFax fax;
   fax.ConstantStatus = true;
@@ -55,6 +59,8 @@ int RunReceive(const std::vector<std::string>& args) {
     bool ok = true;
     if (const int taken = media.Take(args, i); taken != 0) {
       ok = taken > 0;
+    } else if (const int sipTaken = sip.Take(args, i); sipTaken != 0) {
+      ok = sipTaken > 0;
     } else if (a == "--port") {
       ok = value(portName);
     } else if (a == "--dir") {
@@ -94,7 +100,13 @@ int RunReceive(const std::vector<std::string>& args) {
     }
     if (!ok) return qnfax::fail("receive: " + a + " needs a valid value\n" + kUsage, 2);
   }
-  if (media.Given()) {
+  if (sip.Given()) {
+    if (!portName.empty() || media.Given()) return qnfax::fail("receive: --sip excludes --port and --media", 2);
+    if (fax.DestinationDir.empty()) return qnfax::fail("receive: --dir is needed", 2);
+    std::string error;
+    if (!sip.Finish(media.codec, error)) return qnfax::fail("receive: " + error, 2);
+    fax.FaxClass = fe::TFaxClass::fcClass1;  // the virtual modem is a Class 1 modem
+  } else if (media.Given()) {
     if (!portName.empty()) return qnfax::fail("receive: --port and --media exclude each other", 2);
     if (fax.DestinationDir.empty()) return qnfax::fail("receive: --dir is needed", 2);
     fax.FaxClass = fe::TFaxClass::fcClass1;  // the virtual modem is a Class 1 modem
@@ -107,7 +119,19 @@ int RunReceive(const std::vector<std::string>& args) {
 
   qnfax::FaxCommandPort modem;
   fe::TFeQueueSink* events = &modem.sink;
-  if (media.Given()) {
+  if (sip.Given()) {
+    std::string error;
+    if (!sipLine.emplace().Open(sip, trace, error)) return qnfax::fail("receive: " + error, 2);
+    sipLine->Attach(fax);
+    events = &sipLine->sink;
+    std::printf("Listening as sip:%s@%s on SIP port %d\n", sip.account.user.c_str(), sip.account.domain.c_str(),
+                sipLine->agent.SipPort());
+    if (sip.account.registrar != "-") {
+      const fe::sip::TRegistration r = sipLine->agent.WaitRegistration(std::chrono::seconds(10));
+      std::printf("Registration: %s\n", fe::sip::RegistrationText(r).c_str());
+    }
+    std::fflush(stdout);
+  } else if (media.Given()) {
     std::string error;
     if (!line.emplace().Open(media, false, trace, error)) return qnfax::fail("receive: " + error, 2);
     line->Attach(fax);
@@ -156,7 +180,7 @@ int RunReceive(const std::vector<std::string>& args) {
   }
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  if (!media.Given()) modem.DumpTrace();
+  if (!media.Given() && !sip.Given()) modem.DumpTrace();
   // Stopping on request is how a receiver normally ends.
   const bool clean = result == 0 || (cancelled && result == fe::ecCancelRequested);
   std::printf("%s\n", clean ? "Stopped" : qnfax::FaxErrorMessage(result).c_str());
@@ -165,5 +189,5 @@ int RunReceive(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QNFAX_COMMAND(receive, "receive --port PORT | --media rtp ... --dir FOLDER [options]",
+QNFAX_COMMAND(receive, "receive --port PORT | --media rtp ... | --sip ... --dir FOLDER [options]",
               "wait for calls and store received faxes", RunReceive);

@@ -6,6 +6,7 @@
 
 #include "cmd_faxport.h"
 #include "cmd_media.h"
+#include "cmd_sip.h"
 #include "command.h"
 #include "fe_eventsink.h"
 #include "send_fax.h"
@@ -18,18 +19,22 @@ const char* kUsage =
     "                  [--retry-wait S] [--init STRING] [--blind-dial] [--ignore-busy] [--pulse]\n"
     "                  [--trace FILE] [--log FILE] FILE.APF...\n"
     "       qnfax send --media rtp|t38 --local ADDR:PORT --remote ADDR:PORT [--codec pcmu|pcma]\n"
-    "                  [--number NUMBER] [options] FILE.APF...\n\n"
+    "                  [--number NUMBER] [options] FILE.APF...\n"
+    "       qnfax send --sip --user USER --domain DOMAIN [account options] --number NUMBER|URI\n"
+    "                  [options] FILE.APF...\n\n"
     "Header tokens: $D date, $T time, $I station id, $P page, $N pages, $F sender,\n"
     "$R recipient, $S title. --log: the fax history file the lines of this fax are\n"
     "added to. Exit status 0 only when the fax was sent.\n\n";
 
 int RunSend(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::printf("%s%s", kUsage, qnfax::kMediaUsage);
+    std::printf("%s%s\n%s", kUsage, qnfax::kMediaUsage, qnfax::kSipUsage);
     return args.empty() ? 2 : 0;
   }
-  std::optional<qnfax::MediaLine> line;  // outlives the component that uses its modem
+  std::optional<qnfax::MediaLine> line;  // outlive the component that uses their modem
+  std::optional<qnfax::SipLine> sipLine;
   qnfax::MediaOptions media;
+  qnfax::SipOptions sip;
   fe::TFeFaxLog history;  // outlives the component that writes to it
   fe::TFeSendFax fax;
   std::string portName, trace;
@@ -49,6 +54,8 @@ int RunSend(const std::vector<std::string>& args) {
     bool ok = true;
     if (const int taken = media.Take(args, i); taken != 0)
       ok = taken > 0;
+    else if (const int sipTaken = sip.Take(args, i); sipTaken != 0)
+      ok = sipTaken > 0;
     else if (a == "--port")
       ok = value(portName);
     else if (a == "--number")
@@ -100,7 +107,13 @@ int RunSend(const std::vector<std::string>& args) {
       files.push_back(a);
     if (!ok) return qnfax::fail("send: " + a + " needs a valid value\n" + kUsage, 2);
   }
-  if (media.Given()) {
+  if (sip.Given()) {
+    if (!portName.empty() || media.Given()) return qnfax::fail("send: --sip excludes --port and --media", 2);
+    if (fax.PhoneNumber.empty()) return qnfax::fail("send: --number is needed with --sip", 2);
+    std::string error;
+    if (!sip.Finish(media.codec, error)) return qnfax::fail("send: " + error, 2);
+    fax.FaxClass = fe::TFaxClass::fcClass1;  // the virtual modem is a Class 1 modem
+  } else if (media.Given()) {
     if (!portName.empty()) return qnfax::fail("send: --port and --media exclude each other", 2);
     // Without call signalling the number only goes into the dial command.
     if (fax.PhoneNumber.empty()) fax.PhoneNumber = "1";
@@ -116,7 +129,22 @@ int RunSend(const std::vector<std::string>& args) {
 
   qnfax::FaxCommandPort modem;
   fe::TFeQueueSink* events = &modem.sink;
-  if (media.Given()) {
+  if (sip.Given()) {
+    std::string error;
+    if (!sipLine.emplace().Open(sip, trace, error)) return qnfax::fail("send: " + error, 2);
+    sipLine->Attach(fax);
+    events = &sipLine->sink;
+    // A SIP address goes to the agent; the engine dials a plain number.
+    if (fax.PhoneNumber.find_first_of("@:") != std::string::npos) {
+      sipLine->agent.SetDialTarget(fax.PhoneNumber);
+      fax.PhoneNumber = "1";
+    }
+    if (sip.account.registrar != "-") {
+      const fe::sip::TRegistration r = sipLine->agent.WaitRegistration(std::chrono::seconds(10));
+      if (r.state != fe::sip::TRegState::Registered)
+        std::fprintf(stderr, "qnfax: send: registration: %s\n", fe::sip::RegistrationText(r).c_str());
+    }
+  } else if (media.Given()) {
     std::string error;
     if (!line.emplace().Open(media, true, trace, error)) return qnfax::fail("send: " + error, 2);
     line->Attach(fax);
@@ -142,12 +170,12 @@ int RunSend(const std::vector<std::string>& args) {
   fax.OnFaxFinish = [&](fe::TFeAbstractFax&, int code) { result = code; };
   fax.StartSend();
   events->RunUntil([&] { return result >= 0 && !fax.Running(); }, std::chrono::hours(24));
-  if (!media.Given()) modem.DumpTrace();
+  if (!media.Given() && !sip.Given()) modem.DumpTrace();
   std::printf("%s\n", result == 0 ? "Fax sent" : qnfax::FaxErrorMessage(result).c_str());
   return result == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... [options] FILE.APF...",
+QNFAX_COMMAND(send, "send --port PORT --number NUMBER | --media rtp ... | --sip ... [options] FILE.APF...",
               "send APF files as one fax", RunSend);

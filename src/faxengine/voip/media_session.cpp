@@ -81,7 +81,7 @@ int TMediaSession::Open(const TMediaConfig& config) {
     error_ = "no media path";
     return -1;
   }
-  if (config_.calling && !config_.remote.Valid()) {
+  if (config_.calling && !config_.remote.Valid() && !config_.signalling) {
     error_ = "the calling side needs the remote address";
     return -1;
   }
@@ -117,8 +117,77 @@ void TMediaSession::SetPath(std::unique_ptr<TMediaPath> path) {
   pathPending_ = true;
 }
 
-void TMediaSession::ModemDial(const std::string&) {
+void TMediaSession::ModemDial(const std::string& number) {
+  {
+    std::lock_guard<std::mutex> lk(pathMu_);
+    dialNumber_ = number;
+  }
   dialAsked_ = true;
+}
+
+void TMediaSession::SignalRinging(const std::string& caller) {
+  std::lock_guard<std::mutex> lk(pathMu_);
+  signals_.push_back({TSignal::TKind::Ringing, caller, {}, {}, nullptr});
+  signalsPending_ = true;
+}
+
+void TMediaSession::SignalConnected(const TUdpAddress& remote, std::unique_ptr<TMediaPath> path) {
+  std::lock_guard<std::mutex> lk(pathMu_);
+  signals_.push_back({TSignal::TKind::Connected, {}, {}, remote, std::move(path)});
+  signalsPending_ = true;
+}
+
+void TMediaSession::SignalEnded(const std::string& result, const std::string& why) {
+  std::lock_guard<std::mutex> lk(pathMu_);
+  signals_.push_back({TSignal::TKind::Ended, result, why, {}, nullptr});
+  signalsPending_ = true;
+}
+
+void TMediaSession::TakeSignals(uint64_t n) {
+  std::vector<TSignal> signals;
+  {
+    std::lock_guard<std::mutex> lk(pathMu_);
+    signals.swap(signals_);
+  }
+  for (auto& s : signals) {
+    switch (s.kind) {
+      case TSignal::TKind::Ringing:
+        if (state_ != TState::Idle || dialling_) break;
+        state_ = TState::Ringing;
+        lastPacketTick_ = nextRingTick_ = n;
+        caller_ = s.text;
+        Trace(n, "call: incoming from " + caller_);
+        break;
+      case TSignal::TKind::Connected:
+        socket_.Relatch();
+        socket_.SetRemote(s.remote);
+        if (state_ == TState::InCall) {
+          // A new offer in the call (T.38, or the far end moved).
+          Trace(n, "call: media now to " + s.remote.Text() + (s.path ? ", path switched from " + PathSummary() : ""));
+          if (s.path) path_ = std::move(s.path);
+        } else if (dialling_) {
+          dialling_ = false;
+          if (BeginCall(n, "dialled", std::move(s.path))) modem_.Connected();
+        } else if (state_ == TState::Ringing) {
+          if (BeginCall(n, "answered", std::move(s.path))) modem_.Answered();
+        }
+        break;
+      case TSignal::TKind::Ended:
+        if (state_ == TState::InCall) {
+          EndCall(n, s.why, true, s.text);
+        } else if (dialling_) {
+          dialling_ = false;
+          Trace(n, "call: not through (" + s.why + ")");
+          modem_.CallEnded(s.text);
+        } else if (state_ == TState::Ringing) {
+          Trace(n, "call: caller gave up before the answer (" + s.why + ")");
+          state_ = TState::Idle;
+          // An engine that has answered waits for the call: it hears the end.
+          if (nextRingTick_ == UINT64_MAX) modem_.CallEnded(s.text);
+        }
+        break;
+    }
+  }
 }
 
 void TMediaSession::ModemAnswer() {
@@ -142,8 +211,8 @@ std::string TMediaSession::PathSummary() const {
   return path_ ? "path" : "no path";
 }
 
-bool TMediaSession::BeginCall(uint64_t n, const char* how) {
-  path_ = config_.makePath(Sender());
+bool TMediaSession::BeginCall(uint64_t n, const char* how, std::unique_ptr<TMediaPath> path) {
+  path_ = path ? std::move(path) : config_.makePath(Sender());
   if (!path_) {
     Trace(n, std::string("call: not ") + how + ": no media path");
     state_ = TState::Idle;
@@ -160,7 +229,7 @@ bool TMediaSession::BeginCall(uint64_t n, const char* how) {
   return true;
 }
 
-void TMediaSession::EndCall(uint64_t n, const std::string& why, bool tellModem) {
+void TMediaSession::EndCall(uint64_t n, const std::string& why, bool tellModem, const std::string& result) {
   Trace(n, "call: ended (" + why + ") after " + std::to_string((n - callStartTick_) * kTickMs / 1000) +
                " s; packets in " + std::to_string(callPacketsIn_) + ", out " + std::to_string(packetsOut_) + "; " +
                PathSummary());
@@ -171,7 +240,7 @@ void TMediaSession::EndCall(uint64_t n, const std::string& why, bool tellModem) 
   // The next caller may come from elsewhere.
   socket_.Relatch();
   if (config_.remote.Valid() && config_.calling) socket_.SetRemote(config_.remote);
-  if (tellModem) modem_.CallEnded("NO CARRIER");
+  if (tellModem) modem_.CallEnded(result);
 }
 
 void TMediaSession::PollSocket(uint64_t n) {
@@ -191,7 +260,7 @@ void TMediaSession::PollSocket(uint64_t n) {
         lastPacketTick_ = n;
         break;
       case TState::Idle:
-        if (config_.calling) break;
+        if (config_.calling || config_.signalling) break;
         // Stragglers of the last call (its caller's packets shortly after the
         // hang-up) are no new call; anyone else's packets are.
         if (hadCall_ && from == lastCaller_ &&
@@ -222,6 +291,39 @@ void TMediaSession::Tick(uint64_t n) {
     }
   }
 
+  if (signalsPending_.exchange(false)) TakeSignals(n);
+  if (config_.signalling) {
+    if (hangUpAsked_.exchange(false)) {
+      if (state_ != TState::Idle || dialling_) config_.signalling->SignalHangUp();
+      if (state_ == TState::InCall) EndCall(n, "hung up here", false);
+      state_ = TState::Idle;
+      dialling_ = false;
+    }
+    if (dialAsked_.exchange(false)) {
+      std::string number;
+      {
+        std::lock_guard<std::mutex> lk(pathMu_);
+        number = dialNumber_;
+      }
+      if (state_ == TState::Idle && !dialling_) {
+        dialling_ = true;
+        Trace(n, "call: dialling " + number);
+        config_.signalling->SignalDial(number);
+      } else {
+        Trace(n, "call: cannot dial now");
+        modem_.CallEnded("NO CARRIER");
+      }
+    }
+    if (answerAsked_.exchange(false)) {
+      if (state_ == TState::Ringing) {
+        config_.signalling->SignalAnswer();
+        nextRingTick_ = UINT64_MAX;  // no more rings: the answer is on its way
+      } else {
+        Trace(n, "call: nothing to answer");
+        modem_.CallEnded("NO CARRIER");
+      }
+    }
+  }
   if (hangUpAsked_.exchange(false) && state_ == TState::InCall) EndCall(n, "hung up here", false);
   if (dialAsked_.exchange(false)) {
     if (state_ == TState::Idle && config_.calling) {
@@ -244,7 +346,7 @@ void TMediaSession::Tick(uint64_t n) {
 
   const uint64_t silentMs = (n - lastPacketTick_) * kTickMs;
   if (state_ == TState::Ringing) {
-    if (silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
+    if (!config_.signalling && silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
       Trace(n, "call: caller gave up before the answer");
       state_ = TState::Idle;
       hadCall_ = true;
@@ -257,6 +359,7 @@ void TMediaSession::Tick(uint64_t n) {
   if (state_ == TState::InCall) {
     if (silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
       EndCall(n, "nothing heard for " + std::to_string(silentMs / 1000) + " s", true);
+      if (config_.signalling) config_.signalling->SignalHangUp();
       return;
     }
     int16_t rx[kTickSamples], tx[kTickSamples];

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "media_path.h"
 #include "udp_socket.h"
@@ -64,6 +65,17 @@ class TMediaClock {
   std::thread thread_;
 };
 
+// Call signalling (SIP) in charge of a session's calls: the modem's requests
+// go to it instead of being acted on at once. Called on the media thread; the
+// implementation only takes note (it must not call back into the session).
+class TCallSignalling {
+ public:
+  virtual ~TCallSignalling() = default;
+  virtual void SignalDial(const std::string& number) = 0;  // the engine dialled
+  virtual void SignalAnswer() = 0;                         // the engine answered a ringing call
+  virtual void SignalHangUp() = 0;                         // the engine hung up, or the media went silent
+};
+
 // Makes the media path of a new call; send puts a datagram on the socket.
 using TPathFactory = std::function<std::unique_ptr<TMediaPath>(TDatagramSend send)>;
 
@@ -75,6 +87,9 @@ struct TMediaConfig {
   int silenceEndMs = 5000;  // nothing arrived for this long: the call has ended
   int ringPeriodMs = 3000;
   int quietAfterCallMs = 2000;  // the last caller's packets this soon after a call are stragglers
+  // With signalling, calls start and end only through the Signal* calls below:
+  // packets ring nothing, dialling waits for SignalConnected.
+  TCallSignalling* signalling = nullptr;
 };
 
 class TMediaSession final : private TModemCallControl {
@@ -108,6 +123,16 @@ class TMediaSession final : private TModemCallControl {
   // media thread; set before Start.
   void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
 
+  // From call signalling (any thread; acted on at the next tick):
+  // an offered call rings the modem until answered or ended;
+  void SignalRinging(const std::string& caller);
+  // the call is through to remote with this path (the dialled call connects,
+  // the answered one is answered; no path: the factory's);
+  void SignalConnected(const TUdpAddress& remote, std::unique_ptr<TMediaPath> path);
+  // the far end ended the call or refused it: the engine reads `result`
+  // (NO CARRIER, BUSY, ...) at once, as on a lost carrier.
+  void SignalEnded(const std::string& result, const std::string& why);
+
   bool InCall() const { return state_ == TState::InCall; }
   uint64_t Ticks() const { return clock_.Ticks(); }
   uint64_t Calls() const { return calls_; }
@@ -122,8 +147,9 @@ class TMediaSession final : private TModemCallControl {
 
   void Tick(uint64_t n);
   void PollSocket(uint64_t n);
-  bool BeginCall(uint64_t n, const char* how);  // false when no path could be made
-  void EndCall(uint64_t n, const std::string& why, bool tellModem);
+  // false when no path could be made; path: the one to use instead of the factory's
+  bool BeginCall(uint64_t n, const char* how, std::unique_ptr<TMediaPath> path = nullptr);
+  void EndCall(uint64_t n, const std::string& why, bool tellModem, const std::string& result = "NO CARRIER");
   void Trace(uint64_t n, const std::string& text);
   std::string PathSummary() const;
 
@@ -138,6 +164,18 @@ class TMediaSession final : private TModemCallControl {
   std::mutex pathMu_;
   std::unique_ptr<TMediaPath> nextPath_;
   std::atomic<bool> pathPending_{false};
+  // Events from call signalling, taken by the next tick.
+  struct TSignal {
+    enum class TKind { Ringing, Connected, Ended } kind;
+    std::string text, why;
+    TUdpAddress remote;
+    std::unique_ptr<TMediaPath> path;
+  };
+  std::vector<TSignal> signals_;
+  std::atomic<bool> signalsPending_{false};
+  void TakeSignals(uint64_t n);
+  bool dialling_ = false;   // media thread: a signalled dial waits for its answer
+  std::string dialNumber_;  // pathMu_
 
   // Media thread only.
   std::unique_ptr<TMediaPath> path_;
