@@ -67,9 +67,17 @@ void SwitchInTheCall(bool ecm, std::chrono::milliseconds after) {
   Trace rxTrace, txTrace;
   answering.SetTrace(rxTrace.Fn());
   calling.SetTrace(txTrace.Fn());
-  // The engines' notes go into the traces too (without a time).
-  answering.Modem().SetTrace([&](const std::string& text) { rxTrace.Fn()("engine: " + text); });
-  calling.Modem().SetTrace([&](const std::string& text) { txTrace.Fn()("engine: " + text); });
+  // The engines' notes go into the traces too, with the time since the start.
+  const auto start = std::chrono::steady_clock::now();
+  const auto note = [start](Trace& trace) {
+    return [&trace, start](const std::string& text) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+      trace.Fn()(std::to_string(ms.count() / 1000) + "." + std::to_string(1000 + ms.count() % 1000).substr(1) +
+                 " engine: " + text);
+    };
+  };
+  answering.Modem().SetTrace(note(rxTrace));
+  calling.Modem().SetTrace(note(txTrace));
   ASSERT_EQ(answering.Open(Config(false, TUdpAddress())), 0) << answering.Error();
   ASSERT_EQ(calling.Open(Config(true, answering.LocalAddress())), 0) << calling.Error();
   answering.Start();
