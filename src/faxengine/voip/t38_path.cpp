@@ -33,6 +33,7 @@ TT38Path::TT38Path(const TT38Settings& settings, TDatagramSend send, TTraceSink 
                                           settings.holdMs}) {
   pinholeLeft_ = std::max(settings_.pinholePackets, 0);
   session_.SetSend([this](const uint8_t* data, size_t size) {
+    lastDatagram_.assign(data, data + size);
     if (send_) send_(data, size);
   });
   session_.SetIfpSink([this](uint16_t seq, const uint8_t* data, size_t size, udptl::TOrigin origin) {
@@ -84,6 +85,14 @@ int TT38Path::OnGatewayPacket(t38_core_state_s*, void* user, const uint8_t* buf,
 void TT38Path::SendIfp(const uint8_t* data, size_t size, int redundancy) {
   const uint16_t seq = session_.Send(data, size, redundancy);
   ++stats_.ifpSent;
+  // An indicator is often followed by silence (a training, say), so no later
+  // packet may bring it as a secondary for a long time: its datagram goes out
+  // again, same number, on the next ticks. The far end drops the copies it
+  // does not need.
+  if (size > 0 && (data[0] & 0x80) == 0) {
+    repeatDatagram_ = lastDatagram_;
+    repeatsLeft_ = std::max(settings_.indicatorRepeats, 0);
+  }
   if (trace_)
     Trace("tx " + std::to_string(seq) + " " + ifp::Describe(data, size, settings_.version) +
           " red=" + std::to_string(redundancy));
@@ -93,6 +102,11 @@ void TT38Path::Transmit(const int16_t* samples, int count) {
   if (samples == nullptr) count = 0;
   // The first ticks also carry a no-signal indicator each, so that a NAT in
   // front of either side sees our packets and opens its pinhole early.
+  if (repeatsLeft_ > 0) {
+    --repeatsLeft_;
+    ++stats_.repeats;
+    if (send_) send_(repeatDatagram_.data(), repeatDatagram_.size());
+  }
   if (pinholeLeft_ > 0) {
     --pinholeLeft_;
     const uint8_t noSignal[] = {0x00};
@@ -245,7 +259,8 @@ std::string TT38Path::Summary() const {
          std::to_string(s.udptl.recoveredFec) + " from fec, lost " + std::to_string(s.udptl.lost) + ", malformed " +
          std::to_string(s.udptl.malformed + s.ifpMalformed) + ", duplicates " + std::to_string(s.udptl.duplicates) +
          ", resyncs " + std::to_string(s.udptl.resyncs) + ", normalised " + std::to_string(s.ifpNormalised) +
-         ", pages cushioned " + std::to_string(s.cushions) + ", cng played as no-signal " + std::to_string(s.cngMuted);
+         ", pages cushioned " + std::to_string(s.cushions) + ", cng played as no-signal " + std::to_string(s.cngMuted) +
+         ", indicator repeats " + std::to_string(s.repeats);
 }
 
 TT38PathStats TT38Path::Stats() const {

@@ -37,6 +37,8 @@ struct TT38Settings {
   int redundancyIndicator = 3;
   int redundancyControl = 3;     // V.21 control frames and the ends of carriers
   int redundancyImage = 1;
+  // Each indicator's datagram is sent again, unchanged, on this many ticks after it.
+  int indicatorRepeats = 2;
   // Send FEC instead of redundancy when both are above 0.
   int fecSpan = 0;
   int fecEntries = 0;
@@ -65,6 +67,7 @@ struct TT38PathStats {
   uint64_t ifpMalformed = 0;    // IFPs that did not read cleanly (dropped)
   uint64_t ifpNormalised = 0;
   uint64_t cushions = 0;        // page data starts (pages, training checks) let through the cushion
+  uint64_t repeats = 0;         // indicator datagrams sent again
   uint64_t cngMuted = 0;        // CNG indicators handed to the gateway as no-signal
 };
 
@@ -108,6 +111,8 @@ class TT38Path : public TMediaPath {
   t38_gateway_state_s* gateway_ = nullptr;
   TT38PathStats stats_;
   int pinholeLeft_ = 0;
+  udptl::TBytes lastDatagram_, repeatDatagram_;
+  int repeatsLeft_ = 0;
   // The numbers the gateway's core sees: one per IFP handed on, lost ones
   // skipped, so a far end that numbers afresh (a resync) looks like no jump.
   uint16_t gatewaySeq_ = 0;
