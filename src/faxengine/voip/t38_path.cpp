@@ -33,6 +33,7 @@ TT38Path::TT38Path(const TT38Settings& settings, TDatagramSend send, TTraceSink 
                                           settings.holdMs}) {
   pinholeLeft_ = std::max(settings_.pinholePackets, 0);
   session_.SetSend([this](const uint8_t* data, size_t size) {
+    lastDatagram_.assign(data, data + size);
     if (send_) send_(data, size);
   });
   session_.SetIfpSink([this](uint16_t seq, const uint8_t* data, size_t size, udptl::TOrigin origin) {
@@ -84,6 +85,14 @@ int TT38Path::OnGatewayPacket(t38_core_state_s*, void* user, const uint8_t* buf,
 void TT38Path::SendIfp(const uint8_t* data, size_t size, int redundancy) {
   const uint16_t seq = session_.Send(data, size, redundancy);
   ++stats_.ifpSent;
+  // An indicator is often followed by silence (a training, say), so no later
+  // packet may bring it as a secondary for a long time: its datagram goes out
+  // again, same number, on the next ticks. The far end drops the copies it
+  // does not need.
+  if (size > 0 && (data[0] & 0x80) == 0) {
+    repeatDatagram_ = lastDatagram_;
+    repeatsLeft_ = std::max(settings_.indicatorRepeats, 0);
+  }
   if (trace_)
     Trace("tx " + std::to_string(seq) + " " + ifp::Describe(data, size, settings_.version) +
           " red=" + std::to_string(redundancy));
@@ -93,6 +102,11 @@ void TT38Path::Transmit(const int16_t* samples, int count) {
   if (samples == nullptr) count = 0;
   // The first ticks also carry a no-signal indicator each, so that a NAT in
   // front of either side sees our packets and opens its pinhole early.
+  if (repeatsLeft_ > 0) {
+    --repeatsLeft_;
+    ++stats_.repeats;
+    if (send_) send_(repeatDatagram_.data(), repeatDatagram_.size());
+  }
   if (pinholeLeft_ > 0) {
     --pinholeLeft_;
     const uint8_t noSignal[] = {0x00};
@@ -161,6 +175,18 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
       size = fixed.size();
     }
   }
+  // spandsp 0.0.6's gateway plays a CNG indicator as the calling tone's cadence,
+  // which never ends by itself, and queues every later indicator behind it: the
+  // far end's V.21 frames would reach the modem seconds late or not at all. The
+  // modem's engine answers on RING and has no use for the tone, so CNG goes to
+  // the gateway as no-signal (same numbering, nothing lost for it).
+  static const uint8_t kNoSignal[] = {0x00};
+  if (packet.indicator && packet.value == ifp::kIndCng) {
+    ++stats_.cngMuted;
+    Trace("cng " + std::to_string(seq) + " played as no-signal");
+    data = kNoSignal;
+    size = sizeof kNoSignal;
+  }
 
   bool pageData = false;
   bool pageEnd = false;
@@ -169,7 +195,13 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     for (const ifp::TField& field : packet.fields) {
       if (field.type == ifp::kFieldT4NonEcmData || field.type == ifp::kFieldT4NonEcmSigEnd) {
         pageData = true;
-        pageBytes += field.data.size();
+        for (const uint8_t octet : field.data) {
+          // The all-ones octets a sending modem plays before the page's first
+          // line are no page data: the gateway drops them too.
+          if (leadingOnes_ && octet == 0xFF) continue;
+          leadingOnes_ = false;
+          ++pageBytes;
+        }
       }
       if (field.type == ifp::kFieldT4NonEcmSigEnd) pageEnd = true;
     }
@@ -178,17 +210,21 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     // Anything else ends a page (or never was one): the next page is cushioned again.
     ReleaseHeld();
     pagePlaying_ = false;
+    leadingOnes_ = true;
     ToGateway(gatewaySeq_++, data, size);
     return;
   }
-  if (pagePlaying_) {
+  if (pagePlaying_ || (held_.empty() && pageBytes == 0 && !pageEnd)) {
     ToGateway(gatewaySeq_++, data, size);
     return;
   }
-  // spandsp 0.0.6's gateway starts a page towards the modem at its first end of
-  // line and then plays whatever has arrived; data arriving at line rate leaves
-  // it running dry at once, and its fill then lands inside the first row. So
-  // the start of each page waits here until cushionMs of it are in.
+  // spandsp 0.0.6's gateway plays non-ECM data to the modem as it comes, and
+  // where its buffer runs dry it fills in: with zero octets at an end of line
+  // once it knows the page is image data, but for the first page after a CFR it
+  // still takes the data for a training check and fills after any zero octet,
+  // which may sit inside a row. Data arriving at line rate keeps it on the edge
+  // of running dry, so the start of each page (after its leading ones) waits
+  // here until cushionMs of it are in; from then on the buffer stays ahead.
   if (held_.empty()) heldSinceMs_ = nowMs_;
   held_.push_back(THeld{gatewaySeq_++, udptl::TBytes(data, data + size)});
   heldBytes_ += pageBytes;
@@ -214,6 +250,17 @@ void TT38Path::ReleaseHeld() {
 void TT38Path::ToGateway(uint16_t seq, const uint8_t* data, size_t size) {
   ++stats_.ifpReceived;
   t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gateway_), data, static_cast<int>(size), seq);
+}
+
+std::string TT38Path::Summary() const {
+  const TT38PathStats s = Stats();
+  return "t38: ifp sent " + std::to_string(s.ifpSent) + ", received " + std::to_string(s.ifpReceived) +
+         ", recovered " + std::to_string(s.udptl.recoveredSecondary) + " from secondaries and " +
+         std::to_string(s.udptl.recoveredFec) + " from fec, lost " + std::to_string(s.udptl.lost) + ", malformed " +
+         std::to_string(s.udptl.malformed + s.ifpMalformed) + ", duplicates " + std::to_string(s.udptl.duplicates) +
+         ", resyncs " + std::to_string(s.udptl.resyncs) + ", normalised " + std::to_string(s.ifpNormalised) +
+         ", pages cushioned " + std::to_string(s.cushions) + ", cng played as no-signal " + std::to_string(s.cngMuted) +
+         ", indicator repeats " + std::to_string(s.repeats);
 }
 
 TT38PathStats TT38Path::Stats() const {
