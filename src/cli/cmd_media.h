@@ -64,6 +64,7 @@ class MediaLine {
     fe::voip::TPathChoice choice(o.media, o.codec);
     config.makePath = fe::voip::MakePathFactory(choice, &error);
     if (!config.makePath) return false;
+    if (choice.media == "t38") config.ringingQuietMs = choice.t38.quietLimitMs;
     if (o.local.empty()) return error = "--local ADDR:PORT is needed with --media", false;
     if (!fe::voip::ParseLocalBinding(o.local, config.local, &error)) return error = "--local: " + error, false;
     if (!o.remote.empty() && !fe::voip::ParseUdpAddress(o.remote, config.remote, &error))

@@ -350,7 +350,8 @@ void TMediaSession::Tick(uint64_t n) {
 
   const uint64_t silentMs = (n - lastPacketTick_) * kTickMs;
   if (state_ == TState::Ringing) {
-    if (!config_.signalling && silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
+    if (!config_.signalling &&
+        silentMs >= static_cast<uint64_t>(std::max(config_.silenceEndMs, config_.ringingQuietMs))) {
       Trace(n, "call: caller gave up before the answer");
       state_ = TState::Idle;
       hadCall_ = true;

@@ -85,6 +85,9 @@ struct TMediaConfig {
   TUdpAddress remote;   // the far end (the calling side needs it; the answering side latches onto the caller)
   TPathFactory makePath;
   int silenceEndMs = 5000;  // nothing arrived for this long: the call has ended (a path may allow longer)
+  // How long a caller may stay silent while it rings (no signalling): a T.38
+  // caller sends its first packets and then nothing while our engine gets ready.
+  int ringingQuietMs = 0;
   int ringPeriodMs = 3000;
   int quietAfterCallMs = 2000;  // the last caller's packets this soon after a call are stragglers
   // With signalling, calls start and end only through the Signal* calls below:
