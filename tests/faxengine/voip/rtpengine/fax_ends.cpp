@@ -3,6 +3,7 @@
 #include "fax_ends.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 
 #include "fe_eventsink.h"
@@ -21,7 +22,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// QN_SPANDSP_LOG=1 shows the terminals' T.30 and T.38 log on stderr.
+void SetUpLog(logging_state_t* log) {
+  const char* env = std::getenv("QN_SPANDSP_LOG");
+  if (!env || *env != '1') return;
+  span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
+}
+
 void SetUpT30(t30_state_t* t30, const TTerminalRole& role) {
+  SetUpLog(t30_get_logging_state(t30));
   t30_set_tx_ident(t30, role.ident.c_str());
   if (role.sending)
     t30_set_tx_file(t30, role.file.c_str(), -1, -1);
@@ -283,6 +292,10 @@ bool TOurT38Fax::Start(const TUdpAddress& remote) {
   config.local.host = "127.0.0.1";
   config.local.low = config.local.high = port_;
   config.remote = remote;
+  // A T.38 far end is silent whenever its audio side is: rtpengine's gateway
+  // sends nothing at all while we send training or a page, for many seconds.
+  // Silence is no hang-up here; T.30's own timers end a dead call.
+  config.silenceEndMs = options_.silenceEndMs;
   const TT38Settings settings = options_.t38;
   const double loss = options_.loss;
   const unsigned seed = options_.seed;
@@ -291,8 +304,11 @@ bool TOurT38Fax::Start(const TUdpAddress& remote) {
   config.makePath = [this, settings, loss, seed, dropped, stats](TDatagramSend send) -> std::unique_ptr<TMediaPath> {
     return std::make_unique<TLossyPath>(settings, std::move(send), loss, seed, dropped, stats,
                                         [this](const std::string& line) {
-                                          // Per-IFP lines are many; the trace keeps the events.
-                                          if (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0) Line("t38: " + line);
+                                          // Per-IFP lines are many; the trace keeps the events
+                                          // unless QN_T38_TRACE=1 asks for all.
+                                          static const bool all = std::getenv("QN_T38_TRACE") != nullptr;
+                                          if (all || (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0))
+                                            Line("t38: " + line);
                                         });
   };
   session_ = std::make_unique<TMediaSession>();

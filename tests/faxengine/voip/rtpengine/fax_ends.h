@@ -131,6 +131,8 @@ struct TOurFaxOptions {
   bool ecm = true;
   std::string stationId = "QUILLON";
   TT38Settings t38;
+  // Nothing heard this long ends the call (the media session's rule).
+  int silenceEndMs = 60000;
   double loss = 0;     // share of datagrams dropped, each way
   unsigned seed = 1;
 };

@@ -33,7 +33,7 @@ void ExpectSamePages(const std::vector<RasterPage>& got, const std::vector<Raste
   }
 }
 
-std::string Lines(const std::vector<std::string>& lines, size_t last = 60) {
+std::string Lines(const std::vector<std::string>& lines, size_t last = 80) {
   std::string text;
   for (size_t i = lines.size() > last ? lines.size() - last : 0; i < lines.size(); ++i) text += lines[i] + "\n";
   return text;
