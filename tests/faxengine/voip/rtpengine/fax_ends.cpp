@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <random>
 
 #include "fe_eventsink.h"
 #include "receive_fax.h"
@@ -151,7 +150,7 @@ udptl::TSession::TSettings FarSettings(const TT38TerminalOptions& o) {
 
 TT38Terminal::TT38Terminal(const TTerminalRole& role, const TT38TerminalOptions& options)
     : role_(role), options_(options), session_(FarSettings(options)) {
-  if (socket_.Open("127.0.0.1", 0) != 0) error_ = socket_.Error();
+  if (socket_.Open("127.0.0.1", options.port) != 0) error_ = socket_.Error();
 }
 
 TT38Terminal::~TT38Terminal() {
@@ -226,48 +225,30 @@ void TT38Terminal::Tick() {
 
 namespace {
 
-// The T.38 path with datagrams dropped at random both ways, the generator
-// seeded; its statistics are copied out when the call ends.
-class TLossyPath final : public TMediaPath {
+// The T.38 path, its statistics copied out every tick and when the call
+// ends (the session owns the path and drops it on the media thread).
+class TWatchedPath final : public TMediaPath {
  public:
-  TLossyPath(const TT38Settings& settings, TDatagramSend send, double loss, unsigned seed,
-             std::shared_ptr<std::atomic<uint64_t>> dropped, std::shared_ptr<TT38PathStats> stats,
-             TTraceSink trace)
-      : loss_(loss), random_(seed), dropped_(std::move(dropped)), stats_(std::move(stats)) {
-    path_ = std::make_unique<TT38Path>(
-        settings,
-        [this, send](const uint8_t* d, size_t n) {
-          if (!Lost()) send(d, n);
-        },
-        std::move(trace));
-  }
-  ~TLossyPath() override { *stats_ = path_->Stats(); }
-  void Transmit(const int16_t* samples, int count) override { path_->Transmit(samples, count); }
+  TWatchedPath(const TT38Settings& settings, TDatagramSend send, std::shared_ptr<TT38PathStats> stats,
+               TTraceSink trace)
+      : stats_(std::move(stats)), path_(settings, std::move(send), std::move(trace)) {}
+  ~TWatchedPath() override { *stats_ = path_.Stats(); }
+  void Transmit(const int16_t* samples, int count) override { path_.Transmit(samples, count); }
   int Receive(int16_t* samples, int count) override {
-    *stats_ = path_->Stats();
-    return path_->Receive(samples, count);
+    *stats_ = path_.Stats();
+    return path_.Receive(samples, count);
   }
-  void Deliver(const uint8_t* data, size_t size) override {
-    if (!Lost()) path_->Deliver(data, size);
-  }
+  void Deliver(const uint8_t* data, size_t size) override { path_.Deliver(data, size); }
 
  private:
-  bool Lost() {
-    if (loss_ <= 0 || chance_(random_) >= loss_) return false;
-    ++*dropped_;
-    return true;
-  }
-  double loss_;
-  std::mt19937 random_;
-  std::uniform_real_distribution<double> chance_{0.0, 1.0};
-  std::shared_ptr<std::atomic<uint64_t>> dropped_;
   std::shared_ptr<TT38PathStats> stats_;
-  std::unique_ptr<TT38Path> path_;
+  TT38Path path_;
 };
 
 }  // namespace
 
-TOurT38Fax::TOurT38Fax(const TOurFaxOptions& options) : options_(options) {
+TOurT38Fax::TOurT38Fax(const TOurFaxOptions& options) : options_(options), port_(options.port) {
+  if (port_ > 0) return;
   TUdpSocket probe;
   if (probe.Open("127.0.0.1", 0) != 0)
     error_ = probe.Error();
@@ -297,19 +278,14 @@ bool TOurT38Fax::Start(const TUdpAddress& remote) {
   // Silence is no hang-up here; T.30's own timers end a dead call.
   config.silenceEndMs = options_.silenceEndMs;
   const TT38Settings settings = options_.t38;
-  const double loss = options_.loss;
-  const unsigned seed = options_.seed;
-  auto dropped = dropped_;
   auto stats = stats_;
-  config.makePath = [this, settings, loss, seed, dropped, stats](TDatagramSend send) -> std::unique_ptr<TMediaPath> {
-    return std::make_unique<TLossyPath>(settings, std::move(send), loss, seed, dropped, stats,
-                                        [this](const std::string& line) {
-                                          // Per-IFP lines are many; the trace keeps the events
-                                          // unless QN_T38_TRACE=1 asks for all.
-                                          static const bool all = std::getenv("QN_T38_TRACE") != nullptr;
-                                          if (all || (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0))
-                                            Line("t38: " + line);
-                                        });
+  config.makePath = [this, settings, stats](TDatagramSend send) -> std::unique_ptr<TMediaPath> {
+    return std::make_unique<TWatchedPath>(settings, std::move(send), stats, [this](const std::string& line) {
+      // Per-IFP lines are many; the trace keeps the events unless
+      // QN_T38_TRACE=1 asks for all.
+      static const bool all = std::getenv("QN_T38_TRACE") != nullptr;
+      if (all || (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0)) Line("t38: " + line);
+    });
   };
   session_ = std::make_unique<TMediaSession>();
   session_->SetTrace([this](const std::string& line) { Line(line); });

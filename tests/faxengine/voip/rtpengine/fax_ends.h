@@ -5,7 +5,7 @@
 //   TT38Terminal    spandsp's T.38 terminal, its IFP packets in our UDPTL;
 //   TOurT38Fax      our send or receive engine through the virtual Class 1
 //                   modem and our T.38 media path (what qnfax --media t38
-//                   runs), optionally losing datagrams both ways, seeded.
+//                   runs).
 // Several of each may run at once in one process.
 #pragma once
 
@@ -84,6 +84,7 @@ class TAudioTerminal {
 };
 
 struct TT38TerminalOptions {
+  int port = 0;  // the UDPTL port on 127.0.0.1; 0: any free one
   int redundancyIndicator = 3;
   int redundancyControl = 3;
   int redundancyImage = 1;
@@ -124,6 +125,7 @@ class TT38Terminal {
 // Our engine on T.38. Send: the APF file to the remote. Receive: answers the
 // first call and stores the fax in dir.
 struct TOurFaxOptions {
+  int port = 0;  // the media port on 127.0.0.1; 0: a free one picked at construction
   bool sending = true;
   std::string file;  // APF to send
   std::string dir;   // folder for the received fax
@@ -133,8 +135,6 @@ struct TOurFaxOptions {
   TT38Settings t38;
   // Nothing heard this long ends the call (the media session's rule).
   int silenceEndMs = 60000;
-  double loss = 0;     // share of datagrams dropped, each way
-  unsigned seed = 1;
 };
 
 class TOurT38Fax {
@@ -157,8 +157,8 @@ class TOurT38Fax {
   int Wait(std::chrono::milliseconds limit);
   // The call's trace lines (session events, engine notes).
   std::vector<std::string> Trace() const;
+  // The T.38 path's counts (after Wait).
   TT38PathStats PathStats() const;
-  uint64_t Dropped() const { return dropped_->load(); }
 
  private:
   void Run();
@@ -174,7 +174,6 @@ class TOurT38Fax {
   mutable std::mutex mu_;
   std::vector<std::string> trace_;
   std::shared_ptr<TT38PathStats> stats_ = std::make_shared<TT38PathStats>();
-  std::shared_ptr<std::atomic<uint64_t>> dropped_ = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 }  // namespace fe::voip::test

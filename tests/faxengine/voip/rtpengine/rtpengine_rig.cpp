@@ -275,13 +275,24 @@ std::string TRtpEngine::LogTail(size_t lines) const {
 
 bool TGatewayCall::Connect(TNgClient& ng, std::string& error) {
   const std::string audio = AudioSdp("127.0.0.1", audioPort, codec);
-  const std::string image = ImageSdp("127.0.0.1", t38Port);
+  std::string image = ImageSdp("127.0.0.1", t38Port);
   TBValue flags = TBValue::Dict();
   flags.Set("T.38", TBValue::List({offerFromAudio ? "force" : "decode"}));
   std::string offered, answered;
   if (offerFromAudio) {
     offered = ng.Offer(callId, "audio-side", audio, flags);
-    if (!offered.empty()) answered = ng.Answer(callId, "audio-side", "t38-side", image);
+    if (offered.empty()) return error = ng.Error(), false;
+    if (t38Via) {
+      TSdp sdp;
+      TUdpAddress far;
+      const TSdpMedia* m = ParseSdp(offered, sdp, &error) ? sdp.Find("image") : nullptr;
+      if (!m || !ParseUdpAddress(m->address + ":" + std::to_string(m->port), far, &error))
+        return error = "no T.38 stream offered:\n" + offered, false;
+      const int via = t38Via(far);
+      if (via <= 0) return error = "nothing to put between the T.38 side and rtpengine", false;
+      image = ImageSdp("127.0.0.1", via);
+    }
+    answered = ng.Answer(callId, "audio-side", "t38-side", image);
   } else {
     offered = ng.Offer(callId, "t38-side", image, flags);
     if (!offered.empty()) answered = ng.Answer(callId, "t38-side", "audio-side", audio);

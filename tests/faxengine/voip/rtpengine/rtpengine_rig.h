@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 #include "bencode.h"
@@ -95,6 +96,10 @@ struct TGatewayCall {
   std::string codec = "pcmu";
   bool offerFromAudio = true;
   int t38Port = 0, audioPort = 0;
+  // With the offer from the audio side: called with where rtpengine takes
+  // T.38 once the offer is made, returns the port the T.38 side's answer
+  // names instead of t38Port (a lossy relay put in between, say); 0 fails.
+  std::function<int(const TUdpAddress&)> t38Via;
   // Filled in by Connect: what each side got back, and where it sends.
   TSdp t38Sdp, audioSdp;
   TUdpAddress t38SendsTo, audioSendsTo;
