@@ -178,8 +178,10 @@ class Bench {
 
   // Sessions of one sender kind at once, each to an audio terminal of its
   // own through rtpengine; with cells, through a lossy relay each.
+  // A session without a result within limit has failed; its sender is then
+  // stopped after a few seconds.
   Batch Run(bool ours, const std::string& file, const std::vector<RasterPage>& pages, size_t count,
-            const std::vector<Cell>& cells = {}) {
+            const std::vector<Cell>& cells = {}, std::chrono::seconds limit = 240s) {
     Batch batch;
     std::vector<std::unique_ptr<TAudioTerminal>> audio;
     std::vector<std::unique_ptr<TLossRelay>> relays;
@@ -246,8 +248,8 @@ class Bench {
     }
     for (size_t i = 0; i < count; ++i) {
       Session s;
-      const TTerminalResult r = audio[i]->Wait(std::chrono::duration_cast<std::chrono::milliseconds>(
-          240s - (Clock::now() - t0)));
+      const TTerminalResult r =
+          audio[i]->Wait(std::chrono::duration_cast<std::chrono::milliseconds>(limit - (Clock::now() - t0)));
       if (r.code >= 0) s.seconds = std::chrono::duration<double>(audio[i]->DoneAt() - t0).count();
       if (r.code != 0) {
         s.failure = r.text;
@@ -262,7 +264,9 @@ class Bench {
     // The child ends once its engines have hung up; a stuck one is stopped.
     int status = 0;
     rusage usage{};
-    const auto until = Clock::now() + 60s;
+    bool late = false;
+    for (const Session& s : batch.sessions) late = late || s.seconds < 0;
+    const auto until = Clock::now() + (late ? 5s : 60s);
     while (wait4(pid, &status, WNOHANG, &usage) == 0) {
       if (Clock::now() > until) {
         kill(pid, SIGKILL);
@@ -369,7 +373,9 @@ int main(int argc, char** argv) {
       std::vector<Cell> cells;
       for (double loss : losses)
         for (int r : redundancies) cells.push_back({loss, r, static_cast<unsigned>(seed)});
-      const Batch b = bench.Run(true, shortApf, page, cells.size(), cells);
+      // A clean session takes about 25 s; one still going after 100 s has
+      // failed (T.30 on both sides would give up later still).
+      const Batch b = bench.Run(true, shortApf, page, cells.size(), cells, 100s);
       if (!b.failure.empty()) std::printf("seed %d: %s\n", seed, b.failure.c_str());
       for (size_t i = 0; i < b.sessions.size(); ++i) {
         ok[i / 3][i % 3] += b.sessions[i].ok;

@@ -336,7 +336,9 @@ void TOurT38Fax::Run() {
 
 int TOurT38Fax::Wait(std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  while (result_ < 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  // Without a thread (Start failed) no result will come.
+  while (thread_.joinable() && result_ < 0 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(20ms);
   const int result = result_;
   done_ = true;
   if (thread_.joinable()) thread_.join();
