@@ -17,9 +17,10 @@ TLossRelay::~TLossRelay() {
 int TLossRelay::Start(const std::string& host, const TUdpAddress& answering, const TLossRelaySettings& settings) {
   Stop();
   settings_ = settings;
-  random_.seed(settings.seed);
+  forward_ = {std::mt19937(settings.seed), 0};
+  // The way back draws from a stream of its own, apart from the way there.
+  backward_ = {std::mt19937(settings.seed ^ 0x9E3779B9u), 0};
   stats_ = {};
-  seen_ = 0;
   if (!answering.Valid()) {
     error_ = "no answering side to relay to";
     return -1;
@@ -59,13 +60,13 @@ void TLossRelay::SetLoss(double forward, double backward) {
   settings_.lossBackward = backward;
 }
 
-bool TLossRelay::Drop(double probability) {
+bool TLossRelay::Drop(TDirection& direction, double probability) {
   // One draw per datagram, whether or not losses have begun, so the pattern of
   // a seed does not depend on spareFirst. mt19937's output is fixed by the
   // standard (unlike the distributions'), so the same seed loses the same
   // packets with any standard library.
-  const double draw = double(random_()) / 4294967296.0;
-  return seen_++ >= settings_.spareFirst && draw < probability;
+  const double draw = double(direction.random()) / 4294967296.0;
+  return direction.seen++ >= settings_.spareFirst && draw < probability;
 }
 
 void TLossRelay::Run() {
@@ -77,7 +78,7 @@ void TLossRelay::Run() {
     for (int n; (n = front_.Receive(buf, sizeof buf)) > 0; front_.Relatch()) {
       any = true;
       std::lock_guard<std::mutex> lk(mu_);
-      if (Drop(settings_.lossForward)) {
+      if (Drop(forward_, settings_.lossForward)) {
         ++stats_.forwardDropped;
       } else {
         ++stats_.forwarded;
@@ -87,7 +88,7 @@ void TLossRelay::Run() {
     for (int n; (n = back_.Receive(buf, sizeof buf)) > 0;) {
       any = true;
       std::lock_guard<std::mutex> lk(mu_);
-      if (Drop(settings_.lossBackward)) {
+      if (Drop(backward_, settings_.lossBackward)) {
         ++stats_.backwardDropped;
       } else {
         ++stats_.backwarded;

@@ -3,8 +3,9 @@
 // passes its datagrams on to the answering side from a second socket and passes
 // the answers back to whoever last sent to Front(). Each datagram, either way,
 // is dropped with the set probability (independent losses: a Bernoulli model)
-// drawn from a seeded generator, so a run with the same seed and the same
-// packet order loses the same packets. The relay runs on a thread of its own
+// drawn from a seeded generator of its direction, so with the same seed the
+// n-th datagram each way is lost or kept alike in every run, however the two
+// directions interleave. The relay runs on a thread of its own
 // and polls both sockets every millisecond.
 #pragma once
 
@@ -23,7 +24,7 @@ struct TLossRelaySettings {
   double lossForward = 0;   // calling side to answering side: probability of a drop
   double lossBackward = 0;  // answering side to calling side
   uint32_t seed = 1;
-  // Datagrams passed untouched before losses begin (a call's set-up, say).
+  // Datagrams passed untouched each way before losses begin (a call's set-up, say).
   uint64_t spareFirst = 0;
 };
 
@@ -56,15 +57,18 @@ class TLossRelay {
 
  private:
   void Run();
-  bool Drop(double probability);
+  struct TDirection {
+    std::mt19937 random;
+    uint64_t seen = 0;
+  };
+  bool Drop(TDirection& direction, double probability);
 
   TUdpSocket front_, back_;
   TLossRelaySettings settings_;
   std::string error_;
-  std::mt19937 random_;
+  TDirection forward_, backward_;
   mutable std::mutex mu_;
   TLossRelayStats stats_;
-  uint64_t seen_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
