@@ -229,9 +229,8 @@ namespace {
 // ends (the session owns the path and drops it on the media thread).
 class TWatchedPath final : public TMediaPath {
  public:
-  TWatchedPath(const TT38Settings& settings, TDatagramSend send, std::shared_ptr<TT38PathStats> stats,
-               TTraceSink trace)
-      : stats_(std::move(stats)), path_(settings, std::move(send), std::move(trace)) {}
+  TWatchedPath(const TT38Settings& settings, TDatagramSend send, std::shared_ptr<TT38PathStats> stats)
+      : stats_(std::move(stats)), path_(settings, std::move(send)) {}
   ~TWatchedPath() override { *stats_ = path_.Stats(); }
   void Transmit(const int16_t* samples, int count) override { path_.Transmit(samples, count); }
   int Receive(int16_t* samples, int count) override {
@@ -239,6 +238,16 @@ class TWatchedPath final : public TMediaPath {
     return path_.Receive(samples, count);
   }
   void Deliver(const uint8_t* data, size_t size) override { path_.Deliver(data, size); }
+  std::string Summary() const override { return path_.Summary(); }
+  int QuietLimitMs() const override { return path_.QuietLimitMs(); }
+  void SetTrace(TTraceSink trace) override {
+    // Per-IFP lines are many; the trace keeps the events unless
+    // QN_T38_TRACE=1 asks for all.
+    static const bool all = std::getenv("QN_T38_TRACE") != nullptr;
+    path_.SetTrace([trace](const std::string& line) {
+      if (all || (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0)) trace(line);
+    });
+  }
 
  private:
   std::shared_ptr<TT38PathStats> stats_;
@@ -273,19 +282,10 @@ bool TOurT38Fax::Start(const TUdpAddress& remote) {
   config.local.host = "127.0.0.1";
   config.local.low = config.local.high = port_;
   config.remote = remote;
-  // A T.38 far end is silent whenever its audio side is: rtpengine's gateway
-  // sends nothing at all while we send training or a page, for many seconds.
-  // Silence is no hang-up here; T.30's own timers end a dead call.
-  config.silenceEndMs = options_.silenceEndMs;
   const TT38Settings settings = options_.t38;
   auto stats = stats_;
-  config.makePath = [this, settings, stats](TDatagramSend send) -> std::unique_ptr<TMediaPath> {
-    return std::make_unique<TWatchedPath>(settings, std::move(send), stats, [this](const std::string& line) {
-      // Per-IFP lines are many; the trace keeps the events unless
-      // QN_T38_TRACE=1 asks for all.
-      static const bool all = std::getenv("QN_T38_TRACE") != nullptr;
-      if (all || (line.rfind("tx ", 0) != 0 && line.rfind("rx ", 0) != 0)) Line("t38: " + line);
-    });
+  config.makePath = [settings, stats](TDatagramSend send) -> std::unique_ptr<TMediaPath> {
+    return std::make_unique<TWatchedPath>(settings, std::move(send), stats);
   };
   session_ = std::make_unique<TMediaSession>();
   session_->SetTrace([this](const std::string& line) { Line(line); });

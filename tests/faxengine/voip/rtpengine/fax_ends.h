@@ -133,8 +133,6 @@ struct TOurFaxOptions {
   bool ecm = true;
   std::string stationId = "QUILLON";
   TT38Settings t38;
-  // Nothing heard this long ends the call (the media session's rule).
-  int silenceEndMs = 60000;
 };
 
 class TOurT38Fax {

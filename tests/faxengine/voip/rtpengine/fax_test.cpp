@@ -1,7 +1,8 @@
 // Whole faxes in real time across rtpengine's T.38 to G.711 gateway, on
-// 127.0.0.1: a T.38 side (spandsp's T.38 terminal over our UDPTL, or our own
-// engine through the virtual modem and our T.38 path) and spandsp's audio fax
-// terminal on G.711 RTP, in both directions. Every row that arrives is
+// 127.0.0.1: a T.38 side (spandsp's T.38 terminal over our UDPTL, our own
+// engine in this process through the virtual modem and our T.38 path, or
+// qnfax send/receive --media t38) and spandsp's audio fax terminal on G.711
+// RTP, in both directions. Every row that arrives is
 // compared with what was sent.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "fax_ends.h"
 #include "fax_pages.h"
 #include "line_pages.h"
+#include "qnfax_calls.h"
 #include "rtpengine_rig.h"
 
 namespace fe::voip::test {
@@ -174,6 +176,52 @@ TEST_F(GatewayFax, AudioTerminalSendsToOurT38) {
   EXPECT_EQ(received, 0) << Lines(ours.Trace());
   ExpectSamePages(qntest::ReadApfPages(Path("in/FAX0001.APF")), pages);
   EXPECT_GT(ours.PathStats().cushions, 0u);  // page starts went through the play-out cushion
+}
+
+// qnfax send --media t38 through the gateway to spandsp's audio terminal,
+// MMR with error correction.
+TEST_F(GatewayFax, QnfaxSendsOverT38ToAudioTerminal) {
+  const auto pages = fe::test::FineTextPages(2, 160);
+  ASSERT_TRUE(fe::test::WriteApfPages(Path("X.APF"), pages));
+  const int port = FreePort();
+  TAudioTerminal audio({false, false, Path("in.tif"), "AUDIO RX", true});
+  ASSERT_TRUE(audio.Error().empty()) << audio.Error();
+  TGatewayCall call;
+  ASSERT_TRUE(Connect(call, port, audio.Port(), true, "pcmu"));
+  audio.Start(call.audioSendsTo);
+  const auto tx = QnfaxSend(dir_.string(), "t38", port, call.t38SendsTo.Port(), Path("X.APF"),
+                            {"--bps", "14400", "--ecm", "--station-id", "QUILLON"}, 60s);
+  const TTerminalResult rx = audio.Wait(10s);
+  audio.Stop();
+  EXPECT_EQ(tx.status, 0) << tx.output;
+  EXPECT_NE(tx.output.find("Fax sent"), std::string::npos) << tx.output;
+  ASSERT_EQ(rx.code, kT30Ok) << rx.text << "\n" << ReadFile(Path("tx.trace")) << engine_.LogTail();
+  EXPECT_EQ(rx.pages, 2);
+  ExpectSamePages(qn::sim::readPages(Path("in.tif")), pages);
+  const std::string trace = ReadFile(Path("tx.trace"));
+  EXPECT_NE(trace.find("engine: session 14400 bps, MMR, error correction"), std::string::npos) << trace;
+}
+
+// spandsp's audio terminal sends through the gateway to qnfax receive
+// --media t38, without error correction; the offer from the T.38 side.
+TEST_F(GatewayFax, QnfaxReceivesOverT38FromAudioTerminal) {
+  const auto pages = fe::test::FineTextPages(2, 160);
+  ASSERT_TRUE(qn::sim::writeTiff(Path("out.tif"), pages));
+  const int port = FreePort();
+  TAudioTerminal audio({true, true, Path("out.tif"), "AUDIO TX", false});
+  ASSERT_TRUE(audio.Error().empty()) << audio.Error();
+  TGatewayCall call;
+  ASSERT_TRUE(Connect(call, port, audio.Port(), false, "pcmu"));
+  QnfaxReceiver rx(dir_.string(), "t38", port, {"--bps", "14400"}, 60s);
+  std::this_thread::sleep_for(300ms);  // the receiver binds its port
+  audio.Start(call.audioSendsTo);
+  const TTerminalResult tx = audio.Wait(50s);
+  rx.Join();
+  audio.Stop();
+  ASSERT_EQ(tx.code, kT30Ok) << tx.text << "\n" << ReadFile(Path("rx.trace")) << engine_.LogTail();
+  EXPECT_EQ(rx.Run().status, 0) << rx.Run().output;
+  EXPECT_NE(rx.Run().output.find("FAX0001.APF: 2 pages from AUDIO TX"), std::string::npos) << rx.Run().output;
+  ExpectSamePages(qntest::ReadApfPages(Path("in/FAX0001.APF")), pages);
 }
 
 }  // namespace
