@@ -1,11 +1,17 @@
-// The rig's own pieces: bencode and SDP reading with hostile input, and the
-// ng commands against a running rtpengine (its T.38 flags, errors, junk on its
+// The rig's own pieces: bencode and SDP reading with hostile input, the ng
+// client against bad replies, and the ng commands against a running rtpengine (its T.38 flags, errors, junk on its
 // control port).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "bencode.h"
 #include "rtpengine_rig.h"
@@ -105,6 +111,57 @@ TEST(Sdp, RefusesMalformedLines) {
     EXPECT_FALSE(ParseSdp(text, sdp, &why)) << text;
     EXPECT_FALSE(why.empty());
   }
+}
+
+// A stand-in for the daemon that answers each command with the next of
+// `replies` ("%c" stands for the command's cookie); an empty one stays silent.
+TEST(NgClient, BadRepliesAreErrorsAndStrayOnesAreSkipped) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof at;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len), 0);
+  const std::vector<std::vector<std::string>> replies = {
+      {"other_1 d6:result4:ponge", "%c d6:result4:pon"},  // a stray reply, then one cut short
+      {"%c li1ee"},                                       // not a dictionary
+      {"%c d6:result5:error12:error-reason6:no sdpe"},    // an error with its reason
+      {"%c "},                                            // a cookie and nothing after it
+      {""},                                               // silence
+  };
+  std::thread server([&] {
+    for (const auto& answers : replies) {
+      char buf[2048];
+      sockaddr_in from{};
+      socklen_t fromLen = sizeof from;
+      const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+      if (n <= 0) return;
+      const std::string cookie(buf, static_cast<size_t>(std::find(buf, buf + n, ' ') - buf));
+      for (std::string a : answers) {
+        if (a.empty()) continue;
+        if (a.rfind("%c", 0) == 0) a = cookie + a.substr(2);
+        sendto(fd, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+      }
+    }
+  });
+  TNgClient ng;
+  ASSERT_TRUE(ng.Open(ntohs(at.sin_port)));
+  TBValue ping = TBValue::Dict(), reply;
+  ping.Set("command", "ping");
+  EXPECT_FALSE(ng.Call(ping, reply, 500, 1));
+  EXPECT_NE(ng.Error().find("unreadable ng reply"), std::string::npos) << ng.Error();
+  EXPECT_FALSE(ng.Call(ping, reply, 500, 1));
+  EXPECT_NE(ng.Error().find("not a dictionary"), std::string::npos) << ng.Error();
+  EXPECT_TRUE(ng.Offer("c", "a", "v=0\r\n").empty());
+  EXPECT_EQ(ng.Error(), "rtpengine: no sdp");
+  EXPECT_FALSE(ng.Call(ping, reply, 500, 1));
+  EXPECT_NE(ng.Error().find("unreadable ng reply"), std::string::npos) << ng.Error();
+  EXPECT_FALSE(ng.Ping(200, 1));
+  EXPECT_NE(ng.Error().find("no ng reply"), std::string::npos) << ng.Error();
+  server.join();
+  close(fd);
 }
 
 // ------------------------------------------------------ against rtpengine --
