@@ -258,7 +258,7 @@ TEST_F(RtpEngineNg, ErrorsAndJunkOnTheControlPort) {
   EXPECT_TRUE(ng.Ping()) << ng.Error() << engine_.LogTail();
 }
 
-TEST(RtpEngineRig, RigsSideBySideGetTheirOwnPortsAndStopByProcessId) {
+TEST(RtpEngineRig, RigsSideBySideGetTheirOwnPortsStopByProcessIdAndStartAgain) {
   if (RtpEngineBinary().empty()) GTEST_SKIP() << "rtpengine is not installed (Debian package rtpengine-daemon)";
   const auto dir = std::filesystem::temp_directory_path() / ("qn-rtpengine-two-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
@@ -272,6 +272,10 @@ TEST(RtpEngineRig, RigsSideBySideGetTheirOwnPortsAndStopByProcessId) {
   EXPECT_FALSE(one.Ng().Ping(200, 1));  // gone
   EXPECT_TRUE(two.Ng().Ping()) << two.Error();  // untouched
   two.Stop();
+  // A rig starts again after a stop, on a fresh block.
+  ASSERT_TRUE(one.Start((dir / "again.log").string())) << one.Error();
+  EXPECT_TRUE(one.Ng().Ping()) << one.Error();
+  one.Stop();
   std::filesystem::remove_all(dir);
 }
 

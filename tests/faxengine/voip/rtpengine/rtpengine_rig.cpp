@@ -168,10 +168,22 @@ bool TNgClient::Delete(const std::string& callId) {
 // --------------------------------------------------------------- daemon --
 
 bool TRtpEngine::Start(const std::string& logFile, int ports) {
+  // A port found free can be taken before the daemon binds it; it then exits
+  // at once, and another try picks other ports.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    bool exited = false;
+    if (Launch(logFile, ports, exited)) return true;
+    if (!exited) return false;
+  }
+  return false;
+}
+
+bool TRtpEngine::Launch(const std::string& logFile, int ports, bool& exited) {
   Stop();
   const std::string binary = RtpEngineBinary();
   if (binary.empty()) return error_ = "rtpengine is not installed", false;
   log_ = logFile;
+  portMin_ = portMax_ = 0;
   // A block of media ports below the system's ephemeral range (where the
   // tests' own sockets land), picked by process id and count so that rigs
   // running side by side take different blocks; a block in use is skipped.
@@ -235,6 +247,7 @@ bool TRtpEngine::Start(const std::string& logFile, int ports) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      exited = true;
       return error_ = "rtpengine exited at start-up:\n" + LogTail(), false;
     }
     if (ng_.Ping(100, 1)) return true;

@@ -66,7 +66,8 @@ class TRtpEngine {
   // Starts the daemon with its log in logFile and waits until it answers a
   // ping. media ports: a block of `ports` chosen from the process id and a
   // per-process count. False with Error() (and the log's end) when it did not
-  // come up. QN_RTPENGINE_LOG_LEVEL (0-7) raises the log for diagnosis.
+  // come up (three tries when it exits at once, as when a port it was given
+  // has just been taken). QN_RTPENGINE_LOG_LEVEL (0-7) raises the log.
   bool Start(const std::string& logFile, int ports = 100);
   // SIGTERM to its process id, SIGKILL after 3 s.
   void Stop();
@@ -81,6 +82,8 @@ class TRtpEngine {
   std::string LogTail(size_t lines = 30) const;
 
  private:
+  bool Launch(const std::string& logFile, int ports, bool& exited);
+
   pid_t pid_ = -1;
   int ngPort_ = 0, portMin_ = 0, portMax_ = 0;
   std::string log_, error_;
