@@ -100,6 +100,12 @@ int RunChild(bool ours, const std::vector<Spec>& specs) {
     for (size_t i = 0; i < faxes.size(); ++i) {
       const int code = faxes[i]->Wait(240s);
       std::printf("session %zu: final code %d\n", i, code);
+      if (code != 0) {
+        // The end of the call's trace says why.
+        const auto trace = faxes[i]->Trace();
+        for (size_t k = trace.size() > 30 ? trace.size() - 30 : 0; k < trace.size(); ++k)
+          std::printf("  %s\n", trace[k].c_str());
+      }
       failed += code != 0;
     }
   } else {
@@ -347,6 +353,7 @@ int main(int argc, char** argv) {
       std::printf("a session failed\n");
       status = 1;
     }
+    std::fflush(stdout);
   }
   if (parts.find("many") != std::string::npos) {
     const size_t n = 8;
@@ -357,6 +364,7 @@ int main(int argc, char** argv) {
                 n, many.Succeeded(), n, mean, many.cpuSeconds, many.cpuSeconds / n,
                 mean > 0 ? 100.0 * many.cpuSeconds / (n * mean) : 0.0);
     if (many.Succeeded() != static_cast<int>(n)) status = 1;
+    std::fflush(stdout);
   }
   if (parts.find("loss") != std::string::npos) {
     // One short page: length proves nothing here, the negotiation and the
