@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -225,12 +226,16 @@ bool TRtpEngine::Launch(const std::string& logFile, int ports, bool& exited) {
   argv.push_back(nullptr);
   const int logFd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (logFd < 0) return error_ = "cannot write " + logFile, false;
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     close(logFd);
     return error_ = "cannot start rtpengine", false;
   }
   if (pid == 0) {
+    // The daemon goes with its parent, even one killed at a test's time-out.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     dup2(logFd, 1);
     dup2(logFd, 2);
     const int devnull = open("/dev/null", O_RDONLY);
