@@ -224,7 +224,7 @@ bool TMediaSession::BeginCall(uint64_t n, const char* how, std::unique_ptr<TMedi
   }
   state_ = TState::InCall;
   ++calls_;
-  callStartTick_ = lastPacketTick_ = n;
+  callStartTick_ = lastPacketTick_ = lastSoundTick_ = n;
   callPacketsIn_ = 0;
   packetsOut_ = 0;
   Trace(n, std::string("call: ") + how + " " + socket_.Remote().Text() + " from " + socket_.Local().Text() + ", " +
@@ -362,15 +362,20 @@ void TMediaSession::Tick(uint64_t n) {
     }
   }
   if (state_ == TState::InCall) {
+    // A T.38 gateway sends nothing while its audio side is silent, that is for
+    // as long as our modem sends training or a page (an ECM block takes 36 s at
+    // 14400 bit/s): the far end's silence counts only from our last sound.
+    const uint64_t quietMs = (n - std::max(lastPacketTick_, lastSoundTick_)) * kTickMs;
     const int limitMs = std::max(config_.silenceEndMs, path_->QuietLimitMs());
-    if (silentMs >= static_cast<uint64_t>(limitMs)) {
-      EndCall(n, "nothing heard for " + std::to_string(silentMs / 1000) + " s", true);
+    if (quietMs >= static_cast<uint64_t>(limitMs)) {
+      EndCall(n, "nothing heard for " + std::to_string(quietMs / 1000) + " s", true);
       if (config_.signalling) config_.signalling->SignalHangUp();
       return;
     }
     int16_t rx[kTickSamples], tx[kTickSamples];
     const int real = path_->Receive(rx, kTickSamples);
     modem_.Audio(rx, real, tx, kTickSamples);
+    if (std::any_of(tx, tx + kTickSamples, [](int16_t v) { return v != 0; })) lastSoundTick_ = n;
     path_->Transmit(tx, kTickSamples);
   } else {
     modem_.Service();

@@ -189,6 +189,7 @@ class TMediaSession final : private TModemCallControl {
   uint64_t tick_ = 0;  // the tick running now, for the path's trace lines
   std::atomic<TState> state_{TState::Idle};
   uint64_t lastPacketTick_ = 0, callStartTick_ = 0, nextRingTick_ = 0, callEndTick_ = 0;
+  uint64_t lastSoundTick_ = 0;  // the last tick our modem made a sound in the call
   bool hadCall_ = false;
   std::string caller_;
   TUdpAddress lastCaller_;
