@@ -29,6 +29,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 #include "class2.h"
+#include "sip_fax_line.h"
 
 namespace fe {
 class TFeSendFax;
@@ -112,6 +113,9 @@ class TSendFaxForm : public QDialog {
   void EndSession();
   void StopEarly();
   bool StartTransmission();
+  // With the SIP account as the line: opens it and waits for the registration
+  // (off the interface thread); false after telling the user why not.
+  bool OpenSipLine();
   void OnFinish(int code);
   void FinishSession();
   void ReportResult();
@@ -131,6 +135,7 @@ class TSendFaxForm : public QDialog {
   std::unique_ptr<TQtEventSink> sink_;
   std::unique_ptr<fe::TFeSendFax> fax_;
   std::unique_ptr<TFaxSessionPort> port_;  // after the sender: released before it
+  std::unique_ptr<fe::sip::TSipFaxLine> sip_;  // the SIP line in place of port_
 };
 
 }  // namespace qn
