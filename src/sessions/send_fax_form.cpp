@@ -631,7 +631,13 @@ bool TSendFaxForm::StartTransmission() {
     if (S(number).find_first_of("@:") != std::string::npos) fax.DialPrefix.clear();
     fax.PhoneNumber = sip_->DialString(fax.PhoneNumber);
     sip_->Attach(fax, sink_.get());
+    FaxStatusWindow->LineText = [this] {
+      const QString media = sip_ ? Q(sip_->MediaName()) : QString();
+      return QStringLiteral("SIP account ") + Q(Settings().SipUser + "@" + Settings().SipDomain) +
+             (media.isEmpty() ? QString() : QStringLiteral(", ") + media);
+    };
   } else {
+    FaxStatusWindow->LineText = nullptr;
     port_->Attach(fax, sink_.get());
   }
 
