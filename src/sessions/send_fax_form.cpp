@@ -20,8 +20,8 @@
 #include "common/dialogs.h"
 #include "common/fax_files.h"
 #include "common/fax_names.h"
-#include "common/folders.h"
 #include "common/field_input.h"
+#include "common/folders.h"
 #include "common/help.h"
 #include "fe_errors.h"
 #include "fe_status.h"
@@ -30,13 +30,13 @@
 #include "sessions/error_box.h"
 #include "sessions/fax_port.h"
 #include "sessions/fax_status.h"
-#include "sessions/secret_store.h"
-#include "sessions/sip_line.h"
 #include "sessions/modem/system_facts.h"
 #include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
+#include "sessions/secret_store.h"
 #include "sessions/session_log.h"
 #include "sessions/settings.h"
+#include "sessions/sip_line.h"
 
 namespace qn {
 
@@ -370,7 +370,8 @@ void TSendFaxForm::SendFaxButtonClick() {
   }
   // A number without a digit dials nothing: say so before the port is opened,
   // instead of a minute of silence on the line and a failed fax.
-  const bool sipAddress = Settings().SipLine && sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[@:]")));
+  const bool sipAddress =
+      Settings().SipLine && sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[@:]")));
   if (!sipAddress && !sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[0-9]")))) {
     MessageBoxText(QStringLiteral("Please enter the fax number to dial."), QStringLiteral("Send Fax"),
                    mbOk | mbIconWarning);
