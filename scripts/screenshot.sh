@@ -30,7 +30,9 @@
 #        scripts/screenshot.sh prefs                 docs/quick-setup.png (Quick Setup
 #                                                    on a first run),
 #                                                    docs/preferences-wizard.png (a
-#                                                    page of the Preferences Wizard)
+#                                                    page of the Preferences Wizard),
+#                                                    docs/sip-account.png (Quick Setup
+#                                                    with a SIP account, no modem)
 #                                                    and docs/help-beside-wizard.png
 #                                                    (F1's help beside the wizard)
 set -euo pipefail
@@ -75,9 +77,10 @@ fi
 if [ "${1:-}" = prefs ]; then
   build prefs-shot
   fresh_home
-  for mode in quick wizard help; do
+  for mode in quick wizard help sip; do
     case $mode in
       quick) out=docs/quick-setup.png size=900x640 ;;
+      sip) out=docs/sip-account.png size=900x640 ;;
       wizard) out=docs/preferences-wizard.png size=900x640 ;;
       *) out=docs/help-beside-wizard.png size=1280x680 ;;
     esac

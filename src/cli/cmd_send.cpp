@@ -135,10 +135,7 @@ int RunSend(const std::vector<std::string>& args) {
     sipLine->Attach(fax);
     events = &sipLine->sink;
     // A SIP address goes to the agent; the engine dials a plain number.
-    if (fax.PhoneNumber.find_first_of("@:") != std::string::npos) {
-      sipLine->agent.SetDialTarget(fax.PhoneNumber);
-      fax.PhoneNumber = "1";
-    }
+    fax.PhoneNumber = sipLine->DialString(fax.PhoneNumber);
     if (sip.account.registrar != "-") {
       const fe::sip::TRegistration r = sipLine->agent.WaitRegistration(std::chrono::seconds(10));
       if (r.state != fe::sip::TRegState::Registered)

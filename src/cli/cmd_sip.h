@@ -16,6 +16,7 @@
 #include "cmd_faxport.h"
 #include "fe_eventsink.h"
 #include "sip_agent.h"
+#include "sip_fax_line.h"
 
 namespace qnfax {
 
@@ -95,12 +96,12 @@ struct SipOptions {
   }
 };
 
-// The SIP line of one command: the agent and the queue its engine's events run
-// through. Declare it before the fax component, so that it outlives it.
-class SipLine {
+// The SIP line of one command, with its trace file: the shared fax line
+// (sip_fax_line.h). Declare it before the fax component, so that it outlives it.
+class SipLine : public fe::sip::TSipFaxLine {
  public:
   ~SipLine() {
-    agent.Stop();
+    Close();
     if (trace_) trace_->flush();
   }
 
@@ -113,17 +114,8 @@ class SipLine {
         *trace_ << text << '\n';
       });
     }
-    if (agent.Start(o.account, &error) != 0) return false;
-    return true;
+    return TSipFaxLine::Open(o.account, &error);
   }
-
-  void Attach(fe::TFeAbstractFax& fax) {
-    fax.SetComPort(&agent.Session().Modem());
-    fax.SetEventSink(&sink);
-  }
-
-  fe::sip::TSipAgent agent;
-  fe::TFeQueueSink sink;
 
  private:
   std::mutex traceMu_;

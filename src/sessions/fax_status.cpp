@@ -41,6 +41,10 @@ TFeFaxStatus::TFeFaxStatus(QWidget* parent) : QDialog(parent, Qt::Dialog) {
                             "Remote ID:", "Connect BPS:", "Resolution:", "Width:", "Error control:", "Current page:",
                             "Page length:", "Bytes transferred:", "Elapsed time:", "Status:"})
     form->addRow(QString::fromLatin1(label), Add(QString::fromLatin1(label)));
+  lineValue_ = Add(QStringLiteral("Line:"));
+  form->insertRow(1, QStringLiteral("Line:"), lineValue_);
+  form->setRowVisible(lineValue_, false);
+  form_ = form;
   meterLabel_ = new QLabel(QStringLiteral("Page progress:"), this);
   PageMeter = new QProgressBar(this);
   PageMeter->setRange(0, 100);
@@ -125,6 +129,8 @@ void TFeFaxStatus::Update() {
       if (f.first == QLatin1String(label)) f.second->setText(text);
   };
   set("Phone number:", receiver_ ? QString() : FromStd(v.phoneNumber));
+  if (LineText) set("Line:", LineText());
+  form_->setRowVisible(lineValue_, static_cast<bool>(LineText));
   set("Fax file name:", NameOnly(v.faxFile));
   set("Cover file name:", receiver_ ? QString() : NameOnly(v.coverFile));
   set("Total pages:", QString::number(v.pages));

@@ -11,9 +11,11 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <functional>
 
 #include "abstract_fax.h"
 
+class QFormLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -33,6 +35,9 @@ class TFeFaxStatus : public QDialog, public fe::TFeAbstractFaxStatus {
 
   QPushButton* CancelButton;
   QProgressBar* PageMeter;
+  // The line the session runs on ("SIP, T.38"), shown as "Line:" when set;
+  // a modem's session leaves it empty and the row hidden.
+  std::function<QString()> LineText;
 
  private:
   void Update();
@@ -43,6 +48,8 @@ class TFeFaxStatus : public QDialog, public fe::TFeAbstractFaxStatus {
   bool receiver_ = false;
   QList<QPair<QString, QLabel*>> fields_;
   QLabel* meterLabel_ = nullptr;
+  QLabel* lineValue_ = nullptr;
+  QFormLayout* form_ = nullptr;
   QTimer* tick_ = nullptr;
   QElapsedTimer elapsed_;
   qint64 elapsedMs_ = 0;  // frozen once the session ended

@@ -20,8 +20,8 @@
 #include "common/dialogs.h"
 #include "common/fax_files.h"
 #include "common/fax_names.h"
-#include "common/folders.h"
 #include "common/field_input.h"
+#include "common/folders.h"
 #include "common/help.h"
 #include "fe_errors.h"
 #include "fe_status.h"
@@ -33,8 +33,10 @@
 #include "sessions/modem/system_facts.h"
 #include "sessions/off_thread.h"
 #include "sessions/qt_event_sink.h"
+#include "sessions/secret_store.h"
 #include "sessions/session_log.h"
 #include "sessions/settings.h"
+#include "sessions/sip_line.h"
 
 namespace qn {
 
@@ -195,6 +197,7 @@ TSendFaxForm::~TSendFaxForm() {
     fax_->WaitDone(15000);
   }
   if (port_) port_->Close();
+  if (sip_) sip_->Close();
   if (hourglass_) QApplication::restoreOverrideCursor();
 }
 
@@ -204,6 +207,12 @@ void TSendFaxForm::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   if (!firstActivation_) return;
   firstActivation_ = false;
+  if (Settings().SipLine) {
+    // A SIP line also dials SIP addresses (user@host, sip:...), which the
+    // modem's dial-string rule would refuse.
+    sfPhoneNumber->setValidator(nullptr);
+    sfPhoneNumber->setMaxLength(120);
+  }
   sfPhoneNumber->setText(NumberGiven);
   NormalCursor();
   ShowSetup();
@@ -361,7 +370,9 @@ void TSendFaxForm::SendFaxButtonClick() {
   }
   // A number without a digit dials nothing: say so before the port is opened,
   // instead of a minute of silence on the line and a failed fax.
-  if (!sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[0-9]")))) {
+  const bool sipAddress =
+      Settings().SipLine && sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[@:]")));
+  if (!sipAddress && !sfPhoneNumber->text().contains(QRegularExpression(QStringLiteral("[0-9]")))) {
     MessageBoxText(QStringLiteral("Please enter the fax number to dial."), QStringLiteral("Send Fax"),
                    mbOk | mbIconWarning);
     sfPhoneNumber->setFocus();
@@ -384,6 +395,20 @@ void TSendFaxForm::SendFaxButtonClick() {
   resultReported_ = false;
   StatusLine->show();
   AddtoLastSendLog(QStringLiteral("Start:") + SessionLogTime());
+
+  if (s.SipLine) {
+    if (!OpenSipLine()) return;
+    StatusLine->clear();
+    StatusLine->hide();
+    if (!StartTransmission()) {
+      NormalCursor();
+      EndSession();
+      AddtoLastSendLog(QStringLiteral("Error..."));
+      ResultText = QStringLiteral("Error...");
+      StopEarly();
+    }
+    return;
+  }
 
   port_ = std::make_unique<TFaxSessionPort>();
   std::string trace;
@@ -485,6 +510,49 @@ void TSendFaxForm::SendFaxButtonClick() {
   }
 }
 
+bool TSendFaxForm::OpenSipLine() {
+  const FaxSettings& s = Settings();
+  const std::string name = s.SipUser + "@" + s.SipDomain;
+  Status(QStringLiteral("Registering with the SIP account..."));
+  AddtoLastSendLog(QStringLiteral("Opening SIP line: ") + Q(name));
+  sip_ = std::make_unique<fe::sip::TSipFaxLine>();
+  const fe::sip::TAccount account = SipAccountOf(s, LoadSipPassword(name));
+  fe::sip::TSipFaxLine* line = sip_.get();
+  std::string error;
+  fe::sip::TRegistration reg;
+  // Registration waits for the server (seconds when it stays silent).
+  const bool opened = RunOffThread(
+      [line, &account, &error, &reg] {
+        if (!line->Open(account, &error)) return false;
+        reg = line->WaitRegistered(std::chrono::seconds(40));
+        return true;
+      },
+      QEventLoop::ExcludeUserInputEvents);
+  QString message;
+  if (!opened)
+    message = QStringLiteral("The SIP line could not be opened: ") + Q(error);
+  else if (reg.state != fe::sip::TRegState::Registered)
+    message = Q(RegistrationWords(reg));
+  if (message.isEmpty()) {
+    AddtoLastSendLog(QStringLiteral("Registered with the SIP account"));
+    return true;
+  }
+  NormalCursor();
+  AddtoLastSendLog(QStringLiteral("Error opening SIP line: ") + Q(name));
+  AddtoLastSendLog(QStringLiteral("Message:") + message);
+  sip_->Close();
+  sip_.reset();
+  ResultText = message;
+  ReportResult();
+  ShowErrorBox(QStringLiteral("Unable to Use the SIP Account"),
+               QStringLiteral("The fax could not be sent through the SIP account ") + Q(name) + QStringLiteral(".") +
+                   kCrLf + kCrLf + message + kCrLf + kCrLf +
+                   QStringLiteral("Please check the account on the SIP Account page of the Preferences."),
+               false, false);
+  StopEarly();
+  return false;
+}
+
 bool TSendFaxForm::StartTransmission() {
   const FaxSettings& s = Settings();
   const QString number = sfPhoneNumber->text();
@@ -556,7 +624,23 @@ bool TSendFaxForm::StartTransmission() {
       port_->Mark(fe::StatusText(status));
   };
   fax.OnFaxFinish = [this](fe::TFeAbstractFax&, int code) { OnFinish(code); };
-  port_->Attach(fax, sink_.get());
+  if (sip_) {
+    // The virtual modem of the SIP line is a Class 1 modem that needs no init
+    // string; a SIP address is dialled by the agent, digits at the account's domain.
+    fax.FaxClass = fe::TFaxClass::fcClass1;
+    fax.ModemInit = {};
+    if (S(number).find_first_of("@:") != std::string::npos) fax.DialPrefix.clear();
+    fax.PhoneNumber = sip_->DialString(fax.PhoneNumber);
+    sip_->Attach(fax, sink_.get());
+    FaxStatusWindow->LineText = [this] {
+      const QString media = sip_ ? Q(sip_->MediaName()) : QString();
+      return QStringLiteral("SIP account ") + Q(Settings().SipUser + "@" + Settings().SipDomain) +
+             (media.isEmpty() ? QString() : QStringLiteral(", ") + media);
+    };
+  } else {
+    FaxStatusWindow->LineText = nullptr;
+    port_->Attach(fax, sink_.get());
+  }
 
   NormalCursor();
   AddtoLastSendLog(QStringLiteral("StartTransmit"));
@@ -584,7 +668,10 @@ void TSendFaxForm::OnFinish(int code) {
 
 void TSendFaxForm::FinishSession() {
   fe::TFeSendFax* sender = fax_.get();
-  if (sender) WaitUntilStopped(*sender, port_.get(), 30000, QEventLoop::ExcludeUserInputEvents);
+  if (sender && sip_)
+    WaitUntilStopped(*sender, sip_.get(), 30000, QEventLoop::ExcludeUserInputEvents);
+  else if (sender)
+    WaitUntilStopped(*sender, port_.get(), 30000, QEventLoop::ExcludeUserInputEvents);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   const FaxSettings& s = Settings();
   if (!s.AfterString.empty() && port_) {
@@ -620,6 +707,11 @@ void TSendFaxForm::FinishSession() {
 }
 
 void TSendFaxForm::EndSession() {
+  if (sip_) {
+    fe::sip::TSipFaxLine* line = sip_.get();
+    // Hanging up and unregistering wait for the server.
+    RunOffThread([line] { return line->Close(), true; }, QEventLoop::ExcludeUserInputEvents);
+  }
   if (!port_) return;
   if (logging_) port_->DumpTrace();
   port_->Close();

@@ -29,6 +29,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 #include "class2.h"
+#include "sip_fax_line.h"
 
 namespace fe {
 class TFeSendFax;
@@ -112,6 +113,9 @@ class TSendFaxForm : public QDialog {
   void EndSession();
   void StopEarly();
   bool StartTransmission();
+  // With the SIP account as the line: opens it and waits for the registration
+  // (off the interface thread); false after telling the user why not.
+  bool OpenSipLine();
   void OnFinish(int code);
   void FinishSession();
   void ReportResult();
@@ -120,9 +124,9 @@ class TSendFaxForm : public QDialog {
   bool firstActivation_ = true;
   bool logging_ = false;
   bool hourglass_ = false;
-  bool starting_ = false;       // StartSend runs on the helper thread
-  bool finishPending_ = false;  // the finish came while it ran
-  bool closeWhenDone_ = false;  // the user cancelled by closing the window
+  bool starting_ = false;        // StartSend runs on the helper thread
+  bool finishPending_ = false;   // the finish came while it ran
+  bool closeWhenDone_ = false;   // the user cancelled by closing the window
   bool resultReported_ = false;  // ResultReady went out for this session
   int finishCode_ = 0;
   QStringList logLines_;
@@ -130,7 +134,8 @@ class TSendFaxForm : public QDialog {
   QString headerLine_;
   std::unique_ptr<TQtEventSink> sink_;
   std::unique_ptr<fe::TFeSendFax> fax_;
-  std::unique_ptr<TFaxSessionPort> port_;  // after the sender: released before it
+  std::unique_ptr<TFaxSessionPort> port_;      // after the sender: released before it
+  std::unique_ptr<fe::sip::TSipFaxLine> sip_;  // the SIP line in place of port_
 };
 
 }  // namespace qn

@@ -12,8 +12,11 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QDir>
+#include <QProcess>
 #include <thread>
 
+#include "apf_pages.h"
 #include "apf_writer.h"
 #include "common/fax_files.h"
 #include "common/folders.h"
@@ -33,6 +36,7 @@
 #include "sessions/send_fax_form.h"
 #include "sessions/settings.h"
 #include "sim_harness.h"
+#include "sipp_peer.h"
 #include "t30.h"
 
 using namespace qn;
@@ -345,6 +349,103 @@ class SendWindowTest : public QObject {
   void lineClass1() { SendThroughLine(qn::sim::ModemKind::Class1, 1, QStringLiteral("Class 1")); }
   void lineClass2() { SendThroughLine(qn::sim::ModemKind::Class2, 2, QStringLiteral("Class 2")); }
   void lineClass2_0() { SendThroughLine(qn::sim::ModemKind::Class2_0, 3, QStringLiteral("Class 2.0")); }
+
+  // The SIP account as the line: the record's SIP address is called directly
+  // (no registrar), a qnfax receiver run by the test takes the call, and the
+  // pages it stores are ours row for row; the Fax Status window names the line
+  // and its media, and the outcome is recorded as on a modem.
+  void sipLineSendsToQnfax() {
+    const int rxPort = siptest::FreeUdpPort();
+    const QString in = QString::fromStdString(home_) + QStringLiteral("sip-in");
+    QVERIFY(QDir().mkpath(in));
+    QProcess rx;
+    rx.setProcessChannelMode(QProcess::MergedChannels);
+    rx.start(qEnvironmentVariable("QN_BINARY_DIR") + QStringLiteral("/bin/qnfax"),
+             {QStringLiteral("receive"), QStringLiteral("--dir"), in, QStringLiteral("--one"), QStringLiteral("--sip"),
+              QStringLiteral("--user"), QStringLiteral("fax"), QStringLiteral("--domain"),
+              QStringLiteral("127.0.0.1"), QStringLiteral("--registrar"), QStringLiteral("-"),
+              QStringLiteral("--sip-local"), QStringLiteral("127.0.0.1"), QStringLiteral("--sip-port"),
+              QString::number(rxPort), QStringLiteral("--media-ports"), QStringLiteral("0-0"),
+              QStringLiteral("--trace"), in + QStringLiteral("/rx.trace")});
+    QVERIFY(rx.waitForStarted());
+    QTest::qWait(500);  // the receiver listens before anyone calls
+
+    FaxSettings& s = Settings();
+    s.SipLine = true;
+    s.SipUser = "sender";
+    s.SipDomain = "127.0.0.1";
+    s.SipRegistrar = "-";
+    s.SipPort = siptest::FreeUdpPort();
+    s.SipMediaPortLow = s.SipMediaPortHigh = 0;
+    const auto body = qn::sim::makeTestPages(2, 90, true, 42);
+    WriteApf(SendFolder() + "FAX00000.APF", body);
+    const std::string to = "fax@127.0.0.1:" + std::to_string(rxPort);
+    AddRecord("FAX00000.APF", "", to);
+
+    QStringList lines;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&lines] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* st = qobject_cast<TFeFaxStatus*>(w); st && st->isVisible()) {
+          const QString line = st->Value(QStringLiteral("Line:")) + QLatin1Char('|') +
+                               st->Value(QStringLiteral("Remote ID:"));
+          if (lines.isEmpty() || lines.last() != line) lines << line;
+        }
+    });
+    watch.start(50);
+    const QStringList problems = SendAndClose(true);
+    watch.stop();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    // The window's events keep running meanwhile, as they do in the program.
+    QElapsedTimer waited;
+    waited.start();
+    while (rx.state() != QProcess::NotRunning && waited.elapsed() < 30000) QTest::qWait(50);
+    const bool rxDone = rx.state() == QProcess::NotRunning;
+    const QString rxOut = QString::fromLocal8Bit(rx.readAll());
+    QFile rxTrace(in + QStringLiteral("/rx.trace"));
+    if (!rxDone && rxTrace.open(QIODevice::ReadOnly)) qWarning("%s", rxTrace.readAll().right(6000).constData());
+    QVERIFY2(rxDone, qPrintable(rxOut));
+    QCOMPARE(rx.exitCode(), 0);
+
+    table_.go(1);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("Sent"));
+    const auto got = qntest::ReadApfPages(in.toStdString() + "/FAX0001.APF");
+    QCOMPARE(got.size(), body.size());
+    std::string why;
+    for (size_t i = 0; i < body.size(); ++i) QVERIFY2(OurPage(got[i], body[i], &why), why.c_str());
+    // The receiver heard our CNG and switched the call to T.38.
+    QVERIFY2(lines.join(QLatin1Char(',')).contains(QStringLiteral("SIP account sender@127.0.0.1, T.38")),
+             qPrintable(lines.join(QLatin1Char(','))));
+    QString missing;
+    const QStringList log = ReadLines(home_ + "Lastsend.log");
+    QVERIFY2(InOrder(log,
+                     {QStringLiteral("Start:"), QStringLiteral("Opening SIP line: sender@127.0.0.1"),
+                      QStringLiteral("Registered with the SIP account"), QStringLiteral("Fax#: ") + QString::fromStdString(to),
+                      QStringLiteral("Fax Class: "), QStringLiteral("StartTransmit"), QStringLiteral("Result: OK"),
+                      QStringLiteral("Finish: ")},
+                     &missing),
+             qPrintable(missing + QStringLiteral(" missing from:\n") + log.join(QLatin1Char('\n')) + rxOut));
+  }
+
+  // The SIP line whose registrar does not answer: the error window says so in
+  // plain words, and the record keeps the reason.
+  void sipLineUnreachableRegistrar() {
+    FaxSettings& s = Settings();
+    s.SipLine = true;
+    s.SipUser = "sender";
+    s.SipDomain = "127.0.0.1";
+    s.SipRegistrar = "127.0.0.1:" + std::to_string(siptest::FreeUdpPort());  // nobody there
+    s.SipPort = siptest::FreeUdpPort();
+    s.SipMediaPortLow = s.SipMediaPortHigh = 0;
+    WriteApf(SendFolder() + "FAX00001.APF", qn::sim::makeTestPages(1, 30, true, 7));
+    AddRecord("FAX00001.APF", "", "5551234");
+    const QStringList errors = SendAndClose(false);
+    QCOMPARE(errors.size(), 2);
+    QCOMPARE(errors[0], QStringLiteral("Unable to Use the SIP Account"));
+    QVERIFY2(errors[1].contains(QStringLiteral("The server is not reachable.")), qPrintable(errors[1]));
+    table_.go(1);
+    QCOMPARE(table_.getTrimString("LASTRESULT"), std::string("The server is not reachable."));
+  }
 
   // ---- failures through the scripted modem ----
 

@@ -10,6 +10,9 @@
 #include "sessions/prefs/quick_setup.h"
 #include "sessions/send_fax_form.h"
 #include "sessions/settings.h"
+#ifdef QN_HAVE_SIP_LINE
+#include "sessions/sip_line.h"
+#endif
 
 namespace qn {
 
@@ -37,6 +40,9 @@ void InstallPrefsHooks() {
     return RunCheckFaxClass(parent, com, name);
   };
   ModemTools().InitStringHelper = &InitStringHelper;
+#ifdef QN_HAVE_SIP_LINE
+  ModemTools().TestSipAccount = &TestSipRegistration;
+#endif
 }
 
 }  // namespace qn

@@ -165,6 +165,10 @@ void TCheckFaxClassForm::CheckFaxClass() {
 }
 
 int RunCheckFaxClass(QWidget* parent, int comNumber, QString* name) {
+  if (ToolNotForSipLine(parent, QStringLiteral("The fax class check"))) {
+    if (name) name->clear();
+    return -1;
+  }
   TCheckFaxClassForm form(parent, comNumber, Settings().String);
   CentreForm(&form);
   form.exec();

@@ -3,12 +3,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
-#include <QFontDatabase>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -25,6 +26,7 @@
 #include "common/ini_file.h"
 #include "fe_device.h"
 #include "sessions/fax_port.h"
+#include "sessions/modem/modem_tools.h"
 
 namespace qn {
 
@@ -162,7 +164,10 @@ QStringList SettingsLines(const FaxSettings& s) {
   QStringList out;
   out << QStringLiteral("[") + Q(SettingsFile()) + QStringLiteral("]") << QString();
   out << QStringLiteral("{general}");
-  out << QStringLiteral("COM Port:             \t%1").arg(s.ComPort + 1);
+  if (s.SipLine)
+    out << QStringLiteral("Line:                 \tSIP account ") + Q(s.SipUser + "@" + s.SipDomain);
+  else
+    out << QStringLiteral("COM Port:             \t%1").arg(s.ComPort + 1);
   out << QStringLiteral("Tone/Pulse:           \t") + (s.ToneOrPulse == 0   ? QStringLiteral("Tone")
                                                        : s.ToneOrPulse == 1 ? QStringLiteral("Pulse")
                                                                             : QStringLiteral("unknown"));
@@ -335,6 +340,22 @@ void TConfigurationInfo::SaveButtonClick() {
   }
   MessageBoxText(QStringLiteral("Information was saved as: ") + path, QStringLiteral("Configuration Information"),
                  mbOk | mbIconInformation);
+}
+
+QString FaxLineName() {
+  const FaxSettings& s = Settings();
+  if (s.SipLine) return QStringLiteral("SIP account ") + Q(s.SipUser + "@" + s.SipDomain);
+  return QStringLiteral("COM%1").arg(s.ComPort + 1);
+}
+
+bool ToolNotForSipLine(QWidget* parent, const QString& tool) {
+  if (!Settings().SipLine) return false;
+  QMessageBox::information(parent, tool,
+                           tool +
+                               QStringLiteral(" is for fax modems and does not apply to a SIP line.\n\nThe fax line "
+                                              "is the ") +
+                               FaxLineName() + QStringLiteral(": there is no modem port to examine."));
+  return true;
 }
 
 void ShowConfigurationInformation(QWidget* parent) {

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QHBoxLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -124,14 +124,12 @@ TFindModemForm::TFindModemForm(QWidget* parent, std::string resetString)
     Lines[i] = new QLabel(QStringLiteral("Com %1:").arg(i + 1), this);
     Lines[i]->setObjectName(QStringLiteral("ComLine%1").arg(i + 1));
     Lines[i]->setIndent(16);
-    Lines[i]->setMinimumWidth(Lines[i]->fontMetrics().horizontalAdvance(
-                                  QStringLiteral("Com 6: Port is already open (could be modem)")) +
-                              24);
+    Lines[i]->setMinimumWidth(
+        Lines[i]->fontMetrics().horizontalAdvance(QStringLiteral("Com 6: Port is already open (could be modem)")) + 24);
     const std::string device = fe::MapComNumber(static_cast<unsigned>(i + 1));
-    DeviceLines[i] = new QLabel(device.empty() ? QString()
-                                               : Q(device) + QStringLiteral(" (") + Q(DeviceSummary(device)) +
-                                                     QStringLiteral(")"),
-                                this);
+    DeviceLines[i] = new QLabel(
+        device.empty() ? QString() : Q(device) + QStringLiteral(" (") + Q(DeviceSummary(device)) + QStringLiteral(")"),
+        this);
     DeviceLines[i]->setObjectName(QStringLiteral("ComDevice%1").arg(i + 1));
     DeviceLines[i]->setTextFormat(Qt::PlainText);
     ports->addWidget(Lines[i], i, 0);
@@ -272,6 +270,7 @@ void TFindModemForm::UseDeviceButtonClick() {
 }
 
 int RunFindModem(QWidget* parent, int selectedCom) {
+  if (ToolNotForSipLine(parent, QStringLiteral("Find Modem Port"))) return 0;
   TFindModemForm form(parent, Settings().String);
   CentreForm(&form);
   form.exec();

@@ -137,6 +137,7 @@ void TModemInitStringHelperForm::SetKind(int kind) {
 }
 
 QString InitStringHelper(QWidget* parent, const QString& current, bool forSending) {
+  if (ToolNotForSipLine(parent, QStringLiteral("The init string helper"))) return current;
   const std::string now = current.toStdString();
   TModemInitStringHelperForm form(parent);
   form.LongWaitBox->setChecked(LongS7(now));

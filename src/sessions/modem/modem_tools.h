@@ -6,6 +6,8 @@
 //    closed it. Port tests run on a worker thread; the window keeps painting.
 //  - Port numbers are COM numbers (1 = COM1), mapped to devices as the port layer
 //    maps them (QN_COM<n>, [Ports] of QN.INI, the default devices).
+//  - With the SIP account as the line there is no modem port to probe: each
+//    tool then says it does not apply (ToolNotForSipLine) and changes nothing.
 //  - None of them changes the settings. Only the finder writes to QN.INI, and
 //    only the [Ports] section, when the user picks a device outside COM1-COM6.
 #pragma once
@@ -31,5 +33,11 @@ int RunCheckFaxClass(QWidget* parent, int comNumber, QString* name = nullptr);
 // The init-string helper: returns the new init string (empty after "Leave it
 // Blank", `current` after "Cancel").
 QString InitStringHelper(QWidget* parent, const QString& current, bool forSending);
+
+// The line the settings fax through: "SIP account user@domain" or "COM<n>".
+QString FaxLineName();
+// With the SIP account as the line: tells the user that `tool` is for fax
+// modems and returns true; false (nothing shown) on a modem line.
+bool ToolNotForSipLine(QWidget* parent, const QString& tool);
 
 }  // namespace qn

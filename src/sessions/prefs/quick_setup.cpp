@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "common/field_input.h"
 #include "common/dialogs.h"
+#include "common/field_input.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/printer_offer.h"
 #include "sessions/prefs/sip_account.h"
@@ -106,7 +106,13 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
                                            "provider gives its user name, domain and password.")
                           : QStringLiteral("Which communications port is your fax modem on? If you do not know, "
                                            "click \"Find Modem Port\"."));
+    // The layout takes the shown and hidden rows into account only once it
+    // is activated; the window then grows (or shrinks) to what they need.
+    // adjustSize() stops at two thirds of the screen's height, which squeezes
+    // the account's fields on a small screen: the full height is asked for.
+    if (QLayout* l = QWidget::layout()) l->activate();
     adjustSize();
+    if (height() < sizeHint().height()) resize(width(), sizeHint().height());
   });
   connect(SM56Box, &QCheckBox::clicked, this, [](bool on) { SetWorkingSM56Fix(on); });
   connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);

@@ -20,10 +20,14 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QApplication>
+#include <QTimer>
+#include <QMessageBox>
 #include <filesystem>
 #include <fstream>
 
 #include "common/folders.h"
+#include "sessions/modem/modem_tools.h"
 #include "common/ini_file.h"
 #include "modal_script.h"
 #include "sessions/modem/config_info.h"
@@ -199,6 +203,43 @@ class ReportTest : public QObject {
     QVERIFY(report.contains(QStringLiteral("Video:       \t1024 x 768 x ") + qn::GroupedNumber(65536) +
                             QStringLiteral(" colors")));
     QVERIFY(report.contains(QStringLiteral("Font:        \tSmall Fonts in use")));
+  }
+
+  // With the SIP account as the line, the report names it instead of a port,
+  // and the finder, the class check and the init-string helper say they do not
+  // apply instead of probing a port, and change nothing.
+  void sipLineIsNamedAndModemToolsDoNotApply() {
+    qn::FaxSettings s;
+    s.SipLine = true;
+    s.SipUser = "4930123456";
+    s.SipDomain = "sip.example.net";
+    const QStringList report = qn::ConfigurationReport(s, qn::SystemFacts{}, qn::DisplayFacts{});
+    QVERIFY(report.contains(QStringLiteral("Line:                 \tSIP account 4930123456@sip.example.net")));
+    QVERIFY(!report.join(QLatin1Char('\n')).contains(QStringLiteral("COM Port:")));
+
+    const qn::FaxSettings saved = qn::Settings();
+    qn::Settings() = s;
+    QStringList said;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&said] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        said << box->text();
+        box->accept();
+      }
+    });
+    answer.start(20);
+    QString name = QStringLiteral("unchanged");
+    QCOMPARE(qn::RunFindModem(nullptr, 1), 0);
+    QCOMPARE(qn::RunCheckFaxClass(nullptr, 1, &name), -1);
+    QVERIFY(name.isEmpty());
+    QCOMPARE(qn::InitStringHelper(nullptr, QStringLiteral("ATX3"), true), QStringLiteral("ATX3"));
+    answer.stop();
+    qn::Settings() = saved;
+    QCOMPARE(said.size(), 3);
+    for (const QString& text : said) {
+      QVERIFY2(text.contains(QStringLiteral("does not apply to a SIP line")), qPrintable(text));
+      QVERIFY2(text.contains(QStringLiteral("SIP account 4930123456@sip.example.net")), qPrintable(text));
+    }
   }
 
   // The program's own processes are left out, the rest sorted; without

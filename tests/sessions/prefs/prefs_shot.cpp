@@ -7,8 +7,10 @@
 // scripts/screenshot.sh ports, which maps COM5 to a pseudo-terminal in [Ports]
 // of QN.INI first).
 #include <QApplication>
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -22,19 +24,24 @@
 #include "sessions/prefs/preferences.h"
 #include "sessions/prefs/prefs_tools.h"
 #include "sessions/prefs/quick_setup.h"
+#include "sessions/prefs/sip_account.h"
 #include "sessions/settings.h"
+#include "sessions/sip_line.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4 ||
       (std::strcmp(argv[1], "quick") && std::strcmp(argv[1], "wizard") && std::strcmp(argv[1], "help") &&
-       std::strcmp(argv[1], "ports"))) {
-    std::fputs("usage: prefs-shot quick|wizard|help|ports OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program "
-               "folder)\n",
-               stderr);
+       std::strcmp(argv[1], "ports") && std::strcmp(argv[1], "sip"))) {
+    std::fputs(
+        "usage: prefs-shot quick|wizard|help|ports|sip OUTPUT.png [PAGE]  (QUILLON_HOME names a scratch program "
+        "folder)\n",
+        stderr);
     return 2;
   }
   QApplication app(argc, argv);
-  const bool quick = !std::strcmp(argv[1], "quick");
+  // sip: Quick Setup's road without a modem, the account typed in.
+  const bool sip = !std::strcmp(argv[1], "sip");
+  const bool quick = sip || !std::strcmp(argv[1], "quick");
   const bool help = !std::strcmp(argv[1], "help");
   const QString output = QString::fromLocal8Bit(argv[2]);
   const bool ports = !std::strcmp(argv[1], "ports");
@@ -43,6 +50,7 @@ int main(int argc, char** argv) {
   qn::ModemTools().FindModem = [](QWidget*, int) { return 0; };
   qn::ModemTools().CheckFaxClass = [](QWidget*, int, QString*) { return -1; };
   qn::ModemTools().InitStringHelper = [](QWidget*, const QString& s, bool) { return s; };
+  qn::ModemTools().TestSipAccount = &qn::TestSipRegistration;
 
   qn::LoadSettings();  // as the program starts: QN.INI, its [Ports] map included
   qn::Settings().Name = "Harbour Supplies Ltd";
@@ -58,6 +66,13 @@ int main(int argc, char** argv) {
       return;
     }
     if (auto* p = qobject_cast<qn::TPreferences*>(w)) p->SetPage(page);
+    if (auto* q = qobject_cast<qn::TQuickSetupForm*>(w); q && sip) {
+      q->NoModemBox->click();
+      q->SipBox->User->setText(QStringLiteral("4930123456"));
+      q->SipBox->Domain->setText(QStringLiteral("sip.example.net"));
+      q->SipBox->PasswordEdit->setText(QStringLiteral("example"));
+      q->SipBox->User->setFocus();
+    }
     if (help) {
       // F1 on the wizard, as a user presses it; the help window beside it.
       w->move(8, 8);

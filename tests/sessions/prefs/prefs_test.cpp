@@ -36,6 +36,8 @@
 #include "sessions/secret_store.h"
 #include "sessions/prefs/quick_setup.h"
 #include "sessions/settings.h"
+#include "sessions/sip_line.h"
+#include "support/sipp_peer.h"
 
 using namespace qn;
 using qntest::ModalScript;
@@ -825,6 +827,56 @@ class PrefsTest : public QObject {
     // Without a tool to register with, "Test account" cannot be pressed.
     TSipAccountBox box(false);
     QVERIFY(!box.TestButton->isEnabled());
+  }
+
+  // "Test account" as the program fills it in: Quick Setup's account registers
+  // with a SIPp registrar that checks the digest, and the answer reads in plain
+  // words, for the right password and for a wrong one.
+  void sipTestAccountRegisters() {
+    if (!siptest::HaveSipp()) QSKIP("sipp is not installed");
+    ModemTools().TestSipAccount = &TestSipRegistration;
+    const auto restore = qScopeGuard([] { ModemTools().TestSipAccount = nullptr; });
+    g_FirstRun = true;
+    const int port = siptest::FreeUdpPort();
+    QString good, wrong;
+    int goodExit = -2;
+    ModalScript script;
+    script.Then([&](QWidget* w) {
+      auto* f = qobject_cast<TQuickSetupForm*>(w);
+      QVERIFY(f);
+      Click(f->NoModemBox);
+      QVERIFY(f->SipBox->TestButton->isEnabled());
+      // Without the account's name the test asks for it and registers nothing.
+      Type(f->SipBox->User, QString());
+      Click(f->SipBox->TestButton);
+      QVERIFY(f->SipBox->Answer->text().contains(QStringLiteral("user name")));
+      Type(f->SipBox->User, QStringLiteral("quillon"));
+      Type(f->SipBox->Domain, QStringLiteral("fax.test"));
+      Type(f->SipBox->Registrar, QStringLiteral("127.0.0.1:") + QString::number(port));
+      Type(f->SipBox->PasswordEdit, QStringLiteral("fax-secret"));
+      {
+        siptest::SippPeer registrar;
+        QVERIFY(registrar.Start("register_digest.xml", port));
+        Click(f->SipBox->TestButton);
+        good = f->SipBox->Answer->text();
+        goodExit = registrar.Wait(std::chrono::seconds(10));
+        if (goodExit != 0) qWarning("%s", registrar.Log().c_str());
+      }
+      QVERIFY(f->SipBox->TestButton->isEnabled());
+      Type(f->SipBox->PasswordEdit, QStringLiteral("not-the-password"));
+      {
+        siptest::SippPeer registrar;
+        QVERIFY(registrar.Start("register_digest.xml", port));
+        Click(f->SipBox->TestButton);
+        wrong = f->SipBox->Answer->text();
+      }
+      Click(f->CancelButton);
+    });
+    QVERIFY(!RunQuickSetup());
+    QVERIFY(script.Done());
+    QCOMPARE(good, QStringLiteral("Registered."));
+    QCOMPARE(goodExit, 0);  // the registrar saw the right digest and the un-REGISTER
+    QCOMPARE(wrong, QStringLiteral("The password is wrong."));
   }
 
   // While CUPS has no "Quillon Fax" queue, Quick Setup and the wizard's first
