@@ -21,7 +21,7 @@ namespace qnfax {
 
 inline constexpr const char* kMediaUsage =
     "Over an IP call instead of a modem: --media rtp|t38 --local ADDR:PORT|ADDR:LOW-HIGH\n"
-    "[--remote ADDR:PORT] [--codec pcmu|pcma] (G.711 RTP; t38 is not available yet).\n"
+    "[--remote ADDR:PORT] [--codec pcmu|pcma] (rtp: G.711 in RTP; t38: T.38 in UDPTL).\n"
     "The sender needs --remote; a receiver answers whoever sends to its --local port.\n"
     "With --media, --trace FILE writes the call's trace (call events, engine notes).\n";
 
@@ -61,7 +61,7 @@ class MediaLine {
   bool Open(const MediaOptions& o, bool calling, const std::string& traceFile, std::string& error) {
     fe::voip::TMediaConfig config;
     config.calling = calling;
-    fe::voip::TPathChoice choice{o.media, o.codec};
+    fe::voip::TPathChoice choice(o.media, o.codec);
     config.makePath = fe::voip::MakePathFactory(choice, &error);
     if (!config.makePath) return false;
     if (o.local.empty()) return error = "--local ADDR:PORT is needed with --media", false;
@@ -74,7 +74,8 @@ class MediaLine {
       if (!*trace_) return error = "cannot write the trace file " + traceFile, false;
       auto line = [this](const std::string& text) {
         std::lock_guard<std::mutex> lk(traceMu_);
-        *trace_ << text << '\n';
+        // Flushed line by line: the trace is what is left when a call goes wrong.
+        *trace_ << text << std::endl;
       };
       session.SetTrace(line);
       // The engine's notes get the time since the session started, as the

@@ -75,6 +75,9 @@ class TCngWatch final : public fe::voip::TMediaPath {
     return real;
   }
   void Deliver(const uint8_t* data, size_t size) override { inner_->Deliver(data, size); }
+  std::string Summary() const override { return inner_->Summary(); }
+  int QuietLimitMs() const override { return inner_->QuietLimitMs(); }
+  void SetTrace(fe::voip::TTraceSink trace) override { inner_->SetTrace(std::move(trace)); }
 
  private:
   static void OnTone(void* user, int tone, int, int) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace fe::voip {
 
@@ -17,6 +18,8 @@ namespace fe::voip {
 inline constexpr int kTickSamples = 160;
 
 using TDatagramSend = std::function<void(const uint8_t* data, size_t size)>;
+// Gets the lines a path adds to the call's trace.
+using TTraceSink = std::function<void(const std::string& line)>;
 
 class TMediaPath {
  public:
@@ -30,6 +33,18 @@ class TMediaPath {
   virtual int Receive(int16_t* samples, int count) = 0;
   // A datagram that arrived on the path's port (any size, any content).
   virtual void Deliver(const uint8_t* data, size_t size) = 0;
+
+  // Counts for the call's trace ("rtp pcmu: sent 1500, ..."): the path's name,
+  // a colon, then its figures.
+  virtual std::string Summary() const = 0;
+  // How long the far end may stay silent in a call before the session takes it
+  // as gone; 0: the session's own limit. A G.711 stream never pauses, but a
+  // T.38 peer sends nothing while neither side makes a sound, and may stay
+  // quiet for seconds while the other side trains.
+  virtual int QuietLimitMs() const { return 0; }
+  // Where the path's own trace lines go (none by default); the session sets it
+  // when the path starts carrying a call.
+  virtual void SetTrace(TTraceSink trace) { (void)trace; }
 };
 
 }  // namespace fe::voip

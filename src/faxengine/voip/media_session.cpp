@@ -1,9 +1,8 @@
 // The media session of a fax over IP line; see media_session.h.
 #include "media_session.h"
 
+#include <algorithm>
 #include <cstdio>
-
-#include "rtp_path.h"
 
 namespace fe::voip {
 
@@ -164,7 +163,7 @@ void TMediaSession::TakeSignals(uint64_t n) {
         if (state_ == TState::InCall) {
           // A new offer in the call (T.38, or the far end moved).
           Trace(n, "call: media now to " + s.remote.Text() + (s.path ? ", path switched from " + PathSummary() : ""));
-          if (s.path) path_ = std::move(s.path);
+          if (s.path) UsePath(std::move(s.path));
         } else if (dialling_) {
           dialling_ = false;
           if (BeginCall(n, "dialled", std::move(s.path))) modem_.Connected();
@@ -207,12 +206,16 @@ void TMediaSession::Trace(uint64_t n, const std::string& text) {
 }
 
 std::string TMediaSession::PathSummary() const {
-  if (const auto* rtp = dynamic_cast<const TRtpPath*>(path_.get())) return rtp->Summary();
-  return path_ ? "path" : "no path";
+  return path_ ? path_->Summary() : "no path";
+}
+
+void TMediaSession::UsePath(std::unique_ptr<TMediaPath> path) {
+  path_ = std::move(path);
+  if (path_ && trace_) path_->SetTrace([this](const std::string& line) { Trace(tick_, "path: " + line); });
 }
 
 bool TMediaSession::BeginCall(uint64_t n, const char* how, std::unique_ptr<TMediaPath> path) {
-  path_ = path ? std::move(path) : config_.makePath(Sender());
+  UsePath(path ? std::move(path) : config_.makePath(Sender()));
   if (!path_) {
     Trace(n, std::string("call: not ") + how + ": no media path");
     state_ = TState::Idle;
@@ -278,6 +281,7 @@ void TMediaSession::PollSocket(uint64_t n) {
 }
 
 void TMediaSession::Tick(uint64_t n) {
+  tick_ = n;
   if (pathPending_.exchange(false)) {
     std::unique_ptr<TMediaPath> next;
     {
@@ -287,7 +291,7 @@ void TMediaSession::Tick(uint64_t n) {
     if (state_ == TState::InCall && next) {
       Trace(n, "call: path switched from " + PathSummary() + " after " + std::to_string(callPacketsIn_) +
                    " packets in, " + std::to_string(packetsOut_) + " out");
-      path_ = std::move(next);
+      UsePath(std::move(next));
     }
   }
 
@@ -357,7 +361,8 @@ void TMediaSession::Tick(uint64_t n) {
     }
   }
   if (state_ == TState::InCall) {
-    if (silentMs >= static_cast<uint64_t>(config_.silenceEndMs)) {
+    const int limitMs = std::max(config_.silenceEndMs, path_->QuietLimitMs());
+    if (silentMs >= static_cast<uint64_t>(limitMs)) {
       EndCall(n, "nothing heard for " + std::to_string(silentMs / 1000) + " s", true);
       if (config_.signalling) config_.signalling->SignalHangUp();
       return;

@@ -84,7 +84,7 @@ struct TMediaConfig {
   TLocalBinding local;  // where to listen (a port range: the first free even port)
   TUdpAddress remote;   // the far end (the calling side needs it; the answering side latches onto the caller)
   TPathFactory makePath;
-  int silenceEndMs = 5000;  // nothing arrived for this long: the call has ended
+  int silenceEndMs = 5000;  // nothing arrived for this long: the call has ended (a path may allow longer)
   int ringPeriodMs = 3000;
   int quietAfterCallMs = 2000;  // the last caller's packets this soon after a call are stragglers
   // With signalling, calls start and end only through the Signal* calls below:
@@ -113,13 +113,16 @@ class TMediaSession final : private TModemCallControl {
   TVirtualModem& Modem() { return modem_; }
 
   // Replaces the media path of the running call between two ticks (G.711 to
-  // T.38, say); the old path is dropped on the media thread. Any thread.
+  // T.38, say); the old path is dropped on the media thread, and the new one
+  // gets its first tick at once (a T.38 path then sends its no-signal packets
+  // that open the far side's NAT). Any thread; ignored outside a call.
   void SetPath(std::unique_ptr<TMediaPath> path);
   // Puts a datagram on the media socket (for paths made outside the factory).
   TDatagramSend Sender();
 
   // Lines of the call's trace ("12.340 call: answered ..."): call state, the
-  // moment a path changes, the packet counts at the call's end. Called on the
+  // moment a path changes, the packet counts at the call's end, and the path's
+  // own lines ("12.360 path: tx 17 ..." for each T.38 packet). Called on the
   // media thread; set before Start.
   void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
 
@@ -152,6 +155,7 @@ class TMediaSession final : private TModemCallControl {
   void EndCall(uint64_t n, const std::string& why, bool tellModem, const std::string& result = "NO CARRIER");
   void Trace(uint64_t n, const std::string& text);
   std::string PathSummary() const;
+  void UsePath(std::unique_ptr<TMediaPath> path);
 
   TMediaConfig config_;
   TUdpSocket socket_;
@@ -179,6 +183,7 @@ class TMediaSession final : private TModemCallControl {
 
   // Media thread only.
   std::unique_ptr<TMediaPath> path_;
+  uint64_t tick_ = 0;  // the tick running now, for the path's trace lines
   std::atomic<TState> state_{TState::Idle};
   uint64_t lastPacketTick_ = 0, callStartTick_ = 0, nextRingTick_ = 0, callEndTick_ = 0;
   bool hadCall_ = false;

@@ -95,7 +95,7 @@ class TRtpPath final : public TMediaPath {
 
   const TRtpStats& Stats() const { return stats_; }
   // "rtp pcmu: sent 1500, received 1498, late 0, ..." for the call's trace.
-  std::string Summary() const;
+  std::string Summary() const override;
   uint32_t Ssrc() const { return ssrc_; }
   int PayloadType() const { return payloadType_; }
 

@@ -161,6 +161,18 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
       size = fixed.size();
     }
   }
+  // spandsp 0.0.6's gateway plays a CNG indicator as the calling tone's cadence,
+  // which never ends by itself, and queues every later indicator behind it: the
+  // far end's V.21 frames would reach the modem seconds late or not at all. The
+  // modem's engine answers on RING and has no use for the tone, so CNG goes to
+  // the gateway as no-signal (same numbering, nothing lost for it).
+  static const uint8_t kNoSignal[] = {0x00};
+  if (packet.indicator && packet.value == ifp::kIndCng) {
+    ++stats_.cngMuted;
+    Trace("cng " + std::to_string(seq) + " played as no-signal");
+    data = kNoSignal;
+    size = sizeof kNoSignal;
+  }
 
   bool pageData = false;
   bool pageEnd = false;
@@ -169,7 +181,13 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     for (const ifp::TField& field : packet.fields) {
       if (field.type == ifp::kFieldT4NonEcmData || field.type == ifp::kFieldT4NonEcmSigEnd) {
         pageData = true;
-        pageBytes += field.data.size();
+        for (const uint8_t octet : field.data) {
+          // The all-ones octets a sending modem plays before the page's first
+          // line are no page data: the gateway drops them too.
+          if (leadingOnes_ && octet == 0xFF) continue;
+          leadingOnes_ = false;
+          ++pageBytes;
+        }
       }
       if (field.type == ifp::kFieldT4NonEcmSigEnd) pageEnd = true;
     }
@@ -178,17 +196,21 @@ void TT38Path::OnIfp(uint16_t seq, const uint8_t* data, size_t size, udptl::TOri
     // Anything else ends a page (or never was one): the next page is cushioned again.
     ReleaseHeld();
     pagePlaying_ = false;
+    leadingOnes_ = true;
     ToGateway(gatewaySeq_++, data, size);
     return;
   }
-  if (pagePlaying_) {
+  if (pagePlaying_ || (held_.empty() && pageBytes == 0 && !pageEnd)) {
     ToGateway(gatewaySeq_++, data, size);
     return;
   }
-  // spandsp 0.0.6's gateway starts a page towards the modem at its first end of
-  // line and then plays whatever has arrived; data arriving at line rate leaves
-  // it running dry at once, and its fill then lands inside the first row. So
-  // the start of each page waits here until cushionMs of it are in.
+  // spandsp 0.0.6's gateway plays non-ECM data to the modem as it comes, and
+  // where its buffer runs dry it fills in: with zero octets at an end of line
+  // once it knows the page is image data, but for the first page after a CFR it
+  // still takes the data for a training check and fills after any zero octet,
+  // which may sit inside a row. Data arriving at line rate keeps it on the edge
+  // of running dry, so the start of each page (after its leading ones) waits
+  // here until cushionMs of it are in; from then on the buffer stays ahead.
   if (held_.empty()) heldSinceMs_ = nowMs_;
   held_.push_back(THeld{gatewaySeq_++, udptl::TBytes(data, data + size)});
   heldBytes_ += pageBytes;
@@ -214,6 +236,16 @@ void TT38Path::ReleaseHeld() {
 void TT38Path::ToGateway(uint16_t seq, const uint8_t* data, size_t size) {
   ++stats_.ifpReceived;
   t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gateway_), data, static_cast<int>(size), seq);
+}
+
+std::string TT38Path::Summary() const {
+  const TT38PathStats s = Stats();
+  return "t38: ifp sent " + std::to_string(s.ifpSent) + ", received " + std::to_string(s.ifpReceived) +
+         ", recovered " + std::to_string(s.udptl.recoveredSecondary) + " from secondaries and " +
+         std::to_string(s.udptl.recoveredFec) + " from fec, lost " + std::to_string(s.udptl.lost) + ", malformed " +
+         std::to_string(s.udptl.malformed + s.ifpMalformed) + ", duplicates " + std::to_string(s.udptl.duplicates) +
+         ", resyncs " + std::to_string(s.udptl.resyncs) + ", normalised " + std::to_string(s.ifpNormalised) +
+         ", pages cushioned " + std::to_string(s.cushions) + ", cng played as no-signal " + std::to_string(s.cngMuted);
 }
 
 TT38PathStats TT38Path::Stats() const {

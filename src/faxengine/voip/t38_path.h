@@ -41,10 +41,17 @@ struct TT38Settings {
   int fecSpan = 0;
   int fecEntries = 0;
   // Page data held back before a page starts towards the modem, so the gateway
-  // never runs dry inside the first rows.
+  // never runs dry inside its rows (see OnIfp).
   int cushionMs = 200;
   // No-signal indicators sent on the first ticks, so a NAT opens its pinhole.
   int pinholePackets = 3;
+  // How long the far end may send nothing before the call counts as ended: a
+  // T.38 peer sends nothing while its line is silent, for seconds at a time
+  // while the other side trains or thinks (T.30's own timers end a dead session
+  // long before this). A repeated no-signal indicator as a keep-alive would
+  // do instead, but spandsp 0.0.6's T.38 terminal does not take it well under
+  // loss.
+  int quietLimitMs = 20000;
   // Repair IFPs whose frame ends carry data (see ifp::Normalise).
   bool normalise = true;
   // How long a gap in the UDPTL stream may hold back later packets.
@@ -58,10 +65,8 @@ struct TT38PathStats {
   uint64_t ifpMalformed = 0;    // IFPs that did not read cleanly (dropped)
   uint64_t ifpNormalised = 0;
   uint64_t cushions = 0;        // page data starts (pages, training checks) let through the cushion
+  uint64_t cngMuted = 0;        // CNG indicators handed to the gateway as no-signal
 };
-
-// Gets one line per IFP in and out, per recovered or lost IFP, per event.
-using TTraceSink = std::function<void(const std::string& line)>;
 
 class TT38Path : public TMediaPath {
  public:
@@ -73,6 +78,12 @@ class TT38Path : public TMediaPath {
   void Transmit(const int16_t* samples, int count) override;
   int Receive(int16_t* samples, int count) override;
   void Deliver(const uint8_t* data, size_t size) override;
+
+  // "t38: ifp sent 900, received 850, recovered 12+0, lost 0, ..." for the call's trace.
+  std::string Summary() const override;
+  // One line per IFP in and out, per recovered or lost IFP, per event.
+  void SetTrace(TTraceSink trace) override { trace_ = std::move(trace); }
+  int QuietLimitMs() const override { return settings_.quietLimitMs; }
 
   TT38PathStats Stats() const;
   const TT38Settings& Settings() const { return settings_; }
@@ -103,6 +114,7 @@ class TT38Path : public TMediaPath {
   int64_t nowMs_ = 0;
   // Play-out cushion: a page's first IFPs wait here until enough has come.
   bool pagePlaying_ = false;
+  bool leadingOnes_ = true;  // nothing but all-ones octets of this page so far
   std::vector<THeld> held_;
   size_t heldBytes_ = 0;
   int64_t heldSinceMs_ = 0;

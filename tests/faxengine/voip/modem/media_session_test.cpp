@@ -251,6 +251,7 @@ struct RecordingPath : TMediaPath {
     return 0;  // all gap: the modem fills in
   }
   void Deliver(const uint8_t*, size_t) override { ++delivered; }
+  std::string Summary() const override { return "recording: nothing to say"; }
 };
 
 TEST(MediaSession, APathSwitchedInACallTakesOverBetweenTicks) {
@@ -297,8 +298,15 @@ TEST(MediaSession, OpeningSaysWhatIsWrong) {
   EXPECT_NE(session.Open(c), 0);
   EXPECT_NE(session.Error().find("in use"), std::string::npos) << session.Error();
   std::string why;
-  EXPECT_FALSE(MakePathFactory({"t38", ""}, &why));
-  EXPECT_NE(why.find("not available"), std::string::npos);
+  TPathChoice t38{"t38", ""};
+  EXPECT_TRUE(MakePathFactory(t38, &why)) << why;
+  t38.t38.v27ter = t38.t38.v29 = t38.t38.v17 = false;
+  EXPECT_FALSE(MakePathFactory(t38, &why));
+  EXPECT_NE(why.find("modulation"), std::string::npos) << why;
+  t38.t38.v17 = true;
+  t38.t38.farMaxDatagram = 8;
+  EXPECT_FALSE(MakePathFactory(t38, &why));
+  EXPECT_NE(why.find("datagram size 8"), std::string::npos) << why;
   EXPECT_FALSE(MakePathFactory({"rtp", "g729"}, &why));
   EXPECT_NE(why.find("g729"), std::string::npos);
   EXPECT_FALSE(MakePathFactory({"sctp", ""}, &why));

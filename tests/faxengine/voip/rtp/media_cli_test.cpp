@@ -21,7 +21,7 @@ TEST(MediaCli, WrongMediaOptionsAreRefusedWithTheReason) {
   ExpectRefused("send --media rtp --local fax.example:5004 --remote 127.0.0.1:5 X.APF",
                 "\"fax.example\" is not a numeric IP address");
   ExpectRefused("send --media rtp --local 127.0.0.1:0 --remote 127.0.0.1:99999 X.APF", "--remote:");
-  ExpectRefused("send --media t38 --local 127.0.0.1:0 --remote 127.0.0.1:5 X.APF", "not available yet");
+  ExpectRefused("send --media t38 --local 127.0.0.1:0 X.APF", "--remote ADDR:PORT is needed");
   ExpectRefused("send --media rtp --codec g729 --local 127.0.0.1:0 --remote 127.0.0.1:5 X.APF", "\"g729\"");
   ExpectRefused("send --media rtp --port COM1 --local 127.0.0.1:0 --remote 127.0.0.1:5 X.APF", "exclude each other");
   ExpectRefused("send --media", "--media needs a valid value");

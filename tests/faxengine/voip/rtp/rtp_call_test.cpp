@@ -21,6 +21,7 @@
 #include "fax_pages.h"
 #include "line_pages.h"
 #include "media_session.h"
+#include "qnfax_calls.h"
 #include "sim_harness.h"
 #include "udp_socket.h"
 
@@ -28,67 +29,7 @@ namespace fe::voip {
 namespace {
 
 using namespace std::chrono_literals;
-using qn::sim::RasterPage;
-
-std::string TempDir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("qn-voip-" + name + "-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir / "in");
-  return dir.string();
-}
-
-// A loopback port nobody uses at the moment.
-int FreePort() {
-  TUdpSocket probe;
-  if (probe.Open("127.0.0.1", 0) != 0) return 0;
-  return probe.Local().Port();
-}
-
-std::string Qnfax() {
-  return std::string(QN_BINARY_DIR) + "/bin/qnfax";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void ExpectSamePages(const std::vector<RasterPage>& got, const std::vector<RasterPage>& sent) {
-  ASSERT_EQ(got.size(), sent.size());
-  for (size_t i = 0; i < sent.size(); ++i) {
-    std::string why;
-    EXPECT_TRUE(qn::sim::samePage(got[i], sent[i], &why)) << "page " << i + 1 << ": " << why;
-  }
-}
-
-// qnfax receive in the background until it ends.
-struct Receiver {
-  qn::sim::ProgramRun run;
-  std::thread thread;
-  Receiver(const std::string& dir, int port, std::vector<std::string> extra) {
-    std::vector<std::string> argv = {
-        Qnfax(), "receive",   "--media", "rtp",     "--local",        "127.0.0.1:" + std::to_string(port),
-        "--dir", dir + "/in", "--one",   "--trace", dir + "/rx.trace"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    thread = std::thread([this, argv, dir] { run = qn::sim::runProgram(argv, dir + "/rx.out", 90s); });
-  }
-  void Join() {
-    if (thread.joinable()) thread.join();
-  }
-  ~Receiver() { Join(); }
-};
-
-qn::sim::ProgramRun Send(const std::string& dir, int local, int remote, const std::string& file,
-                         std::vector<std::string> extra) {
-  std::vector<std::string> argv = {Qnfax(),    "send",
-                                   "--media",  "rtp",
-                                   "--local",  "127.0.0.1:" + std::to_string(local),
-                                   "--remote", "127.0.0.1:" + std::to_string(remote),
-                                   "--trace",  dir + "/tx.trace"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  argv.push_back(file);
-  return qn::sim::runProgram(argv, dir + "/tx.out", 90s);
-}
+using namespace fe::voip::test;
 
 // expectSession: what the sender's trace says about the session it negotiated.
 void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& options, const std::string& expectSession) {
@@ -97,15 +38,15 @@ void QnfaxToQnfax(const std::string& name, const std::vector<std::string>& optio
   ASSERT_TRUE(fe::test::WriteApfPages(dir + "/X.APF", pages));
   const int rxPort = FreePort(), txPort = FreePort();
   ASSERT_GT(rxPort, 0);
-  Receiver rx(dir, rxPort, options);
+  QnfaxReceiver rx(dir, "rtp", rxPort, options);
   std::this_thread::sleep_for(300ms);  // not needed for the call: the receiver rings at the first packet
-  const auto tx = Send(dir, txPort, rxPort, dir + "/X.APF", options);
+  const auto tx = QnfaxSend(dir, "rtp", txPort, rxPort, dir + "/X.APF", options);
   rx.Join();
   EXPECT_EQ(tx.status, 0) << tx.output;
   EXPECT_NE(tx.output.find("Fax sent"), std::string::npos) << tx.output;
-  EXPECT_EQ(rx.run.status, 0) << rx.run.output;
-  EXPECT_NE(rx.run.output.find("FAX0001.APF: 2 pages"), std::string::npos) << rx.run.output;
-  ExpectSamePages(qntest::ReadApfPages(dir + "/in/FAX0001.APF"), pages);
+  EXPECT_EQ(rx.Run().status, 0) << rx.Run().output;
+  EXPECT_NE(rx.Run().output.find("FAX0001.APF: 2 pages"), std::string::npos) << rx.Run().output;
+  EXPECT_EQ(PageDifferences(qntest::ReadApfPages(dir + "/in/FAX0001.APF"), pages), "");
   // The traces tell the call's story: who called whom, and nothing was lost.
   const std::string rxTrace = ReadFile(dir + "/rx.trace"), txTrace = ReadFile(dir + "/tx.trace");
   EXPECT_NE(rxTrace.find("call: incoming from 127.0.0.1:" + std::to_string(txPort)), std::string::npos) << rxTrace;
@@ -241,12 +182,13 @@ TEST(RtpCall, QnfaxSendsToSpandspFaxTerminal) {
   FaxTerminalPeer peer(false, false, dir + "/in.tif", "SPANDSP RX");
   ASSERT_TRUE(peer.Error().empty()) << peer.Error();
   peer.Start(nullptr);
-  const auto tx = Send(dir, FreePort(), peer.Port(), dir + "/X.APF", {"--bps", "14400", "--station-id", "QUILLON"});
+  const auto tx =
+      QnfaxSend(dir, "rtp", FreePort(), peer.Port(), dir + "/X.APF", {"--bps", "14400", "--station-id", "QUILLON"});
   EXPECT_EQ(tx.status, 0) << tx.output;
   ASSERT_EQ(peer.WaitResult(10s), T30_ERR_OK) << tx.output;
   EXPECT_EQ(peer.Pages(), 2);
   EXPECT_EQ(peer.BadRows(), 0);
-  ExpectSamePages(qn::sim::readPages(dir + "/in.tif"), pages);
+  EXPECT_EQ(PageDifferences(qn::sim::readPages(dir + "/in.tif"), pages), "");
 }
 
 TEST(RtpCall, QnfaxReceivesFromSpandspFaxTerminal) {
@@ -254,7 +196,7 @@ TEST(RtpCall, QnfaxReceivesFromSpandspFaxTerminal) {
   const auto pages = fe::test::FineTextPages(2, 160);
   ASSERT_TRUE(qn::sim::writeTiff(dir + "/out.tif", pages));
   const int rxPort = FreePort();
-  Receiver rx(dir, rxPort, {"--bps", "14400"});
+  QnfaxReceiver rx(dir, "rtp", rxPort, {"--bps", "14400"});
   FaxTerminalPeer peer(true, true, dir + "/out.tif", "SPANDSP TX");
   ASSERT_TRUE(peer.Error().empty()) << peer.Error();
   TUdpAddress ours;
@@ -263,9 +205,9 @@ TEST(RtpCall, QnfaxReceivesFromSpandspFaxTerminal) {
   rx.Join();
   EXPECT_EQ(peer.WaitResult(10s), T30_ERR_OK);
   EXPECT_EQ(peer.Pages(), 2);
-  EXPECT_EQ(rx.run.status, 0) << rx.run.output;
-  EXPECT_NE(rx.run.output.find("FAX0001.APF: 2 pages from SPANDSP TX"), std::string::npos) << rx.run.output;
-  ExpectSamePages(qntest::ReadApfPages(dir + "/in/FAX0001.APF"), pages);
+  EXPECT_EQ(rx.Run().status, 0) << rx.Run().output;
+  EXPECT_NE(rx.Run().output.find("FAX0001.APF: 2 pages from SPANDSP TX"), std::string::npos) << rx.Run().output;
+  EXPECT_EQ(PageDifferences(qntest::ReadApfPages(dir + "/in/FAX0001.APF"), pages), "");
 }
 
 }  // namespace

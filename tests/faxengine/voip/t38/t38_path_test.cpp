@@ -328,12 +328,58 @@ TEST(T38Path, AudioFaxSendsToT38TerminalWithEcm) {
 }
 
 TEST(T38Path, T38TerminalSendsToAudioFaxWithoutEcm) {
-  // Page data travels from T.38 into the gateway here: the play-out cushion's side.
+  // Page data travels from T.38 into the gateway here: the play-out cushion's
+  // side. The calling terminal's CNG goes to the gateway as no-signal.
   Options o;
   o.audioSends = false;
   const Result r = RunSession(o);
   ExpectPagesIntact(r);
   EXPECT_GE(r.pathStats.cushions, 3u) << Tail(r.trace);
+  EXPECT_GE(r.pathStats.cngMuted, 1u);
+}
+
+// A far end whose pages (and training checks) start with a run of all-ones
+// octets, as a gateway's do when the sending modem plays ones while its
+// engine is slow to begin: 700 ms of them arrive at once, then the real data
+// at line rate. A cushion filled with the ones would let the page start with
+// nothing real in hand, and the gateway would fill in inside the rows.
+std::function<std::vector<TBytes>(const TBytes&)> PagesLeadByOnes() {
+  auto inPage = std::make_shared<bool>(false);
+  return [inPage](const TBytes& in) {
+    ifp::TIfp p;
+    if (ifp::Parse(in.data(), in.size(), 0, p) == 0) return std::vector<TBytes>{in};
+    const bool data = !p.indicator && ifp::IsFastData(p.value) && !p.fields.empty() &&
+                      p.fields[0].type == ifp::kFieldT4NonEcmData;
+    std::vector<TBytes> out;
+    if (data && !*inPage) {
+      ifp::TIfp ones = p;
+      ones.fields.assign(1, ifp::TField{ifp::kFieldT4NonEcmData, std::vector<uint8_t>(54, 0xFF)});
+      const int count = ifp::DataRate(p.value) * 7 / 10 / 8 / 54;
+      for (int i = 0; i < count; ++i) out.push_back(ifp::Encode(ones, 0));
+    }
+    if (p.indicator) *inPage = false;
+    if (data) *inPage = true;
+    out.push_back(in);
+    return out;
+  };
+}
+
+TEST(T38Path, PagesLedByARunOfOnesStartIntact) {
+  Options o;
+  o.audioSends = false;
+  o.farQuirk = PagesLeadByOnes();
+  const Result r = RunSession(o);
+  ExpectPagesIntact(r);
+  // Each page (and training check) waited for real data, arriving at line
+  // rate after the ones: about the cushion's 200 ms, not the moment the ones
+  // had filled it.
+  size_t starts = 0;
+  for (const std::string& line : r.trace)
+    if (line.rfind("page starts after ", 0) == 0) {
+      ++starts;
+      EXPECT_GE(std::stoul(line.substr(line.find('(') + 1)), 160u) << line;
+    }
+  EXPECT_GE(starts, 4u) << Tail(r.trace);
 }
 
 TEST(T38Path, T38TerminalSendsToAudioFaxWithEcm) {
