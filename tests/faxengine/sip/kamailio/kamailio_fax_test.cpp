@@ -1,5 +1,5 @@
 // Whole faxes between two qnfax through Kamailio and rtpengine, in real time:
-// both register with digest authentication, the call goes through the proxy
+// both register (as numbers 2001 and 2002) with digest authentication, the call goes through the proxy
 // (which asks for credentials again), and all media passes through rtpengine.
 // With T.38 at both ends rtpengine relays UDPTL; with T.38 off at one end,
 // Kamailio has rtpengine turn the other end's T.38 offer into G.711 for it, so
@@ -153,8 +153,8 @@ class KamailioFax : public ::testing::Test {
 };
 
 TEST_F(KamailioFax, T38AtBothEndsRelayedByRtpEngine) {
-  if (!StartServer("t38", {{"alice", "al1ce-secret", false}, {"bob", "b0b-secret", false}})) return;
-  const auto r = Fax("alice", "bob", {}, {});
+  if (!StartServer("t38", {{"2001", "al1ce-secret", false}, {"2002", "b0b-secret", false}})) return;
+  const auto r = Fax("2001", "2002", {}, {});
   EXPECT_NE(r.rxTrace.find("sip: call switched to T.38"), std::string::npos) << r.rxTrace;
   EXPECT_NE(r.txTrace.find("sip: the far end switched the call to T.38"), std::string::npos) << r.txTrace;
   EXPECT_EQ(ReadFile(dir_ + "/kamailio.log").find("rtpengine gateways"), std::string::npos);
@@ -163,30 +163,30 @@ TEST_F(KamailioFax, T38AtBothEndsRelayedByRtpEngine) {
 // The sender has T.38, the receiver not: the sender asks for T.38 itself,
 // rtpengine answers it with T.38 while the receiver stays on G.711.
 TEST_F(KamailioFax, RtpEngineGatewaysToAReceiverWithoutT38) {
-  if (!StartServer("gw-rx", {{"alice", "al1ce-secret", false}, {"bob", "b0b-secret", true}})) return;
-  const auto r = Fax("alice", "bob", {"--t38-wait", "2000"}, {"--no-t38"});
+  if (!StartServer("gw-rx", {{"2001", "al1ce-secret", false}, {"2002", "b0b-secret", true}})) return;
+  const auto r = Fax("2001", "2002", {"--t38-wait", "2000"}, {"--no-t38"});
   EXPECT_NE(r.txTrace.find("sip: call switched to T.38"), std::string::npos) << r.txTrace;
   EXPECT_EQ(r.rxTrace.find("m=image"), std::string::npos) << r.rxTrace;
-  EXPECT_NE(ReadFile(dir_ + "/kamailio.log").find("T.38 offer to audio-only bob"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_ + "/kamailio.log").find("T.38 offer to audio-only 2002"), std::string::npos);
 }
 
 // The sender has no T.38: the receiver hears its CNG and asks for T.38, which
 // rtpengine takes on the sender's behalf.
 TEST_F(KamailioFax, RtpEngineGatewaysForASenderWithoutT38) {
-  if (!StartServer("gw-tx", {{"alice", "al1ce-secret", true}, {"bob", "b0b-secret", false}})) return;
-  const auto r = Fax("alice", "bob", {"--no-t38"}, {});
+  if (!StartServer("gw-tx", {{"2001", "al1ce-secret", true}, {"2002", "b0b-secret", false}})) return;
+  const auto r = Fax("2001", "2002", {"--no-t38"}, {});
   EXPECT_NE(r.rxTrace.find("sip: call switched to T.38"), std::string::npos) << r.rxTrace;
   EXPECT_EQ(r.txTrace.find("m=image"), std::string::npos) << r.txTrace;
-  EXPECT_NE(ReadFile(dir_ + "/kamailio.log").find("T.38 offer to audio-only alice"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_ + "/kamailio.log").find("T.38 offer to audio-only 2001"), std::string::npos);
 }
 
 // A wrong password is refused by Kamailio's digest check, in plain words,
 // and shows neither in our trace nor in the server's log.
 TEST_F(KamailioFax, WrongPasswordIsRefused) {
-  if (!StartServer("auth", {{"alice", "al1ce-secret", false}})) return;
+  if (!StartServer("auth", {{"2001", "al1ce-secret", false}})) return;
   std::ofstream(dir_ + "/wrong.pw") << "not-the-secret\n";
   std::vector<std::string> args = {Qnfax(), "sip", "register", "--trace", dir_ + "/reg.trace"};
-  for (const auto& a : Account("alice", dir_ + "/wrong.pw")) args.push_back(a);
+  for (const auto& a : Account("2001", dir_ + "/wrong.pw")) args.push_back(a);
   auto run = qn::sim::runProgram(args, dir_ + "/reg.out", 30s);
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_NE(run.output.find("wrong password"), std::string::npos) << run.output;
@@ -194,7 +194,7 @@ TEST_F(KamailioFax, WrongPasswordIsRefused) {
   EXPECT_EQ(ReadFile(dir_ + "/kamailio.log").find("not-the-secret"), std::string::npos);
   // The right one registers.
   args.resize(5);
-  for (const auto& a : Account("alice", dir_ + "/alice.pw")) args.push_back(a);
+  for (const auto& a : Account("2001", dir_ + "/2001.pw")) args.push_back(a);
   run = qn::sim::runProgram(args, dir_ + "/reg.out", 30s);
   EXPECT_EQ(run.status, 0) << run.output << ReadFile(dir_ + "/reg.trace") << kamailio_.LogTail();
 }
