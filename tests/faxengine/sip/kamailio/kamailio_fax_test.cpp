@@ -136,15 +136,16 @@ class KamailioFax : public ::testing::Test {
     return r;
   }
 
-  // Every "media now to" line of a trace names a port of rtpengine's block.
+  // Every address the media session was given (on dialling, answering or a
+  // new offer in the call) is a port of rtpengine's block.
   bool MediaThroughRtpEngine(const std::string& trace) {
     int seen = 0;
-    for (size_t at = trace.find("media now to 127.0.0.1:"); at != std::string::npos;
-         at = trace.find("media now to 127.0.0.1:", at + 1)) {
-      const int port = std::atoi(trace.c_str() + at + 23);
-      if (port < kamailio_.RtpEngine().PortMin() || port > kamailio_.RtpEngine().PortMax()) return false;
-      ++seen;
-    }
+    for (const std::string what : {"call: dialled 127.0.0.1:", "call: answered 127.0.0.1:", "media now to 127.0.0.1:"})
+      for (size_t at = trace.find(what); at != std::string::npos; at = trace.find(what, at + 1)) {
+        const int port = std::atoi(trace.c_str() + at + what.size());
+        if (port < kamailio_.RtpEngine().PortMin() || port > kamailio_.RtpEngine().PortMax()) return false;
+        ++seen;
+      }
     return seen > 0;
   }
 
