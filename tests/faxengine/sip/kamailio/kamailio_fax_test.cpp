@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apf_pages.h"
+#include "fax_ends.h"
 #include "fax_pages.h"
 #include "kamailio_rig.h"
 #include "line_pages.h"
@@ -179,6 +180,63 @@ TEST_F(KamailioFax, RtpEngineGatewaysForASenderWithoutT38) {
   EXPECT_NE(r.rxTrace.find("sip: call switched to T.38"), std::string::npos) << r.rxTrace;
   EXPECT_EQ(r.txTrace.find("m=image"), std::string::npos) << r.txTrace;
   EXPECT_NE(ReadFile(dir_ + "/kamailio.log").find("T.38 offer to audio-only 2001"), std::string::npos);
+}
+
+// qnfax sends three pages on G.711 to spandsp's audio fax terminal, whose SIP
+// leg is SIPp (registered with digest, answering at the terminal's RTP port):
+// the T.30 at the far end is spandsp's, the media passes through rtpengine.
+TEST_F(KamailioFax, QnfaxSendsToSpandspAudioTerminal) {
+  if (!siptest::HaveSipp()) GTEST_SKIP() << "sipp is not installed";
+  if (!StartServer("term-rx", {{"2001", "al1ce-secret", false}, {"2003", "t3rm-secret", true}})) return;
+  const auto pages = fe::test::FineTextPages(3, 120);
+  ASSERT_TRUE(fe::test::WriteApfPages(dir_ + "/X.APF", pages));
+  fe::voip::test::TAudioTerminal terminal({false, false, dir_ + "/in.tif", "SPANDSP RX", true});
+  ASSERT_TRUE(terminal.Error().empty()) << terminal.Error();
+  const int legPort = siptest::FreeUdpPort();
+  const std::string portFile = dir_ + "/offered.port";
+  siptest::SippPeer leg, reg;
+  ASSERT_TRUE(leg.Start("kam_terminal_answer.xml", legPort, {},
+                        {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile,
+                         "-timeout", "60"}));
+  ASSERT_TRUE(reg.Start("kam_terminal_register.xml", siptest::FreeUdpPort(), kamailio_.Address(),
+                        {"-set", "contact_port", std::to_string(legPort), "-set", "user", "2003", "-au", "2003",
+                         "-ap", "t3rm-secret"}));
+  ASSERT_EQ(reg.Wait(), 0) << reg.Log() << kamailio_.LogTail();
+
+  std::vector<std::string> txArgs = {Qnfax(), "send", "--number", "2003", "--bps", "14400", "--trace",
+                                     dir_ + "/tx.trace"};
+  for (const auto& a : Account("2001", dir_ + "/2001.pw")) txArgs.push_back(a);
+  txArgs.push_back("--no-t38");
+  txArgs.push_back(dir_ + "/X.APF");
+  qn::sim::ProgramRun tx;
+  std::thread txThread([&] { tx = qn::sim::runProgram(txArgs, dir_ + "/tx.out", 60s); });
+  // The terminal sends to where rtpengine offered it the call's audio.
+  int remote = 0;
+  for (const auto until = std::chrono::steady_clock::now() + 15s;
+       remote == 0 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms))
+    remote = std::atoi(ReadFile(portFile).c_str());
+  fe::voip::TUdpAddress to;
+  std::string error;
+  ASSERT_TRUE(remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error))
+      << "no offer reached the terminal's SIP leg: " << error << leg.Log();
+  EXPECT_GE(remote, kamailio_.RtpEngine().PortMin());
+  EXPECT_LE(remote, kamailio_.RtpEngine().PortMax());
+  terminal.Start(to);
+  const auto result = terminal.Wait(60s);
+  txThread.join();
+  EXPECT_EQ(leg.Wait(10s), 0) << leg.Log();
+  terminal.Stop();
+  const std::string txTrace = ReadFile(dir_ + "/tx.trace");
+  EXPECT_EQ(tx.status, 0) << tx.output << txTrace;
+  EXPECT_EQ(result.code, 0) << result.text;
+  EXPECT_EQ(result.pages, 3);
+  const auto got = qn::sim::readPages(dir_ + "/in.tif");
+  ASSERT_EQ(got.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    std::string why;
+    EXPECT_TRUE(qn::sim::samePage(got[i], pages[i], &why)) << "page " << i + 1 << ": " << why;
+  }
+  EXPECT_TRUE(MediaThroughRtpEngine(txTrace)) << txTrace;
 }
 
 // A wrong password is refused by Kamailio's digest check, in plain words,
