@@ -217,13 +217,17 @@ TEST_F(KamailioFax, QnfaxSendsToSpandspAudioTerminal) {
     remote = std::atoi(ReadFile(portFile).c_str());
   fe::voip::TUdpAddress to;
   std::string error;
-  ASSERT_TRUE(remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error))
-      << "no offer reached the terminal's SIP leg: " << error << leg.Log();
+  const bool offered = remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error);
+  EXPECT_TRUE(offered) << "no offer reached the terminal's SIP leg: " << error << leg.Log();
   EXPECT_GE(remote, kamailio_.RtpEngine().PortMin());
   EXPECT_LE(remote, kamailio_.RtpEngine().PortMax());
-  terminal.Start(to);
-  const auto result = terminal.Wait(60s);
+  fe::voip::test::TTerminalResult result;
+  if (offered) {
+    terminal.Start(to);
+    result = terminal.Wait(60s);
+  }
   txThread.join();
+  if (!offered) return;
   EXPECT_EQ(leg.Wait(10s), 0) << leg.Log();
   terminal.Stop();
   const std::string txTrace = ReadFile(dir_ + "/tx.trace");
