@@ -243,6 +243,67 @@ TEST_F(KamailioFax, QnfaxSendsToSpandspAudioTerminal) {
   EXPECT_TRUE(MediaThroughRtpEngine(txTrace)) << txTrace;
 }
 
+// spandsp's audio terminal calls qnfax through the proxy (its SIP leg SIPp,
+// answering the proxy's challenge) and sends three pages on G.711.
+TEST_F(KamailioFax, SpandspAudioTerminalSendsToQnfax) {
+  if (!siptest::HaveSipp()) GTEST_SKIP() << "sipp is not installed";
+  if (!StartServer("term-tx", {{"2002", "b0b-secret", false}, {"2003", "t3rm-secret", true}})) return;
+  const auto pages = fe::test::FineTextPages(3, 120);
+  ASSERT_TRUE(qn::sim::writeTiff(dir_ + "/out.tif", pages));
+  fe::voip::test::TAudioTerminal terminal({true, true, dir_ + "/out.tif", "SPANDSP TX", false});
+  ASSERT_TRUE(terminal.Error().empty()) << terminal.Error();
+
+  std::vector<std::string> rxArgs = {Qnfax(), "receive", "--dir", dir_ + "/in", "--one", "--trace",
+                                     dir_ + "/rx.trace", "--no-t38"};
+  for (const auto& a : Account("2002", dir_ + "/2002.pw")) rxArgs.push_back(a);
+  qn::sim::ProgramRun rx;
+  std::thread rxThread([&] { rx = qn::sim::runProgram(rxArgs, dir_ + "/rx.out", 60s); });
+  for (const auto until = std::chrono::steady_clock::now() + 15s;
+       ReadFile(dir_ + "/rx.out").find("Registration: ") == std::string::npos &&
+       std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_NE(ReadFile(dir_ + "/rx.out").find("Registration: registered"), std::string::npos);
+
+  const std::string portFile = dir_ + "/answered.port";
+  siptest::SippPeer leg;
+  const bool started =
+      leg.Start("kam_terminal_call.xml", siptest::FreeUdpPort(), kamailio_.Address(),
+                {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile, "-set",
+                 "callee", "2002", "-set", "user", "2003", "-au", "2003", "-ap", "t3rm-secret", "-timeout", "60"});
+  EXPECT_TRUE(started);
+  int remote = 0;
+  for (const auto until = std::chrono::steady_clock::now() + 15s;
+       started && remote == 0 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms))
+    remote = std::atoi(ReadFile(portFile).c_str());
+  fe::voip::TUdpAddress to;
+  std::string error;
+  const bool answered =
+      remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error);
+  EXPECT_TRUE(answered) << "the terminal's call was not answered: " << error << leg.Log() << kamailio_.LogTail();
+  fe::voip::test::TTerminalResult result;
+  if (answered) {
+    terminal.Start(to);
+    result = terminal.Wait(60s);
+  }
+  rxThread.join();
+  EXPECT_EQ(leg.Wait(10s), 0) << leg.Log();
+  terminal.Stop();
+  if (!answered) return;
+  EXPECT_GE(remote, kamailio_.RtpEngine().PortMin());
+  EXPECT_LE(remote, kamailio_.RtpEngine().PortMax());
+  const std::string rxTrace = ReadFile(dir_ + "/rx.trace");
+  EXPECT_EQ(result.code, 0) << result.text;
+  EXPECT_EQ(rx.status, 0) << rx.output << rxTrace;
+  EXPECT_NE(rx.output.find("FAX0001.APF: 3 pages"), std::string::npos) << rx.output;
+  const auto got = qntest::ReadApfPages(dir_ + "/in/FAX0001.APF");
+  ASSERT_EQ(got.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    std::string why;
+    EXPECT_TRUE(qn::sim::samePage(got[i], pages[i], &why)) << "page " << i + 1 << ": " << why;
+  }
+  EXPECT_TRUE(MediaThroughRtpEngine(rxTrace)) << rxTrace;
+}
+
 // A wrong password is refused by Kamailio's digest check, in plain words,
 // and shows neither in our trace nor in the server's log.
 TEST_F(KamailioFax, WrongPasswordIsRefused) {
