@@ -47,7 +47,8 @@ std::string Qnfax() {
 class KamailioFax : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (fe::sip::test::KamailioBinary().empty()) GTEST_SKIP() << "kamailio (with its rtpengine module) is not installed";
+    if (fe::sip::test::KamailioBinary().empty())
+      GTEST_SKIP() << "kamailio (with its rtpengine module) is not installed";
     if (fe::voip::test::RtpEngineBinary().empty()) GTEST_SKIP() << "rtpengine is not installed";
   }
 
@@ -70,12 +71,23 @@ class KamailioFax : public ::testing::Test {
 
   // The account options of qnfax for user at the rig's server.
   std::vector<std::string> Account(const std::string& user, const std::string& passwordFile) {
-    return {"--sip",           "--user",        user,
-            "--domain",        TKamailio::kDomain, "--registrar",
-            kamailio_.Address(), "--proxy",     kamailio_.Address(),
-            "--password-file", passwordFile,    "--sip-local",
-            "127.0.0.1",       "--sip-port",    std::to_string(siptest::FreeUdpPort()),
-            "--media-ports",   "0-0"};
+    return {"--sip",
+            "--user",
+            user,
+            "--domain",
+            TKamailio::kDomain,
+            "--registrar",
+            kamailio_.Address(),
+            "--proxy",
+            kamailio_.Address(),
+            "--password-file",
+            passwordFile,
+            "--sip-local",
+            "127.0.0.1",
+            "--sip-port",
+            std::to_string(siptest::FreeUdpPort()),
+            "--media-ports",
+            "0-0"};
   }
 
   struct TResult {
@@ -89,8 +101,8 @@ class KamailioFax : public ::testing::Test {
     TResult r;
     const auto pages = fe::test::FineTextPages(2, 120);
     EXPECT_TRUE(fe::test::WriteApfPages(dir_ + "/X.APF", pages));
-    std::vector<std::string> rxArgs = {Qnfax(), "receive", "--dir", dir_ + "/in", "--one", "--trace",
-                                       dir_ + "/rx.trace"};
+    std::vector<std::string> rxArgs = {Qnfax(), "receive", "--dir",           dir_ + "/in",
+                                       "--one", "--trace", dir_ + "/rx.trace"};
     for (const auto& a : Account(to, dir_ + "/" + to + ".pw")) rxArgs.push_back(a);
     for (const auto& a : rxExtra) rxArgs.push_back(a);
     qn::sim::ProgramRun rx;
@@ -103,8 +115,8 @@ class KamailioFax : public ::testing::Test {
     const std::string registration = ReadFile(dir_ + "/rx.out");
     EXPECT_NE(registration.find("Registration: registered"), std::string::npos) << registration;
 
-    std::vector<std::string> txArgs = {Qnfax(), "send", "--number", to, "--bps", "14400", "--trace",
-                                       dir_ + "/tx.trace"};
+    std::vector<std::string> txArgs = {Qnfax(), "send",  "--number", to,
+                                       "--bps", "14400", "--trace",  dir_ + "/tx.trace"};
     for (const auto& a : Account(from, dir_ + "/" + from + ".pw")) txArgs.push_back(a);
     for (const auto& a : txExtra) txArgs.push_back(a);
     txArgs.push_back(dir_ + "/X.APF");
@@ -195,16 +207,16 @@ TEST_F(KamailioFax, QnfaxSendsToSpandspAudioTerminal) {
   const int legPort = siptest::FreeUdpPort();
   const std::string portFile = dir_ + "/offered.port";
   siptest::SippPeer leg, reg;
-  ASSERT_TRUE(leg.Start("kam_terminal_answer.xml", legPort, {},
-                        {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile,
-                         "-timeout", "60"}));
-  ASSERT_TRUE(reg.Start("kam_terminal_register.xml", siptest::FreeUdpPort(), kamailio_.Address(),
-                        {"-set", "contact_port", std::to_string(legPort), "-set", "user", "2003", "-au", "2003",
-                         "-ap", "t3rm-secret"}));
+  ASSERT_TRUE(leg.Start(
+      "kam_terminal_answer.xml", legPort, {},
+      {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile, "-timeout", "60"}));
+  ASSERT_TRUE(reg.Start(
+      "kam_terminal_register.xml", siptest::FreeUdpPort(), kamailio_.Address(),
+      {"-set", "contact_port", std::to_string(legPort), "-set", "user", "2003", "-au", "2003", "-ap", "t3rm-secret"}));
   ASSERT_EQ(reg.Wait(), 0) << reg.Log() << kamailio_.LogTail();
 
-  std::vector<std::string> txArgs = {Qnfax(), "send", "--number", "2003", "--bps", "14400", "--trace",
-                                     dir_ + "/tx.trace"};
+  std::vector<std::string> txArgs = {Qnfax(), "send",  "--number", "2003",
+                                     "--bps", "14400", "--trace",  dir_ + "/tx.trace"};
   for (const auto& a : Account("2001", dir_ + "/2001.pw")) txArgs.push_back(a);
   txArgs.push_back("--no-t38");
   txArgs.push_back(dir_ + "/X.APF");
@@ -253,8 +265,8 @@ TEST_F(KamailioFax, SpandspAudioTerminalSendsToQnfax) {
   fe::voip::test::TAudioTerminal terminal({true, true, dir_ + "/out.tif", "SPANDSP TX", false});
   ASSERT_TRUE(terminal.Error().empty()) << terminal.Error();
 
-  std::vector<std::string> rxArgs = {Qnfax(), "receive", "--dir", dir_ + "/in", "--one", "--trace",
-                                     dir_ + "/rx.trace", "--no-t38"};
+  std::vector<std::string> rxArgs = {Qnfax(),   "receive",          "--dir",   dir_ + "/in", "--one",
+                                     "--trace", dir_ + "/rx.trace", "--no-t38"};
   for (const auto& a : Account("2002", dir_ + "/2002.pw")) rxArgs.push_back(a);
   qn::sim::ProgramRun rx;
   std::thread rxThread([&] { rx = qn::sim::runProgram(rxArgs, dir_ + "/rx.out", 60s); });
@@ -268,8 +280,8 @@ TEST_F(KamailioFax, SpandspAudioTerminalSendsToQnfax) {
   siptest::SippPeer leg;
   const bool started =
       leg.Start("kam_terminal_call.xml", siptest::FreeUdpPort(), kamailio_.Address(),
-                {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile, "-set",
-                 "callee", "2002", "-set", "user", "2003", "-au", "2003", "-ap", "t3rm-secret", "-timeout", "60"});
+                {"-set", "media_port", std::to_string(terminal.Port()), "-set", "port_file", portFile, "-set", "callee",
+                 "2002", "-set", "user", "2003", "-au", "2003", "-ap", "t3rm-secret", "-timeout", "60"});
   EXPECT_TRUE(started);
   int remote = 0;
   for (const auto until = std::chrono::steady_clock::now() + 15s;
@@ -277,8 +289,7 @@ TEST_F(KamailioFax, SpandspAudioTerminalSendsToQnfax) {
     remote = std::atoi(ReadFile(portFile).c_str());
   fe::voip::TUdpAddress to;
   std::string error;
-  const bool answered =
-      remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error);
+  const bool answered = remote > 0 && fe::voip::ParseUdpAddress("127.0.0.1:" + std::to_string(remote), to, &error);
   EXPECT_TRUE(answered) << "the terminal's call was not answered: " << error << leg.Log() << kamailio_.LogTail();
   fe::voip::test::TTerminalResult result;
   if (answered) {

@@ -53,9 +53,9 @@ bool PlainWord(const std::string& s) {
 }
 
 std::string ModuleDir() {
-  for (const char* dir : {"/usr/lib/x86_64-linux-gnu/kamailio/modules", "/usr/lib/aarch64-linux-gnu/kamailio/modules",
-                          "/usr/lib/kamailio/modules", "/usr/local/lib64/kamailio/modules",
-                          "/usr/local/lib/kamailio/modules"})
+  for (const char* dir :
+       {"/usr/lib/x86_64-linux-gnu/kamailio/modules", "/usr/lib/aarch64-linux-gnu/kamailio/modules",
+        "/usr/lib/kamailio/modules", "/usr/local/lib64/kamailio/modules", "/usr/local/lib/kamailio/modules"})
     if (std::filesystem::exists(std::string(dir) + "/rtpengine.so")) return dir;
   return {};
 }
@@ -135,8 +135,7 @@ std::string TKamailio::Config(int port, int ngPort, const std::vector<TKamailioA
   // The password of the account in the credentials, by name.
   c << "route[PASSWORD] {\n"
        "  $var(password) = \"\";\n";
-  for (const auto& a : accounts)
-    c << "  if ($au == \"" << a.user << "\") $var(password) = \"" << a.password << "\";\n";
+  for (const auto& a : accounts) c << "  if ($au == \"" << a.user << "\") $var(password) = \"" << a.password << "\";\n";
   c << "}\n\n";
 
   // Audio-only accounts get T.38 offers as G.711: rtpengine gateways.
@@ -240,7 +239,8 @@ bool TKamailio::Start(const std::string& dir, const std::vector<TKamailioAccount
 
 bool TKamailio::Launch(const std::string& cfg, bool& exited) {
   log_ = dir_ + "/kamailio.log";
-  std::vector<std::string> args = {KamailioBinary(), "-f", cfg, "-DD", "-E", "-Y", dir_ + "/run", "-m", "64", "-M", "8"};
+  std::vector<std::string> args = {KamailioBinary(), "-f", cfg,  "-DD", "-E", "-Y",
+                                   dir_ + "/run",    "-m", "64", "-M",  "8"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
