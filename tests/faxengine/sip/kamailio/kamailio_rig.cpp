@@ -18,30 +18,13 @@
 
 namespace fe::sip::test {
 
+using fe::voip::test::AnyFreePort;
+using fe::voip::test::Loopback;
+
 namespace {
 
 using namespace std::chrono_literals;
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-int AnyFreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a = Loopback(0);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
 
 // Names and passwords go into the configuration's string literals as they
 // are: only characters that need no quoting there.

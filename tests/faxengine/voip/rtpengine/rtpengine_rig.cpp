@@ -22,26 +22,12 @@
 
 namespace fe::voip::test {
 
-namespace {
-
-using namespace std::chrono_literals;
-
 sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return a;
-}
-
-// True when nobody holds this UDP port on 127.0.0.1 right now.
-bool PortFree(int port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return false;
-  const sockaddr_in a = Loopback(port);
-  const bool ok = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
 }
 
 // A port the system hands out as free (bound to port 0, then let go).
@@ -57,6 +43,22 @@ int AnyFreePort() {
   close(fd);
   return port;
 }
+
+namespace {
+
+using namespace std::chrono_literals;
+
+
+// True when nobody holds this UDP port on 127.0.0.1 right now.
+bool PortFree(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  const sockaddr_in a = Loopback(port);
+  const bool ok = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
 
 std::atomic<unsigned> gRigCount{0};
 

@@ -6,6 +6,8 @@
 // repeats).
 #pragma once
 
+#include <netinet/in.h>
+
 #include <sys/types.h>
 
 #include <functional>
@@ -16,6 +18,11 @@
 #include "udp_socket.h"
 
 namespace fe::voip::test {
+
+// 127.0.0.1 at the port, for the rigs' own sockets.
+sockaddr_in Loopback(int port);
+// A port the system hands out as free (bound to port 0, then let go).
+int AnyFreePort();
 
 // Where the daemon is; empty when it is not installed.
 std::string RtpEngineBinary();
