@@ -20,6 +20,7 @@
 #include "common/fax_names.h"
 #include "common/folders.h"
 #include "common/print_options.h"
+#include "sessions/sip_line.h"
 #include "fax_printer.h"
 #include "fe_errors.h"
 #include "fe_status.h"
@@ -138,8 +139,21 @@ TReceiveMode::~TReceiveMode() {
     fax_->Cancel();
     fax_->WaitDone(kCancelWaitMs);
   }
-  if (port_) port_->Close();
+  CloseLine();
   NormalCursor();
+}
+
+void TReceiveMode::WaitForReceiver() {
+  if (!fax_) return;
+  if (sip_)
+    WaitUntilStopped(*fax_, sip_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+  else
+    WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+}
+
+void TReceiveMode::CloseLine() {
+  if (port_) port_->Close();
+  if (sip_) sip_->Close();
 }
 
 void TReceiveMode::AddtoLastRecLog(const QString& line) {
@@ -179,6 +193,7 @@ void TReceiveMode::SetCaptions(bool on) {
 }
 
 void TReceiveMode::EndSession() {
+  if (sip_) sip_->Close();
   if (!port_) return;
   if (*host_.logging) port_->DumpTrace();
   port_->Close();
@@ -220,6 +235,7 @@ bool TReceiveMode::Start() {
 
     // Port, receiver and their event sink are made afresh for every start.
     port_.reset();
+    sip_.reset();
     fax_.reset();
     sink_ = std::make_unique<TQtEventSink>();
     fax_ = std::make_unique<fe::TFeReceiveFax>();
@@ -257,6 +273,52 @@ bool TReceiveMode::Start() {
     if (*host_.logging) {
       AddtoLastRecLog(QStringLiteral("Logging on"));
       trace = ProgramFolder() + "QNIN.LOG";
+    }
+
+    if (s.SipLine) {
+      // The SIP account answers calls on its virtual Class 1 modem: registered
+      // for as long as the mode is on.
+      port_.reset();
+      fax.FaxClass = fe::TFaxClass::fcClass1;
+      fax.ModemInit.clear();
+      const std::string name = s.SipUser + "@" + s.SipDomain;
+      AddtoLastRecLog(QStringLiteral("Opening SIP line: ") + Q(name));
+      Status(QStringLiteral("Registering with the SIP account..."));
+      sip_ = std::make_unique<fe::sip::TSipFaxLine>();
+      fe::sip::TSipFaxLine* line = sip_.get();
+      const FaxSettings account = s;
+      const QString message = Q(RunOffThread([line, &account] { return OpenSipFaxLine(*line, account); },
+                                             QEventLoop::ExcludeUserInputEvents));
+      if (!message.isEmpty()) {
+        AddtoLastRecLog(QStringLiteral("Error opening SIP line: ") + Q(name));
+        AddtoLastRecLog(QStringLiteral("Message:") + message);
+        sip_->Close();
+        notification_->hide();
+        NormalCursor();
+        ShowErrorBox(QStringLiteral("Unable to Use the SIP Account"),
+                     QStringLiteral("Faxes cannot be received through the SIP account ") + Q(name) +
+                         QStringLiteral(".") + kCrLf + kCrLf + message + kCrLf + kCrLf +
+                         QStringLiteral("Please check the account on the SIP Account page of the Preferences."),
+                     false, true);
+        SaveLocalRecLog();
+        return false;
+      }
+      AddtoLastRecLog(QStringLiteral("Registered with the SIP account"));
+      AddtoLastRecLog(QStringLiteral("Desired BPS: %1").arg(s.MaximumBPSReceive));
+      if (!s.DisableReceivingFaxesNotification) notification_->show();
+      AddtoLastRecLog(QStringLiteral("StartReceive"));
+      sip_->Attach(fax, sink_.get());
+      fe::TFeReceiveFax* receiver = fax_.get();
+      if (const int rc =
+              RunOffThread([receiver] { return receiver->StartReceive(); }, QEventLoop::ExcludeUserInputEvents);
+          rc < 0) {
+        AddtoLastRecLog(QStringLiteral("Message:") + Q(fe::ErrorText(-rc)));
+        return false;
+      }
+      SetCaptions(true);
+      Status(QStringLiteral("Waiting for fax..."));
+      notification_->SetReady();
+      return true;
     }
 
     AddtoLastRecLog(QStringLiteral("Opening com port: COM") + N);
@@ -356,9 +418,9 @@ bool TReceiveMode::Start() {
     // Whatever failed, the port is let go of before the mode reads off.
     if (fax_ && fax_->Running()) {
       fax_->Cancel();
-      WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+      WaitForReceiver();
     }
-    if (port_) port_->Close();
+    CloseLine();
     NormalCursor();
     *host_.inReceiveMode = false;
     *host_.receivingNow = false;
@@ -403,7 +465,7 @@ void TReceiveMode::Stop() {
 void TReceiveMode::CancelReceiver() {
   if (fax_) {
     fax_->Cancel();
-    WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+    WaitForReceiver();
   }
   ProcessMessages();
   const FaxSettings& s = Settings();
@@ -434,7 +496,7 @@ bool TReceiveMode::CloseQuery() {
   ProcessMessages();
   Hourglass();
   CancelReceiver();
-  if (port_) port_->Close();
+  CloseLine();
   // A moment for the modem to settle after the line was let go of.
   std::this_thread::sleep_for(fe::TicksToDuration(18));
   ProcessMessages();
@@ -615,7 +677,7 @@ void TReceiveMode::StoppedByItself() {
   if (stopping_ || !On()) return;
   stopping_ = true;
   const int code = lastError_;
-  if (fax_) WaitUntilStopped(*fax_, port_.get(), kCancelWaitMs, QEventLoop::ExcludeUserInputEvents);
+  WaitForReceiver();
   EndSession();
   *host_.inReceiveMode = false;
   *host_.receivingNow = false;

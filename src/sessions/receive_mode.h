@@ -30,6 +30,10 @@
 #include <vector>
 
 #include "abstract_fax.h"
+
+namespace fe::sip {
+class TSipFaxLine;
+}
 #include "xbase/xb_table.h"
 
 class QAction;
@@ -144,6 +148,13 @@ class TReceiveMode : public QObject {
   std::unique_ptr<TQtEventSink> sink_;
   std::unique_ptr<fe::TFeReceiveFax> fax_;
   std::unique_ptr<TFaxSessionPort> port_;  // after the receiver: released before it
+  // The SIP account's line instead of the port when the settings say so.
+  std::unique_ptr<fe::sip::TSipFaxLine> sip_;
+  // Waits until the receiver stopped (cancelling it again while its line can
+  // still reach it), whichever line it is on.
+  void WaitForReceiver();
+  // Lets go of the port or the SIP line.
+  void CloseLine();
 };
 
 // Plays a sound file without waiting; no sound device, no file or a file that

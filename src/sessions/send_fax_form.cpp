@@ -516,23 +516,10 @@ bool TSendFaxForm::OpenSipLine() {
   Status(QStringLiteral("Registering with the SIP account..."));
   AddtoLastSendLog(QStringLiteral("Opening SIP line: ") + Q(name));
   sip_ = std::make_unique<fe::sip::TSipFaxLine>();
-  const fe::sip::TAccount account = SipAccountOf(s, LoadSipPassword(name));
   fe::sip::TSipFaxLine* line = sip_.get();
-  std::string error;
-  fe::sip::TRegistration reg;
   // Registration waits for the server (seconds when it stays silent).
-  const bool opened = RunOffThread(
-      [line, &account, &error, &reg] {
-        if (!line->Open(account, &error)) return false;
-        reg = line->WaitRegistered(std::chrono::seconds(40));
-        return true;
-      },
-      QEventLoop::ExcludeUserInputEvents);
-  QString message;
-  if (!opened)
-    message = QStringLiteral("The SIP line could not be opened: ") + Q(error);
-  else if (reg.state != fe::sip::TRegState::Registered)
-    message = Q(RegistrationWords(reg));
+  const QString message = Q(RunOffThread([line, &s] { return OpenSipFaxLine(*line, s); },
+                                         QEventLoop::ExcludeUserInputEvents));
   if (message.isEmpty()) {
     AddtoLastSendLog(QStringLiteral("Registered with the SIP account"));
     return true;

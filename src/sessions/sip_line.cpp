@@ -1,5 +1,6 @@
 #include "sip_line.h"
 
+#include "secret_store.h"
 #include "settings.h"
 
 namespace qn {
@@ -57,6 +58,15 @@ std::string TestSipRegistration(const FaxSettings& s, const std::string& passwor
   const fe::sip::TRegistration r = agent.WaitRegistration(std::chrono::seconds(40));
   agent.Stop();
   return RegistrationWords(r);
+}
+
+std::string OpenSipFaxLine(fe::sip::TSipFaxLine& line, const FaxSettings& s) {
+  const fe::sip::TAccount account = SipAccountOf(s, LoadSipPassword(s.SipUser + "@" + s.SipDomain));
+  std::string error;
+  if (!line.Open(account, &error)) return "The SIP line could not be opened: " + error;
+  const fe::sip::TRegistration reg = line.WaitRegistered(std::chrono::seconds(40));
+  if (reg.state == fe::sip::TRegState::Registered) return {};
+  return RegistrationWords(reg);
 }
 
 }  // namespace qn

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "sip_agent.h"
+#include "sip_fax_line.h"
 
 namespace qn {
 
@@ -28,5 +29,10 @@ std::string RegistrationWords(const fe::sip::TRegistration& r);
 // line keeps its port), unregisters again and returns the answer in plain
 // words. The tool behind Quick Setup's and the wizard's "Test account".
 std::string TestSipRegistration(const FaxSettings& s, const std::string& password);
+
+// Opens `line` on the settings' account (the stored password) and waits for the
+// registrar; empty when the line is ready, else what went wrong in plain words.
+// Blocks like TestSipRegistration: run it off the interface thread.
+std::string OpenSipFaxLine(fe::sip::TSipFaxLine& line, const FaxSettings& s);
 
 }  // namespace qn

@@ -44,6 +44,7 @@
 #include "sessions/settings.h"
 #include "sessions/starting_fax_form.h"
 #include "sim_harness.h"
+#include "sipp_peer.h"
 #include "t30.h"
 
 using namespace qn;
@@ -852,6 +853,55 @@ class ReceiveModeTest : public QObject {
 
   // Ten short faxes in one session without a restart; the process must not grow
   // from fax to fax.
+  // Receive mode on a SIP line: the account's virtual modem answers a call from
+  // qnfax (a separate process) and the fax is stored like one from a modem.
+  void sipLineReceivesFromQnfax() {
+    const int port = siptest::FreeUdpPort();
+    PrepareIni([port](IniFile& ini) {
+      ini.WriteBool("SIP", "UseAccount", true);
+      ini.WriteString("SIP", "User", "fax");
+      ini.WriteString("SIP", "Domain", "127.0.0.1");
+      ini.WriteString("SIP", "Registrar", "-");  // calls come straight to the address
+      ini.WriteInteger("SIP", "Port", port);
+    });
+    auto w = Start();
+    TReceiveMode& mode = ReceiveModeOf(*w);
+    QSignalSpy stored(&mode, &TReceiveMode::FaxStored);
+    w->ReceiveButton->click();
+    QVERIFY(w->InReceiveMode);
+    QCOMPARE(w->ReceiveButton->text(), QStringLiteral("STOP"));
+
+    const auto pages = qn::sim::makeTestPages(2, 90, true, 77);
+    const QString file = home_ + "SIPSEND.APF";
+    QVERIFY(qntest::WriteApfPages(file.toStdString(), pages));
+    QProcess tx;
+    tx.setProcessChannelMode(QProcess::MergedChannels);
+    tx.start(QStringLiteral(QN_BINARY_DIR "/bin/qnfax"),
+             {QStringLiteral("send"), QStringLiteral("--sip"), QStringLiteral("--user"), QStringLiteral("sender"),
+              QStringLiteral("--domain"), QStringLiteral("127.0.0.1"), QStringLiteral("--registrar"),
+              QStringLiteral("-"), QStringLiteral("--sip-local"), QStringLiteral("127.0.0.1"),
+              QStringLiteral("--sip-port"), QString::number(siptest::FreeUdpPort()), QStringLiteral("--station-id"),
+              QStringLiteral("SIP SENDER"), QStringLiteral("--number"),
+              QStringLiteral("fax@127.0.0.1:%1").arg(port), file});
+    QVERIFY(tx.waitForStarted());
+    QVERIFY2(WaitForFaxes(stored, 1, 90s), qPrintable(QString::fromLocal8Bit(tx.readAll())));
+    QVERIFY(stored.last().at(1).toBool());
+    QElapsedTimer waited;
+    waited.start();
+    while (tx.state() != QProcess::NotRunning && waited.elapsed() < 30000) QTest::qWait(50);
+    QCOMPARE(tx.exitCode(), 0);
+    w->ReceiveButton->click();
+    ExpectOff(*w);
+
+    QCOMPARE(w->RecTable.recCount(), 1u);
+    QCOMPARE(w->RecTable.go(1), 0);
+    QCOMPARE(w->RecTable.getTrimString("FROM"), std::string("SIP SENDER"));
+    const auto got = qntest::ReadApfPages(ReceiveFolder() + w->RecTable.getTrimString("FAXFILE"));
+    QCOMPARE(got.size(), pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) QVERIFY2(qn::sim::samePage(pages[i], got[i]), qPrintable(QString::number(i)));
+    CloseAndCheck(w);
+  }
+
   void longRunTenFaxes() {
     qn::sim::FaxModemSim sim;
     const auto page = qn::sim::makeTestPages(1, 40, false, 21);

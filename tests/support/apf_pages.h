@@ -1,5 +1,6 @@
 // The pages of an APF file as rasters, in the simulator's page form, for tests
-// that compare what a receiver stored with what the far end sent.
+// that compare what a receiver stored with what the far end sent, and APF
+// files written from such pages.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +8,26 @@
 #include <vector>
 
 #include "apf_reader.h"
+#include "apf_writer.h"
 #include "fax_pages.h"
 #include "mh_codec.h"
 
 namespace qntest {
+
+// Writes pages into an APF file, each page at its own resolution and width
+// (2048 pixels is a 255 mm page). False when the file cannot be written.
+inline bool WriteApfPages(const std::string& path, const std::vector<qn::sim::RasterPage>& pages) {
+  fe::TApfWriter w;
+  if (w.Create(path) != 0) return false;
+  for (const auto& p : pages) {
+    const uint16_t flags = fe::pfLineRecords | (p.fine ? fe::pfHighRes : 0) | (p.width == 2048 ? fe::pfWide : 0);
+    if (w.BeginPage(flags) != 0) return false;
+    for (const auto& row : p.rows)
+      if (w.AppendRasterLine(row.data(), static_cast<unsigned>(p.width)) != 0) return false;
+    if (w.EndPage() != 0) return false;
+  }
+  return w.Close() == 0;
+}
 
 // Every page our decoder makes of the file; empty when it cannot be opened, and
 // the pages before the first that cannot be read.

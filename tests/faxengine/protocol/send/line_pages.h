@@ -9,26 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "../../../support/apf_pages.h"
 #include "apf_writer.h"
 #include "document_pages.h"
 #include "fax_pages.h"
 
 namespace fe::test {
 
-// Writes pages into an APF file, each page at its own resolution and width
-// (2048 pixels is a 255 mm page). False when the file cannot be written.
-inline bool WriteApfPages(const std::string& path, const std::vector<qn::sim::RasterPage>& pages) {
-  TApfWriter w;
-  if (w.Create(path) != 0) return false;
-  for (const auto& p : pages) {
-    const uint16_t flags = pfLineRecords | (p.fine ? pfHighRes : 0) | (p.width == 2048 ? pfWide : 0);
-    if (w.BeginPage(flags) != 0) return false;
-    for (const auto& row : p.rows)
-      if (w.AppendRasterLine(row.data(), static_cast<unsigned>(p.width)) != 0) return false;
-    if (w.EndPage() != 0) return false;
-  }
-  return w.Close() == 0;
-}
+using qntest::WriteApfPages;
 
 // Fine pages of `rows` rows, 1728 pixels wide, as a document gives them: prose
 // set in the fax font and an order form, taking turns; each prose page starts
