@@ -46,14 +46,7 @@ using qntest::ModalScript;
 namespace {
 
 void WriteApf(const std::string& path, const std::vector<qn::sim::RasterPage>& pages) {
-  fe::TApfWriter w;
-  QCOMPARE(w.Create(path), 0);
-  for (const auto& p : pages) {
-    QCOMPARE(w.BeginPage(static_cast<uint16_t>(fe::pfLineRecords | (p.fine ? fe::pfHighRes : 0))), 0);
-    for (const auto& row : p.rows) QCOMPARE(w.AppendRasterLine(row.data(), 1728), 0);
-    QCOMPARE(w.EndPage(), 0);
-  }
-  QCOMPARE(w.Close(), 0);
+  QVERIFY(qntest::WriteApfPages(path, pages));
 }
 
 // A received page is our page under the header line the window asks for: the
