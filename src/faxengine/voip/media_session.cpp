@@ -364,8 +364,11 @@ void TMediaSession::Tick(uint64_t n) {
   if (state_ == TState::InCall) {
     // A T.38 gateway sends nothing while its audio side is silent, that is for
     // as long as our modem sends training or a page (an ECM block takes 36 s at
-    // 14400 bit/s): the far end's silence counts only from our last sound.
-    const uint64_t quietMs = (n - std::max(lastPacketTick_, lastSoundTick_)) * kTickMs;
+    // 14400 bit/s): on a path that allows such quiet, the far end's silence
+    // counts only from our last sound. A G.711 stream never pauses: there the
+    // packets alone tell that the far end is gone.
+    const bool quietPath = path_->QuietLimitMs() > 0;
+    const uint64_t quietMs = (n - (quietPath ? std::max(lastPacketTick_, lastSoundTick_) : lastPacketTick_)) * kTickMs;
     const int limitMs = std::max(config_.silenceEndMs, path_->QuietLimitMs());
     if (quietMs >= static_cast<uint64_t>(limitMs)) {
       EndCall(n, "nothing heard for " + std::to_string(quietMs / 1000) + " s", true);

@@ -79,6 +79,13 @@ struct Dte {
   }
 };
 
+// Stops the session's clock when a test ends early, before the things its
+// thread writes to (the trace) go.
+struct StopAtEnd {
+  TMediaSession& session;
+  ~StopAtEnd() { session.Stop(); }
+};
+
 struct Trace {
   std::mutex mu;
   std::string text;
@@ -113,6 +120,7 @@ TEST(MediaSession, TheAnsweringSideRingsAtTheFirstPacketAndHearsTheCallerGo) {
   session.SetTrace(trace.Fn());
   ASSERT_EQ(session.Open(Config(false)), 0) << session.Error();
   session.Start();
+  const StopAtEnd stopAtEnd{session};
   Dte dte(session.Modem());
   dte.Send("ATE0+FCLASS=1\r");
   ASSERT_TRUE(dte.WaitFor("OK", 1s));
@@ -154,6 +162,7 @@ TEST(MediaSession, PacketsOfACallWeEndedAreNoNewCallButAnotherCallerRingsAtOnce)
   config.quietAfterCallMs = 1000;
   ASSERT_EQ(session.Open(config), 0) << session.Error();
   session.Start();
+  const StopAtEnd stopAtEnd{session};
   Dte dte(session.Modem());
   dte.Send("ATE0+FCLASS=1\r");
   ASSERT_TRUE(dte.WaitFor("OK", 1s));
@@ -207,6 +216,7 @@ TEST(MediaSession, TheCallingSideIsThroughAtOnceAndStopsSendingAtTheHangUp) {
   session.SetTrace(trace.Fn());
   ASSERT_EQ(session.Open(Config(true, far.socket.Local())), 0) << session.Error();
   session.Start();
+  const StopAtEnd stopAtEnd{session};
   Dte dte(session.Modem());
   dte.Send("ATE0+FCLASS=1\r");
   ASSERT_TRUE(dte.WaitFor("OK", 1s));
@@ -261,6 +271,7 @@ TEST(MediaSession, APathSwitchedInACallTakesOverBetweenTicks) {
   session.SetTrace(trace.Fn());
   ASSERT_EQ(session.Open(Config(true, far.socket.Local())), 0) << session.Error();
   session.Start();
+  const StopAtEnd stopAtEnd{session};
   Dte dte(session.Modem());
   dte.Send("ATDT1\r");
   std::this_thread::sleep_for(200ms);
