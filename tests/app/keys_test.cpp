@@ -160,6 +160,8 @@ class KeysTest : public QObject {
       shown(dates, QStringLiteral("Date selector"));
       TDeleteWhat what;
       shown(what, QStringLiteral("Delete what"));
+      TDeleteForConditions conditions(true, QString{}, QStringLiteral("Ada"), QStringLiteral("555 0100"));
+      shown(conditions, QStringLiteral("Delete faxes meeting conditions"));
     }
     {
       TFaxViewer viewer;
@@ -185,6 +187,8 @@ class KeysTest : public QObject {
       shown(config, QStringLiteral("Configuration Information"));
       TQuickStart start;
       shown(start, QStringLiteral("Quick Start"));
+      TSplashform splash;
+      shown(splash, QStringLiteral("About"));
     }
     {
       covers::TCoverDesMainScreen designer;
@@ -195,6 +199,8 @@ class KeysTest : public QObject {
       shown(preview, QStringLiteral("Select Fax Cover Template (designer)"));
       covers::TCoverTextDialog text(QStringLiteral("<text>"));
       shown(text, QStringLiteral("Text"));
+      covers::TRuneboardDialog symbols(QFont(QStringLiteral("DejaVu Sans")), 'A');
+      shown(symbols, QStringLiteral("Symbol"));
     }
   }
 

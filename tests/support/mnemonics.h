@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <map>
+#include <vector>
 
 namespace qntest {
 
@@ -60,9 +61,14 @@ class MnemonicCheck {
         problems_ << QStringLiteral("%1: Alt+%2 is both \"%3\" and \"%4\"").arg(name, QString(m).toUpper(), it->second,
                                                                                caption);
     };
+    // A control a label with a letter leads to is reached by that letter.
+    std::vector<const QWidget*> labelled;
+    for (const QLabel* l : window->findChildren<QLabel*>())
+      if (l->buddy() && !MnemonicOf(l->text()).isNull()) labelled.push_back(l->buddy());
     for (const QWidget* w : window->findChildren<QWidget*>()) {
       if (w->window() != window || !w->isVisibleTo(window) || !OnShownPage(w, window)) continue;
       if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        if (std::find(labelled.begin(), labelled.end(), w) != labelled.end()) continue;
         if (b->inherits("QToolButton") && b->text().isEmpty()) continue;
         if (b->parentWidget() && b->parentWidget()->inherits("QTabBar")) continue;  // a tab's close button
         // A dialog's default button answers Enter and its Cancel answers Escape:

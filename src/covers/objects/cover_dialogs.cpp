@@ -71,7 +71,11 @@ TRuneboardDialog::TRuneboardDialog(const QFont& font, int character, QWidget* pa
   sample_->setAlignment(Qt::AlignCenter);
   sample_->setFrameShape(QFrame::Box);
   fontButton_ = new QPushButton(this);
+  // The button shows the font itself; its label gives it a key (Alt+F).
+  auto* fontLabel = new QLabel(QStringLiteral("&Font:"), this);
+  fontLabel->setBuddy(fontButton_);
   row->addWidget(sample_);
+  row->addWidget(fontLabel);
   row->addWidget(fontButton_, 1);
   layout->addLayout(row);
   qn::SetHelpTopic(this, 40005);

@@ -138,7 +138,7 @@ TDeleteForConditions::TDeleteForConditions(bool outgoing, const QString& from, c
   FaxRECIPIENT->setToolTip(QStringLiteral("For SENT faxes, who is the fax to"));
   FaxPHONE = new QLineEdit(this);
   FaxPHONE->setToolTip(QStringLiteral("For SENT faxes, what fax number is the fax to"));
-  ExactMatch = new QCheckBox(QStringLiteral("Text must match exactly"), this);
+  ExactMatch = new QCheckBox(QStringLiteral("Text must &match exactly"), this);
   ExactMatch->setChecked(true);
   auto* note = new QLabel(QStringLiteral("(uncheck to allow  partial matches)"), this);
   auto* grid = new QGridLayout;
