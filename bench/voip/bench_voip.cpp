@@ -53,23 +53,23 @@ namespace fs = std::filesystem;
 
 // One sending session in a child: where it listens, where it sends, the file,
 // the redundancy for every kind of IFP (-1: the path's defaults).
-struct Spec {
+struct SessionPlan {
   int port = 0;
   int remote = 0;
   std::string file;
   int redundancy = -1;
 };
 
-bool ParseSpec(const std::string& text, Spec& spec) {
+bool ParsePlan(const std::string& text, SessionPlan& plan) {
   // PORT,REMOTE,REDUNDANCY,FILE
   char file[4096] = {0};
-  if (std::sscanf(text.c_str(), "%d,%d,%d,%4095[^\n]", &spec.port, &spec.remote, &spec.redundancy, file) != 4)
+  if (std::sscanf(text.c_str(), "%d,%d,%d,%4095[^\n]", &plan.port, &plan.remote, &plan.redundancy, file) != 4)
     return false;
-  spec.file = file;
+  plan.file = file;
   return true;
 }
 
-std::string SpecText(const Spec& s) {
+std::string PlanText(const SessionPlan& s) {
   return std::to_string(s.port) + "," + std::to_string(s.remote) + "," + std::to_string(s.redundancy) + "," + s.file;
 }
 
@@ -80,11 +80,11 @@ TUdpAddress Loopback(int port) {
 }
 
 // Runs every session at once; exit status 0 when all of them ended well.
-int RunChild(bool ours, const std::vector<Spec>& specs) {
+int RunChild(bool ours, const std::vector<SessionPlan>& plans) {
   int failed = 0;
   if (ours) {
     std::vector<std::unique_ptr<TOurT38Fax>> faxes;
-    for (const Spec& s : specs) {
+    for (const SessionPlan& s : plans) {
       TOurFaxOptions o;
       o.port = s.port;
       o.sending = true;
@@ -110,7 +110,7 @@ int RunChild(bool ours, const std::vector<Spec>& specs) {
     }
   } else {
     std::vector<std::unique_ptr<TT38Terminal>> terminals;
-    for (const Spec& s : specs) {
+    for (const SessionPlan& s : plans) {
       TT38TerminalOptions o;
       o.port = s.port;
       terminals.push_back(std::make_unique<TT38Terminal>(TTerminalRole{true, true, s.file, "SPANDSP T38", true}, o));
@@ -191,22 +191,22 @@ class Bench {
     Batch batch;
     std::vector<std::unique_ptr<TAudioTerminal>> audio;
     std::vector<std::unique_ptr<TLossRelay>> relays;
-    std::vector<Spec> specs;
+    std::vector<SessionPlan> plans;
     std::vector<std::string> calls, received;
     for (size_t i = 0; i < count; ++i) {
       const std::string rx = Path("rx-" + std::to_string(++serial_) + ".tif");
       received.push_back(rx);
       audio.push_back(std::make_unique<TAudioTerminal>(TTerminalRole{false, false, rx, "SPANDSP AUDIO", true}));
-      Spec spec;
-      spec.port = FreePort();
-      spec.file = file;
+      SessionPlan plan;
+      plan.port = FreePort();
+      plan.file = file;
       TGatewayCall call;
       call.callId = "bench-" + std::to_string(serial_);
-      call.t38Port = spec.port;
+      call.t38Port = plan.port;
       call.audioPort = audio.back()->Port();
       std::unique_ptr<TLossRelay> relay;
       if (i < cells.size()) {
-        spec.redundancy = cells[i].redundancy;
+        plan.redundancy = cells[i].redundancy;
         // Our side sends to the relay's front; rtpengine meets its back.
         relay = std::make_unique<TLossRelay>();
         TLossRelaySettings settings;
@@ -223,19 +223,19 @@ class Bench {
         };
       }
       std::string error;
-      if (!audio.back()->Error().empty() || spec.port == 0 || !call.Connect(engine_.Ng(), error)) {
+      if (!audio.back()->Error().empty() || plan.port == 0 || !call.Connect(engine_.Ng(), error)) {
         batch.failure = "cannot set up a call: " + error + audio.back()->Error();
         return batch;
       }
-      spec.remote = relay ? relay->FrontPort() : call.t38SendsTo.Port();
+      plan.remote = relay ? relay->FrontPort() : call.t38SendsTo.Port();
       audio.back()->Start(call.audioSendsTo);
-      specs.push_back(spec);
+      plans.push_back(plan);
       calls.push_back(call.callId);
       relays.push_back(std::move(relay));
     }
     // The sending child.
     std::vector<std::string> args = {"/proc/self/exe", ours ? "--child-ours" : "--child-peer"};
-    for (const Spec& s : specs) args.push_back(SpecText(s));
+    for (const SessionPlan& s : plans) args.push_back(PlanText(s));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -316,13 +316,13 @@ void PrintRun(const char* name, const Batch& b) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::string(argv[1]) == "--child-ours" || std::string(argv[1]) == "--child-peer")) {
-    std::vector<Spec> specs;
+    std::vector<SessionPlan> plans;
     for (int i = 2; i < argc; ++i) {
-      Spec s;
-      if (!ParseSpec(argv[i], s)) return 2;
-      specs.push_back(s);
+      SessionPlan s;
+      if (!ParsePlan(argv[i], s)) return 2;
+      plans.push_back(s);
     }
-    return RunChild(std::string(argv[1]) == "--child-ours", specs);
+    return RunChild(std::string(argv[1]) == "--child-ours", plans);
   }
   if (RtpEngineBinary().empty()) {
     std::printf("rtpengine is not installed (Debian package rtpengine-daemon): nothing measured\n");

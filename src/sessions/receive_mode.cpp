@@ -275,6 +275,27 @@ bool TReceiveMode::Start() {
       trace = ProgramFolder() + "QNIN.LOG";
     }
 
+    // The receiver starts the same way on whichever line was opened.
+    auto startReceiver = [&]() -> bool {
+      if (!s.DisableReceivingFaxesNotification) notification_->show();
+      AddtoLastRecLog(QStringLiteral("StartReceive"));
+      if (sip_)
+        sip_->Attach(fax, sink_.get());
+      else
+        port_->Attach(fax, sink_.get());
+      fe::TFeReceiveFax* receiver = fax_.get();
+      if (const int rc =
+              RunOffThread([receiver] { return receiver->StartReceive(); }, QEventLoop::ExcludeUserInputEvents);
+          rc < 0) {
+        AddtoLastRecLog(QStringLiteral("Message:") + Q(fe::ErrorText(-rc)));
+        return false;
+      }
+      SetCaptions(true);
+      Status(QStringLiteral("Waiting for fax..."));
+      notification_->SetReady();
+      return true;
+    };
+
     if (s.SipLine) {
       // The SIP account answers calls on its virtual Class 1 modem: registered
       // for as long as the mode is on.
@@ -305,20 +326,7 @@ bool TReceiveMode::Start() {
       }
       AddtoLastRecLog(QStringLiteral("Registered with the SIP account"));
       AddtoLastRecLog(QStringLiteral("Desired BPS: %1").arg(s.MaximumBPSReceive));
-      if (!s.DisableReceivingFaxesNotification) notification_->show();
-      AddtoLastRecLog(QStringLiteral("StartReceive"));
-      sip_->Attach(fax, sink_.get());
-      fe::TFeReceiveFax* receiver = fax_.get();
-      if (const int rc =
-              RunOffThread([receiver] { return receiver->StartReceive(); }, QEventLoop::ExcludeUserInputEvents);
-          rc < 0) {
-        AddtoLastRecLog(QStringLiteral("Message:") + Q(fe::ErrorText(-rc)));
-        return false;
-      }
-      SetCaptions(true);
-      Status(QStringLiteral("Waiting for fax..."));
-      notification_->SetReady();
-      return true;
+      return startReceiver();
     }
 
     AddtoLastRecLog(QStringLiteral("Opening com port: COM") + N);
@@ -396,21 +404,7 @@ bool TReceiveMode::Start() {
     AddtoLastRecLog(QStringLiteral("Fax Class: ") + Q(FaxClassName(s.FaxClassReceive)));
     AddtoLastRecLog(QStringLiteral("User INIT String: ") + Q(s.InitStringReceive));
 
-    if (!s.DisableReceivingFaxesNotification) notification_->show();
-    AddtoLastRecLog(QStringLiteral("StartReceive"));
-    port_->Attach(fax, sink_.get());
-    fe::TFeReceiveFax* receiver = fax_.get();
-    if (const int rc =
-            RunOffThread([receiver] { return receiver->StartReceive(); }, QEventLoop::ExcludeUserInputEvents);
-        rc < 0) {
-      AddtoLastRecLog(QStringLiteral("Message:") + Q(fe::ErrorText(-rc)));
-      return false;
-    }
-
-    SetCaptions(true);
-    Status(QStringLiteral("Waiting for fax..."));
-    notification_->SetReady();
-    return true;
+    return startReceiver();
   };
 
   const bool started = run();
